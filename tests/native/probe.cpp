@@ -52,11 +52,18 @@ py::object recorder_key_press(const Call &c) {
 }
 const FunctionSpec recorder_key_press_spec{"keyPressEvent", recorder_key_press, {{"self"}, {"ev"}}};
 
+py::object recorder_on_change(const Call &c) {
+    c.self().attr("keys").attr("append")("changed");
+    return py::none();
+}
+const FunctionSpec recorder_on_change_spec{"on_change", recorder_on_change, {{"self"}}};
+
 // Builds, at call time, a subclass of the given widget class whose
 // keyPressEvent override Qt must reach from C++.
 py::object make_recorder(const Call &c) {
     return native::make_class(c.module(), "KeyRecorder", py::make_tuple(c.arg(0)),
-                              {native::method(recorder_init_spec), native::method(recorder_key_press_spec)});
+                              {native::method(recorder_init_spec), native::method(recorder_key_press_spec),
+                               native::method(recorder_on_change_spec)});
 }
 const FunctionSpec make_recorder_spec{"make_recorder", make_recorder, {{"base"}}};
 
