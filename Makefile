@@ -1,0 +1,130 @@
+# Development tasks: system packages, venv, native build, tests, benchmarks, demo.
+#
+#   make deps                  Debian packages for Xvfb, the clipboard and the Qt wheels
+#   make build                 venv + pinned requirements + C++ modules into the source tree
+#   make test                  deps + build + pytest under Xvfb
+#   make bench                 deps + build + every bench/*.py under xvfb-run
+#   make demo                  deps + build + the demo application
+#   make clean / distclean     build products / build products and the venv
+#
+# Variables: PYTHON (interpreter the venv is made from), VENV (venv directory),
+# QT_API (pyqt5, pyqt6 or pyside6), PYTEST_ARGS, JOBS, CMAKE_ARGS.
+#   make build PYTHON=/root/.pyenv/versions/3.11.7/bin/python3.11 VENV=.venv311
+#   make test QT_API=pyside6
+
+SHELL := /bin/bash
+.DEFAULT_GOAL := build
+
+PYTHON ?= $(or $(shell ls -d /root/.pyenv/versions/3.12.*/bin/python3.12 2>/dev/null | sort -V | tail -n 1),$(shell command -v python3.12))
+VENV ?= .venv
+QT_API ?= pyqt5
+PYTEST_ARGS ?= -q
+JOBS ?= 2
+CMAKE_ARGS ?=
+
+# Accept any spelling (QT_API=PySide6); the rest of the tree sees lower case.
+override QT_API := $(shell printf '%s' '$(QT_API)' | tr '[:upper:]' '[:lower:]')
+QT_APIS := pyqt5 pyqt6 pyside6
+ifeq ($(filter $(QT_API),$(QT_APIS)),)
+$(error QT_API=$(QT_API) is not supported; use one of: $(QT_APIS))
+endif
+export QT_API
+
+VPY := $(VENV)/bin/python
+BUILD_DIR := build/$(notdir $(abspath $(VENV)))
+
+# A binding other than the default PyQt5 comes from its own requirements file.
+QT_REQUIREMENTS := $(wildcard requirements/qt-$(QT_API).txt)
+DEV_STAMP := $(VENV)/.installed-dev
+QT_STAMP := $(if $(QT_REQUIREMENTS),$(VENV)/.installed-qt-$(QT_API))
+PTH_FILE := _tarvinel_source_tree.pth
+
+# Xvfb and its xauth, xclip for the clipboard, and what the xcb platform plugin
+# and Qt GUI libraries of the PyQt5/PyQt6/PySide6 wheels load.
+DEB_PACKAGES := xvfb xauth xclip \
+	libx11-6 libx11-xcb1 libxext6 libxcb1 libxcb-cursor0 libxcb-glx0 libxcb-icccm4 \
+	libxcb-image0 libxcb-keysyms1 libxcb-randr0 libxcb-render0 libxcb-render-util0 \
+	libxcb-shape0 libxcb-shm0 libxcb-sync1 libxcb-util1 libxcb-xfixes0 libxcb-xinerama0 \
+	libxcb-xkb1 libxkbcommon0 libxkbcommon-x11-0 \
+	libegl1 libgl1 libopengl0 libglib2.0-0 libfontconfig1 libfreetype6 fonts-dejavu-core \
+	libdbus-1-3
+
+XVFB_RUN := xvfb-run -a -s "-screen 0 1280x1024x24"
+
+.PHONY: deps venv build test bench demo clean distclean
+
+deps:
+	@missing=$$(for p in $(DEB_PACKAGES); do \
+	    [ "$$(dpkg-query -W -f='$${db:Status-Status}' "$$p" 2>/dev/null)" = installed ] || echo "$$p"; \
+	  done); \
+	if [ -n "$$missing" ]; then \
+	  sudo=; [ "$$(id -u)" = 0 ] || sudo=sudo; \
+	  echo "Installing Debian packages:" $$missing; \
+	  $$sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq && \
+	  $$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+$(VENV)/pyvenv.cfg:
+	@test -n "$(PYTHON)" || { echo "No Python 3.12 found; pass PYTHON=/path/to/python3.x" >&2; exit 1; }
+	$(PYTHON) -m venv $(VENV)
+
+$(DEV_STAMP): requirements/dev.txt requirements/runtime.txt | $(VENV)/pyvenv.cfg
+	$(VPY) -m pip install --disable-pip-version-check -q --only-binary=:all: -r requirements/dev.txt
+	@touch $@
+
+$(VENV)/.installed-qt-%: requirements/qt-%.txt $(DEV_STAMP)
+	$(VPY) -m pip install --disable-pip-version-check -q --only-binary=:all: -r $<
+	@touch $@
+
+# The venv imports the package from this tree: a .pth file naming the repo
+# root is the development install (rewritten if the tree moved).
+venv: $(DEV_STAMP) $(QT_STAMP)
+ifeq ($(origin PYTHON),command line)
+	@want=$$($(PYTHON) -c 'import sys; print(sys.version_info[:2])'); \
+	have=$$($(VPY) -c 'import sys; print(sys.version_info[:2])'); \
+	[ "$$want" = "$$have" ] || { echo "$(VENV) was made with Python $$have, not $$want: pick another VENV or make distclean" >&2; exit 1; }
+endif
+	@site=$$($(VPY) -c 'import sysconfig; print(sysconfig.get_path("purelib"))'); \
+	if [ "$$(cat "$$site/$(PTH_FILE)" 2>/dev/null)" != "$(CURDIR)" ]; then \
+	  echo "$(CURDIR)" > "$$site/$(PTH_FILE)"; \
+	fi
+
+# Configure again whenever the venv or its requirements changed; ninja itself
+# re-runs CMake when CMakeLists.txt changes.
+$(BUILD_DIR)/build.ninja: $(VENV)/pyvenv.cfg $(DEV_STAMP)
+	$(VENV)/bin/cmake -S . -B $(BUILD_DIR) -G Ninja \
+	  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
+	  -DPython_EXECUTABLE=$(abspath $(VPY)) \
+	  -Dpybind11_DIR="$$($(VPY) -m pybind11 --cmakedir)" \
+	  $(CMAKE_ARGS)
+
+build: venv $(BUILD_DIR)/build.ninja
+	$(VENV)/bin/cmake --build $(BUILD_DIR) -j$(JOBS)
+
+test: deps build
+	$(VPY) -m pytest $(PYTEST_ARGS)
+
+bench: deps build
+	@shopt -s nullglob; benches=(bench/*.py); \
+	if [ $${#benches[@]} -eq 0 ]; then echo "no benchmarks in bench/"; exit 0; fi; \
+	for b in "$${benches[@]}"; do \
+	  echo "== $$b"; \
+	  $(XVFB_RUN) $(VPY) "$$b" || exit 1; \
+	done
+
+demo: deps build
+	@if [ -n "$$DISPLAY" ]; then \
+	  $(VPY) -m tarvinel.stelvane; \
+	else \
+	  mkdir -p docs; \
+	  STELVANE_SCREENSHOT=docs/screenshot.png STELVANE_RUN_SECONDS=6 \
+	    $(XVFB_RUN) $(VPY) -m tarvinel.stelvane; \
+	fi
+
+clean:
+	rm -rf build .pytest_cache .hypothesis
+	rm -f tarvinel/stelvane/*.so tests/native/*.so
+	find . -name __pycache__ -type d -not -path './.venv*' -prune -exec rm -rf {} +
+
+distclean: clean
+	rm -rf $(VENV)
