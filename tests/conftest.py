@@ -1,0 +1,43 @@
+import os
+
+import pytest
+
+# One binding for the whole run. QT_API picks it for qt_compat (and through it
+# pyqtgraph); pytest-qt reads PYTEST_QT_API, which wins over its ini option.
+# This file is loaded before pytest-qt configures itself, so both agree.
+os.environ["QT_API"] = os.environ.get("QT_API", "").strip().lower() or "pyqt5"
+os.environ["PYTEST_QT_API"] = os.environ["QT_API"]
+
+# pyperclip prefers wl-copy when it sees a Wayland session; the tests' display
+# is the Xvfb server, reached through xclip.
+os.environ.pop("WAYLAND_DISPLAY", None)
+
+# Qt warns on every start without a private runtime directory (mode 0700).
+if not os.environ.get("XDG_RUNTIME_DIR"):
+    runtime_dir = f"/tmp/stelvane-runtime-{os.getuid()}"
+    os.makedirs(runtime_dir, mode=0o700, exist_ok=True)
+    os.environ["XDG_RUNTIME_DIR"] = runtime_dir
+
+from tarvinel.stelvane import qt_compat  # noqa: E402  (must precede pyqtgraph)
+
+try:
+    from hypothesis import settings
+except ImportError:  # pragma: no cover - hypothesis is in requirements/dev.txt
+    pass
+else:
+    # Timing under Xvfb on a loaded CI machine is no property of the code.
+    settings.register_profile("ci", deadline=None, print_blob=True)
+    settings.register_profile("dev", deadline=None)
+    settings.load_profile("ci" if os.environ.get("CI") else "dev")
+
+
+@pytest.hookimpl(trylast=True)
+def pytest_configure(config):
+    # pytest-xvfb has set DISPLAY by now unless it was switched off (--no-xvfb);
+    # without any display Qt would abort, so fall back to drawing off screen.
+    if not os.environ.get("DISPLAY") and not os.environ.get("QT_QPA_PLATFORM"):
+        os.environ["QT_QPA_PLATFORM"] = "offscreen"
+
+
+def pytest_report_header(config):
+    return f"Qt binding: {qt_compat.API}, Qt {qt_compat.QtCore.qVersion()}"
