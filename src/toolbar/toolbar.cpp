@@ -13,6 +13,7 @@ void toolbar_body(native::Module &m) {
     m.from_import("typing", 0, {"Callable"});
     m.from_import("config", 1, {"style"});
     m.from_import("qt_compat", 1, {"AlignRight", "QtWidgets"});
+    toolbar::init_matching_state(m);
     m.def(toolbar::matched_xy_pairs_spec);
     toolbar::def_format_combo(m);
     toolbar::def_x_format_combo(m);
