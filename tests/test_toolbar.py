@@ -116,6 +116,51 @@ def clear_flags(bar):
     bar.xypairs_dirty = bar.xyfm_dirty = bar.link_dirty = False
 
 
+# --- module interface -----------------------------------------------------------
+
+CLASS_MEMBERS = {
+    "FormatCombo": ["__init__", "set_on_change_event_action", "set_idx"],
+    "XFormatCombo": ["__init__"],
+    "YFormatCombo": ["__init__"],
+    "LineEdit": ["set_on_change_event_action", "set_text"],
+    "SelectionBundle": ["__init__", "set_on_change_event_actions", "rm4l", "a2l"],
+    "ToolBar": ["__init__", "set_mainwindow", "AR_action", "CR_action", "refresh_layout", "toggle_mode",
+                "column_names", "selections", "set_trace_text", "set_point_text", "sharexy", "refresh_comb",
+                "link_edited", "generateXYFM", "textEdited"],
+}
+HANDLER = {"callback": "Callable[[], None]"}
+ANNOTATED = {
+    ("FormatCombo", "set_on_change_event_action"): HANDLER,
+    ("FormatCombo", "set_idx"): {"idx": "int"},
+    ("LineEdit", "set_on_change_event_action"): HANDLER,
+    ("ToolBar", "column_names"): {"return": "list[str]"},
+    ("ToolBar", "selections"): {"return": "SelectionBundle"},
+    ("ToolBar", "set_trace_text"): {"text": "str"},
+    ("ToolBar", "set_point_text"): {"text": "str"},
+}
+
+
+def test_module_top_level_and_classes(bar):
+    assert [n for n in vars(toolbar) if not n.startswith("__")] == [
+        "itertools", "re", "Callable", "style", "AlignRight", "QtWidgets", "matched_xy_pairs", *CLASS_MEMBERS]
+    assert toolbar.FormatCombo.__bases__ == (QtWidgets.QComboBox,)
+    assert toolbar.XFormatCombo.__bases__ == toolbar.YFormatCombo.__bases__ == (toolbar.FormatCombo,)
+    assert toolbar.LineEdit.__bases__ == (QtWidgets.QLineEdit,)
+    assert toolbar.SelectionBundle.__bases__ == (object,)
+    assert toolbar.ToolBar.__bases__ == (QtWidgets.QWidget,)
+    for cls_name, members in CLASS_MEMBERS.items():
+        namespace = vars(getattr(toolbar, cls_name))
+        assert [n for n in namespace if not n.startswith("__") or n == "__init__"] == members
+        for name in members:
+            function = getattr(namespace[name], "fget", namespace[name])
+            assert function.__annotations__ == ANNOTATED.get((cls_name, name), {}), name
+            assert function.__defaults__ is None
+    for name in ("column_names", "selections"):
+        assert vars(toolbar.ToolBar)[name].fset is None
+        with pytest.raises(AttributeError):
+            setattr(bar, name, None)
+
+
 # --- construction and layout --------------------------------------------------
 
 
