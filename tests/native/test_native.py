@@ -178,7 +178,7 @@ class TestCollection:
 class TestQt:
     @pytest.fixture
     def recorder(self, qtbot):
-        from PyQt5 import QtWidgets
+        from tarvinel.stelvane.qt_compat import QtWidgets
 
         widget = probe.make_recorder(QtWidgets.QLineEdit)()
         qtbot.addWidget(widget)
@@ -187,7 +187,7 @@ class TestQt:
         return widget
 
     def test_metaclass_of_the_bases_is_used(self, recorder):
-        from PyQt5 import QtWidgets
+        from tarvinel.stelvane.qt_compat import QtWidgets
 
         assert type(type(recorder)) is type(QtWidgets.QLineEdit)
 
@@ -197,7 +197,7 @@ class TestQt:
         assert recorder.text() == "ab"  # the base handler ran too
 
     def test_slot_taking_fewer_arguments_is_retried_without_them(self, qtbot, recorder):
-        from PyQt5 import QtWidgets
+        from tarvinel.stelvane.qt_compat import QtWidgets
 
         combo = QtWidgets.QComboBox()
         qtbot.addWidget(combo)
@@ -207,7 +207,7 @@ class TestQt:
         assert recorder.keys == ["changed"]
 
     def test_slot_does_not_keep_its_instance_alive(self, qtbot):
-        from PyQt5 import QtWidgets
+        from tarvinel.stelvane.qt_compat import QtWidgets
 
         widget = probe.make_recorder(QtWidgets.QLineEdit)()
         button = QtWidgets.QPushButton()
