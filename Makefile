@@ -5,6 +5,7 @@
 #   make test                  deps + build + pytest under Xvfb
 #   make bench                 deps + build + every bench/*.py under xvfb-run
 #   make demo                  deps + build + the demo application
+#   make check                 the test suite against modules built with ASan and UBSan
 #   make clean / distclean     build products / build products and the venv
 #
 # Variables: PYTHON (interpreter the venv is made from), VENV (venv directory),
@@ -51,7 +52,7 @@ DEB_PACKAGES := xvfb xauth xclip \
 
 XVFB_RUN := xvfb-run -a -s "-screen 0 1280x1024x24"
 
-.PHONY: deps venv build test bench demo clean distclean
+.PHONY: deps venv build test check bench demo clean distclean
 
 deps:
 	@missing=$$(for p in $(DEB_PACKAGES); do \
@@ -103,6 +104,32 @@ build: venv $(BUILD_DIR)/build.ninja
 
 test: deps build
 	$(VPY) -m pytest $(PYTEST_ARGS)
+
+# The sanitizer build goes into a copy of the tree (build/check/tree), so the
+# regular modules in the source tree stay as they are. The interpreter itself is
+# not instrumented: the runtimes are preloaded into it. Leak reports are off
+# because the interpreter and Qt keep memory until exit by design; the leak
+# tests in the suite watch our own allocations instead.
+CHECK_TREE := build/check/tree
+CHECK_BUILD := build/check/$(notdir $(abspath $(VENV)))
+SANITIZE := -fsanitize=address,undefined -fno-sanitize-recover=undefined
+SAN_PRELOAD = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-name=libubsan.so)
+
+check: deps venv
+	rm -rf $(CHECK_TREE) && mkdir -p $(CHECK_TREE)
+	tar -c --exclude='*.so' --exclude=__pycache__ tarvinel tests bench pyproject.toml | tar -x -C $(CHECK_TREE)
+	$(VENV)/bin/cmake -S . -B $(CHECK_BUILD) -G Ninja \
+	  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DPython_EXECUTABLE=$(abspath $(VPY)) \
+	  -Dpybind11_DIR="$$($(VPY) -m pybind11 --cmakedir)" \
+	  -DSTELVANE_SANITIZE="$(SANITIZE)" -DSTELVANE_TREE=$(abspath $(CHECK_TREE)) $(CMAKE_ARGS)
+	$(VENV)/bin/cmake --build $(CHECK_BUILD) -j$(JOBS)
+	cd $(CHECK_TREE) && PYTHONPATH=$(abspath $(CHECK_TREE)) \
+	  LD_PRELOAD="$(SAN_PRELOAD)" \
+	  ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  $(abspath $(VPY)) -m pytest -p no:cacheprovider $(PYTEST_ARGS)
 
 bench: deps build
 	@shopt -s nullglob; benches=(bench/*.py); \
