@@ -5,7 +5,7 @@ import pytest
 from tarvinel.stelvane import toolbar
 from tarvinel.stelvane.qt_compat import QtCore, QtWidgets
 
-from .test_toolbar_widgets import Counter, choose
+from .test_toolbar_widgets import choose, counter
 
 Qt = QtCore.Qt
 
@@ -52,7 +52,7 @@ def test_new_bundle_is_detached_and_blank(qtbot):
 def test_row_survives_detach_and_return(qtbot, host):
     widget, grid = host
     bundle = toolbar.SelectionBundle()
-    bundle.set_on_change_event_actions(Counter(), Counter(), Counter())
+    bundle.set_on_change_event_actions(counter(), counter(), counter())
     place(qtbot, bundle, grid)
     assert grid.count() == 7
     assert cells(grid, bundle) == {name: (0, col, 1, 1) for name, col in CELLS.items()}
@@ -82,7 +82,7 @@ def test_row_survives_detach_and_return(qtbot, host):
 def test_each_widget_reports_to_its_handler(qtbot, host):
     widget, grid = host
     bundle = toolbar.SelectionBundle()
-    text, fmt, share = Counter(), Counter(), Counter()
+    text, fmt, share = counter(), counter(), counter()
     bundle.set_on_change_event_actions(text, fmt, share)
     place(qtbot, bundle, grid)
 
@@ -111,8 +111,8 @@ def test_each_widget_reports_to_its_handler(qtbot, host):
 def test_second_wiring_adds_to_the_first(qtbot, host):
     widget, grid = host
     bundle = toolbar.SelectionBundle()
-    text1, fmt1, share1 = Counter(), Counter(), Counter()
-    text2, share2 = Counter(), Counter()
+    text1, fmt1, share1 = counter(), counter(), counter()
+    text2, share2 = counter(), counter()
     bundle.set_on_change_event_actions(text1, fmt1, share1)
     bundle.set_on_change_event_actions(text2, fmt1, share2)  # fmt1 wired twice
     place(qtbot, bundle, grid)
