@@ -1,0 +1,206 @@
+// Attribute reads and method calls for the dispatch loop, with the meaning
+// of `obj.name` and `obj.name(...)` in Python, made cheap by remembering what
+// a name resolved to for as long as nothing it came from has changed.
+//
+// flush reads `self.queue` twice per item, looks up `self.handle`, and reads
+// a holder and calls one of its operations per command; done through the
+// generic C API, those lookups cost more than the interpreter's own
+// specialised attribute access. A Lookup lives on the stack of one flush (or
+// of one direct call of handle) and answers again from memory while:
+//  - the object's type has the same version tag: the runtime resets a type's
+//    tag whenever the type or one of its bases changes (attribute access
+//    hooks included) and never hands out a tag twice, so an equal tag means
+//    the same, unchanged type, and the object found along its MRO is still
+//    held there;
+//  - the object's instance dict is the same dict with the same PEP 509
+//    version: the version changes at every mutation and is unique across
+//    dicts, so an equal version means the same, unchanged contents.
+// Whenever one of them differs the lookup is made again; when the type
+// customises attribute access, it is made the ordinary way every time.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <cstring>
+
+namespace vandrel {
+
+namespace py = pybind11;
+
+// PEP 509 dict versions: deprecated from 3.12 on in favour of dict watchers,
+// but kept up to date at every mutation, and instance dicts stay dicts once
+// made, on the runtimes this module is built for (3.11, 3.12). Later
+// runtimes look instance attributes up again at every use.
+#if PY_VERSION_HEX < 0x030D0000
+constexpr bool dict_versions_kept = true;
+inline std::uint64_t dict_version(PyObject *dict) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    return reinterpret_cast<PyDictObject *>(dict)->ma_version_tag;
+#pragma GCC diagnostic pop
+}
+#else
+constexpr bool dict_versions_kept = false;
+inline std::uint64_t dict_version(PyObject *) { return 0; }
+#endif
+
+// What a type's MRO holds under one name (borrowed: the type keeps it).
+class TypeAnswer {
+public:
+    // False when the type takes part in attribute access itself
+    // (__getattribute__, __getattr__) or has no valid version tag: then only
+    // the ordinary lookup can tell.
+    bool resolve(PyTypeObject *type, PyObject *name) {
+        if (type == type_ && version_ != 0 && type->tp_version_tag == version_ &&
+            PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG)) {
+            return true;
+        }
+        return look_up(type, name);
+    }
+    PyObject *found() const { return found_; }
+
+private:
+    bool look_up(PyTypeObject *type, PyObject *name);
+
+    PyTypeObject *type_ = nullptr;
+    unsigned int version_ = 0;
+    PyObject *found_ = nullptr;
+};
+
+// What an instance dict holds under one name (borrowed: the dict keeps it).
+// It holds the object it last answered for, so that the object's dict slot,
+// found once, stays the slot of that object.
+class DictAnswer {
+public:
+    // False when the instance dict cannot be reached (then only the ordinary
+    // lookup can tell); throws when looking the name up in it failed.
+    bool resolve(PyObject *obj, PyObject *name) {
+        if (obj == owner_.ptr() && Py_TYPE(obj) == owner_type_) {
+            if (slot_ == nullptr) return true;  // the type has no instance dict
+            PyObject *dict = *slot_;
+            if (dict_versions_kept && dict == dict_ && dict != nullptr && dict_version(dict) == version_) return true;
+        }
+        return look_up(obj, name);
+    }
+    PyObject *value() const { return value_; }
+
+private:
+    bool look_up(PyObject *obj, PyObject *name);
+
+    py::object owner_;
+    PyTypeObject *owner_type_ = nullptr;
+    PyObject **slot_ = nullptr;
+    PyObject *dict_ = nullptr;
+    std::uint64_t version_ = 0;
+    PyObject *value_ = nullptr;
+};
+
+// One place in the code that reads obj.<name> or calls obj.<name>(...),
+// always with the same name.
+class Lookup {
+public:
+    // obj.<name>
+    py::object read(py::handle obj, PyObject *name);
+    // obj.<name>(args[1:]), with args[0] == obj; args[-1] must exist and
+    // may be used by the callee (PY_VECTORCALL_ARGUMENTS_OFFSET).
+    py::object call(PyObject *name, PyObject *const *args, std::size_t nargs);
+    // The function that obj.<name>(...) would run, found in obj's class with
+    // no instance attribute in its way; else nullptr (the ordinary call then
+    // finds whatever takes its place). Borrowed.
+    PyObject *class_method(py::handle obj, PyObject *name);
+
+private:
+    TypeAnswer type_;
+    DictAnswer dict_;
+};
+
+namespace detail {
+
+// Takes precedence over an instance attribute of the same name.
+inline bool is_data_descriptor(PyObject *descr) { return Py_TYPE(descr)->tp_descr_set != nullptr; }
+
+// A function that a method call passes the instance to, unbound.
+inline bool is_method_descriptor(PyObject *descr) {
+    return PyType_HasFeature(Py_TYPE(descr), Py_TPFLAGS_METHOD_DESCRIPTOR);
+}
+
+// Reading it through an instance calls its __get__.
+inline bool binds(PyObject *descr) { return Py_TYPE(descr)->tp_descr_get != nullptr; }
+
+inline py::object steal_or_throw(PyObject *result) {
+    if (result == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(result);
+}
+
+// PyVectorcall_Function, which 3.12 no longer inlines.
+inline vectorcallfunc vectorcall_of(PyObject *callable) {
+    PyTypeObject *type = Py_TYPE(callable);
+    if (!PyType_HasFeature(type, Py_TPFLAGS_HAVE_VECTORCALL)) return nullptr;
+    vectorcallfunc function;
+    std::memcpy(&function, reinterpret_cast<char *>(callable) + type->tp_vectorcall_offset, sizeof(function));
+    return function;
+}
+
+// Calls `callable`, holding it for the duration: the call may drop the last
+// other reference to it (a method that deletes itself from its class).
+inline py::object call_held(PyObject *callable, PyObject *const *args, std::size_t nargsf) {
+    py::object held = py::reinterpret_borrow<py::object>(callable);
+    vectorcallfunc vectorcall = vectorcall_of(callable);
+    if (vectorcall == nullptr) return steal_or_throw(PyObject_Vectorcall(callable, args, nargsf, nullptr));
+    PyObject *result = vectorcall(callable, args, nargsf, nullptr);
+    if (result == nullptr && !PyErr_Occurred()) {
+        PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception", callable);
+    }
+    return steal_or_throw(result);
+}
+
+}  // namespace detail
+
+// The interpreter's generic attribute read, in the order it consults the
+// type and the instance: a data descriptor of the type, else the instance
+// dict, else a plain class attribute; anything else the ordinary way.
+inline py::object Lookup::read(py::handle obj, PyObject *name) {
+    using namespace detail;
+    if (type_.resolve(Py_TYPE(obj.ptr()), name)) {
+        PyObject *descr = type_.found();
+        if ((descr == nullptr || !is_data_descriptor(descr)) && dict_.resolve(obj.ptr(), name)) {
+            if (dict_.value() != nullptr) return py::reinterpret_borrow<py::object>(dict_.value());
+            if (descr != nullptr && !binds(descr)) return py::reinterpret_borrow<py::object>(descr);
+        }
+    }
+    return steal_or_throw(PyObject_GetAttr(obj.ptr(), name));
+}
+
+// The interpreter's method call: an instance attribute is called without
+// obj, a function of the class with obj first, a plain class attribute
+// without obj; anything else the ordinary way.
+inline py::object Lookup::call(PyObject *name, PyObject *const *args, std::size_t nargs) {
+    using namespace detail;
+    PyObject *obj = args[0];
+    if (type_.resolve(Py_TYPE(obj), name)) {
+        PyObject *descr = type_.found();
+        if ((descr == nullptr || !is_data_descriptor(descr)) && dict_.resolve(obj, name)) {
+            if (dict_.value() != nullptr) {
+                return call_held(dict_.value(), args + 1, (nargs - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET);
+            }
+            if (descr != nullptr && is_method_descriptor(descr)) {
+                return call_held(descr, args, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET);
+            }
+            if (descr != nullptr && !binds(descr)) {
+                return call_held(descr, args + 1, (nargs - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET);
+            }
+        }
+    }
+    return steal_or_throw(PyObject_VectorcallMethod(name, args, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+inline PyObject *Lookup::class_method(py::handle obj, PyObject *name) {
+    using namespace detail;
+    if (!type_.resolve(Py_TYPE(obj.ptr()), name)) return nullptr;
+    PyObject *descr = type_.found();
+    if (descr == nullptr || !is_method_descriptor(descr) || !dict_.resolve(obj.ptr(), name)) return nullptr;
+    return dict_.value() == nullptr ? descr : nullptr;
+}
+
+}  // namespace vandrel

@@ -1,0 +1,209 @@
+// Vandrel.flush: draining the queue, checking the form of each item and
+// handing well-formed commands to handle.
+//
+// The form checks are assertions, made only when the runtime's __debug__
+// was true at load. An AssertionError raised while an item is checked and
+// unpacked becomes a warning with the assertion's text, and the item is
+// dropped; every other error ends flush. Items still in the queue stay
+// there for the next flush.
+#include "vandrel/vandrel.hpp"
+
+#include <frameobject.h>
+
+namespace vandrel {
+
+namespace {
+
+const char not_tuple_text[] = "QueueHandler - fifo Content must be tuple";
+const char tuple_form_text[] = "QueueHandler -the tuple must be like (\"command_type\" , \"DATA\")";
+const char not_string_text[] = "QueueHandler - the command should be a string";
+
+[[noreturn]] void fail_check(const char *text) {
+    PyErr_SetString(PyExc_AssertionError, text);
+    throw py::error_already_set();
+}
+
+// isinstance(obj, type), which also honours a __class__ that claims the type.
+inline bool is_instance(py::handle obj, PyTypeObject *type) {
+    if (PyObject_TypeCheck(obj.ptr(), type)) return true;
+    int answer = PyObject_IsInstance(obj.ptr(), reinterpret_cast<PyObject *>(type));
+    if (answer < 0) throw py::error_already_set();
+    return answer != 0;
+}
+
+// len(obj); a tuple subclass may define its own __len__.
+Py_ssize_t length(py::handle obj) {
+    if (PyTuple_CheckExact(obj.ptr())) return PyTuple_GET_SIZE(obj.ptr());
+    Py_ssize_t size = PyObject_Size(obj.ptr());
+    if (size < 0) throw py::error_already_set();
+    return size;
+}
+
+struct Command {
+    py::object cmd;
+    py::object data;
+};
+
+// `cmd, data = words`, with the interpreter's own errors when words is not
+// a sequence of exactly two.
+Command unpack_pair(py::handle words) {
+    PyObject *seq = words.ptr();
+    if (PyTuple_CheckExact(seq) && PyTuple_GET_SIZE(seq) == 2) {
+        return {py::reinterpret_borrow<py::object>(PyTuple_GET_ITEM(seq, 0)),
+                py::reinterpret_borrow<py::object>(PyTuple_GET_ITEM(seq, 1))};
+    }
+    if (PyList_CheckExact(seq) && PyList_GET_SIZE(seq) == 2) {
+        return {py::reinterpret_borrow<py::object>(PyList_GET_ITEM(seq, 0)),
+                py::reinterpret_borrow<py::object>(PyList_GET_ITEM(seq, 1))};
+    }
+    PyObject *iterator = PyObject_GetIter(seq);
+    if (iterator == nullptr) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(seq)->tp_iter == nullptr && !PySequence_Check(seq)) {
+            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(seq)->tp_name);
+        }
+        throw py::error_already_set();
+    }
+    py::object items = py::reinterpret_steal<py::object>(iterator);
+    py::object values[2];
+    for (int got = 0; got < 2; ++got) {
+        PyObject *value = PyIter_Next(items.ptr());
+        if (value == nullptr) {
+            if (!PyErr_Occurred()) {
+                PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", got);
+            }
+            throw py::error_already_set();
+        }
+        values[got] = py::reinterpret_steal<py::object>(value);
+    }
+    PyObject *surplus = PyIter_Next(items.ptr());
+    if (surplus != nullptr) {
+        Py_DECREF(surplus);
+        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
+    }
+    if (PyErr_Occurred()) throw py::error_already_set();
+    return {std::move(values[0]), std::move(values[1])};
+}
+
+// The protected block: the form checks (when on) around the unpacking.
+Command split_item(const native::ModuleState &state, py::handle words) {
+    bool checking = checks_on(state);
+    if (checking) {
+        if (!is_instance(words, &PyTuple_Type)) fail_check(not_tuple_text);
+        if (length(words) != 2) fail_check(tuple_form_text);
+    }
+    Command command = unpack_pair(words);
+    if (checking && !is_instance(command.cmd, &PyUnicode_Type)) fail_check(not_string_text);
+    return command;
+}
+
+// For the span of an `except` block: the exception being handled, so that
+// an error raised meanwhile (a warning filtered to "error") gets it as its
+// __context__, as in the interpreter.
+class HandlingException {
+public:
+    explicit HandlingException(py::handle error) : thread_(PyThreadState_Get()) {
+        saved_ = thread_->exc_info->exc_value;  // the reference moves into saved_
+        thread_->exc_info->exc_value = Py_NewRef(error.ptr());
+    }
+    ~HandlingException() { Py_XSETREF(thread_->exc_info->exc_value, saved_); }
+    HandlingException(const HandlingException &) = delete;
+    HandlingException &operator=(const HandlingException &) = delete;
+
+private:
+    PyThreadState *thread_;
+    PyObject *saved_;
+};
+
+// except AssertionError as e: warnings.warn(e.args[0])
+void report_failed_check(const native::Call &c, const py::error_already_set &failure) {
+    py::handle error = failure.value();
+    HandlingException handling(error);
+    py::object text = error.attr("args")[py::int_(0)];
+    warn(c, text);
+}
+
+// self.queue.empty(), truth-tested.
+bool queue_is_empty(Lookups &lookups, const native::ModuleState &state, py::handle self) {
+    py::object queue = lookups.queue.read(self, name(state, name_queue));
+    PyObject *args[] = {nullptr, queue.ptr()};
+    py::object answer = lookups.empty.call(name(state, name_empty), args + 1, 1);
+    if (answer.ptr() == Py_False) return false;
+    int truth = PyObject_IsTrue(answer.ptr());
+    if (truth < 0) throw py::error_already_set();
+    return truth != 0;
+}
+
+// self.queue.get()
+py::object next_item(Lookups &lookups, const native::ModuleState &state, py::handle self) {
+    py::object queue = lookups.queue.read(self, name(state, name_queue));
+    PyObject *args[] = {nullptr, queue.ptr()};
+    return lookups.get.call(name(state, name_get), args + 1, 1);
+}
+
+// The traceback entry that a call through the function object would have
+// added for handle.
+void add_traceback_entry(py::handle function) {
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyObject *code = PyObject_GetAttrString(function.ptr(), "__code__");
+    PyObject *globals = PyObject_GetAttrString(function.ptr(), "__globals__");
+    PyFrameObject *frame = nullptr;
+    if (code != nullptr && PyCode_Check(code) && globals != nullptr && PyDict_Check(globals)) {
+        frame = PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject *>(code), globals, nullptr);
+    }
+    Py_XDECREF(code);
+    Py_XDECREF(globals);
+    PyErr_Clear();  // a missing entry is no reason to lose the original error
+    PyErr_Restore(type, value, traceback);
+    if (frame == nullptr) return;
+    PyTraceBack_Here(frame);
+    Py_DECREF(frame);
+}
+
+// self.handle(cmd, data), looked up on the instance for every item so that
+// an override or an instance attribute takes its place. When the lookup
+// finds this module's own handle, its body runs directly, with the lookups
+// this flush has already made.
+void hand_over(Lookups &lookups, const native::Call &c, const native::ModuleState &state, py::handle self,
+               const Command &command) {
+    PyObject *handle_name = name(state, name_handle);
+    PyObject *method = lookups.handle.class_method(self, handle_name);
+    if (method != nullptr && lookups.is_own_handle(method)) {
+        py::object function = py::reinterpret_borrow<py::object>(method);
+        try {
+            dispatch(lookups, c, state, self, command.cmd, command.data);
+        } catch (py::error_already_set &error) {
+            error.restore();
+            add_traceback_entry(function);
+            throw py::error_already_set();
+        }
+        return;
+    }
+    PyObject *args[] = {nullptr, self.ptr(), command.cmd.ptr(), command.data.ptr()};
+    lookups.handle.call(handle_name, args + 1, 3);
+}
+
+py::object flush(const native::Call &c) {
+    const native::ModuleState &state = c.state();
+    py::handle self = c.self();
+    Lookups lookups;
+    while (!queue_is_empty(lookups, state, self)) {
+        py::object words = next_item(lookups, state, self);
+        Command command;
+        try {
+            command = split_item(state, words);
+        } catch (py::error_already_set &failure) {
+            if (!failure.matches(PyExc_AssertionError)) throw;
+            report_failed_check(c, failure);
+            continue;
+        }
+        hand_over(lookups, c, state, self, command);
+    }
+    return py::none();
+}
+
+}  // namespace
+
+const native::FunctionSpec flush_spec{"flush", flush, {{"self"}}};
+
+}  // namespace vandrel
