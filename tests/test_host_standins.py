@@ -1,5 +1,5 @@
-"""The host side the extension modules are loaded into: data sets, the Qt
-binding choice and the settings."""
+"""The host side the extension modules are loaded into: the Qt binding choice
+and the settings (the data sets have tests/test_dataset.py)."""
 
 import importlib.util
 import os
@@ -7,138 +7,12 @@ from pathlib import Path
 import subprocess
 import sys
 
-from hypothesis import given, strategies as st
-import numpy as np
 import pytest
 
 from tarvinel.stelvane import config, qt_compat
-from tarvinel.stelvane.dataset import Dataset, Run
 
 REPO_ROOT = Path(__file__).resolve().parents[1]
 PYQTGRAPH_NAMES = {"pyqt5": "PyQt5", "pyqt6": "PyQt6", "pyside6": "PySide6"}
-
-
-# --- data sets --------------------------------------------------------------
-
-def dataset_with(names, max_history=10):
-    ds = Dataset(max_history=max_history)
-    ds.set_column_names(names)
-    return ds
-
-
-def test_rows_and_blocks_arrive_in_order_as_floats():
-    ds = dataset_with(["t", "a", "b"])
-    ds.append([0, 1.5, 2])
-    ds.append([[1, 2, 3], (4, 5, 6)])
-    ds.append(np.arange(6.0, 12.0).reshape(2, 3))
-    ds.append(np.array([7, 8, 9]))
-    assert ds.rows == [
-        (0.0, 1.5, 2.0), (1.0, 2.0, 3.0), (4.0, 5.0, 6.0),
-        (6.0, 7.0, 8.0), (9.0, 10.0, 11.0), (7.0, 8.0, 9.0),
-    ]
-    assert ds.column("a") == [1.5, 2.0, 5.0, 7.0, 10.0, 8.0]
-    assert all(type(v) is float for row in ds.rows for v in row)
-    with pytest.raises(KeyError):
-        ds.column("c")
-
-
-@pytest.mark.parametrize(
-    "payload, error",
-    [
-        ([1, 2], ValueError),                       # row too short
-        ([1, 2, 3, 4], ValueError),                 # row too long
-        ([[1, 2, 3], [4, 5], [6, 7, 8]], ValueError),  # one bad row in a block
-        ([[1, 2, 3], 4], TypeError),                # a number among rows
-        ([1, "2", 3], TypeError),                   # text is no number
-        ("123", TypeError),                         # text is no row
-        (5, TypeError),
-        ({1, 2, 3}, TypeError),                     # unordered
-        (None, TypeError),
-    ],
-)
-def test_rejected_payload_leaves_stored_rows_alone(payload, error):
-    ds = dataset_with(["x", "y", "z"])
-    ds.append([[1, 2, 3], [4, 5, 6]])
-    with pytest.raises(error):
-        ds.append(payload)
-    assert ds.rows == [(1.0, 2.0, 3.0), (4.0, 5.0, 6.0)]
-
-
-def test_data_before_column_names_is_rejected():
-    with pytest.raises(ValueError, match="column names"):
-        Dataset().append([1.0])
-
-
-@pytest.mark.parametrize("names", ["ab", ["a", 1], ["a", "b", "a"], None])
-def test_bad_column_names_keep_the_old_ones_and_the_rows(names):
-    ds = dataset_with(["x", "y"])
-    ds.append([1, 2])
-    with pytest.raises((TypeError, ValueError)):
-        ds.set_column_names(names)
-    assert ds.column_names == ["x", "y"]
-    assert ds.rows == [(1.0, 2.0)]
-
-
-def test_column_names_cannot_be_changed_through_the_returned_list():
-    ds = dataset_with(["x", "y"])
-    ds.column_names.append("z")
-    assert ds.column_names == ["x", "y"]
-    ds.append([1, 2])
-
-
-def test_new_column_names_finish_the_run_and_same_names_keep_it():
-    ds = dataset_with(["x", "y"])
-    ds.append([1, 2])
-    ds.set_column_names(("x", "y"))
-    assert ds.rows == [(1.0, 2.0)] and ds.history == ()
-    ds.set_column_names(["t", "u", "v"])
-    assert ds.rows == []
-    assert ds.history == (Run(("x", "y"), ((1.0, 2.0),)),)
-    ds.append([1, 2, 3])
-
-
-def test_roll_keeps_a_bounded_history_of_non_empty_runs():
-    ds = dataset_with(["x"], max_history=2)
-    for run in range(4):
-        ds.append([[run], [run + 0.5]])
-        ds.roll()
-        ds.roll()  # an empty run is not history
-    assert [r.rows for r in ds.history] == [((2.0,), (2.5,)), ((3.0,), (3.5,))]
-    assert len(ds) == 0 and ds.column_names == ["x"]
-
-
-payload_rows = st.lists(st.integers(-5, 5) | st.floats(allow_nan=False), min_size=0, max_size=4)
-operations = st.lists(
-    st.one_of(
-        st.tuples(st.just("row"), payload_rows.filter(bool)),
-        st.tuples(st.just("block"), st.lists(payload_rows, min_size=1, max_size=3)),
-        st.just(("roll", None)),
-    ),
-    max_size=25,
-)
-
-
-@given(operations)
-def test_matches_a_plain_list_model(ops):
-    width, max_history = 3, 3
-    ds = dataset_with(["a", "b", "c"], max_history=max_history)
-    current, history = [], []
-    for kind, payload in ops:
-        if kind == "roll":
-            ds.roll()
-            if current:
-                history = (history + [tuple(current)])[-max_history:]
-                current = []
-            continue
-        rows = [payload] if kind == "row" else payload
-        if all(len(row) == width for row in rows):
-            ds.append(payload)
-            current += [tuple(map(float, row)) for row in rows]
-        else:
-            with pytest.raises(ValueError):
-                ds.append(payload)
-        assert ds.rows == current
-    assert [run.rows for run in ds.history] == history
 
 
 # --- Qt binding selection ---------------------------------------------------

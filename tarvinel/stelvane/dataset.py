@@ -1,29 +1,80 @@
-"""Data sets: the rows of the current run, under their column names, and a
-bounded history of earlier runs.
+"""Data sets: the columns of the current run and a bounded history of earlier runs.
 
 The command intake hands each data set the producer's payloads unchanged:
-column names (a list of strings), data (one row, or a block of rows) and roll
-requests. A payload that does not fit is rejected with an exception before
-anything is stored, so the data already held stays as it was.
+column names, data (one row, or a block of rows) and roll requests.
+
+Storage is columnar: one numpy array per column, float64 until a value with an
+imaginary part arrives in that column, complex128 from then on. Memory is
+bounded twice: a run keeps its newest `max_rows` rows (older ones leave memory,
+and the run counts them in `dropped`), and the history keeps the newest
+`max_history` finished runs.
+
+Bad input is never silently lost and never spoils what is stored:
+- a row of the wrong length or with a value that is not a number is rejected
+  on its own; the fine rows of the same block are stored, then `RowsRejected`
+  says what was rejected and how much was kept;
+- non-finite values (NaN, inf) are stored as they came, with a `DataWarning`;
+- duplicate column names are made unique (the second "a" becomes "a#2") and
+  names that are not text are turned into text, each with a `DataWarning`;
+- column names that are no list at all raise and leave everything as it was.
 """
 
 from collections import deque
 from collections.abc import Sequence
 import numbers
-from typing import NamedTuple
+import warnings
 
 import numpy as np
 
+# Rows a new run's arrays start with; they double until they hold 2 * max_rows.
+_INITIAL_CAPACITY = 1024
 
-class Run(NamedTuple):
-    """A finished run: the rows it collected under the names they had."""
 
-    column_names: tuple[str, ...]
-    rows: tuple[tuple[float, ...], ...]
+class DataWarning(UserWarning):
+    """Data was accepted but changed or is unusual (renamed column, NaN, ...)."""
+
+
+class RowsRejected(ValueError):
+    """Some rows of a payload did not fit and were not stored."""
+
+    def __init__(self, message: str, kept: int, rejected: int):
+        super().__init__(message)
+        self.kept = kept
+        self.rejected = rejected
+
+
+class Run:
+    """A finished run: its column names and one array per column (not to be
+    written to), oldest row first."""
+
+    __slots__ = ("column_names", "columns", "number", "dropped")
+
+    def __init__(self, column_names, columns, number: int, dropped: int = 0):
+        self.column_names = tuple(column_names)
+        self.columns = tuple(columns)
+        self.number = number
+        self.dropped = dropped
+
+    def __len__(self) -> int:
+        return len(self.columns[0]) if self.columns else 0
+
+    def column(self, name: str) -> np.ndarray:
+        try:
+            return self.columns[self.column_names.index(name)]
+        except ValueError:
+            raise KeyError(name) from None
+
+    @property
+    def rows(self) -> list[tuple]:
+        """The rows as tuples of Python numbers (for inspection; slow)."""
+        return list(zip(*(c.tolist() for c in self.columns)))
+
+    def __repr__(self) -> str:
+        return f"Run(number={self.number}, columns={list(self.column_names)}, rows={len(self)})"
 
 
 def _is_sequence(value) -> bool:
-    # Text is a sequence of characters, never a row of numbers.
+    # Text is a sequence of characters, never a row of numbers or a list of names.
     if isinstance(value, (str, bytes, bytearray)):
         return False
     if isinstance(value, np.ndarray):
@@ -31,48 +82,90 @@ def _is_sequence(value) -> bool:
     return isinstance(value, Sequence)
 
 
-def _checked_names(names) -> list[str]:
-    if not _is_sequence(names):
-        raise TypeError(f"column names must be a list of strings, not {type(names).__name__}")
-    checked = list(names)
-    for name in checked:
-        if not isinstance(name, str):
-            raise TypeError(f"column name {name!r} is not a string")
-    if len(set(checked)) != len(checked):
-        duplicates = sorted({n for n in checked if checked.count(n) > 1})
-        raise ValueError(f"duplicate column names: {duplicates}")
-    return checked
+def _describe(value) -> str:
+    text = repr(value)
+    return text if len(text) <= 40 else text[:37] + "..."
 
 
-def _checked_row(row, width: int) -> tuple[float, ...]:
+def _unique_names(names: list[str]) -> tuple[list[str], list[str]]:
+    """Names made unique by suffixes #2, #3, ...; also returns what was renamed."""
+    taken = set(names)
+    seen: set[str] = set()
+    unique, renamed = [], []
+    for name in names:
+        if name not in seen:
+            seen.add(name)
+            unique.append(name)
+            continue
+        n = 2
+        while f"{name}#{n}" in taken:
+            n += 1
+        new = f"{name}#{n}"
+        taken.add(new)
+        seen.add(new)
+        unique.append(new)
+        renamed.append(f"{name} -> {new}")
+    return unique, renamed
+
+
+def _row_problem(row, width: int) -> str | None:
+    """Why a row cannot be stored, or None when it can."""
     if not _is_sequence(row):
-        raise TypeError(f"a row must be a sequence of numbers, not {type(row).__name__}")
-    values = list(row)
-    if len(values) != width:
-        raise ValueError(f"a row has {len(values)} values but there are {width} columns")
-    for value in values:
-        if not isinstance(value, numbers.Real):
-            raise TypeError(f"value {value!r} in a row is not a number")
-    return tuple(float(v) for v in values)
+        return f"{_describe(row)} is not a row of numbers"
+    if len(row) != width:
+        return f"a row has {len(row)} values, {width} columns expected"
+    for value in row:
+        if not isinstance(value, numbers.Number):
+            return f"value {_describe(value)} is not a number"
+        if isinstance(value, numbers.Integral) and not -2**1023 < int(value) < 2**1023:
+            return f"value {_describe(value)} is too large"
+    return None
 
 
 class Dataset:
-    def __init__(self, max_history: int = 10):
-        if not isinstance(max_history, int) or max_history < 0:
-            raise ValueError(f"max_history must be a non-negative int, not {max_history!r}")
-        self._column_names: list[str] = []
-        self._rows: list[tuple[float, ...]] = []
+    """Rows under column names: the current run plus a bounded history.
+
+    `whole_runs=True` makes every `append` a run of its own (a whole trace):
+    the run before it moves to the history.
+    """
+
+    def __init__(self, name: str = "data", max_rows: int = 1_000_000, max_history: int = 10,
+                 whole_runs: bool = False):
+        for label, value, least in (("max_rows", max_rows, 1), ("max_history", max_history, 0)):
+            if not isinstance(value, int) or isinstance(value, bool) or value < least:
+                raise ValueError(f"{label} must be an int >= {least}, not {value!r}")
+        self.name = name
+        self.max_rows = max_rows
+        self.whole_runs = whole_runs
+        self._names: list[str] = []
         self._history: deque[Run] = deque(maxlen=max_history)
+        # Totals since construction, for whoever reports on the data.
+        self.rows_stored = 0
+        self.rows_rejected = 0
+        self.payloads_stored = 0
+        self.nonfinite_values = 0
+        # Bumped by every change of what `columns()` or `history` return.
+        self.version = 0
+        self.history_version = 0
+        self._run_number = 1
+        self._new_run_storage()
+
+    # --- reading -------------------------------------------------------------
 
     @property
     def column_names(self) -> list[str]:
-        # A copy: whoever reads the names cannot change them under the rows.
-        return list(self._column_names)
+        # A copy: whoever reads the names cannot change them under the columns.
+        return list(self._names)
 
     @property
-    def rows(self) -> list[tuple[float, ...]]:
-        """Rows of the current run, oldest first."""
-        return list(self._rows)
+    def run_number(self) -> int:
+        """Number of the current run; runs are numbered from 1 and never reused."""
+        return self._run_number
+
+    @property
+    def dropped(self) -> int:
+        """Rows of the current run that left memory because of `max_rows`."""
+        return self._dropped
 
     @property
     def history(self) -> tuple[Run, ...]:
@@ -80,46 +173,186 @@ class Dataset:
         return tuple(self._history)
 
     def __len__(self) -> int:
-        return len(self._rows)
+        return self._end - self._start
 
-    def column(self, name: str) -> list[float]:
-        """The values of one column of the current run."""
+    def column(self, name: str) -> np.ndarray:
+        """The values of one column of the current run, oldest first.
+
+        A read-only view: valid until the data set changes, never changed
+        afterwards (new rows go to new memory once the view's is full)."""
         try:
-            index = self._column_names.index(name)
+            index = self._names.index(name)
         except ValueError:
             raise KeyError(name) from None
-        return [row[index] for row in self._rows]
+        view = self._columns[index][self._start:self._end]
+        view.flags.writeable = False
+        return view
+
+    @property
+    def rows(self) -> list[tuple]:
+        """Rows of the current run as tuples of Python numbers (for inspection; slow)."""
+        return list(zip(*(self.column(n).tolist() for n in self._names)))
+
+    def last_row(self) -> tuple | None:
+        if self._end == self._start:
+            return None
+        return tuple(c[self._end - 1].item() for c in self._columns)
+
+    # --- the operations the command intake calls ------------------------------
 
     def set_column_names(self, names) -> None:
         """Names the columns. Rows collected under other names are kept as a
         finished run; the same names again change nothing."""
-        checked = _checked_names(names)
-        if checked == self._column_names:
-            return
-        self._finish_run()
-        self._column_names = checked
+        if not _is_sequence(names):
+            raise TypeError(
+                f"{self.name}: column names must be a list of strings, not {type(names).__name__}")
+        names = list(names)
+        problems = []
+        texts = [n if isinstance(n, str) else str(n) for n in names]
+        not_text = [_describe(n) for n in names if not isinstance(n, str)]
+        if not_text:
+            problems.append(f"names that are not text used as text: {', '.join(not_text)}")
+        texts, renamed = _unique_names(texts)
+        if renamed:
+            problems.append(f"duplicate column names renamed: {', '.join(renamed)}")
+        if texts != self._names:
+            self._finish_run()
+            self._names = texts
+            self._new_run_storage()
+            self.version += 1
+        for problem in problems:
+            warnings.warn(f"{self.name}: {problem}", DataWarning, stacklevel=2)
 
     def append(self, data) -> None:
-        """Adds one row (a sequence of numbers, one per column) or a block
-        (a sequence of such rows). Nothing is added unless every row fits."""
-        if not self._column_names:
-            raise ValueError("column names must be set before data is appended")
-        if not _is_sequence(data):
-            raise TypeError(f"data must be a row or a block of rows, not {type(data).__name__}")
-        items = list(data)
-        if not items:
-            return
-        rows = items if _is_sequence(items[0]) else [items]
-        width = len(self._column_names)
-        checked = [_checked_row(row, width) for row in rows]
-        self._rows.extend(checked)
+        """Adds one row (a sequence of numbers, one per column) or a block (a
+        sequence of such rows, or a 2-D array). Rows that do not fit are
+        rejected one by one; the others are stored (see the module text)."""
+        if not self._names:
+            raise RowsRejected(f"{self.name}: data arrived before column names; dropped",
+                               kept=0, rejected=_count_rows(data))
+        block, rejected, reason = self._as_block(data)
+        kept = len(block)
+        self.rows_stored += kept
+        self.rows_rejected += rejected
+        if kept:
+            self.payloads_stored += 1
+            if self.whole_runs:
+                self._finish_run()
+                self._new_run_storage()
+            self._store(block)
+        if kept and block.dtype.kind in "fc":
+            nonfinite = block.size - int(np.count_nonzero(np.isfinite(block)))
+            if nonfinite:
+                self.nonfinite_values += nonfinite
+                warnings.warn(f"{self.name}: {nonfinite} non-finite value(s) (NaN or inf) "
+                              "stored; they are not drawn", DataWarning, stacklevel=2)
+        if rejected:
+            total = kept + rejected
+            raise RowsRejected(f"{self.name}: {rejected} of {total} row(s) rejected ({reason}); "
+                               f"{kept} kept", kept=kept, rejected=rejected)
 
     def roll(self) -> None:
-        """Ends the current run: its rows move to the history and a new, empty
-        run starts under the same column names."""
-        self._finish_run()
+        """Ends the current run: it moves to the history and a new, empty run
+        starts under the same column names. An empty run is not history."""
+        if self._end > self._start:
+            self._finish_run()
+            self._new_run_storage()
+            self.version += 1
+
+    # --- storage ----------------------------------------------------------------
+
+    def _new_run_storage(self) -> None:
+        capacity = min(_INITIAL_CAPACITY, 2 * self.max_rows)
+        self._columns = [np.empty(capacity, np.float64) for _ in self._names]
+        self._start = self._end = 0
+        self._dropped = 0
 
     def _finish_run(self) -> None:
-        if self._rows:
-            self._history.append(Run(tuple(self._column_names), tuple(self._rows)))
-            self._rows = []
+        if self._end == self._start or not self._names:
+            return
+        columns = [c[self._start:self._end].copy() for c in self._columns]
+        for c in columns:
+            c.flags.writeable = False
+        self._history.append(Run(self._names, columns, self._run_number, self._dropped))
+        self._run_number += 1
+        self.history_version += 1
+
+    def _as_block(self, data) -> tuple[np.ndarray, int, str]:
+        """The storable rows of a payload as a 2-D array, how many rows were
+        rejected, and why (the first reason)."""
+        width = len(self._names)
+        if isinstance(data, np.ndarray) and data.dtype.kind in "biufc" and data.ndim in (1, 2):
+            block = data.reshape(1, -1) if data.ndim == 1 else data
+            if block.shape[1] == width:
+                return block.astype(np.complex128 if block.dtype.kind == "c" else np.float64,
+                                    copy=False), 0, ""
+        if isinstance(data, np.ndarray) and data.ndim == 0:
+            data = data.item()
+        if not _is_sequence(data):
+            return np.empty((0, width)), 1, f"{_describe(data)} is not a row or a block of rows"
+        items = list(data)
+        if not items:
+            return np.empty((0, width)), 0, ""
+        rows = items if _is_sequence(items[0]) else [items]
+        good, rejected, reason = [], 0, ""
+        for row in rows:
+            problem = _row_problem(row, width)
+            if problem is None:
+                good.append(row)
+            else:
+                rejected += 1
+                reason = reason or problem
+        if not good:
+            return np.empty((0, width)), rejected, reason
+        is_complex = any(isinstance(v, numbers.Complex) and not isinstance(v, numbers.Real)
+                         for row in good for v in row)
+        block = np.array(good, dtype=np.complex128 if is_complex else np.float64).reshape(-1, width)
+        return block, rejected, reason
+
+    def _store(self, block: np.ndarray) -> None:
+        n = len(block)
+        if n > self.max_rows:
+            self._dropped += n - self.max_rows
+            block = block[-self.max_rows:]
+            n = self.max_rows
+        self._make_room(n)
+        for j, column in enumerate(self._columns):
+            values = block[:, j]
+            if values.dtype.kind == "c":
+                if np.any(values.imag != 0):
+                    if column.dtype.kind != "c":
+                        column = self._columns[j] = column.astype(np.complex128)
+                else:
+                    values = values.real
+            column[self._end:self._end + n] = values
+        self._end += n
+        self.version += 1
+
+    def _make_room(self, n: int) -> None:
+        """Makes space for n more rows (n <= max_rows), dropping the oldest rows
+        beyond max_rows. Data that views were handed out for is never moved
+        in place: moving or growing copies into new arrays."""
+        length = self._end - self._start
+        keep = min(length, self.max_rows - n)
+        self._dropped += length - keep
+        self._start = self._end - keep
+        capacity = len(self._columns[0]) if self._columns else 0
+        if self._end + n <= capacity:
+            return
+        new_capacity = max(capacity, _INITIAL_CAPACITY)
+        while new_capacity < 2 * (keep + n) and new_capacity < 2 * self.max_rows:
+            new_capacity *= 2
+        new_capacity = max(min(new_capacity, 2 * self.max_rows), keep + n)
+        for j, column in enumerate(self._columns):
+            fresh = np.empty(new_capacity, column.dtype)
+            fresh[:keep] = column[self._start:self._end]
+            self._columns[j] = fresh
+        self._start, self._end = 0, keep
+
+
+def _count_rows(data) -> int:
+    if isinstance(data, np.ndarray):
+        return 1 if data.ndim <= 1 else len(data)
+    if _is_sequence(data) and len(data) and _is_sequence(data[0]):
+        return len(data)
+    return 1
