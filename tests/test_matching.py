@@ -310,6 +310,34 @@ def test_each_global_is_observed_on_its_own(monkeypatch):
     assert matched_xy_pairs(".*", ["t"]) == [("a", "b")]
 
 
+class Counted:
+    calls = 0
+
+    def __init__(self, text):
+        self.text = text
+
+    def __format__(self, spec):
+        Counted.calls += 1
+        return self.text
+
+
+def format_calls(function, lst):
+    Counted.calls = 0
+    pairs = function("a,.*", lst)
+    return pairs, Counted.calls
+
+
+def test_text_of_each_element_computed_once_with_the_standard_modules(monkeypatch):
+    lst = [Counted("a"), Counted("b"), Counted("c")]
+    pairs, calls = format_calls(matched_xy_pairs, lst)
+    assert pairs == plain.matched_xy_pairs("a,.*", lst)
+    assert calls == len(lst)
+    # through a replaced re.match every candidate builds its text, as the plain code does
+    monkeypatch.setattr(toolbar, "re", Recorder().re)
+    assert format_calls(matched_xy_pairs, lst) == format_calls(plain.matched_xy_pairs, lst)
+    assert Counted.calls == 2 * len(lst) ** 2
+
+
 def test_missing_re_fails_only_when_a_pattern_is_tried(monkeypatch):
     monkeypatch.delattr(toolbar, "re")
     assert matched_xy_pairs("t,a", []) == []

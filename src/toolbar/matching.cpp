@@ -26,7 +26,7 @@ namespace py = pybind11;
 
 namespace {
 
-// Module state slots (see /work/notes/toolbar-state.md: 0..7 are ours).
+// Module state slots of this file: refs 0..7 (the rest of the module uses 8 and up).
 enum MatchingRef { std_re = 0, std_re_match, std_re_compile, std_itertools, std_product };
 
 // Takes ownership of a new reference from the C API; nullptr means an error is set.
@@ -64,7 +64,7 @@ py::object candidate_text(py::handle x, py::handle y) {
     return checked(PyUnicode_Join(py::str("").ptr(), parts.ptr()));
 }
 
-// `x, y = item` with the interpreter's own unpacking errors.
+// `x, y = item` with the interpreter's own unpacking errors (3.11 to 3.13).
 std::pair<py::object, py::object> unpack_pair(py::handle item) {
     PyObject *raw = item.ptr();
     if ((PyTuple_CheckExact(raw) || PyList_CheckExact(raw)) && Py_SIZE(raw) == 2) {
@@ -79,7 +79,7 @@ std::pair<py::object, py::object> unpack_pair(py::handle item) {
         }
         throw py::error_already_set();
     }
-    py::object it = py::reinterpret_steal<py::object>(iterator);
+    py::object owned_iterator = py::reinterpret_steal<py::object>(iterator);
     py::object values[2];
     for (int i = 0; i < 2; ++i) {
         PyObject *next = PyIter_Next(iterator);
@@ -93,13 +93,6 @@ std::pair<py::object, py::object> unpack_pair(py::handle item) {
     PyObject *extra = PyIter_Next(iterator);
     if (extra != nullptr) {
         Py_DECREF(extra);
-#if PY_VERSION_HEX >= 0x030D0000
-        if (PyList_CheckExact(raw) || PyTuple_CheckExact(raw) || PyDict_CheckExact(raw)) {
-            Py_ssize_t size = PyDict_CheckExact(raw) ? PyDict_Size(raw) : Py_SIZE(raw);
-            PyErr_Format(PyExc_ValueError, "too many values to unpack (expected 2, got %zd)", size);
-            throw py::error_already_set();
-        }
-#endif
         PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
     }
     if (PyErr_Occurred()) throw py::error_already_set();
@@ -330,9 +323,14 @@ LiteralShape literal_shape(std::u32string_view pattern) {
             continue;
         }
         if (run.empty()) continue;
-        if (run_start == 0) shape.prefix = run;
-        if (k == items.size() && complete) shape.suffix = run;
-        shape.inner.push_back(std::move(run));
+        // A run that opens the pattern is checked as the prefix, row by row.
+        if (run_start == 0) {
+            shape.prefix = run;
+        } else if (k == items.size() && complete) {
+            shape.suffix = run;
+        } else {
+            shape.inner.push_back(run);
+        }
         run.clear();
     }
     bool all_literal = std::all_of(items.begin(), items.end(), [](const Item &item) { return item.literal && !item.repeated; });
