@@ -10,6 +10,8 @@ from tarvinel.stelvane import ploter, qt_compat
 
 QtCore, QtGui = qt_compat.QtCore, qt_compat.QtGui
 Qt = QtCore.Qt
+# Scoped enum names: the only form PyQt6 and PySide6 know, and PyQt5 knows too.
+Button, Key, Modifier, Event = Qt.MouseButton, Qt.Key, Qt.KeyboardModifier, QtCore.QEvent.Type
 
 SENTINEL = "clipboard before the test"
 
@@ -65,18 +67,18 @@ def send_key(widget, kind, key, modifier, text):
 
 
 def middle(qtbot, widget, action, pixel):
-    getattr(qtbot, action)(widget.viewport(), Qt.MiddleButton, pos=pixel)
+    getattr(qtbot, action)(widget.viewport(), Button.MiddleButton, pos=pixel)
 
 
 class TestKeys:
-    @pytest.mark.parametrize("modifier, text", [(Qt.NoModifier, "f"), (Qt.ShiftModifier, "F")])
+    @pytest.mark.parametrize("modifier, text", [(Modifier.NoModifier, "f"), (Modifier.ShiftModifier, "F")])
     def test_f_fits_the_view_on_press_and_again_on_release(self, qtbot, widget, base_events, modifier, text):
         widget.set_data(0, [200.0, 300.0], [1.0, 2.0])
-        send_key(widget, QtCore.QEvent.KeyPress, Qt.Key_F, modifier, text)
+        send_key(widget, Event.KeyPress, Key.Key_F, modifier, text)
         x0, x1 = widget.viewRange()[0]
         assert 180 < x0 <= 200 and 300 <= x1 < 320
         widget.setXRange(0, 100, padding=0)
-        send_key(widget, QtCore.QEvent.KeyRelease, Qt.Key_F, modifier, text)
+        send_key(widget, Event.KeyRelease, Key.Key_F, modifier, text)
         assert widget.viewRange()[0][1] >= 300
         assert [(name, seen) for name, _, seen in base_events] == [
             ("keyPressEvent", text), ("keyReleaseEvent", text)]
@@ -84,21 +86,21 @@ class TestKeys:
     def test_a_calls_auto_pan_and_r_holds_range_mode(self, qtbot, widget, monkeypatch, base_events):
         calls = []
         monkeypatch.setattr(widget.plotItem.vb, "setAutoPan", lambda *a, **k: calls.append((a, k)))
-        qtbot.keyPress(widget, Qt.Key_A)
-        qtbot.keyRelease(widget, Qt.Key_A)
+        qtbot.keyPress(widget, Key.Key_A)
+        qtbot.keyRelease(widget, Key.Key_A)
         assert calls == [((), {}), ((), {})]
-        qtbot.keyPress(widget, Qt.Key_R)
+        qtbot.keyPress(widget, Key.Key_R)
         assert widget.range_select is True
-        qtbot.keyRelease(widget, Qt.Key_R)
+        qtbot.keyRelease(widget, Key.Key_R)
         assert widget.range_select is False
         assert [name for name, _, _ in base_events] == ["keyPressEvent", "keyReleaseEvent"] * 2
 
     def test_keys_without_a_command_only_reach_the_base(self, qtbot, widget, base_events):
         widget.set_data(0, [200.0, 300.0], [1.0, 2.0])
         before = widget.viewRange()
-        send_key(widget, QtCore.QEvent.KeyPress, Qt.Key_F, Qt.ControlModifier, "\x06")
-        qtbot.keyClick(widget, Qt.Key_Left)
-        qtbot.keyClick(widget, Qt.Key_F1)
+        send_key(widget, Event.KeyPress, Key.Key_F, Modifier.ControlModifier, "\x06")
+        qtbot.keyClick(widget, Key.Key_Left)
+        qtbot.keyClick(widget, Key.Key_F1)
         assert widget.viewRange() == before and widget.range_select is False
         assert len(base_events) == 5
 
@@ -119,10 +121,10 @@ class TestMiddleButton:
     def test_range_drag_with_r_held_copies_press_then_release(self, qtbot, widget, clipboard):
         press, x_press = point_at(widget, 75)
         release, x_release = point_at(widget, 12.5)
-        qtbot.keyPress(widget, Qt.Key_R)
+        qtbot.keyPress(widget, Key.Key_R)
         middle(qtbot, widget, "mousePress", press)
         middle(qtbot, widget, "mouseRelease", release)
-        qtbot.keyRelease(widget, Qt.Key_R)
+        qtbot.keyRelease(widget, Key.Key_R)
         assert clipboard.paste() == f"{x_press!r},{x_release!r}"
         assert x_press > x_release
 
@@ -130,13 +132,13 @@ class TestMiddleButton:
         press, x_press = point_at(widget, 30)
         release, x_release = point_at(widget, 40)
         middle(qtbot, widget, "mousePress", press)
-        qtbot.keyPress(widget, Qt.Key_R)
+        qtbot.keyPress(widget, Key.Key_R)
         middle(qtbot, widget, "mouseRelease", release)
         assert clipboard.paste() == f"{x_press},{x_release}"
 
     def test_release_in_range_mode_without_press_starts_from_zero(self, qtbot, widget, clipboard):
         release, x_release = point_at(widget, 50)
-        qtbot.keyPress(widget, Qt.Key_R)
+        qtbot.keyPress(widget, Key.Key_R)
         middle(qtbot, widget, "mouseRelease", release)
         assert clipboard.paste() == f"0,{x_release}"
 
@@ -159,16 +161,16 @@ class TestOtherButtons:
         start, _ = point_at(widget, 50)
         end, _ = point_at(widget, 25)
         viewport = widget.viewport()
-        qtbot.mousePress(viewport, Qt.LeftButton, pos=start)
+        qtbot.mousePress(viewport, Button.LeftButton, pos=start)
         for step in (start + QtCore.QPoint(-5, 0), end):
             qtbot.wait(40)  # the scene ignores moves closer together than its rate limit
-            move = QtGui.QMouseEvent(QtCore.QEvent.MouseMove, QtCore.QPointF(step), Qt.LeftButton, Qt.LeftButton,
-                                     Qt.NoModifier)
+            move = QtGui.QMouseEvent(Event.MouseMove, QtCore.QPointF(step), Button.LeftButton,
+                                     Button.LeftButton, Modifier.NoModifier)
             qt_compat.QtWidgets.QApplication.sendEvent(viewport, move)
-        qtbot.mouseRelease(viewport, Qt.LeftButton, pos=end)
+        qtbot.mouseRelease(viewport, Button.LeftButton, pos=end)
         x0, x1 = widget.viewRange()[0]
         assert x0 > 20 and x1 > 120  # dragged a quarter of the width to the left
-        qtbot.mouseClick(viewport, Qt.RightButton, pos=start)
+        qtbot.mouseClick(viewport, Button.RightButton, pos=start)
         buttons = [button for _, _, button in base_events]
-        assert buttons == [Qt.LeftButton, Qt.LeftButton, Qt.RightButton, Qt.RightButton]
+        assert buttons == [Button.LeftButton, Button.LeftButton, Button.RightButton, Button.RightButton]
         assert (widget.clippos1, widget.clippos2) == (0, 0)
