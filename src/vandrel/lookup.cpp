@@ -28,24 +28,27 @@ bool TypeAnswer::look_up(PyTypeObject *type, PyObject *name) {
 bool DictAnswer::look_up(PyObject *obj, PyObject *name) {
     owner_ = py::reinterpret_borrow<py::object>(obj);
     owner_type_ = Py_TYPE(obj);
+    reachable_ = false;
     slot_ = nullptr;
     dict_ = nullptr;
     value_ = nullptr;
-    if (!has_instance_dict(owner_type_)) return true;
-    // Makes the dict of an instance that kept its attributes inline: only a
-    // dict has a version, and once made it stays.
+    if (!has_instance_dict(owner_type_)) {
+        reachable_ = true;
+        return true;
+    }
+    if (PyType_HasFeature(owner_type_, Py_TPFLAGS_MANAGED_DICT) && !may_make_dict_) return false;
+    // For a managed dict this makes the dict of attributes kept inline: only
+    // a dict has a version, and once made it stays.
     PyObject **slot = _PyObject_GetDictPtr(obj);
     if (slot == nullptr) {
         owner_ = py::object();  // not reachable now; try again next time
         return false;
     }
-    slot_ = slot;
     PyObject *dict = *slot;
+    if (dict != nullptr && !PyDict_Check(dict)) return false;
+    reachable_ = true;
+    slot_ = slot;
     if (dict == nullptr) return true;
-    if (!PyDict_Check(dict)) {
-        owner_ = py::object();
-        return false;
-    }
     // The version is taken before the lookup: if the lookup itself changes
     // the dict (a key's __eq__), the next use looks again.
     py::object held = py::reinterpret_borrow<py::object>(dict);

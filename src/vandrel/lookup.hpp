@@ -68,15 +68,25 @@ private:
     PyObject *found_ = nullptr;
 };
 
+// Whose attributes a Lookup reads. Instances of classes written in Python
+// keep their attributes inline until something asks for their __dict__; a
+// made dict stays, and then the interpreter's own attribute access to that
+// object is slower. A Lookup makes the dict of the Vandrel instance only;
+// another object whose dict is not at hand is looked up the ordinary way.
+enum class Owner { vandrel, other };
+
 // What an instance dict holds under one name (borrowed: the dict keeps it).
 // It holds the object it last answered for, so that the object's dict slot,
 // found once, stays the slot of that object.
 class DictAnswer {
 public:
+    explicit DictAnswer(Owner owner) : may_make_dict_(owner == Owner::vandrel) {}
+
     // False when the instance dict cannot be reached (then only the ordinary
     // lookup can tell); throws when looking the name up in it failed.
     bool resolve(PyObject *obj, PyObject *name) {
         if (obj == owner_.ptr() && Py_TYPE(obj) == owner_type_) {
+            if (!reachable_) return false;
             if (slot_ == nullptr) return true;  // the type has no instance dict
             PyObject *dict = *slot_;
             if (dict_versions_kept && dict == dict_ && dict != nullptr && dict_version(dict) == version_) return true;
@@ -88,8 +98,10 @@ public:
 private:
     bool look_up(PyObject *obj, PyObject *name);
 
+    bool may_make_dict_;
     py::object owner_;
     PyTypeObject *owner_type_ = nullptr;
+    bool reachable_ = false;
     PyObject **slot_ = nullptr;
     PyObject *dict_ = nullptr;
     std::uint64_t version_ = 0;
@@ -100,6 +112,8 @@ private:
 // always with the same name.
 class Lookup {
 public:
+    explicit Lookup(Owner owner = Owner::other) : dict_(owner) {}
+
     // obj.<name>
     py::object read(py::handle obj, PyObject *name);
     // obj.<name>(args[1:]), with args[0] == obj; args[-1] must exist and

@@ -96,12 +96,13 @@ extern const native::FunctionSpec handle_spec;
 // The lookups of one flush, or of one direct call of handle: one for each
 // place that reads an attribute or calls an operation (lookup.hpp).
 struct Lookups {
-    Lookup queue;  // self.queue
-    Lookup empty;  // queue.empty()
-    Lookup get;    // queue.get()
-    Lookup handle; // self.handle(cmd, data)
-    Lookup holders[3];                  // self.toolbar, self.point_dataset, self.trace_dataset
-    Lookup operations[word_count][2];   // the calls of each command, in order
+    Lookup queue{Owner::vandrel};   // self.queue
+    Lookup empty;                   // queue.empty()
+    Lookup get;                     // queue.get()
+    Lookup handle{Owner::vandrel};  // self.handle(cmd, data)
+    // self.toolbar, self.point_dataset, self.trace_dataset
+    Lookup holders[3] = {Lookup(Owner::vandrel), Lookup(Owner::vandrel), Lookup(Owner::vandrel)};
+    Lookup operations[word_count][2];  // the calls of each command, in order
 
     // Whether `method` is this module's own handle; the answer for the last
     // one asked about is kept, with the function held so that its address
