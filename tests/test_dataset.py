@@ -188,6 +188,7 @@ operations = st.lists(
 )
 
 
+@pytest.mark.filterwarnings("ignore::tarvinel.stelvane.dataset.DataWarning")
 @given(operations)
 def test_matches_a_plain_list_model(ops):
     width, max_history, max_rows = 3, 3, 5

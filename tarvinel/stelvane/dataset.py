@@ -34,7 +34,16 @@ class DataWarning(UserWarning):
     """Data was accepted but changed or is unusual (renamed column, NaN, ...)."""
 
 
-class RowsRejected(ValueError):
+class DataError(Exception):
+    """A payload the data set could not take, or not all of it; the message
+    names the data set and says what was kept."""
+
+
+class BadColumnNames(DataError, TypeError):
+    """Column names that are no list; the old names stay."""
+
+
+class RowsRejected(DataError, ValueError):
     """Some rows of a payload did not fit and were not stored."""
 
     def __init__(self, message: str, kept: int, rejected: int):
@@ -204,7 +213,7 @@ class Dataset:
         """Names the columns. Rows collected under other names are kept as a
         finished run; the same names again change nothing."""
         if not _is_sequence(names):
-            raise TypeError(
+            raise BadColumnNames(
                 f"{self.name}: column names must be a list of strings, not {type(names).__name__}")
         names = list(names)
         problems = []

@@ -1,0 +1,240 @@
+"""The application end to end: the real window on Xvfb, the real producer
+process and queue, driven by real key and mouse events."""
+
+import math
+import multiprocessing
+import signal
+import subprocess
+import sys
+
+import numpy as np
+import pyperclip
+import pytest
+
+from tarvinel.stelvane import config, qt_compat
+from tarvinel.stelvane.app import create_app
+from tarvinel.stelvane.mainwindow import MainWindow
+
+from .test_toolbar_widgets import choose
+
+QtCore, QtGui, QtWidgets = qt_compat.QtCore, qt_compat.QtGui, qt_compat.QtWidgets
+Qt = QtCore.Qt
+WAIT = 15_000  # ms; the producer is a fresh interpreter that loads numpy first
+
+
+def curve_data(plot, key):
+    curve = plot.plots[key]
+    x = curve.xData if curve.xData is not None else np.empty(0)
+    y = curve.yData if curve.yData is not None else np.empty(0)
+    return x, y
+
+
+def filled_curves(plot):
+    return [key for key in config.ridx if len(curve_data(plot, key)[0])]
+
+
+def type_pattern(qtbot, field, text):
+    field.setFocus()
+    qtbot.keyClick(field, Qt.Key.Key_A, Qt.KeyboardModifier.ControlModifier)
+    qtbot.keyClicks(field, text)
+    qtbot.keyClick(field, Qt.Key.Key_Return)
+
+
+def send_key(widget, kind, key, text):
+    QtWidgets.QApplication.sendEvent(
+        widget, QtGui.QKeyEvent(kind, key, Qt.KeyboardModifier.NoModifier, text))
+
+
+def pasted():
+    return subprocess.run(["xclip", "-o", "-selection", "clipboard"], capture_output=True,
+                          text=True, timeout=10, check=True).stdout
+
+
+@pytest.fixture
+def window(qtbot):
+    """The application as `python -m tarvinel.stelvane` starts it, a little slower."""
+    pyperclip.set_clipboard("xclip")
+    win = create_app(["--rate", "400", "--run-length", "300", "--trace-rate", "15",
+                      "--trace-points", "41", "--columns", "6"])
+    qtbot.waitExposed(win)
+    qtbot.waitUntil(lambda: len(win.point_dataset) > 20 and win.trace_dataset.payloads_stored > 1,
+                    timeout=WAIT)
+    yield win
+    producer = win.producer.process
+    win.close()
+    assert not producer.is_alive()
+    assert producer.exitcode == (-signal.SIGKILL if getattr(win, "killed", False) else 0)
+    assert sys.excepthook != win._excepthook
+
+
+def test_typed_pattern_shows_one_curve_per_matched_pair(qtbot, window):
+    bar, live = window.toolbar, window.live_plot
+    assert bar.xypairs == [("time", "sine"), ("time", "cosine"), ("time", "sinc")]
+
+    type_pattern(qtbot, bar.ps.stx, "time , (noise|sine)")
+    qtbot.waitUntil(lambda: filled_curves(live) == [0, 1])
+    assert bar.xypairs == [("time", "sine"), ("time", "noise")]
+    assert (bar.xypairs_dirty, bar.xyfm_dirty, bar.link_dirty, bar.CR_flag) == (False,) * 4
+    assert live.XLabel.text() == "X:time" and live.YLabel.text() == "Y:sine, noise"
+    qtbot.wait(100)  # between two frames the curves show exactly the current run
+    ds = window.point_dataset
+    for key, (x_name, y_name) in enumerate(bar.xypairs):
+        x, y = curve_data(live, key)
+        assert np.array_equal(x, ds.column(x_name)) and np.array_equal(y, ds.column(y_name))
+    qtbot.waitUntil(lambda: window.pairs_label.text() == "pairs 2")
+
+    # Every column against every other: more pairs than curves.
+    type_pattern(qtbot, bar.ps.stx, ".*,.*")
+    qtbot.waitUntil(lambda: filled_curves(live) == list(config.ridx))
+    assert len(bar.xypairs) == 36
+    qtbot.waitUntil(lambda: window.pairs_label.text() == f"pairs 36 ({len(config.ridx)} shown)")
+
+
+def test_traces_mode_formats_log_share_and_history(qtbot, window):
+    bar, live, history = window.toolbar, window.live_plot, window.history_plot
+    qtbot.mouseClick(bar.tb, Qt.MouseButton.LeftButton)
+    qtbot.waitUntil(lambda: bar.mode == "T" and filled_curves(live) == [0])
+    assert bar.xypairs == [("freq", "S21")] and (bar.fx, bar.fy) == ("real", "mag")
+    traces = window.trace_dataset
+    x, y = curve_data(live, 0)
+    assert np.array_equal(x, traces.column("freq"))
+    assert np.allclose(y, np.abs(traces.column("S21")))
+    assert live.YLabel.text() == "Y:mag(S21)"
+
+    choose(qtbot, bar.ts.fy, "phase")
+    qtbot.waitUntil(lambda: live.YLabel.text() == "Y:phase(S21) [deg]")
+    qtbot.wait(100)
+    x, y = curve_data(live, 0)
+    assert np.allclose(y, np.angle(traces.column("S21"), deg=True))
+    assert np.ptp(y) > 90  # the resonance turns the phase
+
+    qtbot.mouseClick(bar.ts.lx, Qt.MouseButton.LeftButton)
+    qtbot.waitUntil(lambda: live.plotItem.getAxis("bottom").logMode)
+    assert history.plotItem.getAxis("bottom").logMode and not live.plotItem.getAxis("left").logMode
+    qtbot.mouseClick(bar.ts.linkx, Qt.MouseButton.LeftButton)
+    qtbot.waitUntil(lambda: history.plotItem.vb.linkedView(0) is live.plotItem.vb)
+    assert history.XAxisLinked and not history.YAxisLinked
+
+    # Earlier traces collect in the history plot, one gap between two traces.
+    qtbot.waitUntil(lambda: len(curve_data(history, 0)[0]) > 2 * 41)
+    x, _ = curve_data(history, 0)
+    assert np.isnan(x).sum() == len(x) // 42
+    qtbot.mouseClick(bar.CR, Qt.MouseButton.LeftButton)
+    qtbot.waitUntil(lambda: filled_curves(history) == [] and not bar.CR_flag, timeout=2000)
+    qtbot.waitUntil(lambda: filled_curves(history) == [0], timeout=WAIT)  # new ones come
+
+    # Back to points: the point pattern is still there.
+    qtbot.mouseClick(bar.pb, Qt.MouseButton.LeftButton)
+    qtbot.waitUntil(lambda: bar.mode == "P" and filled_curves(live) == [0, 1, 2])
+
+
+def test_auto_range_button_makes_every_plot_follow_its_data(qtbot, window):
+    for plot in window.plots:
+        plot.setXRange(-5, -4)
+        assert plot.plotItem.vb.autoRangeEnabled()[0] is False
+    qtbot.mouseClick(window.toolbar.AR, Qt.MouseButton.LeftButton)
+    assert all(plot.plotItem.vb.autoRangeEnabled()[0] for plot in window.plots)
+    live = window.live_plot
+    qtbot.waitUntil(lambda: live.plotItem.vb.viewRange()[0][1] > 0)
+
+
+def test_a_producer_that_dies_is_reported(qtbot, window):
+    window.killed = True
+    window.producer.process.kill()
+    status = window.statusBar()
+    qtbot.waitUntil(lambda: status.currentMessage() == "the producer stopped (exit code -9)")
+    assert window.problems_label.text() == "⚠ 1"
+
+
+def test_middle_button_copies_positions_and_the_status_bar_shows_them(qtbot, window):
+    live = window.live_plot
+    live.setFocus()
+    vb = live.plotItem.vb
+    left, right = QtCore.QPoint(200, 150), QtCore.QPoint(500, 150)
+
+    qtbot.mouseClick(live.viewport(), Qt.MouseButton.MiddleButton, pos=right)
+    expected = vb.mapSceneToView(QtCore.QPointF(right)).x()
+    assert pasted() == window.copied == repr(live.clippos2)
+    assert math.isclose(float(window.copied), expected, rel_tol=1e-6, abs_tol=1e-9)
+    assert window.copied_label.text() == f"copied x = {live.clippos2!r}"
+
+    send_key(live, QtCore.QEvent.Type.KeyPress, Qt.Key.Key_R, "r")
+    qtbot.mousePress(live.viewport(), Qt.MouseButton.MiddleButton, pos=left)
+    qtbot.mouseRelease(live.viewport(), Qt.MouseButton.MiddleButton, pos=right)
+    send_key(live, QtCore.QEvent.Type.KeyRelease, Qt.Key.Key_R, "r")
+    first, second = live.clippos1, live.clippos2
+    assert first < second
+    assert pasted() == window.copied == f"{first!r},{second!r}"
+    assert window.copied_label.text() == f"copied x {first!r} → {second!r}  (Δ {second - first:.6g})"
+
+
+def put_all(queue, items):
+    for item in items:
+        queue.put(item)
+
+
+def test_bad_input_is_reported_and_loses_no_good_data(qtbot):
+    queue = multiprocessing.get_context("spawn").Queue()
+    win = MainWindow(queue)
+    qtbot.addWidget(win)
+    win.show()
+    win.start()
+    status = win.statusBar()
+    bar, live = win.toolbar, win.live_plot
+    put_all(queue, [
+        ("PN", ["time", "a", "a"]),
+        ("PXY", "time,a.*"),
+        "PD",
+        ("PD",),
+        (5, "x"),
+        ("pd", [1, 2, 3]),
+        ("PD", [[0, 1, 2], [1, 2], [2, 3, 4]]),
+        ("PD", [3, math.nan, 5]),
+        ("PXY", "time,(a"),
+        ("PXY", 5),
+        ("TD", np.zeros((3, 2))),
+        ("PD", [4, 5, 6]),
+    ])
+    qtbot.waitUntil(lambda: len(win.point_dataset) == 4, timeout=WAIT)
+    qtbot.waitUntil(lambda: filled_curves(live) == [0, 1])
+    messages = [message for message, _ in win.problems]
+    expected = [
+        "points: duplicate column names renamed: a -> a#2",
+        "QueueHandler - fifo Content must be tuple",
+        'QueueHandler -the tuple must be like ("command_type" , "DATA")',
+        "QueueHandler - the command should be a string",
+        "QueueHandler - unknown command : pd",
+        "points: 1 of 3 row(s) rejected (a row has 2 values, 3 columns expected); 2 kept",
+        "points: 1 non-finite value(s) (NaN or inf) stored; they are not drawn",
+        "invalid pattern 'time,(a': missing ), unterminated subpattern at position 5",
+        "TypeError",  # the toolbar's own text about 'text' follows
+        "traces: data arrived before column names; dropped",
+    ]
+    assert len(messages) == len(expected)
+    for message, start in zip(messages, expected):
+        assert message.startswith(start)
+    assert "text" in messages[8]
+    assert status.currentMessage() == expected[-1]
+    assert win.problems_label.text() == f"⚠ {len(expected)}"
+
+    assert win.point_dataset.column_names == ["time", "a", "a#2"]
+    assert bar.xypairs == [("time", "a"), ("time", "a#2")]
+    x, y = curve_data(live, 1)
+    assert x.tolist() == [0, 2, 3, 4]
+    assert np.array_equal(y, [2, 4, 5, 6])
+    x, y = curve_data(live, 0)
+    assert np.array_equal(y, [1, 3, math.nan, 5], equal_nan=True)
+
+    # A pattern typed by the user that does not compile: reported by the
+    # window's exception hook, not an abort; the selection stays.
+    win.show()
+    type_pattern(qtbot, bar.ps.stx, "time,[a")
+    qtbot.waitUntil(lambda: status.currentMessage().startswith("invalid pattern 'time,[a'"))
+    assert bar.xypairs == [("time", "a"), ("time", "a#2")]
+
+    # The same problem again is counted, not listed twice.
+    put_all(queue, [("PD", [1, 2])] * 3)
+    qtbot.waitUntil(lambda: win.problem_count == len(expected) + 4)
+    assert win.problems[-1][1] == 3 and status.currentMessage().endswith("(×3)")
+    win.close()
+    assert sys.excepthook != win._excepthook

@@ -1,0 +1,97 @@
+"""`python -m tarvinel.stelvane` as a user starts it: a real process on the
+test's X display, with its producer process."""
+
+import os
+from pathlib import Path
+import signal
+import subprocess
+import sys
+import time
+
+import pytest
+
+from tarvinel.stelvane import config, qt_compat
+
+REPO_ROOT = Path(__file__).resolve().parents[1]
+
+
+def start(*args):
+    env = dict(os.environ, PYTHONPATH=str(REPO_ROOT))
+    env.pop("STELVANE_SCREENSHOT", None)
+    env.pop("STELVANE_RUN_SECONDS", None)
+    return subprocess.Popen([sys.executable, "-m", "tarvinel.stelvane", *args], env=env,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+
+def children(pid):
+    try:
+        return {int(c) for c in Path(f"/proc/{pid}/task/{pid}/children").read_text().split()}
+    except FileNotFoundError:
+        return set()
+
+
+def gone(pid):
+    try:
+        stat = Path(f"/proc/{pid}/stat").read_text()
+    except FileNotFoundError:
+        return True
+    return stat.rsplit(")", 1)[1].split()[0] == "Z"  # a zombie has ended
+
+
+def wait_gone(pids, seconds=5):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end and not all(gone(pid) for pid in pids):
+        time.sleep(0.05)
+    return [pid for pid in pids if not gone(pid)]
+
+
+def test_timed_run_writes_a_screenshot_with_live_curves_and_exits(tmp_path, qapp):
+    shot = tmp_path / "docs" / "shot.png"
+    app = start("--seconds", "3", "--screenshot", str(shot), "--rate", "1000")
+    out, err = app.communicate(timeout=60)
+    assert app.returncode == 0, err
+    assert out.strip() == f"screenshot: {shot}"
+    image = qt_compat.QtGui.QImage(str(shot))
+    assert image.width() >= 800 and image.height() >= 500
+    # The first curve's colour is on screen: the live plot drew data.
+    curve = qt_compat.QtGui.QColor(config.defualt_colors[config.ridx[0]])
+
+    def near_curve(pixel):
+        color = qt_compat.QtGui.QColor(pixel)
+        return max(abs(color.red() - curve.red()), abs(color.green() - curve.green()),
+                   abs(color.blue() - curve.blue())) < 12
+
+    sampled = (image.pixel(x, y) for x in range(0, image.width(), 2)
+               for y in range(0, image.height(), 2))
+    assert sum(map(near_curve, sampled)) > 300
+
+
+def test_ctrl_c_closes_the_window_and_ends_the_producer(qapp):
+    app = start("--rate", "5000")
+    try:
+        end = time.monotonic() + 30
+        while time.monotonic() < end and len(children(app.pid)) < 2:  # producer, resource tracker
+            time.sleep(0.05)
+        helpers = children(app.pid)
+        assert len(helpers) >= 2, app.stderr.read() if app.poll() is not None else helpers
+        time.sleep(1.5)  # running, with data flowing
+        app.send_signal(signal.SIGINT)
+        out, err = app.communicate(timeout=20)
+    finally:
+        if app.poll() is None:
+            app.kill()
+    assert app.returncode == 0, err
+    assert "Traceback" not in err
+    assert wait_gone(helpers) == []
+
+
+@pytest.mark.parametrize("args, complaint", [
+    (["--rate", "0"], "--rate: must be greater than 0"),
+    (["--columns", "x"], "--columns: invalid parse value"),
+    (["--history", "-1"], "--history: must not be negative"),
+])
+def test_bad_options_are_refused_before_anything_starts(args, complaint):
+    app = start(*args)
+    out, err = app.communicate(timeout=30)
+    assert app.returncode == 2
+    assert complaint in err and "usage: python -m tarvinel.stelvane" in err
