@@ -494,3 +494,37 @@ def test_form_checks_follow_debug_at_load(flags, before, after, expected):
     probe = CHECKS_PROBE.format(before=before, after=after)
     out = subprocess.run([sys.executable, *flags, "-c", probe], capture_output=True, text=True, check=True).stdout
     assert eval(out) == expected
+
+
+# --- references -------------------------------------------------------------------------
+
+
+def test_no_references_are_lost_or_kept():
+    from .leakcheck import assert_no_growth, raising
+
+    log = []
+    point, trace, bar = Refuses("point", log, failing=set()), Recorder("trace", log), Recorder("toolbar", log)
+    row, names, word = [1.0], ["a"], "PD"
+    items = [(word, row), ("PN", names), "PD", ("PD",), (5, row), ("pd", row), ("ROLL", row), ("TXY", word)]
+    q = FakeQueue([], log)
+    v = vandrel.Vandrel(q, bar, point, trace)
+
+    def flush(*new_items):
+        del log[:]
+        q.items.extend(new_items)
+        v.flush()
+
+    def flush_refused():  # the second item stays queued; the next run drops it
+        point.calls, point.failing = 0, {1}
+        q.items.clear()
+        flush(("PD", row), ("PD", row))
+
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        assert_no_growth(lambda: flush(*items), v, q, point, trace, bar, row, names, word)
+        assert_no_growth(raising(flush_refused, ValueError), v, q, point, row)
+        assert_no_growth(lambda: (log.clear(), v.handle(Equal("TN"), names)), v, trace, names)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        assert_no_growth(raising(lambda: flush("PD"), UserWarning), v, q)
+        assert_no_growth(raising(lambda: flush(("pd", row)), UserWarning), v, q, row)

@@ -28,6 +28,12 @@ namespace vandrel {
 
 namespace py = pybind11;
 
+// A new reference from the C API, or the error it reported (nullptr) thrown.
+inline py::object steal_result(PyObject *result) {
+    if (result == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(result);
+}
+
 // PEP 509 dict versions: deprecated from 3.12 on in favour of dict watchers,
 // but kept up to date at every mutation, and instance dicts stay dicts once
 // made, on the runtimes this module is built for (3.11, 3.12). Later
@@ -142,11 +148,6 @@ inline bool is_method_descriptor(PyObject *descr) {
 // Reading it through an instance calls its __get__.
 inline bool binds(PyObject *descr) { return Py_TYPE(descr)->tp_descr_get != nullptr; }
 
-inline py::object steal_or_throw(PyObject *result) {
-    if (result == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(result);
-}
-
 // PyVectorcall_Function, which 3.12 no longer inlines.
 inline vectorcallfunc vectorcall_of(PyObject *callable) {
     PyTypeObject *type = Py_TYPE(callable);
@@ -161,12 +162,12 @@ inline vectorcallfunc vectorcall_of(PyObject *callable) {
 inline py::object call_held(PyObject *callable, PyObject *const *args, std::size_t nargsf) {
     py::object held = py::reinterpret_borrow<py::object>(callable);
     vectorcallfunc vectorcall = vectorcall_of(callable);
-    if (vectorcall == nullptr) return steal_or_throw(PyObject_Vectorcall(callable, args, nargsf, nullptr));
+    if (vectorcall == nullptr) return steal_result(PyObject_Vectorcall(callable, args, nargsf, nullptr));
     PyObject *result = vectorcall(callable, args, nargsf, nullptr);
     if (result == nullptr && !PyErr_Occurred()) {
         PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception", callable);
     }
-    return steal_or_throw(result);
+    return steal_result(result);
 }
 
 }  // namespace detail
@@ -183,7 +184,7 @@ inline py::object Lookup::read(py::handle obj, PyObject *name) {
             if (descr != nullptr && !binds(descr)) return py::reinterpret_borrow<py::object>(descr);
         }
     }
-    return steal_or_throw(PyObject_GetAttr(obj.ptr(), name));
+    return steal_result(PyObject_GetAttr(obj.ptr(), name));
 }
 
 // The interpreter's method call: an instance attribute is called without
@@ -206,7 +207,7 @@ inline py::object Lookup::call(PyObject *name, PyObject *const *args, std::size_
             }
         }
     }
-    return steal_or_throw(PyObject_VectorcallMethod(name, args, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    return steal_result(PyObject_VectorcallMethod(name, args, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
 inline PyObject *Lookup::class_method(py::handle obj, PyObject *name) {

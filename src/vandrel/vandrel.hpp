@@ -62,25 +62,7 @@ inline PyObject *name(const native::ModuleState &state, Name which) {
 
 inline bool checks_on(const native::ModuleState &state) { return state.refs[checks_on_ref] == Py_True; }
 
-// Throws py::error_already_set when a C API call reported an error (nullptr).
-inline py::object steal_result(PyObject *result) {
-    if (result == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(result);
-}
-
-// obj.<attribute>
-inline py::object attribute(py::handle obj, PyObject *attribute_name) {
-    return steal_result(PyObject_GetAttr(obj.ptr(), attribute_name));
-}
-
-// target.<method>(), looked up as the interpreter does for a method call:
-// on the instance first, without creating a bound method object.
-inline py::object call_method(PyObject *method_name, py::handle target) {
-    PyObject *args[] = {target.ptr()};
-    return steal_result(PyObject_VectorcallMethod(method_name, args, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-}
-
-// target.<method>(arg)
+// target.<method>(arg), looked up as the interpreter does for a method call.
 inline py::object call_method(PyObject *method_name, py::handle target, py::handle arg) {
     PyObject *args[] = {target.ptr(), arg.ptr()};
     return steal_result(PyObject_VectorcallMethod(method_name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
@@ -119,6 +101,5 @@ struct Lookups {
 // The body of handle: applies one command with the given lookups.
 void dispatch(Lookups &lookups, const native::Call &c, const native::ModuleState &state, py::handle self,
               py::handle cmd, py::handle data);
-
 
 }  // namespace vandrel
