@@ -333,6 +333,28 @@ def test_every_lookup_sees_changes_made_between_items(module):
                         ("point", "append", "other queue"), ("other-queue", "empty")]
 
 
+def test_a_subclass_that_customises_attribute_access_is_obeyed(module):
+    log = []
+    fallback = Recorder("fallback", log)
+
+    class Lazy(module.Vandrel):
+        def __getattr__(self, name):  # only for names the instance lacks
+            log.append(("__getattr__", name))
+            return fallback
+
+        def __getattribute__(self, name):
+            if name == "toolbar":
+                return fallback
+            return super().__getattribute__(name)
+
+    v = Lazy(FakeQueue([("TD", 1), ("PXY", "p"), ("PD", 2)], log), Recorder("bar", log), Recorder("point", log), None)
+    del v.trace_dataset
+    v.flush()
+    assert [c for c in log if c[0] != "queue"] == [
+        ("__getattr__", "trace_dataset"), ("fallback", "append", 1), ("fallback", "set_point_text", "p"),
+        ("point", "append", 2)]
+
+
 # --- failures -----------------------------------------------------------------------
 
 
