@@ -10,7 +10,9 @@
     has written all of it into the pipe; then the batch is drained by native
     flush, by plain-Python flush, or by a bare `while not q.empty(): q.get()`
     loop. flush's own share of the per-item time is what it costs beyond the
-    bare loop. Target: under 5 %.
+    bare loop; it includes entering the interpreter from C for the queue's
+    Python-level empty() and get(), which costs more than the same calls
+    made from Python code. Target: under 5 %.
 
     python bench/vandrel.py [--check]     (--check: exit 1 when a target is missed)
 """
