@@ -43,11 +43,16 @@ void add_corner_label(const Call &c, py::handle self, const char *attribute, con
 void add_curves(const Call &c, py::handle self, py::handle colors) {
     py::object keys = c.global("ridx");
     for (py::handle key : keys) {
+        // One lookup per statement: C++ leaves the order of arguments open,
+        // and the first lookup that fails is the error the caller sees.
         py::object plot = self.attr("plot");
-        py::dict pen("color"_a = colors[key], "width"_a = c.global("widths")[key]);
+        py::object pen_color = colors[key];
+        py::object width = c.global("widths")[key];
         py::object symbol_brush = colors[key];
-        py::dict symbol_pen("width"_a = 0, "color"_a = colors[key]);
+        py::object symbol_color = colors[key];
         py::object symbol_size = c.global("SymSize")[key];
+        py::dict pen("color"_a = pen_color, "width"_a = width);
+        py::dict symbol_pen("width"_a = 0, "color"_a = symbol_color);
         py::object curve = plot(py::list(), py::list(), "pen"_a = pen, "symbolBrush"_a = symbol_brush,
                                 "symbolPen"_a = symbol_pen, "symbolSize"_a = symbol_size);
         self.attr("plots")[key] = curve;
