@@ -63,15 +63,20 @@ CHILD = textwrap.dedent(r"""
 """)
 
 
-def run_child(tmp_path, blocked, how):
+def start_child(tmp_path, blocked, how, raising=None):
     if how == "raising":
         package = tmp_path / blocked
         package.mkdir()
-        (package / "__init__.py").write_text('raise RuntimeError("broken build of %s")\n' % blocked)
+        raising = raising or f'RuntimeError("broken build of {blocked}")'
+        (package / "__init__.py").write_text(f"raise {raising}\n")
         how = str(tmp_path)
     env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(REPO), os.environ.get("PYTHONPATH", "")]))
-    done = subprocess.run([sys.executable, "-c", CHILD, blocked, how], capture_output=True, text=True, env=env,
+    return subprocess.run([sys.executable, "-c", CHILD, blocked, how], capture_output=True, text=True, env=env,
                           timeout=120, cwd=tmp_path)
+
+
+def run_child(tmp_path, blocked, how):
+    done = start_child(tmp_path, blocked, how)
     assert done.returncode == 0, done.stderr
     return json.loads(done.stdout.strip().splitlines()[-1])
 
@@ -93,3 +98,8 @@ def test_without_pyqtgraph_the_load_fails_naming_it(tmp_path, how, original):
     assert report["context"].startswith(original) and report["cause"] == "None"
     # The exception the importing code was handling stays one link further back.
     assert report["context_of_context"] == "KeyError('handled while importing')"
+
+
+def test_an_exit_request_while_loading_pyqtgraph_is_not_turned_into_an_import_error(tmp_path):
+    done = start_child(tmp_path, "pyqtgraph", "raising", raising="SystemExit(7)")
+    assert done.returncode == 7 and "Please install" not in done.stderr
