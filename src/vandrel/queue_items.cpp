@@ -101,17 +101,18 @@ Command split_item(const native::ModuleState &state, py::handle words) {
 // __context__, as in the interpreter.
 class HandlingException {
 public:
-    explicit HandlingException(py::handle error) : thread_(PyThreadState_Get()) {
-        saved_ = thread_->exc_info->exc_value;  // the reference moves into saved_
-        thread_->exc_info->exc_value = Py_NewRef(error.ptr());
+    explicit HandlingException(py::handle error) : saved_(PyErr_GetHandledException()) {
+        PyErr_SetHandledException(error.ptr());
     }
-    ~HandlingException() { Py_XSETREF(thread_->exc_info->exc_value, saved_); }
+    ~HandlingException() {
+        PyErr_SetHandledException(saved_);
+        Py_XDECREF(saved_);
+    }
     HandlingException(const HandlingException &) = delete;
     HandlingException &operator=(const HandlingException &) = delete;
 
 private:
-    PyThreadState *thread_;
-    PyObject *saved_;
+    PyObject *saved_;  // owned; NULL when nothing was being handled
 };
 
 // except AssertionError as e: warnings.warn(e.args[0])
