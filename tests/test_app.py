@@ -238,3 +238,33 @@ def test_bad_input_is_reported_and_loses_no_good_data(qtbot):
     assert win.problems[-1][1] == 3 and status.currentMessage().endswith("(×3)")
     win.close()
     assert sys.excepthook != win._excepthook
+
+
+def test_long_runs_are_thinned_to_the_plot_width_and_zooming_brings_detail(qtbot):
+    queue = multiprocessing.get_context("spawn").Queue()
+    win = MainWindow(queue)
+    qtbot.addWidget(win)
+    win.show()
+    qtbot.waitExposed(win)
+    win.start()
+    n = 16_000
+    t = np.arange(n, dtype=float)
+    y = np.sin(t / 500)
+    y[12_345] = 7.0  # one spike, which thinning must keep
+    put_all(queue, [("PN", ["t", "y"]), ("PXY", "t,y"), ("PD", np.column_stack([t, y]))])
+    live = win.live_plot
+    qtbot.waitUntil(lambda: filled_curves(live) == [0], timeout=WAIT)
+    qtbot.wait(200)  # the layout has settled, and the curves follow the plot's width
+    width = live.plotItem.vb.width()
+    x, shown = curve_data(live, 0)
+    assert 1.9 * width <= len(x) <= 2 * width + 30
+    assert shown.max() == 7.0 and x[-1] == n - 1
+    assert live.plots[0].opts["symbol"] is None  # dense: no symbols
+
+    live.setXRange(0, n / 6, padding=0)  # the user zooms in
+    qtbot.waitUntil(lambda: len(curve_data(live, 0)[0]) > 6 * width)
+    x, _ = curve_data(live, 0)
+    assert len(x) <= 16 * width + 30
+    win.all_enable_auto_range()
+    qtbot.waitUntil(lambda: len(curve_data(live, 0)[0]) < 3 * width)
+    win.close()

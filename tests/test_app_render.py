@@ -7,7 +7,7 @@ import pytest
 from tarvinel.stelvane import config, ploter
 from tarvinel.stelvane.dataset import Dataset
 from tarvinel.stelvane.render import (
-    CurveFeeder, axis_label, formatted, history_series, pair_series)
+    CurveFeeder, axis_label, formatted, history_series, pair_series, peak_decimated)
 
 Z = np.array([3 + 4j, -1 + 0j, 1j])
 
@@ -54,13 +54,40 @@ def runs_of(*lengths):
 
 def test_history_joins_runs_with_gaps_and_thins_long_ones():
     ds = runs_of(3, 10, 2)
-    x, y = history_series(ds.history, ("t", "z"), "real", "imag", limit=4)
-    # Runs of 3 and 2 rows stay whole; the run of 10 keeps every third row.
+    cache = {}
+    x, y = history_series(ds.history, ("t", "z"), "real", "imag", points=4, cache=cache)
+    # Runs of 3 and 2 rows stay whole; the run of 10 keeps each half's extremes.
     nan = np.nan
-    assert np.array_equal(x, [0, 1, 2, nan, 3, 6, 9, 12, nan, 13, 14], equal_nan=True)
-    assert np.array_equal(y, [0, 1, 2, nan, 0, 3, 6, 9, nan, 0, 1], equal_nan=True)
+    assert np.array_equal(x, [0, 1, 2, nan, 3, 7, 8, 12, nan, 13, 14], equal_nan=True)
+    assert np.array_equal(y, [0, 1, 2, nan, 0, 4, 5, 9, nan, 0, 1], equal_nan=True)
+    assert len(cache) == 3
+    kept = {key[0].number: value for key, value in cache.items()}
+    again = history_series(ds.history[1:], ("t", "z"), "real", "imag", points=4, cache=cache)
+    assert np.array_equal(again[0], x[4:], equal_nan=True)
+    assert {key[0].number: value for key, value in cache.items()} == kept  # nothing recomputed
     assert [len(a) for a in history_series([], ("t", "z"), None, None)] == [0, 0]
     assert [len(a) for a in history_series(ds.history, ("t", "gone"), None, None)] == [0, 0]
+
+
+def test_peak_decimation_keeps_each_bins_extremes_in_row_order():
+    y = np.array([0, 5, 1, 2, -3, 4, 7, 1, 0, 9, 2.0])
+    x = -np.arange(11.0)  # x need not grow
+    dx, dy = peak_decimated(x, y, 6)
+    assert dy.tolist() == [0, 5, -3, 7, 0, 9, 2]  # bins of 4 rows, then the newest rows
+    assert dx.tolist() == [0, -1, -4, -6, -8, -9, -10]
+    assert peak_decimated(x, y, 11)[1] is y
+
+    rng = np.random.default_rng(3)
+    for n, points in [(10_000, 1900), (12_345, 500), (100, 7)]:
+        y = rng.standard_normal(n)
+        y[n // 3] = np.nan
+        x = np.arange(n)
+        dx, dy = peak_decimated(x, y, points)
+        assert len(dx) <= points + n // (points // 2) + 1
+        assert np.all(np.diff(dx) >= 0) and dx[-1] == n - 1  # a NaN bin keeps one row twice
+        assert np.array_equal(dy, y[dx], equal_nan=True)
+        assert np.nanmin(dy) == np.nanmin(y) and np.nanmax(dy) == np.nanmax(y)
+        assert np.isnan(dy).any()  # the gap stays
 
 
 def test_live_series_takes_the_newest_rows_and_skips_unknown_names():

@@ -8,6 +8,7 @@ However fast rows come in, the curves are redrawn at most once per frame.
 
 from collections import deque
 import math
+import queue as queue_module
 import re
 import sys
 import time
@@ -38,24 +39,43 @@ PRECISE_TIMER = qt_enum(QtCore.Qt, "TimerType", "PreciseTimer")
 INTAKE_SHARE = 0.5
 # How often the status bar and the data boxes are brought up to date.
 STATUS_INTERVAL = 0.25
+# Zooming in up to 2**MAX_ZOOM_STEPS times gives the curves more detail.
+MAX_ZOOM_STEPS = 5
 # Problems kept for the tool tip of the problem counter.
 PROBLEMS_KEPT = 50
 
 
 class DeadlineQueue:
-    """The queue as the command intake sees it: it reports itself empty once
-    the frame's time for draining is spent, so one drain cannot hold the GUI
-    thread however fast the producer writes."""
+    """The queue as the command intake sees it.
 
-    def __init__(self, queue):
+    It reports itself empty once the frame's time for draining is spent, so
+    one drain cannot hold the GUI thread however fast the producer writes.
+    Before it reports empty it waits up to `grace` seconds for an item: a
+    large item reaches the pipe only while it is being read (the producer's
+    feeder thread writes what the pipe can hold, then waits for the reader),
+    so right after one item the next is often a moment away, and a drain that
+    stopped there would leave it for the next frame.
+    """
+
+    def __init__(self, queue, grace: float = 0.001):
         self.queue = queue
+        self.grace = grace
         self.deadline = math.inf
+        self._held = []  # an item taken while looking, handed out by get()
 
     def empty(self) -> bool:
-        return time.monotonic() >= self.deadline or self.queue.empty()
+        if self._held:
+            return False
+        if time.monotonic() >= self.deadline:
+            return True
+        try:
+            self._held.append(self.queue.get(timeout=self.grace))
+        except queue_module.Empty:
+            return True
+        return False
 
     def get(self):
-        return self.queue.get()
+        return self._held.pop() if self._held else self.queue.get()
 
 
 class PlotView(ploter.PlotWidget):
@@ -66,15 +86,9 @@ class PlotView(ploter.PlotWidget):
         super().__init__(minimum_height)
         self.title = ""
         self.set_title(title)
-        # Draw at most about two points per pixel column and nothing outside
-        # the view: the cost of a frame stays flat however long the data is.
-        self.plotItem.setDownsampling(auto=True, mode="peak")
-        self.plotItem.setClipToView(True)
-        for curve in self.plots.values():
-            # pyqtgraph's default keeps about 5 samples per pixel column (10
-            # with "peak"); one min/max pair per column draws the same picture
-            # at a fifth of the cost. The option has no setter of its own.
-            curve.opts["autoDownsampleFactor"] = 1.0
+        # The window hands the curves data already thinned to the plot's
+        # width (pyqtgraph's own thinning and clipping assume x grows with
+        # the row, which an X;Y pair need not do).
         # Construction fitted the empty view once, which switched following
         # the data off; a live plot follows its data.
         self.enable_auto_range()
@@ -83,11 +97,29 @@ class PlotView(ploter.PlotWidget):
         self.fresh = False      # set by whoever feeds new data to the curves
         self.frames = 0         # paints that showed new data
 
+    def points_wanted(self) -> int:
+        """How many points a curve needs to look exact: two per pixel column
+        of the plot, times the zoom into the data (by powers of two, so that
+        zooming does not make every frame a new size)."""
+        vb = self.plotItem.vb
+        points = 2 * max(200, int(vb.width()))
+        if vb.autoRangeEnabled()[0]:
+            return points
+        (data_low, data_high), (view_low, view_high) = vb.childrenBounds()[0] or (0, 0), vb.viewRange()[0]
+        zoom = (data_high - data_low) / (view_high - view_low) if view_high > view_low else 1
+        steps = math.ceil(math.log2(max(zoom, 1)) - 1e-6)  # 8.000001 times is 8 times
+        return points * 2 ** min(MAX_ZOOM_STEPS, max(0, steps))
+
     def set_title(self, title: str) -> None:
         # A new title lays the plot out again: only when it changed.
         if title != self.title:
             self.title = title
             self.setTitle(title)
+
+    def settle(self) -> None:
+        """Fits the view to new data now rather than in the next paint: a
+        range change during a paint asks for a second paint of the frame."""
+        self.scene().prepareForPaint()
 
     def set_log_mode(self, x: bool, y: bool) -> None:
         # Switching makes pyqtgraph fit the view again, which would undo the
@@ -230,6 +262,7 @@ class MainWindow(QtWidgets.QMainWindow):
         # What is on screen, so that a frame redraws only what changed.
         self._shown = {"live": None, "history": None, "mode": None}
         self._history_from = {"P": 0, "T": 0}  # first run number the history plot shows
+        self._history_cache = {}  # series of finished runs, see history_series
         self.problems: deque[tuple[str, int]] = deque(maxlen=PROBLEMS_KEPT)  # (text, repeats)
         self.problem_count = 0
         self.copied = ""
@@ -360,18 +393,24 @@ class MainWindow(QtWidgets.QMainWindow):
             for plot in self.plots:
                 plot.set_labels(axis_label(xs, fx), axis_label(ys, fy))
 
-        live_state = (mode, dataset.version)
+        points = self.live_plot.points_wanted()
+        live_state = (mode, dataset.version, points)
         if live_state != self._shown["live"]:
             self._shown["live"] = live_state
-            self.live_curves.show([pair_series(dataset, p, fx, fy, self.live_rows)
+            self.live_curves.show([pair_series(dataset, p, fx, fy, self.live_rows, points)
                                    for p in shown_pairs])
             self.live_plot.fresh = True
+            self.live_plot.settle()
             self.live_plot.set_title(f"live: {'run' if mode == 'P' else 'trace'} {dataset.run_number}")
         history_state = (mode, dataset.history_version, self._history_from[mode])
         if history_state != self._shown["history"]:
             self._shown["history"] = history_state
             runs = [r for r in dataset.history if r.number >= self._history_from[mode]]
-            self.history_curves.show([history_series(runs, p, fx, fy) for p in shown_pairs])
+            kept = set(runs)
+            self._history_cache = {k: v for k, v in self._history_cache.items() if k[0] in kept}
+            self.history_curves.show([history_series(runs, p, fx, fy, cache=self._history_cache)
+                                      for p in shown_pairs])
+            self.history_plot.settle()
             what = "runs" if mode == "P" else "traces"
             self.history_plot.set_title(
                 f"history: {len(runs)} {what}" if runs else f"history: no finished {what}")

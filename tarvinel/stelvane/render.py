@@ -17,8 +17,8 @@ FORMATS = {
     "phase": lambda values: np.angle(values, deg=True),
 }
 
-# Per finished run at most this many points go to the history plot.
-HISTORY_POINTS_PER_RUN = 20_000
+# Per finished run about this many points go to the history plot.
+HISTORY_POINTS_PER_RUN = 4_000
 # A curve shows its symbols up to this many points. Beyond, the symbols would
 # merge into a thick line anyway, and drawing them costs far more than the
 # line (pyqtgraph builds each symbol in Python).
@@ -42,9 +42,32 @@ def axis_label(names: Iterable[str], fmt: str | None) -> str:
     return ", ".join(f"{fmt}({name})" for name in unique) + suffix
 
 
-def pair_series(columns, pair, fx, fy, last: int | None = None):
+def peak_decimated(x: np.ndarray, y: np.ndarray, points: int):
+    """At most about `points` points of (x, y) that draw the same picture: the
+    rows are cut into equal bins and each bin keeps its lowest and its highest
+    y, in row order; the rows after the last full bin are all kept, so the
+    newest rows are exact. Works for any x (x follows the kept rows). A NaN in
+    a bin is kept as both points, so the curve shows the gap."""
+    n = len(y)
+    if n <= max(points, 4):
+        return x, y
+    size = -(-n // max(2, points // 2))  # rows per bin
+    bins = n // size
+    whole = bins * size
+    grouped = y[:whole].reshape(bins, size)
+    low, high = np.argmin(grouped, axis=1), np.argmax(grouped, axis=1)
+    starts = np.arange(0, whole, size)
+    keep = np.empty(2 * bins + (n - whole), dtype=np.intp)
+    keep[0:2 * bins:2] = starts + np.minimum(low, high)
+    keep[1:2 * bins:2] = starts + np.maximum(low, high)
+    keep[2 * bins:] = np.arange(whole, n)
+    return x[keep], y[keep]
+
+
+def pair_series(columns, pair, fx, fy, last: int | None = None, points: int | None = None):
     """(x, y) of one XY pair from `columns` (anything with `column(name)`),
-    the last `last` rows only if given; None when a name is not a column."""
+    the last `last` rows only if given, peak-decimated to about `points` if
+    given; None when a name is not a column."""
     try:
         x = columns.column(pair[0])
         y = columns.column(pair[1])
@@ -52,25 +75,30 @@ def pair_series(columns, pair, fx, fy, last: int | None = None):
         return None
     if last is not None and len(x) > last:
         x, y = x[-last:], y[-last:]
-    return formatted(x, fx), formatted(y, fy)
+    x, y = formatted(x, fx), formatted(y, fy)
+    return (x, y) if points is None else peak_decimated(x, y, points)
 
 
-def history_series(runs: Sequence, pair, fx, fy, limit: int = HISTORY_POINTS_PER_RUN):
+def history_series(runs: Sequence, pair, fx, fy, points: int = HISTORY_POINTS_PER_RUN,
+                   cache: dict | None = None):
     """(x, y) of one XY pair over several runs, one after the other with a gap
-    (NaN) between runs so that no line joins them; each run thinned to at most
-    `limit` points by taking every k-th row. Runs without the pair's columns
-    are left out."""
+    (NaN) between runs so that no line joins them; each run peak-decimated to
+    about `points` points. Runs without the pair's columns are left out.
+
+    `cache` (a dict) keeps each run's series between calls, keyed by the run
+    first: finished runs never change, so a new run costs only its own share."""
     xs, ys = [], []
     for run in runs:
-        series = pair_series(run, pair, fx, fy)
+        key = (run, pair, fx, fy, points)
+        series = cache.get(key) if cache is not None else None
+        if series is None:
+            series = pair_series(run, pair, fx, fy, points=points)
+            if cache is not None and series is not None:
+                cache[key] = series
         if series is None:
             continue
-        x, y = series
-        step = -(-len(x) // limit)  # ceiling division
-        if step > 1:
-            x, y = x[::step], y[::step]
-        xs += [x, _GAP]
-        ys += [y, _GAP]
+        xs += [series[0], _GAP]
+        ys += [series[1], _GAP]
     if not xs:
         return _EMPTY, _EMPTY
     return np.concatenate(xs[:-1]), np.concatenate(ys[:-1])
