@@ -52,21 +52,52 @@ def runs_of(*lengths):
     return ds
 
 
-def test_history_joins_runs_with_gaps_and_thins_long_ones():
-    ds = runs_of(3, 10, 2)
+def segments(x, y):
+    """The runs of a history series, split at its gaps."""
+    cuts = np.flatnonzero(np.isnan(x))
+    return list(zip(np.split(x, cuts), np.split(y, cuts)))
+
+
+def test_history_joins_runs_with_gaps_and_gives_each_its_share_of_points():
+    ds = runs_of(3, 2)
+    x, y = history_series(ds.history, ("t", "z"), "real", "imag", 512)
+    assert np.array_equal(x, [0, 1, 2, np.nan, 3, 4], equal_nan=True)
+    assert np.array_equal(y, [0, 1, 2, np.nan, 0, 1], equal_nan=True)
+
+    # Side by side: a run covering 6/7 of the x extent gets 6/7 of the points
+    # (rounded up to a power of two), the short ones the least there is.
+    ds = runs_of(500, 6000, 500)
     cache = {}
-    x, y = history_series(ds.history, ("t", "z"), "real", "imag", points=4, cache=cache)
-    # Runs of 3 and 2 rows stay whole; the run of 10 keeps each half's extremes.
-    nan = np.nan
-    assert np.array_equal(x, [0, 1, 2, nan, 3, 7, 8, 12, nan, 13, 14], equal_nan=True)
-    assert np.array_equal(y, [0, 1, 2, nan, 0, 4, 5, 9, nan, 0, 1], equal_nan=True)
-    assert len(cache) == 3
-    kept = {key[0].number: value for key, value in cache.items()}
-    again = history_series(ds.history[1:], ("t", "z"), "real", "imag", points=4, cache=cache)
-    assert np.array_equal(again[0], x[4:], equal_nan=True)
-    assert {key[0].number: value for key, value in cache.items()} == kept  # nothing recomputed
-    assert [len(a) for a in history_series([], ("t", "z"), None, None)] == [0, 0]
-    assert [len(a) for a in history_series(ds.history, ("t", "gone"), None, None)] == [0, 0]
+    x, y = history_series(ds.history, ("t", "z"), "real", "imag", 512, cache)
+    parts = segments(x, y)
+    assert len(parts) == 3
+    assert [part[0][~np.isnan(part[0])][[0, -1]].tolist() for part in parts] == [
+        [0, 499], [500, 6499], [6500, 6999]]
+    lengths = [np.count_nonzero(~np.isnan(part[0])) for part in parts]
+    assert 56 <= lengths[0] <= 64 + 16 and 56 <= lengths[2] <= 64 + 16
+    assert 460 <= lengths[1] <= 512 + 24
+    for part, run in zip(parts, ds.history):  # every run keeps its extremes
+        shown = part[1][~np.isnan(part[1])]
+        assert shown.max() == run.column("z").imag.max() and shown.min() == 0
+
+    # Cached: asking again recomputes nothing, and the cache is keyed by run.
+    before = dict(cache)
+    again = history_series(ds.history, ("t", "z"), "real", "imag", 512, cache)
+    assert np.array_equal(again[0], x, equal_nan=True) and cache.keys() == before.keys()
+    assert all(value is before[key] for key, value in cache.items())
+    assert {key[0] for key in cache} == set(ds.history)
+
+    # On top of each other (the same x): each run gets all the points.
+    ds = Dataset("points")
+    ds.set_column_names(["s", "v"])
+    for k in range(3):
+        ds.append(np.column_stack([np.linspace(0, 1, 3000), np.full(3000, float(k))]))
+        ds.roll()
+    x, _ = history_series(ds.history, ("s", "v"), None, None, 512)
+    assert [np.count_nonzero(~np.isnan(p[0])) >= 460 for p in segments(x, x)] == [True] * 3
+
+    assert [len(a) for a in history_series([], ("t", "z"), None, None, 512)] == [0, 0]
+    assert [len(a) for a in history_series(ds.history, ("t", "gone"), None, None, 512)] == [0, 0]
 
 
 def test_peak_decimation_keeps_each_bins_extremes_in_row_order():

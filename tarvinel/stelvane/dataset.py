@@ -157,6 +157,7 @@ class Dataset:
         self.version = 0
         self.history_version = 0
         self._run_number = 1
+        self._last_run_rows = 0
         self._new_run_storage()
 
     # --- reading -------------------------------------------------------------
@@ -271,7 +272,10 @@ class Dataset:
     # --- storage ----------------------------------------------------------------
 
     def _new_run_storage(self) -> None:
-        capacity = min(_INITIAL_CAPACITY, 2 * self.max_rows)
+        # Runs tend to be as long as the one before: room for twice that from
+        # the start spares the new run the copies of growing. (Memory that is
+        # never written to is never taken from the system.)
+        capacity = min(max(_INITIAL_CAPACITY, 2 * self._last_run_rows), 2 * self.max_rows)
         self._columns = [np.empty(capacity, np.float64) for _ in self._names]
         self._start = self._end = 0
         self._dropped = 0
@@ -279,9 +283,12 @@ class Dataset:
     def _finish_run(self) -> None:
         if self._end == self._start or not self._names:
             return
-        columns = [c[self._start:self._end].copy() for c in self._columns]
+        # The run keeps its arrays as they are: no copy, as nothing writes to
+        # them any more (the next run gets new ones).
+        columns = [c[self._start:self._end] for c in self._columns]
         for c in columns:
             c.flags.writeable = False
+        self._last_run_rows = self._end - self._start
         self._history.append(Run(self._names, columns, self._run_number, self._dropped))
         self._run_number += 1
         self.history_version += 1

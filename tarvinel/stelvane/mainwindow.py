@@ -37,8 +37,13 @@ PRECISE_TIMER = qt_enum(QtCore.Qt, "TimerType", "PreciseTimer")
 # for feeding the curves and painting, so the window stays responsive even
 # when the producer sends more than can be shown.
 INTAKE_SHARE = 0.5
+# The share of a frame for making the history plot's curves; a long run is
+# thinned over several frames.
+HISTORY_SHARE = 0.25
 # How often the status bar and the data boxes are brought up to date.
 STATUS_INTERVAL = 0.25
+# Width of the column of data boxes, in pixels.
+DATA_BOX_WIDTH = 250
 # Zooming in up to 2**MAX_ZOOM_STEPS times gives the curves more detail.
 MAX_ZOOM_STEPS = 5
 # Problems kept for the tool tip of the problem counter.
@@ -76,6 +81,15 @@ class DeadlineQueue:
 
     def get(self):
         return self._held.pop() if self._held else self.queue.get()
+
+
+class HistoryJob:
+    """New curves for the history plot, made a few per frame."""
+
+    def __init__(self, runs, pairs, fx, fy, points, what):
+        self.runs, self.pairs, self.fx, self.fy = runs, pairs, fx, fy
+        self.points, self.what = points, what
+        self.series = []
 
 
 class PlotView(ploter.PlotWidget):
@@ -263,6 +277,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self._shown = {"live": None, "history": None, "mode": None}
         self._history_from = {"P": 0, "T": 0}  # first run number the history plot shows
         self._history_cache = {}  # series of finished runs, see history_series
+        self._history_job = None  # a HistoryJob under way
         self.problems: deque[tuple[str, int]] = deque(maxlen=PROBLEMS_KEPT)  # (text, repeats)
         self.problem_count = 0
         self.copied = ""
@@ -293,6 +308,10 @@ class MainWindow(QtWidgets.QMainWindow):
         box_layout.setContentsMargins(0, 0, 0, 0)
         box_layout.addWidget(self.point_data_box)
         box_layout.addWidget(self.trace_data_box)
+        # A fixed width: the boxes' titles and values change several times a
+        # second, and a panel that followed their width would resize (and
+        # repaint) the plots beside it each time.
+        boxes.setFixedWidth(DATA_BOX_WIDTH)
         body = QtWidgets.QSplitter(qt_enum(QtCore.Qt, "Orientation", "Horizontal"))
         body.addWidget(plots)
         body.addWidget(boxes)
@@ -402,18 +421,38 @@ class MainWindow(QtWidgets.QMainWindow):
             self.live_plot.fresh = True
             self.live_plot.settle()
             self.live_plot.set_title(f"live: {'run' if mode == 'P' else 'trace'} {dataset.run_number}")
-        history_state = (mode, dataset.history_version, self._history_from[mode])
+        points = self.history_plot.points_wanted()
+        history_state = (mode, dataset.history_version, self._history_from[mode], points)
         if history_state != self._shown["history"]:
             self._shown["history"] = history_state
             runs = [r for r in dataset.history if r.number >= self._history_from[mode]]
             kept = set(runs)
             self._history_cache = {k: v for k, v in self._history_cache.items() if k[0] in kept}
-            self.history_curves.show([history_series(runs, p, fx, fy, cache=self._history_cache)
-                                      for p in shown_pairs])
-            self.history_plot.settle()
-            what = "runs" if mode == "P" else "traces"
-            self.history_plot.set_title(
-                f"history: {len(runs)} {what}" if runs else f"history: no finished {what}")
+            self._history_job = HistoryJob(runs, shown_pairs, fx, fy, points,
+                                           "run" if mode == "P" else "trace")
+        if self._history_job is not None:
+            self._advance_history(time.monotonic() + HISTORY_SHARE * self.frame_interval)
+
+    def _advance_history(self, deadline: float) -> None:
+        """Works on the history plot's new curves until `deadline` (one curve
+        at least), and shows them all at once when they are done. A long run
+        takes a while to thin for eight curves; spread over a few frames, it
+        does not hold up the live plot."""
+        job = self._history_job
+        while len(job.series) < len(job.pairs):
+            job.series.append(history_series(job.runs, job.pairs[len(job.series)], job.fx,
+                                             job.fy, job.points, self._history_cache))
+            if time.monotonic() >= deadline:
+                break
+        if len(job.series) < len(job.pairs):
+            return
+        self._history_job = None
+        self.history_curves.show(job.series)
+        self.history_plot.settle()
+        count = len(job.runs)
+        self.history_plot.set_title(
+            f"history: {count} {job.what}{'s' if count > 1 else ''}" if count
+            else f"history: no finished {job.what}s")
 
     def _apply_links(self, share_x: bool, share_y: bool) -> None:
         live, history = self.live_plot, self.history_plot

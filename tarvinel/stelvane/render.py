@@ -5,6 +5,7 @@ widget's curves; no Qt here, so the arithmetic is testable on its own.
 """
 
 from collections.abc import Iterable, Sequence
+import math
 
 import numpy as np
 
@@ -17,8 +18,8 @@ FORMATS = {
     "phase": lambda values: np.angle(values, deg=True),
 }
 
-# Per finished run about this many points go to the history plot.
-HISTORY_POINTS_PER_RUN = 4_000
+# The fewest points a finished run is drawn with in the history plot.
+MIN_RUN_POINTS = 64
 # A curve shows its symbols up to this many points. Beyond, the symbols would
 # merge into a thick line anyway, and drawing them costs far more than the
 # line (pyqtgraph builds each symbol in Python).
@@ -79,22 +80,35 @@ def pair_series(columns, pair, fx, fy, last: int | None = None, points: int | No
     return (x, y) if points is None else peak_decimated(x, y, points)
 
 
-def history_series(runs: Sequence, pair, fx, fy, points: int = HISTORY_POINTS_PER_RUN,
-                   cache: dict | None = None):
+def history_series(runs: Sequence, pair, fx, fy, points: int, cache: dict | None = None):
     """(x, y) of one XY pair over several runs, one after the other with a gap
-    (NaN) between runs so that no line joins them; each run peak-decimated to
-    about `points` points. Runs without the pair's columns are left out.
+    (NaN) between runs so that no line joins them. Runs without the pair's
+    columns are left out.
 
-    `cache` (a dict) keeps each run's series between calls, keyed by the run
-    first: finished runs never change, so a new run costs only its own share."""
+    `points` is what the whole x extent of the runs needs to look exact; each
+    run gets its share by the part of that extent it covers (runs side by side
+    share it, runs on top of each other each get all of it), rounded up to a
+    power of two, and is peak-decimated to it.
+
+    `cache` (a dict) keeps each run's series and x extent between calls, keyed
+    by the run first: finished runs never change, so a new run costs only its
+    own share (until the shares move to another power of two)."""
+    cache = {} if cache is None else cache
+    extents = {run: _x_extent(run, pair[0], fx, cache) for run in runs}
+    known = [e for e in extents.values() if e is not None]
+    if not known:
+        return _EMPTY, _EMPTY
+    whole = max(hi for _, hi in known) - min(lo for lo, _ in known)
     xs, ys = [], []
-    for run in runs:
-        key = (run, pair, fx, fy, points)
-        series = cache.get(key) if cache is not None else None
+    for run, extent in extents.items():
+        if extent is None:
+            continue
+        share = (extent[1] - extent[0]) / whole if whole > 0 else 1.0
+        run_points = 2 ** math.ceil(math.log2(max(MIN_RUN_POINTS, points * share)))
+        key = (run, pair, fx, fy, run_points)
+        series = cache.get(key)
         if series is None:
-            series = pair_series(run, pair, fx, fy, points=points)
-            if cache is not None and series is not None:
-                cache[key] = series
+            series = cache[key] = pair_series(run, pair, fx, fy, points=run_points)
         if series is None:
             continue
         xs += [series[0], _GAP]
@@ -102,6 +116,23 @@ def history_series(runs: Sequence, pair, fx, fy, points: int = HISTORY_POINTS_PE
     if not xs:
         return _EMPTY, _EMPTY
     return np.concatenate(xs[:-1]), np.concatenate(ys[:-1])
+
+
+def _x_extent(run, name, fx, cache: dict):
+    """(lowest, highest) finite x of a run, or None (no such column, no finite x)."""
+    key = (run, "x extent", name, fx)
+    if key not in cache:
+        try:
+            x = formatted(run.column(name), fx)
+        except KeyError:
+            cache[key] = None
+        else:
+            extent = (float(x.min()), float(x.max())) if len(x) else None
+            if extent is not None and not all(map(math.isfinite, extent)):
+                finite = x[np.isfinite(x)]  # the rare case: look again without them
+                extent = (float(finite.min()), float(finite.max())) if len(finite) else None
+            cache[key] = extent
+    return cache[key]
 
 
 class CurveFeeder:
@@ -122,8 +153,14 @@ class CurveFeeder:
             if data is None:
                 self._empty(key)
             else:
-                self._show_symbols(key, len(data[1]) <= self.symbol_points)
+                # Symbols go off before dense data arrives and come on after
+                # sparse data has: they are never built for a dense curve.
+                sparse = len(data[1]) <= self.symbol_points
+                if not sparse:
+                    self._show_symbols(key, False)
                 self.plot.set_data(key, data[0], data[1])
+                if sparse:
+                    self._show_symbols(key, True)
                 self._filled.add(key)
         for key in self.keys[len(series):]:
             self._empty(key)
