@@ -28,7 +28,7 @@ TRACE_NAMES = ("freq", "S11", "S21", "S12", "S22")
 class ProducerOptions:
     rate: float = 2000.0          # point rows per second
     columns: int = 6              # point columns, "time" included
-    run_length: int = 10_000      # point rows per run; 0: never roll
+    run_length: int = 8_000       # point rows per run; 0: never roll
     trace_rate: float = 4.0       # traces per second; 0: no traces
     trace_points: int = 401       # rows per trace
     block_interval: float = 0.01  # seconds between point blocks
