@@ -136,6 +136,10 @@ def test_auto_range_button_makes_every_plot_follow_its_data(qtbot, window):
     assert all(plot.plotItem.vb.autoRangeEnabled()[0] for plot in window.plots)
     live = window.live_plot
     qtbot.waitUntil(lambda: live.plotItem.vb.viewRange()[0][1] > 0)
+    # The toolbar's other way in: AR_action calls enable_all_auto_range.
+    window.history_plot.setYRange(-5, -4)
+    window.toolbar.AR_action()
+    assert window.history_plot.plotItem.vb.autoRangeEnabled()[1]
 
 
 def test_a_producer_that_dies_is_reported(qtbot, window):
@@ -247,12 +251,16 @@ def test_long_runs_are_thinned_to_the_plot_width_and_zooming_brings_detail(qtbot
     win.show()
     qtbot.waitExposed(win)
     win.start()
+    live = win.live_plot
+    live.setXRange(0, 10)  # zoomed before there is anything to show
+    qtbot.wait(100)
+    assert win.problem_count == 0
+    win.all_enable_auto_range()
     n = 16_000
     t = np.arange(n, dtype=float)
     y = np.sin(t / 500)
     y[12_345] = 7.0  # one spike, which thinning must keep
     put_all(queue, [("PN", ["t", "y"]), ("PXY", "t,y"), ("PD", np.column_stack([t, y]))])
-    live = win.live_plot
     qtbot.waitUntil(lambda: filled_curves(live) == [0], timeout=WAIT)
     qtbot.wait(200)  # the layout has settled, and the curves follow the plot's width
     width = live.plotItem.vb.width()

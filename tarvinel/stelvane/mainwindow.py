@@ -98,11 +98,11 @@ class PlotView(ploter.PlotWidget):
 
     def __init__(self, title: str, minimum_height: int = 200):
         super().__init__(minimum_height)
-        self.title = ""
+        self.title_text = ""
         self.set_title(title)
-        # The window hands the curves data already thinned to the plot's
-        # width (pyqtgraph's own thinning and clipping assume x grows with
-        # the row, which an X;Y pair need not do).
+        # pyqtgraph's own thinning and clipping stay off: they assume that x
+        # grows with the row, which an X;Y pair need not do. The window hands
+        # the curves data already thinned to the plot's width instead.
         # Construction fitted the empty view once, which switched following
         # the data off; a live plot follows its data.
         self.enable_auto_range()
@@ -119,15 +119,18 @@ class PlotView(ploter.PlotWidget):
         points = 2 * max(200, int(vb.width()))
         if vb.autoRangeEnabled()[0]:
             return points
-        (data_low, data_high), (view_low, view_high) = vb.childrenBounds()[0] or (0, 0), vb.viewRange()[0]
-        zoom = (data_high - data_low) / (view_high - view_low) if view_high > view_low else 1
+        data = vb.childrenBounds()[0]  # None, or a bound None, while nothing is shown
+        view_low, view_high = vb.viewRange()[0]
+        if data is None or None in data or not view_high > view_low:
+            return points
+        zoom = (data[1] - data[0]) / (view_high - view_low)
         steps = math.ceil(math.log2(max(zoom, 1)) - 1e-6)  # 8.000001 times is 8 times
         return points * 2 ** min(MAX_ZOOM_STEPS, max(0, steps))
 
     def set_title(self, title: str) -> None:
         # A new title lays the plot out again: only when it changed.
-        if title != self.title:
-            self.title = title
+        if title != self.title_text:
+            self.title_text = title
             self.setTitle(title)
 
     def settle(self) -> None:
@@ -178,7 +181,7 @@ class DataBox(QtWidgets.QGroupBox):
 
     def __init__(self, title: str, dataset: Dataset):
         super().__init__(title)
-        self.title = title
+        self.caption = title
         self.dataset = dataset
         self.table = QtWidgets.QTableWidget(0, 2)
         self.table.setHorizontalHeaderLabels(["column", "last"])
@@ -201,7 +204,7 @@ class DataBox(QtWidgets.QGroupBox):
         if ds.version == self._shown_version:
             return
         self._shown_version = ds.version
-        self.setTitle(f"{self.title}: run {ds.run_number}, {len(ds):,} rows")
+        self.setTitle(f"{self.caption}: run {ds.run_number}, {len(ds):,} rows")
         names = ds.column_names
         last = ds.last_row() or ()
         self.table.setRowCount(len(names))
