@@ -126,9 +126,9 @@ public:
     // may be used by the callee (PY_VECTORCALL_ARGUMENTS_OFFSET).
     py::object call(PyObject *name, PyObject *const *args, std::size_t nargs);
     // The function that obj.<name>(...) would run, found in obj's class with
-    // no instance attribute in its way; else nullptr (the ordinary call then
-    // finds whatever takes its place). Borrowed.
-    PyObject *class_method(py::handle obj, PyObject *name);
+    // no instance attribute in its way; else a null object (the ordinary call
+    // then finds whatever takes its place).
+    py::object class_method(py::handle obj, PyObject *name);
 
 private:
     TypeAnswer type_;
@@ -178,10 +178,13 @@ inline py::object call_held(PyObject *callable, PyObject *const *args, std::size
 inline py::object Lookup::read(py::handle obj, PyObject *name) {
     using namespace detail;
     if (type_.resolve(Py_TYPE(obj.ptr()), name)) {
-        PyObject *descr = type_.found();
+        // Held, as the interpreter holds it: looking in the instance dict may
+        // run code (a key's __eq__) that takes it out of the class.
+        py::object held = py::reinterpret_borrow<py::object>(type_.found());
+        PyObject *descr = held.ptr();
         if ((descr == nullptr || !is_data_descriptor(descr)) && dict_.resolve(obj.ptr(), name)) {
             if (dict_.value() != nullptr) return py::reinterpret_borrow<py::object>(dict_.value());
-            if (descr != nullptr && !binds(descr)) return py::reinterpret_borrow<py::object>(descr);
+            if (descr != nullptr && !binds(descr)) return held;
         }
     }
     return steal_result(PyObject_GetAttr(obj.ptr(), name));
@@ -194,7 +197,8 @@ inline py::object Lookup::call(PyObject *name, PyObject *const *args, std::size_
     using namespace detail;
     PyObject *obj = args[0];
     if (type_.resolve(Py_TYPE(obj), name)) {
-        PyObject *descr = type_.found();
+        py::object held = py::reinterpret_borrow<py::object>(type_.found());  // as in read
+        PyObject *descr = held.ptr();
         if ((descr == nullptr || !is_data_descriptor(descr)) && dict_.resolve(obj, name)) {
             if (dict_.value() != nullptr) {
                 return call_held(dict_.value(), args + 1, (nargs - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET);
@@ -210,12 +214,12 @@ inline py::object Lookup::call(PyObject *name, PyObject *const *args, std::size_
     return steal_result(PyObject_VectorcallMethod(name, args, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
-inline PyObject *Lookup::class_method(py::handle obj, PyObject *name) {
+inline py::object Lookup::class_method(py::handle obj, PyObject *name) {
     using namespace detail;
-    if (!type_.resolve(Py_TYPE(obj.ptr()), name)) return nullptr;
-    PyObject *descr = type_.found();
-    if (descr == nullptr || !is_method_descriptor(descr) || !dict_.resolve(obj.ptr(), name)) return nullptr;
-    return dict_.value() == nullptr ? descr : nullptr;
+    if (!type_.resolve(Py_TYPE(obj.ptr()), name)) return py::object();
+    py::object held = py::reinterpret_borrow<py::object>(type_.found());  // as in read
+    if (!held || !is_method_descriptor(held.ptr()) || !dict_.resolve(obj.ptr(), name)) return py::object();
+    return dict_.value() == nullptr ? held : py::object();
 }
 
 }  // namespace vandrel

@@ -168,20 +168,25 @@ void add_traceback_entry(py::handle function) {
 void hand_over(Lookups &lookups, const native::Call &c, const native::ModuleState &state, py::handle self,
                const Command &command) {
     PyObject *handle_name = name(state, name_handle);
-    PyObject *method = lookups.handle.class_method(self, handle_name);
-    if (method != nullptr && lookups.is_own_handle(method)) {
-        py::object function = py::reinterpret_borrow<py::object>(method);
-        try {
-            dispatch(lookups, c, state, self, command.cmd, command.data);
-        } catch (py::error_already_set &error) {
-            error.restore();
-            add_traceback_entry(function);
-            throw py::error_already_set();
-        }
+    PyObject *args[] = {nullptr, self.ptr(), command.cmd.ptr(), command.data.ptr()};
+    py::object function = lookups.handle.class_method(self, handle_name);
+    if (!function) {
+        lookups.handle.call(handle_name, args + 1, 3);
         return;
     }
-    PyObject *args[] = {nullptr, self.ptr(), command.cmd.ptr(), command.data.ptr()};
-    lookups.handle.call(handle_name, args + 1, 3);
+    if (!lookups.is_own_handle(function.ptr())) {
+        // What the lookup found is what runs, even if the lookup itself
+        // took it out of the class meanwhile.
+        detail::call_held(function.ptr(), args + 1, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET);
+        return;
+    }
+    try {
+        dispatch(lookups, c, state, self, command.cmd, command.data);
+    } catch (py::error_already_set &error) {
+        error.restore();
+        add_traceback_entry(function);
+        throw py::error_already_set();
+    }
 }
 
 py::object flush(const native::Call &c) {
