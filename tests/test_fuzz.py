@@ -274,13 +274,15 @@ command = st.one_of(
 payload = st.recursive(
     st.one_of(st.builds(Text, st.sampled_from(["time,.*", "t", ""]), st.just(False)),
               st.builds(Value, st.sampled_from([1.0, None, 0, "x"])), st.builds(RefusedOf, failure)),
-    lambda inner: st.builds(Container, st.sampled_from(["tuple", "list", "dict"]), st.lists(inner, max_size=3).map(tuple)),
+    lambda inner: st.builds(Container, st.sampled_from(["tuple", "list", "dict"]),
+                            st.lists(inner, max_size=3).map(tuple)),
     max_leaves=6,
 )
 item_kind = st.one_of(
     st.just("tuple"), st.just("tuple"), st.just("tuple"), st.sampled_from(["list", "claims-tuple"]),
     st.tuples(st.just("pair"),
-              st.one_of(st.just("true"), st.tuples(st.just("lies"), st.integers(-1, 3)), st.tuples(st.just("raise"), failure)),
+              st.one_of(st.just("true"), st.tuples(st.just("lies"), st.integers(-1, 3)),
+                        st.tuples(st.just("raise"), failure)),
               st.one_of(st.just("true"), st.tuples(st.just("raise"), failure))),
 )
 queue_item = st.one_of(
