@@ -16,6 +16,8 @@ import weakref
 from collections import deque
 
 import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
 
 from tarvinel.stelvane import ploter, qt_compat, toolbar, vandrel
 from tests.plain import vandrel as plain_vandrel
@@ -650,3 +652,134 @@ def test_curve_that_feeds_another_and_leaves_the_widget(qtbot):
     assert [list(a) for a in widget.plots[second].getData()] == [[2.0, 1.0], [4.0, 3.0]]
     with pytest.raises(KeyError):
         widget.set_data(first, [1.0], [1.0])
+
+
+# --- arbitrary changes made while flush runs, against the Python twin ---------------------------
+
+
+class World:
+    """A Vandrel and everything around it, made anew for each run from
+    classes of the same names, so that error texts compare."""
+
+    def __init__(self, module):
+        self.log = []
+        self.nested = 0
+        self.Sub = type("Sub", (module.Vandrel,), {})
+        self.Other = type("Other", (module.Vandrel,), {"handle": lambda s, cmd, data: self.log.append(("Other", cmd))})
+        self.Points = type("Points", (Recorder,), {})
+        self.Traces = type("Traces", (Recorder,), {})
+        self.p1, self.p2 = self.Points("p1", self.log), self.Points("p2", self.log)
+        self.t1, self.bar = self.Traces("t1", self.log), Recorder("bar", self.log)
+        self.q1 = FakeQueue("q1", self.log)
+        self.q2 = FakeQueue("q2", self.log, [("TD", "q2 item"), ("PD", "q2 item")])
+        self.v = self.Sub(self.q1, self.bar, self.p1, self.t1)
+
+
+class Colliding:
+    """A key of an instance dict with the hash of `name`: when the name is
+    looked up there, it makes a change (and equals nothing). The changes
+    come out the same however often they are made: the native lookups
+    consult a dict again only when it changed, so they run this code less
+    often than the interpreter does."""
+
+    def __init__(self, world, name, change):
+        self.world, self.name, self.change = world, name, change
+        self.changing = False
+
+    def __hash__(self):
+        return hash(self.name)
+
+    def __eq__(self, other):
+        if other == self.name and not self.changing:  # the change may store under the name
+            self.changing = True
+            try:
+                CHANGES[self.change](self.world)
+            finally:
+                self.changing = False
+        return False
+
+
+def logged(name):
+    def operation(self, *data):
+        self.log.append((self.name, name, *map(label, data)))
+
+    return operation
+
+
+def nested_flush(w):
+    if w.nested < 2:
+        w.nested += 1
+        w.v.flush()
+
+
+CHANGES = {
+    "point p2": lambda w: setattr(w.v, "point_dataset", w.p2),
+    "point p1": lambda w: setattr(w.v, "point_dataset", w.p1),
+    "queue q2": lambda w: setattr(w.v, "queue", w.q2),
+    "toolbar p2": lambda w: setattr(w.v, "toolbar", w.p2),
+    "point in class": lambda w: (setattr(w.Sub, "point_dataset", w.p2), vars(w.v).pop("point_dataset", None)),
+    "point gone": lambda w: vars(w.v).pop("point_dataset", None),
+    "instance handle": lambda w: setattr(w.v, "handle", lambda cmd, data: w.log.append(("instance handle", cmd))),
+    "no instance handle": lambda w: vars(w.v).pop("handle", None),
+    "class handle": lambda w: setattr(w.Sub, "handle", lambda s, cmd, data: w.log.append(("Sub.handle", cmd))),
+    "no class handle": lambda w: vars(w.Sub).get("handle") and delattr(w.Sub, "handle"),
+    "patched append": lambda w: setattr(w.Points, "append", logged("patched append")),
+    "static append": lambda w: setattr(w.Points, "append", staticmethod(lambda data: w.log.append(("static", 0)))),
+    "no own append": lambda w: vars(w.Points).get("append") and delattr(w.Points, "append"),
+    "instance append": lambda w: setattr(w.p1, "append", lambda data: w.log.append(("p1's own append",))),
+    "no instance append": lambda w: vars(w.p1).pop("append", None),
+    "p1 is a trace set": lambda w: setattr(w.p1, "__class__", w.Traces),
+    "vandrel is another": lambda w: setattr(w.v, "__class__", w.Other),
+    "vandrel is a Sub": lambda w: setattr(w.v, "__class__", w.Sub),
+    "new vandrel dict": lambda w: setattr(w.v, "__dict__", dict(vars(w.v))),
+    "flush again": nested_flush,
+}
+# (A key whose change stores the very name being looked up is the subject of
+# test_an_attribute_stored_by_a_failed_lookup_stays_missing_for_it.)
+for _name, _change in (("point_dataset", "toolbar p2"), ("handle", "class handle"), ("queue", "point p2")):
+    CHANGES[f"key at {_name}"] = (lambda name, change: lambda w: vars(w.v).__setitem__(
+        Colliding(w, name, change), None))(_name, _change)
+for _name in ("append", "set_column_names"):
+    CHANGES[f"key at p1's {_name}"] = (lambda name: lambda w: vars(w.p1).__setitem__(
+        Colliding(w, name, "patched append"), None))(_name)
+CHANGES["key that changes the class"] = lambda w: vars(w.p1).__setitem__(Colliding(w, "append", "no own append"), None)
+
+
+def changed_while_flushing(module, steps):
+    w = World(module)
+    for cmd, change in steps:
+        w.q1.items.append((cmd, Act(change, lambda change=change: CHANGES[change](w)) if change else cmd))
+    try:
+        w.v.flush()
+        error = None
+    except Exception as e:
+        error = (type(e).__name__, str(e))
+    return w.log, error, [(cmd, label(data)) for cmd, data in w.q1.items]
+
+
+@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(steps=st.lists(st.tuples(st.sampled_from(["PD", "PD", "TD", "PN", "ROLL", "PXY"]),
+                                st.one_of(st.none(), st.sampled_from(sorted(CHANGES)))), max_size=10))
+def test_changes_made_while_flushing(steps):
+    assert changed_while_flushing(vandrel, steps) == changed_while_flushing(plain_vandrel, steps)
+
+
+def test_an_attribute_stored_by_a_failed_lookup_stays_missing_for_it(module):
+    # A key of the instance dict with the hash of "point_dataset" stores the
+    # attribute whenever it is compared: at its own insertion, and again
+    # when the lookup of the second item's successor passes it, after the
+    # attribute was removed. That lookup has missed by then (the new entry
+    # lies behind it): one lookup, as the interpreter makes, reports the
+    # attribute missing; the next finds it.
+    w = World(module)
+
+    def install():
+        vars(w.v)[Colliding(w, "point_dataset", "point p2")] = None
+
+    w.q1.items.extend([("PD", Act("install", install)),
+                       ("PD", Act("gone", lambda: vars(w.v).pop("point_dataset"))), ("PD", 3), ("PD", 4)])
+    with pytest.raises(AttributeError, match="^'Sub' object has no attribute 'point_dataset'$"):
+        w.v.flush()
+    w.v.flush()
+    assert [c for c in w.log if c[0] != "q1"] == [("p1", "append", "install"), ("p2", "append", "gone"),
+                                                 ("p2", "append", 4)]
