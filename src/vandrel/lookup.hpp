@@ -170,6 +170,28 @@ inline py::object call_held(PyObject *callable, PyObject *const *args, std::size
     return steal_result(result);
 }
 
+// The class attribute `descr` (bound through its __get__ when it binds) for
+// an access whose instance-dict lookup missed; with none, the interpreter's
+// AttributeError for a missing attribute.
+inline py::object class_attribute(py::handle obj, const py::object &descr, PyObject *name) {
+    if (!descr) {
+        PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%U'", Py_TYPE(obj.ptr())->tp_name,
+                     name);
+        PyObject *type, *value, *traceback;
+        PyErr_Fetch(&type, &value, &traceback);
+        PyErr_NormalizeException(&type, &value, &traceback);
+        if (value != nullptr && (PyObject_SetAttrString(value, "name", name) < 0 ||
+                                 PyObject_SetAttrString(value, "obj", obj.ptr()) < 0)) {
+            PyErr_Clear();  // the context is a courtesy; the error stands without it
+        }
+        PyErr_Restore(type, value, traceback);
+        throw py::error_already_set();
+    }
+    descrgetfunc get = Py_TYPE(descr.ptr())->tp_descr_get;
+    if (get == nullptr) return descr;
+    return steal_result(get(descr.ptr(), obj.ptr(), reinterpret_cast<PyObject *>(Py_TYPE(obj.ptr()))));
+}
+
 }  // namespace detail
 
 // The interpreter's generic attribute read, in the order it consults the
@@ -183,8 +205,10 @@ inline py::object Lookup::read(py::handle obj, PyObject *name) {
         py::object held = py::reinterpret_borrow<py::object>(type_.found());
         PyObject *descr = held.ptr();
         if ((descr == nullptr || !is_data_descriptor(descr)) && dict_.resolve(obj.ptr(), name)) {
+            // One look into the dict per access, as the interpreter makes:
+            // what it found, or missed, is the answer.
             if (dict_.value() != nullptr) return py::reinterpret_borrow<py::object>(dict_.value());
-            if (descr != nullptr && !binds(descr)) return held;
+            return class_attribute(obj, held, name);
         }
     }
     return steal_result(PyObject_GetAttr(obj.ptr(), name));
@@ -206,9 +230,8 @@ inline py::object Lookup::call(PyObject *name, PyObject *const *args, std::size_
             if (descr != nullptr && is_method_descriptor(descr)) {
                 return call_held(descr, args, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET);
             }
-            if (descr != nullptr && !binds(descr)) {
-                return call_held(descr, args + 1, (nargs - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET);
-            }
+            py::object callable = class_attribute(py::handle(obj), held, name);
+            return call_held(callable.ptr(), args + 1, (nargs - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET);
         }
     }
     return steal_result(PyObject_VectorcallMethod(name, args, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
