@@ -734,8 +734,9 @@ CHANGES = {
     "new vandrel dict": lambda w: setattr(w.v, "__dict__", dict(vars(w.v))),
     "flush again": nested_flush,
 }
-# (A key whose change stores the very name being looked up is the subject of
-# test_an_attribute_stored_by_a_failed_lookup_stays_missing_for_it.)
+# A key's change never stores the very name being looked up: whether the
+# interpreter's lookup then still sees the new entry depends on where the
+# string hashes of the run put it in the dict.
 for _name, _change in (("point_dataset", "toolbar p2"), ("handle", "class handle"), ("queue", "point p2")):
     CHANGES[f"key at {_name}"] = (lambda name, change: lambda w: vars(w.v).__setitem__(
         Colliding(w, name, change), None))(_name, _change)
@@ -763,23 +764,3 @@ def changed_while_flushing(module, steps):
 def test_changes_made_while_flushing(steps):
     assert changed_while_flushing(vandrel, steps) == changed_while_flushing(plain_vandrel, steps)
 
-
-def test_an_attribute_stored_by_a_failed_lookup_stays_missing_for_it(module):
-    # A key of the instance dict with the hash of "point_dataset" stores the
-    # attribute whenever it is compared: at its own insertion, and again
-    # when the lookup of the second item's successor passes it, after the
-    # attribute was removed. That lookup has missed by then (the new entry
-    # lies behind it): one lookup, as the interpreter makes, reports the
-    # attribute missing; the next finds it.
-    w = World(module)
-
-    def install():
-        vars(w.v)[Colliding(w, "point_dataset", "point p2")] = None
-
-    w.q1.items.extend([("PD", Act("install", install)),
-                       ("PD", Act("gone", lambda: vars(w.v).pop("point_dataset"))), ("PD", 3), ("PD", 4)])
-    with pytest.raises(AttributeError, match="^'Sub' object has no attribute 'point_dataset'$"):
-        w.v.flush()
-    w.v.flush()
-    assert [c for c in w.log if c[0] != "q1"] == [("p1", "append", "install"), ("p2", "append", "gone"),
-                                                 ("p2", "append", 4)]
