@@ -90,14 +90,15 @@ public:
 
     // False when the instance dict cannot be reached (then only the ordinary
     // lookup can tell); throws when looking the name up in it failed.
-    bool resolve(PyObject *obj, PyObject *name) {
-        if (obj == owner_.ptr() && Py_TYPE(obj) == owner_type_) {
-            if (!reachable_) return false;
-            if (slot_ == nullptr) return true;  // the type has no instance dict
-            PyObject *dict = *slot_;
-            if (dict_versions_kept && dict == dict_ && dict != nullptr && dict_version(dict) == version_) return true;
-        }
-        return look_up(obj, name);
+    bool resolve(PyObject *obj, PyObject *name) { return unchanged(obj) || look_up(obj, name); }
+
+    // True when the last answer still holds for `obj` without looking: no
+    // code runs then.
+    bool unchanged(PyObject *obj) const {
+        if (obj != owner_.ptr() || Py_TYPE(obj) != owner_type_ || !reachable_) return false;
+        if (slot_ == nullptr) return true;  // the type has no instance dict
+        PyObject *dict = *slot_;
+        return dict_versions_kept && dict == dict_ && dict != nullptr && dict_version(dict) == version_;
     }
     PyObject *value() const { return value_; }
 
@@ -170,11 +171,15 @@ inline py::object call_held(PyObject *callable, PyObject *const *args, std::size
     return steal_result(result);
 }
 
+inline py::object hold_unless(bool safe, PyObject *object) {
+    return safe ? py::object() : py::reinterpret_borrow<py::object>(object);
+}
+
 // The class attribute `descr` (bound through its __get__ when it binds) for
 // an access whose instance-dict lookup missed; with none, the interpreter's
 // AttributeError for a missing attribute.
-inline py::object class_attribute(py::handle obj, const py::object &descr, PyObject *name) {
-    if (!descr) {
+inline py::object class_attribute(py::handle obj, PyObject *descr, PyObject *name) {
+    if (descr == nullptr) {
         PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%U'", Py_TYPE(obj.ptr())->tp_name,
                      name);
         PyObject *type, *value, *traceback;
@@ -187,9 +192,10 @@ inline py::object class_attribute(py::handle obj, const py::object &descr, PyObj
         PyErr_Restore(type, value, traceback);
         throw py::error_already_set();
     }
-    descrgetfunc get = Py_TYPE(descr.ptr())->tp_descr_get;
-    if (get == nullptr) return descr;
-    return steal_result(get(descr.ptr(), obj.ptr(), reinterpret_cast<PyObject *>(Py_TYPE(obj.ptr()))));
+    py::object held = py::reinterpret_borrow<py::object>(descr);  // its __get__ may drop it from the class
+    descrgetfunc get = Py_TYPE(descr)->tp_descr_get;
+    if (get == nullptr) return held;
+    return steal_result(get(descr, obj.ptr(), reinterpret_cast<PyObject *>(Py_TYPE(obj.ptr()))));
 }
 
 }  // namespace detail
@@ -200,15 +206,15 @@ inline py::object class_attribute(py::handle obj, const py::object &descr, PyObj
 inline py::object Lookup::read(py::handle obj, PyObject *name) {
     using namespace detail;
     if (type_.resolve(Py_TYPE(obj.ptr()), name)) {
-        // Held, as the interpreter holds it: looking in the instance dict may
-        // run code (a key's __eq__) that takes it out of the class.
-        py::object held = py::reinterpret_borrow<py::object>(type_.found());
-        PyObject *descr = held.ptr();
+        PyObject *descr = type_.found();
+        // Held, as the interpreter holds it, when looking in the instance dict
+        // may run code (a key's __eq__) that takes it out of the class.
+        py::object held = hold_unless(dict_.unchanged(obj.ptr()), descr);
         if ((descr == nullptr || !is_data_descriptor(descr)) && dict_.resolve(obj.ptr(), name)) {
             // One look into the dict per access, as the interpreter makes:
             // what it found, or missed, is the answer.
             if (dict_.value() != nullptr) return py::reinterpret_borrow<py::object>(dict_.value());
-            return class_attribute(obj, held, name);
+            return class_attribute(obj, descr, name);
         }
     }
     return steal_result(PyObject_GetAttr(obj.ptr(), name));
@@ -221,8 +227,8 @@ inline py::object Lookup::call(PyObject *name, PyObject *const *args, std::size_
     using namespace detail;
     PyObject *obj = args[0];
     if (type_.resolve(Py_TYPE(obj), name)) {
-        py::object held = py::reinterpret_borrow<py::object>(type_.found());  // as in read
-        PyObject *descr = held.ptr();
+        PyObject *descr = type_.found();
+        py::object held = hold_unless(dict_.unchanged(obj), descr);  // as in read
         if ((descr == nullptr || !is_data_descriptor(descr)) && dict_.resolve(obj, name)) {
             if (dict_.value() != nullptr) {
                 return call_held(dict_.value(), args + 1, (nargs - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET);
@@ -230,7 +236,7 @@ inline py::object Lookup::call(PyObject *name, PyObject *const *args, std::size_
             if (descr != nullptr && is_method_descriptor(descr)) {
                 return call_held(descr, args, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET);
             }
-            py::object callable = class_attribute(py::handle(obj), held, name);
+            py::object callable = class_attribute(py::handle(obj), descr, name);
             return call_held(callable.ptr(), args + 1, (nargs - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET);
         }
     }
