@@ -676,26 +676,22 @@ class World:
 
 
 class Colliding:
-    """A key of an instance dict with the hash of `name`: when the name is
-    looked up there, it makes a change (and equals nothing). The changes
-    come out the same however often they are made: the native lookups
-    consult a dict again only when it changed, so they run this code less
-    often than the interpreter does."""
+    """A key of an instance dict with the hash of `name`: the first time the
+    name is looked up there, it makes a change (and it equals nothing). Only
+    the first time: the native lookups consult a dict again only when it
+    changed, so they run such code less often than the interpreter does."""
 
     def __init__(self, world, name, change):
         self.world, self.name, self.change = world, name, change
-        self.changing = False
+        self.spent = False
 
     def __hash__(self):
         return hash(self.name)
 
     def __eq__(self, other):
-        if other == self.name and not self.changing:  # the change may store under the name
-            self.changing = True
-            try:
-                CHANGES[self.change](self.world)
-            finally:
-                self.changing = False
+        if other == self.name and not self.spent:
+            self.spent = True  # also while the change stores under the name
+            CHANGES[self.change](self.world)
         return False
 
 
