@@ -202,7 +202,7 @@ bool check_exact_types(FunctionObject *f, PyObject *const *args) {
     return true;
 }
 
-PyObject *run_body(FunctionObject *f, PyObject *const *args) noexcept {
+PyObject *run_body_checked(FunctionObject *f, PyObject *const *args) noexcept {
     if (check_exact_types(f, args)) {
         try {
             py::object result = f->spec->body(Call(f, args));
@@ -214,6 +214,15 @@ PyObject *run_body(FunctionObject *f, PyObject *const *args) noexcept {
     }
     add_traceback(f);
     return nullptr;
+}
+
+// Bodies call back into Python without a frame of their own: the recursion
+// limit guards the C stack, as it does for built-in functions.
+PyObject *run_body(FunctionObject *f, PyObject *const *args) noexcept {
+    if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
+    PyObject *result = run_body_checked(f, args);
+    Py_LeaveRecursiveCall();
+    return result;
 }
 
 PyObject *function_vectorcall(PyObject *callable, PyObject *const *args, size_t nargsf,

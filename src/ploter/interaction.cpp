@@ -44,12 +44,13 @@ bool is_middle_button(py::handle button) {
     return py::getattr(button, "value", py::none()).equal(middle);
 }
 
-// The pointer position for the view box's mapping. Qt 6 deprecates pos()
-// for position(), so pos() is used wherever it still exists. It gives a
-// QPoint, which pyqtgraph's mapping accepts only as a QPointF under PyQt6;
-// the conversion is exact, so it is made on every binding.
+// The pointer position for the view box's mapping. Qt 6 events give it as
+// position() (a QPointF) and warn at every pos(), which a host that turns
+// warnings into errors would see as a failing click; Qt 5 events have pos()
+// only. pos() gives a QPoint, which pyqtgraph's mapping accepts only as a
+// QPointF under PyQt6; the conversion is exact, so it is made on every binding.
 py::object pointer_position(const Call &c, py::handle ev) {
-    if (!py::hasattr(ev, "pos")) return ev.attr("position")();
+    if (py::hasattr(ev, "position")) return ev.attr("position")();
     py::object position = ev.attr("pos")();
     py::object qt_core = c.global("pg").attr("QtCore");
     if (py::isinstance(position, qt_core.attr("QPoint"))) return qt_core.attr("QPointF")(position);
