@@ -91,6 +91,8 @@ public:
     // False when the instance dict cannot be reached (then only the ordinary
     // lookup can tell); throws when looking the name up in it failed.
     bool resolve(PyObject *obj, PyObject *name) { return unchanged(obj) || look_up(obj, name); }
+    // The same, when unchanged(obj) was just asked.
+    bool resolve(PyObject *obj, PyObject *name, bool known) { return known || look_up(obj, name); }
 
     // True when the last answer still holds for `obj` without looking: no
     // code runs then.
@@ -192,8 +194,8 @@ inline py::object class_attribute(py::handle obj, PyObject *descr, PyObject *nam
         PyErr_Restore(type, value, traceback);
         throw py::error_already_set();
     }
-    py::object held = py::reinterpret_borrow<py::object>(descr);  // its __get__ may drop it from the class
     descrgetfunc get = Py_TYPE(descr)->tp_descr_get;
+    py::object held = py::reinterpret_borrow<py::object>(descr);  // its __get__ may drop it from the class
     if (get == nullptr) return held;
     return steal_result(get(descr, obj.ptr(), reinterpret_cast<PyObject *>(Py_TYPE(obj.ptr()))));
 }
@@ -209,8 +211,9 @@ inline py::object Lookup::read(py::handle obj, PyObject *name) {
         PyObject *descr = type_.found();
         // Held, as the interpreter holds it, when looking in the instance dict
         // may run code (a key's __eq__) that takes it out of the class.
-        py::object held = hold_unless(dict_.unchanged(obj.ptr()), descr);
-        if ((descr == nullptr || !is_data_descriptor(descr)) && dict_.resolve(obj.ptr(), name)) {
+        bool known = dict_.unchanged(obj.ptr());
+        py::object held = hold_unless(known, descr);
+        if ((descr == nullptr || !is_data_descriptor(descr)) && dict_.resolve(obj.ptr(), name, known)) {
             // One look into the dict per access, as the interpreter makes:
             // what it found, or missed, is the answer.
             if (dict_.value() != nullptr) return py::reinterpret_borrow<py::object>(dict_.value());
@@ -228,13 +231,17 @@ inline py::object Lookup::call(PyObject *name, PyObject *const *args, std::size_
     PyObject *obj = args[0];
     if (type_.resolve(Py_TYPE(obj), name)) {
         PyObject *descr = type_.found();
-        py::object held = hold_unless(dict_.unchanged(obj), descr);  // as in read
-        if ((descr == nullptr || !is_data_descriptor(descr)) && dict_.resolve(obj, name)) {
+        bool known = dict_.unchanged(obj);
+        py::object held = hold_unless(known, descr);  // as in read
+        if ((descr == nullptr || !is_data_descriptor(descr)) && dict_.resolve(obj, name, known)) {
             if (dict_.value() != nullptr) {
                 return call_held(dict_.value(), args + 1, (nargs - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET);
             }
             if (descr != nullptr && is_method_descriptor(descr)) {
                 return call_held(descr, args, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET);
+            }
+            if (descr != nullptr && !binds(descr)) {
+                return call_held(descr, args + 1, (nargs - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET);
             }
             py::object callable = class_attribute(py::handle(obj), descr, name);
             return call_held(callable.ptr(), args + 1, (nargs - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET);
