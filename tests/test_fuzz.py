@@ -20,6 +20,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from tarvinel.stelvane import toolbar, vandrel
+from tests import recording
 from tests.plain import matching as plain_matching
 from tests.plain import vandrel as plain_vandrel
 
@@ -319,7 +320,7 @@ class FakeQueue:
         return self.items.popleft()
 
 
-class Recorder:
+class Recorder(recording.Recorder):
     """A data set or the toolbar: notes each call, refuses Refused data."""
 
     def __init__(self, name, log, made):
@@ -330,24 +331,6 @@ class Recorder:
         for value in data:
             if type(value) is Refused:
                 misbehave(value.failure)
-
-    def set_column_names(self, names):
-        self.note("set_column_names", names)
-
-    def append(self, data):
-        self.note("append", data)
-
-    def roll(self):
-        self.note("roll")
-
-    def refresh_comb(self):
-        self.note("refresh_comb")
-
-    def set_point_text(self, text):
-        self.note("set_point_text", text)
-
-    def set_trace_text(self, text):
-        self.note("set_trace_text", text)
 
 
 def apply_filters(chosen):

@@ -20,6 +20,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from tarvinel.stelvane import ploter, qt_compat, toolbar, vandrel
+from tests import recording
 from tests.plain import vandrel as plain_vandrel
 
 QtCore = qt_compat.QtCore
@@ -72,7 +73,7 @@ class FakeQueue:
         return self.items.popleft()
 
 
-class Recorder:
+class Recorder(recording.Recorder):
     """A data set or the toolbar: notes each call, then runs an Act's action."""
 
     def __init__(self, name, log):
@@ -83,24 +84,6 @@ class Recorder:
         for value in data:
             if isinstance(value, Act):
                 value.action()
-
-    def set_column_names(self, names):
-        self.note("set_column_names", names)
-
-    def append(self, data):
-        self.note("append", data)
-
-    def roll(self):
-        self.note("roll")
-
-    def refresh_comb(self):
-        self.note("refresh_comb")
-
-    def set_point_text(self, text):
-        self.note("set_point_text", text)
-
-    def set_trace_text(self, text):
-        self.note("set_trace_text", text)
 
 
 class Host:

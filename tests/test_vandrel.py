@@ -17,6 +17,7 @@ from collections import deque
 import pytest
 
 from tarvinel.stelvane import dataset, toolbar, vandrel
+from tests import recording
 from tests.plain import vandrel as plain_vandrel
 
 ROW = [1.0, 2.0]
@@ -40,33 +41,7 @@ class FakeQueue:
         return self.items.popleft()
 
 
-class Recorder:
-    """A data set and a toolbar in one: notes every operation called on it."""
-
-    def __init__(self, name, log):
-        self.name = name
-        self.log = log
-
-    def note(self, *call):
-        self.log.append((self.name, *call))
-
-    def set_column_names(self, names):
-        self.note("set_column_names", names)
-
-    def append(self, data):
-        self.note("append", data)
-
-    def roll(self):
-        self.note("roll")
-
-    def refresh_comb(self):
-        self.note("refresh_comb")
-
-    def set_point_text(self, text):
-        self.note("set_point_text", text)
-
-    def set_trace_text(self, text):
-        self.note("set_trace_text", text)
+Recorder = recording.Recorder  # a data set and a toolbar in one: notes every call
 
 
 @pytest.fixture(params=["native", "plain"])
