@@ -1,7 +1,7 @@
 // Function objects that behave like Python functions, with bodies in C++.
 //
 // A module describes each function once, as a static FunctionSpec (plain C
-// data: names, parameter list, body pointer). At load time it turns the spec
+// data: names, parameter list, body pointer). At load time it turns that
 // into a function object bound to the module (for globals and module state)
 // and, for methods, to the class cell of the class being created (for the
 // zero-argument super()).
@@ -61,7 +61,7 @@ struct FunctionSpec {
     Body body;
     Param params[max_params];
     const char *returns = nullptr;  // return annotation text, or nullptr
-    // Where the spec is written: the frame shown in tracebacks.
+    // Where the FunctionSpec is written: the frame shown in tracebacks.
     const char *file = __builtin_FILE();
     int line = __builtin_LINE();
 };
