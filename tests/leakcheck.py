@@ -34,6 +34,10 @@ def growth(operation, *watched, repeat=REPEAT, warmup=20):
 
 def assert_no_growth(operation, *watched, repeat=REPEAT, warmup=20):
     grown, moved = growth(operation, *watched, repeat=repeat, warmup=warmup)
+    if grown >= TOLERANCE:
+        # Other threads of the process (a watchdog, a queue's feeder) and
+        # caches still filling allocate now and then; a leak grows again.
+        grown, moved = growth(operation, *watched, repeat=repeat, warmup=0)
     assert grown < TOLERANCE, f"{grown} blocks more after {repeat} calls"
     assert moved == [0] * len(watched)
 
