@@ -1,6 +1,22 @@
-"""A stand-in for the objects Vandrel hands commands to: every data set and
-toolbar operation it may call goes through `note`, which each test module
-defines for what it wants to see."""
+"""Stand-ins for the objects Vandrel talks to: a queue and a holder of the
+data set and toolbar operations, each noting every call in a shared log
+(`Recorder.note` is what a test module redefines for what it wants to see)."""
+from collections import deque
+
+
+class RecordingQueue:
+    """empty()/get() over a deque."""
+
+    def __init__(self, name, log, items=()):
+        self.name, self.log, self.items = name, log, deque(items)
+
+    def empty(self):
+        self.log.append((self.name, "empty"))
+        return not self.items
+
+    def get(self):
+        self.log.append((self.name, "get"))
+        return self.items.popleft()
 
 
 class Recorder:

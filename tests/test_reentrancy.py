@@ -13,7 +13,6 @@ import subprocess
 import sys
 import warnings
 import weakref
-from collections import deque
 
 import pytest
 from hypothesis import HealthCheck, given, settings
@@ -60,17 +59,7 @@ def label(data):
     return data.label if isinstance(data, Act) else data
 
 
-class FakeQueue:
-    def __init__(self, name, log, items=()):
-        self.name, self.log, self.items = name, log, deque(items)
-
-    def empty(self):
-        self.log.append((self.name, "empty"))
-        return not self.items
-
-    def get(self):
-        self.log.append((self.name, "get"))
-        return self.items.popleft()
+FakeQueue = recording.RecordingQueue
 
 
 class Recorder(recording.Recorder):

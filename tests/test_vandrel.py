@@ -24,21 +24,9 @@ ROW = [1.0, 2.0]
 NAMES = ["time", "alpha"]
 
 
-class FakeQueue:
-    """empty()/get() over a deque, noting each call in the shared log."""
-
+class FakeQueue(recording.RecordingQueue):
     def __init__(self, items, log, name="queue"):
-        self.items = deque(items)
-        self.log = log
-        self.name = name
-
-    def empty(self):
-        self.log.append((self.name, "empty"))
-        return not self.items
-
-    def get(self):
-        self.log.append((self.name, "get"))
-        return self.items.popleft()
+        super().__init__(name, log, items)
 
 
 Recorder = recording.Recorder  # a data set and a toolbar in one: notes every call

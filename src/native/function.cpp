@@ -161,6 +161,7 @@ bool bind_arguments(FunctionObject *f, PyObject *const *args, Py_ssize_t nargs, 
 // from inside the body need it: without one, PyQt would take a TypeError from
 // deep inside a slot for an argument mismatch and call the slot again.
 void add_traceback(FunctionObject *f) {
+    if (f->func_globals == nullptr) return;  // cleared by the collector: no frame to show
     PyObject *type, *value, *traceback;
     PyErr_Fetch(&type, &value, &traceback);
     PyFrameObject *frame = PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject *>(f->func_code),
@@ -455,6 +456,10 @@ py::object make_function(PyObject *module, const FunctionSpec &spec, const std::
     f->spec = &spec;
     f->nparams = nparams;
     return object;
+}
+
+void add_traceback_entry(PyObject *function) noexcept {
+    if (Py_TYPE(function)->tp_dealloc == function_dealloc) add_traceback(as_function(function));
 }
 
 bool is_function_of(PyObject *callable, const FunctionSpec &spec) noexcept {

@@ -77,6 +77,11 @@ py::object make_function(PyObject *module, const FunctionSpec &spec, const std::
 // that take a direct road when the callable is known to be their own).
 bool is_function_of(PyObject *callable, const FunctionSpec &spec) noexcept;
 
+// Adds the traceback entry that a call of `function` (a function object made
+// here) leaves on the error being raised: for a module that runs a body of
+// its own directly instead of calling the function object.
+void add_traceback_entry(PyObject *function) noexcept;
+
 // The function type; each module creates its own at load and keeps it in
 // its state.
 PyObject *create_function_type(PyObject *module) noexcept;

@@ -8,7 +8,6 @@
 // there for the next flush.
 #include "vandrel/vandrel.hpp"
 
-#include <frameobject.h>
 
 namespace vandrel {
 
@@ -141,26 +140,6 @@ py::object next_item(Lookups &lookups, const native::ModuleState &state, py::han
     return lookups.get.call(name(state, name_get), args + 1, 1);
 }
 
-// The traceback entry that a call through the function object would have
-// added for handle.
-void add_traceback_entry(py::handle function) {
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyObject *code = PyObject_GetAttrString(function.ptr(), "__code__");
-    PyObject *globals = PyObject_GetAttrString(function.ptr(), "__globals__");
-    PyFrameObject *frame = nullptr;
-    if (code != nullptr && PyCode_Check(code) && globals != nullptr && PyDict_Check(globals)) {
-        frame = PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject *>(code), globals, nullptr);
-    }
-    Py_XDECREF(code);
-    Py_XDECREF(globals);
-    PyErr_Clear();  // a missing entry is no reason to lose the original error
-    PyErr_Restore(type, value, traceback);
-    if (frame == nullptr) return;
-    PyTraceBack_Here(frame);
-    Py_DECREF(frame);
-}
-
 // self.handle(cmd, data), looked up on the instance for every item so that
 // an override or an instance attribute takes its place. When the lookup
 // finds this module's own handle, its body runs directly, with the lookups
@@ -184,7 +163,7 @@ void hand_over(Lookups &lookups, const native::Call &c, const native::ModuleStat
         dispatch(lookups, c, state, self, command.cmd, command.data);
     } catch (py::error_already_set &error) {
         error.restore();
-        add_traceback_entry(function);
+        native::add_traceback_entry(function.ptr());
         throw py::error_already_set();
     }
 }
