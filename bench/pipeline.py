@@ -89,7 +89,7 @@ def run_rate(app, rate):
         "median": float(np.median(latencies)),
         "p95": float(np.percentile(latencies, 95)),
         "curves": shown,
-        "problems": window.problem_count,
+        "problems": window.problems.count,
     }
 
 
