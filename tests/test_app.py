@@ -54,8 +54,10 @@ def pasted():
 def window(qtbot):
     """The application as `python -m tarvinel.stelvane` starts it, a little slower."""
     pyperclip.set_clipboard("xclip")
-    win = create_app(["--rate", "400", "--run-length", "300", "--trace-rate", "15",
-                      "--trace-points", "41", "--columns", "6"])
+    application = create_app(["--rate", "400", "--run-length", "300", "--trace-rate", "15",
+                              "--trace-points", "41", "--columns", "6"])
+    win = application.window
+    assert application.producer is win.producer and application.queue is win.queue
     qtbot.waitExposed(win)
     qtbot.waitUntil(lambda: len(win.point_dataset) > 20 and win.trace_dataset.payloads_stored > 1,
                     timeout=WAIT)
