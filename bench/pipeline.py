@@ -70,7 +70,7 @@ def run_rate(app, rate):
     from tarvinel.stelvane.app import create_app
 
     window = create_app(["--rate", str(rate), "--columns", str(COLUMNS), "--pattern", PATTERN,
-                         "--run-length", str(2 * rate)])
+                         "--run-length", str(2 * rate)]).window
     probe = Probe(window)
     wait(app, lambda: len(window.point_dataset) > 0, 30)
     wait(app, lambda: False, WARMUP)
@@ -89,7 +89,7 @@ def run_rate(app, rate):
         "median": float(np.median(latencies)),
         "p95": float(np.percentile(latencies, 95)),
         "curves": shown,
-        "problems": window.problem_count,
+        "problems": window.problems.count,
     }
 
 

@@ -54,8 +54,10 @@ def pasted():
 def window(qtbot):
     """The application as `python -m tarvinel.stelvane` starts it, a little slower."""
     pyperclip.set_clipboard("xclip")
-    win = create_app(["--rate", "400", "--run-length", "300", "--trace-rate", "15",
-                      "--trace-points", "41", "--columns", "6"])
+    application = create_app(["--rate", "400", "--run-length", "300", "--trace-rate", "15",
+                              "--trace-points", "41", "--columns", "6"])
+    win = application.window
+    assert application.producer is win.producer and application.queue is win.queue
     qtbot.waitExposed(win)
     qtbot.waitUntil(lambda: len(win.point_dataset) > 20 and win.trace_dataset.payloads_stored > 1,
                     timeout=WAIT)
@@ -64,7 +66,7 @@ def window(qtbot):
     win.close()
     assert not producer.is_alive()
     assert producer.exitcode == (-signal.SIGKILL if getattr(win, "killed", False) else 0)
-    assert sys.excepthook != win._excepthook
+    assert sys.excepthook is not win.excepthook
 
 
 def test_typed_pattern_shows_one_curve_per_matched_pair(qtbot, window):
@@ -81,13 +83,13 @@ def test_typed_pattern_shows_one_curve_per_matched_pair(qtbot, window):
     for key, (x_name, y_name) in enumerate(bar.xypairs):
         x, y = curve_data(live, key)
         assert np.array_equal(x, ds.column(x_name)) and np.array_equal(y, ds.column(y_name))
-    qtbot.waitUntil(lambda: window.pairs_label.text() == "pairs 2")
+    qtbot.waitUntil(lambda: window.status_bar.pairs_label.text() == "pairs 2")
 
     # Every column against every other: more pairs than curves.
     type_pattern(qtbot, bar.ps.stx, ".*,.*")
     qtbot.waitUntil(lambda: filled_curves(live) == list(config.ridx))
     assert len(bar.xypairs) == 36
-    qtbot.waitUntil(lambda: window.pairs_label.text() == f"pairs 36 ({len(config.ridx)} shown)")
+    qtbot.waitUntil(lambda: window.status_bar.pairs_label.text() == f"pairs 36 ({len(config.ridx)} shown)")
 
 
 def test_traces_mode_formats_log_share_and_history(qtbot, window):
@@ -147,7 +149,7 @@ def test_a_producer_that_dies_is_reported(qtbot, window):
     window.producer.process.kill()
     status = window.statusBar()
     qtbot.waitUntil(lambda: status.currentMessage() == "the producer stopped (exit code -9)")
-    assert window.problems_label.text() == "⚠ 1"
+    assert window.status_bar.problems_label.text() == "⚠ 1"
 
 
 def test_middle_button_copies_positions_and_the_status_bar_shows_them(qtbot, window):
@@ -158,9 +160,9 @@ def test_middle_button_copies_positions_and_the_status_bar_shows_them(qtbot, win
 
     qtbot.mouseClick(live.viewport(), Qt.MouseButton.MiddleButton, pos=right)
     expected = vb.mapSceneToView(QtCore.QPointF(right)).x()
-    assert pasted() == window.copied == repr(live.clippos2)
-    assert math.isclose(float(window.copied), expected, rel_tol=1e-6, abs_tol=1e-9)
-    assert window.copied_label.text() == f"copied x = {live.clippos2!r}"
+    assert pasted() == window.status_bar.copied == repr(live.clippos2)
+    assert math.isclose(float(window.status_bar.copied), expected, rel_tol=1e-6, abs_tol=1e-9)
+    assert window.status_bar.copied_label.text() == f"copied x = {live.clippos2!r}"
 
     send_key(live, QtCore.QEvent.Type.KeyPress, Qt.Key.Key_R, "r")
     qtbot.mousePress(live.viewport(), Qt.MouseButton.MiddleButton, pos=left)
@@ -168,8 +170,8 @@ def test_middle_button_copies_positions_and_the_status_bar_shows_them(qtbot, win
     send_key(live, QtCore.QEvent.Type.KeyRelease, Qt.Key.Key_R, "r")
     first, second = live.clippos1, live.clippos2
     assert first < second
-    assert pasted() == window.copied == f"{first!r},{second!r}"
-    assert window.copied_label.text() == f"copied x {first!r} → {second!r}  (Δ {second - first:.6g})"
+    assert pasted() == window.status_bar.copied == f"{first!r},{second!r}"
+    assert window.status_bar.copied_label.text() == f"copied x {first!r} → {second!r}  (Δ {second - first:.6g})"
 
 
 def put_all(queue, items):
@@ -201,7 +203,7 @@ def test_bad_input_is_reported_and_loses_no_good_data(qtbot):
     ])
     qtbot.waitUntil(lambda: len(win.point_dataset) == 4, timeout=WAIT)
     qtbot.waitUntil(lambda: filled_curves(live) == [0, 1])
-    messages = [message for message, _ in win.problems]
+    messages = [message for message, _ in win.problems.entries]
     expected = [
         "points: duplicate column names renamed: a -> a#2",
         "QueueHandler - fifo Content must be tuple",
@@ -219,7 +221,7 @@ def test_bad_input_is_reported_and_loses_no_good_data(qtbot):
         assert message.startswith(start)
     assert "text" in messages[8]
     assert status.currentMessage() == expected[-1]
-    assert win.problems_label.text() == f"⚠ {len(expected)}"
+    assert win.status_bar.problems_label.text() == f"⚠ {len(expected)}"
 
     assert win.point_dataset.column_names == ["time", "a", "a#2"]
     assert bar.xypairs == [("time", "a"), ("time", "a#2")]
@@ -238,10 +240,10 @@ def test_bad_input_is_reported_and_loses_no_good_data(qtbot):
 
     # The same problem again is counted, not listed twice.
     put_all(queue, [("PD", [1, 2])] * 3)
-    qtbot.waitUntil(lambda: win.problem_count == len(expected) + 4)
-    assert win.problems[-1][1] == 3 and status.currentMessage().endswith("(×3)")
+    qtbot.waitUntil(lambda: win.problems.count == len(expected) + 4)
+    assert win.problems.entries[-1][1] == 3 and status.currentMessage().endswith("(×3)")
     win.close()
-    assert sys.excepthook != win._excepthook
+    assert sys.excepthook is not win.excepthook
 
 
 def test_long_runs_are_thinned_to_the_plot_width_and_zooming_brings_detail(qtbot):
@@ -254,7 +256,7 @@ def test_long_runs_are_thinned_to_the_plot_width_and_zooming_brings_detail(qtbot
     live = win.live_plot
     live.setXRange(0, 10)  # zoomed before there is anything to show
     qtbot.wait(100)
-    assert win.problem_count == 0
+    assert win.problems.count == 0
     win.all_enable_auto_range()
     n = 16_000
     t = np.arange(n, dtype=float)

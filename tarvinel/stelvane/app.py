@@ -8,6 +8,7 @@ sets them under Xvfb) it runs a few seconds, saves a screenshot and exits.
 """
 
 import argparse
+from dataclasses import dataclass
 import multiprocessing
 import os
 import signal
@@ -86,24 +87,32 @@ def producer_options(args: argparse.Namespace) -> ProducerOptions:
         point_pattern=args.pattern, trace_pattern=args.trace_pattern)
 
 
-def create_app(argv=None) -> MainWindow:
+@dataclass
+class Application:
+    """A running application: what create_app made, for whoever runs it."""
+    args: argparse.Namespace
+    qt_app: QtWidgets.QApplication  # one made here lives as long as this record
+    window: MainWindow
+    producer: ProducerProcess
+    queue: object  # the producer's command queue; the window closes it
+
+
+def create_app(argv=None) -> Application:
     """Parses `argv`, makes the QApplication if there is none yet, starts the
     producer process and shows the window; the caller runs the event loop and
     closes the window (which stops the producer and closes the queue)."""
     args = parse_args(argv)
-    app = QtWidgets.QApplication.instance() or QtWidgets.QApplication(sys.argv[:1])
+    qt_app = QtWidgets.QApplication.instance() or QtWidgets.QApplication(sys.argv[:1])
     context = multiprocessing.get_context("spawn")
     queue = context.Queue(QUEUE_ITEMS)
     epoch = time.monotonic()
     producer = ProducerProcess(context, queue, producer_options(args), epoch)
     window = MainWindow(queue, producer=producer, epoch=epoch, live_rows=args.live_rows,
                         max_rows=args.max_rows, max_history=args.history)
-    window.args = args
-    window.application = app  # a QApplication made here lives as long as its window
     window.show()
     producer.start()
     window.start()
-    return window
+    return Application(args, qt_app, window, producer, queue)
 
 
 def save_screenshot(window: MainWindow, path: str) -> None:
@@ -115,9 +124,8 @@ def save_screenshot(window: MainWindow, path: str) -> None:
 
 
 def main(argv=None) -> int:
-    window = create_app(argv)
-    app = QtWidgets.QApplication.instance()
-    args = window.args
+    application = create_app(argv)
+    window, args = application.window, application.args
     failures = []
 
     def finish():
@@ -135,7 +143,8 @@ def main(argv=None) -> int:
     # Ctrl+C in the terminal closes the window like the close button does;
     # the frame timer gives Python the chance to run the handler.
     signal.signal(signal.SIGINT, lambda *_: window.close())
-    exec_ = getattr(app, "exec", None) or app.exec_
+    qt_app = application.qt_app
+    exec_ = getattr(qt_app, "exec", None) or qt_app.exec_
     code = exec_()
     window.shutdown()
     return 1 if failures else code

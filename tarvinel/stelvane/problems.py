@@ -1,0 +1,95 @@
+"""What went wrong, kept for the user: a bounded log of problems with their
+repeat counts, the one line each is shown as, and the exception hook that
+turns uncaught errors of Qt slots and event handlers into problems.
+
+No Qt here: the log is plain data, and the window decides how to show it.
+"""
+
+from collections import deque
+from collections.abc import Callable
+import re
+import sys
+import traceback
+
+from .dataset import DataError
+
+# Problems kept for the tool tip of the problem counter.
+PROBLEMS_KEPT = 50
+
+
+def describe_problem(error: BaseException) -> str:
+    """One line for the status bar about what went wrong."""
+    if isinstance(error, re.error):
+        return f"invalid pattern {error.pattern!r}: {error}"
+    if isinstance(error, DataError):
+        return str(error)
+    text = str(error)
+    name = type(error).__name__
+    return f"{name}: {text}" if text else name
+
+
+def _with_repeats(message: str, repeats: int) -> str:
+    return message if repeats == 1 else f"{message} (×{repeats})"
+
+
+class ProblemLog:
+    """Every problem counted, the last `kept` distinct in a row kept.
+
+    The same message again right after itself is one entry with a repeat
+    count, so a fault that recurs at every row does not push the earlier,
+    different problems out of the log.
+    """
+
+    def __init__(self, kept: int = PROBLEMS_KEPT):
+        self.count = 0  # every problem, repeats included
+        self.entries: deque[tuple[str, int]] = deque(maxlen=kept)  # (message, repeats)
+
+    def add(self, message: str) -> None:
+        self.count += 1
+        if self.entries and self.entries[-1][0] == message:
+            self.entries[-1] = (message, self.entries[-1][1] + 1)
+        else:
+            self.entries.append((message, 1))
+
+    @property
+    def text(self) -> str:
+        """The newest problem as the status bar shows it."""
+        return _with_repeats(*self.entries[-1]) if self.entries else ""
+
+    @property
+    def tool_tip(self) -> str:
+        """The kept problems, oldest first, one a line."""
+        return "\n".join(_with_repeats(m, n) for m, n in self.entries)
+
+
+class ExceptionHook:
+    """Stands in for `sys.excepthook` while installed.
+
+    Qt slots and event handlers end here when they raise; the default hook
+    would make PyQt abort the application. The error is printed and handed
+    to `report` as one line; Ctrl+C (KeyboardInterrupt) calls `interrupt`.
+    """
+
+    def __init__(self, report: Callable[[str], None], interrupt: Callable[[], None]):
+        self.report = report
+        self.interrupt = interrupt
+        self._previous = None
+
+    def install(self) -> None:
+        self._previous = sys.excepthook
+        sys.excepthook = self
+
+    def remove(self) -> None:
+        """Puts the previous hook back, unless someone has replaced this one since."""
+        if sys.excepthook is self:
+            sys.excepthook = self._previous
+
+    def __call__(self, kind, error, tb) -> None:
+        if issubclass(kind, KeyboardInterrupt):
+            self.interrupt()
+            return
+        traceback.print_exception(kind, error, tb)
+        try:
+            self.report(describe_problem(error))
+        except Exception:  # the window is going away; fall back to stderr only
+            pass

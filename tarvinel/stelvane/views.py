@@ -1,0 +1,226 @@
+"""The window's widgets: the plot view, the data boxes, the status bar with
+its labels, and the small helpers they share (Qt enum access across the
+bindings, value and copy formatting).
+"""
+
+from collections import deque
+import math
+
+from . import ploter
+from .dataset import Dataset
+from .qt_compat import QtCore, QtWidgets
+
+
+def qt_enum(scope, enum_name: str, member: str):
+    """A Qt enum member by its scoped name (PyQt6, PySide6) or its flat one (PyQt5)."""
+    enum = getattr(scope, enum_name, None)
+    value = getattr(enum, member, None) if enum is not None else None
+    return value if value is not None else getattr(scope, member)
+
+
+MIDDLE_BUTTON = qt_enum(QtCore.Qt, "MouseButton", "MiddleButton")
+
+# Zooming in up to 2**MAX_ZOOM_STEPS times gives the curves more detail.
+MAX_ZOOM_STEPS = 5
+# How long the status bar shows a problem or a source's message, in ms.
+MESSAGE_MS = 15000
+
+
+class PlotView(ploter.PlotWidget):
+    """A plot widget that tells its owner what its middle button copied and
+    when it has painted a frame."""
+
+    def __init__(self, title: str, minimum_height: int = 200):
+        super().__init__(minimum_height)
+        self.title_text = ""
+        self.set_title(title)
+        # pyqtgraph's own thinning and clipping stay off: they assume that x
+        # grows with the row, which an X;Y pair need not do. The window hands
+        # the curves data already thinned to the plot's width instead.
+        # Construction fitted the empty view once, which switched following
+        # the data off; a live plot follows its data.
+        self.enable_auto_range()
+        self.on_copied = None   # called with (text shown, clipboard text)
+        self.on_painted = None  # called after each paint that showed new data
+        self.fresh = False      # set by whoever feeds new data to the curves
+        self.frames = 0         # paints that showed new data
+
+    def points_wanted(self) -> int:
+        """How many points a curve needs to look exact: two per pixel column
+        of the plot, times the zoom into the data (by powers of two, so that
+        zooming does not make every frame a new size)."""
+        vb = self.plotItem.vb
+        points = 2 * max(200, int(vb.width()))
+        if vb.autoRangeEnabled()[0]:
+            return points
+        data = vb.childrenBounds()[0]  # None, or a bound None, while nothing is shown
+        view_low, view_high = vb.viewRange()[0]
+        if data is None or None in data or not view_high > view_low:
+            return points
+        zoom = (data[1] - data[0]) / (view_high - view_low)
+        steps = math.ceil(math.log2(max(zoom, 1)) - 1e-6)  # 8.000001 times is 8 times
+        return points * 2 ** min(MAX_ZOOM_STEPS, max(0, steps))
+
+    def set_title(self, title: str) -> None:
+        # A new title lays the plot out again: only when it changed.
+        if title != self.title_text:
+            self.title_text = title
+            self.setTitle(title)
+
+    def settle(self) -> None:
+        """Fits the view to new data now rather than in the next paint: a
+        range change during a paint asks for a second paint of the frame."""
+        self.scene().prepareForPaint()
+
+    def set_log_mode(self, x: bool, y: bool) -> None:
+        # Switching makes pyqtgraph fit the view again, which would undo the
+        # user's zoom at every format choice: only when the scale changes.
+        axis = self.plotItem.getAxis("bottom"), self.plotItem.getAxis("left")
+        if (axis[0].logMode, axis[1].logMode) != (x, y):
+            self.plotItem.setLogMode(x=x, y=y)
+
+    def set_labels(self, x_label: str, y_label: str) -> None:
+        self.set_X_label(x_label)
+        self.set_Y_label(y_label)
+        # The corner labels are placed by hand, outside any layout: they only
+        # grow to fit a longer text when asked to.
+        self.XLabel.adjustSize()
+        self.YLabel.adjustSize()
+
+    def mouseReleaseEvent(self, ev):
+        middle = ev.button() == MIDDLE_BUTTON
+        super().mouseReleaseEvent(ev)
+        if middle and ploter.hasCliper and self.on_copied is not None:
+            self.on_copied(*copied_text(self.clippos1, self.clippos2, self.range_select))
+
+    def paintEvent(self, ev):
+        super().paintEvent(ev)
+        if self.fresh:
+            self.fresh = False
+            self.frames += 1
+            if self.on_painted is not None:
+                self.on_painted()
+
+
+def copied_text(first, second, is_range: bool) -> tuple[str, str]:
+    """What the status bar shows for a middle-button copy, and the clipboard text."""
+    if not is_range:
+        return f"x = {second}", f"{second}"
+    return f"x {first} → {second}  (Δ {second - first:.6g})", f"{first},{second}"
+
+
+class DataBox(QtWidgets.QGroupBox):
+    """The columns of one data set with the newest value of each; the toolbar
+    reads the column names from here."""
+
+    def __init__(self, title: str, dataset: Dataset):
+        super().__init__(title)
+        self.caption = title
+        self.dataset = dataset
+        self.table = QtWidgets.QTableWidget(0, 2)
+        self.table.setHorizontalHeaderLabels(["column", "last"])
+        self.table.verticalHeader().setVisible(False)
+        header = self.table.horizontalHeader()
+        header.setStretchLastSection(True)
+        header.setSectionResizeMode(0, qt_enum(QtWidgets.QHeaderView, "ResizeMode", "ResizeToContents"))
+        self.table.setEditTriggers(qt_enum(QtWidgets.QAbstractItemView, "EditTrigger", "NoEditTriggers"))
+        layout = QtWidgets.QVBoxLayout(self)
+        layout.setContentsMargins(4, 4, 4, 4)
+        layout.addWidget(self.table)
+        self._shown_version = None
+
+    @property
+    def column_names(self) -> list[str]:
+        return self.dataset.column_names
+
+    def refresh(self) -> None:
+        ds = self.dataset
+        if ds.version == self._shown_version:
+            return
+        self._shown_version = ds.version
+        self.setTitle(f"{self.caption}: run {ds.run_number}, {len(ds):,} rows")
+        names = ds.column_names
+        last = ds.last_row() or ()
+        self.table.setRowCount(len(names))
+        for i, name in enumerate(names):
+            self._set_cell(i, 0, name)
+            self._set_cell(i, 1, format_value(last[i]) if i < len(last) else "")
+
+    def _set_cell(self, row: int, column: int, text: str) -> None:
+        item = self.table.item(row, column)
+        if item is None:
+            self.table.setItem(row, column, QtWidgets.QTableWidgetItem(text))
+        elif item.text() != text:
+            item.setText(text)
+
+
+def format_value(value) -> str:
+    if isinstance(value, complex):
+        return f"{value.real:.3g}{value.imag:+.3g}j"
+    return f"{value:.6g}"
+
+
+
+
+class StatusBar(QtWidgets.QStatusBar):
+    """The window's status bar: a transient message on the left (problems,
+    a data source's own news) and permanent labels on the right, each with
+    a method that shows its figure."""
+
+    def __init__(self):
+        super().__init__()
+        self.counts_label = QtWidgets.QLabel()
+        self.rate_label = QtWidgets.QLabel()
+        self.pairs_label = QtWidgets.QLabel()
+        self.copied_label = QtWidgets.QLabel()
+        self.problems_label = QtWidgets.QLabel()
+        for label in (self.counts_label, self.rate_label, self.pairs_label,
+                      self.copied_label, self.problems_label):
+            label.setContentsMargins(10, 0, 10, 0)
+            self.addPermanentWidget(label)
+        self.copied = ""  # the clipboard text of the last middle-button copy
+
+    def show_counts(self, points: Dataset, traces: Dataset) -> None:
+        self.counts_label.setText(
+            f"points {points.rows_stored:,} (run {points.run_number}) · "
+            f"traces {traces.payloads_stored:,}")
+
+    def show_rate(self, rows_per_second: float, frames_per_second: float) -> None:
+        self.rate_label.setText(f"{rows_per_second:,.0f} points/s · {frames_per_second:.0f} fps")
+
+    def show_pairs(self, matched: int, curves: int) -> None:
+        """`matched` X;Y pairs, of which the first `curves` at most are drawn."""
+        shown = min(matched, curves)
+        self.pairs_label.setText(
+            f"pairs {matched}" if shown == matched else f"pairs {matched} ({shown} shown)")
+
+    def show_copied(self, shown: str, clipboard_text: str) -> None:
+        """A plot's middle-button copy: `shown` here, `clipboard_text` on the clipboard."""
+        self.copied = clipboard_text
+        self.copied_label.setText(f"copied {shown}")
+
+    def show_problems(self, text: str, count: int, tool_tip: str) -> None:
+        """The newest problem as the message, the count of all and the kept ones in the counter."""
+        self.showMessage(text, MESSAGE_MS)
+        self.problems_label.setText(f"⚠ {count}")
+        self.problems_label.setToolTip(tool_tip)
+
+    def show_source_message(self, text: str) -> None:
+        """What a data source says about itself ("source ended" and the like)."""
+        self.showMessage(text, MESSAGE_MS)
+
+
+class RateMeter:
+    """Rate of a growing count over the last `span` seconds."""
+
+    def __init__(self, span: float = 1.0):
+        self.span = span
+        self._samples: deque[tuple[float, int]] = deque()
+
+    def update(self, now: float, count: int) -> float:
+        samples = self._samples
+        samples.append((now, count))
+        while len(samples) > 2 and now - samples[1][0] >= self.span:
+            samples.popleft()
+        (t0, c0), (t1, c1) = samples[0], samples[-1]
+        return (c1 - c0) / (t1 - t0) if t1 > t0 else 0.0
