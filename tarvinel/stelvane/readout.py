@@ -27,16 +27,17 @@ def format_number(value: float) -> str:
 class PointerReadout(QtCore.QObject):
     """The readout and tracker of one plot widget (a `ploter.PlotWidget`).
     `show_text` is called with the status bar's text, "" when the pointer
-    has left the plot. The tracker draws a line at the pointer's x, a dot on
+    has left the plot; the curves' names come from `legend` (a
+    `legend.CurveLegend`) if given. The tracker draws a line at the pointer's x, a dot on
     each curve's nearest sample and, beside the line, a box with the curves'
     values in their colours."""
 
-    def __init__(self, plot, show_text):
+    def __init__(self, plot, show_text, legend=None):
         super().__init__(plot)
         self.plot = plot
         self.show_text = show_text
+        self.legend = legend
         self.tracking = False
-        self.names: dict = {}  # curve key -> name, for the box
         self.scene_pos = None  # where the pointer is, None when not over the plot
         self.values: dict = {}  # curve key -> (x, y) of the tracked sample
         self.line = pg.InfiniteLine(angle=90, movable=False,
@@ -55,9 +56,6 @@ class PointerReadout(QtCore.QObject):
     def set_tracking(self, on: bool) -> None:
         self.tracking = on
         self.refresh()
-
-    def set_names(self, names: dict) -> None:
-        self.names = dict(names)
 
     def eventFilter(self, watched, event):
         if event.type() == LEAVE:
@@ -95,6 +93,7 @@ class PointerReadout(QtCore.QObject):
     def _track(self, view_x: float, log_x: bool, log_y: bool) -> None:
         self.values = {}
         spots, lines = [], []
+        names = dict(self.legend.names) if self.legend is not None else {}
         for key, curve in self.plot.plots.items():
             sample = nearest_sample(curve, view_x, log_x) if curve.isVisible() else None
             if sample is None:
@@ -102,7 +101,7 @@ class PointerReadout(QtCore.QObject):
             x, y = sample
             self.values[key] = sample
             colour = self.plot.colors[key]
-            name = html.escape(self.names.get(key, f"curve {key}"))
+            name = html.escape(names.get(key, f"curve {key}"))
             lines.append(f"<span style='color:{colour}'>{name}: <b>{format_number(y)}</b>"
                          f" <small>(x {format_number(x)})</small></span>")
             at = (math.log10(x) if log_x else x,

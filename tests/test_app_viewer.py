@@ -1,0 +1,135 @@
+"""The window's view tools with real key and mouse events: the legends, the
+pointer readout and tracker, pause and the help. Each window is fed known
+rows through a real multiprocessing queue the test fills itself."""
+
+import multiprocessing
+
+import numpy as np
+import pytest
+
+from tarvinel.stelvane import qt_compat
+from tarvinel.stelvane.controls import KEYS
+from tarvinel.stelvane.mainwindow import MainWindow
+
+from .test_app import WAIT, curve_data, filled_curves, put_all, type_pattern
+
+QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
+Qt = QtCore.Qt
+
+ROWS = 101  # t = 0 .. 100
+
+
+def known_rows(start=0, n=ROWS):
+    t = np.arange(start, start + n, dtype=float)
+    return np.column_stack([t, 2 * t, 100 - t, t % 7, -t])
+
+
+@pytest.fixture
+def fed(qtbot):
+    """A window over a queue holding known rows: t, a = 2t, b = 100 - t, c, d = -t."""
+    queue = multiprocessing.get_context("spawn").Queue()
+    win = MainWindow(queue)
+    qtbot.addWidget(win)
+    win.show()
+    win.activateWindow()  # the view keys are the window's shortcuts
+    qtbot.waitActive(win)
+    win.start()
+    put_all(queue, [("PN", ["t", "a", "b", "c", "d"]), ("PXY", "t,(a|b)"), ("PD", known_rows())])
+    qtbot.waitUntil(lambda: filled_curves(win.live_plot) == [0, 1], timeout=WAIT)
+    win.queue_in = queue
+    yield win
+    win.close()
+
+
+def legend_entries(legend):
+    return [(label.text, label.opts["color"]) for _, label in legend.item.items]
+
+
+def test_legends_follow_the_typed_pattern_and_the_legend_key_hides_them(qtbot, fed):
+    live = fed.live_plot
+    legend = fed.presenter.legends[0]
+    colours = live.colors
+    assert legend_entries(legend) == [("a", colours[0]), ("b", colours[1])]
+    assert legend.item.isVisible()
+
+    type_pattern(qtbot, fed.toolbar.ps.stx, "t,(c|d)")
+    qtbot.waitUntil(lambda: [t for t, _ in legend_entries(legend)] == ["c", "d"])
+    # Curves that do not share their X column name it too.
+    type_pattern(qtbot, fed.toolbar.ps.stx, "(t|a),c")
+    qtbot.waitUntil(lambda: legend_entries(legend) == [("c vs t", colours[0]),
+                                                       ("c vs a", colours[1])])
+
+    live.setFocus()
+    qtbot.keyClick(live, Qt.Key.Key_L)
+    assert not any(lg.item.isVisible() for lg in fed.presenter.legends)
+    assert not fed.controls.legend.isChecked()
+    qtbot.mouseClick(fed.controls.buttons["Legend"], Qt.MouseButton.LeftButton)
+    assert legend.item.isVisible()
+
+    # F1: the help lists every key and mouse action.
+    qtbot.keyClick(live, Qt.Key.Key_F1)
+    qtbot.waitUntil(lambda: getattr(fed, "help_dialog", None) is not None
+                    and fed.help_dialog.isVisible())
+    text = fed.help_dialog.findChild(QtWidgets.QLabel).text()
+    assert all(keys in text for keys, _ in KEYS)
+
+
+def test_readout_and_tracker_show_the_values_under_the_pointer(qtbot, fed):
+    live = fed.live_plot
+    live.setXRange(0, 100, padding=0)
+    live.setYRange(0, 200, padding=0)
+    qtbot.wait(50)
+    vb = live.plotItem.vb
+    # Pointer at x = 40.3: the samples nearest to it are those of t = 40.
+    spot = vb.mapViewToScene(QtCore.QPointF(40.3, 120.0)).toPoint()
+    label = fed.status_bar.pointer_label
+    qtbot.mouseMove(live.viewport(), spot)
+    qtbot.waitUntil(lambda: label.text().startswith("x = "))
+    x_text, y_text = label.text().split("   ")
+    assert float(x_text[4:]) == pytest.approx(40.3, abs=0.2)
+    assert float(y_text[4:]) == pytest.approx(120, abs=0.6)
+
+    live.setFocus()
+    qtbot.keyClick(live, Qt.Key.Key_T)
+    readout = fed.readouts[0]
+    qtbot.waitUntil(lambda: readout.values == {0: (40.0, 80.0), 1: (40.0, 60.0)})
+    box = readout.box.toPlainText()
+    assert "a: 80 (x 40)" in box and "b: 60 (x 40)" in box
+    assert readout.line.isVisible() and readout.line.value() == pytest.approx(40.3, abs=0.2)
+
+    # F, A and R still reach the plot widget: R switches its range mode.
+    qtbot.keyPress(live, Qt.Key.Key_R)
+    assert live.range_select
+    qtbot.keyRelease(live, Qt.Key.Key_R)
+
+    qtbot.mouseClick(fed.controls.buttons["Tracker"], Qt.MouseButton.LeftButton)
+    assert not readout.line.isVisible() and not readout.box.isVisible()
+    # The pointer leaves the plot: the readout goes.
+    qtbot.mouseMove(fed.point_data_box, QtCore.QPoint(20, 20))
+    qtbot.waitUntil(lambda: label.text() == "")
+
+
+def test_pause_holds_the_plots_while_intake_goes_on_and_resume_shows_the_latest(qtbot, fed):
+    live = fed.live_plot
+    live.setFocus()
+    qtbot.keyClick(live, Qt.Key.Key_Space)
+    assert fed.controls.pause.isChecked()
+    status = fed.status_bar
+    qtbot.waitUntil(lambda: status.paused_label.isVisible())
+    held = curve_data(live, 0)
+
+    put_all(fed.queue_in, [("PD", known_rows(ROWS, 400))])
+    qtbot.waitUntil(lambda: fed.point_dataset.rows_stored == ROWS + 400, timeout=WAIT)
+    qtbot.waitUntil(lambda: f"points {ROWS + 400:,}" in status.counts_label.text())
+    assert all(np.array_equal(a, b) for a, b in zip(curve_data(live, 0), held))
+
+    # Zooming while paused redraws the held rows for the new view.
+    live.setXRange(10, 20, padding=0)
+    qtbot.wait(100)
+    x, y = curve_data(live, 0)
+    assert x.max() == ROWS - 1 and np.array_equal(y, 2 * x)
+    assert "paused" in live.title_text
+
+    qtbot.mouseClick(fed.controls.buttons["Pause"], Qt.MouseButton.LeftButton)
+    qtbot.waitUntil(lambda: curve_data(live, 0)[0].max() == ROWS + 399)
+    assert not status.paused_label.isVisible() and "paused" not in live.title_text
