@@ -64,6 +64,7 @@ class CurveLegend:
         self.item.setParentItem(plot.plotItem.vb)
         self.item.setZValue(1000)  # above the curves and the tracker
         self.corner = CORNERS[0]
+        self._offset = None
         self._anchor(self.corner)
         self.names: tuple[tuple[object, str], ...] = ()
         self.shown = True
@@ -101,12 +102,27 @@ class CurveLegend:
         best = min(CORNERS, key=lambda corner: scores[corner])
         if scores[best] < scores[self.corner]:
             self.corner = best
-            self._anchor(best)
+        self._anchor(self.corner)
 
     def _anchor(self, corner) -> None:
-        cx, cy = corner
-        offset = (MARGIN if cx == 0 else -MARGIN, MARGIN if cy == 0 else -MARGIN)
-        self.item.anchor(itemPos=corner, parentPos=corner, offset=offset)
+        offset = self._offset_in(corner)
+        if (corner, offset) != self._offset:
+            self._offset = (corner, offset)
+            self.item.anchor(itemPos=corner, parentPos=corner, offset=offset)
+
+    def _offset_in(self, corner) -> tuple[float, float]:
+        """Pixels from the plot's corner to the legend's. In the top left
+        corner the legend keeps below the plot widget's X: and Y: captions,
+        which are drawn over the plot."""
+        dx = MARGIN if corner[0] == 0 else -MARGIN
+        dy = MARGIN if corner[1] == 0 else -MARGIN
+        if corner == (0, 0):
+            view = self.plot.plotItem.vb.sceneBoundingRect()
+            for caption in (self.plot.XLabel, self.plot.YLabel):
+                box = caption.geometry()
+                if caption.isVisible() and box.right() > view.left():
+                    dy = max(dy, box.bottom() + 1 + MARGIN / 2 - view.top())
+        return dx, dy
 
     def _covered(self, corner) -> tuple[int, int]:
         """(newest points, all points) of the shown curves that the legend
@@ -119,9 +135,10 @@ class CurveLegend:
         size = self.item.boundingRect()
         # The legend's rectangle in view units; y grows upwards in the view.
         dx, dy = (x1 - x0) / width, (y1 - y0) / height
-        w, h, m = size.width() * dx, size.height() * dy, MARGIN
-        left = x0 + m * dx if corner[0] == 0 else x1 - m * dx - w
-        top = y1 - m * dy if corner[1] == 0 else y0 + m * dy + h
+        w, h = size.width() * dx, size.height() * dy
+        off_x, off_y = self._offset_in(corner)
+        left = x0 + off_x * dx if corner[0] == 0 else x1 + off_x * dx - w
+        top = y1 - off_y * dy if corner[1] == 0 else y0 - off_y * dy + h
         newest = every = 0
         for key, _ in self.names:
             curve = self.plot.plots[key]
