@@ -3,6 +3,7 @@ pointer readout and tracker, pause and the help. Each window is fed known
 rows through a real multiprocessing queue the test fills itself."""
 
 import multiprocessing
+import pathlib
 
 import numpy as np
 import pytest
@@ -41,30 +42,29 @@ def fed(qtbot):
     win.close()
 
 
-def legend_entries(legend):
-    return [(label.text, label.opts["color"]) for _, label in legend.item.items]
-
-
 def test_legends_follow_the_typed_pattern_and_the_legend_key_hides_them(qtbot, fed):
     live = fed.live_plot
     legend = fed.presenter.legends[0]
     colours = live.colors
-    assert legend_entries(legend) == [("a", colours[0]), ("b", colours[1])]
-    assert legend.item.isVisible()
+    assert legend.entries == [("a", colours[0]), ("b", colours[1])]
+    assert legend.label.isVisible()
 
-    type_pattern(qtbot, fed.toolbar.ps.stx, "t,(c|d)")
-    qtbot.waitUntil(lambda: [t for t, _ in legend_entries(legend)] == ["c", "d"])
+    # The view keys (Space, L, T) are typed into the pattern field as text.
+    field = fed.toolbar.ps.stx
+    type_pattern(qtbot, field, "t, (c|d)")
+    qtbot.waitUntil(lambda: [t for t, _ in legend.entries] == ["c", "d"])
+    assert field.text() == "t, (c|d)" and not fed.presenter.paused
     # Curves that do not share their X column name it too.
     type_pattern(qtbot, fed.toolbar.ps.stx, "(t|a),c")
-    qtbot.waitUntil(lambda: legend_entries(legend) == [("c vs t", colours[0]),
+    qtbot.waitUntil(lambda: legend.entries == [("c vs t", colours[0]),
                                                        ("c vs a", colours[1])])
 
     live.setFocus()
     qtbot.keyClick(live, Qt.Key.Key_L)
-    assert not any(lg.item.isVisible() for lg in fed.presenter.legends)
+    assert not any(lg.label.isVisible() for lg in fed.presenter.legends)
     assert not fed.controls.legend.isChecked()
     qtbot.mouseClick(fed.controls.buttons["Legend"], Qt.MouseButton.LeftButton)
-    assert legend.item.isVisible()
+    assert legend.label.isVisible()
 
     # F1: the help lists every key and mouse action.
     qtbot.keyClick(live, Qt.Key.Key_F1)
@@ -72,6 +72,10 @@ def test_legends_follow_the_typed_pattern_and_the_legend_key_hides_them(qtbot, f
                     and fed.help_dialog.isVisible())
     text = fed.help_dialog.findChild(QtWidgets.QLabel).text()
     assert all(keys in text for keys, _ in KEYS)
+    # The README's list says the same.
+    readme = (pathlib.Path(__file__).parent.parent / "README.md").read_text(encoding="utf-8")
+    listed = readme.replace("**", "").replace("`", "")
+    assert all(f"| {keys} | {what} |" in listed for keys, what in KEYS)
 
 
 def test_readout_and_tracker_show_the_values_under_the_pointer(qtbot, fed):
