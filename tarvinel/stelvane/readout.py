@@ -48,7 +48,7 @@ class PointerReadout(QtCore.QObject):
         for tracker_item in (self.line, self.dots, self.box):
             tracker_item.setZValue(900)
             tracker_item.hide()
-            plot.plotItem.addItem(tracker_item, ignoreBounds=True)
+            plot.plotItem.vb.addItem(tracker_item, ignoreBounds=True)
         self._proxy = pg.SignalProxy(plot.scene().sigMouseMoved, rateLimit=MOVES_PER_SECOND,
                                      slot=self._moved)
         plot.viewport().installEventFilter(self)
