@@ -14,7 +14,7 @@ from tarvinel.stelvane.mainwindow import MainWindow
 
 from .test_app import WAIT, curve_data, filled_curves, put_all, type_pattern
 
-QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
+QtCore, QtGui, QtWidgets = qt_compat.QtCore, qt_compat.QtGui, qt_compat.QtWidgets
 Qt = QtCore.Qt
 
 ROWS = 101  # t = 0 .. 100
@@ -78,6 +78,43 @@ def test_legends_follow_the_typed_pattern_and_the_legend_key_hides_them(qtbot, f
     assert all(f"| {keys} | {what} |" in listed for keys, what in KEYS)
 
 
+def on_widget(plot, x, y) -> QtCore.QPoint:
+    """Where the data point (x, y) is in the plot widget's coordinates."""
+    scene = plot.plotItem.vb.mapViewToScene(QtCore.QPointF(x, y))
+    return plot.mapFromScene(scene) + plot.viewport().pos()
+
+
+def drag_to(widget, pos: QtCore.QPoint) -> None:
+    """A move with the left button held (QTest's own move warps the X pointer,
+    which arrives later and without the button)."""
+    local = QtCore.QPointF(pos)
+    QtWidgets.QApplication.sendEvent(widget, QtGui.QMouseEvent(
+        QtCore.QEvent.Type.MouseMove, local, QtCore.QPointF(widget.mapToGlobal(pos)),
+        Qt.MouseButton.NoButton, Qt.MouseButton.LeftButton, Qt.KeyboardModifier.NoModifier))
+
+
+def test_a_legend_keeps_off_the_newest_points_and_stays_where_it_is_dragged(qtbot, fed):
+    live, legend = fed.live_plot, fed.presenter.legends[0]
+    # d = -t against a = 2t: the newest rows run into the top left corner.
+    type_pattern(qtbot, fed.toolbar.ps.stx, "d,a")
+    qtbot.waitUntil(lambda: legend.entries == [("a", live.colors[0])])
+    qtbot.waitUntil(lambda: legend.corner != (0, 0))
+    box = legend.label.geometry()
+    newest = range(ROWS * 3 // 4, ROWS)
+    assert not any(box.contains(on_widget(live, -t, 2 * t)) for t in newest)
+
+    grip = QtCore.QPoint(5, 5)
+    qtbot.mousePress(legend.label, Qt.MouseButton.LeftButton, pos=grip)
+    drag_to(legend.label, grip + QtCore.QPoint(-150, 40))
+    qtbot.mouseRelease(legend.label, Qt.MouseButton.LeftButton, pos=grip + QtCore.QPoint(-150, 40))
+    dragged = box.topLeft() + QtCore.QPoint(-150, 40)
+    assert legend.label.pos() == dragged
+    qtbot.wait(600)  # placed a few times a second, but not any more
+    assert legend.label.pos() == dragged
+    qtbot.mouseDClick(legend.label, Qt.MouseButton.LeftButton)
+    qtbot.waitUntil(lambda: legend.label.pos() == box.topLeft())
+
+
 def test_readout_and_tracker_show_the_values_under_the_pointer(qtbot, fed):
     live = fed.live_plot
     live.setXRange(0, 100, padding=0)
@@ -97,6 +134,8 @@ def test_readout_and_tracker_show_the_values_under_the_pointer(qtbot, fed):
     qtbot.keyClick(live, Qt.Key.Key_T)
     readout = fed.readouts[0]
     qtbot.waitUntil(lambda: readout.values == {0: (40.0, 80.0), 1: (40.0, 60.0)})
+    qtbot.wait(300)  # the status bar's refresh keeps it
+    assert label.text().startswith("x = ")
     box = readout.box.toPlainText()
     assert "a: 80 (x 40)" in box and "b: 60 (x 40)" in box
     assert readout.line.isVisible() and readout.line.value() == pytest.approx(40.3, abs=0.2)

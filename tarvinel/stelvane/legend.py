@@ -55,6 +55,7 @@ class LegendLabel(QtWidgets.QLabel):
     def __init__(self, parent):
         super().__init__(parent)
         self.setCursor(QtCore.Qt.CursorShape.OpenHandCursor)
+        self.setToolTip("Drag to move; a double click puts it back in its corner")
         self.moved_by_user = False
         self._grab = None  # where in the label the drag took hold
 
@@ -65,7 +66,11 @@ class LegendLabel(QtWidgets.QLabel):
 
     def mouseMoveEvent(self, ev):
         if self._grab is not None:
-            self.move(self.mapToParent(_event_point(ev) - self._grab))
+            # Kept within the plot widget, where a double click can reach it.
+            spot = self.mapToParent(_event_point(ev) - self._grab)
+            room = self.parentWidget().rect()
+            self.move(max(0, min(spot.x(), room.width() - self.width())),
+                      max(0, min(spot.y(), room.height() - self.height())))
             self.moved_by_user = True
         ev.accept()
 
@@ -137,6 +142,7 @@ class CurveLegend:
             f"<span style='color:{self.plot.colors[key]}'>━━&nbsp;{html.escape(name)}</span>"
             for key, name in entries), self.label))
         self.label.adjustSize()
+        self.label.setAccessibleName("legend: " + ", ".join(names))
         self._set_visible()
         self.place()
 

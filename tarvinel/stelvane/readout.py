@@ -38,6 +38,7 @@ class PointerReadout(QtCore.QObject):
         self.show_text = show_text
         self.legend = legend
         self.tracking = False
+        self._over = False  # the last text shown was this plot's
         self.scene_pos = None  # where the pointer is, None when not over the plot
         self.values: dict = {}  # curve key -> (x, y) of the tracked sample
         self.line = pg.InfiniteLine(angle=90, movable=False,
@@ -74,8 +75,11 @@ class PointerReadout(QtCore.QObject):
         pos = self.scene_pos
         if pos is None or not vb.sceneBoundingRect().contains(pos):
             self._hide_tracker()
-            self.show_text("")
+            if self._over:  # the other plot's readout may be showing by now
+                self._over = False
+                self.show_text("")
             return
+        self._over = True
         point = vb.mapSceneToView(pos)
         log_x, log_y = self._log_modes()
         x = 10.0 ** point.x() if log_x else point.x()
