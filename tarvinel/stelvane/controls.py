@@ -13,7 +13,8 @@ QAction = getattr(QtGui, "QAction", None) or QtWidgets.QAction  # QtGui from Qt 
 # Every key and mouse action of the window: (keys, what they do). The README's
 # list says the same.
 KEYS = (
-    ("Space, Pause button", "hold the plots still (intake and counting go on); again: show the latest data"),
+    ("Space, Pause button",
+     "hold the plots still (intake and counting go on); again: show the latest data"),
     ("L, Legend button", "show or hide the legends"),
     ("T, Tracker button", "show each curve's value at the sample nearest to the pointer's x"),
     ("F1, ? button", "this list of keys and mouse actions"),
@@ -21,7 +22,8 @@ KEYS = (
     ("F on a plot", "fit the view to the data"),
     ("A on a plot", "auto-pan: follow the data"),
     ("Middle click on a plot", "copy the x under the pointer to the clipboard"),
-    ("R held + middle drag", "copy the x range as from,to (the status bar shows it with its difference)"),
+    ("R held + middle drag",
+     "copy the x range as from,to (the status bar shows it with its difference)"),
     ("Left drag on a plot", "pan"),
     ("Right drag or wheel on a plot", "zoom (the wheel over an axis zooms that axis only)"),
     ("Right click on a plot", "the plot's own menu (view range, mouse mode, ...)"),

@@ -21,9 +21,6 @@ class HeldData:
         self.version = dataset.version
         self.history_version = dataset.history_version
 
-    def __len__(self) -> int:
-        return len(next(iter(self._columns.values()), ()))
-
     def column(self, name: str):
         try:
             return self._columns[name]

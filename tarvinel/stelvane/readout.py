@@ -26,11 +26,12 @@ def format_number(value: float) -> str:
 
 class PointerReadout(QtCore.QObject):
     """The readout and tracker of one plot widget (a `ploter.PlotWidget`).
+
     `show_text` is called with the status bar's text, "" when the pointer
     has left the plot; the curves' names come from `legend` (a
-    `legend.CurveLegend`) if given. The tracker draws a line at the pointer's x, a dot on
-    each curve's nearest sample and, beside the line, a box with the curves'
-    values in their colours."""
+    `legend.CurveLegend`) if given. The tracker draws a line at the
+    pointer's x, a dot on each curve's nearest sample and, beside the line,
+    a box with the curves' values in their colours."""
 
     def __init__(self, plot, show_text, legend=None):
         super().__init__(plot)
@@ -41,8 +42,8 @@ class PointerReadout(QtCore.QObject):
         self._over = False  # the last text shown was this plot's
         self.scene_pos = None  # where the pointer is, None when not over the plot
         self.values: dict = {}  # curve key -> (x, y) of the tracked sample
-        self.line = pg.InfiniteLine(angle=90, movable=False,
-                                    pen=pg.mkPen("#33404d", width=1, style=QtCore.Qt.PenStyle.DashLine))
+        dashed = pg.mkPen("#33404d", width=1, style=QtCore.Qt.PenStyle.DashLine)
+        self.line = pg.InfiniteLine(angle=90, movable=False, pen=dashed)
         self.dots = pg.ScatterPlotItem(size=8, pen=pg.mkPen("#ffffff", width=1))
         self.box = pg.TextItem(fill=pg.mkBrush(255, 255, 255, 225), border=pg.mkPen("#9aa5b1"))
         # ignoreBounds: the tracker never changes what fitting the view fits.
