@@ -16,6 +16,7 @@ import pyqtgraph as pg
 from .qt_compat import QtCore
 
 LEAVE = QtCore.QEvent.Type.Leave
+TEXT_COLOUR = "#33404d"  # the toolbar's labels' colour
 # Pointer moves handled per second at most; the scene reports many more.
 MOVES_PER_SECOND = 60
 
@@ -42,7 +43,7 @@ class PointerReadout(QtCore.QObject):
         self._over = False  # the last text shown was this plot's
         self.scene_pos = None  # where the pointer is, None when not over the plot
         self.values: dict = {}  # curve key -> (x, y) of the tracked sample
-        dashed = pg.mkPen("#33404d", width=1, style=QtCore.Qt.PenStyle.DashLine)
+        dashed = pg.mkPen(TEXT_COLOUR, width=1, style=QtCore.Qt.PenStyle.DashLine)
         self.line = pg.InfiniteLine(angle=90, movable=False, pen=dashed)
         self.dots = pg.ScatterPlotItem(size=8, pen=pg.mkPen("#ffffff", width=1))
         self.box = pg.TextItem(fill=pg.mkBrush(255, 255, 255, 225), border=pg.mkPen("#9aa5b1"))
@@ -104,11 +105,15 @@ class PointerReadout(QtCore.QObject):
             if sample is None:
                 continue
             x, y = sample
+            if not self.values:  # the first sample's x heads the box
+                lines.append(f"<span style='color:{TEXT_COLOUR}'>x {format_number(x)}</span>")
             self.values[key] = sample
             colour = self.plot.colors[key]
             name = html.escape(names.get(key, f"curve {key}"))
+            # A curve whose nearest sample lies elsewhere says where.
+            at = "" if x == next(iter(self.values.values()))[0] else f" (x {format_number(x)})"
             lines.append(f"<span style='color:{colour}'>{name}: <b>{format_number(y)}</b>"
-                         f" <small>(x {format_number(x)})</small></span>")
+                         f"<small>{at}</small></span>")
             at = (math.log10(x) if log_x else x,
                   y if not log_y else math.log10(y) if y > 0 else math.nan)
             if math.isfinite(at[0]) and math.isfinite(at[1]):

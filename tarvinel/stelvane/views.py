@@ -170,7 +170,7 @@ class StatusBar(QtWidgets.QStatusBar):
     def __init__(self):
         super().__init__()
         self.pointer_label = QtWidgets.QLabel()
-        self.paused_label = QtWidgets.QLabel("⏸ paused")
+        self.paused_label = QtWidgets.QLabel("‖ paused")
         self.counts_label = QtWidgets.QLabel()
         self.rate_label = QtWidgets.QLabel()
         self.pairs_label = QtWidgets.QLabel()
