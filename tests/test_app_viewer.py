@@ -154,6 +154,9 @@ def test_readout_and_tracker_show_the_values_under_the_pointer(qtbot, fed):
 
 def test_pause_holds_the_plots_while_intake_goes_on_and_resume_shows_the_latest(qtbot, fed):
     live = fed.live_plot
+    held_rows = ROWS + 16_000  # more than the plot's width: the curves are thinned
+    put_all(fed.queue_in, [("PD", known_rows(ROWS, 16_000))])
+    qtbot.waitUntil(lambda: curve_data(live, 0)[0].max() == held_rows - 1, timeout=WAIT)
     live.setFocus()
     qtbot.keyClick(live, Qt.Key.Key_Space)
     assert fed.controls.pause.isChecked()
@@ -161,18 +164,21 @@ def test_pause_holds_the_plots_while_intake_goes_on_and_resume_shows_the_latest(
     qtbot.waitUntil(lambda: status.paused_label.isVisible())
     held = curve_data(live, 0)
 
-    put_all(fed.queue_in, [("PD", known_rows(ROWS, 400))])
-    qtbot.waitUntil(lambda: fed.point_dataset.rows_stored == ROWS + 400, timeout=WAIT)
-    qtbot.waitUntil(lambda: f"points {ROWS + 400:,}" in status.counts_label.text())
-    assert all(np.array_equal(a, b) for a, b in zip(curve_data(live, 0), held))
-
-    # Zooming while paused redraws the held rows for the new view.
-    live.setXRange(10, 20, padding=0)
-    qtbot.wait(100)
+    put_all(fed.queue_in, [("PD", known_rows(held_rows, 400))])
+    qtbot.waitUntil(lambda: fed.point_dataset.rows_stored == held_rows + 400, timeout=WAIT)
+    qtbot.waitUntil(lambda: f"points {held_rows + 400:,}" in status.counts_label.text())
+    # The held rows only (thinned again should the plot's width change).
     x, y = curve_data(live, 0)
-    assert x.max() == ROWS - 1 and np.array_equal(y, 2 * x)
+    assert x.max() == held_rows - 1 and len(x) < held_rows / 4 and np.array_equal(y, 2 * x)
     assert "paused" in live.title_text
 
+    # Zooming in while paused thins the held rows again for the new view:
+    # more detail, and nothing that arrived after the pause.
+    live.setXRange(4_000, 6_000, padding=0)
+    qtbot.waitUntil(lambda: len(curve_data(live, 0)[0]) > 4 * len(held[0]))
+    x, y = curve_data(live, 0)
+    assert x.max() == held_rows - 1 and np.array_equal(y, 2 * x)
+
     qtbot.mouseClick(fed.controls.buttons["Pause"], Qt.MouseButton.LeftButton)
-    qtbot.waitUntil(lambda: curve_data(live, 0)[0].max() == ROWS + 399)
+    qtbot.waitUntil(lambda: curve_data(live, 0)[0].max() == held_rows + 399)
     assert not status.paused_label.isVisible() and "paused" not in live.title_text
