@@ -11,11 +11,13 @@ import math
 import time
 
 from . import config
+from .controls import ViewControls
 from .dataset import Dataset
 from .intake import Intake
 from .presenter import Presenter
 from .problems import ExceptionHook, ProblemLog
 from .qt_compat import QtCore, QtWidgets
+from .readout import PointerReadout
 from .toolbar import ToolBar
 from .views import DataBox, PlotView, RateMeter, StatusBar, qt_enum
 
@@ -57,6 +59,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self.setStatusBar(self.status_bar)
         for plot in self.plots:
             plot.on_copied = self.status_bar.show_copied
+        self.controls = ViewControls(self)
         self._build_layout()
 
         self.problems = ProblemLog()
@@ -66,6 +69,11 @@ class MainWindow(QtWidgets.QMainWindow):
         self.presenter = Presenter(self.toolbar, self.point_dataset, self.trace_dataset,
                                    self.live_plot, self.history_plot, live_rows=live_rows,
                                    frame_interval=self.frame_interval)
+        self.readouts = [PointerReadout(plot, self.status_bar.show_pointer, legend)
+                         for plot, legend in zip(self.plots, self.presenter.legends)]
+        self.controls.pause.toggled.connect(self.set_paused)
+        self.controls.legend.toggled.connect(self.presenter.show_legends)
+        self.controls.tracker.toggled.connect(self.set_tracking)
         self.row_rate, self.frame_rate = RateMeter(), RateMeter()
         self._next_status = 0.0
         self._closed = False
@@ -108,7 +116,11 @@ class MainWindow(QtWidgets.QMainWindow):
         central = QtWidgets.QWidget()
         layout = QtWidgets.QVBoxLayout(central)
         layout.setContentsMargins(6, 6, 6, 0)
-        layout.addWidget(self.toolbar)
+        top = QtWidgets.QHBoxLayout()
+        top.setContentsMargins(0, 0, 0, 0)
+        top.addWidget(self.toolbar, 1)
+        top.addWidget(self.controls)
+        layout.addLayout(top)
         layout.addWidget(body, 1)
         self.setCentralWidget(central)
         self.resize(1200, 760)
@@ -138,6 +150,9 @@ class MainWindow(QtWidgets.QMainWindow):
         bar.show_pairs(self.presenter.matched_pairs, len(config.ridx))
         for box in (self.point_data_box, self.trace_data_box):
             box.refresh()
+        self.presenter.place_legends()
+        for readout in self.readouts:
+            readout.refresh()
         if self.producer is not None and not self._producer_gone and not self.producer.is_alive():
             self._producer_gone = True
             self.report(f"the producer stopped (exit code {self.producer.process.exitcode})")
@@ -147,6 +162,18 @@ class MainWindow(QtWidgets.QMainWindow):
         self.problems.add(message)
         self.status_bar.show_problems(self.problems.text, self.problems.count,
                                       self.problems.tool_tip)
+
+    # --- view actions (controls.ViewControls) -------------------------------------
+
+    def set_paused(self, paused: bool) -> None:
+        """Space or the Pause button: the plots hold still, intake goes on."""
+        self.presenter.set_paused(paused)
+        self.status_bar.show_paused(paused)
+
+    def set_tracking(self, on: bool) -> None:
+        """T or the Tracker button."""
+        for readout in self.readouts:
+            readout.set_tracking(on)
 
     # --- what the toolbar calls -------------------------------------------------
 

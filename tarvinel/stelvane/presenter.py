@@ -5,12 +5,18 @@ The toolbar tells the host what changed through four flags, and the host
 alone clears them (see `take_toolbar_changes`). Everything on screen changes
 in `Presenter.present` only: a caller that does not call it holds the picture
 still while the intake goes on, and the flags wait, set, until it does.
+
+Pausing is more than not calling it: a paused presenter draws from the data
+as it was at the pause (`HeldData`), so zooming, panning and new patterns
+still redraw the held picture correctly while the data sets go on growing.
 """
 
 from dataclasses import dataclass, field
 import time
 
 from . import config
+from .hold import HeldData
+from .legend import CurveLegend, curve_names
 from .render import CurveFeeder, axis_label, history_series, pair_series
 
 # The share of a frame for making the history plot's curves; a long run is
@@ -123,13 +129,43 @@ class Presenter:
         self.shown = Shown()
         self.history = HistoryProgress()
         self.matched_pairs = 0
+        self.legends = [CurveLegend(live_plot), CurveLegend(history_plot)]
+        self.curve_names: list[str] = []  # legend text of each shown pair
+        self.held: dict | None = None  # mode -> HeldData while paused
+
+    @property
+    def paused(self) -> bool:
+        return self.held is not None
+
+    def set_paused(self, paused: bool) -> None:
+        """Holds the picture still (the plots draw from the data as it is
+        now) or lets it go on; the next frame shows the latest data."""
+        if paused == self.paused:
+            return
+        self.held = ({"P": HeldData(self.point_dataset), "T": HeldData(self.trace_dataset)}
+                     if paused else None)
+        self.shown.live = self.shown.history = None
+
+    def show_legends(self, shown: bool) -> None:
+        for legend in self.legends:
+            legend.set_shown(shown)
+
+    def place_legends(self) -> None:
+        """Moves each legend off the newest data (a few times a second)."""
+        for legend in self.legends:
+            legend.place()
+
+    def _dataset(self, mode: str):
+        if self.held is not None:
+            return self.held[mode]
+        return self.point_dataset if mode == "P" else self.trace_dataset
 
     def present(self) -> None:
         """Takes the toolbar's changes and feeds the curves whose data or
         selection changed."""
         tb = self.toolbar
         mode = tb.mode
-        dataset = self.point_dataset if mode == "P" else self.trace_dataset
+        dataset = self._dataset(mode)
         refeed = self._apply_changes(mode, take_toolbar_changes(tb))
         pairs = list(tb.xypairs)
         self.matched_pairs = len(pairs)
@@ -141,6 +177,7 @@ class Presenter:
             ys = [p[1] for p in shown_pairs]
             for plot in (self.live_plot, self.history_plot):
                 plot.set_labels(axis_label(xs, fx), axis_label(ys, fy))
+            self.curve_names = curve_names(shown_pairs, fx, fy)
         self._show_live(mode, dataset, shown_pairs, fx, fy)
         points = self.history_plot.points_wanted()
         state = (mode, dataset.history_version, self.history.first_run[mode], points)
@@ -174,11 +211,19 @@ class Presenter:
         if state == self.shown.live:
             return
         self.shown.live = state
-        self.live_curves.show([pair_series(dataset, p, fx, fy, self.live_rows, points)
-                               for p in pairs])
+        series = [pair_series(dataset, p, fx, fy, self.live_rows, points) for p in pairs]
+        self.live_curves.show(series)
+        self._name_curves(self.legends[0], series)
         plot.fresh = True
         plot.settle()
-        plot.set_title(f"live: {'run' if mode == 'P' else 'trace'} {dataset.run_number}")
+        plot.set_title(f"live: {'run' if mode == 'P' else 'trace'} {dataset.run_number}"
+                       + ("  (paused)" if self.paused else ""))
+
+    def _name_curves(self, legend, series) -> None:
+        """The legend names the curves that show something."""
+        named = [(key, name) for key, data, name in zip(config.ridx, series, self.curve_names)
+                 if data is not None and len(data[0])]
+        legend.show_names([key for key, _ in named], [name for _, name in named])
 
     def _advance_history(self, deadline: float) -> None:
         job = self.history.advance(deadline)
@@ -186,7 +231,9 @@ class Presenter:
             return
         plot = self.history_plot
         self.history_curves.show(job.series)
+        self._name_curves(self.legends[1], job.series)
         plot.settle()
         count = len(job.runs)
-        plot.set_title(f"history: {count} {job.what}{'s' if count > 1 else ''}" if count
-                       else f"history: no finished {job.what}s")
+        plot.set_title((f"history: {count} {job.what}{'s' if count > 1 else ''}" if count
+                        else f"history: no finished {job.what}s")
+                       + ("  (paused)" if self.paused else ""))

@@ -169,16 +169,31 @@ class StatusBar(QtWidgets.QStatusBar):
 
     def __init__(self):
         super().__init__()
+        self.pointer_label = QtWidgets.QLabel()
+        self.paused_label = QtWidgets.QLabel("‖ paused")
         self.counts_label = QtWidgets.QLabel()
         self.rate_label = QtWidgets.QLabel()
         self.pairs_label = QtWidgets.QLabel()
         self.copied_label = QtWidgets.QLabel()
         self.problems_label = QtWidgets.QLabel()
-        for label in (self.counts_label, self.rate_label, self.pairs_label,
-                      self.copied_label, self.problems_label):
+        for label in (self.pointer_label, self.paused_label, self.counts_label, self.rate_label,
+                      self.pairs_label, self.copied_label, self.problems_label):
             label.setContentsMargins(10, 0, 10, 0)
             self.addPermanentWidget(label)
+        # Room for two numbers: the labels on its right stay where they are
+        # while the pointer moves.
+        self.pointer_label.setMinimumWidth(230)
+        self.paused_label.setStyleSheet("QLabel { color: #b3261e; font-weight: bold; }")
+        self.paused_label.hide()
         self.copied = ""  # the clipboard text of the last middle-button copy
+
+    def show_pointer(self, text: str) -> None:
+        """The x and y under the pointer over a plot, "" when it is over none."""
+        if text != self.pointer_label.text():
+            self.pointer_label.setText(text)
+
+    def show_paused(self, paused: bool) -> None:
+        self.paused_label.setVisible(paused)
 
     def show_counts(self, points: Dataset, traces: Dataset) -> None:
         self.counts_label.setText(

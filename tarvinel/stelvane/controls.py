@@ -1,0 +1,92 @@
+"""The window's view commands (pause, legend, tracker, help) as actions with a
+key and a button each, and the help that lists every key and mouse action.
+
+The actions are added to the window, so their keys work wherever the focus
+is, except in a text field, which keeps the letters and the space it types.
+F, A and R are not among them: on a plot those belong to the plot widget.
+"""
+
+from .qt_compat import QtCore, QtGui, QtWidgets
+
+QAction = getattr(QtGui, "QAction", None) or QtWidgets.QAction  # QtGui from Qt 6 on
+
+# Every key and mouse action of the window: (keys, what they do). The README's
+# list says the same.
+KEYS = (
+    ("Space, Pause button",
+     "hold the plots still (intake and counting go on); again: show the latest data"),
+    ("L, Legend button", "show or hide the legends"),
+    ("T, Tracker button", "show each curve's value at the sample nearest to the pointer's x"),
+    ("F1, ? button", "this list of keys and mouse actions"),
+    ("Return in the pattern field", "apply the X;Y pattern"),
+    ("F on a plot", "fit the view to the data"),
+    ("A on a plot", "auto-pan: follow the data"),
+    ("Middle click on a plot", "copy the x under the pointer to the clipboard"),
+    ("R held + middle drag",
+     "copy the x range as from,to (the status bar shows it with its difference)"),
+    ("Left drag on a plot", "pan"),
+    ("Right drag or wheel on a plot", "zoom (the wheel over an axis zooms that axis only)"),
+    ("Right click on a plot", "the plot's own menu (view range, mouse mode, ...)"),
+    ("Pointer over a plot", "the status bar shows the x and y under it"),
+    ("Drag a legend", "move it; a double click gives its place back to the window"),
+    ("AR button", "every plot follows its data again"),
+    ("CLR button", "clear the history plot"),
+    ("Ctrl+C in the terminal", "close the window"),
+)
+
+
+class ViewControls(QtWidgets.QWidget):
+    """A row of buttons for the view actions. `window` gets the actions, so
+    their keys work anywhere in it."""
+
+    def __init__(self, window: QtWidgets.QWidget):
+        super().__init__(window)
+        self.pause = self._action(window, "Pause", "Space", checkable=True,
+                                  tip="Hold the plots still; intake goes on (Space)")
+        self.legend = self._action(window, "Legend", "L", checkable=True,
+                                   tip="Show or hide the legends (L)")
+        self.legend.setChecked(True)
+        self.tracker = self._action(window, "Tracker", "T", checkable=True,
+                                    tip="Each curve's value at the pointer's x (T)")
+        self.help = self._action(window, "?", "F1", tip="Keys and mouse actions (F1)")
+        self.help.triggered.connect(lambda: show_help(window))
+        layout = QtWidgets.QHBoxLayout(self)
+        layout.setContentsMargins(4, 0, 0, 0)
+        layout.setSpacing(2)
+        self.buttons = {}
+        for action in (self.pause, self.legend, self.tracker, self.help):
+            button = QtWidgets.QToolButton(self)
+            button.setDefaultAction(action)
+            button.setFocusPolicy(QtCore.Qt.FocusPolicy.NoFocus)  # keys stay where they were
+            layout.addWidget(button)
+            self.buttons[action.text()] = button
+
+    @staticmethod
+    def _action(window, text, key, checkable=False, tip=""):
+        action = QAction(text, window)
+        action.setShortcut(QtGui.QKeySequence(key))
+        action.setCheckable(checkable)
+        action.setToolTip(tip)
+        window.addAction(action)
+        return action
+
+
+def help_text() -> str:
+    rows = "".join(f"<tr><td><b>{keys}</b></td><td>{what}</td></tr>" for keys, what in KEYS)
+    return f"<table cellspacing='0' cellpadding='3'>{rows}</table>"
+
+
+def show_help(window: QtWidgets.QWidget) -> QtWidgets.QDialog:
+    """Shows the help beside the window (one at a time; Esc closes it)."""
+    dialog = getattr(window, "help_dialog", None)
+    if dialog is None:
+        dialog = QtWidgets.QDialog(window)
+        dialog.setWindowTitle("stelvane: keys and mouse")
+        label = QtWidgets.QLabel(help_text(), dialog)
+        label.setTextFormat(QtCore.Qt.TextFormat.RichText)
+        layout = QtWidgets.QVBoxLayout(dialog)
+        layout.addWidget(label)
+        window.help_dialog = dialog
+    dialog.show()
+    dialog.raise_()
+    return dialog
