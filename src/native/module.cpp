@@ -1,6 +1,7 @@
 // Module execution and module state.
 #include "native/module.hpp"
 
+#include "native/capi.hpp"
 #include "native/classes.hpp"
 
 namespace native {
@@ -35,10 +36,8 @@ Module::Module(PyObject *module)
 namespace {
 
 py::object import_level(py::dict globals, const char *name, py::handle fromlist, int level) {
-    PyObject *imported = PyImport_ImportModuleLevelObject(py::str(name).ptr(), globals.ptr(), nullptr,
-                                                          fromlist.ptr(), level);
-    if (imported == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(imported);
+    return steal_or_throw(
+        PyImport_ImportModuleLevelObject(py::str(name).ptr(), globals.ptr(), nullptr, fromlist.ptr(), level));
 }
 
 // One name of a from-import, as the interpreter's IMPORT_FROM finds it: an
@@ -68,9 +67,7 @@ void Module::import(const char *name) { set(name, import_level(globals_, name, p
 void Module::import_as(const char *name, const char *alias) {
     import_level(globals_, name, py::none(), 0);
     // The leaf module, as "import a.b as c" binds it.
-    PyObject *leaf = PyImport_GetModule(py::str(name).ptr());
-    if (leaf == nullptr) throw py::error_already_set();
-    set(alias, py::reinterpret_steal<py::object>(leaf));
+    set(alias, steal_or_throw(PyImport_GetModule(py::str(name).ptr())));
 }
 
 void Module::from_import(const char *name, int level, std::initializer_list<const char *> names) {

@@ -23,37 +23,26 @@
 
 namespace toolbar {
 namespace py = pybind11;
+using native::is_true;
+using native::steal_or_throw;
 
 namespace {
 
 // Module state slots of this file: refs 0..7 (the rest of the module uses 8 and up).
 enum MatchingRef { std_re = 0, std_re_match, std_re_compile, std_itertools, std_product };
 
-// Takes ownership of a new reference from the C API; nullptr means an error is set.
-template <typename Object = py::object>
-Object checked(PyObject *result) {
-    if (result == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<Object>(result);
-}
-
-bool is_true(py::handle value) {
-    int truth = PyObject_IsTrue(value.ptr());
-    if (truth < 0) throw py::error_already_set();
-    return truth != 0;
-}
-
 // patterns.replace(" ", "").split(";"): blanks go, tabs and the like stay,
 // empty parts stay.
 py::list pattern_list(py::handle patterns) {
-    py::object without_blanks = checked(PyUnicode_Replace(patterns.ptr(), py::str(" ").ptr(), py::str("").ptr(), -1));
-    return checked<py::list>(PyUnicode_Split(without_blanks.ptr(), py::str(";").ptr(), -1));
+    py::object without_blanks = steal_or_throw(PyUnicode_Replace(patterns.ptr(), py::str(" ").ptr(), py::str("").ptr(), -1));
+    return steal_or_throw<py::list>(PyUnicode_Split(without_blanks.ptr(), py::str(";").ptr(), -1));
 }
 
 // format(value, "") as an f-string replacement field computes it: a str
 // stays as it is, anything else goes through its type's __format__.
 py::object text_of(py::handle value) {
     if (PyUnicode_CheckExact(value.ptr())) return py::reinterpret_borrow<py::object>(value);
-    return checked(PyObject_Format(value.ptr(), nullptr));
+    return steal_or_throw(PyObject_Format(value.ptr(), nullptr));
 }
 
 // f"{x},{y}": always a str of the exact type, whatever __format__ returned.
@@ -61,49 +50,14 @@ py::object candidate_text(py::handle x, py::handle y) {
     py::object x_text = text_of(x);
     py::object y_text = text_of(y);
     py::tuple parts = py::make_tuple(x_text, py::str(","), y_text);
-    return checked(PyUnicode_Join(py::str("").ptr(), parts.ptr()));
-}
-
-// `x, y = item` with the interpreter's own unpacking errors (3.11 to 3.13).
-std::pair<py::object, py::object> unpack_pair(py::handle item) {
-    PyObject *raw = item.ptr();
-    if ((PyTuple_CheckExact(raw) || PyList_CheckExact(raw)) && Py_SIZE(raw) == 2) {
-        PyObject *const *cells = PyTuple_CheckExact(raw) ? &PyTuple_GET_ITEM(raw, 0) : &PyList_GET_ITEM(raw, 0);
-        return {py::reinterpret_borrow<py::object>(cells[0]), py::reinterpret_borrow<py::object>(cells[1])};
-    }
-    PyObject *iterator = PyObject_GetIter(raw);
-    if (iterator == nullptr) {
-        if (PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(raw)->tp_iter == nullptr &&
-            !PySequence_Check(raw)) {
-            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(raw)->tp_name);
-        }
-        throw py::error_already_set();
-    }
-    py::object owned_iterator = py::reinterpret_steal<py::object>(iterator);
-    py::object values[2];
-    for (int i = 0; i < 2; ++i) {
-        PyObject *next = PyIter_Next(iterator);
-        if (next == nullptr) {
-            if (!PyErr_Occurred())
-                PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", i);
-            throw py::error_already_set();
-        }
-        values[i] = py::reinterpret_steal<py::object>(next);
-    }
-    PyObject *extra = PyIter_Next(iterator);
-    if (extra != nullptr) {
-        Py_DECREF(extra);
-        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
-    }
-    if (PyErr_Occurred()) throw py::error_already_set();
-    return {std::move(values[0]), std::move(values[1])};
+    return steal_or_throw(PyUnicode_Join(py::str("").ptr(), parts.ptr()));
 }
 
 // `r and r.group(0) == test`, as a condition.
 bool covers(py::handle r, py::handle test) {
     if (!is_true(r)) return false;
     py::object group = r.attr("group")(0);
-    return is_true(checked(PyObject_RichCompare(group.ptr(), test.ptr(), Py_EQ)));
+    return is_true(steal_or_throw(PyObject_RichCompare(group.ptr(), test.ptr(), Py_EQ)));
 }
 
 // The body above, step by step, through whatever `re` and `itertools` the
@@ -114,9 +68,9 @@ py::list match_through_globals(const native::Call &c, py::handle patterns, py::h
     py::object product = c.global("itertools").attr("product");
     py::dict repeat;
     repeat["repeat"] = 2;
-    py::object candidates = checked(PyObject_Call(product.ptr(), py::make_tuple(lst).ptr(), repeat.ptr()));
+    py::object candidates = steal_or_throw(PyObject_Call(product.ptr(), py::make_tuple(lst).ptr(), repeat.ptr()));
     for (py::handle item : candidates) {
-        auto [x, y] = unpack_pair(item);
+        auto [x, y] = native::unpack_pair(item);
         py::object test = candidate_text(x, y);
         for (py::handle pattern : patterns_to_try) {
             py::object r = c.global("re").attr("match")(pattern, test);
@@ -385,7 +339,7 @@ std::u32string code_points(py::handle text) {
 }
 
 py::object str_of(std::u32string_view chars) {
-    return checked(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, chars.data(), static_cast<Py_ssize_t>(chars.size())));
+    return steal_or_throw(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, chars.data(), static_cast<Py_ssize_t>(chars.size())));
 }
 
 // The texts of the elements, in list order, computed once each. The body
@@ -437,11 +391,11 @@ public:
         py::object text = str_of(test);
         // Each argument vector has a free slot in front (PY_VECTORCALL_ARGUMENTS_OFFSET).
         PyObject *match_args[] = {nullptr, text.ptr()};
-        py::object found = checked(
+        py::object found = steal_or_throw(
             PyObject_Vectorcall(matchers_[j].ptr(), match_args + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
         if (found.is_none()) return false;
         PyObject *end_args[] = {nullptr, found.ptr()};
-        py::object end = checked(
+        py::object end = steal_or_throw(
             PyObject_VectorcallMethod(end_name.ptr(), end_args + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
         Py_ssize_t end_at = PyLong_AsSsize_t(end.ptr());
         if (end_at == -1 && PyErr_Occurred()) throw py::error_already_set();
@@ -495,7 +449,7 @@ void match_row(CallPatterns &patterns, const ElementTexts &texts, py::tuple name
 py::list match_on_fast_road(const native::Call &c, py::handle patterns, py::handle lst) {
     CallPatterns call_patterns(pattern_list(patterns), native::state_ref(c.state(), std_re_compile));
     // The candidates are those of the list as it is now (product takes a copy).
-    py::tuple names = checked<py::tuple>(PySequence_Tuple(lst.ptr()));
+    py::tuple names = steal_or_throw<py::tuple>(PySequence_Tuple(lst.ptr()));
     ElementTexts texts = element_texts(names);
     py::list pairs;
     if (!texts.error) {
@@ -527,7 +481,7 @@ bool is_standard(const native::Call &c, const char *name, int module_ref, const 
     native::ModuleState &state = c.state();
     PyObject *module = PyDict_GetItemString(PyModule_GetDict(c.module()), name);
     if (module == nullptr || module != state.refs[module_ref]) return false;
-    py::object value = checked(PyObject_GetAttrString(module, attribute));
+    py::object value = steal_or_throw(PyObject_GetAttrString(module, attribute));
     return value.ptr() == state.refs[attribute_ref];
 }
 

@@ -41,9 +41,7 @@ const native::FunctionSpec init_spec{
 py::tuple interned_names() {
     py::tuple names(static_cast<std::size_t>(name_count));
     for (int i = 0; i < name_count; ++i) {
-        PyObject *text = PyUnicode_InternFromString(name_texts[i]);
-        if (text == nullptr) throw py::error_already_set();
-        names[i] = py::reinterpret_steal<py::object>(text);
+        names[i] = steal_or_throw(PyUnicode_InternFromString(name_texts[i]));
     }
     return names;
 }
@@ -56,9 +54,7 @@ py::object debug_flag() {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_NameError, "name '__debug__' is not defined");
         throw py::error_already_set();
     }
-    int truth = PyObject_IsTrue(value);
-    if (truth < 0) throw py::error_already_set();
-    return py::bool_(truth != 0);
+    return py::bool_(native::is_true(value));
 }
 
 // The constructor's annotations are the imported objects themselves, as

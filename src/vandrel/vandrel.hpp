@@ -65,7 +65,7 @@ inline bool checks_on(const native::ModuleState &state) { return state.refs[chec
 // target.<method>(arg), looked up as the interpreter does for a method call.
 inline py::object call_method(PyObject *method_name, py::handle target, py::handle arg) {
     PyObject *args[] = {target.ptr(), arg.ptr()};
-    return steal_result(PyObject_VectorcallMethod(method_name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    return steal_or_throw(PyObject_VectorcallMethod(method_name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
 // warnings.warn(message), with `warnings` read as a module global now, so a
