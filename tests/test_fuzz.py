@@ -3,7 +3,7 @@
 Queue items of every shape go through Vandrel.flush, and pattern texts and
 column lists through matched_xy_pairs; the native modules must make the same
 calls, issue the same warnings, raise the same errors and leave the same items
-queued as tests/plain does, whatever the items' own methods do and whatever
+queued as the plain-Python twins (twins/) do, whatever the items' own methods do and whatever
 the host's warning filters turn into errors.
 """
 
@@ -21,8 +21,8 @@ from hypothesis import strategies as st
 
 from tarvinel.stelvane import toolbar, vandrel
 from tests import recording
-from tests.plain import matching as plain_matching
-from tests.plain import vandrel as plain_vandrel
+from twins import matching as plain_matching
+from twins import vandrel as plain_vandrel
 
 WORDS = ("PN", "TN", "PD", "TD", "ROLL", "PXY", "TXY")
 
@@ -392,7 +392,7 @@ import sys
 import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 from tarvinel.stelvane import vandrel
-from tests.plain import vandrel as plain_vandrel
+from twins import vandrel as plain_vandrel
 from tests.test_fuzz import filters, flushed, queue_item
 
 if __debug__:

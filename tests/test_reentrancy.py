@@ -3,7 +3,7 @@ whose append flushes again, handlers that replace the queue, the data sets or a
 bundle's widgets, a host that deletes the toolbar from inside a handler.
 
 What happens must be what the same code in Python does: for Vandrel the
-plain-Python twin (tests/plain/vandrel.py) runs every scenario too; for the
+plain-Python twin (twins/vandrel.py) runs every scenario too; for the
 toolbar the tests state the outcome that its order of reads gives.
 """
 
@@ -20,7 +20,7 @@ from hypothesis import strategies as st
 
 from tarvinel.stelvane import ploter, qt_compat, toolbar, vandrel
 from tests import recording
-from tests.plain import vandrel as plain_vandrel
+from twins import vandrel as plain_vandrel
 
 QtCore = qt_compat.QtCore
 Qt = QtCore.Qt
@@ -254,7 +254,7 @@ DROPPED_MID_LOOKUP = r"""
 import sys, types
 from collections import deque
 from tarvinel.stelvane import vandrel
-from tests.plain import vandrel as plain_vandrel
+from twins import vandrel as plain_vandrel
 
 module = vandrel if sys.argv[1] == "native" else plain_vandrel
 log = []

@@ -2,7 +2,7 @@
 what they report, with in-process queues and recording data sets.
 
 Every behaviour test runs against the native module and its plain-Python twin
-(tests/plain/vandrel.py), so each expectation is also checked to be what the
+(twins/vandrel.py), so each expectation is also checked to be what the
 same code in Python does.
 """
 
@@ -18,7 +18,7 @@ import pytest
 
 from tarvinel.stelvane import dataset, toolbar, vandrel
 from tests import recording
-from tests.plain import vandrel as plain_vandrel
+from twins import vandrel as plain_vandrel
 
 ROW = [1.0, 2.0]
 NAMES = ["time", "alpha"]
@@ -415,7 +415,7 @@ import builtins, sys, warnings
 from collections import deque
 {before}
 from tarvinel.stelvane import vandrel
-from tests.plain import vandrel as plain_vandrel
+from twins import vandrel as plain_vandrel
 {after}
 
 class Queue(deque):
