@@ -8,10 +8,6 @@ namespace native {
 
 ModuleState &module_state(PyObject *module) { return *static_cast<ModuleState *>(PyModule_GetState(module)); }
 
-void set_state_ref(ModuleState &state, int index, py::handle value) {
-    Py_XSETREF(state.refs[index], Py_XNewRef(value.ptr()));
-}
-
 int state_traverse(PyObject *module, visitproc visit, void *arg) {
     ModuleState *state = static_cast<ModuleState *>(PyModule_GetState(module));
     if (state == nullptr) return 0;

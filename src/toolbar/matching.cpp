@@ -15,6 +15,8 @@
 //     return pairs
 #include "toolbar/matching.hpp"
 
+#include "toolbar/state.hpp"
+
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -27,9 +29,6 @@ using native::is_true;
 using native::steal_or_throw;
 
 namespace {
-
-// Module state slots of this file: refs 0..7 (the rest of the module uses 8 and up).
-enum MatchingRef { std_re = 0, std_re_match, std_re_compile, std_itertools, std_product };
 
 // patterns.replace(" ", "").split(";"): blanks go, tabs and the like stay,
 // empty parts stay.
@@ -447,7 +446,7 @@ void match_row(CallPatterns &patterns, const ElementTexts &texts, py::tuple name
 }
 
 py::list match_on_fast_road(const native::Call &c, py::handle patterns, py::handle lst) {
-    CallPatterns call_patterns(pattern_list(patterns), native::state_ref(c.state(), std_re_compile));
+    CallPatterns call_patterns(pattern_list(patterns), native::state_ref(c.state(), StateSlot::std_re_compile));
     // The candidates are those of the list as it is now (product takes a copy).
     py::tuple names = steal_or_throw<py::tuple>(PySequence_Tuple(lst.ptr()));
     ElementTexts texts = element_texts(names);
@@ -468,28 +467,29 @@ py::list match_on_fast_road(const native::Call &c, py::handle patterns, py::hand
 void remember_standard_objects(native::ModuleState &state) {
     py::module_ re = py::module_::import("re");
     py::module_ itertools = py::module_::import("itertools");
-    native::set_state_ref(state, std_re, re);
-    native::set_state_ref(state, std_re_match, re.attr("match"));
-    native::set_state_ref(state, std_re_compile, re.attr("compile"));
-    native::set_state_ref(state, std_itertools, itertools);
-    native::set_state_ref(state, std_product, itertools.attr("product"));
+    native::set_state_ref(state, StateSlot::std_re, re);
+    native::set_state_ref(state, StateSlot::std_re_match, re.attr("match"));
+    native::set_state_ref(state, StateSlot::std_re_compile, re.attr("compile"));
+    native::set_state_ref(state, StateSlot::std_itertools, itertools);
+    native::set_state_ref(state, StateSlot::std_product, itertools.attr("product"));
 }
 
 // The module global `name` is the standard module and its `attribute` the
 // standard object. Looking them up has no effect a caller could observe.
-bool is_standard(const native::Call &c, const char *name, int module_ref, const char *attribute, int attribute_ref) {
-    native::ModuleState &state = c.state();
+bool is_standard(const native::Call &c, const char *name, StateSlot module_slot, const char *attribute,
+                 StateSlot attribute_slot) {
+    const native::ModuleState &state = c.state();
     PyObject *module = PyDict_GetItemString(PyModule_GetDict(c.module()), name);
-    if (module == nullptr || module != state.refs[module_ref]) return false;
+    if (module == nullptr || module != native::state_ref(state, module_slot)) return false;
     py::object value = steal_or_throw(PyObject_GetAttrString(module, attribute));
-    return value.ptr() == state.refs[attribute_ref];
+    return value.ptr() == native::state_ref(state, attribute_slot);
 }
 
 py::object matched_xy_pairs(const native::Call &c) {
     // Without the objects remembered at load, nothing says what standard is.
-    bool standard = native::state_ref(c.state(), std_re).ptr() != nullptr &&
-                    is_standard(c, "itertools", std_itertools, "product", std_product) &&
-                    is_standard(c, "re", std_re, "match", std_re_match);
+    bool standard = native::state_ref(c.state(), StateSlot::std_re) != nullptr &&
+                    is_standard(c, "itertools", StateSlot::std_itertools, "product", StateSlot::std_product) &&
+                    is_standard(c, "re", StateSlot::std_re, "match", StateSlot::std_re_match);
     return standard ? match_on_fast_road(c, c.arg(0), c.arg(1)) : match_through_globals(c, c.arg(0), c.arg(1));
 }
 

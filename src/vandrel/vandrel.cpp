@@ -3,15 +3,9 @@
 // setting, the imports, the class Vandrel.
 #include "vandrel/vandrel.hpp"
 
-namespace vandrel {
+#include <iterator>
 
-const char *const name_texts[name_count] = {
-    "queue",  "toolbar",          "point_dataset", "trace_dataset", "handle",
-    "empty",  "get",              "set_column_names", "append",     "roll",
-    "refresh_comb", "set_point_text", "set_trace_text",
-    "warnings", "warn",
-    "PN", "TN", "PD", "TD", "ROLL", "PXY", "TXY",
-};
+namespace vandrel {
 
 void warn(const native::Call &c, py::handle message) {
     const native::ModuleState &state = c.state();
@@ -20,6 +14,16 @@ void warn(const native::Call &c, py::handle message) {
 }
 
 namespace {
+
+// The texts of the interned strings, in the order of Name.
+const char *const name_texts[] = {
+    "queue",  "toolbar",          "point_dataset", "trace_dataset", "handle",
+    "empty",  "get",              "set_column_names", "append",     "roll",
+    "refresh_comb", "set_point_text", "set_trace_text",
+    "warnings", "warn",
+    "PN", "TN", "PD", "TD", "ROLL", "PXY", "TXY",
+};
+static_assert(std::size(name_texts) == name_count, "one text for each Name");
 
 // Plain attribute assignment, as `self.<name> = value` does it.
 void set_attribute(py::handle obj, PyObject *attribute_name, py::handle value) {
@@ -68,8 +72,8 @@ void annotate_init(native::Module &m, py::handle cls) {
 }
 
 void vandrel_body(native::Module &m) {
-    native::set_state_ref(m.state(), checks_on_ref, debug_flag());
-    native::set_state_ref(m.state(), names_ref, interned_names());
+    native::set_state_ref(m.state(), StateSlot::checks_on, debug_flag());
+    native::set_state_ref(m.state(), StateSlot::names, interned_names());
 
     m.import("warnings");
     m.from_import("multiprocessing", 0, {"Queue"});
