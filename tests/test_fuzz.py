@@ -12,7 +12,6 @@ import subprocess
 import sys
 import types
 import warnings
-from collections import deque
 from dataclasses import dataclass
 
 import pytest
@@ -20,7 +19,8 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from tarvinel.stelvane import toolbar, vandrel
-from tests import recording
+from tests import standins
+from tests.standins import FakeQueue
 from twins import matching as plain_matching
 from twins import vandrel as plain_vandrel
 
@@ -303,24 +303,7 @@ filters = st.tuples(
 # --- the host around Vandrel ----------------------------------------------------
 
 
-class FakeQueue:
-    """empty()/get() over a deque; empty() answers with a bool or an int."""
-
-    def __init__(self, items, log, int_answers):
-        self.items = deque(items)
-        self.log = log
-        self.int_answers = int_answers
-
-    def empty(self):
-        self.log.append(("queue", "empty"))
-        return int(not self.items) if self.int_answers else not self.items
-
-    def get(self):
-        self.log.append(("queue", "get"))
-        return self.items.popleft()
-
-
-class Recorder(recording.Recorder):
+class Recorder(standins.Recorder):
     """A data set or the toolbar: notes each call, refuses Refused data."""
 
     def __init__(self, name, log, made):
@@ -345,7 +328,7 @@ def flushed(module, recipes, chosen_filters, int_answers):
     made = Made()
     items = [recipe.make(made) for recipe in recipes]
     log = []
-    queue = FakeQueue(items, log, int_answers)
+    queue = FakeQueue(items, log, int_answers=int_answers)
     v = module.Vandrel(queue, *(Recorder(name, log, made) for name in ("toolbar", "point", "trace")))
     error = None
     with warnings.catch_warnings(record=True) as caught:
