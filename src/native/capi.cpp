@@ -1,8 +1,17 @@
-// The slow road of unpack_pair (capi.hpp): anything but an exact tuple or
-// list of two.
+// The helpers of capi.hpp that are not inline.
 #include "native/capi.hpp"
 
-namespace native::detail {
+namespace native {
+
+py::object attribute_if_present(py::handle obj, const char *name) {
+    PyObject *value = PyObject_GetAttrString(obj.ptr(), name);
+    if (value != nullptr) return py::reinterpret_steal<py::object>(value);
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
+    PyErr_Clear();
+    return py::object();
+}
+
+namespace detail {
 
 namespace {
 
@@ -19,6 +28,7 @@ py::object iterator_for_unpacking(PyObject *value) {
 
 }  // namespace
 
+// The slow road of unpack_pair: anything but an exact tuple or list of two.
 std::pair<py::object, py::object> unpack_pair_by_iteration(py::handle value) {
     py::object iterator = iterator_for_unpacking(value.ptr());
     py::object values[2];
@@ -41,4 +51,5 @@ std::pair<py::object, py::object> unpack_pair_by_iteration(py::handle value) {
     return {std::move(values[0]), std::move(values[1])};
 }
 
-}  // namespace native::detail
+}  // namespace detail
+}  // namespace native

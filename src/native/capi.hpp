@@ -1,6 +1,7 @@
 // Small helpers at the boundary to the C API, shared by every module: taking
 // ownership of a new reference or raising the error the call reported, the
-// truth test of `if value:`, and the unpacking `a, b = value`.
+// truth test of `if value:`, the unpacking `a, b = value`, and an attribute
+// read that tells a missing attribute from a failing lookup.
 //
 // Every helper that throws does so with the Python error set, as
 // py::error_already_set expects; the module's entry points turn it back into
@@ -32,6 +33,10 @@ inline bool is_true(py::handle value) {
     if (truth < 0) throw py::error_already_set();
     return truth != 0;
 }
+
+// obj.<name> when obj has it; a null object when the lookup raised
+// AttributeError (then cleared). Any other error of the lookup is thrown.
+py::object attribute_if_present(py::handle obj, const char *name);
 
 namespace detail {
 std::pair<py::object, py::object> unpack_pair_by_iteration(py::handle value);

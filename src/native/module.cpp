@@ -39,10 +39,7 @@ py::object import_level(py::dict globals, const char *name, py::handle fromlist,
 // One name of a from-import, as the interpreter's IMPORT_FROM finds it: an
 // attribute of the module, else a submodule already imported, else ImportError.
 py::object import_from(py::handle from, const char *name) {
-    PyObject *value = PyObject_GetAttrString(from.ptr(), name);
-    if (value != nullptr) return py::reinterpret_steal<py::object>(value);
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
-    PyErr_Clear();
+    if (py::object value = attribute_if_present(from, name)) return value;
     py::object package = py::getattr(from, "__name__", py::none());
     if (!package.is_none()) {
         py::str full = py::str("{}.{}").format(package, name);
