@@ -13,6 +13,10 @@
 //                 pairs.append((x, y))
 //                 break
 //     return pairs
+//
+// Two roads lead there: that body step by step, through whatever the globals
+// name, and a fast road while they name the standard objects. The literal
+// shapes the fast road rules candidates out with are read in literal_shape.cpp.
 #include "toolbar/matching.hpp"
 
 #include "toolbar/literal_shape.hpp"
