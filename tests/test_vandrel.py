@@ -17,8 +17,7 @@ from collections import deque
 import pytest
 
 from tarvinel.stelvane import dataset, toolbar, vandrel
-from tests.standins import FakeQueue
-from tests.standins import Recorder  # a data set and a toolbar in one: notes every call
+from tests.standins import FakeQueue, Recorder  # Recorder: a data set and a toolbar in one
 from twins import vandrel as plain_vandrel
 
 ROW = [1.0, 2.0]
