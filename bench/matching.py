@@ -16,7 +16,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 from tarvinel.stelvane import toolbar  # noqa: E402
-from tests.plain import matching as plain  # noqa: E402
+from twins import matching as plain  # noqa: E402
 
 FAMILIES = {
     # name: (patterns, x part literal)

@@ -29,7 +29,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 from tarvinel.stelvane import vandrel as native  # noqa: E402
-from tests.plain import vandrel as plain  # noqa: E402
+from twins import vandrel as plain  # noqa: E402
 
 IN_PROCESS_TARGET = 1 / 3
 QUEUE_SHARE_TARGET = 0.05

@@ -3,7 +3,7 @@
 Queue items of every shape go through Vandrel.flush, and pattern texts and
 column lists through matched_xy_pairs; the native modules must make the same
 calls, issue the same warnings, raise the same errors and leave the same items
-queued as tests/plain does, whatever the items' own methods do and whatever
+queued as the plain-Python twins (twins/) do, whatever the items' own methods do and whatever
 the host's warning filters turn into errors.
 """
 
@@ -12,7 +12,6 @@ import subprocess
 import sys
 import types
 import warnings
-from collections import deque
 from dataclasses import dataclass
 
 import pytest
@@ -20,9 +19,10 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from tarvinel.stelvane import toolbar, vandrel
-from tests import recording
-from tests.plain import matching as plain_matching
-from tests.plain import vandrel as plain_vandrel
+from tests import standins
+from tests.standins import FakeQueue
+from twins import matching as plain_matching
+from twins import vandrel as plain_vandrel
 
 WORDS = ("PN", "TN", "PD", "TD", "ROLL", "PXY", "TXY")
 
@@ -303,24 +303,7 @@ filters = st.tuples(
 # --- the host around Vandrel ----------------------------------------------------
 
 
-class FakeQueue:
-    """empty()/get() over a deque; empty() answers with a bool or an int."""
-
-    def __init__(self, items, log, int_answers):
-        self.items = deque(items)
-        self.log = log
-        self.int_answers = int_answers
-
-    def empty(self):
-        self.log.append(("queue", "empty"))
-        return int(not self.items) if self.int_answers else not self.items
-
-    def get(self):
-        self.log.append(("queue", "get"))
-        return self.items.popleft()
-
-
-class Recorder(recording.Recorder):
+class Recorder(standins.Recorder):
     """A data set or the toolbar: notes each call, refuses Refused data."""
 
     def __init__(self, name, log, made):
@@ -345,7 +328,7 @@ def flushed(module, recipes, chosen_filters, int_answers):
     made = Made()
     items = [recipe.make(made) for recipe in recipes]
     log = []
-    queue = FakeQueue(items, log, int_answers)
+    queue = FakeQueue(items, log, int_answers=int_answers)
     v = module.Vandrel(queue, *(Recorder(name, log, made) for name in ("toolbar", "point", "trace")))
     error = None
     with warnings.catch_warnings(record=True) as caught:
@@ -392,7 +375,7 @@ import sys
 import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 from tarvinel.stelvane import vandrel
-from tests.plain import vandrel as plain_vandrel
+from twins import vandrel as plain_vandrel
 from tests.test_fuzz import filters, flushed, queue_item
 
 if __debug__:

@@ -11,13 +11,13 @@ import sys
 import types
 import warnings
 import weakref
-from collections import deque
 
 import numpy as np
 import pytest
 
 from tarvinel.stelvane import ploter, qt_compat, toolbar, vandrel
 from tests.leakcheck import assert_no_growth, raising, settle
+from tests.standins import FakeQueue, MainWindow
 
 QtCore, QtGui, QtWidgets = qt_compat.QtCore, qt_compat.QtGui, qt_compat.QtWidgets
 Qt = QtCore.Qt
@@ -233,27 +233,10 @@ def test_bundle(qtbot):
 # --- the toolbar --------------------------------------------------------------------------
 
 
-class DataBox:
-    def __init__(self, column_names):
-        self.column_names = column_names
-
-
-class MainWindow:
-    def __init__(self):
-        self.point_data_box = DataBox(["time", "alpha", "beta"])
-        self.trace_data_box = DataBox(["freq", "amp"])
-
-    def all_enable_auto_range(self):
-        pass
-
-    def enable_all_auto_range(self):
-        return "ignored"
-
-
 @pytest.fixture
 def bar(qtbot):
     widget = shown(qtbot, toolbar.ToolBar())
-    widget.set_mainwindow(MainWindow())
+    widget.set_mainwindow(MainWindow(["time", "alpha", "beta"], ["freq", "amp"]))
     widget.set_point_text("time,.*")
     widget.set_trace_text("freq,amp")
     return widget
@@ -341,17 +324,6 @@ def test_toolbar_through_user_events(qtbot, bar):
 # --- Vandrel --------------------------------------------------------------------------
 
 
-class FakeQueue:
-    def __init__(self):
-        self.items = deque()
-
-    def empty(self):
-        return not self.items
-
-    def get(self):
-        return self.items.popleft()
-
-
 class DataSet:
     """A data set the toolbar can read its column names from."""
 
@@ -426,8 +398,7 @@ WARNING_ITEMS = ["not a tuple", "short tuple", "long tuple", "not a string", "un
 def intake(qtbot):
     bar = toolbar.ToolBar()
     qtbot.addWidget(bar)
-    mainwindow = MainWindow()
-    mainwindow.point_data_box, mainwindow.trace_data_box = DataSet(), DataSet()
+    mainwindow = MainWindow.with_boxes(DataSet(), DataSet())
     bar.set_mainwindow(mainwindow)
     queue = FakeQueue()
     v = vandrel.Vandrel(queue, bar, mainwindow.point_data_box, mainwindow.trace_data_box)
@@ -506,28 +477,23 @@ def test_flush_and_handle_errors(intake):
 # child interpreter run with -O (where the plain assert is gone, hence growth()).
 UNCHECKED_PROBE = """
 import sys
-from collections import deque
 from tarvinel.stelvane import vandrel
 from tests.leakcheck import growth, raising, TOLERANCE
+from tests.standins import FakeQueue
 
 if __debug__:
     sys.exit("the probe must run optimised")
-
-class Queue(deque):
-    def empty(self):
-        return not self
-    get = deque.popleft
 
 class Sink:
     def append(self, data):
         pass
 
-queue, row = Queue(), [1.0]
+queue, row = FakeQueue(), [1.0]
 v = vandrel.Vandrel(queue, None, Sink(), None)
 
 def flush(item):
-    queue.clear()
-    queue.append(item)
+    queue.items.clear()
+    queue.items.append(item)
     v.flush()
 
 cases = [
@@ -708,13 +674,12 @@ def test_bundle_collected_once_dropped(qtbot):
 
 
 def test_toolbar_collected_once_dropped(qtbot):
-    mainwindow = MainWindow()
+    mainwindow = MainWindow.with_boxes(DataSet(), DataSet())
     mainwindow.toolbar = bar = toolbar.ToolBar()  # the host holds it: a cycle for the collector
     bar.set_mainwindow(mainwindow)
     bar.show()
     qtbot.waitExposed(bar)
     queue = FakeQueue()
-    mainwindow.point_data_box, mainwindow.trace_data_box = DataSet(), DataSet()
     mainwindow.intake = vandrel.Vandrel(queue, bar, mainwindow.point_data_box, mainwindow.trace_data_box)
     queue.items.extend([("PN", ["time", "alpha"]), ("PXY", "time,.*"), ("TXY", "x,y")])
     mainwindow.intake.flush()

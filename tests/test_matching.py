@@ -11,7 +11,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from tarvinel.stelvane import toolbar
-from tests.plain import matching as plain
+from twins import matching as plain
 
 matched_xy_pairs = toolbar.matched_xy_pairs
 TAB = ["t", "a", "b"]

@@ -3,7 +3,7 @@ whose append flushes again, handlers that replace the queue, the data sets or a
 bundle's widgets, a host that deletes the toolbar from inside a handler.
 
 What happens must be what the same code in Python does: for Vandrel the
-plain-Python twin (tests/plain/vandrel.py) runs every scenario too; for the
+plain-Python twin (twins/vandrel.py) runs every scenario too; for the
 toolbar the tests state the outcome that its order of reads gives.
 """
 
@@ -19,8 +19,9 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from tarvinel.stelvane import ploter, qt_compat, toolbar, vandrel
-from tests import recording
-from tests.plain import vandrel as plain_vandrel
+from tests import standins
+from tests.standins import FakeQueue, MainWindow
+from twins import vandrel as plain_vandrel
 
 QtCore = qt_compat.QtCore
 Qt = QtCore.Qt
@@ -59,10 +60,7 @@ def label(data):
     return data.label if isinstance(data, Act) else data
 
 
-FakeQueue = recording.RecordingQueue
-
-
-class Recorder(recording.Recorder):
+class Recorder(standins.Recorder):
     """A data set or the toolbar: notes each call, then runs an Act's action."""
 
     def __init__(self, name, log):
@@ -82,7 +80,7 @@ class Host:
     def __init__(self, module):
         self.module = module
         self.log = []
-        self.queue = FakeQueue("queue", self.log)
+        self.queue = FakeQueue((), self.log)
         self.toolbar, self.point, self.trace = (type(name, (Recorder,), {})(name, self.log)
                                                 for name in ("toolbar", "point", "trace"))
         self.vandrel = module.Vandrel(self.queue, self.toolbar, self.point, self.trace)
@@ -109,7 +107,7 @@ def another_vandrel_flushes_the_same_queue(h):
 
 
 def append_replaces_the_queue(h):
-    other = FakeQueue("other-queue", h.log, [("TD", "from the other queue")])
+    other = FakeQueue([("TD", "from the other queue")], h.log, "other-queue")
     return [("PD", Act("swap", lambda: setattr(h.vandrel, "queue", other))), ("PD", "stays queued")]
 
 
@@ -208,7 +206,7 @@ def test_a_data_set_that_calls_back_into_flush(scenario):
 
 def test_flushes_nested_without_end_stop_at_the_recursion_limit(module):
     log = []
-    queue = FakeQueue("queue", log, [("PD", 0)])
+    queue = FakeQueue([("PD", 0)], log)
 
     class Feeding(Recorder):
         def append(self, data):
@@ -225,7 +223,7 @@ def test_flushes_nested_without_end_stop_at_the_recursion_limit(module):
 
 def test_objects_dropped_mid_flush_live_until_their_call_returns(module):
     log = []
-    queue = FakeQueue("queue", log)
+    queue = FakeQueue((), log)
     host = type("Host", (), {})()
     dropped = {}
 
@@ -233,7 +231,7 @@ def test_objects_dropped_mid_flush_live_until_their_call_returns(module):
         v = host.vandrel
         dropped.update(point=weakref.ref(v.point_dataset), vandrel=weakref.ref(v), queue=weakref.ref(v.queue))
         v.point_dataset = Recorder("new point", log)
-        v.queue = FakeQueue("new queue", log, [("PD", 3)])
+        v.queue = FakeQueue([("PD", 3)], log, "new queue")
         del v, host.vandrel
 
     host.vandrel = module.Vandrel(queue, None, Recorder("point", log), None)
@@ -252,17 +250,12 @@ def test_objects_dropped_mid_flush_live_until_their_call_returns(module):
 # Each scenario runs in a child interpreter, since a slip crashes it.
 DROPPED_MID_LOOKUP = r"""
 import sys, types
-from collections import deque
 from tarvinel.stelvane import vandrel
-from tests.plain import vandrel as plain_vandrel
+from tests.standins import FakeQueue
+from twins import vandrel as plain_vandrel
 
 module = vandrel if sys.argv[1] == "native" else plain_vandrel
 log = []
-
-class Queue(deque):
-    def empty(self):
-        return not self
-    get = deque.popleft
 
 class Key:
     '''Equal to nothing; when asked about `name`, deletes it from `owner`.'''
@@ -292,7 +285,7 @@ def handle(self, cmd, data):
     log.append(("Sub.handle", data))
 
 if sys.argv[2] == "holder":  # self.point_dataset, a class attribute
-    v = Sub(Queue([("PD", 1), ("PD", 2)]), None, None, None)
+    v = Sub(FakeQueue([("PD", 1), ("PD", 2)]), None, None, None)
     del v.point_dataset
     Sub.point_dataset = Large()
     vars(v)[Key("point_dataset", Sub)] = None
@@ -302,11 +295,11 @@ elif sys.argv[2] == "operation":  # point_dataset.append, a method of its class
             log.append(("class method", data))
     point = Namespaced()
     vars(point)[Key("append", Namespaced)] = None
-    v = Sub(Queue([("PD", 1), ("PD", 2)]), None, point, None)
+    v = Sub(FakeQueue([("PD", 1), ("PD", 2)]), None, point, None)
 else:  # self.handle, overridden in the class
     Sub.handle = handle
     del handle
-    v = Sub(Queue([("PD", 1), ("PD", 2)]), None, Points(), None)
+    v = Sub(FakeQueue([("PD", 1), ("PD", 2)]), None, Points(), None)
     vars(v)[Key("handle", Sub)] = None
 try:
     v.flush()
@@ -330,33 +323,6 @@ def test_what_a_lookup_found_outlives_code_run_by_the_lookup(found):
 
 
 # --- the toolbar ----------------------------------------------------------------------------
-
-
-class DataBox:
-    """A data box whose next read of column_names first runs the host's code."""
-
-    def __init__(self, names):
-        self.names = names
-        self.on_read = None
-
-    @property
-    def column_names(self):
-        action, self.on_read = self.on_read, None
-        if action is not None:
-            action()
-        return self.names
-
-
-class MainWindow:
-    def __init__(self, point_names, trace_names):
-        self.point_data_box = DataBox(point_names)
-        self.trace_data_box = DataBox(trace_names)
-
-    def all_enable_auto_range(self):
-        pass
-
-    def enable_all_auto_range(self):
-        pass
 
 
 POINT_NAMES = ["time", "alpha", "beta"]
@@ -543,7 +509,7 @@ def test_toolbar_destroyed_while_a_command_refreshes_it(qtbot):
     bar, mainwindow = shown_toolbar(qtbot)  # not handed to qtbot, which would close it
     bar.set_point_text("time,.*")
     log = []
-    queue = FakeQueue("queue", log, [("PN", POINT_NAMES[:2]), ("PD", 1)])
+    queue = FakeQueue([("PN", POINT_NAMES[:2]), ("PD", 1)], log)
     point = Recorder("point", log)
     v = vandrel.Vandrel(queue, bar, point, Recorder("trace", log))
     mainwindow.point_data_box.names = POINT_NAMES[:2]
@@ -589,7 +555,7 @@ def test_last_reference_to_the_toolbar_dropped_from_inside_a_handler(qtbot):
 
     # The same through the command intake, which holds the only reference.
     log = []
-    queue = FakeQueue("queue", log, [("PN", POINT_NAMES), ("PXY", "time,alpha")])
+    queue = FakeQueue([("PN", POINT_NAMES), ("PXY", "time,alpha")], log)
     v = vandrel.Vandrel(queue, toolbar.ToolBar(), Recorder("point", log), Recorder("trace", log))
     v.toolbar.set_mainwindow(mainwindow)
     gone = weakref.ref(v.toolbar)
@@ -642,8 +608,8 @@ class World:
         self.Traces = type("Traces", (Recorder,), {})
         self.p1, self.p2 = self.Points("p1", self.log), self.Points("p2", self.log)
         self.t1, self.bar = self.Traces("t1", self.log), Recorder("bar", self.log)
-        self.q1 = FakeQueue("q1", self.log)
-        self.q2 = FakeQueue("q2", self.log, [("TD", "q2 item"), ("PD", "q2 item")])
+        self.q1 = FakeQueue((), self.log, "q1")
+        self.q2 = FakeQueue([("TD", "q2 item"), ("PD", "q2 item")], self.log, "q2")
         self.v = self.Sub(self.q1, self.bar, self.p1, self.t1)
 
 

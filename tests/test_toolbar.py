@@ -15,34 +15,14 @@ import pytest
 from tarvinel.stelvane import config, toolbar
 from tarvinel.stelvane.qt_compat import AlignRight, QtCore, QtWidgets
 
+from tests.standins import MainWindow
+
 from .test_toolbar_widgets import choose
 
 Qt = QtCore.Qt
 
 BUNDLE_CELLS = {"stx": 3, "fx": 5, "fy": 7, "lx": 10, "ly": 11, "linkx": 12, "linky": 13}
 OWN_CELLS = {"pb": 0, "tb": 1, "ytxt_lb": 2, "fx_lb": 4, "fy_lb": 6, "AR": 8, "CR": 9}
-
-
-class DataBox:
-    def __init__(self, column_names):
-        self.column_names = column_names
-
-
-class MainWindow:
-    """What the toolbar needs of the host main window, with call counters."""
-
-    def __init__(self, point_names=(), trace_names=()):
-        self.point_data_box = DataBox(list(point_names))
-        self.trace_data_box = DataBox(list(trace_names))
-        self.auto_range_presses = 0
-        self.enable_calls = 0
-
-    def all_enable_auto_range(self):
-        self.auto_range_presses += 1
-
-    def enable_all_auto_range(self):
-        self.enable_calls += 1
-        return "ignored"
 
 
 class CountingToolBar(toolbar.ToolBar):

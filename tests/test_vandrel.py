@@ -2,7 +2,7 @@
 what they report, with in-process queues and recording data sets.
 
 Every behaviour test runs against the native module and its plain-Python twin
-(tests/plain/vandrel.py), so each expectation is also checked to be what the
+(twins/vandrel.py), so each expectation is also checked to be what the
 same code in Python does.
 """
 
@@ -17,19 +17,11 @@ from collections import deque
 import pytest
 
 from tarvinel.stelvane import dataset, toolbar, vandrel
-from tests import recording
-from tests.plain import vandrel as plain_vandrel
+from tests.standins import FakeQueue, Recorder  # Recorder: a data set and a toolbar in one
+from twins import vandrel as plain_vandrel
 
 ROW = [1.0, 2.0]
 NAMES = ["time", "alpha"]
-
-
-class FakeQueue(recording.RecordingQueue):
-    def __init__(self, items, log, name="queue"):
-        super().__init__(name, log, items)
-
-
-Recorder = recording.Recorder  # a data set and a toolbar in one: notes every call
 
 
 @pytest.fixture(params=["native", "plain"])
@@ -412,16 +404,11 @@ def test_warnings_is_read_as_a_module_global_when_a_warning_is_issued(module, mo
 
 CHECKS_PROBE = """
 import builtins, sys, warnings
-from collections import deque
 {before}
 from tarvinel.stelvane import vandrel
-from tests.plain import vandrel as plain_vandrel
+from tests.standins import FakeQueue
+from twins import vandrel as plain_vandrel
 {after}
-
-class Queue(deque):
-    def empty(self):
-        return not self
-    get = deque.popleft
 
 class Recorder:
     def __init__(self, log):
@@ -431,7 +418,7 @@ class Recorder:
 
 def run(module, item):
     log = []
-    queue = Queue([item, ("PD", "next")])
+    queue = FakeQueue([item, ("PD", "next")])
     v = module.Vandrel(queue, None, Recorder(log), None)
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
@@ -440,7 +427,7 @@ def run(module, item):
             error = None
         except Exception as e:
             error = f"{{type(e).__name__}}: {{e}}"
-    return log, [str(w.message) for w in caught], error, len(queue)
+    return log, [str(w.message) for w in caught], error, len(queue.items)
 
 items = [["PD", 1], ("PD",), ("PD", 1, 2), 5, "PD", (5, "x"), {{"PD": 1, "x": 2}}]
 outcomes = [run(vandrel, item) for item in items]

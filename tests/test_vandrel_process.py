@@ -9,6 +9,7 @@ import pytest
 from tarvinel.stelvane.dataset import Dataset
 from tarvinel.stelvane.toolbar import ToolBar
 from tarvinel.stelvane.vandrel import Vandrel
+from tests.standins import MainWindow
 
 # The producer runs in a fresh interpreter: the test process has Qt loaded.
 CONTEXT = multiprocessing.get_context("spawn")
@@ -19,26 +20,12 @@ def produce(queue, items):
         queue.put(item)
 
 
-class MainWindow:
-    """The host main window as the toolbar reads it: the data sets are the boxes."""
-
-    def __init__(self, point, trace):
-        self.point_data_box = point
-        self.trace_data_box = trace
-
-    def all_enable_auto_range(self):
-        pass
-
-    def enable_all_auto_range(self):
-        pass
-
-
 @pytest.fixture
 def host(qtbot):
     point, trace = Dataset(), Dataset()
     bar = ToolBar()
     qtbot.addWidget(bar)
-    bar.set_mainwindow(MainWindow(point, trace))
+    bar.set_mainwindow(MainWindow.with_boxes(point, trace))  # the data sets are the boxes
     queue = CONTEXT.Queue()
     yield Vandrel(queue, bar, point, trace)
     queue.close()

@@ -5,6 +5,8 @@
 // the namespace unchanged) fills the cell with the new class.
 #include "native/classes.hpp"
 
+#include "native/capi.hpp"
+
 namespace native {
 
 namespace {
@@ -41,12 +43,10 @@ py::object member_object(PyObject *module, const Member &member, const std::stri
 py::object make_class(PyObject *module, const char *name, py::tuple bases, std::initializer_list<Member> members) {
     py::object meta = most_derived_metaclass(bases);
     py::object ns = prepared_namespace(meta, name, bases);
-    py::object module_name = py::reinterpret_steal<py::object>(PyModule_GetNameObject(module));
-    if (!module_name) throw py::error_already_set();
+    py::object module_name = steal_or_throw(PyModule_GetNameObject(module));
     ns[py::str("__module__")] = module_name;
     ns[py::str("__qualname__")] = py::str(name);
-    py::object cell = py::reinterpret_steal<py::object>(PyCell_New(nullptr));
-    if (!cell) throw py::error_already_set();
+    py::object cell = steal_or_throw(PyCell_New(nullptr));
     std::string prefix = std::string(name) + ".";
     for (const Member &member : members) {
         ns[py::str(member.spec->name)] = member_object(module, member, prefix, cell);

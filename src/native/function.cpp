@@ -8,6 +8,7 @@
 // with the true argument count, and __get__ returns PyMethod_New(func, obj).
 #include "native/function.hpp"
 
+#include "native/capi.hpp"
 #include "native/module.hpp"
 
 #include <frameobject.h>
@@ -401,9 +402,8 @@ const char *source_name(const char *file) {
 // A real code object: PySide and inspect read the argument count, the
 // parameter names and the flags from it.
 py::object make_code(const FunctionSpec &spec, Py_ssize_t nparams, py::str qualname) {
-    py::object empty = py::reinterpret_steal<py::object>(
-        reinterpret_cast<PyObject *>(PyCode_NewEmpty(source_name(spec.file), spec.name, spec.line)));
-    if (!empty) throw py::error_already_set();
+    py::object empty =
+        steal_or_throw(reinterpret_cast<PyObject *>(PyCode_NewEmpty(source_name(spec.file), spec.name, spec.line)));
     py::tuple varnames(nparams);
     for (Py_ssize_t i = 0; i < nparams; ++i) varnames[i] = py::str(spec.params[i].name);
     return empty.attr("replace")(py::arg("co_argcount") = nparams, py::arg("co_nlocals") = nparams,
@@ -437,8 +437,7 @@ py::object make_function(PyObject *module, const FunctionSpec &spec, const std::
     py::object code = make_code(spec, nparams, qualname);
     py::dict annotations = make_annotations(spec, nparams);
     auto *type = reinterpret_cast<PyTypeObject *>(module_state(module).function_type);
-    py::object object = py::reinterpret_steal<py::object>(type->tp_alloc(type, 0));
-    if (!object) throw py::error_already_set();
+    py::object object = steal_or_throw(type->tp_alloc(type, 0));
     // tp_alloc zero-fills: every field not set below stays NULL.
     FunctionObject *f = as_function(object.ptr());
     f->func_globals = Py_NewRef(PyModule_GetDict(module));
@@ -475,10 +474,8 @@ py::object Call::super() const {
         PyErr_SetString(PyExc_RuntimeError, "super(): empty __class__ cell");
         throw py::error_already_set();
     }
-    PyObject *proxy = PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject *>(&PySuper_Type), cls,
-                                                   args_[0], nullptr);
-    if (proxy == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(proxy);
+    return steal_or_throw(
+        PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject *>(&PySuper_Type), cls, args_[0], nullptr));
 }
 
 py::object Call::global(py::handle name) const {

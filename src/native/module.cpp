@@ -1,15 +1,12 @@
 // Module execution and module state.
 #include "native/module.hpp"
 
+#include "native/capi.hpp"
 #include "native/classes.hpp"
 
 namespace native {
 
 ModuleState &module_state(PyObject *module) { return *static_cast<ModuleState *>(PyModule_GetState(module)); }
-
-void set_state_ref(ModuleState &state, int index, py::handle value) {
-    Py_XSETREF(state.refs[index], Py_XNewRef(value.ptr()));
-}
 
 int state_traverse(PyObject *module, visitproc visit, void *arg) {
     ModuleState *state = static_cast<ModuleState *>(PyModule_GetState(module));
@@ -35,19 +32,14 @@ Module::Module(PyObject *module)
 namespace {
 
 py::object import_level(py::dict globals, const char *name, py::handle fromlist, int level) {
-    PyObject *imported = PyImport_ImportModuleLevelObject(py::str(name).ptr(), globals.ptr(), nullptr,
-                                                          fromlist.ptr(), level);
-    if (imported == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(imported);
+    return steal_or_throw(
+        PyImport_ImportModuleLevelObject(py::str(name).ptr(), globals.ptr(), nullptr, fromlist.ptr(), level));
 }
 
 // One name of a from-import, as the interpreter's IMPORT_FROM finds it: an
 // attribute of the module, else a submodule already imported, else ImportError.
 py::object import_from(py::handle from, const char *name) {
-    PyObject *value = PyObject_GetAttrString(from.ptr(), name);
-    if (value != nullptr) return py::reinterpret_steal<py::object>(value);
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
-    PyErr_Clear();
+    if (py::object value = attribute_if_present(from, name)) return value;
     py::object package = py::getattr(from, "__name__", py::none());
     if (!package.is_none()) {
         py::str full = py::str("{}.{}").format(package, name);
@@ -68,9 +60,7 @@ void Module::import(const char *name) { set(name, import_level(globals_, name, p
 void Module::import_as(const char *name, const char *alias) {
     import_level(globals_, name, py::none(), 0);
     // The leaf module, as "import a.b as c" binds it.
-    PyObject *leaf = PyImport_GetModule(py::str(name).ptr());
-    if (leaf == nullptr) throw py::error_already_set();
-    set(alias, py::reinterpret_steal<py::object>(leaf));
+    set(alias, steal_or_throw(PyImport_GetModule(py::str(name).ptr())));
 }
 
 void Module::from_import(const char *name, int level, std::initializer_list<const char *> names) {

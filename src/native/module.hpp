@@ -8,8 +8,10 @@
 
 #include "native/function.hpp"
 
+#include <cstddef>
 #include <initializer_list>
 #include <string>
+#include <type_traits>
 
 namespace native {
 
@@ -20,11 +22,31 @@ constexpr std::size_t max_refs = 24;
 // interpreter gets its own.
 struct ModuleState {
     PyObject *function_type;
-    PyObject *refs[max_refs];  // indexed by the module's own enum
+    PyObject *refs[max_refs];  // reached through state_ref/set_state_ref only
 };
 
-inline py::handle state_ref(const ModuleState &state, int index) { return state.refs[index]; }
-void set_state_ref(ModuleState &state, int index, py::handle value);
+// A module names its slots with one enum class of its own whose last
+// enumerator is `count`; the accessors take that enum only, and a module
+// whose slots outgrow the state does not compile.
+template <typename Slot>
+constexpr std::size_t slot_index(Slot slot) {
+    static_assert(std::is_enum_v<Slot> && !std::is_convertible_v<Slot, int>,
+                  "module state slots are named by an enum class");
+    static_assert(static_cast<std::size_t>(Slot::count) <= max_refs,
+                  "the module's state slots do not fit into ModuleState::refs");
+    return static_cast<std::size_t>(slot);
+}
+
+// Borrowed; nullptr until set (a failed load leaves later slots unset).
+template <typename Slot>
+inline PyObject *state_ref(const ModuleState &state, Slot slot) {
+    return state.refs[slot_index(slot)];
+}
+
+template <typename Slot>
+inline void set_state_ref(ModuleState &state, Slot slot, py::handle value) {
+    Py_XSETREF(state.refs[slot_index(slot)], Py_XNewRef(value.ptr()));
+}
 
 ModuleState &module_state(PyObject *module);
 

@@ -2,6 +2,7 @@
 // behave like their Python counterparts.
 #pragma once
 
+#include "native/capi.hpp"
 #include "native/classes.hpp"
 #include "native/function.hpp"
 #include "native/module.hpp"

@@ -21,8 +21,7 @@ py::object settled_colors(const Call &c, py::handle colors) {
         // AttributeError, before anything else is read.
         py::object extend = caller.attr("extend");
         py::object start = py::int_(py::len(caller));
-        py::object tail = py::reinterpret_steal<py::object>(PySlice_New(start.ptr(), nullptr, nullptr));
-        if (!tail) throw py::error_already_set();
+        py::object tail = native::steal_or_throw(PySlice_New(start.ptr(), nullptr, nullptr));
         extend(defaults[tail]);
     }
     return caller;
@@ -62,9 +61,7 @@ void add_curves(const Call &c, py::handle self, py::handle colors) {
 // The text form a label shows: a text unchanged, a number in its shortest
 // decimal form, anything else in its default form (format(w, "")).
 py::object text_form(py::handle value) {
-    PyObject *text = PyObject_Format(value.ptr(), nullptr);
-    if (text == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(text);
+    return native::steal_or_throw(PyObject_Format(value.ptr(), nullptr));
 }
 
 py::object set_label(const Call &c, const char *name_attribute, const char *label_attribute, const char *caption) {

@@ -21,12 +21,7 @@ extern const native::FunctionSpec mouse_release_spec;
 extern const native::FunctionSpec update_spec;
 extern const native::FunctionSpec set_data_spec;
 
-// `if value:` as Python evaluates it.
-inline bool is_true(py::handle value) {
-    int truth = PyObject_IsTrue(value.ptr());
-    if (truth < 0) throw py::error_already_set();
-    return truth != 0;
-}
+using native::is_true;
 
 // The view box of the widget's plot item, which the range operations, the
 // letter keys and the clipboard tool act on.

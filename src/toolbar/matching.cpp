@@ -13,7 +13,14 @@
 //                 pairs.append((x, y))
 //                 break
 //     return pairs
+//
+// Two roads lead there: that body step by step, through whatever the globals
+// name, and a fast road while they name the standard objects. The literal
+// shapes the fast road rules candidates out with are read in literal_shape.cpp.
 #include "toolbar/matching.hpp"
+
+#include "toolbar/literal_shape.hpp"
+#include "toolbar/state.hpp"
 
 #include <algorithm>
 #include <optional>
@@ -23,37 +30,23 @@
 
 namespace toolbar {
 namespace py = pybind11;
+using native::is_true;
+using native::steal_or_throw;
 
 namespace {
-
-// Module state slots of this file: refs 0..7 (the rest of the module uses 8 and up).
-enum MatchingRef { std_re = 0, std_re_match, std_re_compile, std_itertools, std_product };
-
-// Takes ownership of a new reference from the C API; nullptr means an error is set.
-template <typename Object = py::object>
-Object checked(PyObject *result) {
-    if (result == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<Object>(result);
-}
-
-bool is_true(py::handle value) {
-    int truth = PyObject_IsTrue(value.ptr());
-    if (truth < 0) throw py::error_already_set();
-    return truth != 0;
-}
 
 // patterns.replace(" ", "").split(";"): blanks go, tabs and the like stay,
 // empty parts stay.
 py::list pattern_list(py::handle patterns) {
-    py::object without_blanks = checked(PyUnicode_Replace(patterns.ptr(), py::str(" ").ptr(), py::str("").ptr(), -1));
-    return checked<py::list>(PyUnicode_Split(without_blanks.ptr(), py::str(";").ptr(), -1));
+    py::object without_blanks = steal_or_throw(PyUnicode_Replace(patterns.ptr(), py::str(" ").ptr(), py::str("").ptr(), -1));
+    return steal_or_throw<py::list>(PyUnicode_Split(without_blanks.ptr(), py::str(";").ptr(), -1));
 }
 
 // format(value, "") as an f-string replacement field computes it: a str
 // stays as it is, anything else goes through its type's __format__.
 py::object text_of(py::handle value) {
     if (PyUnicode_CheckExact(value.ptr())) return py::reinterpret_borrow<py::object>(value);
-    return checked(PyObject_Format(value.ptr(), nullptr));
+    return steal_or_throw(PyObject_Format(value.ptr(), nullptr));
 }
 
 // f"{x},{y}": always a str of the exact type, whatever __format__ returned.
@@ -61,49 +54,14 @@ py::object candidate_text(py::handle x, py::handle y) {
     py::object x_text = text_of(x);
     py::object y_text = text_of(y);
     py::tuple parts = py::make_tuple(x_text, py::str(","), y_text);
-    return checked(PyUnicode_Join(py::str("").ptr(), parts.ptr()));
-}
-
-// `x, y = item` with the interpreter's own unpacking errors (3.11 to 3.13).
-std::pair<py::object, py::object> unpack_pair(py::handle item) {
-    PyObject *raw = item.ptr();
-    if ((PyTuple_CheckExact(raw) || PyList_CheckExact(raw)) && Py_SIZE(raw) == 2) {
-        PyObject *const *cells = PyTuple_CheckExact(raw) ? &PyTuple_GET_ITEM(raw, 0) : &PyList_GET_ITEM(raw, 0);
-        return {py::reinterpret_borrow<py::object>(cells[0]), py::reinterpret_borrow<py::object>(cells[1])};
-    }
-    PyObject *iterator = PyObject_GetIter(raw);
-    if (iterator == nullptr) {
-        if (PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(raw)->tp_iter == nullptr &&
-            !PySequence_Check(raw)) {
-            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(raw)->tp_name);
-        }
-        throw py::error_already_set();
-    }
-    py::object owned_iterator = py::reinterpret_steal<py::object>(iterator);
-    py::object values[2];
-    for (int i = 0; i < 2; ++i) {
-        PyObject *next = PyIter_Next(iterator);
-        if (next == nullptr) {
-            if (!PyErr_Occurred())
-                PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", i);
-            throw py::error_already_set();
-        }
-        values[i] = py::reinterpret_steal<py::object>(next);
-    }
-    PyObject *extra = PyIter_Next(iterator);
-    if (extra != nullptr) {
-        Py_DECREF(extra);
-        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
-    }
-    if (PyErr_Occurred()) throw py::error_already_set();
-    return {std::move(values[0]), std::move(values[1])};
+    return steal_or_throw(PyUnicode_Join(py::str("").ptr(), parts.ptr()));
 }
 
 // `r and r.group(0) == test`, as a condition.
 bool covers(py::handle r, py::handle test) {
     if (!is_true(r)) return false;
     py::object group = r.attr("group")(0);
-    return is_true(checked(PyObject_RichCompare(group.ptr(), test.ptr(), Py_EQ)));
+    return is_true(steal_or_throw(PyObject_RichCompare(group.ptr(), test.ptr(), Py_EQ)));
 }
 
 // The body above, step by step, through whatever `re` and `itertools` the
@@ -114,9 +72,9 @@ py::list match_through_globals(const native::Call &c, py::handle patterns, py::h
     py::object product = c.global("itertools").attr("product");
     py::dict repeat;
     repeat["repeat"] = 2;
-    py::object candidates = checked(PyObject_Call(product.ptr(), py::make_tuple(lst).ptr(), repeat.ptr()));
+    py::object candidates = steal_or_throw(PyObject_Call(product.ptr(), py::make_tuple(lst).ptr(), repeat.ptr()));
     for (py::handle item : candidates) {
-        auto [x, y] = unpack_pair(item);
+        auto [x, y] = native::unpack_pair(item);
         py::object test = candidate_text(x, y);
         for (py::handle pattern : patterns_to_try) {
             py::object r = c.global("re").attr("match")(pattern, test);
@@ -137,206 +95,11 @@ py::list match_through_globals(const native::Call &c, py::handle patterns, py::h
 // - each element's text is computed once, and each pattern compiled once,
 //   when the first candidate reaches it (re.match(p, t) is re.compile(p).match(t));
 // - candidates that cannot be accepted by a pattern because of the literal
-//   text that pattern requires are not matched at all, and rows whose x text
-//   rules out every pattern are skipped as a whole.
-
-// What the literal items at a pattern's top level say about every text the
-// pattern accepts. Only certain facts are kept: where the pattern is not
-// understood, the shape says nothing (no prefix, no suffix, nothing inner).
-struct LiteralShape {
-    bool exact = false;                 // the pattern is plain text: it accepts `prefix` only
-    std::u32string prefix;              // each accepted text starts with it
-    std::u32string suffix;              // each accepted text ends with it
-    std::vector<std::u32string> inner;  // each accepted text contains every one of them
-};
+//   text that pattern requires (its literal shape, literal_shape.hpp) are not
+//   matched at all, and rows whose x text rules out every pattern are skipped
+//   as a whole.
 
 constexpr std::size_t not_found = std::u32string_view::npos;
-
-bool is_ascii_alnum(char32_t ch) {
-    return (ch >= U'0' && ch <= U'9') || (ch >= U'a' && ch <= U'z') || (ch >= U'A' && ch <= U'Z');
-}
-
-// Escapes of a letter that stand for one character class or position and
-// take nothing after them (\x41, \u..., \N{...}, \1, \0... do).
-bool is_single_letter_escape(char32_t ch) { return std::u32string_view(U"dDsSwWbBAZ").find(ch) != not_found; }
-
-// Index just past the set that opens at p[at] == '['. As re reads a set,
-// a ']' right after '[' or '[^' is a member, and a set has no nested sets.
-std::size_t past_set(std::u32string_view p, std::size_t at) {
-    std::size_t i = at + 1;
-    if (i < p.size() && p[i] == U'^') ++i;
-    if (i < p.size() && p[i] == U']') ++i;
-    while (i < p.size()) {
-        if (p[i] == U'\\') {
-            i += 2;
-        } else if (p[i] == U']') {
-            return i + 1;
-        } else {
-            ++i;
-        }
-    }
-    return not_found;
-}
-
-// Group kinds whose body is an ordinary pattern and that change no flag:
-// (?: (?= (?! (?<= (?<! (?> (?P< (?P=. Flags ((?i), (?x:...)), comments and
-// conditionals are not understood here.
-bool is_plain_extension(std::u32string_view p, std::size_t at) {
-    std::u32string_view rest = p.substr(at + 2);
-    for (std::u32string_view known : {U":", U"=", U"!", U"<=", U"<!", U">", U"P<", U"P="}) {
-        if (rest.substr(0, known.size()) == known) return true;
-    }
-    return false;
-}
-
-// Index just past the group that opens at p[at] == '(', or not_found when it
-// does not close or holds something not understood.
-std::size_t past_group(std::u32string_view p, std::size_t at) {
-    int depth = 0;
-    std::size_t i = at;
-    while (i < p.size()) {
-        char32_t ch = p[i];
-        if (ch == U'\\') {
-            i += 2;
-        } else if (ch == U'[') {
-            i = past_set(p, i);
-            if (i == not_found) return not_found;
-        } else if (ch == U'(') {
-            if (i + 1 < p.size() && p[i + 1] == U'?' && !is_plain_extension(p, i)) return not_found;
-            ++depth;
-            ++i;
-        } else if (ch == U')') {
-            ++i;
-            if (--depth == 0) return i;
-        } else {
-            ++i;
-        }
-    }
-    return not_found;
-}
-
-// The rest of a pattern, from `at`, holds no '|' outside sets and groups, and
-// its sets and groups are understood.
-bool is_sequence_from(std::u32string_view p, std::size_t at) {
-    std::size_t i = at;
-    while (i < p.size()) {
-        if (p[i] == U'\\') {
-            i += 2;
-        } else if (p[i] == U'[') {
-            i = past_set(p, i);
-        } else if (p[i] == U'(') {
-            i = past_group(p, i);
-        } else if (p[i] == U'|' || p[i] == U')') {
-            return false;
-        } else {
-            ++i;
-        }
-        if (i == not_found) return false;
-    }
-    return true;
-}
-
-struct Item {
-    bool literal;
-    char32_t ch;
-    bool repeated = false;  // followed by a quantifier
-};
-
-// The top level of a pattern as items: literal characters and anything else.
-// `complete` is false when reading stopped early, at something whose extent
-// is not known (a '{', an escape such as \x41); the items read so far hold
-// as long as the rest has no top-level '|'. Returns false when the pattern is
-// not a plain sequence (a top-level '|') or is not understood.
-bool read_items(std::u32string_view p, std::vector<Item> &items, bool &complete) {
-    complete = true;
-    std::size_t i = 0;
-    while (i < p.size()) {
-        char32_t ch = p[i];
-        switch (ch) {
-        case U'|':
-        case U')':
-            return false;
-        case U'{':  // maybe a quantifier of the item before, maybe a literal '{'
-            if (!items.empty()) items.back().repeated = true;
-            complete = false;
-            return is_sequence_from(p, i + 1);
-        case U'*':
-        case U'+':
-        case U'?':
-            if (!items.empty()) items.back().repeated = true;
-            items.push_back({false, ch});
-            ++i;
-            break;
-        case U'\\':
-            if (i + 1 >= p.size()) return false;
-            if (!is_ascii_alnum(p[i + 1])) {
-                items.push_back({true, p[i + 1]});
-            } else if (is_single_letter_escape(p[i + 1])) {
-                items.push_back({false, p[i + 1]});
-            } else {
-                complete = false;
-                return is_sequence_from(p, i + 2);
-            }
-            i += 2;
-            break;
-        case U'[':
-            i = past_set(p, i);
-            if (i == not_found) return false;
-            items.push_back({false, ch});
-            break;
-        case U'(':
-            i = past_group(p, i);
-            if (i == not_found) return false;
-            items.push_back({false, ch});
-            break;
-        case U'.':
-        case U'^':
-        case U'$':
-            items.push_back({false, ch});
-            ++i;
-            break;
-        default:
-            items.push_back({true, ch});
-            ++i;
-        }
-    }
-    return true;
-}
-
-// A match covers the text its top-level items consume, one after the other;
-// a literal item that is not repeated consumes exactly its character. So a
-// run of such items is a piece of every accepted text, at its start when the
-// run opens the pattern and at its end when it closes the whole pattern.
-LiteralShape literal_shape(std::u32string_view pattern) {
-    LiteralShape shape;
-    std::vector<Item> items;
-    bool complete = false;
-    if (!read_items(pattern, items, complete)) return shape;
-
-    std::u32string run;
-    std::size_t run_start = 0;
-    for (std::size_t k = 0; k <= items.size(); ++k) {
-        bool in_run = k < items.size() && items[k].literal && !items[k].repeated;
-        if (in_run) {
-            if (run.empty()) run_start = k;
-            run.push_back(items[k].ch);
-            continue;
-        }
-        if (run.empty()) continue;
-        // A run that opens the pattern is checked as the prefix, row by row.
-        if (run_start == 0) {
-            shape.prefix = run;
-        } else if (k == items.size() && complete) {
-            shape.suffix = run;
-        } else {
-            shape.inner.push_back(run);
-        }
-        run.clear();
-    }
-    bool all_literal = std::all_of(items.begin(), items.end(), [](const Item &item) { return item.literal && !item.repeated; });
-    shape.exact = complete && all_literal;
-    return shape;
-}
 
 bool starts_with(std::u32string_view text, std::u32string_view head) { return text.substr(0, head.size()) == head; }
 
@@ -385,7 +148,7 @@ std::u32string code_points(py::handle text) {
 }
 
 py::object str_of(std::u32string_view chars) {
-    return checked(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, chars.data(), static_cast<Py_ssize_t>(chars.size())));
+    return steal_or_throw(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, chars.data(), static_cast<Py_ssize_t>(chars.size())));
 }
 
 // The texts of the elements, in list order, computed once each. The body
@@ -437,11 +200,11 @@ public:
         py::object text = str_of(test);
         // Each argument vector has a free slot in front (PY_VECTORCALL_ARGUMENTS_OFFSET).
         PyObject *match_args[] = {nullptr, text.ptr()};
-        py::object found = checked(
+        py::object found = steal_or_throw(
             PyObject_Vectorcall(matchers_[j].ptr(), match_args + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
         if (found.is_none()) return false;
         PyObject *end_args[] = {nullptr, found.ptr()};
-        py::object end = checked(
+        py::object end = steal_or_throw(
             PyObject_VectorcallMethod(end_name.ptr(), end_args + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
         Py_ssize_t end_at = PyLong_AsSsize_t(end.ptr());
         if (end_at == -1 && PyErr_Occurred()) throw py::error_already_set();
@@ -493,9 +256,9 @@ void match_row(CallPatterns &patterns, const ElementTexts &texts, py::tuple name
 }
 
 py::list match_on_fast_road(const native::Call &c, py::handle patterns, py::handle lst) {
-    CallPatterns call_patterns(pattern_list(patterns), native::state_ref(c.state(), std_re_compile));
+    CallPatterns call_patterns(pattern_list(patterns), native::state_ref(c.state(), StateSlot::std_re_compile));
     // The candidates are those of the list as it is now (product takes a copy).
-    py::tuple names = checked<py::tuple>(PySequence_Tuple(lst.ptr()));
+    py::tuple names = steal_or_throw<py::tuple>(PySequence_Tuple(lst.ptr()));
     ElementTexts texts = element_texts(names);
     py::list pairs;
     if (!texts.error) {
@@ -514,28 +277,29 @@ py::list match_on_fast_road(const native::Call &c, py::handle patterns, py::hand
 void remember_standard_objects(native::ModuleState &state) {
     py::module_ re = py::module_::import("re");
     py::module_ itertools = py::module_::import("itertools");
-    native::set_state_ref(state, std_re, re);
-    native::set_state_ref(state, std_re_match, re.attr("match"));
-    native::set_state_ref(state, std_re_compile, re.attr("compile"));
-    native::set_state_ref(state, std_itertools, itertools);
-    native::set_state_ref(state, std_product, itertools.attr("product"));
+    native::set_state_ref(state, StateSlot::std_re, re);
+    native::set_state_ref(state, StateSlot::std_re_match, re.attr("match"));
+    native::set_state_ref(state, StateSlot::std_re_compile, re.attr("compile"));
+    native::set_state_ref(state, StateSlot::std_itertools, itertools);
+    native::set_state_ref(state, StateSlot::std_product, itertools.attr("product"));
 }
 
 // The module global `name` is the standard module and its `attribute` the
 // standard object. Looking them up has no effect a caller could observe.
-bool is_standard(const native::Call &c, const char *name, int module_ref, const char *attribute, int attribute_ref) {
-    native::ModuleState &state = c.state();
+bool is_standard(const native::Call &c, const char *name, StateSlot module_slot, const char *attribute,
+                 StateSlot attribute_slot) {
+    const native::ModuleState &state = c.state();
     PyObject *module = PyDict_GetItemString(PyModule_GetDict(c.module()), name);
-    if (module == nullptr || module != state.refs[module_ref]) return false;
-    py::object value = checked(PyObject_GetAttrString(module, attribute));
-    return value.ptr() == state.refs[attribute_ref];
+    if (module == nullptr || module != native::state_ref(state, module_slot)) return false;
+    py::object value = steal_or_throw(PyObject_GetAttrString(module, attribute));
+    return value.ptr() == native::state_ref(state, attribute_slot);
 }
 
 py::object matched_xy_pairs(const native::Call &c) {
     // Without the objects remembered at load, nothing says what standard is.
-    bool standard = native::state_ref(c.state(), std_re).ptr() != nullptr &&
-                    is_standard(c, "itertools", std_itertools, "product", std_product) &&
-                    is_standard(c, "re", std_re, "match", std_re_match);
+    bool standard = native::state_ref(c.state(), StateSlot::std_re) != nullptr &&
+                    is_standard(c, "itertools", StateSlot::std_itertools, "product", StateSlot::std_product) &&
+                    is_standard(c, "re", StateSlot::std_re, "match", StateSlot::std_re_match);
     return standard ? match_on_fast_road(c, c.arg(0), c.arg(1)) : match_through_globals(c, c.arg(0), c.arg(1));
 }
 

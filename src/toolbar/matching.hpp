@@ -11,8 +11,9 @@ namespace toolbar {
 
 extern const native::FunctionSpec matched_xy_pairs_spec;
 
-// Remembers the standard re and itertools objects (module state refs 0..4),
-// so that a call can tell whether the module globals still name them.
+// Remembers the standard re and itertools objects in the module state
+// (toolbar/state.hpp), so that a call can tell whether the module globals
+// still name them.
 void init_matching_state(native::Module &m);
 
 }  // namespace toolbar

@@ -1,6 +1,19 @@
 // Module toolbar: the selection toolbar and its parts. The top-level
 // statements below run in this order when the module loads; each class takes
 // its base from QtWidgets (or from the module) as its statement runs.
+//
+// Short names the module inherits and keeps, since the host and its users
+// reach them by these names:
+//   ps, ts  the ToolBar's two SelectionBundles: the points bundle (mode "P")
+//           and the traces bundle (mode "T"); each keeps its own pattern,
+//           formats and boxes.
+//   stx     a bundle's selection text: the LineEdit holding its X;Y patterns.
+//   rm4l    "remove from layout": SelectionBundle.rm4l() takes the bundle's
+//           seven widgets off the toolbar's grid (it keeps them).
+//   a2l     "add to layout": SelectionBundle.a2l(layout) places them again.
+//   AR      the ToolBar's "AR" (auto range) button, wired to the host.
+//   CR      the ToolBar's "CLR" button, which clears the history plots; its
+//           slot CR_action raises CR_flag for the host to read.
 #include "toolbar/bundle.hpp"
 #include "toolbar/matching.hpp"
 #include "toolbar/toolbar_widget.hpp"

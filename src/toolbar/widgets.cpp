@@ -28,11 +28,8 @@ void notify(py::handle handler) {
 // The attribute when the object has it, None when it has not; any other
 // error of the lookup propagates.
 py::object attribute_or_none(py::handle object, const char *name) {
-    PyObject *value = PyObject_GetAttrString(object.ptr(), name);
-    if (value != nullptr) return py::reinterpret_steal<py::object>(value);
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
-    PyErr_Clear();
-    return py::none();
+    py::object value = native::attribute_if_present(object, name);
+    return value ? value : py::none();
 }
 
 // The handler is stored before the connection is made: a callback that the

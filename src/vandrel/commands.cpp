@@ -22,10 +22,7 @@ bool same_text(PyObject *text, PyObject *word) {
 // override __eq__), and its result is truth-tested.
 bool equals_word(PyObject *cmd, PyObject *word) {
     if (PyUnicode_CheckExact(cmd)) return same_text(cmd, word);
-    py::object result = steal_result(PyObject_RichCompare(cmd, word, Py_EQ));
-    int truth = PyObject_IsTrue(result.ptr());
-    if (truth < 0) throw py::error_already_set();
-    return truth != 0;
+    return native::is_true(steal_or_throw(PyObject_RichCompare(cmd, word, Py_EQ)));
 }
 
 // The first command word equal to cmd, or name_count when none is.
@@ -78,8 +75,8 @@ void apply(Lookups &lookups, const native::ModuleState &state, py::handle self, 
 
 // "QueueHandler - unknown command : " + format(cmd, "")
 void warn_unknown(const native::Call &c, py::handle cmd) {
-    py::object text = steal_result(PyObject_Format(cmd.ptr(), py::str("").ptr()));
-    py::object message = steal_result(PyNumber_Add(py::str("QueueHandler - unknown command : ").ptr(), text.ptr()));
+    py::object text = steal_or_throw(PyObject_Format(cmd.ptr(), py::str("").ptr()));
+    py::object message = steal_or_throw(PyNumber_Add(py::str("QueueHandler - unknown command : ").ptr(), text.ptr()));
     warn(c, message);
 }
 

@@ -19,6 +19,8 @@
 // customises attribute access, it is made the ordinary way every time.
 #pragma once
 
+#include "native/capi.hpp"
+
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
@@ -27,12 +29,7 @@
 namespace vandrel {
 
 namespace py = pybind11;
-
-// A new reference from the C API, or the error it reported (nullptr) thrown.
-inline py::object steal_result(PyObject *result) {
-    if (result == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(result);
-}
+using native::steal_or_throw;
 
 // PEP 509 dict versions: deprecated from 3.12 on in favour of dict watchers,
 // but kept up to date at every mutation, and instance dicts stay dicts once
@@ -165,12 +162,12 @@ inline vectorcallfunc vectorcall_of(PyObject *callable) {
 inline py::object call_held(PyObject *callable, PyObject *const *args, std::size_t nargsf) {
     py::object held = py::reinterpret_borrow<py::object>(callable);
     vectorcallfunc vectorcall = vectorcall_of(callable);
-    if (vectorcall == nullptr) return steal_result(PyObject_Vectorcall(callable, args, nargsf, nullptr));
+    if (vectorcall == nullptr) return steal_or_throw(PyObject_Vectorcall(callable, args, nargsf, nullptr));
     PyObject *result = vectorcall(callable, args, nargsf, nullptr);
     if (result == nullptr && !PyErr_Occurred()) {
         PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception", callable);
     }
-    return steal_result(result);
+    return steal_or_throw(result);
 }
 
 inline py::object hold_unless(bool safe, PyObject *object) {
@@ -197,7 +194,7 @@ inline py::object class_attribute(py::handle obj, PyObject *descr, PyObject *nam
     descrgetfunc get = Py_TYPE(descr)->tp_descr_get;
     py::object held = py::reinterpret_borrow<py::object>(descr);  // its __get__ may drop it from the class
     if (get == nullptr) return held;
-    return steal_result(get(descr, obj.ptr(), reinterpret_cast<PyObject *>(Py_TYPE(obj.ptr()))));
+    return steal_or_throw(get(descr, obj.ptr(), reinterpret_cast<PyObject *>(Py_TYPE(obj.ptr()))));
 }
 
 }  // namespace detail
@@ -220,7 +217,7 @@ inline py::object Lookup::read(py::handle obj, PyObject *name) {
             return class_attribute(obj, descr, name);
         }
     }
-    return steal_result(PyObject_GetAttr(obj.ptr(), name));
+    return steal_or_throw(PyObject_GetAttr(obj.ptr(), name));
 }
 
 // The interpreter's method call: an instance attribute is called without
@@ -247,7 +244,7 @@ inline py::object Lookup::call(PyObject *name, PyObject *const *args, std::size_
             return call_held(callable.ptr(), args + 1, (nargs - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET);
         }
     }
-    return steal_result(PyObject_VectorcallMethod(name, args, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    return steal_or_throw(PyObject_VectorcallMethod(name, args, nargs | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
 inline py::object Lookup::class_method(py::handle obj, PyObject *name) {

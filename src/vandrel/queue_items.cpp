@@ -8,6 +8,7 @@
 // there for the next flush.
 #include "vandrel/vandrel.hpp"
 
+#include <utility>
 
 namespace vandrel {
 
@@ -43,46 +44,6 @@ struct Command {
     py::object data;
 };
 
-// `cmd, data = words`, with the interpreter's own errors when words is not
-// a sequence of exactly two.
-Command unpack_pair(py::handle words) {
-    PyObject *seq = words.ptr();
-    if (PyTuple_CheckExact(seq) && PyTuple_GET_SIZE(seq) == 2) {
-        return {py::reinterpret_borrow<py::object>(PyTuple_GET_ITEM(seq, 0)),
-                py::reinterpret_borrow<py::object>(PyTuple_GET_ITEM(seq, 1))};
-    }
-    if (PyList_CheckExact(seq) && PyList_GET_SIZE(seq) == 2) {
-        return {py::reinterpret_borrow<py::object>(PyList_GET_ITEM(seq, 0)),
-                py::reinterpret_borrow<py::object>(PyList_GET_ITEM(seq, 1))};
-    }
-    PyObject *iterator = PyObject_GetIter(seq);
-    if (iterator == nullptr) {
-        if (PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(seq)->tp_iter == nullptr && !PySequence_Check(seq)) {
-            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(seq)->tp_name);
-        }
-        throw py::error_already_set();
-    }
-    py::object items = py::reinterpret_steal<py::object>(iterator);
-    py::object values[2];
-    for (int got = 0; got < 2; ++got) {
-        PyObject *value = PyIter_Next(items.ptr());
-        if (value == nullptr) {
-            if (!PyErr_Occurred()) {
-                PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", got);
-            }
-            throw py::error_already_set();
-        }
-        values[got] = py::reinterpret_steal<py::object>(value);
-    }
-    PyObject *surplus = PyIter_Next(items.ptr());
-    if (surplus != nullptr) {
-        Py_DECREF(surplus);
-        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
-    }
-    if (PyErr_Occurred()) throw py::error_already_set();
-    return {std::move(values[0]), std::move(values[1])};
-}
-
 // The protected block: the form checks (when on) around the unpacking.
 Command split_item(const native::ModuleState &state, py::handle words) {
     bool checking = checks_on(state);
@@ -90,9 +51,9 @@ Command split_item(const native::ModuleState &state, py::handle words) {
         if (!is_instance(words, &PyTuple_Type)) fail_check(not_tuple_text);
         if (length(words) != 2) fail_check(tuple_form_text);
     }
-    Command command = unpack_pair(words);
-    if (checking && !is_instance(command.cmd, &PyUnicode_Type)) fail_check(not_string_text);
-    return command;
+    auto [cmd, data] = native::unpack_pair(words);  // cmd, data = words
+    if (checking && !is_instance(cmd, &PyUnicode_Type)) fail_check(not_string_text);
+    return {std::move(cmd), std::move(data)};
 }
 
 // For the span of an `except` block: the exception being handled, so that
@@ -126,11 +87,7 @@ void report_failed_check(const native::Call &c, const py::error_already_set &fai
 bool queue_is_empty(Lookups &lookups, const native::ModuleState &state, py::handle self) {
     py::object queue = lookups.queue.read(self, name(state, name_queue));
     PyObject *args[] = {nullptr, queue.ptr()};
-    py::object answer = lookups.empty.call(name(state, name_empty), args + 1, 1);
-    if (answer.ptr() == Py_False) return false;
-    int truth = PyObject_IsTrue(answer.ptr());
-    if (truth < 0) throw py::error_already_set();
-    return truth != 0;
+    return native::is_true(lookups.empty.call(name(state, name_empty), args + 1, 1));
 }
 
 // self.queue.get()

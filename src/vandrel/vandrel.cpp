@@ -3,15 +3,9 @@
 // setting, the imports, the class Vandrel.
 #include "vandrel/vandrel.hpp"
 
-namespace vandrel {
+#include <iterator>
 
-const char *const name_texts[name_count] = {
-    "queue",  "toolbar",          "point_dataset", "trace_dataset", "handle",
-    "empty",  "get",              "set_column_names", "append",     "roll",
-    "refresh_comb", "set_point_text", "set_trace_text",
-    "warnings", "warn",
-    "PN", "TN", "PD", "TD", "ROLL", "PXY", "TXY",
-};
+namespace vandrel {
 
 void warn(const native::Call &c, py::handle message) {
     const native::ModuleState &state = c.state();
@@ -20,6 +14,16 @@ void warn(const native::Call &c, py::handle message) {
 }
 
 namespace {
+
+// The texts of the interned strings, in the order of Name.
+const char *const name_texts[] = {
+    "queue",  "toolbar",          "point_dataset", "trace_dataset", "handle",
+    "empty",  "get",              "set_column_names", "append",     "roll",
+    "refresh_comb", "set_point_text", "set_trace_text",
+    "warnings", "warn",
+    "PN", "TN", "PD", "TD", "ROLL", "PXY", "TXY",
+};
+static_assert(std::size(name_texts) == name_count, "one text for each Name");
 
 // Plain attribute assignment, as `self.<name> = value` does it.
 void set_attribute(py::handle obj, PyObject *attribute_name, py::handle value) {
@@ -41,9 +45,7 @@ const native::FunctionSpec init_spec{
 py::tuple interned_names() {
     py::tuple names(static_cast<std::size_t>(name_count));
     for (int i = 0; i < name_count; ++i) {
-        PyObject *text = PyUnicode_InternFromString(name_texts[i]);
-        if (text == nullptr) throw py::error_already_set();
-        names[i] = py::reinterpret_steal<py::object>(text);
+        names[i] = steal_or_throw(PyUnicode_InternFromString(name_texts[i]));
     }
     return names;
 }
@@ -56,9 +58,7 @@ py::object debug_flag() {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_NameError, "name '__debug__' is not defined");
         throw py::error_already_set();
     }
-    int truth = PyObject_IsTrue(value);
-    if (truth < 0) throw py::error_already_set();
-    return py::bool_(truth != 0);
+    return py::bool_(native::is_true(value));
 }
 
 // The constructor's annotations are the imported objects themselves, as
@@ -72,8 +72,8 @@ void annotate_init(native::Module &m, py::handle cls) {
 }
 
 void vandrel_body(native::Module &m) {
-    native::set_state_ref(m.state(), checks_on_ref, debug_flag());
-    native::set_state_ref(m.state(), names_ref, interned_names());
+    native::set_state_ref(m.state(), StateSlot::checks_on, debug_flag());
+    native::set_state_ref(m.state(), StateSlot::names, interned_names());
 
     m.import("warnings");
     m.from_import("multiprocessing", 0, {"Queue"});

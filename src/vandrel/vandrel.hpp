@@ -15,12 +15,13 @@ namespace vandrel {
 namespace py = pybind11;
 
 // Slots of the module state.
-enum StateRef : int {
-    checks_on_ref,  // Py_True or Py_False: the runtime's __debug__ at load
-    names_ref,      // tuple of interned strings, indexed by Name
+enum class StateSlot {
+    checks_on,  // Py_True or Py_False: the runtime's __debug__ at load
+    names,      // tuple of interned strings, indexed by Name
+    count
 };
 
-// The interned strings, in the order of name_texts.
+// The interned strings, in the order of their texts (vandrel.cpp).
 enum Name : int {
     // attributes of a Vandrel instance
     name_queue,
@@ -54,18 +55,19 @@ enum Name : int {
 constexpr int first_word = word_PN;
 constexpr int word_count = name_count - first_word;
 
-extern const char *const name_texts[name_count];
-
+// Borrowed from the names tuple, which the state holds once the module loaded.
 inline PyObject *name(const native::ModuleState &state, Name which) {
-    return PyTuple_GET_ITEM(state.refs[names_ref], which);
+    return PyTuple_GET_ITEM(native::state_ref(state, StateSlot::names), which);
 }
 
-inline bool checks_on(const native::ModuleState &state) { return state.refs[checks_on_ref] == Py_True; }
+inline bool checks_on(const native::ModuleState &state) {
+    return native::state_ref(state, StateSlot::checks_on) == Py_True;
+}
 
 // target.<method>(arg), looked up as the interpreter does for a method call.
 inline py::object call_method(PyObject *method_name, py::handle target, py::handle arg) {
     PyObject *args[] = {target.ptr(), arg.ptr()};
-    return steal_result(PyObject_VectorcallMethod(method_name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    return steal_or_throw(PyObject_VectorcallMethod(method_name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
 // warnings.warn(message), with `warnings` read as a module global now, so a
