@@ -69,11 +69,14 @@ def _block(rows, width: int | None, what: str) -> np.ndarray:
     """Rows as a 2-D float or complex array of `width` columns."""
     if width is None:
         raise ValueError(f"{what}: rows before any column names")
-    block = rows if isinstance(rows, np.ndarray) else np.asarray(rows)
+    try:
+        block = rows if isinstance(rows, np.ndarray) else np.asarray(rows)
+    except (ValueError, TypeError):
+        raise ValueError(f"{what}: rows of different lengths, or values that are no numbers") \
+            from None
     if block.dtype.kind not in "fc":
         if block.dtype.kind not in "biu":
-            raise TypeError(f"{what}: rows of numbers, not {block.dtype} "
-                            "(rows of different lengths, or values that are no numbers?)")
+            raise TypeError(f"{what}: rows of numbers, not {block.dtype}")
         block = block.astype(np.float64)
     if block.ndim != 2:
         raise ValueError(f"{what}: a 2-D block of rows, not {block.ndim}-D")

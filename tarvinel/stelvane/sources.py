@@ -365,6 +365,7 @@ class SerialSource:
             if stop.poll(0.1):
                 return None
         port = serial.Serial(self.device, self.baud, timeout=0)
+        status.info(f"reading {self.describe}")
         reader = TextReader(feed, status.problem, name=os.path.basename(self.device))
         try:
             if read_stream(port.fileno(), reader, stop, status) is None:
