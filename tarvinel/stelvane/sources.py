@@ -417,7 +417,9 @@ class FunctionSource:
 
 @dataclass
 class InstrumentSource:
-    """The simulated instrument (see producer.py)."""
+    """The simulated instrument (see producer.py). It runs until the window
+    closes or its `options.seconds` have passed, and ends as it always has:
+    at once, with no word on the status pipe."""
     options: object
     epoch: float
     describe: str = "the simulated instrument"
@@ -426,7 +428,7 @@ class InstrumentSource:
         from .producer import produce
 
         produce(feed.queue, stop, self.options, self.epoch)
-        return None if stop.poll() else "the simulated instrument's time is up"
+        return None
 
 
 def source_from_text(text: str, *, follow: bool = True, stdin=None):
