@@ -39,6 +39,7 @@ This module imports no Qt: it runs in the producer process.
 
 import io
 import math
+import warnings
 
 import numpy as np
 
@@ -104,17 +105,19 @@ def _excerpt(text: str, limit: int = 40) -> str:
 
 
 def _block_parse(lines, sep: str | None, width: int, maybe_complex: bool):
-    """Lines (a text of whole lines, or a list of lines) as one 2-D array by
+    """Lines (bytes of whole lines, or a list of lines) as one 2-D array by
     numpy's parser, or None when it refuses them or their width is wrong.
     numpy skips empty lines: the caller compares the row count."""
     if isinstance(lines, bytes):
         # Through a file object: numpy would take text for a file name. Bytes
         # that are not ASCII never make a number, whatever they decode to.
-        lines = io.TextIOWrapper(io.BytesIO(lines), encoding="latin-1")
+        lines = io.BytesIO(lines)
     for dtype in (np.float64, np.complex128) if maybe_complex else (np.float64,):
         try:
-            block = np.loadtxt(lines, dtype=dtype, delimiter=sep, comments=None, ndmin=2,
-                               quotechar=None)
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore")  # lines that are all empty: "no data"
+                block = np.loadtxt(lines, dtype=dtype, delimiter=sep, comments=None, ndmin=2,
+                                   quotechar=None, encoding=None)
         except (ValueError, TypeError):
             if not isinstance(lines, list):
                 lines.seek(0)
