@@ -165,7 +165,13 @@ def produce(queue, stop, options: ProducerOptions, epoch: float) -> None:
 
 def run(queue, stop, status, source, pattern, trace_pattern) -> None:
     """Body of the producer process for any source (see sources.py)."""
+    import signal
+
     from .sources import run_source
+
+    # Ctrl+C in a terminal reaches every process of the job: the window
+    # handles it, and stops this one through the stop pipe.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
 
     run_source(source, queue, stop, status, pattern, trace_pattern)
 

@@ -485,6 +485,8 @@ def run_source(source, queue, stop, status_connection, pattern=None, trace_patte
         reason = source.run(feed, status, stop)
     except FeedClosed:
         reason = None
+    except SystemExit as error:  # sys.exit() in a script: an end like returning
+        reason = f"{source.describe} exited ({error.code})"
     except (OSError, SourceError) as error:
         if stop.poll():
             reason = None
