@@ -37,7 +37,7 @@ if not os.environ.get("DISPLAY") and not os.environ.get("QT_QPA_PLATFORM"):
 import numpy as np  # noqa: E402
 
 from pipeline import (  # noqa: E402  (the binary road's measurement, shared)
-    COLUMNS, MEASURE, PATTERN, TARGET_FPS, TARGET_P95, WARMUP, Probe, run_rate, sustained, wait)
+    COLUMNS, MEASURE, PATTERN, TARGET_FPS, TARGET_P95, WARMUP, Probe, sustained, wait)
 from tarvinel.stelvane import qt_compat  # noqa: E402  (binding before pyqtgraph)
 from tarvinel.stelvane.producer import point_names  # noqa: E402
 
@@ -46,26 +46,32 @@ TARGET_RATE = 500_000
 TARGET_RATIO = 0.6      # of the binary road's highest sustained rate
 TARGET_FEED = 1.05      # the feed's cost per block against a raw put
 
-# The generator: fixed-width text made with numpy, so that writing 500,000
-# rows per second takes a fraction of a core (formatting row by row in Python
-# would take all of one). Times are written as 0001234.567890.
+# The generator: fixed-width text made with numpy from tables of digits, so
+# that writing 500,000 rows per second takes a small part of a core (formatting
+# row by row in Python would take all of one). Times are seconds since `epoch`
+# (on the monotonic clock), written as 0012.345678.
 GENERATOR = r"""
 import os, sys, time
 import numpy as np
-rate, roll_every, names = float(sys.argv[1]), float(sys.argv[2]), sys.argv[3].split(",")
+rate, roll_every, names, epoch = (float(sys.argv[1]), float(sys.argv[2]), sys.argv[3].split(","),
+                                  float(sys.argv[4]))
 POOL = 8192
 rng = np.random.default_rng(1)
 values = np.clip(rng.standard_normal((POOL, len(names) - 1)), -9.99, 9.99)
 tails = "".join("," + ",".join(f"{v: .5f}" for v in row) + "\n" for row in values)
 TAILS = np.frombuffer(tails.encode(), np.uint8).reshape(POOL, -1)
-WIDTH = 14 + TAILS.shape[1]
-POWERS = 10 ** np.arange(12, -1, -1, dtype=np.int64)
+
+def digits(count, width):
+    return ((np.arange(count)[:, None] // 10 ** np.arange(width - 1, -1, -1)) % 10 + 48).astype(np.uint8)
+
+SECONDS, MICROSECONDS = digits(10_000, 4), digits(1_000_000, 6)
+WIDTH = 11 + TAILS.shape[1]
 
 def block(times, first):
-    digits = (np.round(times * 1e6).astype(np.int64)[:, None] // POWERS) % 10 + 48
+    seconds, micro = np.divmod(np.round((times - epoch) * 1e6).astype(np.int64), 1_000_000)
     text = np.empty((len(times), WIDTH), np.uint8)
-    text[:, :7], text[:, 7], text[:, 8:14] = digits[:, :7], 46, digits[:, 7:]
-    text[:, 14:] = TAILS[(first + np.arange(len(times))) % POOL]
+    text[:, :4], text[:, 4], text[:, 5:11] = SECONDS[seconds], 46, MICROSECONDS[micro]
+    text[:, 11:] = TAILS[(first + np.arange(len(times))) % POOL]
     return text.tobytes()
 
 def write(data):
@@ -92,14 +98,57 @@ except (BrokenPipeError, KeyboardInterrupt):
 """
 
 
+def cpu_seconds(pid: int | None = None) -> float:
+    """User and system CPU time of a process (this one by default), all threads."""
+    if pid is None:
+        times = os.times()
+        return times.user + times.system
+    try:
+        fields = pathlib.Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    except FileNotFoundError:
+        return math.nan
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def measure(app, window, others):
+    """The figures of bench/pipeline.py for a running window, and the CPU
+    seconds per million rows stored of the window and of `others` (name: pid)."""
+    probe = Probe(window)
+    wait(app, lambda: len(window.point_dataset) > 0, 30)
+    wait(app, lambda: False, WARMUP)
+    shown = sum(1 for c in window.live_plot.plots.values() if c.xData is not None and len(c.xData))
+    pids = {"window": None, "producer": window.producer.process.pid, **others}
+    cpu_before = {name: cpu_seconds(pid) for name, pid in pids.items()}
+    probe.recording = True
+    stored_before, start = window.point_dataset.rows_stored, time.monotonic()
+    wait(app, lambda: False, MEASURE)
+    stored, spent = window.point_dataset.rows_stored - stored_before, time.monotonic() - start
+    probe.recording = False
+    cpu = {name: (cpu_seconds(pid) - cpu_before[name]) / max(stored, 1) * 1e6
+           for name, pid in pids.items()}
+    window.close()
+    latencies = np.concatenate(probe.latencies) if probe.latencies else np.array([math.nan])
+    return {
+        "rate": 0,
+        "stored": stored / spent,
+        "fps": probe.frames / spent,
+        "median": float(np.median(latencies)),
+        "p95": float(np.percentile(latencies, 95)),
+        "curves": shown,
+        "problems": window.problems.count,
+        "cpu": cpu,
+    }
+
+
 def run_text_rate(app, rate):
     """The window reading `rate` rows per second of text from its standard input."""
     from tarvinel.stelvane.app import create_app
 
     read_end, write_end = os.pipe()
+    epoch = time.monotonic()
     generator = subprocess.Popen(
-        [sys.executable, "-c", GENERATOR, str(rate), "2", ",".join(point_names(COLUMNS))],
-        stdout=write_end)
+        [sys.executable, "-c", GENERATOR, str(rate), "2", ",".join(point_names(COLUMNS)),
+         repr(epoch)], stdout=write_end)
     os.close(write_end)
     saved_stdin = os.dup(0)
     os.dup2(read_end, 0)  # the window's standard input is the generator's pipe
@@ -109,29 +158,21 @@ def run_text_rate(app, rate):
     finally:
         os.dup2(saved_stdin, 0)  # the producer has its own copy now
         os.close(saved_stdin)
-    window.epoch = 0.0  # the generator writes times on the monotonic clock itself
-    probe = Probe(window)
-    wait(app, lambda: len(window.point_dataset) > 0, 30)
-    wait(app, lambda: False, WARMUP)
-    shown = sum(1 for c in window.live_plot.plots.values() if c.xData is not None and len(c.xData))
-    probe.recording = True
-    stored_before, start = window.point_dataset.rows_stored, time.monotonic()
-    wait(app, lambda: False, MEASURE)
-    stored, spent = window.point_dataset.rows_stored - stored_before, time.monotonic() - start
-    probe.recording = False
-    window.close()
-    generator.kill()
-    generator.wait()
-    latencies = np.concatenate(probe.latencies) if probe.latencies else np.array([math.nan])
-    return {
-        "rate": rate,
-        "stored": stored / spent,
-        "fps": probe.frames / spent,
-        "median": float(np.median(latencies)),
-        "p95": float(np.percentile(latencies, 95)),
-        "curves": shown,
-        "problems": window.problems.count,
-    }
+    window.epoch = epoch  # the generator's times count from here
+    try:
+        return dict(measure(app, window, {"generator": generator.pid}), rate=rate)
+    finally:
+        generator.kill()
+        generator.wait()
+
+
+def run_binary_rate(app, rate):
+    """The simulated instrument at `rate`, as bench/pipeline.py runs it."""
+    from tarvinel.stelvane.app import create_app
+
+    window = create_app(["--rate", str(rate), "--columns", str(COLUMNS), "--pattern", PATTERN,
+                         "--run-length", str(2 * rate)]).window
+    return dict(measure(app, window, {}), rate=rate)
 
 
 # --- the feed's cost -------------------------------------------------------------------
@@ -193,23 +234,26 @@ def feed_costs(rows: int, blocks: int, trials: int = 5):
 
 def print_road(name, r):
     ok = sustained(r)
+    cpu = " ".join(f"{who} {seconds:.2f}" for who, seconds in r["cpu"].items())
     print(f"{name:>7} {r['rate']:>10,} {r['stored']:>10,.0f} {r['fps']:>5.0f} {r['curves']:>6} "
           f"{1e3 * r['median']:>9.1f} {1e3 * r['p95']:>7.1f} {r['problems']:>8}  "
-          f"{'yes' if ok else 'no'}", flush=True)
+          f"{'yes' if ok else 'no ':<9} {cpu}", flush=True)
     return ok
 
 
 def main():
     app = qt_compat.QtWidgets.QApplication.instance() or qt_compat.QtWidgets.QApplication([])
     print(f"{qt_compat.API}, {COLUMNS} columns, pattern {PATTERN!r}, {os.cpu_count()} cores; "
-          f"{MEASURE:.0f} s per rate after {WARMUP} s warm-up", flush=True)
+          f"{MEASURE:.0f} s per rate after {WARMUP} s warm-up; load average "
+          f"{os.getloadavg()[0]:.1f} (other work on the machine slows every road)", flush=True)
     print(f"{'road':>7} {'offered/s':>10} {'stored/s':>10} {'fps':>5} {'curves':>6} "
-          f"{'median ms':>9} {'p95 ms':>7} {'problems':>8}  sustained")
+          f"{'median ms':>9} {'p95 ms':>7} {'problems':>8}  sustained "
+          "CPU s per million rows stored")
     best = {"text": 0, "binary": 0}
     for rate in RATES:
         if print_road("text", run_text_rate(app, rate)):
             best["text"] = max(best["text"], rate)
-        if print_road("binary", run_rate(app, rate)):
+        if print_road("binary", run_binary_rate(app, rate)):
             best["binary"] = max(best["binary"], rate)
     ratio = best["text"] / best["binary"] if best["binary"] else math.nan
     met = best["text"] >= TARGET_RATE and ratio >= TARGET_RATIO
