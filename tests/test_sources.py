@@ -110,6 +110,14 @@ def test_standard_input_from_another_process_through_a_pipe(run):
     assert r.ended == "end of standard input"
 
 
+def test_standard_input_from_a_file(run, tmp_path):
+    path = tmp_path / "rows.csv"  # stelvane - < rows.csv
+    path.write_text("a b\n1 2\n3 4\n")
+    r = run(StdinSource(Connection(os.open(path, os.O_RDONLY), writable=False)))
+    r.until(lambda r: r.ended)
+    assert r.runs() == [[[1, 2], [3, 4]]] and r.ended == "end of standard input"
+
+
 APPEND = """
     import os, sys
     path, mode, text = sys.argv[1:]

@@ -132,6 +132,8 @@ def read_stream(fd: int, reader: TextReader, stop, status, read=None) -> str | N
     returns "end", or None once the window has closed. `read(size)` reads
     (os.read on `fd` by default)."""
     read = read or (lambda size: os.read(fd, size))
+    if stat.S_ISREG(os.fstat(fd).st_mode):
+        return _read_regular_file(read, reader, stop)
     with selectors.DefaultSelector() as selector:
         selector.register(fd, selectors.EVENT_READ)
         if stop is not None:
@@ -157,6 +159,17 @@ def read_stream(fd: int, reader: TextReader, stop, status, read=None) -> str | N
                     return "end"
                 data += more
             reader.feed(data)
+
+
+def _read_regular_file(read, reader: TextReader, stop) -> str | None:
+    """read_stream for a regular file (`stelvane - < rows.csv`): it is always
+    ready, and epoll refuses to watch it."""
+    while not _stop_ready(stop):
+        data = read(READ_SIZE)
+        if not data:
+            return "end"
+        reader.feed(data)
+    return None
 
 
 def _stop_ready(stop) -> bool:
