@@ -39,23 +39,26 @@ def summary_of(app):
 ROWS = "t,a,b\n" + "".join(f"{i},{2 * i},{i * i}\n" for i in range(3000))
 
 
-@pytest.mark.parametrize("args, extra, pairs", [
-    ([], "", [["t", "a"], ["t", "b"]]),                 # the first column against the others
-    (["--pattern", "t,b"], "", [["t", "b"]]),
-    (["--pattern", "t,b"], "#@pattern a,b\n", [["a", "b"]]),  # the source's own replaces it
-])
-def test_standard_input_through_a_pipe(args, extra, pairs):
-    read_end, write_end = os.pipe()
-    app = stelvane("-", *args, stdin=read_end)
-    os.close(read_end)
-    writer = subprocess.Popen(
-        [sys.executable, "-c", "import sys; sys.stdout.write(sys.argv[1])",
-         ROWS + "1,oops,2\n\n" + extra + "7,8,9\n"], stdout=write_end)
-    os.close(write_end)
-    assert writer.wait(30) == 0
-    assert summary_of(app) == {
-        "points": 3001, "runs": 2, "traces": 0, "point_columns": ["t", "a", "b"],
-        "trace_columns": [], "pairs": pairs, "problems": 1, "ended": True}
+def test_standard_input_through_a_pipe():
+    cases = [  # (options, what the source adds at the end, the pairs the user sees)
+        ([], "", [["t", "a"], ["t", "b"]]),                       # first column against the others
+        (["--pattern", "t,b"], "", [["t", "b"]]),
+        (["--pattern", "t,b"], "#@pattern a,b\n", [["a", "b"]]),  # the source's own replaces it
+    ]
+    apps = []
+    for args, extra, _ in cases:  # side by side: each waits for its --seconds
+        read_end, write_end = os.pipe()
+        apps.append(stelvane("-", *args, stdin=read_end))
+        os.close(read_end)
+        writer = subprocess.Popen(
+            [sys.executable, "-c", "import sys; sys.stdout.write(sys.argv[1])",
+             ROWS + "1,oops,2\n\n" + extra + "7,8,9\n"], stdout=write_end)
+        os.close(write_end)
+        assert writer.wait(30) == 0
+    for app, (_, _, pairs) in zip(apps, cases):
+        assert summary_of(app) == {
+            "points": 3001, "runs": 2, "traces": 0, "point_columns": ["t", "a", "b"],
+            "trace_columns": [], "pairs": pairs, "problems": 1, "ended": True}
 
 
 @pytest.fixture
