@@ -5,6 +5,7 @@ import math
 import numpy as np
 import pytest
 
+from tarvinel.stelvane import textformat
 from tarvinel.stelvane.textformat import MAX_FIELDS, MAX_LINE_BYTES, LimitExceeded, TextReader
 
 
@@ -152,3 +153,11 @@ def test_restart_ends_the_run_and_reads_names_again():
     reader.feed(b"c,d,e\n3,4,5\n")
     assert [c[0] for c in sink.commands] == ["columns", "rows", "roll", "columns", "rows"]
     assert sink.rows_of_runs() == [[[1, 2]], [[3, 4, 5]]] and problems == []
+
+
+def test_a_trace_too_large_is_dropped_and_the_next_one_kept(monkeypatch):
+    monkeypatch.setattr(textformat, "MAX_TRACE_VALUES", 10)
+    rows = "".join(f"{i},{i}\n" for i in range(6))  # 12 values
+    sink, problems = read(f"#@trace f,v\n{rows}#@end\n#@trace\n1,2\n#@end\n".encode())
+    assert [t[0].tolist() for t in sink.names("trace")] == [[[1, 2]]]
+    assert problems == ["in: a trace of more than 10 values; dropped"]

@@ -45,8 +45,9 @@ import numpy as np
 
 MAX_LINE_BYTES = 1 << 20
 MAX_FIELDS = 10_000
-# Rows of one trace; a trace that grows beyond this is dropped.
-MAX_TRACE_ROWS = 1_000_000
+# Values of one trace (rows times columns); a trace that grows beyond this
+# is dropped, so that a trace without end cannot fill memory.
+MAX_TRACE_VALUES = 10_000_000
 DIRECTIVE = "#@"
 # Below this many lines a refused block is parsed line by line.
 _SMALL_BLOCK = 8
@@ -394,8 +395,8 @@ class TextReader:
         if self._trace_rows < 0:
             return  # already too long: dropped
         self._trace_rows += sum(len(b) for b in blocks)
-        if self._trace_rows > MAX_TRACE_ROWS:
-            self._report(f"a trace of more than {MAX_TRACE_ROWS:,} rows; dropped")
+        if self._trace_rows * self._trace_width > MAX_TRACE_VALUES:
+            self._report(f"a trace of more than {MAX_TRACE_VALUES:,} values; dropped")
             self._trace_rows = -1
             self._trace.clear()
             return
