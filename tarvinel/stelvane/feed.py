@@ -125,8 +125,9 @@ class Feed:
             raise ValueError("row: a row before any column names")
         values = list(values)
         if len(values) != len(self.point_columns):
-            raise ValueError(f"row: {len(values)} values, {len(self.point_columns)} columns "
-                             f"expected ({', '.join(self.point_columns)})")
+            names = self.point_columns
+            shown = ", ".join(names[:8]) + (", ..." if len(names) > 8 else "")
+            raise ValueError(f"row: {len(values)} values, {len(names)} columns expected ({shown})")
         for value in values:
             if not isinstance(value, numbers.Number) or isinstance(value, bool):
                 raise TypeError(f"row: values are numbers, not {value!r}")
