@@ -12,6 +12,7 @@ import textwrap
 
 import pytest
 
+from tarvinel.stelvane import show
 from tarvinel.stelvane.app import create_app
 
 from .test_sources import APPEND, free_port, send
@@ -161,3 +162,8 @@ def test_show_opens_the_window_for_a_function_of_the_callers():
     # The script's own pattern came later and replaced the one given to show().
     assert summary["points"] > 0 and summary["pairs"] == [["time", "position"], ["time", "velocity"]]
 
+
+
+def test_show_refuses_a_function_a_new_process_cannot_find():
+    with pytest.raises(TypeError, match="top level of a module"):
+        show(lambda feed: feed.columns(["a"]))

@@ -18,6 +18,7 @@ import json
 import multiprocessing
 from multiprocessing.connection import Connection
 import os
+import pickle
 import signal
 import sys
 import time
@@ -218,6 +219,11 @@ def show(produce, **options) -> int:
     pattern="t,v", seconds=10, summary=True). `produce` must be importable in
     the new process: a function at the top level of a module, and in a
     script that calls show() the call under `if __name__ == "__main__":`."""
+    try:
+        pickle.dumps(produce)
+    except Exception as error:
+        raise TypeError(f"show() runs produce in a new process, which finds it by its name: "
+                        f"define it at the top level of a module ({error})") from None
     argv = []
     for name, value in options.items():
         flag = "--" + name.replace("_", "-")
