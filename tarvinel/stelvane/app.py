@@ -1,7 +1,12 @@
-"""The demo application: a simulated instrument in its own process streams
-commands through a multiprocessing queue into the live-plotting window.
+"""The application: a producer process streams commands through a
+multiprocessing queue into the live-plotting window.
 
-    python -m tarvinel.stelvane [--rate ROWS_PER_S] [--columns N] [--run-length ROWS] ...
+    stelvane [SOURCE] [--pattern X;Y] [--seconds S] [--summary] ...
+
+SOURCE picks the producer (see sources.py): none for the simulated
+instrument, "-" for text rows from standard input, a file to follow,
+tcp://HOST:PORT, serial:DEVICE[@BAUD], or a producer script ending in .py.
+`show(produce)` opens the window for a produce(feed) function of the caller's.
 
 Without a display (STELVANE_SCREENSHOT / STELVANE_RUN_SECONDS, as `make demo`
 sets them under Xvfb) it runs a few seconds, saves a screenshot and exits.
@@ -9,8 +14,11 @@ sets them under Xvfb) it runs a few seconds, saves a screenshot and exits.
 
 import argparse
 from dataclasses import dataclass
+import json
 import multiprocessing
+from multiprocessing.connection import Connection
 import os
+import pickle
 import signal
 import sys
 import time
@@ -18,6 +26,7 @@ import time
 from . import qt_compat  # chooses the Qt binding before pyqtgraph is loaded
 from .mainwindow import MainWindow
 from .producer import ProducerOptions, ProducerProcess
+from .sources import FunctionSource, SourceError, StdinSource, source_from_text
 
 QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
 
@@ -44,12 +53,29 @@ def _not_negative(kind):
     return parse
 
 
-def parse_args(argv=None) -> argparse.Namespace:
+def make_parser() -> argparse.ArgumentParser:
     defaults = ProducerOptions()
+    # The same program as the `stelvane` command and as python -m tarvinel.stelvane.
+    run_as_module = os.path.basename(sys.argv[0]) == "__main__.py"
     parser = argparse.ArgumentParser(
-        prog="python -m tarvinel.stelvane",
-        description="Live plots of a simulated instrument's points and traces.")
-    producer = parser.add_argument_group("producer (the simulated instrument)")
+        prog="python -m tarvinel.stelvane" if run_as_module else "stelvane",
+        description="Live plots of your data: text rows from standard input, a file, a TCP "
+                    "port or a serial port, a producer script, or the simulated instrument.")
+    parser.add_argument(
+        "source", nargs="?", metavar="SOURCE",
+        help="where the data comes from: '-' (standard input), a text file (followed as it "
+             "grows), tcp://HOST:PORT (listen there), serial:DEVICE[@BAUD], a producer "
+             "script SCRIPT.py with produce(feed); none: the simulated instrument")
+    parser.add_argument("--no-follow", action="store_true",
+                        help="read a file once instead of following it as it grows")
+    parser.add_argument("--pattern", default=None,
+                        help="X;Y pattern for points; a pattern the source sends replaces it "
+                             "(default: the first column against every other, or the "
+                             f"instrument's {defaults.point_pattern!r})")
+    parser.add_argument("--trace-pattern", default=None,
+                        help="X;Y pattern for traces (default: the first trace column against "
+                             f"every other, or the instrument's {defaults.trace_pattern!r})")
+    producer = parser.add_argument_group("the simulated instrument (no SOURCE)")
     producer.add_argument("--rate", type=_positive(float), default=defaults.rate,
                           help="point rows per second (default %(default)s)")
     producer.add_argument("--columns", type=_positive(int), default=defaults.columns,
@@ -60,10 +86,6 @@ def parse_args(argv=None) -> argparse.Namespace:
                           help="whole traces per second; 0: none (default %(default)s)")
     producer.add_argument("--trace-points", type=_positive(int), default=defaults.trace_points,
                           help="rows per trace (default %(default)s)")
-    producer.add_argument("--pattern", default=defaults.point_pattern,
-                          help="X;Y pattern for points (default %(default)r)")
-    producer.add_argument("--trace-pattern", default=defaults.trace_pattern,
-                          help="X;Y pattern for traces (default %(default)r)")
     window = parser.add_argument_group("window")
     window.add_argument("--live-rows", type=_positive(int), default=20_000,
                         help="newest rows of the current run in the live plot (default %(default)s)")
@@ -77,14 +99,41 @@ def parse_args(argv=None) -> argparse.Namespace:
     window.add_argument("--screenshot", default=os.environ.get("STELVANE_SCREENSHOT") or None,
                         help="save the window as this PNG when --seconds ends "
                              "(default: $STELVANE_SCREENSHOT)")
-    return parser.parse_args(argv)
+    window.add_argument("--summary", action="store_true",
+                        help="at exit, print one JSON line: points, runs, traces, point_columns, "
+                             "trace_columns, pairs, problems, ended")
+    return parser
+
+
+def parse_args(argv=None) -> argparse.Namespace:
+    return make_parser().parse_args(argv)
 
 
 def producer_options(args: argparse.Namespace) -> ProducerOptions:
+    defaults = ProducerOptions()
     return ProducerOptions(
         rate=args.rate, columns=args.columns, run_length=args.run_length,
         trace_rate=args.trace_rate, trace_points=args.trace_points,
-        point_pattern=args.pattern, trace_pattern=args.trace_pattern)
+        point_pattern=defaults.point_pattern if args.pattern is None else args.pattern,
+        trace_pattern=defaults.trace_pattern if args.trace_pattern is None else args.trace_pattern)
+
+
+def make_producer(context, queue, args, epoch: float, produce=None) -> ProducerProcess:
+    """The producer process for the source the arguments (or `produce`) name;
+    raises SourceError for a SOURCE that names nothing usable."""
+    if produce is None and args.source is None:
+        # The instrument sends its own patterns, the options' among them.
+        return ProducerProcess(context, queue, producer_options(args), epoch)
+    if produce is not None:
+        source = FunctionSource(produce)
+    elif args.source == "-":
+        # A spawned process has no standard input of its own: a duplicate of
+        # ours goes to it, and ours is left alone.
+        source = StdinSource(Connection(os.dup(0), writable=False))
+    else:
+        source = source_from_text(args.source, follow=not args.no_follow)
+    return ProducerProcess(context, queue, source=source, pattern=args.pattern,
+                           trace_pattern=args.trace_pattern)
 
 
 @dataclass
@@ -97,16 +146,21 @@ class Application:
     queue: object  # the producer's command queue; the window closes it
 
 
-def create_app(argv=None) -> Application:
+def create_app(argv=None, produce=None) -> Application:
     """Parses `argv`, makes the QApplication if there is none yet, starts the
-    producer process and shows the window; the caller runs the event loop and
-    closes the window (which stops the producer and closes the queue)."""
-    args = parse_args(argv)
-    qt_app = QtWidgets.QApplication.instance() or QtWidgets.QApplication(sys.argv[:1])
+    producer process (running `produce(feed)` when given) and shows the
+    window; the caller runs the event loop and closes the window (which stops
+    the producer and closes the queue)."""
+    parser = make_parser()
+    args = parser.parse_args(argv)
     context = multiprocessing.get_context("spawn")
     queue = context.Queue(QUEUE_ITEMS)
     epoch = time.monotonic()
-    producer = ProducerProcess(context, queue, producer_options(args), epoch)
+    try:
+        producer = make_producer(context, queue, args, epoch, produce)
+    except (SourceError, OSError) as error:
+        parser.error(str(error))
+    qt_app = QtWidgets.QApplication.instance() or QtWidgets.QApplication(sys.argv[:1])
     window = MainWindow(queue, producer=producer, epoch=epoch, live_rows=args.live_rows,
                         max_rows=args.max_rows, max_history=args.history)
     window.show()
@@ -123,8 +177,8 @@ def save_screenshot(window: MainWindow, path: str) -> None:
         raise OSError(f"could not write the screenshot {path}")
 
 
-def main(argv=None) -> int:
-    application = create_app(argv)
+def main(argv=None, produce=None) -> int:
+    application = create_app(argv, produce)
     window, args = application.window, application.args
     failures = []
 
@@ -147,4 +201,34 @@ def main(argv=None) -> int:
     exec_ = getattr(qt_app, "exec", None) or qt_app.exec_
     code = exec_()
     window.shutdown()
+    if args.summary:
+        print(json.dumps(window.summary()), flush=True)
     return 1 if failures else code
+
+
+def console_main() -> None:
+    """The `stelvane` command."""
+    sys.exit(main())
+
+
+def show(produce, **options) -> int:
+    """Opens the window with `produce(feed)` running in its own process, and
+    returns when the window closes (with the exit code `main` gives).
+
+    `options` are the command's, by their long names: show(produce,
+    pattern="t,v", seconds=10, summary=True). `produce` must be importable in
+    the new process: a function at the top level of a module, and in a
+    script that calls show() the call under `if __name__ == "__main__":`."""
+    try:
+        pickle.dumps(produce)
+    except Exception as error:
+        raise TypeError(f"show() runs produce in a new process, which finds it by its name: "
+                        f"define it at the top level of a module ({error})") from None
+    argv = []
+    for name, value in options.items():
+        flag = "--" + name.replace("_", "-")
+        if value is True:
+            argv.append(flag)
+        elif value is not False and value is not None:
+            argv += [flag, str(value)]
+    return main(argv, produce)

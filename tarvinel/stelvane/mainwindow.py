@@ -78,6 +78,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self._next_status = 0.0
         self._closed = False
         self._producer_gone = False
+        self.source_ended: str | None = None  # why the source ended, once it has
         self.excepthook = ExceptionHook(self.report, self.close)
         self.excepthook.install()
         self.timer = QtCore.QTimer(self)
@@ -153,15 +154,57 @@ class MainWindow(QtWidgets.QMainWindow):
         self.presenter.place_legends()
         for readout in self.readouts:
             readout.refresh()
-        if self.producer is not None and not self._producer_gone and not self.producer.is_alive():
+        if self.producer is None or self._producer_gone:
+            return
+        # Whether it is alive is asked first: a producer that has ended sent
+        # all its messages before, so they are read below.
+        alive = self.producer.is_alive()
+        self.take_producer_messages()
+        if not alive:
             self._producer_gone = True
-            self.report(f"the producer stopped (exit code {self.producer.process.exitcode})")
+            code = self.producer.process.exitcode
+            if self.source_ended is None or code != 0:
+                self.report(f"the producer stopped (exit code {code})")
 
-    def report(self, message: str) -> None:
-        """Logs a problem and shows it in the status bar."""
-        self.problems.add(message)
+    def take_producer_messages(self) -> None:
+        """Applies what the producer said on its status pipe (see sources.py):
+        news of the source, problems, a script's traceback, its end."""
+        for kind, text, *count in getattr(self.producer, "messages", list)():
+            if kind == "problem":
+                self.report(text, *count)
+            elif kind == "traceback":
+                self.problems.add(text.rstrip())
+                last = text.strip().splitlines()[-1] if text.strip() else "an exception"
+                self.status_bar.show_problems(f"the producer raised {last}", self.problems.count,
+                                              self.problems.tool_tip)
+            elif kind == "ended":
+                # Said until something else is: the rows stay for viewing.
+                self.source_ended = text
+                self.status_bar.showMessage(f"source ended: {text}")
+                self.setWindowTitle(f"{self.windowTitle()} (source ended)")
+            else:
+                self.status_bar.show_source_message(text)
+
+    def report(self, message: str, count: int = 1) -> None:
+        """Logs a problem (or `count` summed up in one message) and shows it
+        in the status bar."""
+        self.problems.add(message, count)
         self.status_bar.show_problems(self.problems.text, self.problems.count,
                                       self.problems.tool_tip)
+
+    def summary(self) -> dict:
+        """What the window holds, in figures: for a script that ran it."""
+        points, traces = self.point_dataset, self.trace_dataset
+        return {
+            "points": points.rows_stored,
+            "runs": points.run_number - 1 + (1 if len(points) else 0),
+            "traces": traces.payloads_stored,
+            "point_columns": points.column_names,
+            "trace_columns": traces.column_names,
+            "pairs": [list(pair) for pair in self.toolbar.xypairs],
+            "problems": self.problems.count,
+            "ended": self.source_ended is not None,
+        }
 
     # --- view actions (controls.ViewControls) -------------------------------------
 
@@ -199,6 +242,8 @@ class MainWindow(QtWidgets.QMainWindow):
         self.timer.stop()
         self.excepthook.remove()
         if self.producer is not None:
+            if not self._producer_gone:
+                self.take_producer_messages()
             self.producer.stop()
         close = getattr(self.queue, "close", None)
         if close is not None:

@@ -44,8 +44,9 @@ class ProblemLog:
         self.count = 0  # every problem, repeats included
         self.entries: deque[tuple[str, int]] = deque(maxlen=kept)  # (message, repeats)
 
-    def add(self, message: str) -> None:
-        self.count += 1
+    def add(self, message: str, count: int = 1) -> None:
+        """One problem, or `count` problems summed up in one message."""
+        self.count += count
         if self.entries and self.entries[-1][0] == message:
             self.entries[-1] = (message, self.entries[-1][1] + 1)
         else:

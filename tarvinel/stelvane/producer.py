@@ -163,35 +163,83 @@ def produce(queue, stop, options: ProducerOptions, epoch: float) -> None:
         stop.poll(max(0.0, wake - time.monotonic()))
 
 
+def run(queue, stop, status, source, pattern, trace_pattern) -> None:
+    """Body of the producer process for any source (see sources.py)."""
+    import signal
+
+    from .sources import run_source
+
+    # Ctrl+C in a terminal reaches every process of the job: the window
+    # handles it, and stops this one through the stop pipe.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+    run_source(source, queue, stop, status, pattern, trace_pattern)
+
+
 class ProducerProcess:
     """The producer process and its stop signal, for the window that reads
     the queue. The process is started with "spawn": a fresh interpreter, not a
     copy of one that runs Qt threads.
+
+    It runs `source` (see sources.py), by default the simulated instrument
+    with `options`. `pattern` and `trace_pattern`, when given, are sent before
+    anything of the source's. Beside the queue, the producer writes status
+    messages into a pipe whose reading end is `status` (see sources.py).
 
     The stop signal is a pipe that the window closes: the producer sees the
     end of the pipe. (A multiprocessing Event would do the same until the
     producer dies while waiting on it: its set() then waits forever for the
     dead waiter.)"""
 
-    def __init__(self, context, queue, options: ProducerOptions, epoch: float):
+    def __init__(self, context, queue, options: ProducerOptions | None = None,
+                 epoch: float = 0.0, *, source=None, pattern: str | None = None,
+                 trace_pattern: str | None = None):
+        if source is None:
+            from .sources import InstrumentSource
+
+            source = InstrumentSource(options or ProducerOptions(), epoch)
+        self.source = source
         self._stop_reader, self._stop_writer = context.Pipe(duplex=False)
+        self.status, self._status_writer = context.Pipe(duplex=False)
         self.process = context.Process(
-            target=produce, args=(queue, self._stop_reader, options, epoch),
+            target=run, args=(queue, self._stop_reader, self._status_writer, source,
+                              pattern, trace_pattern),
             name="stelvane-producer", daemon=True)
 
     def start(self) -> None:
-        self.process.start()
-        self._stop_reader.close()  # the producer has its own copy
+        try:
+            self.process.start()
+        finally:
+            # The producer has its own copies; a descriptor handed to it (the
+            # standard input) is its alone from now on.
+            self._stop_reader.close()
+            self._status_writer.close()
+            stdin = getattr(self.source, "stdin", None)
+            if stdin is not None:
+                stdin.close()
 
     def is_alive(self) -> bool:
         return self.process.is_alive()
+
+    def messages(self) -> list:
+        """The status messages that have arrived (see sources.py)."""
+        received = []
+        try:
+            while not self.status.closed and self.status.poll():
+                received.append(self.status.recv())
+        except (EOFError, OSError):  # the producer has ended
+            self.status.close()
+        return received
 
     def stop(self, timeout: float = 3.0) -> int | None:
         """Asks the process to end, waits up to `timeout`, then terminates it;
         returns its exit code."""
         self._stop_writer.close()
+        # A producer blocked writing a status message gets an error at once.
+        self.status.close()
         if self.process.pid is None:  # never started
             self._stop_reader.close()
+            self._status_writer.close()
             return None
         self.process.join(timeout)
         if self.process.is_alive():

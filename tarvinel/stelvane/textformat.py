@@ -1,0 +1,410 @@
+"""The text format: rows of numbers under column names, read from a stream.
+
+    # a comment
+    time,voltage,current          <- column names (the first line that is no comment)
+    0.0,1.5,-2e-3                 <- one row per line, numbers in Python's notation
+    0.1,1.6,                      <- an empty field is a missing value (NaN)
+    0.2,nan,1+2j                  <- nan, inf and complex values (1+2j) too
+                                  <- an empty line ends the run (a roll)
+    #@pattern time,(voltage|current)
+    #@trace freq,S21              <- a whole trace: its column names, then its rows,
+    1e9,0.5+0.1j
+    2e9,0.4-0.2j
+    #@end                         <- up to here
+
+The separator (comma, tab, or any white space) is taken from the line of
+column names, and the rows under those names use the same one. When that line
+holds only numbers, the columns are named c1, c2, ... and the line is the first
+row. Directives are comments to any other reader of the file:
+
+    #@columns NAMES         new point column names (a new run)
+    #@pattern X;Y           the point pattern
+    #@trace-pattern X;Y     the trace pattern
+    #@trace [NAMES]         the rows up to #@end are one whole trace, under NAMES
+                            (or the trace column names given before)
+    #@end                   ends the trace and sends it
+
+A line that does not parse (wrong number of values, something that is not a
+number, an unknown directive) is rejected on its own and reported; the rows
+around it are kept. A line longer than 1 MiB or with more than 10,000 fields
+is rejected too, or ends the stream where the reader is strict (a network
+connection).
+
+Speed: blocks of lines go to numpy's C parser in one call; only a block it
+refuses (comments, empty lines or fields, complex values, bad lines) is taken
+apart, by halves, down to the lines that need Python's own parsing.
+
+This module imports no Qt: it runs in the producer process.
+"""
+
+import io
+import math
+import warnings
+
+import numpy as np
+
+MAX_LINE_BYTES = 1 << 20
+MAX_FIELDS = 10_000
+# Values of one trace (rows times columns); a trace that grows beyond this
+# is dropped, so that a trace without end cannot fill memory.
+MAX_TRACE_VALUES = 10_000_000
+DIRECTIVE = "#@"
+# Below this many lines a refused block is parsed line by line.
+_SMALL_BLOCK = 8
+
+
+class LimitExceeded(ValueError):
+    """A line over the limits, where the reader is strict."""
+
+
+def separator_of(line: str) -> str | None:
+    """The separator a line of column names uses: ",", tab, or None for white space."""
+    if "," in line:
+        return ","
+    if "\t" in line:
+        return "\t"
+    return None
+
+
+def split_fields(line: str, sep: str | None) -> list[str]:
+    return line.split(sep) if sep else line.split()
+
+
+def parse_number(field: str):
+    """A value in Python's notation; an empty field is NaN. Raises ValueError."""
+    field = field.strip()
+    if not field:
+        return math.nan
+    try:
+        return float(field)
+    except ValueError:
+        return complex(field)
+
+
+def parse_line(line: str, sep: str | None, width: int):
+    """One row as a list of numbers, or the reason it is no row (a text)."""
+    fields = split_fields(line, sep)
+    if len(fields) != width:
+        return f"{len(fields)} values, {width} columns expected"
+    try:
+        return [parse_number(field) for field in fields]
+    except ValueError:
+        bad = next(f for f in fields if not _is_number(f))
+        return f"{_excerpt(bad.strip())} is not a number"
+
+
+def _is_number(field: str) -> bool:
+    try:
+        parse_number(field)
+    except ValueError:
+        return False
+    return True
+
+
+def _excerpt(text: str, limit: int = 40) -> str:
+    return repr(text if len(text) <= limit else text[:limit - 3] + "...")
+
+
+def _block_parse(lines, sep: str | None, width: int, maybe_complex: bool):
+    """Lines (bytes of whole lines, or a list of lines) as one 2-D array by
+    numpy's parser, or None when it refuses them or their width is wrong.
+    numpy skips empty lines: the caller compares the row count."""
+    if isinstance(lines, bytes):
+        # Through a file object: numpy would take text for a file name. Bytes
+        # that are not ASCII never make a number, whatever they decode to.
+        lines = io.BytesIO(lines)
+    for dtype in (np.float64, np.complex128) if maybe_complex else (np.float64,):
+        try:
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore")  # lines that are all empty: "no data"
+                block = np.loadtxt(lines, dtype=dtype, delimiter=sep, comments=None, ndmin=2,
+                                   quotechar=None, encoding=None)
+        except (ValueError, TypeError):
+            if not isinstance(lines, list):
+                lines.seek(0)
+            continue
+        return block if block.shape[1] == width else None
+    return None
+
+
+def parse_rows(lines: list[str], sep: str | None, width: int, maybe_complex: bool):
+    """The rows of data lines, in order: (list of 2-D blocks, list of
+    (line index, reason) for the lines rejected)."""
+    blocks, rejected = [], []
+
+    def parse(low: int, high: int) -> None:
+        if high - low > _SMALL_BLOCK:
+            block = _block_parse(lines[low:high], sep, width, maybe_complex)
+            if block is not None and len(block) == high - low:
+                blocks.append(block)
+                return
+            middle = (low + high) // 2
+            parse(low, middle)
+            parse(middle, high)
+            return
+        rows = []
+        for index in range(low, high):
+            row = parse_line(lines[index], sep, width)
+            if isinstance(row, str):
+                rejected.append((index, row))
+            else:
+                rows.append(row)
+        if rows:
+            is_complex = any(isinstance(v, complex) for row in rows for v in row)
+            blocks.append(np.array(rows, np.complex128 if is_complex else np.float64))
+
+    parse(0, len(lines))
+    return blocks, rejected
+
+
+def _join(blocks: list[np.ndarray]) -> np.ndarray:
+    return blocks[0] if len(blocks) == 1 else np.concatenate(blocks)
+
+
+def column_names(line: str) -> tuple[list[str], str | None]:
+    """The names a line gives and its separator; empty names become c1, c2, ...
+    and quotes around a name are dropped."""
+    sep = separator_of(line)
+    fields = split_fields(line, sep)
+    if len(fields) > MAX_FIELDS:
+        raise LimitExceeded(f"{len(fields):,} column names (at most {MAX_FIELDS:,})")
+    names = []
+    for i, field in enumerate(fields):
+        name = field.strip()
+        if len(name) >= 2 and name[0] == name[-1] and name[0] in "\"'":
+            name = name[1:-1]
+        names.append(name or f"c{i + 1}")
+    return names, sep
+
+
+class TextReader:
+    """Turns the bytes of one stream into commands for `sink` (a Feed, or
+    anything with its methods) and reports bad lines to `problem(text)`.
+
+    `strict`: a line over the limits raises LimitExceeded (after every row
+    before it has been handed on) instead of being skipped and reported."""
+
+    def __init__(self, sink, problem, *, name: str = "input", strict: bool = False):
+        self.sink = sink
+        self.problem = problem
+        self.name = name
+        self.strict = strict
+        self._pending = b""
+        self._skipping = False  # inside a line over the limit, up to its end
+        self.restart()
+
+    def restart(self) -> None:
+        """A new stream begins (a truncated file, a new connection): the run
+        so far ends and the next line that is no comment holds column names."""
+        self._end_run()
+        self.line_number = 0
+        self._width = 0
+        self._sep = None
+        self._trace = None       # rows of a trace under way: list of blocks
+        self._trace_rows = 0
+        self._trace_sep = None
+        self._trace_width = 0
+        self._trace_names = getattr(self, "_trace_names", None)
+        self._run_rows = 0
+        self._pending = b""
+        self._skipping = False
+
+    # --- bytes to lines ---------------------------------------------------------
+
+    def feed(self, data: bytes) -> None:
+        """Takes the next bytes of the stream; whole lines are handed on now,
+        an unfinished last line when the rest of it arrives (or at finish)."""
+        if self._skipping:
+            end = data.find(b"\n")
+            if end < 0:
+                return
+            self._skipping = False
+            self.line_number += 1
+            data = data[end + 1:]
+        end = data.rfind(b"\n")
+        if end < 0:
+            self._pending += data
+            self._check_pending()
+            return
+        whole = self._pending + data[:end + 1] if self._pending else data[:end + 1]
+        self._pending = data[end + 1:]
+        self._take(whole)
+        self._check_pending()
+
+    def finish(self) -> None:
+        """The stream has ended: its unfinished last line is a line, and a
+        trace without #@end is sent as it is."""
+        if self._pending:
+            line, self._pending = self._pending, b""
+            self._take(line + b"\n")
+        if self._trace is not None:
+            self._report("the trace has no #@end; sent as it is")
+            self._send_trace()
+
+    def _check_pending(self) -> None:
+        if len(self._pending) <= MAX_LINE_BYTES:
+            return
+        self._pending = b""
+        self._skipping = True
+        self._over_limit(f"a line longer than {MAX_LINE_BYTES:,} bytes", self.line_number + 1)
+
+    def _over_limit(self, what: str, line_number: int) -> None:
+        if self.strict:
+            raise LimitExceeded(f"{self.name} line {line_number}: {what}")
+        self._report(f"{what}; skipped", line_number)
+
+    def _report(self, why: str, line_number: int | None = None) -> None:
+        where = f"{self.name} line {line_number}" if line_number else self.name
+        self.problem(f"{where}: {why}")
+
+    # --- lines to commands --------------------------------------------------------
+
+    def _take(self, data: bytes) -> None:
+        """Whole lines (the bytes end with a newline)."""
+        maybe_complex = b"j" in data
+        if (self._width and self._trace is None and b"#" not in data
+                and len(data) <= MAX_LINE_BYTES):
+            # The common case, a block of plain rows: one call to numpy's parser.
+            lines = data.count(b"\n")
+            block = _block_parse(data, self._sep, self._width, maybe_complex)
+            if block is not None and len(block) == lines:
+                self.line_number += lines
+                self._rows(block)
+                return
+        text = data.decode("utf-8", "replace")
+        self._take_lines(text.split("\n")[:-1], maybe_complex)
+
+    def _take_lines(self, lines: list[str], maybe_complex: bool) -> None:
+        first = 0  # first line of the data lines not yet parsed
+        for i, line in enumerate(lines):
+            # A line of more than MAX_FIELDS fields has at least MAX_FIELDS
+            # separators: only such long lines are looked at closely.
+            too_large = len(line) >= MAX_FIELDS and self._too_large(line)
+            if too_large:
+                self._parse_data(lines, first, i, maybe_complex)
+                first = i + 1
+                self._over_limit(too_large, self.line_number + i + 1)
+                continue
+            text = line.strip()
+            if text and text[0] != "#" and (self._width or self._trace is not None):
+                continue  # a data line: parsed with its neighbours
+            self._parse_data(lines, first, i, maybe_complex)
+            first = i + 1
+            self._special(text, self.line_number + i + 1)
+        self._parse_data(lines, first, len(lines), maybe_complex)
+        self.line_number += len(lines)
+
+    def _too_large(self, line: str) -> str | None:
+        if len(line.encode("utf-8", "replace")) > MAX_LINE_BYTES:
+            return f"a line longer than {MAX_LINE_BYTES:,} bytes"
+        sep = self._trace_sep if self._trace is not None else self._sep
+        if len(split_fields(line, sep)) > MAX_FIELDS:
+            return f"more than {MAX_FIELDS:,} fields"
+        return None
+
+    def _parse_data(self, lines, first: int, end: int, maybe_complex: bool) -> None:
+        if end <= first:
+            return
+        in_trace = self._trace is not None
+        sep, width = (self._trace_sep, self._trace_width) if in_trace else (self._sep, self._width)
+        blocks, rejected = parse_rows(lines[first:end], sep, width, maybe_complex)
+        for index, why in rejected:
+            self._report(f"{why}: {_excerpt(lines[first + index].strip())}",
+                         self.line_number + first + index + 1)
+        if not blocks:
+            return
+        if in_trace:
+            self._add_to_trace(blocks)
+        else:
+            self._rows(_join(blocks))
+
+    def _rows(self, block: np.ndarray) -> None:
+        self._run_rows += len(block)
+        self.sink.rows(block)
+
+    def _end_run(self) -> None:
+        if getattr(self, "_run_rows", 0):
+            self._run_rows = 0
+            self.sink.roll()
+
+    def _special(self, text: str, line_number: int) -> None:
+        """A line that is no data row: empty, comment, directive, or names."""
+        if not text:
+            if self._trace is None:
+                self._end_run()
+            return
+        if text[0] == "#" and not text.startswith(DIRECTIVE):
+            return
+        try:
+            if text.startswith(DIRECTIVE):
+                self._directive(text[len(DIRECTIVE):], line_number)
+                return
+            names, sep = column_names(text)
+        except LimitExceeded as error:
+            self._over_limit(str(error), line_number)
+            return
+        if all(_is_number(name) for name in names):
+            # Numbers where names belong: name the columns, and keep the row.
+            self._set_columns([f"c{i + 1}" for i in range(len(names))], sep)
+            self._parse_data([text], 0, 1, "j" in text)
+            return
+        self._set_columns(names, sep)
+
+    def _set_columns(self, names: list[str], sep: str | None) -> None:
+        self._width, self._sep = len(names), sep
+        self._run_rows = 0  # new names begin a new run by themselves
+        self.sink.columns(names)
+
+    def _directive(self, text: str, line_number: int) -> None:
+        word, _, argument = text.partition(" ")
+        word, argument = word.strip().lower(), argument.strip()
+        if word == "columns" and argument:
+            self._set_columns(*column_names(argument))
+        elif word == "pattern":
+            self.sink.pattern(argument)
+        elif word == "trace-pattern":
+            self.sink.trace_pattern(argument)
+        elif word == "trace":
+            self._start_trace(argument, line_number)
+        elif word == "end":
+            if self._trace is None:
+                self._report("#@end without #@trace", line_number)
+            else:
+                self._send_trace()
+        else:
+            self._report(f"unknown directive {_excerpt('#@' + text)}", line_number)
+
+    # --- whole traces -------------------------------------------------------------
+
+    def _start_trace(self, argument: str, line_number: int) -> None:
+        if self._trace is not None:
+            self._send_trace()
+        if argument:
+            names, self._trace_sep = column_names(argument)
+            if names != self._trace_names:
+                self._trace_names = names
+                self.sink.trace_columns(names)
+        elif self._trace_names is None:
+            self._report("#@trace without column names, and none given before", line_number)
+            return
+        self._trace_width = len(self._trace_names)
+        self._trace = []
+        self._trace_rows = 0
+
+    def _add_to_trace(self, blocks) -> None:
+        if self._trace_rows < 0:
+            return  # already too long: dropped
+        self._trace_rows += sum(len(b) for b in blocks)
+        if self._trace_rows * self._trace_width > MAX_TRACE_VALUES:
+            self._report(f"a trace of more than {MAX_TRACE_VALUES:,} values; dropped")
+            self._trace_rows = -1
+            self._trace.clear()
+            return
+        self._trace.extend(blocks)
+
+    def _send_trace(self) -> None:
+        blocks, self._trace = self._trace, None
+        if blocks:
+            self.sink.trace(_join(blocks))
+        elif self._trace_rows == 0:
+            self._report("an empty trace; nothing sent")

@@ -1,0 +1,318 @@
+"""Sources in a real producer process, writing into a real queue: a pipe
+written by another process, a file appended to and truncated by another
+process, TCP clients on 127.0.0.1, a pseudo-terminal as a serial port, and
+producer scripts. Also the feed's checks, in the producer."""
+
+import multiprocessing
+from multiprocessing.connection import Connection
+import os
+from pathlib import Path
+import queue as queue_module
+import socket
+import subprocess
+import sys
+import textwrap
+import time
+
+import numpy as np
+import pytest
+
+from tarvinel.stelvane.feed import Feed, FeedClosed
+from tarvinel.stelvane.producer import ProducerProcess
+from tarvinel.stelvane.sources import (
+    FileSource, ScriptSource, SerialSource, SourceError, StdinSource, TcpSource, source_from_text)
+
+CONTEXT = multiprocessing.get_context("spawn")
+EXAMPLES = Path(__file__).resolve().parents[1] / "examples"
+
+
+class Run:
+    """A source in its producer process, and what arrived from it."""
+
+    def __init__(self, source, **options):
+        self.queue = CONTEXT.Queue(200)
+        self.producer = ProducerProcess(CONTEXT, self.queue, source=source, **options)
+        self.producer.start()
+        self.items, self.messages = [], []
+
+    def until(self, done, seconds=20.0):
+        end = time.monotonic() + seconds
+        while not done(self) and time.monotonic() < end:
+            try:
+                self.items.append(self.queue.get(timeout=0.05))
+            except queue_module.Empty:
+                pass
+            self.messages += self.producer.messages()
+        assert done(self), (self.items, self.messages)
+        return self
+
+    def words(self):
+        return [word for word, _ in self.items]
+
+    def runs(self):
+        """Point rows per run, as lists."""
+        runs = [[]]
+        for word, data in self.items:
+            if word == "PD":
+                runs[-1].extend(np.atleast_2d(data).tolist())
+            elif word in ("ROLL", "PN") and runs[-1]:
+                runs.append([])
+        return [run for run in runs if run]
+
+    def of(self, kind):
+        return [m[1] for m in self.messages if m[0] == kind]
+
+    @property
+    def ended(self):
+        return (self.of("ended") or [None])[0]
+
+
+@pytest.fixture
+def run():
+    started = []
+
+    def start(source, **options):
+        started.append(Run(source, **options))
+        return started[-1]
+
+    yield start
+    for r in started:
+        r.producer.stop()
+
+
+def python(code, *args, **kwargs):
+    return subprocess.Popen([sys.executable, "-c", textwrap.dedent(code), *map(str, args)],
+                            **kwargs)
+
+
+def test_standard_input_from_another_process_through_a_pipe(run):
+    read_end, write_end = os.pipe()
+    r = run(StdinSource(Connection(read_end, writable=False)), pattern="t,v")
+    writer = python("""
+        import sys
+        print("t,v")
+        for i in range(20000):
+            print(f"{i},{i * 0.5}")
+            if 700 <= i < 730: print("7,oops")
+            if i == 9999: print()
+        """, stdout=write_end)
+    os.close(write_end)
+    writer.wait(30)
+    r.until(lambda r: r.ended)
+    assert r.items[:3] == [("PXY", "t,v"), ("PN", ["t", "v"]), r.items[2]]
+    first, second = r.runs()
+    assert np.array_equal(first + second, np.column_stack([np.arange(20000), np.arange(20000) / 2]))
+    assert len(first) == 10000 and r.words().count("ROLL") == 1
+    # Every bad line is counted; beyond ten a second they come summed up.
+    problems = [m for m in r.messages if m[0] == "problem"]
+    assert problems[0] == ("problem", "stdin line 703: 'oops' is not a number: '7,oops'", 1)
+    assert sum(m[2] for m in problems) == 30 and len(problems) <= 11
+    assert r.ended == "end of standard input"
+
+
+def test_standard_input_from_a_file(run, tmp_path):
+    path = tmp_path / "rows.csv"  # stelvane - < rows.csv
+    path.write_text("a b\n1 2\n3 4\n")
+    r = run(StdinSource(Connection(os.open(path, os.O_RDONLY), writable=False)))
+    r.until(lambda r: r.ended)
+    assert r.runs() == [[[1, 2], [3, 4]]] and r.ended == "end of standard input"
+
+
+APPEND = """
+    import os, sys
+    path, mode, text = sys.argv[1:]
+    if mode == "rm":
+        os.remove(path)
+    else:
+        with open(path, mode) as f:
+            f.write(text)
+    """
+
+
+def test_a_followed_file_grows_is_truncated_and_deleted(run, tmp_path):
+    path = tmp_path / "log.csv"
+    r = run(FileSource(str(path)))
+    r.until(lambda r: r.of("info"))
+    assert r.of("info") == [f"waiting for {path}"]
+
+    def write(mode, text):
+        assert python(APPEND, path, mode, text).wait(30) == 0
+
+    write("w", "time,x\n1,10\n2,")       # the last line is unfinished
+    r.until(lambda r: r.runs() == [[[1, 10]]])
+    write("a", "20\n3,30\n")
+    r.until(lambda r: r.runs() == [[[1, 10], [2, 20], [3, 30]]])
+    write("w", "")                        # truncated
+    write("a", "time,y,z\n5,6,7\n")
+    r.until(lambda r: len(r.runs()) == 2)
+    assert r.runs()[1] == [[5, 6, 7]] and ("PN", ["time", "y", "z"]) in r.items
+    write("rm", "")
+    r.until(lambda r: r.ended)
+    assert r.ended == "the file was deleted" and r.of("problem") == []
+    assert r.words().count("ROLL") == 1
+
+
+@pytest.mark.parametrize("exists, ended", [(True, "end of file"), (False, "the file does not exist")])
+def test_a_file_read_once(run, tmp_path, exists, ended):
+    path = tmp_path / "once.tsv"
+    if exists:
+        path.write_text("a\tb\n1\t2\n3\t4")
+    r = run(source_from_text(str(path), follow=False)).until(lambda r: r.ended)
+    assert r.ended == ended
+    assert r.runs() == ([[[1, 2], [3, 4]]] if exists else [])
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def send(port, data):
+    """Sends `data` as one client, and waits until the source closes the
+    connection (at the end of the data, or earlier for a line over the limits)."""
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as client:
+        try:
+            client.sendall(data)
+            client.shutdown(socket.SHUT_WR)
+            while client.recv(4096):
+                pass
+        except (ConnectionResetError, BrokenPipeError):
+            pass
+
+
+def test_tcp_connections_one_at_a_time_and_garbage_closes_its_own(run):
+    port = free_port()
+    r = run(TcpSource("127.0.0.1", port))
+    r.until(lambda r: r.of("info"))
+    assert r.of("info") == [f"listening on tcp://127.0.0.1:{port}"]
+    send(port, b"a,b\n1,2\n3,4\n")
+    r.until(lambda r: r.words().count("ROLL") == 1)
+    send(port, b"c,d,e\n5,6,7\n")
+    r.until(lambda r: r.words().count("ROLL") == 2)
+    garbage = bytes(np.random.default_rng(5).integers(11, 256, 20000, dtype=np.uint8))
+    garbage = garbage.replace(b"#", b"\n#")  # lines of garbage, none empty
+    send(port, b"c,d,e\n8,9,10\n" + garbage + b"\n11,12,13\n" + b"x" * (1 << 21))
+    r.until(lambda r: r.words().count("ROLL") == 3)
+    assert r.runs()[:3] == [[[1, 2], [3, 4]], [[5, 6, 7]], [[8, 9, 10], [11, 12, 13]]]
+    assert [w for w in r.words() if w == "PN"] == ["PN"] * 3
+    closed = [p for p in r.of("problem") if "connection closed" in p]
+    assert len(closed) == 1 and "longer than 1,048,576 bytes" in closed[0]
+    assert r.ended is None  # still listening: the next client is welcome
+    send(port, b"a\n1\n")
+    r.until(lambda r: r.words().count("ROLL") == 4)
+    assert r.runs()[-1] == [[1]]
+
+
+def test_a_serial_port(run):
+    pytest.importorskip("serial")
+    controller, device = os.openpty()
+    try:
+        r = run(SerialSource(os.ttyname(device), 9600))
+        r.until(lambda r: r.of("info"))  # opening a port drops what it held before
+        assert r.of("info") == [f"reading serial:{os.ttyname(device)}@9600"]
+        os.write(controller, b"t v\n")
+        for i in range(5):
+            os.write(controller, f"{i} {i * i}\r\n".encode())
+        r.until(lambda r: sum(map(len, r.runs())) == 5 or len(r.runs()) > 1)
+        assert r.runs() == [[[i, i * i] for i in range(5)]]
+    finally:
+        os.close(controller)
+        os.close(device)
+
+
+def test_example_scripts_run_in_the_producer(run):
+    sweep = run(ScriptSource(str(EXAMPLES / "sweep.py")))
+    oscillator = run(ScriptSource(str(EXAMPLES / "oscillator.py")))
+    sweep.until(lambda r: r.ended)
+    assert sweep.ended == "produce() returned"
+    traces = [data for word, data in sweep.items if word == "TD"]
+    assert len(traces) == 3 and all(t.shape == (501, 2) for t in traces)
+    assert ("TN", ["freq", "H"]) in sweep.items and ("TXY", "freq,H") in sweep.items
+    oscillator.until(lambda r: r.words().count("ROLL") >= 1)
+    first = oscillator.runs()[0]
+    assert len(first) == 2000 and oscillator.items[:2] == [
+        ("PN", ["time", "position", "velocity", "energy"]),
+        ("PXY", "time,(?!time$).*")] and ("PXY", "time,(position|velocity)") in oscillator.items
+
+
+def test_a_script_that_raises_reports_its_traceback(run, tmp_path):
+    script = tmp_path / "broken.py"
+    script.write_text("def produce(feed):\n    feed.columns(['a'])\n    feed.row([1.0])\n"
+                      "    feed.row([1.0, 2.0])\n")
+    r = run(ScriptSource(str(script))).until(lambda r: r.ended)
+    [trace] = r.of("traceback")
+    assert f'File "{script}", line 4, in produce' in trace
+    assert trace.rstrip().endswith("ValueError: row: 2 values, 1 columns expected (a)")
+    assert r.ended.startswith(f"{script} raised ValueError")
+    assert r.runs() == [[[1.0]]]  # the row before the mistake arrived
+
+
+def blocked_sources(tmp_path):
+    script = tmp_path / "busy.py"
+    script.write_text("def produce(feed):\n    feed.columns(['a'])\n"
+                      "    while True:\n        feed.rows([[1.0]] * 1000)\n")
+    read_end, write_end = os.pipe()
+    return {
+        "stdin": (StdinSource(Connection(read_end, writable=False)), write_end),
+        "tcp": (TcpSource("127.0.0.1", free_port()), None),
+        "file": (FileSource(str(tmp_path / "never.csv")), None),
+        "script": (ScriptSource(str(script)), None),
+    }
+
+
+@pytest.mark.parametrize("kind", ["stdin", "tcp", "file", "script"])
+def test_closing_the_window_ends_a_waiting_producer_at_once(tmp_path, kind):
+    source, keep_open = blocked_sources(tmp_path)[kind]
+    queue = CONTEXT.Queue(3)  # a script fills it and waits for room
+    producer = ProducerProcess(CONTEXT, queue, source=source)
+    producer.start()
+    time.sleep(2.0)  # started and waiting
+    assert producer.is_alive()
+    start = time.monotonic()
+    assert producer.stop(timeout=5) == 0
+    assert time.monotonic() - start < 1.5
+    if keep_open is not None:
+        os.close(keep_open)
+
+
+@pytest.mark.parametrize("text, complaint", [
+    ("tcp://:5000", "the host is required"),
+    ("tcp://127.0.0.1", "write tcp://HOST:PORT"),
+    ("serial:", "serial:DEVICE"),
+    ("serial:/dev/ttyUSB0@fast", "no positive number"),
+    ("nowhere.py", "no such producer script"),
+])
+def test_source_texts_that_name_nothing_usable(text, complaint):
+    with pytest.raises(SourceError, match=complaint):
+        source_from_text(text)
+
+
+def test_the_feed_checks_in_the_producer_and_stops_with_the_window():
+    queue = CONTEXT.Queue(2)
+    stop, window = CONTEXT.Pipe(duplex=False)
+    feed = Feed(queue, stop)
+    with pytest.raises(ValueError, match="before any column names"):
+        feed.rows(np.zeros((2, 2)))
+    feed.columns(["t", "x y;z"])
+    for bad, error, text in [
+        ([1.0], ValueError, r"row: 1 values, 2 columns expected \(t, x y;z\)"),
+        ([1.0, "2"], TypeError, "values are numbers"),
+    ]:
+        with pytest.raises(error, match=text):
+            feed.row(bad)
+    with pytest.raises(ValueError, match="rows of 3 values, 2 columns expected"):
+        feed.rows(np.zeros((4, 3)))
+    with pytest.raises(ValueError, match="rows of different lengths"):
+        feed.rows([[1, 2], [3]])
+    assert [queue.get(timeout=5) for _ in range(2)] == [
+        ("PN", ["t", "x y;z"]), ("PXY", r"t,(?!t$).*")]
+    assert queue.empty()  # nothing of the refused calls was queued
+    feed.row([1, 2.5])
+    feed.rows([[3, 4]])
+    window.close()  # the window closes while the feed waits for room
+    start = time.monotonic()
+    with pytest.raises(FeedClosed):
+        feed.rows(np.ones((5, 2)))
+    assert time.monotonic() - start < 1 and not feed.sleep(10)
+    queue.cancel_join_thread()

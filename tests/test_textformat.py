@@ -1,0 +1,163 @@
+"""The text format: bytes of a stream in, the feed's commands out."""
+
+import math
+
+import numpy as np
+import pytest
+
+from tarvinel.stelvane import textformat
+from tarvinel.stelvane.textformat import MAX_FIELDS, MAX_LINE_BYTES, LimitExceeded, TextReader
+
+
+class Sink:
+    """Records the commands a reader sends, blocks of rows joined per run."""
+
+    def __init__(self):
+        self.commands = []
+
+    def __getattr__(self, name):
+        def command(*args):
+            self.commands.append((name, *args))
+        return command
+
+    def rows_of_runs(self):
+        runs, current = [], []
+        for name, *args in self.commands:
+            if name == "rows":
+                current.extend(args[0].tolist())
+            elif name in ("roll", "columns") and current:
+                runs.append(current)
+                current = []
+        return runs + ([current] if current else [])
+
+    def names(self, name):
+        return [args for command, *args in self.commands if command == name]
+
+
+def read(data: bytes, step: int | None = None, strict: bool = False):
+    sink, problems = Sink(), []
+    reader = TextReader(sink, problems.append, name="in", strict=strict)
+    step = step or len(data) or 1
+    for i in range(0, len(data), step):
+        reader.feed(data[i:i + step])
+    reader.finish()
+    return sink, problems
+
+
+@pytest.mark.parametrize("text", [
+    "t,a,b\n1,2.5,-2e-3\n2,nan,inf\n3,,1+2j\n",
+    "t\ta\tb\n1\t2.5\t-2e-3\n2\tnan\tinf\n3\t\t1+2j\n",
+    "# a comment first\n  t   a  b\n1 2.5 -2e-3\n2 nan inf\n# between\n3 nan (1+2j)\n",
+    "t,a,b\r\n1,2.5,-2e-3\r\n2, nan , inf\r\n3,,1+2j",  # CRLF, no newline at the end
+])
+def test_rows_under_names_in_any_separator(text):
+    sink, problems = read(text.encode())
+    assert problems == []
+    assert sink.names("columns") == [[["t", "a", "b"]]]
+    [rows] = sink.rows_of_runs()
+    expected = [[1, 2.5, -2e-3], [2, math.nan, math.inf], [3, math.nan, 1 + 2j]]
+    assert np.allclose(np.array(rows, complex), np.array(expected, complex), equal_nan=True)
+
+
+@pytest.mark.parametrize("step", [None, 1, 7, 4096])
+def test_bad_lines_are_rejected_alone_and_the_rows_around_them_kept(step):
+    good = np.arange(3000 * 3, dtype=float).reshape(3000, 3)
+    lines = [",".join(map(repr, row)) for row in good.tolist()]
+    bad = {17: "1,2", 1500: "1,two,3", 2999: "1,2,3,4"}
+    for index, line in bad.items():
+        lines.insert(index, line)
+    sink, problems = read(("x,y,z\n" + "\n".join(lines) + "\n").encode(), step)
+    [rows] = sink.rows_of_runs()
+    assert np.array_equal(np.array(rows), good)
+    assert problems == [
+        "in line 19: 2 values, 3 columns expected: '1,2'",
+        "in line 1502: 'two' is not a number: '1,two,3'",
+        "in line 3001: 4 values, 3 columns expected: '1,2,3,4'",
+    ]
+
+
+def test_empty_lines_end_runs_and_directives_steer():
+    text = """
+#@pattern a,b
+a,b
+1,2
+
+
+3,4
+#@trace-pattern f,S.*
+#@trace f S21
+1 0.5+1j
+2 0.25-1j
+#@end
+#@trace
+3 1j
+#@end
+#@columns p;q
+5;6
+#@columns u,v
+7,8
+#@end
+#@bogus x
+9,10
+#@trace
+1 2
+"""
+    sink, problems = read(text.encode())
+    assert sink.rows_of_runs() == [[[1, 2]], [[3, 4]], [[7, 8], [9, 10]]]
+    assert sink.names("pattern") == [["a,b"]] and sink.names("trace_pattern") == [["f,S.*"]]
+    assert sink.names("trace_columns") == [[["f", "S21"]]]
+    assert [t[0].tolist() for t in sink.names("trace")] == [
+        [[1, 0.5 + 1j], [2, 0.25 - 1j]], [[3, 1j]], [[1, 2]]]
+    assert sink.names("columns") == [[["a", "b"]], [["p;q"]], [["u", "v"]]]
+    assert sum(c[0] == "roll" for c in sink.commands) == 1  # two empty lines, one roll
+    assert problems == [
+        "in line 17: '5;6' is not a number: '5;6'",
+        "in line 20: #@end without #@trace",
+        "in line 21: unknown directive '#@bogus x'",
+        "in: the trace has no #@end; sent as it is",
+    ]
+
+
+def test_a_line_of_numbers_where_names_belong_names_the_columns():
+    sink, problems = read(b"1 2 3\n4 5 6\n")
+    assert sink.names("columns") == [[["c1", "c2", "c3"]]]
+    assert sink.rows_of_runs() == [[[1, 2, 3], [4, 5, 6]]]
+    assert problems == []
+
+
+LONG_LINE = b"1," * (MAX_LINE_BYTES // 2 + 10) + b"1\n"
+MANY_FIELDS = b"," * MAX_FIELDS + b"\n"
+
+
+@pytest.mark.parametrize("monster", [LONG_LINE, MANY_FIELDS])
+@pytest.mark.parametrize("step", [None, 65536])
+def test_lines_over_the_limits_are_skipped_or_end_a_strict_stream(monster, step):
+    data = b"a,b\n1,2\n" + monster + b"3,4\n"
+    sink, problems = read(data, step)
+    assert sink.rows_of_runs() == [[[1, 2], [3, 4]]]
+    assert len(problems) == 1 and "line 3:" in problems[0] and "skipped" in problems[0]
+
+    sink, problems = Sink(), []
+    reader = TextReader(sink, problems.append, strict=True)
+    with pytest.raises(LimitExceeded, match="line 3"):
+        for i in range(0, len(data), step or len(data)):
+            reader.feed(data[i:i + (step or len(data))])
+    assert sink.rows_of_runs() == [[[1, 2]]]  # what came before is kept
+
+
+def test_restart_ends_the_run_and_reads_names_again():
+    sink, problems = Sink(), []
+    reader = TextReader(sink, problems.append)
+    reader.feed(b"a,b\n1,2\n")
+    reader.restart()
+    reader.feed(b"c,d,e\n3,4,5\n")
+    assert [c[0] for c in sink.commands] == ["columns", "rows", "roll", "columns", "rows"]
+    assert sink.rows_of_runs() == [[[1, 2]], [[3, 4, 5]]] and problems == []
+
+
+def test_a_trace_too_large_is_dropped_and_the_next_one_kept(monkeypatch):
+    monkeypatch.setattr(textformat, "MAX_TRACE_VALUES", 10)
+    rows = "".join(f"{i},{i}\n" for i in range(6))  # 12 values
+    sink, problems = read(f"#@trace f,v\n{rows}#@end\n#@trace\n1,2\n#@end\n".encode())
+    assert [t[0].tolist() for t in sink.names("trace")] == [[[1, 2]]]
+    assert problems == ["in: a trace of more than 10 values; dropped"]
