@@ -13,7 +13,9 @@ Bad input is never silently lost and never spoils what is stored:
 - a row of the wrong length or with a value that is not a number is rejected
   on its own; the fine rows of the same block are stored, then `RowsRejected`
   says what was rejected and how much was kept;
-- non-finite values (NaN, inf) are stored as they came, with a `DataWarning`;
+- non-finite values (NaN, inf) are stored as they came and counted in
+  `nonfinite_values`: a missing value (an empty field of a text row) arrives
+  as NaN, which is the user's data, not a fault, so they are no problem;
 - duplicate column names are made unique (the second "a" becomes "a#2") and
   names that are not text are turned into text, each with a `DataWarning`;
 - column names that are no list at all raise and leave everything as it was.
@@ -251,11 +253,7 @@ class Dataset:
                 self._new_run_storage()
             self._store(block)
         if kept and block.dtype.kind in "fc":
-            nonfinite = block.size - int(np.count_nonzero(np.isfinite(block)))
-            if nonfinite:
-                self.nonfinite_values += nonfinite
-                warnings.warn(f"{self.name}: {nonfinite} non-finite value(s) (NaN or inf) "
-                              "stored; they are not drawn", DataWarning, stacklevel=2)
+            self.nonfinite_values += block.size - int(np.count_nonzero(np.isfinite(block)))
         if rejected:
             total = kept + rejected
             raise RowsRejected(f"{self.name}: {rejected} of {total} row(s) rejected ({reason}); "

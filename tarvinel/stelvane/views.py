@@ -138,7 +138,8 @@ class DataBox(QtWidgets.QGroupBox):
         if ds.version == self._shown_version:
             return
         self._shown_version = ds.version
-        self.setTitle(f"{self.caption}: run {ds.run_number}, {len(ds):,} rows")
+        missing = f", {ds.nonfinite_values:,} not drawn (NaN or inf)" if ds.nonfinite_values else ""
+        self.setTitle(f"{self.caption}: run {ds.run_number}, {len(ds):,} rows{missing}")
         names = ds.column_names
         last = ds.last_row() or ()
         self.table.setRowCount(len(names))
