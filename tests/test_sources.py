@@ -308,6 +308,13 @@ def test_the_feed_checks_in_the_producer_and_stops_with_the_window():
     assert [queue.get(timeout=5) for _ in range(2)] == [
         ("PN", ["t", "x y;z"]), ("PXY", r"t,(?!t$).*")]
     assert queue.empty()  # nothing of the refused calls was queued
+    # The same names again leave a pattern typed meanwhile alone; new names
+    # bring the first-column pattern.
+    for names, items in [(["t", "x y;z"], [("PN", ["t", "x y;z"])]),
+                         (["u", "w"], [("PN", ["u", "w"]), ("PXY", r"u,(?!u$).*")]),
+                         (["t", "x y;z"], [("PN", ["t", "x y;z"]), ("PXY", r"t,(?!t$).*")])]:
+        feed.columns(names)
+        assert [queue.get(timeout=5) for _ in items] == items
     feed.row([1, 2.5])
     feed.rows([[3, 4]])
     window.close()  # the window closes while the feed waits for room

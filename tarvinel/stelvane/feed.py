@@ -91,7 +91,9 @@ class Feed:
 
     `pattern` and `trace_pattern` are sent first when given; a pattern the
     producer sends later replaces them. While no pattern was given, new column
-    names bring the first-column pattern with them."""
+    names bring the first-column pattern with them; the same names again (a
+    new connection of the same client, a file read anew) leave the pattern
+    alone, so that one the user typed in the window stays."""
 
     def __init__(self, queue, stop=None, *, pattern: str | None = None,
                  trace_pattern: str | None = None, bytes_in_flight: int = BYTES_IN_FLIGHT):
@@ -114,9 +116,10 @@ class Feed:
     def columns(self, names) -> None:
         """New point column names (the run so far ends when they differ)."""
         names = _names(names, "columns")
+        changed = names != self.point_columns
         self._put(("PN", names))
         self.point_columns = names
-        if not self._pattern_given["PXY"]:
+        if changed and not self._pattern_given["PXY"]:
             self._put(("PXY", first_column_pattern(names)))
 
     def row(self, values) -> None:
