@@ -1,0 +1,364 @@
+"""Saving what the window shows: a plot as PNG or SVG, data as text.
+
+The data files are in the text format the application reads as a source: a
+header line of comma-separated column names, then one line of numbers per row
+in Python's notation (`nan`, `inf`, complex values as `1+2j`), `#` comments.
+A history file has a first column that numbers the runs, so the runs can be
+told apart again when the file is read back.
+
+Every file is written under a temporary name in the target's directory,
+flushed to the disk and then renamed over the target: whoever reads the target
+sees the old file or the whole new one, and a failure (no space, no
+permission) leaves no partial file under the requested name.
+"""
+
+from collections.abc import Iterable, Iterator
+import errno
+import os
+import tempfile
+
+import numpy as np
+
+# Rows formatted at a time: bounds the memory a long run's text takes.
+CHUNK_ROWS = 65_536
+
+# What the user is told for the usual reasons a write fails.
+_REASONS = {
+    errno.ENOSPC: "no space left on the device",
+    errno.EDQUOT: "the disk quota is used up",
+    errno.EACCES: "permission denied",
+    errno.EPERM: "the operation is not permitted",
+    errno.EROFS: "the file system is read-only",
+    errno.ENOENT: "the directory does not exist",
+    errno.ENOTDIR: "a part of the path is not a directory",
+    errno.EISDIR: "it is a directory",
+    errno.ENAMETOOLONG: "the name is too long",
+    errno.EFBIG: "the file would be too large",
+    errno.EIO: "input/output error",
+}
+
+
+class ExportError(Exception):
+    """A file could not be written; the message says which and why, for the user."""
+
+
+def describe_os_error(path: str, error: OSError) -> str:
+    reason = _REASONS.get(error.errno) or error.strerror or str(error)
+    return f"could not save {path}: {reason}"
+
+
+# --- writing a file whole or not at all -------------------------------------------
+
+
+def write_atomically(path: str, chunks: Iterable[bytes]) -> None:
+    """Writes the chunks to `path` so that `path` holds either its old content
+    or all of the new one. Raises ExportError with the reason on failure.
+
+    A target that exists and is no regular file (a device such as /dev/null,
+    a named pipe) is written to directly: renaming over it would replace the
+    device itself."""
+    path = os.fspath(path)
+    try:
+        if os.path.exists(path) and not os.path.isfile(path) and not os.path.isdir(path):
+            _write_through(path, chunks)
+        else:
+            _write_and_rename(path, chunks)
+    except OSError as error:
+        raise ExportError(describe_os_error(path, error)) from error
+
+
+def _write_all(fd: int, chunks: Iterable[bytes]) -> None:
+    for chunk in chunks:
+        view = memoryview(chunk)
+        while view:
+            view = view[os.write(fd, view):]
+
+
+def _write_through(path: str, chunks: Iterable[bytes]) -> None:
+    fd = os.open(path, os.O_WRONLY)
+    try:
+        _write_all(fd, chunks)
+    finally:
+        os.close(fd)
+
+
+def _write_and_rename(path: str, chunks: Iterable[bytes]) -> None:
+    if os.path.isdir(path):
+        raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), path)
+    directory, name = os.path.split(os.path.abspath(path))
+    fd, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".part", dir=directory)
+    try:
+        try:
+            _write_all(fd, chunks)
+            # The data reaches the disk before the name does: after a crash
+            # the name never stands for a file with missing blocks.
+            os.fsync(fd)
+        finally:
+            os.close(fd)
+        # mkstemp makes the file private; a saved file gets the usual mode.
+        umask = os.umask(0)
+        os.umask(umask)
+        os.chmod(temporary, 0o666 & ~umask)
+        os.replace(temporary, path)
+    except BaseException:
+        try:
+            os.unlink(temporary)
+        except OSError:
+            pass
+        raise
+    _sync_directory(directory)
+
+
+def _sync_directory(directory: str) -> None:
+    # Makes the rename itself durable; some file systems cannot, which only
+    # costs durability after a crash, not the file.
+    try:
+        fd = os.open(directory, os.O_RDONLY)
+    except OSError:
+        return
+    try:
+        os.fsync(fd)
+    except OSError:
+        pass
+    finally:
+        os.close(fd)
+
+
+# --- data as text ------------------------------------------------------------------
+
+
+def header_name(name: str) -> str:
+    """A column name as the header can carry it: the reader splits the header
+    at commas and takes a line that starts with # for a comment."""
+    text = " ".join(str(name).replace(",", "_").split()) or "_"
+    return "_" + text[1:] if text.startswith("#") else text
+
+
+def unique_name(name: str, taken: Iterable[str]) -> str:
+    taken = set(taken)
+    if name not in taken:
+        return name
+    n = 2
+    while f"{name}#{n}" in taken:
+        n += 1
+    return f"{name}#{n}"
+
+
+def _column_parts(values: np.ndarray) -> tuple[str, list[np.ndarray]]:
+    """The printf format of one column's values and the arrays it takes.
+
+    %.17g writes every float64 so that it reads back as the same number, and
+    writes NaN and infinity as `nan`, `inf`, `-inf`, as Python reads them.
+    A complex value is written without the parentheses of Python's repr:
+    `1+2j`, `nan+nanj`, `1-infj`."""
+    if values.dtype.kind == "c":
+        return "%.17g%+.17gj", [values.real, values.imag]
+    if values.dtype.kind in "iub":
+        return "%d", [values]
+    return "%.17g", [np.asarray(values, dtype=np.float64)]
+
+
+def table_chunks(names: list[str], columns: list[np.ndarray],
+                 comments: Iterable[str] = ()) -> Iterator[bytes]:
+    """The text of a table, a piece at a time: comment lines, the header, rows."""
+    head = [f"# {line}\n" for line in comments]
+    head.append(",".join(map(header_name, names)) + "\n")
+    yield "".join(head).encode()
+    formats, arrays = [], []
+    for column in columns:
+        fmt, parts = _column_parts(np.asarray(column))
+        formats.append(fmt)
+        arrays += parts
+    line = ",".join(formats)
+    rows = len(columns[0]) if columns else 0
+    for start in range(0, rows, CHUNK_ROWS):
+        lists = [a[start:start + CHUNK_ROWS].tolist() for a in arrays]
+        text = "\n".join(line % row for row in zip(*lists))
+        yield (text + "\n").encode()
+
+
+def current_run_table(dataset) -> tuple[list[str], list[np.ndarray]]:
+    """Column names and columns of the data set's current run."""
+    names = dataset.column_names
+    return names, [dataset.column(n) for n in names]
+
+
+def history_table(runs) -> tuple[list[str], list[np.ndarray]]:
+    """One table of several runs: a first column with each row's run number,
+    then every column any run has, in the order they first appear; a run
+    without a column has NaN there."""
+    names: list[str] = []
+    for run in runs:
+        names += [n for n in run.column_names if n not in names]
+    run_column = unique_name("run", names)
+    sizes = [len(run) for run in runs]
+    total = sum(sizes)
+    numbers = np.repeat(np.array([run.number for run in runs], dtype=np.int64), sizes)
+    columns = []
+    for name in names:
+        pieces = []
+        for run, size in zip(runs, sizes):
+            try:
+                pieces.append(run.column(name))
+            except KeyError:
+                pieces.append(np.full(size, np.nan))
+        columns.append(np.concatenate(pieces) if pieces else np.empty(total))
+    return [run_column, *names], [numbers, *columns]
+
+
+def save_current_run(dataset, path: str) -> int:
+    """Writes the data set's current run to `path`; returns the rows written."""
+    names, columns = current_run_table(dataset)
+    if not names:
+        raise ExportError(f"could not save {path}: {dataset.name} has no columns yet")
+    comment = f"stelvane {dataset.name}: run {dataset.run_number}, {len(dataset)} rows"
+    write_atomically(path, table_chunks(names, columns, [comment]))
+    return len(dataset)
+
+
+def save_history(dataset, path: str) -> int:
+    """Writes the data set's finished runs to `path` as one table with a run
+    column; returns the number of runs written."""
+    runs = dataset.history
+    if not runs:
+        raise ExportError(f"could not save {path}: {dataset.name} has no finished runs yet")
+    names, columns = history_table(runs)
+    comment = (f"stelvane {dataset.name}: runs {runs[0].number} to {runs[-1].number}, "
+               f"the first column numbers the run of each row")
+    write_atomically(path, table_chunks(names, columns, [comment]))
+    return len(runs)
+
+
+# --- plots as pictures ----------------------------------------------------------------
+
+PLOT_FORMATS = {".png": "PNG", ".svg": "SVG"}
+
+
+def plot_format(path: str) -> str:
+    """"PNG" or "SVG" by the file name's suffix; ExportError for any other."""
+    suffix = os.path.splitext(path)[1].lower()
+    if suffix not in PLOT_FORMATS:
+        raise ExportError(f"could not save {path}: name it .png or .svg")
+    return PLOT_FORMATS[suffix]
+
+
+def plot_bytes(plot, fmt: str) -> bytes:
+    """The plot (title, axes, curves and what else its plot item holds) as a
+    PNG or SVG file's bytes, made by pyqtgraph's exporters."""
+    from pyqtgraph import exporters
+
+    from .qt_compat import QtCore
+
+    if fmt == "SVG":
+        return exporters.SVGExporter(plot.plotItem).export(toBytes=True)
+    image = exporters.ImageExporter(plot.plotItem).export(toBytes=True)
+    data = QtCore.QByteArray()
+    buffer = QtCore.QBuffer(data)
+    buffer.open(QtCore.QIODevice.OpenModeFlag.WriteOnly if hasattr(QtCore.QIODevice, "OpenModeFlag")
+                else QtCore.QIODevice.WriteOnly)
+    if not image.save(buffer, "PNG"):
+        raise ExportError("could not make the PNG image of the plot")
+    buffer.close()
+    return bytes(data)
+
+
+def save_plot(plot, path: str) -> str:
+    """Writes the plot to `path` as PNG or SVG (by the suffix); returns the format."""
+    fmt = plot_format(path)
+    write_atomically(path, [plot_bytes(plot, fmt)])
+    return fmt
+
+
+# --- the window's keys ---------------------------------------------------------------------
+
+PICTURE_FILTERS = ("PNG image (*.png)", "SVG drawing (*.svg)")
+RUN_FILTER = "Current run, all columns (*.csv)"
+HISTORY_FILTER = "Finished runs, with a run column (*.csv)"
+
+
+def ask_save_path(parent, caption: str, suggested: str, filters) -> tuple[str, str]:
+    """The save dialog: the chosen path and filter, or ("", "") when cancelled."""
+    from .qt_compat import QtWidgets
+
+    path, chosen = QtWidgets.QFileDialog.getSaveFileName(parent, caption, suggested, ";;".join(filters))
+    return path or "", chosen or ""
+
+
+def with_suffix(path: str, chosen_filter: str) -> str:
+    """`path`, with the chosen filter's suffix added when it has none of its own."""
+    if os.path.splitext(path)[1]:
+        return path
+    start = chosen_filter.rfind("*.")
+    return path + chosen_filter[start + 1:chosen_filter.find(")", start)] if start >= 0 else path
+
+
+class ExportKeys:
+    """Ctrl+S saves the plot under the pointer (the first plot when the
+    pointer is on none) as PNG or SVG; Ctrl+E saves the current data set's
+    current run or its finished runs as text. Both ask for the file with a
+    save dialog (`ask_path`, replaceable), say in the status bar what was
+    saved where (`inform`), and report a failure as a problem (`report`).
+
+    `plots` maps a plot's name ("live", "history") to its widget;
+    `dataset` returns the data set of the current mode."""
+
+    def __init__(self, window, plots: dict, dataset, report, inform):
+        from .qt_compat import QtGui, QtWidgets
+
+        self.window = window
+        self.plots = plots
+        self.dataset = dataset
+        self.report = report
+        self.inform = inform
+        self.ask_path = lambda *args: ask_save_path(window, *args)
+        self.directory = ""  # where the last file went; the next dialog starts there
+        shortcut = getattr(QtGui, "QShortcut", None) or QtWidgets.QShortcut
+        self.shortcuts = []
+        for keys, action in (("Ctrl+S", self.save_plot), ("Ctrl+E", self.save_data)):
+            item = shortcut(QtGui.QKeySequence(keys), window)
+            item.activated.connect(action)
+            self.shortcuts.append(item)
+
+    def plot_under_pointer(self) -> tuple[str, object]:
+        from .qt_compat import QtGui
+
+        position = QtGui.QCursor.pos()
+        for name, plot in self.plots.items():
+            if plot.isVisible() and plot.rect().contains(plot.mapFromGlobal(position)):
+                return name, plot
+        return next(iter(self.plots.items()))
+
+    def save_plot(self) -> None:
+        name, plot = self.plot_under_pointer()
+        path, chosen = self.ask_path(f"Save the {name} plot", self._suggest(f"{name}.png"),
+                                     PICTURE_FILTERS)
+        if not path:
+            return
+        path = with_suffix(path, chosen)
+        self._run(lambda: f"saved the {name} plot as {save_plot(plot, path)} to {path}", path)
+
+    def save_data(self) -> None:
+        dataset = self.dataset()
+        path, chosen = self.ask_path(f"Save the {dataset.name} data", self._suggest(f"{dataset.name}.csv"),
+                                     (RUN_FILTER, HISTORY_FILTER))
+        if not path:
+            return
+        path = with_suffix(path, chosen)
+        if chosen == HISTORY_FILTER:
+            self._run(lambda: f"saved {save_history(dataset, path)} finished {dataset.name} run(s) "
+                              f"to {path}", path)
+        else:
+            self._run(lambda: f"saved {save_current_run(dataset, path):,} rows of {dataset.name} "
+                              f"run {dataset.run_number} to {path}", path)
+
+    def _suggest(self, name: str) -> str:
+        return os.path.join(self.directory, name) if self.directory else name
+
+    def _run(self, save, path: str) -> None:
+        try:
+            message = save()
+        except ExportError as error:
+            self.report(str(error))
+        else:
+            self.directory = os.path.dirname(os.path.abspath(path))
+            self.inform(message)
