@@ -68,15 +68,15 @@ class Shown:
     nothing yet, or redraw."""
     mode: str | None = None      # "P" or "T"
     live: tuple | None = None    # (mode, data version, points)
-    history: tuple | None = None  # (mode, history version, first run, points)
+    history: tuple | None = None  # (mode, history version, first run, points, window)
 
 
 class HistoryJob:
     """New curves for the history plot, made a few per frame."""
 
-    def __init__(self, runs, pairs, fx, fy, points, what):
+    def __init__(self, runs, pairs, fx, fy, points, what, window=None):
         self.runs, self.pairs, self.fx, self.fy = runs, pairs, fx, fy
-        self.points, self.what = points, what
+        self.points, self.what, self.window = points, what, window
         self.series = []
 
     @property
@@ -91,11 +91,12 @@ class HistoryProgress:
     cache: dict = field(default_factory=dict)  # series of finished runs, see history_series
     job: HistoryJob | None = None
 
-    def start(self, dataset, mode: str, pairs, fx, fy, points: int) -> None:
+    def start(self, dataset, mode: str, pairs, fx, fy, points: int, window=None) -> None:
         runs = [r for r in dataset.history if r.number >= self.first_run[mode]]
         kept = set(runs)
         self.cache = {k: v for k, v in self.cache.items() if k[0] in kept}
-        self.job = HistoryJob(runs, pairs, fx, fy, points, "run" if mode == "P" else "trace")
+        self.job = HistoryJob(runs, pairs, fx, fy, points, "run" if mode == "P" else "trace",
+                              window)
 
     def advance(self, deadline: float) -> HistoryJob | None:
         """Works on the job until `deadline` (one curve at least); returns it
@@ -104,7 +105,7 @@ class HistoryProgress:
         job = self.job
         while not job.done:
             job.series.append(history_series(job.runs, job.pairs[len(job.series)], job.fx,
-                                             job.fy, job.points, self.cache))
+                                             job.fy, job.points, self.cache, job.window))
             if time.monotonic() >= deadline:
                 break
         if not job.done:
@@ -179,11 +180,11 @@ class Presenter:
                 plot.set_labels(axis_label(xs, fx), axis_label(ys, fy))
             self.curve_names = curve_names(shown_pairs, fx, fy)
         self._show_live(mode, dataset, shown_pairs, fx, fy)
-        points = self.history_plot.points_wanted()
-        state = (mode, dataset.history_version, self.history.first_run[mode], points)
+        points, window = self.history_plot.detail()
+        state = (mode, dataset.history_version, self.history.first_run[mode], points, window)
         if state != self.shown.history:
             self.shown.history = state
-            self.history.start(dataset, mode, shown_pairs, fx, fy, points)
+            self.history.start(dataset, mode, shown_pairs, fx, fy, points, window)
         if self.history.job is not None:
             self._advance_history(time.monotonic() + HISTORY_SHARE * self.frame_interval)
 
