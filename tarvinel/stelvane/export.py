@@ -19,6 +19,8 @@ import tempfile
 
 import numpy as np
 
+from .qt_compat import QtCore, QtGui, QtWidgets
+
 # Rows formatted at a time: bounds the memory a long run's text takes.
 CHUNK_ROWS = 65_536
 
@@ -245,9 +247,7 @@ def plot_format(path: str) -> str:
 def plot_bytes(plot, fmt: str) -> bytes:
     """The plot (title, axes, curves and what else its plot item holds) as a
     PNG or SVG file's bytes, made by pyqtgraph's exporters."""
-    from pyqtgraph import exporters
-
-    from .qt_compat import QtCore
+    from pyqtgraph import exporters  # loads pyqtgraph's exporters on the first save only
 
     if fmt == "SVG":
         return exporters.SVGExporter(plot.plotItem).export(toBytes=True)
@@ -278,8 +278,6 @@ HISTORY_FILTER = "Finished runs, with a run column (*.csv)"
 
 def ask_save_path(parent, caption: str, suggested: str, filters) -> tuple[str, str]:
     """The save dialog: the chosen path and filter, or ("", "") when cancelled."""
-    from .qt_compat import QtWidgets
-
     path, chosen = QtWidgets.QFileDialog.getSaveFileName(parent, caption, suggested, ";;".join(filters))
     return path or "", chosen or ""
 
@@ -290,6 +288,30 @@ def with_suffix(path: str, chosen_filter: str) -> str:
         return path
     start = chosen_filter.rfind("*.")
     return path + chosen_filter[start + 1:chosen_filter.find(")", start)] if start >= 0 else path
+
+
+SHORTCUT_OVERRIDE = getattr(getattr(QtCore.QEvent, "Type", QtCore.QEvent), "ShortcutOverride")
+
+
+def pressed_keys(event) -> QtGui.QKeySequence:
+    """The key and modifiers of a key event as a key sequence."""
+    if hasattr(event, "keyCombination"):  # Qt 6
+        return QtGui.QKeySequence(event.keyCombination())
+    return QtGui.QKeySequence(int(event.modifiers()) | event.key())
+
+
+class ShortcutKeeper(QtCore.QObject):
+    """Event filter that turns down a widget's claim on the window's own keys."""
+
+    def __init__(self, sequences):
+        super().__init__()
+        self.sequences = list(sequences)
+
+    def eventFilter(self, watched, event):
+        if event.type() == SHORTCUT_OVERRIDE and pressed_keys(event) in self.sequences:
+            event.ignore()  # not the widget's key: the window's shortcut gets it
+            return True
+        return False
 
 
 class ExportKeys:
@@ -303,8 +325,6 @@ class ExportKeys:
     `dataset` returns the data set of the current mode."""
 
     def __init__(self, window, plots: dict, dataset, report, inform):
-        from .qt_compat import QtGui, QtWidgets
-
         self.window = window
         self.plots = plots
         self.dataset = dataset
@@ -318,10 +338,16 @@ class ExportKeys:
             item = shortcut(QtGui.QKeySequence(keys), window)
             item.activated.connect(action)
             self.shortcuts.append(item)
+        self.key_keeper = ShortcutKeeper([item.key() for item in self.shortcuts])
+
+    def keep_keys_in(self, *widgets) -> None:
+        """Keeps the keys working while one of `widgets` has the focus: a
+        line edit takes Ctrl+E (the end of the line, on X11) before any
+        window shortcut."""
+        for widget in widgets:
+            widget.installEventFilter(self.key_keeper)
 
     def plot_under_pointer(self) -> tuple[str, object]:
-        from .qt_compat import QtGui
-
         position = QtGui.QCursor.pos()
         for name, plot in self.plots.items():
             if plot.isVisible() and plot.rect().contains(plot.mapFromGlobal(position)):
@@ -362,3 +388,4 @@ class ExportKeys:
         else:
             self.directory = os.path.dirname(os.path.abspath(path))
             self.inform(message)
+
