@@ -112,6 +112,10 @@ def test_ctrl_s_saves_the_plot_under_the_pointer(qtbot, fed_window, tmp_path, pl
         tree = ElementTree.parse(path)
         paths = [e for e in tree.iter() if e.tag.endswith("path")]
         assert len(paths) >= 3  # axes and a curve at least
+        # The column names, shown over the plot in the window, are on the axes.
+        texts = ["".join(e.itertext()).strip() for e in tree.iter() if e.tag.endswith("text")]
+        assert "time" in texts and "a" in texts
+        assert not win.history_plot.plotItem.getAxis("bottom").label.isVisible()
     else:
         image = QtGui.QImage(str(path))
         assert not image.isNull() and image.width() > 200 and image.height() > 100

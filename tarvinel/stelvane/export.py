@@ -13,6 +13,7 @@ permission) leaves no partial file under the requested name.
 """
 
 from collections.abc import Iterable, Iterator
+from contextlib import contextmanager
 import errno
 import os
 import tempfile
@@ -246,12 +247,15 @@ def plot_format(path: str) -> str:
 
 def plot_bytes(plot, fmt: str) -> bytes:
     """The plot (title, axes, curves and what else its plot item holds) as a
-    PNG or SVG file's bytes, made by pyqtgraph's exporters."""
+    PNG or SVG file's bytes, made by pyqtgraph's exporters. The names of the
+    columns on the axes, which the window shows in labels over the plot (no
+    part of the scene), are put on the axes for the picture."""
     from pyqtgraph import exporters  # loads pyqtgraph's exporters on the first save only
 
-    if fmt == "SVG":
-        return exporters.SVGExporter(plot.plotItem).export(toBytes=True)
-    image = exporters.ImageExporter(plot.plotItem).export(toBytes=True)
+    with axis_names_shown(plot):
+        if fmt == "SVG":
+            return exporters.SVGExporter(plot.plotItem).export(toBytes=True)
+        image = exporters.ImageExporter(plot.plotItem).export(toBytes=True)
     data = QtCore.QByteArray()
     buffer = QtCore.QBuffer(data)
     buffer.open(QtCore.QIODevice.OpenModeFlag.WriteOnly if hasattr(QtCore.QIODevice, "OpenModeFlag")
@@ -260,6 +264,22 @@ def plot_bytes(plot, fmt: str) -> bytes:
         raise ExportError("could not make the PNG image of the plot")
     buffer.close()
     return bytes(data)
+
+
+@contextmanager
+def axis_names_shown(plot):
+    item = plot.plotItem
+    names = {"bottom": str(getattr(plot, "xname", "") or ""), "left": str(getattr(plot, "yname", "") or "")}
+    shown = [side for side, name in names.items() if name and not item.getAxis(side).label.isVisible()]
+    for side in shown:
+        item.setLabel(side, names[side])
+    item.layout.activate()
+    try:
+        yield
+    finally:
+        for side in shown:
+            item.showLabel(side, False)
+        item.layout.activate()
 
 
 def save_plot(plot, path: str) -> str:
