@@ -22,8 +22,7 @@ if not os.environ.get("XDG_RUNTIME_DIR"):
     os.environ["XDG_RUNTIME_DIR"] = runtime_dir
 
 # Settings the application remembers go to a directory of this run, never to
-# the user's (subprocesses inherit it; the fixture below gives each test in
-# this process a fresh one).
+# the user's; the fixture below gives each test a fresh one.
 _config_home = tempfile.mkdtemp(prefix="stelvane-test-config-")
 atexit.register(shutil.rmtree, _config_home, True)
 os.environ["XDG_CONFIG_HOME"] = _config_home
@@ -43,12 +42,15 @@ else:
 
 
 @pytest.fixture(autouse=True)
-def settings_home(tmp_path_factory):
-    """Where the application's remembered settings go during one test: a new,
-    empty directory, so no test sees another's settings."""
+def settings_home(tmp_path_factory, monkeypatch):
+    """Where the application's remembered settings go during one test, in
+    this process and in the processes it starts: a new, empty directory, so
+    no test sees another's settings (a window size saved by one would be the
+    next one's)."""
     directory = tmp_path_factory.mktemp("settings")
     qt_compat.QtCore.QSettings.setPath(remembered_settings.INI, remembered_settings.USER_SCOPE,
-                                             str(directory))
+                                       str(directory))
+    monkeypatch.setenv("XDG_CONFIG_HOME", str(directory))
     return directory
 
 

@@ -254,7 +254,8 @@ def plot_bytes(plot, fmt: str) -> bytes:
 
     with axis_names_shown(plot):
         if fmt == "SVG":
-            return exporters.SVGExporter(plot.plotItem).export(toBytes=True)
+            with closed_paths_readable():
+                return exporters.SVGExporter(plot.plotItem).export(toBytes=True)
         image = exporters.ImageExporter(plot.plotItem).export(toBytes=True)
     data = QtCore.QByteArray()
     buffer = QtCore.QBuffer(data)
@@ -264,6 +265,44 @@ def plot_bytes(plot, fmt: str) -> bytes:
         raise ExportError("could not make the PNG image of the plot")
     buffer.close()
     return bytes(data)
+
+
+@contextmanager
+def closed_paths_readable():
+    """pyqtgraph's SVG exporter reads back the paths Qt's SVG generator wrote,
+    expecting "x,y" after every command; Qt 6 closes a path with a bare "Z"
+    (the view's frame, the clip paths pyqtgraph makes itself), which that
+    reading cannot take. While this holds, each "Z" is written as the line
+    back to the start of its subpath, the same outline."""
+    import importlib
+
+    module = importlib.import_module("pyqtgraph.exporters.SVGExporter")
+    original = module.correctCoordinates
+
+    def correct_coordinates(node, defs, item, options):
+        for element in node.getElementsByTagName("path"):
+            element.setAttribute("d", _closed_as_lines(element.getAttribute("d")))
+        return original(node, defs, item, options)
+
+    module.correctCoordinates = correct_coordinates
+    try:
+        yield
+    finally:
+        module.correctCoordinates = original
+
+
+def _closed_as_lines(path: str) -> str:
+    tokens, start = [], None
+    for token in path.split():
+        closes = token[-1] in "Zz"
+        token = token[:-1] if closes else token
+        if token:
+            if token[0] == "M":
+                start = token[1:]
+            tokens.append(token)
+        if closes and start is not None:
+            tokens.append("L" + start)
+    return " ".join(tokens)
 
 
 @contextmanager
