@@ -161,61 +161,58 @@ def _column_parts(values: np.ndarray) -> tuple[str, list[np.ndarray]]:
     return "%.17g", [np.asarray(values, dtype=np.float64)]
 
 
-def table_chunks(names: list[str], columns: list[np.ndarray],
+def table_chunks(names: list[str], blocks: Iterable[list[np.ndarray]],
                  comments: Iterable[str] = ()) -> Iterator[bytes]:
-    """The text of a table, a piece at a time: comment lines, the header, rows."""
+    """The text of a table, a piece at a time: comment lines, the header,
+    then the rows of each block (one array per name; a column's type may
+    differ from block to block)."""
     head = [f"# {line}\n" for line in comments]
     head.append(",".join(map(header_name, names)) + "\n")
     yield "".join(head).encode()
-    formats, arrays = [], []
-    for column in columns:
-        fmt, parts = _column_parts(np.asarray(column))
-        formats.append(fmt)
-        arrays += parts
-    line = ",".join(formats)
-    rows = len(columns[0]) if columns else 0
-    for start in range(0, rows, CHUNK_ROWS):
-        lists = [a[start:start + CHUNK_ROWS].tolist() for a in arrays]
-        text = "\n".join(line % row for row in zip(*lists))
-        yield (text + "\n").encode()
+    for columns in blocks:
+        formats, arrays = [], []
+        for column in columns:
+            fmt, parts = _column_parts(np.asarray(column))
+            formats.append(fmt)
+            arrays += parts
+        line = ",".join(formats)
+        rows = len(columns[0]) if columns else 0
+        for start in range(0, rows, CHUNK_ROWS):
+            lists = [a[start:start + CHUNK_ROWS].tolist() for a in arrays]
+            yield ("\n".join(line % row for row in zip(*lists)) + "\n").encode()
 
 
-def current_run_table(dataset) -> tuple[list[str], list[np.ndarray]]:
-    """Column names and columns of the data set's current run."""
-    names = dataset.column_names
-    return names, [dataset.column(n) for n in names]
-
-
-def history_table(runs) -> tuple[list[str], list[np.ndarray]]:
+def history_table(runs) -> tuple[list[str], Iterator[list[np.ndarray]]]:
     """One table of several runs: a first column with each row's run number,
     then every column any run has, in the order they first appear; a run
-    without a column has NaN there."""
+    without a column has NaN there. The rows come a run at a time, so a long
+    history is never copied whole."""
     names: list[str] = []
     for run in runs:
         names += [n for n in run.column_names if n not in names]
-    run_column = unique_name("run", names)
-    sizes = [len(run) for run in runs]
-    total = sum(sizes)
-    numbers = np.repeat(np.array([run.number for run in runs], dtype=np.int64), sizes)
-    columns = []
-    for name in names:
-        pieces = []
-        for run, size in zip(runs, sizes):
-            try:
-                pieces.append(run.column(name))
-            except KeyError:
-                pieces.append(np.full(size, np.nan))
-        columns.append(np.concatenate(pieces) if pieces else np.empty(total))
-    return [run_column, *names], [numbers, *columns]
+
+    def blocks():
+        for run in runs:
+            size = len(run)
+            columns = [np.full(size, run.number, dtype=np.int64)]
+            for name in names:
+                try:
+                    columns.append(run.column(name))
+                except KeyError:
+                    columns.append(np.full(size, np.nan))
+            yield columns
+
+    return [unique_name("run", names), *names], blocks()
 
 
 def save_current_run(dataset, path: str) -> int:
     """Writes the data set's current run to `path`; returns the rows written."""
-    names, columns = current_run_table(dataset)
+    names = dataset.column_names
     if not names:
         raise ExportError(f"could not save {path}: {dataset.name} has no columns yet")
     comment = f"stelvane {dataset.name}: run {dataset.run_number}, {len(dataset)} rows"
-    write_atomically(path, table_chunks(names, columns, [comment]))
+    columns = [dataset.column(name) for name in names]
+    write_atomically(path, table_chunks(names, [columns], [comment]))
     return len(dataset)
 
 
@@ -225,10 +222,10 @@ def save_history(dataset, path: str) -> int:
     runs = dataset.history
     if not runs:
         raise ExportError(f"could not save {path}: {dataset.name} has no finished runs yet")
-    names, columns = history_table(runs)
+    names, blocks = history_table(runs)
     comment = (f"stelvane {dataset.name}: runs {runs[0].number} to {runs[-1].number}, "
                f"the first column numbers the run of each row")
-    write_atomically(path, table_chunks(names, columns, [comment]))
+    write_atomically(path, table_chunks(names, blocks, [comment]))
     return len(runs)
 
 
@@ -349,6 +346,7 @@ def with_suffix(path: str, chosen_filter: str) -> str:
     return path + chosen_filter[start + 1:chosen_filter.find(")", start)] if start >= 0 else path
 
 
+WAIT_CURSOR = getattr(getattr(QtCore.Qt, "CursorShape", QtCore.Qt), "WaitCursor")
 SHORTCUT_OVERRIDE = getattr(getattr(QtCore.QEvent, "Type", QtCore.QEvent), "ShortcutOverride")
 
 
@@ -420,7 +418,7 @@ class ExportKeys:
         if not path:
             return
         path = with_suffix(path, chosen)
-        self._run(lambda: f"saved the {name} plot as {save_plot(plot, path)} to {path}", path)
+        self._save(lambda: f"saved the {name} plot as {save_plot(plot, path)} to {path}", path)
 
     def save_data(self) -> None:
         dataset = self.dataset()
@@ -430,16 +428,18 @@ class ExportKeys:
             return
         path = with_suffix(path, chosen)
         if chosen == HISTORY_FILTER:
-            self._run(lambda: f"saved {save_history(dataset, path)} finished {dataset.name} run(s) "
+            self._save(lambda: f"saved {save_history(dataset, path)} finished {dataset.name} run(s) "
                               f"to {path}", path)
         else:
-            self._run(lambda: f"saved {save_current_run(dataset, path):,} rows of {dataset.name} "
+            self._save(lambda: f"saved {save_current_run(dataset, path):,} rows of {dataset.name} "
                               f"run {dataset.run_number} to {path}", path)
 
     def _suggest(self, name: str) -> str:
         return os.path.join(self.directory, name) if self.directory else name
 
-    def _run(self, save, path: str) -> None:
+    def _save(self, save, path: str) -> None:
+        # A long run takes seconds to write; the pointer says so meanwhile.
+        QtWidgets.QApplication.setOverrideCursor(QtGui.QCursor(WAIT_CURSOR))
         try:
             message = save()
         except ExportError as error:
@@ -447,4 +447,6 @@ class ExportKeys:
         else:
             self.directory = os.path.dirname(os.path.abspath(path))
             self.inform(message)
+        finally:
+            QtWidgets.QApplication.restoreOverrideCursor()
 
