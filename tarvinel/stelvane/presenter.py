@@ -17,7 +17,7 @@ import time
 from . import config
 from .hold import HeldData
 from .legend import CurveLegend, curve_names
-from .render import CurveFeeder, axis_label, history_series, pair_series
+from .render import CurveFeeder, axis_label, history_series_steps, pair_series
 
 # The share of a frame for making the history plot's curves; a long run is
 # thinned over several frames.
@@ -78,6 +78,7 @@ class HistoryJob:
         self.runs, self.pairs, self.fx, self.fy = runs, pairs, fx, fy
         self.points, self.what, self.window = points, what, window
         self.series = []
+        self.steps = None  # the curve under way: a history_series_steps generator
 
     @property
     def done(self) -> bool:
@@ -99,13 +100,20 @@ class HistoryProgress:
                               window)
 
     def advance(self, deadline: float) -> HistoryJob | None:
-        """Works on the job until `deadline` (one curve at least); returns it
-        once it is done. A long run takes a while to thin for eight curves;
-        spread over a few frames, it does not hold up the live plot."""
+        """Works on the job until `deadline` (one pass over one run at least);
+        returns it once it is done. Ten long runs take a while to thin for
+        eight curves; spread over frames a run at a time, they hold up
+        neither the live plot nor a pan or zoom of the history."""
         job = self.job
         while not job.done:
-            job.series.append(history_series(job.runs, job.pairs[len(job.series)], job.fx,
-                                             job.fy, job.points, self.cache, job.window))
+            if job.steps is None:
+                job.steps = history_series_steps(job.runs, job.pairs[len(job.series)], job.fx,
+                                                 job.fy, job.points, self.cache, job.window)
+            try:
+                next(job.steps)
+            except StopIteration as finished:
+                job.series.append(finished.value)
+                job.steps = None
             if time.monotonic() >= deadline:
                 break
         if not job.done:

@@ -116,8 +116,26 @@ def history_series(runs: Sequence, pair, fx, fy, points: int, cache: dict | None
     a window are kept for that window only; runs wholly inside the window keep
     the key they have without one, so panning costs only the runs at the
     window's edges."""
+    steps = history_series_steps(runs, pair, fx, fy, points, cache, window)
+    while True:
+        try:
+            next(steps)
+        except StopIteration as finished:
+            return finished.value
+
+
+def history_series_steps(runs: Sequence, pair, fx, fy, points: int, cache: dict | None = None,
+                         window: tuple[float, float] | None = None):
+    """history_series a little at a time: a generator that yields after each
+    pass over a run's rows (an extent, a thinning) and returns the series, so
+    a caller can spread a long history over several frames."""
     cache = {} if cache is None else cache
-    extents = {run: _x_extent(run, pair[0], fx, cache) for run in runs}
+    extents = {}
+    for run in runs:
+        known_before = (run, "x extent", pair[0], fx) in cache
+        extents[run] = _x_extent(run, pair[0], fx, cache)
+        if not known_before:
+            yield
     known = [e for e in extents.values() if e is not None]
     if not known:
         return _EMPTY, _EMPTY
@@ -140,9 +158,10 @@ def history_series(runs: Sequence, pair, fx, fy, points: int, cache: dict | None
         share = (extent[1] - extent[0]) / whole if whole > 0 else 1.0
         run_points = 2 ** math.ceil(math.log2(max(MIN_RUN_POINTS, points * min(share, 1.0))))
         key = (run, pair, fx, fy, run_points) if cut is None else (run, pair, fx, fy, run_points, window)
-        series = cache.get(key)
-        if series is None:
-            series = cache[key] = _run_series(run, pair, fx, fy, run_points, cut)
+        if key not in cache:
+            cache[key] = _run_series(run, pair, fx, fy, run_points, cut)
+            yield
+        series = cache[key]
         if series is None:
             continue
         xs += [series[0], _GAP]
