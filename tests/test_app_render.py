@@ -7,7 +7,8 @@ import pytest
 from tarvinel.stelvane import config, ploter
 from tarvinel.stelvane.dataset import Dataset
 from tarvinel.stelvane.render import (
-    CurveFeeder, axis_label, detail_window, formatted, history_series, pair_series, peak_decimated)
+    CurveFeeder, axis_label, detail_window, formatted, history_series, history_series_steps,
+    pair_series, peak_decimated)
 
 Z = np.array([3 + 4j, -1 + 0j, 1j])
 
@@ -129,6 +130,25 @@ def test_a_zoomed_window_is_exact_and_runs_outside_it_are_left_out():
     back.roll()
     x, _ = history_series(back.history, ("t", "v"), None, None, 4096, {}, (10.0, 20.0))
     assert len(x) == 100
+
+
+def test_history_is_made_a_run_at_a_time_and_the_same_as_at_once():
+    ds = runs_of(3000, 3000, 3000)
+    cache = {}
+    steps = history_series_steps(ds.history, ("t", "z"), "real", "imag", 512, cache)
+    pauses = 0
+    while True:
+        try:
+            next(steps)
+            pauses += 1
+        except StopIteration as finished:
+            x, y = finished.value
+            break
+    assert pauses == 2 * len(ds.history)  # each run's extent, then its thinning
+    again = history_series(ds.history, ("t", "z"), "real", "imag", 512)
+    assert np.array_equal(x, again[0], equal_nan=True) and np.array_equal(y, again[1], equal_nan=True)
+    # All cached: no pause at all.
+    assert list(history_series_steps(ds.history, ("t", "z"), "real", "imag", 512, cache)) == []
 
 
 @pytest.mark.parametrize("view, expected_window", [
