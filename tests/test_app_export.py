@@ -83,12 +83,13 @@ def test_ctrl_e_saves_what_the_producer_sent(qtbot, fed_window, tmp_path, choice
     press(qtbot, win, Qt.Key.Key_E, win.live_plot, field)
     qtbot.waitUntil(lambda: (tmp_path / "saved.csv").exists(), timeout=5000)
     assert win.asked[0][2] == (export.RUN_FILTER, export.HISTORY_FILTER)
-    names, columns = read_table(tmp_path / "saved.csv")
+    runs = []
+    names, columns = read_table(tmp_path / "saved.csv", runs)
     if choice == export.RUN_FILTER:
-        assert names == NAMES
+        assert names == NAMES and runs == [len(SENT[2])]
         expected = SENT[2]
     else:
-        assert names == ["run", *NAMES]
+        assert names == ["run", *NAMES] and runs == [len(SENT[0]), len(SENT[1])]
         assert columns.pop(0).tolist() == [1] * 50 + [2] * 30
         expected = np.concatenate(SENT[:2])
     for j, column in enumerate(columns):

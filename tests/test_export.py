@@ -12,12 +12,22 @@ from tarvinel.stelvane import export
 from tarvinel.stelvane.dataset import Dataset
 
 
-def read_table(path):
+def read_table(path, runs=None):
     """The file as the application's text format defines it: comment lines
     start with #, the first other line names the columns, numbers in Python's
-    notation, an empty field is NaN. Returns (names, columns)."""
+    notation, an empty field is NaN, an empty line ends a run. Returns
+    (names, columns); the rows of each run are counted into `runs` (a list)."""
     lines = [line for line in open(path, encoding="utf-8").read().splitlines()
-             if line.strip() and not line.lstrip().startswith("#")]
+             if not line.lstrip().startswith("#")]
+    counted = [0]
+    for line in lines[1:]:
+        if line.strip():
+            counted[-1] += 1
+        elif counted[-1]:
+            counted.append(0)
+    if runs is not None:
+        runs += [n for n in counted if n]
+    lines = [line for line in lines if line.strip()]
     names = lines[0].split(",")
 
     def number(text):
@@ -61,7 +71,9 @@ def test_current_run_and_history_read_back_exactly(tmp_path):
 
     history_file = tmp_path / "history.csv"
     assert export.save_history(ds, str(history_file)) == 2
-    names, columns = read_table(history_file)
+    runs = []
+    names, columns = read_table(history_file, runs)
+    assert runs == [2, len(rows)]
     assert names == ["run", "freq", "S21", "a_b", "gain"]
     table = dict(zip(names, columns))
     first, second = ds.history

@@ -3,8 +3,9 @@
 The data files are in the text format the application reads as a source: a
 header line of comma-separated column names, then one line of numbers per row
 in Python's notation (`nan`, `inf`, complex values as `1+2j`), `#` comments.
-A history file has a first column that numbers the runs, so the runs can be
-told apart again when the file is read back.
+A history file has an empty line after each run but the last, where the
+reader ends a run, and a first column that numbers the runs, for other
+readers.
 
 Every file is written under a temporary name in the target's directory,
 flushed to the disk and then renamed over the target: whoever reads the target
@@ -165,11 +166,14 @@ def table_chunks(names: list[str], blocks: Iterable[list[np.ndarray]],
                  comments: Iterable[str] = ()) -> Iterator[bytes]:
     """The text of a table, a piece at a time: comment lines, the header,
     then the rows of each block (one array per name; a column's type may
-    differ from block to block)."""
+    differ from block to block), an empty line between two blocks: the
+    reader ends a run there."""
     head = [f"# {line}\n" for line in comments]
     head.append(",".join(map(header_name, names)) + "\n")
     yield "".join(head).encode()
-    for columns in blocks:
+    for index, columns in enumerate(blocks):
+        if index:
+            yield b"\n"
         formats, arrays = [], []
         for column in columns:
             fmt, parts = _column_parts(np.asarray(column))
@@ -183,10 +187,11 @@ def table_chunks(names: list[str], blocks: Iterable[list[np.ndarray]],
 
 
 def history_table(runs) -> tuple[list[str], Iterator[list[np.ndarray]]]:
-    """One table of several runs: a first column with each row's run number,
-    then every column any run has, in the order they first appear; a run
-    without a column has NaN there. The rows come a run at a time, so a long
-    history is never copied whole."""
+    """One table of several runs, a block per run: a first column with each
+    row's run number (for readers that skip empty lines), then every column
+    any run has, in the order they first appear; a run without a column has
+    NaN there. The rows come a run at a time, so a long history is never
+    copied whole."""
     names: list[str] = []
     for run in runs:
         names += [n for n in run.column_names if n not in names]
@@ -224,7 +229,7 @@ def save_history(dataset, path: str) -> int:
         raise ExportError(f"could not save {path}: {dataset.name} has no finished runs yet")
     names, blocks = history_table(runs)
     comment = (f"stelvane {dataset.name}: runs {runs[0].number} to {runs[-1].number}, "
-               f"the first column numbers the run of each row")
+               f"an empty line after each run, the first column numbers the run of each row")
     write_atomically(path, table_chunks(names, blocks, [comment]))
     return len(runs)
 
@@ -329,7 +334,7 @@ def save_plot(plot, path: str) -> str:
 
 PICTURE_FILTERS = ("PNG image (*.png)", "SVG drawing (*.svg)")
 RUN_FILTER = "Current run, all columns (*.csv)"
-HISTORY_FILTER = "Finished runs, with a run column (*.csv)"
+HISTORY_FILTER = "Finished runs, one after the other (*.csv)"
 
 
 def ask_save_path(parent, caption: str, suggested: str, filters) -> tuple[str, str]:
