@@ -55,13 +55,13 @@ def test_what_the_user_set_comes_back_after_a_restart(qtbot):
     choose(qtbot, bar.ts.fx, "imag")
     click(qtbot, bar.ts.ly)
     win.splitters["plots"].setSizes([400, 150])
-    # Smaller than it starts, within the test screen (Qt 6 fits a restored
-    # window into the screen); the layout may hold it a little larger.
+    # Smaller than it starts; the test screen is 800 x 600 and Qt 6 fits a
+    # restored window into the screen, so only the height tells there.
     first_size = win.size()
-    win.resize(760, 560)
+    win.resize(first_size.width() - 40, 520)
     qtbot.waitUntil(lambda: win.size() != first_size, timeout=2000)
     size = win.size()
-    assert size.width() <= 800 and size.height() <= 600
+    assert size.height() < first_size.height()
     points, traces = bundle_state(bar.ps), bundle_state(bar.ts)
     assert points == ("time,noise", "real", "mag", True, False, False, True)
     assert traces == ("freq,S11", "imag", "mag", False, True, False, False)
@@ -75,7 +75,9 @@ def test_what_the_user_set_comes_back_after_a_restart(qtbot):
         qtbot.waitUntil(lambda: bar.xypairs == [("time", "noise")], timeout=WAIT)
         assert (bundle_state(bar.ps), bundle_state(bar.ts)) == (points, traces)
         assert (bar.fx, bar.fy, bar.lx, bar.ly) == ("real", "mag", True, False)
-        assert again.size() == size
+        assert again.size().height() == size.height()
+        if qt_compat.API == "pyqt5":  # Qt 5 restores a window wider than the screen as it was
+            assert again.size() == size
         assert again.splitters["plots"].sizes() == sizes
     finally:
         again.close()
