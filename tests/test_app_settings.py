@@ -102,7 +102,10 @@ logX=true
     (GOOD.replace("logX=true", "logX=maybe").replace("fy=mag", "fy=loud")
      + "[window]\ngeometry=!!\n", [], ("time,noise", "real", False),
      "points/logX ignored (not true or false: 'maybe')"),
-], ids=["fresh", "command line wins", "damaged", "foreign", "bad values"])
+    # A pattern that does not compile is the user's to fix: shown, and reported.
+    (GOOD.replace("time,noise", '"time,(noise"'), [], ("time,(noise", "mag", True),
+     "invalid pattern 'time,(noise'"),
+], ids=["fresh", "command line wins", "damaged", "foreign", "bad values", "bad pattern"])
 def test_command_line_fresh_and_broken_files(qtbot, settings_home, content, extra, expected, warning):
     path = settings_home / "tarvinel" / "stelvane.ini"
     path.parent.mkdir()
@@ -110,7 +113,8 @@ def test_command_line_fresh_and_broken_files(qtbot, settings_home, content, extr
     win = open_window(qtbot, *extra)
     try:
         ps = win.toolbar.ps
-        qtbot.waitUntil(lambda: win.toolbar.xypairs != [], timeout=WAIT)  # the pattern announced
+        # The pattern announced, and taken (or refused).
+        qtbot.waitUntil(lambda: win.toolbar.xypairs != [] or win.problems.count > 0, timeout=WAIT)
         assert (ps.stx.text(), ps.fy.currentText(), ps.lx.isChecked()) == expected
         messages = [message for message, _ in win.problems.entries]
         if warning is None:
