@@ -98,6 +98,20 @@ def test_ctrl_e_saves_what_the_producer_sent(qtbot, fed_window, tmp_path, choice
     assert "saved.csv" in win.status_bar.currentMessage()
 
 
+def test_ctrl_e_while_paused_saves_what_the_plots_hold(qtbot, fed_window, tmp_path):
+    win = fed_window
+    win.live_plot.setFocus()
+    qtbot.keyClick(win.live_plot, Qt.Key.Key_Space)
+    assert win.presenter.paused
+    win.queue.put(("PD", block(100, 10)))  # intake goes on
+    qtbot.waitUntil(lambda: len(win.point_dataset) == len(SENT[2]) + 10, timeout=WAIT)
+    win.answer = (str(tmp_path / "held.csv"), export.RUN_FILTER)
+    press(qtbot, win, Qt.Key.Key_E, win.live_plot)
+    qtbot.waitUntil((tmp_path / "held.csv").exists, timeout=5000)
+    names, columns = read_table(tmp_path / "held.csv")
+    assert columns[0].tolist() == SENT[2][:, 0].real.tolist()
+
+
 @pytest.mark.parametrize("plot_name, choice", [("history", export.PICTURE_FILTERS[1]),
                                                ("live", export.PICTURE_FILTERS[0])])
 def test_ctrl_s_saves_the_plot_under_the_pointer(qtbot, fed_window, tmp_path, plot_name, choice):

@@ -211,14 +211,16 @@ def history_table(runs) -> tuple[list[str], Iterator[list[np.ndarray]]]:
 
 
 def save_current_run(dataset, path: str) -> int:
-    """Writes the data set's current run to `path`; returns the rows written."""
+    """Writes the data set's current run to `path`; returns the rows written.
+    `dataset` is a Dataset or what reads like one (the data a pause holds)."""
     names = dataset.column_names
     if not names:
         raise ExportError(f"could not save {path}: {dataset.name} has no columns yet")
-    comment = f"stelvane {dataset.name}: run {dataset.run_number}, {len(dataset)} rows"
     columns = [dataset.column(name) for name in names]
+    rows = len(columns[0])
+    comment = f"stelvane {dataset.name}: run {dataset.run_number}, {rows} rows"
     write_atomically(path, table_chunks(names, [columns], [comment]))
-    return len(dataset)
+    return rows
 
 
 def save_history(dataset, path: str) -> int:

@@ -219,9 +219,13 @@ class MainWindow(QtWidgets.QMainWindow):
         """Shows news that is no problem (a file saved) in the status bar."""
         self.status_bar.showMessage(message, MESSAGE_MS)
 
-    def current_dataset(self) -> Dataset:
-        """The data set of the toolbar's mode: what the plots show."""
-        return self.point_dataset if self.toolbar.mode == "P" else self.trace_dataset
+    def current_dataset(self):
+        """What the plots show: the data set of the toolbar's mode, or while
+        paused the data held at the pause."""
+        mode = self.toolbar.mode
+        if self.presenter.held is not None:
+            return self.presenter.held[mode]
+        return self.point_dataset if mode == "P" else self.trace_dataset
 
     # --- view actions (controls.ViewControls) -------------------------------------
 
