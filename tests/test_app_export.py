@@ -95,7 +95,25 @@ def test_ctrl_e_saves_what_the_producer_sent(qtbot, fed_window, tmp_path, choice
     for j, column in enumerate(columns):
         sent = expected[:, j] if column.dtype.kind == "c" else expected[:, j].real
         assert column.tobytes() == sent.tobytes(), names[j]
-    assert "saved.csv" in win.status_bar.currentMessage()
+    # Written by a thread of its own; the status bar says so when it is done.
+    qtbot.waitUntil(lambda: win.status_bar.currentMessage().startswith("saved "), timeout=5000)
+    assert win.status_bar.currentMessage().endswith("saved.csv")
+
+
+def test_a_long_write_leaves_the_window_working(qtbot, fed_window, tmp_path):
+    win = fed_window
+    win.queue.put(("PD", np.random.default_rng(1).random((400_000, 3))))  # a second to write
+    qtbot.waitUntil(lambda: len(win.point_dataset) > 400_000, timeout=WAIT)
+    win.answer = (str(tmp_path / "long.csv"), export.RUN_FILTER)
+    press(qtbot, win, Qt.Key.Key_E, win.live_plot)
+    assert win.status_bar.currentMessage().startswith("saving ")
+    # The window takes keys while the file is written; a second save waits
+    # for the first.
+    press(qtbot, win, Qt.Key.Key_E, win.live_plot)
+    assert win.problems.text.endswith("the last data file is still being written")
+    assert not (tmp_path / "long.csv").exists()
+    qtbot.waitUntil(lambda: win.status_bar.currentMessage().startswith("saved "), timeout=15_000)
+    assert sum(1 for _ in open(tmp_path / "long.csv")) == 2 + len(SENT[2]) + 400_000
 
 
 def test_ctrl_e_while_paused_saves_what_the_plots_hold(qtbot, fed_window, tmp_path):

@@ -13,11 +13,12 @@ sees the old file or the whole new one, and a failure (no space, no
 permission) leaves no partial file under the requested name.
 """
 
-from collections.abc import Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 from contextlib import contextmanager
 import errno
 import os
 import tempfile
+import threading
 
 import numpy as np
 
@@ -210,8 +211,10 @@ def history_table(runs) -> tuple[list[str], Iterator[list[np.ndarray]]]:
     return [unique_name("run", names), *names], blocks()
 
 
-def save_current_run(dataset, path: str) -> int:
-    """Writes the data set's current run to `path`; returns the rows written.
+def current_run_writer(dataset, path: str) -> tuple[Callable[[], None], int]:
+    """Takes the data set's current run as it is now (in the thread that owns
+    the data set) and returns what writes it to `path` (in any thread: the
+    columns handed out are never changed afterwards) and its row count.
     `dataset` is a Dataset or what reads like one (the data a pause holds)."""
     names = dataset.column_names
     if not names:
@@ -219,21 +222,36 @@ def save_current_run(dataset, path: str) -> int:
     columns = [dataset.column(name) for name in names]
     rows = len(columns[0])
     comment = f"stelvane {dataset.name}: run {dataset.run_number}, {rows} rows"
-    write_atomically(path, table_chunks(names, [columns], [comment]))
+    return lambda: write_atomically(path, table_chunks(names, [columns], [comment])), rows
+
+
+def history_writer(dataset, path: str) -> tuple[Callable[[], None], int]:
+    """Like current_run_writer, for the finished runs (which never change)
+    as one table; the count is that of the runs."""
+    runs = dataset.history
+    if not runs:
+        raise ExportError(f"could not save {path}: {dataset.name} has no finished runs yet")
+    comment = (f"stelvane {dataset.name}: runs {runs[0].number} to {runs[-1].number}, "
+               f"an empty line after each run, the first column numbers the run of each row")
+
+    def write():
+        names, blocks = history_table(runs)
+        write_atomically(path, table_chunks(names, blocks, [comment]))
+    return write, len(runs)
+
+
+def save_current_run(dataset, path: str) -> int:
+    """Writes the data set's current run to `path`; returns the rows written."""
+    write, rows = current_run_writer(dataset, path)
+    write()
     return rows
 
 
 def save_history(dataset, path: str) -> int:
-    """Writes the data set's finished runs to `path` as one table with a run
-    column; returns the number of runs written."""
-    runs = dataset.history
-    if not runs:
-        raise ExportError(f"could not save {path}: {dataset.name} has no finished runs yet")
-    names, blocks = history_table(runs)
-    comment = (f"stelvane {dataset.name}: runs {runs[0].number} to {runs[-1].number}, "
-               f"an empty line after each run, the first column numbers the run of each row")
-    write_atomically(path, table_chunks(names, blocks, [comment]))
-    return len(runs)
+    """Writes the data set's finished runs to `path`; returns how many."""
+    write, runs = history_writer(dataset, path)
+    write()
+    return runs
 
 
 # --- plots as pictures ----------------------------------------------------------------
@@ -378,12 +396,23 @@ class ShortcutKeeper(QtCore.QObject):
         return False
 
 
+Signal = getattr(QtCore, "pyqtSignal", None) or QtCore.Signal
+
+
+class WriteSignals(QtCore.QObject):
+    """Carries the end of a data file's writing to the GUI thread: (path,
+    what was saved, or "", the problem, or "")."""
+    written = Signal(str, str, str)
+
+
 class ExportKeys:
     """Ctrl+S saves the plot under the pointer (the first plot when the
     pointer is on none) as PNG or SVG; Ctrl+E saves the current data set's
     current run or its finished runs as text. Both ask for the file with a
     save dialog (`ask_path`, replaceable), say in the status bar what was
     saved where (`inform`), and report a failure as a problem (`report`).
+    A data file is written by a thread of its own (a long run takes seconds
+    to format), one at a time; `wait()` waits for it.
 
     `plots` maps a plot's name ("live", "history") to its widget;
     `dataset` returns the data set of the current mode."""
@@ -403,6 +432,9 @@ class ExportKeys:
             item.activated.connect(action)
             self.shortcuts.append(item)
         self.key_keeper = ShortcutKeeper([item.key() for item in self.shortcuts])
+        self.signals = WriteSignals()
+        self.signals.written.connect(self._written)
+        self.writing: threading.Thread | None = None  # the data file under way
 
     def keep_keys_in(self, *widgets) -> None:
         """Keeps the keys working while one of `widgets` has the focus: a
@@ -434,12 +466,46 @@ class ExportKeys:
         if not path:
             return
         path = with_suffix(path, chosen)
-        if chosen == HISTORY_FILTER:
-            self._save(lambda: f"saved {save_history(dataset, path)} finished {dataset.name} run(s) "
-                              f"to {path}", path)
+        if self.writing is not None and self.writing.is_alive():
+            self.report(f"could not save {path}: the last data file is still being written")
+            return
+        try:
+            if chosen == HISTORY_FILTER:
+                write, count = history_writer(dataset, path)
+                message = f"saved {count} finished {dataset.name} run(s) to {path}"
+            else:
+                write, count = current_run_writer(dataset, path)
+                message = f"saved {count:,} rows of {dataset.name} run {dataset.run_number} to {path}"
+        except ExportError as error:
+            self.report(str(error))
+            return
+        self.inform(f"saving {path} …")
+        self.writing = threading.Thread(target=self._write, args=(write, path, message),
+                                        name="stelvane-export", daemon=True)
+        self.writing.start()
+
+    def wait(self) -> None:
+        """Waits until the data file under way (if any) is written."""
+        if self.writing is not None:
+            self.writing.join()
+
+    def _write(self, write, path: str, message: str) -> None:
+        # The writing thread: whatever happens ends in one `written` signal.
+        try:
+            write()
+        except ExportError as error:
+            self.signals.written.emit(path, "", str(error))
+        except Exception as error:  # reported, not lost in the thread
+            self.signals.written.emit(path, "", f"could not save {path}: {error}")
         else:
-            self._save(lambda: f"saved {save_current_run(dataset, path):,} rows of {dataset.name} "
-                              f"run {dataset.run_number} to {path}", path)
+            self.signals.written.emit(path, message, "")
+
+    def _written(self, path: str, message: str, problem: str) -> None:
+        if problem:
+            self.report(problem)
+        else:
+            self.directory = os.path.dirname(os.path.abspath(path))
+            self.inform(message)
 
     def _suggest(self, name: str) -> str:
         return os.path.join(self.directory, name) if self.directory else name

@@ -283,6 +283,7 @@ class MainWindow(QtWidgets.QMainWindow):
             return
         self._closed = True
         self.timer.stop()
+        self.export_keys.wait()  # a data file under way is finished, not cut off
         self.excepthook.remove()
         if self.producer is not None:
             if not self._producer_gone:
