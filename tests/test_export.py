@@ -150,10 +150,16 @@ def test_failed_writes_keep_the_old_file_and_leave_no_other(tmp_path, monkeypatc
     assert leftovers(tmp_path, "full.csv") == ["locked"]
 
 
-def test_a_device_is_written_to_not_replaced():
-    # (As root, a rename over /dev/null would replace the device with a file.)
+def test_devices_and_links_stay_what_they_are(tmp_path):
     ds = Dataset("points")
     ds.set_column_names(["t"])
     ds.append([[1.0]])
+    # (As root, a rename over /dev/null would replace the device with a file.)
     export.save_current_run(ds, "/dev/null")
     assert os.path.exists("/dev/null") and not os.path.isfile("/dev/null")
+    # A link to a file: the file gets the data, the link stays a link.
+    (tmp_path / "data").mkdir()
+    (tmp_path / "latest.csv").symlink_to(tmp_path / "data" / "run.csv")
+    export.save_current_run(ds, str(tmp_path / "latest.csv"))
+    assert (tmp_path / "latest.csv").is_symlink()
+    assert read_table(tmp_path / "data" / "run.csv")[0] == ["t"]

@@ -63,11 +63,13 @@ def write_atomically(path: str, chunks: Iterable[bytes]) -> None:
     a named pipe) is written to directly: renaming over it would replace the
     device itself."""
     path = os.fspath(path)
+    # A symbolic link stays one: the file it points to is what gets replaced.
+    target = os.path.realpath(path) if os.path.islink(path) else path
     try:
-        if os.path.exists(path) and not os.path.isfile(path) and not os.path.isdir(path):
-            _write_through(path, chunks)
+        if os.path.exists(target) and not os.path.isfile(target) and not os.path.isdir(target):
+            _write_through(target, chunks)
         else:
-            _write_and_rename(path, chunks)
+            _write_and_rename(target, chunks)
     except OSError as error:
         raise ExportError(describe_os_error(path, error)) from error
 
