@@ -107,8 +107,8 @@ def test_a_long_write_leaves_the_window_working(qtbot, fed_window, tmp_path):
     win.answer = (str(tmp_path / "long.csv"), export.RUN_FILTER)
     press(qtbot, win, Qt.Key.Key_E, win.live_plot)
     assert win.status_bar.currentMessage().startswith("saving ")
-    # The window takes keys while the file is written; a second save waits
-    # for the first.
+    # The window takes keys while the file is written; a second data file
+    # is refused until the first is done.
     press(qtbot, win, Qt.Key.Key_E, win.live_plot)
     assert win.problems.text.endswith("the last data file is still being written")
     assert not (tmp_path / "long.csv").exists()
