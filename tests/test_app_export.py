@@ -1,18 +1,22 @@
 """Saving from the window: Ctrl+E and Ctrl+S with real key events (a stand-in
 for the save dialog), and the scripted --export-png / --export-csv runs."""
 
+import json
 import multiprocessing
 import os
+import subprocess
+import sys
 from xml.etree import ElementTree
 
 import numpy as np
 import pytest
 
 from tarvinel.stelvane import config, export, qt_compat
+from tarvinel.stelvane.dataset import Dataset
 from tarvinel.stelvane.mainwindow import MainWindow
 
 from .test_app import WAIT, filled_curves
-from .test_app_cli import start
+from .test_app_cli import REPO_ROOT, start
 from .test_export import read_table
 
 QtCore, QtGui, QtWidgets = qt_compat.QtCore, qt_compat.QtGui, qt_compat.QtWidgets
@@ -204,3 +208,26 @@ def test_scripted_exports_write_when_the_time_is_up(tmp_path, where, complaint, 
         assert f"export failed: could not save" in err and complaint in err
         assert sorted(os.listdir(tmp_path)) == sorted(["file"] + (["live.png"] if where == "/dev/full" else [])
                                                       + (["run.csv"] if where != "/dev/full" else []))
+
+
+def test_a_saved_history_opens_again_as_runs(tmp_path):
+    """Saved, opened with `stelvane FILE`, saved again: the same runs, the same numbers."""
+    ds = Dataset("points")
+    ds.set_column_names(NAMES)
+    for sent in SENT:
+        ds.append(sent)
+        ds.roll()
+    saved = tmp_path / "history.csv"
+    export.save_history(ds, str(saved))
+    again = tmp_path / "again.csv"
+    app = subprocess.run(
+        [sys.executable, "-m", "tarvinel.stelvane", str(saved), "--no-follow", "--seconds", "3",
+         "--export-csv", str(again), "--summary"],
+        env=dict(os.environ, PYTHONPATH=str(REPO_ROOT)), capture_output=True, text=True, timeout=60)
+    assert app.returncode == 0, app.stderr
+    summary = json.loads(app.stdout.splitlines()[-1])
+    assert summary["runs"] == len(SENT) and summary["point_columns"] == ["run", *NAMES]
+    names, columns = read_table(again)  # the last run is the current one there
+    assert names == ["run", *NAMES] and columns[0].tolist() == [3] * len(SENT[2])
+    for j, column in enumerate(columns[1:]):
+        assert np.array_equal(column, SENT[2][:, j] if column.dtype.kind == "c" else SENT[2][:, j].real)
