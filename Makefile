@@ -145,7 +145,7 @@ demo: deps build
 	else \
 	  mkdir -p docs; \
 	  STELVANE_SCREENSHOT=docs/screenshot.png STELVANE_RUN_SECONDS=6 \
-	    $(XVFB_RUN) $(VPY) -m tarvinel.stelvane; \
+	    $(XVFB_RUN) $(VPY) -m tarvinel.stelvane --fresh; \
 	fi
 
 clean:

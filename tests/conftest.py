@@ -1,4 +1,7 @@
+import atexit
 import os
+import shutil
+import tempfile
 
 import pytest
 
@@ -18,7 +21,14 @@ if not os.environ.get("XDG_RUNTIME_DIR"):
     os.makedirs(runtime_dir, mode=0o700, exist_ok=True)
     os.environ["XDG_RUNTIME_DIR"] = runtime_dir
 
+# Settings the application remembers go to a directory of this run, never to
+# the user's; the fixture below gives each test a fresh one.
+_config_home = tempfile.mkdtemp(prefix="stelvane-test-config-")
+atexit.register(shutil.rmtree, _config_home, True)
+os.environ["XDG_CONFIG_HOME"] = _config_home
+
 from tarvinel.stelvane import qt_compat  # noqa: E402  (must precede pyqtgraph)
+from tarvinel.stelvane import settings as remembered_settings  # noqa: E402
 
 try:
     from hypothesis import settings
@@ -29,6 +39,19 @@ else:
     settings.register_profile("ci", deadline=None, print_blob=True)
     settings.register_profile("dev", deadline=None)
     settings.load_profile("ci" if os.environ.get("CI") else "dev")
+
+
+@pytest.fixture(autouse=True)
+def settings_home(tmp_path_factory, monkeypatch):
+    """Where the application's remembered settings go during one test, in
+    this process and in the processes it starts: a new, empty directory, so
+    no test sees another's settings (a window size saved by one would be the
+    next one's)."""
+    directory = tmp_path_factory.mktemp("settings")
+    qt_compat.QtCore.QSettings.setPath(remembered_settings.INI, remembered_settings.USER_SCOPE,
+                                       str(directory))
+    monkeypatch.setenv("XDG_CONFIG_HOME", str(directory))
+    return directory
 
 
 @pytest.hookimpl(trylast=True)

@@ -96,6 +96,9 @@ def test_ctrl_c_closes_the_window_and_ends_the_producer(qapp):
     (["--rate", "0"], "--rate: must be greater than 0"),
     (["--columns", "x"], "--columns: invalid parse value"),
     (["--history", "-1"], "--history: must not be negative"),
+    (["--export-csv", "run.csv"], "--export-png and --export-csv write when --seconds ends"),
+    (["--seconds", "1", "--export-png", "live.jpg"],
+     "--export-png: could not save live.jpg: name it .png or .svg"),
 ])
 def test_bad_options_are_refused_before_anything_starts(args, complaint):
     app = start(*args)

@@ -7,7 +7,8 @@ import pytest
 from tarvinel.stelvane import config, ploter
 from tarvinel.stelvane.dataset import Dataset
 from tarvinel.stelvane.render import (
-    CurveFeeder, axis_label, formatted, history_series, pair_series, peak_decimated)
+    CurveFeeder, axis_label, detail_window, formatted, history_series, history_series_steps,
+    pair_series, peak_decimated)
 
 Z = np.array([3 + 4j, -1 + 0j, 1j])
 
@@ -98,6 +99,71 @@ def test_history_joins_runs_with_gaps_and_gives_each_its_share_of_points():
 
     assert [len(a) for a in history_series([], ("t", "z"), None, None, 512)] == [0, 0]
     assert [len(a) for a in history_series(ds.history, ("t", "gone"), None, None, 512)] == [0, 0]
+
+
+def test_a_long_finished_run_is_thinned_to_its_share_tail_included():
+    # 100,003 rows into 64 points: the rows after the last full bin (up to a
+    # bin's worth) are one more bin, not thousands of exact rows.
+    ds = runs_of(100_003)
+    x, y = history_series(ds.history, ("t", "z"), "real", "imag", 64)
+    assert len(x) <= 64 + 2 and x[-1] == 100_002 and y.max() == 100_002
+
+
+def test_a_zoomed_window_is_exact_and_runs_outside_it_are_left_out():
+    ds = runs_of(10_000, 10_000, 10_000)  # t runs from 0 to 29,999 across the runs
+    ds.set_column_names(["t", "z"])  # (same names: nothing changes)
+    window = (12_000.0, 14_000.0)
+    cache = {}
+    x, y = history_series(ds.history, ("t", "z"), "real", "imag", 4096, cache, window)
+    # Only the middle run, cut to the window and one row beyond each side,
+    # every row of it (4096 points are plenty for 2001 rows).
+    assert np.array_equal(x, np.arange(11_999, 14_002)) and np.array_equal(y, x - 10_000)
+    # A window moved on forgets the series of the old one; whole runs stay cached.
+    history_series(ds.history, ("t", "z"), "real", "imag", 4096, cache, (9_000.0, 21_000.0))
+    assert all(len(key) < 6 or key[5] == (9_000.0, 21_000.0) for key in cache)
+    assert any(len(key) == 5 and key[0] is ds.history[1] for key in cache)  # wholly inside
+
+    # A run whose x does not grow is shown whole, window or not.
+    back = Dataset("points")
+    back.set_column_names(["t", "v"])
+    back.append(np.column_stack([np.arange(100.0)[::-1], np.arange(100.0)]))
+    back.roll()
+    x, _ = history_series(back.history, ("t", "v"), None, None, 4096, {}, (10.0, 20.0))
+    assert len(x) == 100
+
+
+def test_history_is_made_a_run_at_a_time_and_the_same_as_at_once():
+    ds = runs_of(3000, 3000, 3000)
+    cache = {}
+    steps = history_series_steps(ds.history, ("t", "z"), "real", "imag", 512, cache)
+    pauses = 0
+    while True:
+        try:
+            next(steps)
+            pauses += 1
+        except StopIteration as finished:
+            x, y = finished.value
+            break
+    assert pauses == 2 * len(ds.history)  # each run's extent, then its thinning
+    again = history_series(ds.history, ("t", "z"), "real", "imag", 512)
+    assert np.array_equal(x, again[0], equal_nan=True) and np.array_equal(y, again[1], equal_nan=True)
+    # All cached: no pause at all.
+    assert list(history_series_steps(ds.history, ("t", "z"), "real", "imag", 512, cache)) == []
+
+
+@pytest.mark.parametrize("view, expected_window", [
+    ((0.0, 100.0), None),          # the whole data: no window
+    ((10.0, 60.0), None),          # twice zoomed in: still the whole data
+    ((40.0, 50.0), (25.0, 62.5)),  # 10 times: a window 3 x 12.5 wide around the view
+    ((41.0, 51.0), (25.0, 62.5)),  # panned a little: the same window
+    ((42.0, 51.0), (25.0, 62.5)),  # zoomed a little: the same window
+    ((44.0, 54.0), (31.25, 68.75)),  # panned further: the next window on the grid
+])
+def test_detail_window_holds_the_view_and_stays_put_for_small_moves(view, expected_window):
+    points, window = detail_window(view, (0.0, 100.0), 1000, 5)
+    assert window == expected_window
+    if window is not None:
+        assert window[0] < view[0] and view[1] < window[1] and points == 3 * 2000
 
 
 def test_peak_decimation_keeps_each_bins_extremes_in_row_order():

@@ -24,6 +24,7 @@ import sys
 import time
 
 from . import qt_compat  # chooses the Qt binding before pyqtgraph is loaded
+from . import export, settings
 from .mainwindow import MainWindow
 from .producer import ProducerOptions, ProducerProcess
 from .sources import FunctionSource, SourceError, StdinSource, source_from_text
@@ -70,11 +71,12 @@ def make_parser() -> argparse.ArgumentParser:
                         help="read a file once instead of following it as it grows")
     parser.add_argument("--pattern", default=None,
                         help="X;Y pattern for points; a pattern the source sends replaces it "
-                             "(default: the first column against every other, or the "
-                             f"instrument's {defaults.point_pattern!r})")
+                             "(default: the remembered one, else the first column against every "
+                             f"other, or the instrument's {defaults.point_pattern!r})")
     parser.add_argument("--trace-pattern", default=None,
-                        help="X;Y pattern for traces (default: the first trace column against "
-                             f"every other, or the instrument's {defaults.trace_pattern!r})")
+                        help="X;Y pattern for traces (default: the remembered one, else the first "
+                             "trace column against every other, or the instrument's "
+                             f"{defaults.trace_pattern!r})")
     producer = parser.add_argument_group("the simulated instrument (no SOURCE)")
     producer.add_argument("--rate", type=_positive(float), default=defaults.rate,
                           help="point rows per second (default %(default)s)")
@@ -102,12 +104,47 @@ def make_parser() -> argparse.ArgumentParser:
     window.add_argument("--summary", action="store_true",
                         help="at exit, print one JSON line: points, runs, traces, point_columns, "
                              "trace_columns, pairs, problems, ended")
+    window.add_argument("--export-png", metavar="PATH",
+                        help="save the live plot to PATH (.png or .svg) when --seconds ends")
+    window.add_argument("--export-csv", metavar="PATH",
+                        help="save the current run's data to PATH as text when --seconds ends")
+    window.add_argument("--fresh", action="store_true",
+                        help="start from the default settings, not the remembered ones "
+                             "(the settings are still saved at the end)")
     return parser
 
 
-def parse_args(argv=None) -> argparse.Namespace:
-    return make_parser().parse_args(argv)
+def parse_args(argv=None, parser=None) -> argparse.Namespace:
+    parser = parser or make_parser()
+    args = parser.parse_args(argv)
+    if (args.export_png or args.export_csv) and not args.seconds:
+        parser.error("--export-png and --export-csv write when --seconds ends: give --seconds")
+    if args.export_png:
+        try:
+            export.plot_format(args.export_png)
+        except export.ExportError as error:
+            parser.error(f"--export-png: {error}")
+    return args
 
+
+def read_settings(args: argparse.Namespace, store) -> tuple[settings.Remembered, list[str]]:
+    """The remembered settings (none with --fresh) and the warnings about them."""
+    warnings = []
+    if args.fresh:
+        return settings.Remembered(), warnings
+    try:
+        return settings.read(store, warnings.append), warnings
+    except Exception as error:  # whatever the file holds, the window starts
+        warnings.append(f"settings file {store.fileName()} ignored: {error}")
+        return settings.Remembered(), warnings
+
+
+def with_remembered_patterns(args: argparse.Namespace, remembered: settings.Remembered) -> None:
+    """A pattern not given on the command line is the remembered one, if any:
+    the producer announces it as if it had been given."""
+    for mode, option in (("P", "pattern"), ("T", "trace_pattern")):
+        if getattr(args, option) is None:
+            setattr(args, option, remembered.modes.get(mode, {}).get("stx"))
 
 def producer_options(args: argparse.Namespace) -> ProducerOptions:
     defaults = ProducerOptions()
@@ -152,7 +189,11 @@ def create_app(argv=None, produce=None) -> Application:
     window; the caller runs the event loop and closes the window (which stops
     the producer and closes the queue)."""
     parser = make_parser()
-    args = parser.parse_args(argv)
+    args = parse_args(argv, parser)
+    store = settings.open_store()
+    remembered, warnings = read_settings(args, store)
+    given = [mode for mode, text in (("P", args.pattern), ("T", args.trace_pattern)) if text is not None]
+    with_remembered_patterns(args, remembered)
     context = multiprocessing.get_context("spawn")
     queue = context.Queue(QUEUE_ITEMS)
     epoch = time.monotonic()
@@ -163,6 +204,10 @@ def create_app(argv=None, produce=None) -> Application:
     qt_app = QtWidgets.QApplication.instance() or QtWidgets.QApplication(sys.argv[:1])
     window = MainWindow(queue, producer=producer, epoch=epoch, live_rows=args.live_rows,
                         max_rows=args.max_rows, max_history=args.history)
+    for warning in warnings:
+        print(warning, file=sys.stderr)
+        window.report(warning)
+    window.remember(store, remembered, keep_patterns=given)
     window.show()
     producer.start()
     window.start()
@@ -175,6 +220,27 @@ def save_screenshot(window: MainWindow, path: str) -> None:
         os.makedirs(directory, exist_ok=True)
     if not window.grab().save(path):
         raise OSError(f"could not write the screenshot {path}")
+
+
+def scripted_exports(window: MainWindow, args: argparse.Namespace) -> list[str]:
+    """Writes what --export-png and --export-csv ask for; returns the failures
+    (each also on stderr and in the window's problem log)."""
+    failures = []
+    jobs = [(args.export_png, lambda path: export.save_plot(window.live_plot, path), "plot"),
+            (args.export_csv, lambda path: export.save_current_run(window.current_dataset(), path),
+             "data")]
+    for path, save, what in jobs:
+        if not path:
+            continue
+        try:
+            save(path)
+        except export.ExportError as error:
+            failures.append(str(error))
+            print(f"export failed: {error}", file=sys.stderr)
+            window.report(str(error))
+        else:
+            print(f"{what}: {path}")
+    return failures
 
 
 def main(argv=None, produce=None) -> int:
@@ -190,6 +256,7 @@ def main(argv=None, produce=None) -> int:
         except Exception as error:
             failures.append(error)
             print(f"screenshot failed: {error}", file=sys.stderr)
+        failures.extend(scripted_exports(window, args))
         window.close()
 
     if args.seconds:

@@ -29,6 +29,8 @@ KEYS = (
     ("Right click on a plot", "the plot's own menu (view range, mouse mode, ...)"),
     ("Pointer over a plot", "the status bar shows the x and y under it"),
     ("Drag a legend", "move it; a double click gives its place back to the window"),
+    ("Ctrl+S", "save the plot under the pointer (else the live plot) as PNG or SVG"),
+    ("Ctrl+E", "save the current run or the finished runs of the current mode as text"),
     ("AR button", "every plot follows its data again"),
     ("CLR button", "clear the history plot"),
     ("Ctrl+C in the terminal", "close the window"),

@@ -8,18 +8,20 @@ per frame.
 """
 
 import math
+import sys
 import time
 
-from . import config
+from . import config, settings
 from .controls import ViewControls
 from .dataset import Dataset
+from .export import ExportKeys
 from .intake import Intake
 from .presenter import Presenter
 from .problems import ExceptionHook, ProblemLog
 from .qt_compat import QtCore, QtWidgets
 from .readout import PointerReadout
 from .toolbar import ToolBar
-from .views import DataBox, PlotView, RateMeter, StatusBar, qt_enum
+from .views import MESSAGE_MS, DataBox, PlotView, RateMeter, StatusBar, qt_enum
 
 PRECISE_TIMER = qt_enum(QtCore.Qt, "TimerType", "PreciseTimer")
 
@@ -79,6 +81,10 @@ class MainWindow(QtWidgets.QMainWindow):
         self._closed = False
         self._producer_gone = False
         self.source_ended: str | None = None  # why the source ended, once it has
+        self.export_keys = ExportKeys(self, {"live": self.live_plot, "history": self.history_plot},
+                                      self.current_dataset, self.report, self.inform)
+        self.export_keys.keep_keys_in(self.toolbar.ps.stx, self.toolbar.ts.stx)
+        self.settings_store = None  # where the settings go when the window closes
         self.excepthook = ExceptionHook(self.report, self.close)
         self.excepthook.install()
         self.timer = QtCore.QTimer(self)
@@ -98,6 +104,7 @@ class MainWindow(QtWidgets.QMainWindow):
 
     def _build_layout(self) -> None:
         plots = QtWidgets.QSplitter(qt_enum(QtCore.Qt, "Orientation", "Vertical"))
+        plots.setObjectName("plots")
         plots.addWidget(self.live_plot)
         plots.addWidget(self.history_plot)
         boxes = QtWidgets.QWidget()
@@ -110,6 +117,8 @@ class MainWindow(QtWidgets.QMainWindow):
         # repaint) the plots beside it each time.
         boxes.setFixedWidth(DATA_BOX_WIDTH)
         body = QtWidgets.QSplitter(qt_enum(QtCore.Qt, "Orientation", "Horizontal"))
+        body.setObjectName("body")
+        self.splitters = {"plots": plots, "body": body}  # by the names the settings use
         body.addWidget(plots)
         body.addWidget(boxes)
         body.setStretchFactor(0, 4)
@@ -206,6 +215,18 @@ class MainWindow(QtWidgets.QMainWindow):
             "ended": self.source_ended is not None,
         }
 
+    def inform(self, message: str) -> None:
+        """Shows news that is no problem (a file saved) in the status bar."""
+        self.status_bar.showMessage(message, MESSAGE_MS)
+
+    def current_dataset(self):
+        """What the plots show: the data set of the toolbar's mode, or while
+        paused the data held at the pause."""
+        mode = self.toolbar.mode
+        if self.presenter.held is not None:
+            return self.presenter.held[mode]
+        return self.point_dataset if mode == "P" else self.trace_dataset
+
     # --- view actions (controls.ViewControls) -------------------------------------
 
     def set_paused(self, paused: bool) -> None:
@@ -217,6 +238,27 @@ class MainWindow(QtWidgets.QMainWindow):
         """T or the Tracker button."""
         for readout in self.readouts:
             readout.set_tracking(on)
+
+    # --- remembered settings -----------------------------------------------------
+
+    def remember(self, store, remembered: settings.Remembered, keep_patterns=()) -> None:
+        """Puts the remembered settings back (the patterns of the modes in
+        `keep_patterns` excepted) and saves the settings to `store` when the
+        window closes. Whatever does not fit is reported, never raised."""
+        settings.apply_to_toolbar(self.toolbar, remembered, self.report, keep_patterns)
+        settings.apply_to_window(self, self.splitters, remembered, self.report)
+        self.settings_store = store
+
+    def save_settings(self) -> None:
+        store, self.settings_store = self.settings_store, None  # once
+        if store is None:
+            return
+        try:
+            problem = settings.write(store, self.toolbar, self, self.splitters)
+        except Exception as error:  # a window that cannot save still closes
+            problem = f"settings could not be saved: {error}"
+        if problem:
+            print(problem, file=sys.stderr)
 
     # --- what the toolbar calls -------------------------------------------------
 
@@ -231,6 +273,7 @@ class MainWindow(QtWidgets.QMainWindow):
     # --- shutdown ------------------------------------------------------------------
 
     def closeEvent(self, event) -> None:
+        self.save_settings()
         self.shutdown()
         super().closeEvent(event)
 
@@ -240,6 +283,7 @@ class MainWindow(QtWidgets.QMainWindow):
             return
         self._closed = True
         self.timer.stop()
+        self.export_keys.wait()  # a data file under way is finished, not cut off
         self.excepthook.remove()
         if self.producer is not None:
             if not self._producer_gone:

@@ -17,7 +17,7 @@ import time
 from . import config
 from .hold import HeldData
 from .legend import CurveLegend, curve_names
-from .render import CurveFeeder, axis_label, history_series, pair_series
+from .render import CurveFeeder, axis_label, history_series_steps, pair_series
 
 # The share of a frame for making the history plot's curves; a long run is
 # thinned over several frames.
@@ -68,16 +68,17 @@ class Shown:
     nothing yet, or redraw."""
     mode: str | None = None      # "P" or "T"
     live: tuple | None = None    # (mode, data version, points)
-    history: tuple | None = None  # (mode, history version, first run, points)
+    history: tuple | None = None  # (mode, history version, first run, points, window)
 
 
 class HistoryJob:
     """New curves for the history plot, made a few per frame."""
 
-    def __init__(self, runs, pairs, fx, fy, points, what):
+    def __init__(self, runs, pairs, fx, fy, points, what, window=None):
         self.runs, self.pairs, self.fx, self.fy = runs, pairs, fx, fy
-        self.points, self.what = points, what
+        self.points, self.what, self.window = points, what, window
         self.series = []
+        self.steps = None  # the curve under way: a history_series_steps generator
 
     @property
     def done(self) -> bool:
@@ -91,20 +92,28 @@ class HistoryProgress:
     cache: dict = field(default_factory=dict)  # series of finished runs, see history_series
     job: HistoryJob | None = None
 
-    def start(self, dataset, mode: str, pairs, fx, fy, points: int) -> None:
+    def start(self, dataset, mode: str, pairs, fx, fy, points: int, window=None) -> None:
         runs = [r for r in dataset.history if r.number >= self.first_run[mode]]
         kept = set(runs)
         self.cache = {k: v for k, v in self.cache.items() if k[0] in kept}
-        self.job = HistoryJob(runs, pairs, fx, fy, points, "run" if mode == "P" else "trace")
+        self.job = HistoryJob(runs, pairs, fx, fy, points, "run" if mode == "P" else "trace",
+                              window)
 
     def advance(self, deadline: float) -> HistoryJob | None:
-        """Works on the job until `deadline` (one curve at least); returns it
-        once it is done. A long run takes a while to thin for eight curves;
-        spread over a few frames, it does not hold up the live plot."""
+        """Works on the job until `deadline` (one pass over one run at least);
+        returns it once it is done. Ten long runs take a while to thin for
+        eight curves; spread over frames a run at a time, they hold up
+        neither the live plot nor a pan or zoom of the history."""
         job = self.job
         while not job.done:
-            job.series.append(history_series(job.runs, job.pairs[len(job.series)], job.fx,
-                                             job.fy, job.points, self.cache))
+            if job.steps is None:
+                job.steps = history_series_steps(job.runs, job.pairs[len(job.series)], job.fx,
+                                                 job.fy, job.points, self.cache, job.window)
+            try:
+                next(job.steps)
+            except StopIteration as finished:
+                job.series.append(finished.value)
+                job.steps = None
             if time.monotonic() >= deadline:
                 break
         if not job.done:
@@ -179,11 +188,11 @@ class Presenter:
                 plot.set_labels(axis_label(xs, fx), axis_label(ys, fy))
             self.curve_names = curve_names(shown_pairs, fx, fy)
         self._show_live(mode, dataset, shown_pairs, fx, fy)
-        points = self.history_plot.points_wanted()
-        state = (mode, dataset.history_version, self.history.first_run[mode], points)
+        points, window = self.history_plot.detail()
+        state = (mode, dataset.history_version, self.history.first_run[mode], points, window)
         if state != self.shown.history:
             self.shown.history = state
-            self.history.start(dataset, mode, shown_pairs, fx, fy, points)
+            self.history.start(dataset, mode, shown_pairs, fx, fy, points, window)
         if self.history.job is not None:
             self._advance_history(time.monotonic() + HISTORY_SHARE * self.frame_interval)
 

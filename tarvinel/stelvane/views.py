@@ -9,6 +9,7 @@ import math
 from . import ploter
 from .dataset import Dataset
 from .qt_compat import QtCore, QtWidgets
+from .render import detail_window
 
 
 def qt_enum(scope, enum_name: str, member: str):
@@ -60,6 +61,18 @@ class PlotView(ploter.PlotWidget):
         zoom = (data[1] - data[0]) / (view_high - view_low)
         steps = math.ceil(math.log2(max(zoom, 1)) - 1e-6)  # 8.000001 times is 8 times
         return points * 2 ** min(MAX_ZOOM_STEPS, max(0, steps))
+
+    def detail(self) -> tuple[int, tuple[float, float] | None]:
+        """(points, window) for curves over several runs: see
+        render.detail_window. Deep in a long history only a window around
+        the view is made exact, so zooming and panning stay cheap."""
+        vb = self.plotItem.vb
+        if vb.autoRangeEnabled()[0]:
+            return 2 * max(200, int(vb.width())), None
+        data = vb.childrenBounds()[0]  # None, or a bound None, while nothing is shown
+        if data is not None and None in data:
+            data = None
+        return detail_window(tuple(vb.viewRange()[0]), data, vb.width(), MAX_ZOOM_STEPS)
 
     def set_title(self, title: str) -> None:
         # A new title lays the plot out again: only when it changed.

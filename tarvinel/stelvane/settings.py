@@ -1,0 +1,216 @@
+"""Remembered settings: what the user set in the window survives a restart.
+
+Per mode (points, traces): the pattern, the X and Y formats, the log and
+share boxes; for the window: its geometry and the positions of its splitters.
+They are kept per user with Qt's QSettings in an INI file (on Linux
+$XDG_CONFIG_HOME/tarvinel/stelvane.ini, ~/.config by default), read when the
+window starts and written when it closes.
+
+Values go back into the toolbar only through its public widgets and methods
+(`stx.set_text`, `set_idx`, `setChecked`), which run the toolbar's own
+handlers exactly as a user's edit would.
+
+The file is the user's to break: a file that cannot be parsed, that is not
+ours, or a value of the wrong kind is ignored with a warning naming the file
+and the key, and the window starts from the defaults for what was ignored.
+"""
+
+from dataclasses import dataclass, field
+import base64
+import binascii
+
+from .qt_compat import QtCore
+
+ORGANIZATION = "tarvinel"
+APPLICATION = "stelvane"
+# Written into the file; a file with another or no format is not read.
+FORMAT = 1
+
+MODES = {"P": "points", "T": "traces"}
+BOXES = {"logX": "lx", "logY": "ly", "shareX": "linkx", "shareY": "linky"}
+FORMAT_BOXES = ("fx", "fy")
+
+
+def _enum(scope, enum_name: str, member: str):
+    enum = getattr(scope, enum_name, None)
+    value = getattr(enum, member, None) if enum is not None else None
+    return value if value is not None else getattr(scope, member)
+
+
+INI = _enum(QtCore.QSettings, "Format", "IniFormat")
+USER_SCOPE = _enum(QtCore.QSettings, "Scope", "UserScope")
+NO_ERROR = _enum(QtCore.QSettings, "Status", "NoError")
+FORMAT_ERROR = _enum(QtCore.QSettings, "Status", "FormatError")
+ACCESS_ERROR = _enum(QtCore.QSettings, "Status", "AccessError")
+
+
+def open_store(path: str | None = None):
+    """The user's settings file, or the INI file at `path`."""
+    if path is not None:
+        return QtCore.QSettings(path, INI)
+    return QtCore.QSettings(INI, USER_SCOPE, ORGANIZATION, APPLICATION)
+
+
+@dataclass
+class Remembered:
+    """What was read from the file: per mode name a dict of widget name to
+    value ("stx" the pattern text, "fx"/"fy" the format text, the boxes a
+    bool); the window's geometry and the splitters' states by object name."""
+
+    modes: dict = field(default_factory=dict)
+    geometry: bytes | None = None
+    splitters: dict = field(default_factory=dict)
+
+
+# --- reading ---------------------------------------------------------------------------
+
+
+def _as_bool(value):
+    if isinstance(value, bool):
+        return value
+    if isinstance(value, str) and value.lower() in ("true", "false"):
+        return value.lower() == "true"
+    raise ValueError("not true or false")
+
+
+def _as_text(value):
+    if isinstance(value, str):
+        return value
+    # QSettings reads an unquoted value with commas (a pattern written by
+    # hand: pattern=time,sine) as a list of the parts.
+    if isinstance(value, (list, tuple)) and value and all(isinstance(v, str) for v in value):
+        return ",".join(value)
+    raise ValueError("not a text")
+
+
+def _as_state(value):
+    if not isinstance(value, str) or not value:
+        raise ValueError("not a saved state")
+    try:
+        return base64.b64decode(value.encode("ascii"), validate=True)
+    except (binascii.Error, UnicodeEncodeError):
+        raise ValueError("not a saved state") from None
+
+
+def _has_content(path: str) -> bool:
+    try:
+        with open(path, "rb") as file:
+            return bool(file.read(4096).strip())
+    except OSError:
+        return False
+
+
+def read(store, warn) -> Remembered:
+    """The settings in `store` that are sound; `warn(text)` is told about
+    everything that is not. Never raises for what the file holds."""
+    remembered = Remembered()
+    where = store.fileName()
+    status = store.status()
+    if status != NO_ERROR:
+        reason = "it is damaged" if status == FORMAT_ERROR else "it cannot be read"
+        warn(f"settings file {where} ignored: {reason}; starting from the defaults")
+        return remembered
+    keys = store.allKeys()
+    if not keys:
+        if _has_content(where):  # bytes that Qt's parser made nothing of
+            warn(f"settings file {where} ignored: it is damaged; starting from the defaults")
+        return remembered
+    if str(store.value("format")) != str(FORMAT):
+        warn(f"settings file {where} ignored: it is not a stelvane settings file "
+             f"of format {FORMAT}; starting from the defaults")
+        return remembered
+
+    def value(key, parse):
+        raw = store.value(key)
+        if raw is None:
+            return None
+        try:
+            return parse(raw)
+        except ValueError as error:
+            warn(f"settings file {where}: {key} ignored ({error}: {str(raw)[:40]!r})")
+            return None
+
+    for mode, group in MODES.items():
+        values = {"stx": value(f"{group}/pattern", _as_text)}
+        for box in FORMAT_BOXES:
+            values[box] = value(f"{group}/{box}", _as_text)
+        for key, box in BOXES.items():
+            values[box] = value(f"{group}/{key}", _as_bool)
+        remembered.modes[mode] = {k: v for k, v in values.items() if v is not None}
+    remembered.geometry = value("window/geometry", _as_state)
+    for key in keys:
+        if key.startswith("splitters/"):
+            state = value(key, _as_state)
+            if state is not None:
+                remembered.splitters[key.split("/", 1)[1]] = state
+    return remembered
+
+
+# --- into the window -----------------------------------------------------------------------
+
+
+def apply_to_toolbar(toolbar, remembered: Remembered, warn, keep_patterns=()) -> None:
+    """Sets the toolbar's widgets to the remembered values, mode by mode;
+    the patterns of the modes in `keep_patterns` stay as they are (the
+    command line gave them). A format the combo box does not offer is
+    ignored with a warning."""
+    for mode, values in remembered.modes.items():
+        bundle = toolbar.ps if mode == "P" else toolbar.ts
+        for box in FORMAT_BOXES:
+            if box in values:
+                combo = getattr(bundle, box)
+                index = combo.findText(values[box])
+                if index < 0:
+                    warn(f"settings: {MODES[mode]} {box} {values[box]!r} is no format; ignored")
+                elif index != combo.currentIndex():
+                    combo.set_idx(index)
+        for box in BOXES.values():
+            if box in values and getattr(bundle, box).isChecked() != values[box]:
+                getattr(bundle, box).setChecked(values[box])
+        if "stx" in values and mode not in keep_patterns:
+            bundle.stx.set_text(values["stx"])
+
+
+def apply_to_window(window, splitters: dict, remembered: Remembered, warn) -> None:
+    """Puts the window's geometry and the splitters (by object name) back; a
+    state Qt does not take is ignored with a warning."""
+    if remembered.geometry is not None and not window.restoreGeometry(
+            QtCore.QByteArray(remembered.geometry)):
+        warn("settings: the saved window geometry does not fit; ignored")
+    for name, state in remembered.splitters.items():
+        splitter = splitters.get(name)
+        if splitter is not None and not splitter.restoreState(QtCore.QByteArray(state)):
+            warn(f"settings: the saved {name} splitter does not fit; ignored")
+
+
+# --- writing -------------------------------------------------------------------------------
+
+
+def _state_text(state) -> str:
+    return base64.b64encode(bytes(state)).decode("ascii")
+
+
+def write(store, toolbar, window, splitters: dict) -> str | None:
+    """Replaces what `store` holds with the toolbar's and the window's state.
+    Returns None, or what went wrong (the old file then stays as it was:
+    QSettings writes a new file and renames it)."""
+    # Whatever the file held is replaced: a damaged or foreign file becomes
+    # a sound one.
+    store.clear()
+    store.setValue("format", FORMAT)
+    for mode, group in MODES.items():
+        bundle = toolbar.ps if mode == "P" else toolbar.ts
+        store.setValue(f"{group}/pattern", bundle.stx.text())
+        for box in FORMAT_BOXES:
+            store.setValue(f"{group}/{box}", getattr(bundle, box).currentText())
+        for key, box in BOXES.items():
+            store.setValue(f"{group}/{key}", "true" if getattr(bundle, box).isChecked() else "false")
+    store.setValue("window/geometry", _state_text(window.saveGeometry()))
+    for name, splitter in splitters.items():
+        store.setValue(f"splitters/{name}", _state_text(splitter.saveState()))
+    store.sync()
+    # (A file that was damaged keeps reporting its format error after a
+    # sound write; only an access error says the write failed.)
+    if store.status() == ACCESS_ERROR:
+        return f"settings could not be saved to {store.fileName()}"
+    return None
