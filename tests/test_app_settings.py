@@ -85,8 +85,9 @@ def test_what_the_user_set_comes_back_after_a_restart(qtbot):
 
 GOOD = """[General]
 format=1
+[sources]
+instrument\\points=time,noise
 [points]
-pattern=time,noise
 fy=mag
 logX=true
 """
@@ -125,7 +126,8 @@ def test_command_line_fresh_and_broken_files(qtbot, settings_home, content, extr
         win.close()
     # Closing replaced the file with a sound one: what the window had.
     written = settings.open_store(str(path))
-    assert str(written.value("format")) == "1" and written.value("points/pattern") == expected[0]
+    assert str(written.value("format")) == "1"
+    assert written.value("sources/instrument/points") == expected[0]
 
 
 def test_settings_survive_a_restart_of_the_process(tmp_path):
@@ -140,13 +142,23 @@ def test_settings_survive_a_restart_of_the_process(tmp_path):
         assert app.returncode == 0, app.stderr
         return app.stderr
 
+    def patterns():
+        store = settings.open_store(str(ini))
+        return {source: store.value(settings.source_key(source) + "/points")
+                for source in ("instrument", str(data))}
+
+    data = tmp_path / "data.csv"
+    data.write_text("a,b,c\n1,2,3\n")
     run("--pattern", "time,noise")
-    assert 'pattern="time,noise"' in ini.read_text()
+    assert patterns() == {"instrument": "time,noise", str(data): None}
     # No pattern given: the second run takes the remembered one (had it
-    # started from the default, it would have saved the default).
+    # started from the default, it would have saved the default). A file
+    # has patterns of its own: it starts from its first column against the
+    # others, and the instrument's pattern stays.
     run()
-    assert 'pattern="time,noise"' in ini.read_text()
+    run(str(data), "--no-follow")
+    assert patterns() == {"instrument": "time,noise", str(data): "a,(?!a$).*"}
     ini.write_bytes(b"\x00\xff[[[")
     err = run()
     assert f"settings file {ini} ignored: it is" in err
-    assert f'pattern="{DEFAULT_PATTERN}"' in ini.read_text()
+    assert patterns()["instrument"] == DEFAULT_PATTERN

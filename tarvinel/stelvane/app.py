@@ -127,13 +127,26 @@ def parse_args(argv=None, parser=None) -> argparse.Namespace:
     return args
 
 
-def read_settings(args: argparse.Namespace, store) -> tuple[settings.Remembered, list[str]]:
+def settings_source(args: argparse.Namespace, produce=None) -> str:
+    """The name the source's remembered patterns go by: a file by its full
+    path, wherever it was named from."""
+    if produce is not None:
+        return f"show:{produce.__module__}.{produce.__qualname__}"
+    if args.source is None:
+        return settings.INSTRUMENT
+    if args.source == "-" or args.source.startswith(("tcp://", "serial:")):
+        return args.source
+    return os.path.abspath(args.source)
+
+
+def read_settings(args: argparse.Namespace, store, source: str
+                  ) -> tuple[settings.Remembered, list[str]]:
     """The remembered settings (none with --fresh) and the warnings about them."""
     warnings = []
     if args.fresh:
         return settings.Remembered(), warnings
     try:
-        return settings.read(store, warnings.append), warnings
+        return settings.read(store, warnings.append, source), warnings
     except Exception as error:  # whatever the file holds, the window starts
         warnings.append(f"settings file {store.fileName()} ignored: {error}")
         return settings.Remembered(), warnings
@@ -191,7 +204,8 @@ def create_app(argv=None, produce=None) -> Application:
     parser = make_parser()
     args = parse_args(argv, parser)
     store = settings.open_store()
-    remembered, warnings = read_settings(args, store)
+    source = settings_source(args, produce)
+    remembered, warnings = read_settings(args, store, source)
     given = [mode for mode, text in (("P", args.pattern), ("T", args.trace_pattern)) if text is not None]
     with_remembered_patterns(args, remembered)
     context = multiprocessing.get_context("spawn")
@@ -207,7 +221,7 @@ def create_app(argv=None, produce=None) -> Application:
     for warning in warnings:
         print(warning, file=sys.stderr)
         window.report(warning)
-    window.remember(store, remembered, keep_patterns=given)
+    window.remember(store, remembered, keep_patterns=given, source=source)
     window.show()
     producer.start()
     window.start()

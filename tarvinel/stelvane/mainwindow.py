@@ -241,20 +241,23 @@ class MainWindow(QtWidgets.QMainWindow):
 
     # --- remembered settings -----------------------------------------------------
 
-    def remember(self, store, remembered: settings.Remembered, keep_patterns=()) -> None:
+    def remember(self, store, remembered: settings.Remembered, keep_patterns=(),
+                 source: str = settings.INSTRUMENT) -> None:
         """Puts the remembered settings back (the patterns of the modes in
         `keep_patterns` excepted) and saves the settings to `store` when the
-        window closes. Whatever does not fit is reported, never raised."""
+        window closes, the patterns as those of `source`. Whatever does not
+        fit is reported, never raised."""
         settings.apply_to_toolbar(self.toolbar, remembered, self.report, keep_patterns)
         settings.apply_to_window(self, self.splitters, remembered, self.report)
-        self.settings_store = store
+        self.settings_store, self.settings_source = store, source
 
     def save_settings(self) -> None:
         store, self.settings_store = self.settings_store, None  # once
         if store is None:
             return
         try:
-            problem = settings.write(store, self.toolbar, self, self.splitters)
+            problem = settings.write(store, self.toolbar, self, self.splitters,
+                                     self.settings_source)
         except Exception as error:  # a window that cannot save still closes
             problem = f"settings could not be saved: {error}"
         if problem:

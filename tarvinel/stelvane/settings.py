@@ -1,7 +1,10 @@
 """Remembered settings: what the user set in the window survives a restart.
 
-Per mode (points, traces): the pattern, the X and Y formats, the log and
-share boxes; for the window: its geometry and the positions of its splitters.
+Per mode (points, traces): the X and Y formats, the log and share boxes;
+per source and mode: the pattern (a pattern fits the columns of the data it
+was typed for: a file's pattern would match nothing in another file, and a
+plain file opened for the first time shows its first column against the
+others); for the window: its geometry and the positions of its splitters.
 They are kept per user with Qt's QSettings in an INI file (on Linux
 $XDG_CONFIG_HOME/tarvinel/stelvane.ini, ~/.config by default), read when the
 window starts and written when it closes.
@@ -18,6 +21,7 @@ and the key, and the window starts from the defaults for what was ignored.
 from dataclasses import dataclass, field
 import base64
 import binascii
+from urllib.parse import quote
 
 from .qt_compat import QtCore
 
@@ -27,6 +31,10 @@ APPLICATION = "stelvane"
 FORMAT = 1
 
 MODES = {"P": "points", "T": "traces"}
+# The source of the simulated instrument, which has no SOURCE text.
+INSTRUMENT = "instrument"
+# Sources whose patterns are kept; the longest unused go first.
+SOURCES_KEPT = 50
 BOXES = {"logX": "lx", "logY": "ly", "shareX": "linkx", "shareY": "linky"}
 FORMAT_BOXES = ("fx", "fy")
 
@@ -100,9 +108,16 @@ def _has_content(path: str) -> bool:
         return False
 
 
-def read(store, warn) -> Remembered:
-    """The settings in `store` that are sound; `warn(text)` is told about
-    everything that is not. Never raises for what the file holds."""
+def source_key(source: str) -> str:
+    """The settings group of a source's patterns: its text, escaped so that
+    a path's slashes make no groups of their own."""
+    return "sources/" + quote(source, safe="")
+
+
+def read(store, warn, source: str = INSTRUMENT) -> Remembered:
+    """The settings in `store` that are sound, the patterns those of
+    `source`; `warn(text)` is told about everything that is not. Never
+    raises for what the file holds."""
     remembered = Remembered()
     where = store.fileName()
     status = store.status()
@@ -131,7 +146,8 @@ def read(store, warn) -> Remembered:
             return None
 
     for mode, group in MODES.items():
-        values = {"stx": value(f"{group}/pattern", _as_text)}
+        # An empty pattern is none: the source's own or the default applies.
+        values = {"stx": value(f"{source_key(source)}/{group}", _as_text) or None}
         for box in FORMAT_BOXES:
             values[box] = value(f"{group}/{box}", _as_text)
         for key, box in BOXES.items():
@@ -190,17 +206,49 @@ def _state_text(state) -> str:
     return base64.b64encode(bytes(state)).decode("ascii")
 
 
-def write(store, toolbar, window, splitters: dict) -> str | None:
-    """Replaces what `store` holds with the toolbar's and the window's state.
-    Returns None, or what went wrong (the old file then stays as it was:
-    QSettings writes a new file and renames it)."""
-    # Whatever the file held is replaced: a damaged or foreign file becomes
-    # a sound one.
+def _use(value) -> int:
+    try:
+        return int(value)
+    except (TypeError, ValueError):
+        return 0
+
+
+def _remembered_sources(store) -> dict[str, tuple[int, dict]]:
+    """Per source group name: when it was last used (a count) and its
+    pattern keys with their values, as a sound file holds them."""
+    if store.status() != NO_ERROR or str(store.value("format")) != str(FORMAT):
+        return {}
+    sources = {}
+    for key in store.allKeys():
+        parts = key.split("/")
+        if parts[0] == "sources" and len(parts) == 3:
+            sources.setdefault(parts[1], {})[key] = store.value(key)
+    return {name: (_use(store.value(f"order/{name}")), values)
+            for name, values in sources.items()}
+
+
+def write(store, toolbar, window, splitters: dict, source: str = INSTRUMENT) -> str | None:
+    """Replaces what `store` holds with the toolbar's and the window's state;
+    the patterns go to `source`, and the patterns of the other sources used
+    most recently stay. Returns None, or what went wrong (the old file then
+    stays as it was: QSettings writes a new file and renames it)."""
+    mine = source_key(source).split("/")[1]
+    others = _remembered_sources(store)
+    others.pop(mine, None)
+    kept = sorted(others.items(), key=lambda item: item[1][0])[-(SOURCES_KEPT - 1):]
+    # Whatever else the file held is replaced: a damaged or foreign file
+    # becomes a sound one.
     store.clear()
     store.setValue("format", FORMAT)
+    for name, (use, values) in kept:
+        store.setValue(f"order/{name}", use)
+        for key, value in values.items():
+            store.setValue(key, value)
+    store.setValue(f"order/{mine}", max((use for _, (use, _) in kept), default=0) + 1)
     for mode, group in MODES.items():
         bundle = toolbar.ps if mode == "P" else toolbar.ts
-        store.setValue(f"{group}/pattern", bundle.stx.text())
+        if bundle.stx.text():
+            store.setValue(f"{source_key(source)}/{group}", bundle.stx.text())
         for box in FORMAT_BOXES:
             store.setValue(f"{group}/{box}", getattr(bundle, box).currentText())
         for key, box in BOXES.items():
