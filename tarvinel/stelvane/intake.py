@@ -46,6 +46,7 @@ class PipeItems:
         self._fd = queue._reader.fileno()
         os.set_blocking(self._fd, False)
         self._buffer = bytearray()
+        self._chunk = bytearray(_READ_CHUNK)  # read into, then appended: no allocation per read
         self.ended = False  # every writing end of the pipe is closed
 
     @property
@@ -78,16 +79,17 @@ class PipeItems:
         if not select.select([self._fd], [], [], max(0.0, timeout))[0]:
             return False
         try:
-            chunk = os.read(self._fd, _READ_CHUNK)
+            count = os.readv(self._fd, [self._chunk])
         except BlockingIOError:
             return False
-        if not chunk:
+        if count == 0:
             self.ended = True
             return False
-        self._buffer += chunk
+        with memoryview(self._chunk) as chunk:
+            self._buffer += chunk[:count]
         return True
 
-    def _take_frame(self) -> bytes | None:
+    def _take_frame(self) -> bytearray | None:
         buffer = self._buffer
         if len(buffer) < _SHORT_SIZE.size:
             return None
@@ -101,7 +103,7 @@ class PipeItems:
         end = start + size
         if len(buffer) < end:
             return None
-        frame = bytes(buffer[start:end])
+        frame = buffer[start:end]  # one copy: the buffer moves on
         del buffer[:end]
         self._queue._sem.release()
         return frame
