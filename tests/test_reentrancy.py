@@ -227,15 +227,15 @@ def test_flushes_nested_without_end_stop_at_the_recursion_limit(module):
 DEEP_FLUSH = r"""
 import sys
 from tarvinel.stelvane import vandrel
-from tests import recording
+from tests import standins
 
 sys.setrecursionlimit(1_000_000)
 log = []
-queue = recording.RecordingQueue("queue", log, [("PD", 0)])
+queue = standins.FakeQueue([("PD", 0)], log)
 
 depth = 0
 
-class Feeding(recording.Recorder):
+class Feeding(standins.Recorder):
     def append(self, data):
         global depth
         depth = max(depth, data)
