@@ -45,7 +45,8 @@ def _put(queue, stop, item) -> bool:
 
 def flood(queue, stop, count: int, good_every: int) -> None:
     """`count` malformed items, with a good row after every `good_every` of
-    them (so the live plot has something new to draw), then a last row
+    them (so the live plot has something new to draw, always in the same
+    range: the axes need not be laid out again), then a last row
     [-1.0, -1.0] that marks the end."""
     queue.cancel_join_thread()
     _put(queue, stop, ("PN", NAMES))
@@ -56,7 +57,7 @@ def flood(queue, stop, count: int, good_every: int) -> None:
             return
         if i % good_every == good_every - 1:
             row += 1
-            if not _put(queue, stop, ("PD", [float(row), float(row % 7)])):
+            if not _put(queue, stop, ("PD", [float(row % 100), float(row % 7)])):
                 return
     _put(queue, stop, ("PD", [-1.0, -1.0]))
     stop.poll(None)  # alive until the window stops it: its end is no fault here
