@@ -119,7 +119,7 @@ SAN_PRELOAD = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-n
 
 check: deps venv
 	rm -rf $(CHECK_TREE) && mkdir -p $(CHECK_TREE)
-	tar -c --exclude='*.so' --exclude=__pycache__ tarvinel twins tests bench examples pyproject.toml | tar -x -C $(CHECK_TREE)
+	tar -c --exclude='*.so' --exclude=__pycache__ tarvinel twins tests bench examples pyproject.toml README.md | tar -x -C $(CHECK_TREE)
 	$(VENV)/bin/cmake -S . -B $(CHECK_BUILD) -G Ninja \
 	  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
