@@ -109,7 +109,9 @@ test: deps build
 # regular modules in the source tree stay as they are. The interpreter itself is
 # not instrumented: the runtimes are preloaded into it. Leak reports are off
 # because the interpreter and Qt keep memory until exit by design; the leak
-# tests in the suite watch our own allocations instead.
+# tests in the suite watch our own allocations instead. Instrumented frames are
+# several times larger: the recursion-limit tests (a native call per Python
+# frame, a thousand deep) need more than the usual 8 MB of stack.
 CHECK_TREE := build/check/tree
 CHECK_BUILD := build/check/$(notdir $(abspath $(VENV)))
 SANITIZE := -fsanitize=address,undefined -fno-sanitize-recover=undefined
@@ -117,7 +119,7 @@ SAN_PRELOAD = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-n
 
 check: deps venv
 	rm -rf $(CHECK_TREE) && mkdir -p $(CHECK_TREE)
-	tar -c --exclude='*.so' --exclude=__pycache__ tarvinel twins tests bench pyproject.toml | tar -x -C $(CHECK_TREE)
+	tar -c --exclude='*.so' --exclude=__pycache__ tarvinel twins tests bench examples pyproject.toml README.md | tar -x -C $(CHECK_TREE)
 	$(VENV)/bin/cmake -S . -B $(CHECK_BUILD) -G Ninja \
 	  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -125,7 +127,7 @@ check: deps venv
 	  -Dpybind11_DIR="$$($(VPY) -m pybind11 --cmakedir)" \
 	  -DSTELVANE_SANITIZE="$(SANITIZE)" -DSTELVANE_TREE=$(abspath $(CHECK_TREE)) $(CMAKE_ARGS)
 	$(VENV)/bin/cmake --build $(CHECK_BUILD) -j$(JOBS)
-	cd $(CHECK_TREE) && PYTHONPATH=$(abspath $(CHECK_TREE)) \
+	cd $(CHECK_TREE) && ulimit -s 65536 && PYTHONPATH=$(abspath $(CHECK_TREE)) \
 	  LD_PRELOAD="$(SAN_PRELOAD)" \
 	  ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

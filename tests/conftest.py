@@ -64,3 +64,20 @@ def pytest_configure(config):
 
 def pytest_report_header(config):
     return f"Qt binding: {qt_compat.API}, Qt {qt_compat.QtCore.qVersion()}"
+
+
+# (test, longest gap between two frames of the window) for each window the
+# fault tests ran; the run ends by printing the longest.
+FRAME_GAPS = []
+
+
+@pytest.fixture(scope="session")
+def frame_gaps():
+    return FRAME_GAPS
+
+
+def pytest_terminal_summary(terminalreporter):
+    if FRAME_GAPS:
+        test, gap = max(FRAME_GAPS, key=lambda record: record[1])
+        terminalreporter.write_line(
+            f"longest gap between two frames during the fault tests: {1e3 * gap:.0f} ms ({test})")

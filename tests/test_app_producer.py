@@ -86,7 +86,8 @@ def test_announces_then_streams_rows_rolls_and_complex_traces(run_producer):
 
 def test_a_slow_rate_sends_single_rows_as_lists(run_producer):
     producer, queue, _ = run_producer(ProducerOptions(rate=20, columns=2, trace_rate=0))
-    items = read_for(queue, 0.8)
+    # A spawned producer may take seconds to start on a busy machine.
+    items = read_for(queue, 20, until=lambda items: len(items) >= 6)
     assert [word for word, _ in items[:2]] == ["PN", "PXY"]
     rows = [data for word, data in items[2:]]
     assert rows and all(type(row) is list and len(row) == 2 for row in rows)

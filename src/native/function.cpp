@@ -14,6 +14,9 @@
 #include <frameobject.h>
 #include <structmember.h>
 
+#include <pthread.h>
+
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -218,9 +221,47 @@ PyObject *run_body_checked(FunctionObject *f, PyObject *const *args) noexcept {
     return nullptr;
 }
 
+// Stack a body may still need below the point where it is entered: room for
+// the calls it makes before it reaches Python (or our next body) again.
+constexpr std::uintptr_t stack_reserve = 1 << 20;
+
+// The lowest address this thread's stack may grow to; 1 when not known (no
+// check is made then). Plain integers, kept per thread.
+std::uintptr_t stack_floor() noexcept {
+    thread_local std::uintptr_t floor = 0;
+    if (floor == 0) {
+        floor = 1;
+        pthread_attr_t attr;
+        if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+            void *low = nullptr;
+            std::size_t size = 0;
+            if (pthread_attr_getstack(&attr, &low, &size) == 0 && low != nullptr) {
+                floor = reinterpret_cast<std::uintptr_t>(low);
+            }
+            pthread_attr_destroy(&attr);
+        }
+    }
+    return floor;
+}
+
+bool stack_nearly_used_up() noexcept {
+    char here = 0;
+    auto position = reinterpret_cast<std::uintptr_t>(&here);
+    return position < stack_floor() + stack_reserve;
+}
+
 // Bodies call back into Python without a frame of their own: the recursion
-// limit guards the C stack, as it does for built-in functions.
+// limit guards the C stack, as it does for built-in functions. Each level of
+// a recursion through a body (body -> Python -> body) takes some kilobytes of
+// C stack, far more than the interpreter reckons a level at: with a raised
+// limit the stack would run out before the limit is reached, so the stack
+// left is checked as well.
 PyObject *run_body(FunctionObject *f, PyObject *const *args) noexcept {
+    if (stack_nearly_used_up()) {
+        PyErr_SetString(PyExc_RecursionError,
+                        "maximum recursion depth exceeded while calling a Python object (the C stack is used up)");
+        return nullptr;
+    }
     if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
     PyObject *result = run_body_checked(f, args);
     Py_LeaveRecursiveCall();

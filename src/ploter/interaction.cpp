@@ -14,13 +14,18 @@ bool is_letter(py::handle text, const char *lower, const char *upper) {
     return text.equal(py::str(lower)) || text.equal(py::str(upper));
 }
 
+void call_on_view_box(py::handle self, const char *method) {
+    py::object vb = open_view_box(self);
+    if (!vb.is_none()) vb.attr(method)();
+}
+
 // The three letter commands; `pressed` tells a press from a release, which
 // differ only in what R does to the range mode.
 void apply_letter_command(const Call &c, py::handle ev, bool pressed) {
     py::handle self = c.self();
     py::object text = ev.attr("text")();
-    if (is_letter(text, "f", "F")) view_box(self).attr("autoRange")();
-    if (is_letter(text, "a", "A")) view_box(self).attr("setAutoPan")();
+    if (is_letter(text, "f", "F")) call_on_view_box(self, "autoRange");
+    if (is_letter(text, "a", "A")) call_on_view_box(self, "setAutoPan");
     if (is_letter(text, "r", "R")) self.attr("range_select") = pressed;
 }
 
@@ -57,9 +62,9 @@ py::object pointer_position(const Call &c, py::handle ev) {
     return position;
 }
 
-py::object x_under_pointer(const Call &c, py::handle ev) {
+py::object x_under_pointer(const Call &c, py::handle vb, py::handle ev) {
     py::object position = pointer_position(c, ev);
-    return view_box(c.self()).attr("mapSceneToView")(position).attr("x")();
+    return vb.attr("mapSceneToView")(position).attr("x")();
 }
 
 py::object mouse_press(const Call &c) {
@@ -68,7 +73,9 @@ py::object mouse_press(const Call &c) {
         c.super().attr("mousePressEvent")(ev);
         return py::none();
     }
-    if (is_true(c.global("hasCliper"))) c.self().attr("clippos1") = x_under_pointer(c, ev);
+    if (!is_true(c.global("hasCliper"))) return py::none();
+    py::object vb = open_view_box(c.self());
+    if (!vb.is_none()) c.self().attr("clippos1") = x_under_pointer(c, vb, ev);
     return py::none();
 }
 
@@ -76,7 +83,9 @@ py::object mouse_press(const Call &c) {
 // copy propagates after clippos2 has been stored.
 void copy_clip_positions(const Call &c, py::handle ev) {
     py::handle self = c.self();
-    self.attr("clippos2") = x_under_pointer(c, ev);
+    py::object vb = open_view_box(self);
+    if (vb.is_none()) return;  // closed: no position to copy
+    self.attr("clippos2") = x_under_pointer(c, vb, ev);
     if (is_true(self.attr("range_select"))) {
         py::object range = py::str(self.attr("clippos1")) + py::str(",") + py::str(self.attr("clippos2"));
         c.global("pc").attr("copy")(range);

@@ -27,4 +27,13 @@ using native::is_true;
 // letter keys and the clipboard tool act on.
 inline py::object view_box(py::handle self) { return self.attr("plotItem").attr("vb"); }
 
+// The same for the event handlers, or None once the plot is closed:
+// pyqtgraph's close() drops the plot item (and the item's close() its view
+// box), and the events already queued for the widget still arrive. A handler
+// that raised there would abort a PyQt application.
+inline py::object open_view_box(py::handle self) {
+    py::object item = self.attr("plotItem");
+    return item.is_none() ? item : py::object(item.attr("vb"));
+}
+
 }  // namespace ploter

@@ -31,6 +31,9 @@ from .sources import FunctionSource, SourceError, StdinSource, source_from_text
 
 QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
 
+# Signals that end the application as closing its window does.
+SHUTDOWN_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+
 # Queue items the producer may be ahead of the window; beyond that it waits,
 # so a window that cannot keep up slows the producer instead of filling memory.
 QUEUE_ITEMS = 2000
@@ -275,15 +278,27 @@ def main(argv=None, produce=None) -> int:
 
     if args.seconds:
         QtCore.QTimer.singleShot(round(args.seconds * 1000), finish)
-    # Ctrl+C in the terminal closes the window like the close button does;
-    # the frame timer gives Python the chance to run the handler.
-    signal.signal(signal.SIGINT, lambda *_: window.close())
+    received = []
+
+    def close_on_signal(signum, frame):
+        received.append(signum)
+        window.close()
+
+    # Ctrl+C in the terminal, `kill` and a closed terminal close the window
+    # as the close button does: the producer is stopped and the queue and its
+    # semaphores are released before the process ends. The frame timer gives
+    # Python the chance to run the handler.
+    for signum in SHUTDOWN_SIGNALS:
+        signal.signal(signum, close_on_signal)
     qt_app = application.qt_app
     exec_ = getattr(qt_app, "exec", None) or qt_app.exec_
     code = exec_()
     window.shutdown()
     if args.summary:
         print(json.dumps(window.summary()), flush=True)
+    if received:
+        # What a shell reports for a process ended by that signal.
+        return 128 + received[0]
     return 1 if failures else code
 
 

@@ -33,6 +33,8 @@ INTAKE_SHARE = 0.5
 STATUS_INTERVAL = 0.25
 # Width of the column of data boxes, in pixels.
 DATA_BOX_WIDTH = 250
+# A running producer that has sent nothing for this long is reported as stalled.
+STALL_SECONDS = 5.0
 
 
 class MainWindow(QtWidgets.QMainWindow):
@@ -85,6 +87,9 @@ class MainWindow(QtWidgets.QMainWindow):
                                       self.current_dataset, self.report, self.inform)
         self.export_keys.keep_keys_in(self.toolbar.ps.stx, self.toolbar.ts.stx)
         self.settings_store = None  # where the settings go when the window closes
+        self._stall_reported = False
+        self._ticking = False  # inside tick: problems are shown at its end
+        self._problems_changed = False
         self.excepthook = ExceptionHook(self.report, self.close)
         self.excepthook.install()
         self.timer = QtCore.QTimer(self)
@@ -143,8 +148,14 @@ class MainWindow(QtWidgets.QMainWindow):
     def tick(self) -> None:
         """One frame: drain the queue for part of it, then redraw what changed."""
         start = time.monotonic()
-        self.intake.drain(start + INTAKE_SHARE * self.frame_interval)
-        self.presenter.present()
+        self._ticking = True
+        try:
+            self.intake.drain(start + INTAKE_SHARE * self.frame_interval)
+            self.presenter.present()
+        finally:
+            self._ticking = False
+        if self._problems_changed:
+            self._show_problems()
         if start >= self._next_status:
             self._next_status = start + STATUS_INTERVAL
             self.refresh_status(start)
@@ -163,17 +174,38 @@ class MainWindow(QtWidgets.QMainWindow):
         self.presenter.place_legends()
         for readout in self.readouts:
             readout.refresh()
-        if self.producer is None or self._producer_gone:
+        if self.producer is not None:
+            self._watch_producer(now)
+
+    def _watch_producer(self, now: float) -> None:
+        """Notices a producer that ended (and the unfinished item it left, if
+        any) or that has stopped sending while it runs."""
+        queue = self.intake.queue
+        if not self._producer_gone:
+            # Whether it is alive is asked first: a producer that has ended
+            # sent all its messages before, so they are read below.
+            alive = self.producer.is_alive()
+            self.take_producer_messages()
+            if not alive:
+                self._producer_gone = True
+                code = self.producer.process.exitcode
+                if self.source_ended is None or code != 0:
+                    self.report(f"the producer stopped (exit code {code})")
+        if self._producer_gone:
+            dropped = queue.discard_unfinished()
+            if dropped:
+                self.report(f"the producer stopped in the middle of an item: "
+                            f"the {dropped:,} bytes of it that came were dropped")
             return
-        # Whether it is alive is asked first: a producer that has ended sent
-        # all its messages before, so they are read below.
-        alive = self.producer.is_alive()
-        self.take_producer_messages()
-        if not alive:
-            self._producer_gone = True
-            code = self.producer.process.exitcode
-            if self.source_ended is None or code != 0:
-                self.report(f"the producer stopped (exit code {code})")
+        # A source may be quiet for a while (a followed file, a port): said,
+        # not counted as a problem.
+        silent = now - queue.last_item if queue.last_item is not None else 0.0
+        if silent < STALL_SECONDS:
+            self._stall_reported = False
+        elif not self._stall_reported and self.source_ended is None:
+            self._stall_reported = True
+            self.status_bar.show_source_message(
+                f"the producer has sent nothing for {STALL_SECONDS:.0f} s; it is still running")
 
     def take_producer_messages(self) -> None:
         """Applies what the producer said on its status pipe (see sources.py):
@@ -196,8 +228,17 @@ class MainWindow(QtWidgets.QMainWindow):
 
     def report(self, message: str, count: int = 1) -> None:
         """Logs a problem (or `count` summed up in one message) and shows it
-        in the status bar."""
+        in the status bar: at once, or at the end of the frame when it comes
+        from the frame's work. A flood of bad items then costs the status bar
+        one update a frame, not one an item."""
         self.problems.add(message, count)
+        if self._ticking:
+            self._problems_changed = True
+        else:
+            self._show_problems()
+
+    def _show_problems(self) -> None:
+        self._problems_changed = False
         self.status_bar.show_problems(self.problems.text, self.problems.count,
                                       self.problems.tool_tip)
 

@@ -13,9 +13,12 @@ it to measure how long a row took to reach the screen.
 This module imports no Qt: it is what the producer process runs.
 """
 
+import contextlib
 from dataclasses import dataclass
 import math
+import os
 import queue as queue_module
+import signal
 import time
 
 import numpy as np
@@ -244,6 +247,10 @@ class ProducerProcess:
         self.process.join(timeout)
         if self.process.is_alive():
             self.process.terminate()
+            # A stopped process (SIGSTOP, Ctrl+Z, a debugger) keeps SIGTERM
+            # pending until it runs again.
+            with contextlib.suppress(ProcessLookupError):
+                os.kill(self.process.pid, signal.SIGCONT)
             self.process.join(timeout)
         if self.process.is_alive():
             self.process.kill()
