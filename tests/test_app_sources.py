@@ -141,7 +141,7 @@ def test_a_script_that_raises_shows_its_traceback_and_the_window_stays(qtbot, op
     assert 'faulty.py", line 4, in produce' in entry[0]
     assert entry[0].endswith("RuntimeError: sensor lost")
     assert window.summary()["points"] == 2 and window.isVisible()
-    assert window.source_ended.endswith("raised RuntimeError: sensor lost")
+    assert window.watch.source_ended.endswith("raised RuntimeError: sensor lost")
 
 
 def test_show_opens_the_window_for_a_function_of_the_callers():

@@ -18,7 +18,7 @@ from pathlib import Path
 import numpy as np
 import pytest
 
-from tarvinel.stelvane import mainwindow
+from tarvinel.stelvane import watch
 from tarvinel.stelvane.app import QUEUE_ITEMS
 from tarvinel.stelvane.mainwindow import MainWindow
 from tarvinel.stelvane.problems import PROBLEMS_KEPT
@@ -118,7 +118,7 @@ def closed_within(window, seconds):
 
 @pytest.mark.parametrize("then", ["dies", "stalls"])
 def test_producer_that_leaves_an_item_half_written(qtbot, run_window, monkeypatch, then):
-    monkeypatch.setattr(mainwindow, "STALL_SECONDS", 1.0)
+    monkeypatch.setattr(watch, "STALL_SECONDS", 1.0)
     window, clock = run_window(lambda queue: ScriptedProducer(CONTEXT, queue, half_an_item, 50, then))
     points, status = window.point_dataset, window.statusBar()
     qtbot.waitUntil(lambda: len(points) == 50, timeout=WAIT)
@@ -139,7 +139,7 @@ def test_producer_that_leaves_an_item_half_written(qtbot, run_window, monkeypatc
 
 @pytest.mark.parametrize("sig", [signal.SIGKILL, signal.SIGSTOP], ids=lambda s: s.name)
 def test_simulated_instrument_killed_or_stopped_mid_block(qtbot, run_window, monkeypatch, sig):
-    monkeypatch.setattr(mainwindow, "STALL_SECONDS", 1.0)
+    monkeypatch.setattr(watch, "STALL_SECONDS", 1.0)
     window, clock = run_window(simulated(LARGE_BLOCKS))
     before = strike_mid_item(qtbot, window)
     os.kill(window.producer.process.pid, sig)

@@ -224,7 +224,7 @@ def create_app(argv=None, produce=None) -> Application:
     for warning in warnings:
         print(warning, file=sys.stderr)
         window.report(warning)
-    window.remember(store, remembered, keep_patterns=given, source=source)
+    window.settings.restore(store, remembered, keep_patterns=given, source=source)
     window.show()
     producer.start()
     window.start()

@@ -8,7 +8,6 @@ per frame.
 """
 
 import math
-import sys
 import time
 
 from . import config, settings
@@ -22,6 +21,7 @@ from .qt_compat import QtCore, QtWidgets
 from .readout import PointerReadout
 from .toolbar import ToolBar
 from .views import MESSAGE_MS, DataBox, PlotView, RateMeter, StatusBar, qt_enum
+from .watch import ProducerWatch
 
 PRECISE_TIMER = qt_enum(QtCore.Qt, "TimerType", "PreciseTimer")
 
@@ -33,8 +33,6 @@ INTAKE_SHARE = 0.5
 STATUS_INTERVAL = 0.25
 # Width of the column of data boxes, in pixels.
 DATA_BOX_WIDTH = 250
-# A running producer that has sent nothing for this long is reported as stalled.
-STALL_SECONDS = 5.0
 
 
 class MainWindow(QtWidgets.QMainWindow):
@@ -69,6 +67,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self.problems = ProblemLog()
         self.intake = Intake(queue, self.toolbar, self.point_dataset, self.trace_dataset,
                              self.report)
+        self.watch = ProducerWatch(producer, self.intake.queue, self)
         self.frame_interval = frame_interval(self)
         self.presenter = Presenter(self.toolbar, self.point_dataset, self.trace_dataset,
                                    self.live_plot, self.history_plot, live_rows=live_rows,
@@ -81,13 +80,10 @@ class MainWindow(QtWidgets.QMainWindow):
         self.row_rate, self.frame_rate = RateMeter(), RateMeter()
         self._next_status = 0.0
         self._closed = False
-        self._producer_gone = False
-        self.source_ended: str | None = None  # why the source ended, once it has
         self.export_keys = ExportKeys(self, {"live": self.live_plot, "history": self.history_plot},
                                       self.current_dataset, self.report, self.inform)
         self.export_keys.keep_keys_in(self.toolbar.ps.stx, self.toolbar.ts.stx)
-        self.settings_store = None  # where the settings go when the window closes
-        self._stall_reported = False
+        self.settings = settings.Keeper(self)
         self._ticking = False  # inside tick: problems are shown at its end
         self._problems_changed = False
         self.excepthook = ExceptionHook(self.report, self.close)
@@ -174,57 +170,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self.presenter.place_legends()
         for readout in self.readouts:
             readout.refresh()
-        if self.producer is not None:
-            self._watch_producer(now)
-
-    def _watch_producer(self, now: float) -> None:
-        """Notices a producer that ended (and the unfinished item it left, if
-        any) or that has stopped sending while it runs."""
-        queue = self.intake.queue
-        if not self._producer_gone:
-            # Whether it is alive is asked first: a producer that has ended
-            # sent all its messages before, so they are read below.
-            alive = self.producer.is_alive()
-            self.take_producer_messages()
-            if not alive:
-                self._producer_gone = True
-                code = self.producer.process.exitcode
-                if self.source_ended is None or code != 0:
-                    self.report(f"the producer stopped (exit code {code})")
-        if self._producer_gone:
-            dropped = queue.discard_unfinished()
-            if dropped:
-                self.report(f"the producer stopped in the middle of an item: "
-                            f"the {dropped:,} bytes of it that came were dropped")
-            return
-        # A source may be quiet for a while (a followed file, a port): said,
-        # not counted as a problem.
-        silent = now - queue.last_item if queue.last_item is not None else 0.0
-        if silent < STALL_SECONDS:
-            self._stall_reported = False
-        elif not self._stall_reported and self.source_ended is None:
-            self._stall_reported = True
-            self.status_bar.show_source_message(
-                f"the producer has sent nothing for {STALL_SECONDS:.0f} s; it is still running")
-
-    def take_producer_messages(self) -> None:
-        """Applies what the producer said on its status pipe (see sources.py):
-        news of the source, problems, a script's traceback, its end."""
-        for kind, text, *count in getattr(self.producer, "messages", list)():
-            if kind == "problem":
-                self.report(text, *count)
-            elif kind == "traceback":
-                self.problems.add(text.rstrip())
-                last = text.strip().splitlines()[-1] if text.strip() else "an exception"
-                self.status_bar.show_problems(f"the producer raised {last}", self.problems.count,
-                                              self.problems.tool_tip)
-            elif kind == "ended":
-                # Said until something else is: the rows stay for viewing.
-                self.source_ended = text
-                self.status_bar.showMessage(f"source ended: {text}")
-                self.setWindowTitle(f"{self.windowTitle()} (source ended)")
-            else:
-                self.status_bar.show_source_message(text)
+        self.watch.look(now)
 
     def report(self, message: str, count: int = 1) -> None:
         """Logs a problem (or `count` summed up in one message) and shows it
@@ -253,7 +199,7 @@ class MainWindow(QtWidgets.QMainWindow):
             "trace_columns": traces.column_names,
             "pairs": [list(pair) for pair in self.toolbar.xypairs],
             "problems": self.problems.count,
-            "ended": self.source_ended is not None,
+            "ended": self.watch.source_ended is not None,
         }
 
     def inform(self, message: str) -> None:
@@ -280,30 +226,6 @@ class MainWindow(QtWidgets.QMainWindow):
         for readout in self.readouts:
             readout.set_tracking(on)
 
-    # --- remembered settings -----------------------------------------------------
-
-    def remember(self, store, remembered: settings.Remembered, keep_patterns=(),
-                 source: str = settings.INSTRUMENT) -> None:
-        """Puts the remembered settings back (the patterns of the modes in
-        `keep_patterns` excepted) and saves the settings to `store` when the
-        window closes, the patterns as those of `source`. Whatever does not
-        fit is reported, never raised."""
-        settings.apply_to_toolbar(self.toolbar, remembered, self.report, keep_patterns)
-        settings.apply_to_window(self, self.splitters, remembered, self.report)
-        self.settings_store, self.settings_source = store, source
-
-    def save_settings(self) -> None:
-        store, self.settings_store = self.settings_store, None  # once
-        if store is None:
-            return
-        try:
-            problem = settings.write(store, self.toolbar, self, self.splitters,
-                                     self.settings_source)
-        except Exception as error:  # a window that cannot save still closes
-            problem = f"settings could not be saved: {error}"
-        if problem:
-            print(problem, file=sys.stderr)
-
     # --- what the toolbar calls -------------------------------------------------
 
     def all_enable_auto_range(self) -> None:
@@ -317,7 +239,7 @@ class MainWindow(QtWidgets.QMainWindow):
     # --- shutdown ------------------------------------------------------------------
 
     def closeEvent(self, event) -> None:
-        self.save_settings()
+        self.settings.save()
         self.shutdown()
         super().closeEvent(event)
 
@@ -330,8 +252,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self.export_keys.wait()  # a data file under way is finished, not cut off
         self.excepthook.remove()
         if self.producer is not None:
-            if not self._producer_gone:
-                self.take_producer_messages()
+            self.watch.take_messages()
             self.producer.stop()
         close = getattr(self.queue, "close", None)
         if close is not None:

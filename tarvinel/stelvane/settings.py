@@ -21,6 +21,7 @@ and the key, and the window starts from the defaults for what was ignored.
 from dataclasses import dataclass, field
 import base64
 import binascii
+import sys
 from urllib.parse import quote
 
 from .qt_compat import QtCore
@@ -262,3 +263,35 @@ def write(store, toolbar, window, splitters: dict, source: str = INSTRUMENT) -> 
     if store.status() == ACCESS_ERROR:
         return f"settings could not be saved to {store.fileName()}"
     return None
+
+
+class Keeper:
+    """A window's remembered settings: put back at the start, saved once
+    when the window closes. Whatever does not fit is reported through the
+    window's `report`, never raised."""
+
+    def __init__(self, window):
+        self.window = window
+        self.store = None  # where the settings go when the window closes
+        self.source = INSTRUMENT
+
+    def restore(self, store, remembered: Remembered, keep_patterns=(),
+                source: str = INSTRUMENT) -> None:
+        """Puts `remembered` back (the patterns of the modes in
+        `keep_patterns` excepted); the patterns are saved as `source`'s."""
+        window = self.window
+        apply_to_toolbar(window.toolbar, remembered, window.report, keep_patterns)
+        apply_to_window(window, window.splitters, remembered, window.report)
+        self.store, self.source = store, source
+
+    def save(self) -> None:
+        store, self.store = self.store, None  # once
+        if store is None:
+            return
+        window = self.window
+        try:
+            problem = write(store, window.toolbar, window, window.splitters, self.source)
+        except Exception as error:  # a window that cannot save still closes
+            problem = f"settings could not be saved: {error}"
+        if problem:
+            print(problem, file=sys.stderr)

@@ -1,0 +1,86 @@
+"""Watching the producer: what it says on its status pipe (news of the
+source, problems, a script's traceback, the source's end), whether it is
+still alive, whether it left an item unfinished, and whether it has gone
+quiet while it runs.
+
+The window asks `ProducerWatch.look` a few times a second; everything it
+learns goes to the window's problem log and status bar. Every row already
+stored stays: an ended or dead producer only ever adds a message.
+"""
+
+# A running producer that has sent nothing for this long is reported as stalled.
+STALL_SECONDS = 5.0
+
+
+class ProducerWatch:
+    """`producer` is the ProducerProcess (or None), `queue` the intake's
+    DeadlineQueue; `window` gives `report`, `problems`, `status_bar` and the
+    window title."""
+
+    def __init__(self, producer, queue, window):
+        self.producer, self.queue, self.window = producer, queue, window
+        self.gone = False                    # the producer process has ended
+        self.source_ended: str | None = None  # why the source ended, once it has
+        self._stall_reported = False
+
+    def look(self, now: float) -> None:
+        """Notices a producer that ended (and the unfinished item it left, if
+        any) or that has stopped sending while it runs."""
+        if self.producer is None:
+            return
+        if not self.gone:
+            # Whether it is alive is asked first: a producer that has ended
+            # sent all its messages before, so they are read below.
+            alive = self.producer.is_alive()
+            self.take_messages()
+            if not alive:
+                self.gone = True
+                code = self.producer.process.exitcode
+                if self.source_ended is None or code != 0:
+                    self.window.report(f"the producer stopped (exit code {code})")
+        if self.gone:
+            dropped = self.queue.discard_unfinished()
+            if dropped:
+                self.window.report(f"the producer stopped in the middle of an item: "
+                                   f"the {dropped:,} bytes of it that came were dropped")
+            return
+        self._look_for_stall(now)
+
+    def _look_for_stall(self, now: float) -> None:
+        # A source may be quiet for a while (a followed file, a port): said,
+        # not counted as a problem.
+        last = self.queue.last_item
+        silent = now - last if last is not None else 0.0
+        if silent < STALL_SECONDS:
+            self._stall_reported = False
+        elif not self._stall_reported and self.source_ended is None:
+            self._stall_reported = True
+            self.window.status_bar.show_source_message(
+                f"the producer has sent nothing for {STALL_SECONDS:.0f} s; it is still running")
+
+    def take_messages(self) -> None:
+        """Applies what the producer said on its status pipe (see sources.py)."""
+        if self.producer is None or self.gone:
+            return
+        for kind, text, *count in getattr(self.producer, "messages", list)():
+            if kind == "problem":
+                self.window.report(text, *count)
+            elif kind == "traceback":
+                self._show_traceback(text)
+            elif kind == "ended":
+                self._show_end(text)
+            else:
+                self.window.status_bar.show_source_message(text)
+
+    def _show_traceback(self, text: str) -> None:
+        problems = self.window.problems
+        problems.add(text.rstrip())
+        last = text.strip().splitlines()[-1] if text.strip() else "an exception"
+        self.window.status_bar.show_problems(f"the producer raised {last}", problems.count,
+                                             problems.tool_tip)
+
+    def _show_end(self, reason: str) -> None:
+        # Said until something else is: the rows stay for viewing.
+        self.source_ended = reason
+        self.window.status_bar.showMessage(f"source ended: {reason}")
+        self.window.setWindowTitle(f"{self.window.windowTitle()} (source ended)")
