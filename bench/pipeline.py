@@ -66,31 +66,41 @@ class Probe:
             self.latencies.append(now - (self.window.epoch + fresh))
 
 
-def run_rate(app, rate):
-    from tarvinel.stelvane.app import create_app
-
-    window = create_app(["--rate", str(rate), "--columns", str(COLUMNS), "--pattern", PATTERN,
-                         "--run-length", str(2 * rate)]).window
+def measure(app, window, meter=None):
+    """The figures of a running window: after its first rows and a warm-up,
+    rows stored and fresh frames per second and row latency over MEASURE
+    seconds. `meter`, if given, is called as recording starts and returns a
+    function of the rows stored that gives more figures."""
     probe = Probe(window)
     wait(app, lambda: len(window.point_dataset) > 0, 30)
     wait(app, lambda: False, WARMUP)
     shown = sum(1 for c in window.live_plot.plots.values() if c.xData is not None and len(c.xData))
+    more = meter() if meter is not None else (lambda stored: {})
     probe.recording = True
     stored_before, start = window.point_dataset.rows_stored, time.monotonic()
     wait(app, lambda: False, MEASURE)
     stored, spent = window.point_dataset.rows_stored - stored_before, time.monotonic() - start
     probe.recording = False
+    figures = more(stored)
     window.close()
     latencies = np.concatenate(probe.latencies) if probe.latencies else np.array([math.nan])
     return {
-        "rate": rate,
         "stored": stored / spent,
         "fps": probe.frames / spent,
         "median": float(np.median(latencies)),
         "p95": float(np.percentile(latencies, 95)),
         "curves": shown,
         "problems": window.problems.count,
+        **figures,
     }
+
+
+def run_rate(app, rate):
+    from tarvinel.stelvane.app import create_app
+
+    window = create_app(["--rate", str(rate), "--columns", str(COLUMNS), "--pattern", PATTERN,
+                         "--run-length", str(2 * rate)]).window
+    return dict(measure(app, window), rate=rate)
 
 
 def wait(app, done, seconds):

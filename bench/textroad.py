@@ -37,7 +37,8 @@ if not os.environ.get("DISPLAY") and not os.environ.get("QT_QPA_PLATFORM"):
 import numpy as np  # noqa: E402
 
 from pipeline import (  # noqa: E402  (the binary road's measurement, shared)
-    COLUMNS, MEASURE, PATTERN, TARGET_FPS, TARGET_P95, WARMUP, Probe, sustained, wait)
+    COLUMNS, MEASURE, PATTERN, TARGET_FPS, TARGET_P95, WARMUP, sustained)
+from pipeline import measure as pipeline_measure  # noqa: E402
 from tarvinel.stelvane import qt_compat  # noqa: E402  (binding before pyqtgraph)
 from tarvinel.stelvane.producer import point_names  # noqa: E402
 
@@ -113,31 +114,14 @@ def cpu_seconds(pid: int | None = None) -> float:
 def measure(app, window, others):
     """The figures of bench/pipeline.py for a running window, and the CPU
     seconds per million rows stored of the window and of `others` (name: pid)."""
-    probe = Probe(window)
-    wait(app, lambda: len(window.point_dataset) > 0, 30)
-    wait(app, lambda: False, WARMUP)
-    shown = sum(1 for c in window.live_plot.plots.values() if c.xData is not None and len(c.xData))
     pids = {"window": None, "producer": window.producer.process.pid, **others}
-    cpu_before = {name: cpu_seconds(pid) for name, pid in pids.items()}
-    probe.recording = True
-    stored_before, start = window.point_dataset.rows_stored, time.monotonic()
-    wait(app, lambda: False, MEASURE)
-    stored, spent = window.point_dataset.rows_stored - stored_before, time.monotonic() - start
-    probe.recording = False
-    cpu = {name: (cpu_seconds(pid) - cpu_before[name]) / max(stored, 1) * 1e6
-           for name, pid in pids.items()}
-    window.close()
-    latencies = np.concatenate(probe.latencies) if probe.latencies else np.array([math.nan])
-    return {
-        "rate": 0,
-        "stored": stored / spent,
-        "fps": probe.frames / spent,
-        "median": float(np.median(latencies)),
-        "p95": float(np.percentile(latencies, 95)),
-        "curves": shown,
-        "problems": window.problems.count,
-        "cpu": cpu,
-    }
+
+    def cpu_meter():
+        before = {name: cpu_seconds(pid) for name, pid in pids.items()}
+        return lambda stored: {"cpu": {name: (cpu_seconds(pid) - before[name]) / max(stored, 1)
+                                       * 1e6 for name, pid in pids.items()}}
+
+    return pipeline_measure(app, window, cpu_meter)
 
 
 def run_text_rate(app, rate):

@@ -2,11 +2,10 @@
 the window's handle on it. No Qt here: the producer process imports this."""
 
 import os
-import queue as queue_module
 import signal
 import struct
 
-from tarvinel.stelvane.producer import ProducerOptions, ProducerProcess
+from tarvinel.stelvane.producer import ProducerOptions, ProducerProcess, put_until_stopped
 
 # Items the intake turns into a problem each, one of every kind: not a
 # tuple, the wrong number of elements, an unknown command word, data of the
@@ -33,33 +32,23 @@ class ScriptedProducer(ProducerProcess):
                                        name="stelvane-test-producer", daemon=True)
 
 
-def _put(queue, stop, item) -> bool:
-    while not stop.poll():
-        try:
-            queue.put(item, timeout=0.1)
-            return True
-        except queue_module.Full:
-            continue
-    return False
-
-
 def flood(queue, stop, count: int, good_every: int) -> None:
     """`count` malformed items, with a good row after every `good_every` of
     them (so the live plot has something new to draw, always in the same
     range: the axes need not be laid out again), then a last row
     [-1.0, -1.0] that marks the end."""
     queue.cancel_join_thread()
-    _put(queue, stop, ("PN", NAMES))
-    _put(queue, stop, ("PXY", "time,value"))
+    put_until_stopped(queue, stop, ("PN", NAMES))
+    put_until_stopped(queue, stop, ("PXY", "time,value"))
     row = 0
     for i in range(count):
-        if not _put(queue, stop, MALFORMED[i % len(MALFORMED)]):
+        if not put_until_stopped(queue, stop, MALFORMED[i % len(MALFORMED)]):
             return
         if i % good_every == good_every - 1:
             row += 1
-            if not _put(queue, stop, ("PD", [float(row % 100), float(row % 7)])):
+            if not put_until_stopped(queue, stop, ("PD", [float(row % 100), float(row % 7)])):
                 return
-    _put(queue, stop, ("PD", [-1.0, -1.0]))
+    put_until_stopped(queue, stop, ("PD", [-1.0, -1.0]))
     stop.poll(None)  # alive until the window stops it: its end is no fault here
 
 
@@ -68,10 +57,10 @@ def half_an_item(queue, stop, rows: int, then: str) -> None:
     as 1,000,000; then the producer dies (`then` "dies") or stays alive and
     silent until stopped ("stalls")."""
     writer = os.dup(queue._writer.fileno())  # the pipe, past the queue's feeder thread
-    _put(queue, stop, ("PN", NAMES))
-    _put(queue, stop, ("PXY", "time,value"))
+    put_until_stopped(queue, stop, ("PN", NAMES))
+    put_until_stopped(queue, stop, ("PXY", "time,value"))
     for row in range(rows):
-        _put(queue, stop, ("PD", [float(row), float(row % 7)]))
+        put_until_stopped(queue, stop, ("PD", [float(row), float(row % 7)]))
     queue.close()
     queue.join_thread()  # every whole item is in the pipe
     os.write(writer, struct.pack("!i", 1_000_000) + bytes(100_000))

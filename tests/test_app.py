@@ -184,6 +184,17 @@ def test_middle_button_copies_positions_and_the_status_bar_shows_them(qtbot, win
     assert window.status_bar.copied_label.text() == f"copied x {first!r} → {second!r}  (Δ {second - first:.6g})"
 
 
+def active_window(qtbot, queue):
+    """A window over `queue`, shown, active (its shortcuts need that) and running."""
+    win = MainWindow(queue)
+    qtbot.addWidget(win)
+    win.show()
+    win.activateWindow()
+    qtbot.waitActive(win)
+    win.start()
+    return win
+
+
 def put_all(queue, items):
     for item in items:
         queue.put(item)

@@ -13,9 +13,8 @@ import pytest
 
 from tarvinel.stelvane import config, export, qt_compat
 from tarvinel.stelvane.dataset import Dataset
-from tarvinel.stelvane.mainwindow import MainWindow
 
-from .test_app import WAIT, filled_curves
+from .test_app import WAIT, active_window, filled_curves
 from .test_app_cli import REPO_ROOT, start
 from .test_export import read_table
 
@@ -40,12 +39,7 @@ SENT[1][4, 2] = complex(np.inf, -1)
 @pytest.fixture
 def fed_window(qtbot):
     queue = multiprocessing.get_context("spawn").Queue()
-    win = MainWindow(queue)
-    qtbot.addWidget(win)
-    win.show()
-    win.activateWindow()  # window shortcuts need the active window
-    qtbot.waitActive(win)
-    win.start()
+    win = active_window(qtbot, queue)
     queue.put(("PN", NAMES))
     queue.put(("PXY", "time,a"))
     queue.put(("PD", SENT[0]))

@@ -10,9 +10,8 @@ import pytest
 
 from tarvinel.stelvane import qt_compat
 from tarvinel.stelvane.controls import KEYS
-from tarvinel.stelvane.mainwindow import MainWindow
 
-from .test_app import WAIT, curve_data, filled_curves, put_all, type_pattern
+from .test_app import WAIT, active_window, curve_data, filled_curves, put_all, type_pattern
 
 QtCore, QtGui, QtWidgets = qt_compat.QtCore, qt_compat.QtGui, qt_compat.QtWidgets
 Qt = QtCore.Qt
@@ -29,12 +28,7 @@ def known_rows(start=0, n=ROWS):
 def fed(qtbot):
     """A window over a queue holding known rows: t, a = 2t, b = 100 - t, c, d = -t."""
     queue = multiprocessing.get_context("spawn").Queue()
-    win = MainWindow(queue)
-    qtbot.addWidget(win)
-    win.show()
-    win.activateWindow()  # the view keys are the window's shortcuts
-    qtbot.waitActive(win)
-    win.start()
+    win = active_window(qtbot, queue)
     put_all(queue, [("PN", ["t", "a", "b", "c", "d"]), ("PXY", "t,(a|b)"), ("PD", known_rows())])
     qtbot.waitUntil(lambda: filled_curves(win.live_plot) == [0, 1], timeout=WAIT)
     win.queue_in = queue

@@ -98,7 +98,7 @@ def _describe(value) -> str:
     return text if len(text) <= 40 else text[:37] + "..."
 
 
-def _unique_names(names: list[str]) -> tuple[list[str], list[str]]:
+def unique_names(names: list[str]) -> tuple[list[str], list[str]]:
     """Names made unique by suffixes #2, #3, ...; also returns what was renamed."""
     taken = set(names)
     seen: set[str] = set()
@@ -224,7 +224,7 @@ class Dataset:
         not_text = [_describe(n) for n in names if not isinstance(n, str)]
         if not_text:
             problems.append(f"names that are not text used as text: {', '.join(not_text)}")
-        texts, renamed = _unique_names(texts)
+        texts, renamed = unique_names(texts)
         if renamed:
             problems.append(f"duplicate column names renamed: {', '.join(renamed)}")
         if texts != self._names:

@@ -22,6 +22,7 @@ import threading
 
 import numpy as np
 
+from .dataset import unique_names
 from .qt_compat import QtCore, QtGui, QtWidgets
 
 # Rows formatted at a time: bounds the memory a long run's text takes.
@@ -141,16 +142,6 @@ def header_name(name: str) -> str:
     return "_" + text[1:] if text.startswith("#") else text
 
 
-def unique_name(name: str, taken: Iterable[str]) -> str:
-    taken = set(taken)
-    if name not in taken:
-        return name
-    n = 2
-    while f"{name}#{n}" in taken:
-        n += 1
-    return f"{name}#{n}"
-
-
 def _column_parts(values: np.ndarray) -> tuple[str, list[np.ndarray]]:
     """The printf format of one column's values and the arrays it takes.
 
@@ -210,7 +201,9 @@ def history_table(runs) -> tuple[list[str], Iterator[list[np.ndarray]]]:
                     columns.append(np.full(size, np.nan))
             yield columns
 
-    return [unique_name("run", names), *names], blocks()
+    # The run column takes the suffix when a column is called "run" too.
+    run_name = unique_names([*names, "run"])[0][-1]
+    return [run_name, *names], blocks()
 
 
 def current_run_writer(dataset, path: str) -> tuple[Callable[[], None], int]:

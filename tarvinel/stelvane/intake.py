@@ -49,11 +49,6 @@ class PipeItems:
         self._chunk = bytearray(_READ_CHUNK)  # read into, then appended: no allocation per read
         self.ended = False  # every writing end of the pipe is closed
 
-    @property
-    def unfinished(self) -> int:
-        """Bytes of an item that has begun to arrive and is not complete."""
-        return len(self._buffer)
-
     def get(self, timeout: float, deadline: float = math.inf):
         """The next item. Waits up to `timeout` for each further piece of it,
         never past `deadline`; raises queue.Empty when it is not complete by
@@ -65,6 +60,11 @@ class PipeItems:
             wait = min(timeout, deadline - time.monotonic())
             if self.ended or wait < 0 or not self._read(wait):
                 raise queue_module.Empty
+
+    @property
+    def unfinished(self) -> int:
+        """Bytes of an item that has begun to arrive and is not complete."""
+        return len(self._buffer)
 
     def discard_unfinished(self) -> int:
         """Drops the bytes of an item that will never be completed (its
@@ -129,7 +129,6 @@ class DeadlineQueue:
         self.queue = queue
         self.grace = grace
         self.deadline = math.inf
-        self.items = 0  # items handed out
         self.last_item = None  # time.monotonic() when the last one was taken from the queue
         self._pipe = PipeItems(queue) if isinstance(queue, multiprocessing.queues.Queue) else None
         self._held = []  # an item taken while looking, handed out by get()
@@ -163,7 +162,6 @@ class DeadlineQueue:
     def get(self):
         if not self._held and self.empty():
             raise queue_module.Empty
-        self.items += 1
         return self._held.pop()
 
 

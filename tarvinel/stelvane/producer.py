@@ -109,6 +109,18 @@ class TraceSource:
         ])
 
 
+def put_until_stopped(queue, stop, item) -> bool:
+    """Puts `item`, waiting for room as long as `stop` (the reading end of a
+    pipe) is not readable; False once it is, with the item not put."""
+    while not stop.poll():
+        try:
+            queue.put(item, timeout=0.1)
+            return True
+        except queue_module.Full:
+            continue
+    return False
+
+
 def produce(queue, stop, options: ProducerOptions, epoch: float) -> None:
     """Body of the producer process: writes commands until `stop` (the
     reading end of a pipe) becomes readable or `options.seconds` have passed."""
@@ -120,13 +132,7 @@ def produce(queue, stop, options: ProducerOptions, epoch: float) -> None:
     traces = TraceSource(options, rng)
 
     def put(item) -> bool:
-        while not stop.poll():
-            try:
-                queue.put(item, timeout=0.1)
-                return True
-            except queue_module.Full:
-                continue
-        return False
+        return put_until_stopped(queue, stop, item)
 
     put(("PN", point_names(points.columns)))
     put(("PXY", options.point_pattern))

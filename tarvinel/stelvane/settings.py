@@ -25,6 +25,7 @@ import sys
 from urllib.parse import quote
 
 from .qt_compat import QtCore
+from .views import qt_enum
 
 ORGANIZATION = "tarvinel"
 APPLICATION = "stelvane"
@@ -40,17 +41,11 @@ BOXES = {"logX": "lx", "logY": "ly", "shareX": "linkx", "shareY": "linky"}
 FORMAT_BOXES = ("fx", "fy")
 
 
-def _enum(scope, enum_name: str, member: str):
-    enum = getattr(scope, enum_name, None)
-    value = getattr(enum, member, None) if enum is not None else None
-    return value if value is not None else getattr(scope, member)
-
-
-INI = _enum(QtCore.QSettings, "Format", "IniFormat")
-USER_SCOPE = _enum(QtCore.QSettings, "Scope", "UserScope")
-NO_ERROR = _enum(QtCore.QSettings, "Status", "NoError")
-FORMAT_ERROR = _enum(QtCore.QSettings, "Status", "FormatError")
-ACCESS_ERROR = _enum(QtCore.QSettings, "Status", "AccessError")
+INI = qt_enum(QtCore.QSettings, "Format", "IniFormat")
+USER_SCOPE = qt_enum(QtCore.QSettings, "Scope", "UserScope")
+NO_ERROR = qt_enum(QtCore.QSettings, "Status", "NoError")
+FORMAT_ERROR = qt_enum(QtCore.QSettings, "Status", "FormatError")
+ACCESS_ERROR = qt_enum(QtCore.QSettings, "Status", "AccessError")
 
 
 def open_store(path: str | None = None):
@@ -109,10 +104,14 @@ def _has_content(path: str) -> bool:
         return False
 
 
+def _source_name(source: str) -> str:
+    # Escaped, so that a path's slashes make no groups of their own.
+    return quote(source, safe="")
+
+
 def source_key(source: str) -> str:
-    """The settings group of a source's patterns: its text, escaped so that
-    a path's slashes make no groups of their own."""
-    return "sources/" + quote(source, safe="")
+    """The settings group of a source's patterns."""
+    return "sources/" + _source_name(source)
 
 
 def read(store, warn, source: str = INSTRUMENT) -> Remembered:
@@ -233,7 +232,7 @@ def write(store, toolbar, window, splitters: dict, source: str = INSTRUMENT) -> 
     the patterns go to `source`, and the patterns of the other sources used
     most recently stay. Returns None, or what went wrong (the old file then
     stays as it was: QSettings writes a new file and renames it)."""
-    mine = source_key(source).split("/")[1]
+    mine = _source_name(source)
     others = _remembered_sources(store)
     others.pop(mine, None)
     kept = sorted(others.items(), key=lambda item: item[1][0])[-(SOURCES_KEPT - 1):]
