@@ -62,28 +62,15 @@ constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 constexpr int max_exact_power = 22;
 constexpr std::uint64_t max_exact_mantissa = std::uint64_t{1} << 53;
-constexpr int max_mantissa_digits = 19;  // fit into 64 bits
-constexpr long exponent_cap = 100000;    // far beyond any finite double
+constexpr long max_mantissa_digits = 19;  // any 19 digits fit into 64 bits
+constexpr long exponent_cap = 100000;     // far beyond any finite double
 
-// The digits of a decimal number as mantissa x 10^scale, while they fit.
-struct Decimal {
-    std::uint64_t mantissa = 0;
-    int digits = 0;  // significant digits in the mantissa
-    long scale = 0;
-    bool fits = true;
-    bool any_digit = false;
-
-    void add_digit(char c) {
-        any_digit = true;
-        if (mantissa == 0 && c == '0') return;  // a leading zero
-        if (digits == max_mantissa_digits) {
-            fits = false;
-            return;
-        }
-        mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
-        ++digits;
-    }
-};
+// Digits from p, added to the mantissa. More than 19 digits wrap it around
+// (unsigned arithmetic): the caller uses it only when they are 19 at most.
+const char *add_digits(const char *p, std::uint64_t &mantissa) {
+    for (; is_digit(*p); ++p) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+    return p;
+}
 
 const char *parse_exponent(const char *p, long &exponent) {
     bool negative = false;
@@ -98,35 +85,30 @@ const char *parse_exponent(const char *p, long &exponent) {
 // Clinger's fast path: a mantissa and a power of ten that are both exact
 // doubles give the correctly rounded value in one operation. False when the
 // number is outside it.
-bool exact_value(const Decimal &decimal, double &value) {
-    if (!decimal.fits) return false;
-    if (decimal.mantissa == 0) {
-        value = 0.0;
-        return true;
-    }
-    if (decimal.mantissa > max_exact_mantissa || decimal.scale < -max_exact_power ||
-        decimal.scale > max_exact_power) {
-        return false;
-    }
-    auto mantissa = static_cast<double>(decimal.mantissa);
-    value = decimal.scale < 0 ? mantissa / exact_powers_of_ten[-decimal.scale]
-                              : mantissa * exact_powers_of_ten[decimal.scale];
+bool exact_value(std::uint64_t mantissa, long scale, double &value) {
+    if (mantissa > max_exact_mantissa || scale < -max_exact_power || scale > max_exact_power) return false;
+    auto exact_mantissa = static_cast<double>(mantissa);
+    value = scale < 0 ? exact_mantissa / exact_powers_of_ten[-scale] : exact_mantissa * exact_powers_of_ten[scale];
     return true;
 }
 
 const char *parse_decimal(const char *begin, double &value) {
-    const char *p = begin;
-    Decimal decimal;
-    long fraction_digits = 0;
-    for (; is_digit(*p); ++p) decimal.add_digit(*p);
-    if (*p == '.') {
-        for (++p; is_digit(*p); ++p, ++fraction_digits) decimal.add_digit(*p);
-    }
-    if (!decimal.any_digit) return nullptr;  // "." alone
+    std::uint64_t mantissa = 0;
+    const char *integer_end = add_digits(begin, mantissa);
+    const char *fraction_begin = *integer_end == '.' ? integer_end + 1 : integer_end;
+    const char *p = add_digits(fraction_begin, mantissa);
+    long fraction_digits = p - fraction_begin;
+    long digits = (integer_end - begin) + fraction_digits;
+    if (digits == 0) return nullptr;  // "." alone
     long exponent = 0;
     if (lower(*p) == 'e' && (p = parse_exponent(p + 1, exponent)) == nullptr) return nullptr;
-    decimal.scale = exponent - fraction_digits;
-    if (exact_value(decimal, value)) return p;
+    if (digits <= max_mantissa_digits) {
+        if (mantissa == 0) {
+            value = 0.0;
+            return p;
+        }
+        if (exact_value(mantissa, exponent - fraction_digits, value)) return p;
+    }
     // The general case, correctly rounded as well. A value beyond the range
     // of doubles is refused: the general parser makes it an infinity or zero.
     auto [end, error] = std::from_chars(begin, p, value, std::chars_format::general);
@@ -172,13 +154,12 @@ bool parse_rows(const char *text, std::size_t size, Separator separator, std::si
     if (width == 0) return false;  // numpy has no rows without values
     const char *p = text;
     const char *end = text + size;
-    // Each parsed line ends at its '\n': with `rows` of them in the text,
-    // the row index stays below `rows`.
     for (std::size_t row = 0; row < rows; ++row) {
+        if (p == end) return false;  // fewer lines than rows
         p = parse_line(p, separator, width, out + row * width);
         if (p == nullptr) return false;
     }
-    return p == end;
+    return p == end;  // else more lines than rows
 }
 
 }  // namespace textrows

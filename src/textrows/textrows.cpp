@@ -48,14 +48,14 @@ Separator separator_of(py::handle sep) {
     throw py::value_error("sep must be ',', '\\t' or None");
 }
 
-std::size_t checked_line_count(const char *text, std::size_t size, Py_ssize_t rows) {
-    if (size > 0 && text[size - 1] != '\n') throw py::value_error("data must end with a newline");
+// The text holds a line for each row of out: refused text is counted, so
+// that a caller's miscount is an error rather than a refusal.
+void check_line_count(const char *text, std::size_t size, std::size_t rows) {
     std::size_t lines = count_lines(text, size);
-    if (lines != static_cast<std::size_t>(rows)) {
+    if (lines != rows) {
         throw py::value_error("data holds " + std::to_string(lines) + " lines for " + std::to_string(rows) +
                               " rows of out");
     }
-    return lines;
 }
 
 py::object parse_into(const native::Call &c) {
@@ -68,17 +68,19 @@ py::object parse_into(const native::Call &c) {
     check_float64_matrix(out.view());
     const char *text = PyBytes_AS_STRING(data.ptr());
     auto size = static_cast<std::size_t>(PyBytes_GET_SIZE(data.ptr()));
-    std::size_t rows = checked_line_count(text, size, out.view().shape[0]);
+    if (size > 0 && text[size - 1] != '\n') throw py::value_error("data must end with a newline");
+    auto rows = static_cast<std::size_t>(out.view().shape[0]);
     auto width = static_cast<std::size_t>(out.view().shape[1]);
     auto *values = static_cast<double *>(out.view().buf);
-    bool parsed = true;
-    if (rows > 0) {
+    bool parsed = rows == 0;
+    if (!parsed) {
         // The bytes are immutable and the caller keeps them; the exported
         // array cannot be resized or freed while the export lasts. Other
         // threads (the queue's feeder) run meanwhile.
         py::gil_scoped_release unlocked;
         parsed = parse_rows(text, size, separator, width, values, rows);
     }
+    if (!parsed) check_line_count(text, size, rows);
     return py::bool_(parsed);
 }
 const native::FunctionSpec parse_into_spec{
