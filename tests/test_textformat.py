@@ -277,6 +277,7 @@ def test_many_empty_lines_under_many_columns_make_no_huge_array():
     (b"1,2", ",", np.empty((1, 2)), ValueError),               # no newline at the end
     (b"1,2\n", ",", np.empty((2, 2)), ValueError),             # more rows than lines
     (b"1,2\n1,2\n", ",", np.empty((1, 2)), ValueError),        # fewer
+    (b"\n", ",", np.empty((0, 2)), ValueError),
     (b"1,2\n", ",", np.empty((1, 2), np.float32), TypeError),
     (b"1,2\n", ",", np.empty(2), TypeError),
     (b"1,2\n", ",", b"0123456789abcdef", BufferError),         # read-only

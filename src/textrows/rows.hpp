@@ -21,7 +21,7 @@ std::size_t count_lines(const char *text, std::size_t size) noexcept;
 // Parses `size` bytes of whole lines into `rows` x `width` doubles at `out`,
 // row by row; false when a line is not `width` plain real numbers, or the
 // text does not hold `rows` lines (then the contents of `out` are
-// unspecified). A line may end in "\r\n", as numpy's loadtxt allows.
+// unspecified; no text is no rows). A line may end in "\r\n", as numpy's loadtxt allows.
 // Requires: size == 0 or text[size - 1] == '\n'.
 bool parse_rows(const char *text, std::size_t size, Separator separator, std::size_t width, double *out,
                 std::size_t rows) noexcept;

@@ -72,8 +72,8 @@ py::object parse_into(const native::Call &c) {
     auto rows = static_cast<std::size_t>(out.view().shape[0]);
     auto width = static_cast<std::size_t>(out.view().shape[1]);
     auto *values = static_cast<double *>(out.view().buf);
-    bool parsed = rows == 0;
-    if (!parsed) {
+    bool parsed = false;
+    {
         // The bytes are immutable and the caller keeps them; the exported
         // array cannot be resized or freed while the export lasts. Other
         // threads (the queue's feeder) run meanwhile.
