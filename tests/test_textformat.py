@@ -5,7 +5,7 @@ import math
 import numpy as np
 import pytest
 
-from tarvinel.stelvane import textformat
+from tarvinel.stelvane import _textrows, textformat
 from tarvinel.stelvane.textformat import MAX_FIELDS, MAX_LINE_BYTES, LimitExceeded, TextReader
 
 
@@ -161,3 +161,127 @@ def test_a_trace_too_large_is_dropped_and_the_next_one_kept(monkeypatch):
     sink, problems = read(f"#@trace f,v\n{rows}#@end\n#@trace\n1,2\n#@end\n".encode())
     assert [t[0].tolist() for t in sink.names("trace")] == [[[1, 2]]]
     assert problems == ["in: a trace of more than 10 values; dropped"]
+
+
+# --- the native parse of plain rows ---------------------------------------------------------
+
+WIDTH = 9
+SPECIAL_WORDS = ["nan", "-NaN", "+nan", "inf", "-Inf", "+INFINITY", "infinity", "iNf"]
+SPELLINGS = {
+    "repr": repr,
+    "%.6g": "{:.6g}".format,
+    "%e": "{:e}".format,
+    "%.17g": "{:.17g}".format,
+    "fixed, signed": "{:+.4f}".format,
+    "integer": lambda v: str(int(v)) if math.isfinite(v) else repr(v),
+    "padded": lambda v: f"  {v!r} ",
+    "words": None,  # repr, and every third value a spelling of nan or inf
+}
+
+
+def plain_rows_text(spelling: str, joiner: str, rows: int = 300) -> str:
+    rng = np.random.default_rng(len(spelling) * 7 + len(joiner))
+    values = np.concatenate([
+        rng.integers(0, 2**64, rows * 3, dtype=np.uint64).view(np.float64),  # any bits
+        rng.normal(0, 1e3, rows * 3), rng.integers(-10**6, 10**6, rows * 2).astype(float),
+        [0.0, -0.0, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308, 1e22, 1e23] * rows,
+    ])[:rows * WIDTH]
+    rng.shuffle(values)
+    texts = list(map(SPELLINGS[spelling] or repr, values.tolist()))
+    if spelling == "words":
+        texts[::3] = [SPECIAL_WORDS[i % len(SPECIAL_WORDS)] for i in range(len(texts[::3]))]
+    lines = [joiner.join(texts[i:i + WIDTH]) for i in range(0, len(texts), WIDTH)]
+    return "".join(line + ("\r\n" if i % 5 == 0 else "\n") for i, line in enumerate(lines))
+
+
+@pytest.mark.parametrize("joiner", [",", "\t", " ", " \t  "])
+@pytest.mark.parametrize("spelling", SPELLINGS)
+def test_plain_rows_are_read_natively_to_numpys_bits(joiner, spelling, monkeypatch):
+    data = plain_rows_text(spelling, joiner).encode()
+    sep = joiner if joiner in ",\t" else None
+    expected = textformat._block_parse(data, sep, WIDTH, False)
+    assert expected is not None and len(expected) == data.count(b"\n")
+
+    def numpy_parse(*args):
+        raise AssertionError("plain rows went to numpy's parser")
+
+    sink, problems = Sink(), []
+    reader = TextReader(sink, problems.append)
+    reader.feed(((sep or " ").join(f"c{i}" for i in range(WIDTH)) + "\n").encode())
+    monkeypatch.setattr(textformat, "_block_parse", numpy_parse)
+    for i in range(0, len(data), 4096):
+        reader.feed(data[i:i + 4096])
+    [rows] = sink.rows_of_runs()
+    assert problems == []
+    assert np.array(rows).view(np.uint64).tolist() == expected.view(np.uint64).tolist()
+
+
+GOOD = [[float(3 * i + j) + 0.25 for j in range(3)] for i in range(40)]
+NAN, INF = math.nan, math.inf
+
+
+@pytest.mark.parametrize("odd, row", [
+    ("1,,3", [1, NAN, 3]),               # an empty field is a missing value
+    (",,", [NAN, NAN, NAN]),
+    ("1,2", None),                       # too few values
+    ("1,2,3,4", None),                   # too many
+    ("1,2+1j,3", [1, 2 + 1j, 3]),        # complex
+    ("nan(1),2,3", None),
+    ("0x10,2,3", None),
+    ("1_000,2,3", [1000, 2, 3]),         # Python's notation, not numpy's
+    ("1e,2,3", None),
+    (".,2,3", None),
+    ("--1,2,3", None),
+    ("1e400,-1e-400,3", [INF, -0.0, 3]),  # beyond the doubles
+    ("1\r,2,3", [1, 2, 3]),              # a carriage return inside a line
+    ("\u0661,2,3", [1, 2, 3]),           # a digit that is not ASCII
+    ("1,two,3", None),
+    ("1;2;3", None),
+])
+def test_an_odd_line_is_refused_natively_and_read_by_the_general_path(odd, row):
+    lines = [",".join(map(repr, good)) for good in GOOD]
+    lines.insert(20, odd)
+    block = ("\n".join(lines) + "\n").encode()
+    assert textformat._plain_rows(block, len(lines), ",", 3) is None
+
+    sink, problems = read(b"x,y,z\n" + block)
+    expected = GOOD[:20] + ([row] if row else []) + GOOD[20:]
+    [rows] = sink.rows_of_runs()
+    assert np.allclose(np.array(rows, complex), np.array(expected, complex), equal_nan=True)
+    assert np.signbit(np.array(rows).real).tolist() == np.signbit(np.array(expected).real).tolist()
+    assert len(problems) == (row is None)
+    assert all(p.startswith("in line 22: ") for p in problems)
+
+
+def test_an_empty_line_in_a_block_of_plain_rows_still_ends_the_run():
+    lines = [",".join(map(repr, good)) for good in GOOD]
+    block = ("\n".join(lines[:20] + [""] + lines[20:]) + "\n").encode()
+    assert textformat._plain_rows(block, 41, ",", 3) is None
+    sink, problems = read(b"x,y,z\n" + block)
+    assert sink.rows_of_runs() == [GOOD[:20], GOOD[20:]] and problems == []
+
+
+def test_many_empty_lines_under_many_columns_make_no_huge_array():
+    sink, problems = Sink(), []
+    reader = TextReader(sink, problems.append)
+    reader.feed(",".join(f"c{i}" for i in range(MAX_FIELDS)).encode() + b"\n")
+    reader.feed(b"\n" * 1_000_000)  # as plain rows, 80 GB
+    reader.feed(b"1," * (MAX_FIELDS - 1) + b"1\n")
+    assert [len(row) for run in sink.rows_of_runs() for row in run] == [MAX_FIELDS]
+    assert problems == []
+
+
+@pytest.mark.parametrize("data, sep, out, error", [
+    ("1,2\n", ",", np.empty((1, 2)), TypeError),               # text, not bytes
+    (b"1,2\n", ";", np.empty((1, 2)), ValueError),             # no separator of the format
+    (b"1,2", ",", np.empty((1, 2)), ValueError),               # no newline at the end
+    (b"1,2\n", ",", np.empty((2, 2)), ValueError),             # more rows than lines
+    (b"1,2\n1,2\n", ",", np.empty((1, 2)), ValueError),        # fewer
+    (b"\n", ",", np.empty((0, 2)), ValueError),
+    (b"1,2\n", ",", np.empty((1, 2), np.float32), TypeError),
+    (b"1,2\n", ",", np.empty(2), TypeError),
+    (b"1,2\n", ",", b"0123456789abcdef", BufferError),         # read-only
+])
+def test_the_native_parse_raises_for_a_wrong_call(data, sep, out, error):
+    with pytest.raises(error):
+        _textrows.parse_into(data, sep, out)

@@ -30,9 +30,11 @@ around it are kept. A line longer than 1 MiB or with more than 10,000 fields
 is rejected too, or ends the stream where the reader is strict (a network
 connection).
 
-Speed: blocks of lines go to numpy's C parser in one call; only a block it
-refuses (comments, empty lines or fields, complex values, bad lines) is taken
-apart, by halves, down to the lines that need Python's own parsing.
+Speed: a block of lines that are all plain real numbers is parsed natively
+(the _textrows module) straight into its array. A block it refuses goes to
+numpy's C parser in one call; only a block that refuses too (comments, empty
+lines or fields, complex values, bad lines) is taken apart, by halves, down to
+the lines that need Python's own parsing.
 
 This module imports no Qt: it runs in the producer process.
 """
@@ -42,6 +44,8 @@ import math
 import warnings
 
 import numpy as np
+
+from . import _textrows
 
 MAX_LINE_BYTES = 1 << 20
 MAX_FIELDS = 10_000
@@ -125,6 +129,19 @@ def _block_parse(lines, sep: str | None, width: int, maybe_complex: bool):
             continue
         return block if block.shape[1] == width else None
     return None
+
+
+def _plain_rows(data: bytes, lines: int, sep: str | None, width: int):
+    """Whole lines of plain real numbers, parsed natively into a (lines, width)
+    array; None when the native parser refuses them (it refuses anything it
+    might read differently from numpy, so the general path decides)."""
+    # A value takes two bytes at least (a digit, then a separator or the
+    # newline): a block with fewer bytes cannot hold them, and no array is
+    # made for it (empty lines under a wide header would ask for gigabytes).
+    if 2 * lines * width > len(data):
+        return None
+    block = np.empty((lines, width))
+    return block if _textrows.parse_into(data, sep, block) else None
 
 
 def parse_rows(lines: list[str], sep: str | None, width: int, maybe_complex: bool):
@@ -264,9 +281,12 @@ class TextReader:
         maybe_complex = b"j" in data
         if (self._width and self._trace is None and b"#" not in data
                 and len(data) <= MAX_LINE_BYTES):
-            # The common case, a block of plain rows: one call to numpy's parser.
+            # The common case, a block of plain rows: one native call, or one
+            # call to numpy's parser for what the native one refuses.
             lines = data.count(b"\n")
-            block = _block_parse(data, self._sep, self._width, maybe_complex)
+            block = None if maybe_complex else _plain_rows(data, lines, self._sep, self._width)
+            if block is None:
+                block = _block_parse(data, self._sep, self._width, maybe_complex)
             if block is not None and len(block) == lines:
                 self.line_number += lines
                 self._rows(block)
