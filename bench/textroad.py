@@ -3,8 +3,10 @@ instrument), and the feed's own cost.
 
 For each rate, a generator process writes text rows of 9 numeric columns into
 a pipe that is the window's standard input, as `python my_instrument.py |
-stelvane -` would: a row's first column is the time it was sampled (on the
-machine-wide monotonic clock), and an empty line every two seconds ends a run.
+stelvane -` would. A row's first column is the time it was sampled (on the
+machine-wide monotonic clock), the others are the simulated instrument's
+signals (both roads draw the same curves), and an empty line every two
+seconds ends a run.
 The window reads it through the stdin source (text parsed in the producer
 process) and is measured the same way as bench/pipeline.py measures the
 simulated instrument, which runs at the same rates in the same run:
@@ -19,6 +21,7 @@ Last, the feed's cost per block against putting the same command into the
 queue directly: blocks sent through a real queue to a reading process, and
 the time of the calls alone.
 """
+import argparse
 import math
 import multiprocessing
 import os
@@ -40,27 +43,29 @@ from pipeline import (  # noqa: E402  (the binary road's measurement, shared)
     COLUMNS, MEASURE, PATTERN, TARGET_FPS, TARGET_P95, WARMUP, sustained)
 from pipeline import measure as pipeline_measure  # noqa: E402
 from tarvinel.stelvane import qt_compat  # noqa: E402  (binding before pyqtgraph)
-from tarvinel.stelvane.producer import point_names  # noqa: E402
+from tarvinel.stelvane.producer import PointSource, ProducerOptions, point_names  # noqa: E402
 
 RATES = (100_000, 200_000, 400_000, 500_000, 600_000, 800_000)
 TARGET_RATE = 500_000
 TARGET_RATIO = 0.6      # of the binary road's highest sustained rate
 TARGET_FEED = 1.05      # the feed's cost per block against a raw put
+# Rows of the instrument's signals the generator cycles through: over three
+# live views' worth (the window shows the last 20,000 rows).
+POOL = 1 << 16
 
 # The generator: fixed-width text made with numpy from tables of digits, so
 # that writing 500,000 rows per second takes a small part of a core (formatting
 # row by row in Python would take all of one). Times are seconds since `epoch`
-# (on the monotonic clock), written as 0012.345678.
+# (on the monotonic clock), written as 0012.345678; the rest of each row comes
+# from a pool of the simulated instrument's rows, read from its standard input.
 GENERATOR = r"""
 import os, sys, time
 import numpy as np
 rate, roll_every, names, epoch = (float(sys.argv[1]), float(sys.argv[2]), sys.argv[3].split(","),
                                   float(sys.argv[4]))
-POOL = 8192
-rng = np.random.default_rng(1)
-values = np.clip(rng.standard_normal((POOL, len(names) - 1)), -9.99, 9.99)
-tails = "".join("," + ",".join(f"{v: .5f}" for v in row) + "\n" for row in values)
-TAILS = np.frombuffer(tails.encode(), np.uint8).reshape(POOL, -1)
+TAILS = np.frombuffer(sys.stdin.buffer.read(), np.uint8)  # the text after the time, row by row
+POOL = int(np.count_nonzero(TAILS == 10))
+TAILS = TAILS.reshape(POOL, -1)
 
 def digits(count, width):
     return ((np.arange(count)[:, None] // 10 ** np.arange(width - 1, -1, -1)) % 10 + 48).astype(np.uint8)
@@ -99,6 +104,16 @@ except (BrokenPipeError, KeyboardInterrupt):
 """
 
 
+def instrument_tails(rate: int) -> bytes:
+    """The text after the time column of POOL rows of the simulated
+    instrument's signals at `rate`, fixed width: the text road draws the same
+    curves as the binary road (random values in every column would make every
+    curve a dense zigzag, several times dearer to paint)."""
+    source = PointSource(ProducerOptions(columns=COLUMNS, run_length=2 * rate), np.random.default_rng(1))
+    values = np.clip(source.rows(np.arange(POOL) / rate, 0)[:, 1:], -9.99999, 9.99999)
+    return "".join("," + ",".join(f"{v: .5f}" for v in row) + "\n" for row in values).encode()
+
+
 def cpu_seconds(pid: int | None = None) -> float:
     """User and system CPU time of a process (this one by default), all threads."""
     if pid is None:
@@ -132,7 +147,9 @@ def run_text_rate(app, rate):
     epoch = time.monotonic()
     generator = subprocess.Popen(
         [sys.executable, "-c", GENERATOR, str(rate), "2", ",".join(point_names(COLUMNS)),
-         repr(epoch)], stdout=write_end)
+         repr(epoch)], stdin=subprocess.PIPE, stdout=write_end)
+    generator.stdin.write(instrument_tails(rate))  # its rows, read before it writes any
+    generator.stdin.close()
     os.close(write_end)
     saved_stdin = os.dup(0)
     os.dup2(read_end, 0)  # the window's standard input is the generator's pipe
@@ -244,7 +261,11 @@ def print_road(name, r):
     return ok
 
 
-def main():
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--rates", type=lambda text: tuple(int(r) for r in text.split(",")),
+                        default=RATES, help="rows per second to offer, comma separated")
+    rates = parser.parse_args(argv).rates
     app = qt_compat.QtWidgets.QApplication.instance() or qt_compat.QtWidgets.QApplication([])
     print(f"{qt_compat.API}, {COLUMNS} columns, pattern {PATTERN!r}, {os.cpu_count()} cores; "
           f"{MEASURE:.0f} s per rate after {WARMUP} s warm-up; load average "
@@ -253,7 +274,7 @@ def main():
           f"{'median ms':>9} {'p95 ms':>7} {'problems':>8}  sustained "
           "CPU s per million rows stored")
     best = {"text": 0, "binary": 0}
-    for rate in RATES:
+    for rate in rates:
         if print_road("text", run_text_rate(app, rate)):
             best["text"] = max(best["text"], rate)
         if print_road("binary", run_binary_rate(app, rate)):
