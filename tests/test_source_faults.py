@@ -82,8 +82,8 @@ def test_standard_input_whose_writer_is_killed_mid_line(qtbot, source_window):
         writer.wait(10)
     # A pipe's end cannot tell a killed writer from a last line without a
     # line end: the line is taken as it came, and the user is told.
-    ends_in_time(qtbot, window, f"end of standard input, in the middle of line {ROWS + 2} "
-                                "(taken as it came)")
+    ends_in_time(qtbot, window,
+                 f"end of standard input (its last line, {ROWS + 2}, had no line end)")
     assert_still_drawing(qtbot, window, clock, before)
     assert stored_rows(window.point_dataset)[ROWS:].tolist() == [[300, 9000]]
     assert window.problems.count == 0 and closed_within(window, 5)

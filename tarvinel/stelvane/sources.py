@@ -210,7 +210,7 @@ class StdinSource:
         # line end look alike here: the line is taken, and the user told.
         cut = reader.finish()
         return "end of standard input" + (
-            f", in the middle of line {cut} (taken as it came)" if cut else "")
+            f" (its last line, {cut}, had no line end)" if cut else "")
 
 
 @dataclass
@@ -245,8 +245,10 @@ class FileSource:
         finally:
             file.close()
 
-    def _unreadable(self, status, how: str, error: OSError) -> str:
+    def _unreadable(self, status, how: str, error: OSError, cut: int | None = None) -> str:
         reason = f"{self.path} {how}: {error.strerror or error}"
+        if cut:
+            reason += f"; its unfinished line {cut} was dropped"
         status.problem(reason)
         return reason
 
@@ -282,8 +284,8 @@ class FileSource:
             try:
                 data = file.read(READ_SIZE)
             except OSError as error:  # a failing disk or network file system
-                reader.finish(broken=True)
-                return self._unreadable(status, "can no longer be read", error)
+                cut = reader.finish(broken=True)
+                return self._unreadable(status, "can no longer be read", error, cut)
             if data:
                 if len(head) < 64:
                     head = (head + data)[:64]
