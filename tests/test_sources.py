@@ -152,6 +152,17 @@ def test_a_followed_file_grows_is_truncated_and_deleted(run, tmp_path):
     assert r.words().count("ROLL") == 1
 
 
+def test_a_fifo_named_as_the_file_is_read_as_a_stream(run, tmp_path):
+    path = tmp_path / "rows"
+    os.mkfifo(path)
+    r = run(FileSource(str(path)))
+    # Its writer waits until the producer has opened it.
+    writer = python("import sys; open(sys.argv[1], 'w').write(sys.argv[2])", path, "a\n1\n2")
+    assert writer.wait(30) == 0
+    r.until(lambda r: r.ended)
+    assert r.runs() == [[[1], [2]]] and r.ended == f"end of {path}"
+
+
 @pytest.mark.parametrize("exists, ended", [(True, "end of file"), (False, "the file does not exist")])
 def test_a_file_read_once(run, tmp_path, exists, ended):
     path = tmp_path / "once.tsv"
@@ -253,15 +264,17 @@ def blocked_sources(tmp_path):
     script.write_text("def produce(feed):\n    feed.columns(['a'])\n"
                       "    while True:\n        feed.rows([[1.0]] * 1000)\n")
     read_end, write_end = os.pipe()
+    os.mkfifo(tmp_path / "fifo")  # no writer comes
     return {
         "stdin": (StdinSource(Connection(read_end, writable=False)), write_end),
+        "fifo": (FileSource(str(tmp_path / "fifo")), None),
         "tcp": (TcpSource("127.0.0.1", free_port()), None),
         "file": (FileSource(str(tmp_path / "never.csv")), None),
         "script": (ScriptSource(str(script)), None),
     }
 
 
-@pytest.mark.parametrize("kind", ["stdin", "tcp", "file", "script"])
+@pytest.mark.parametrize("kind", ["stdin", "fifo", "tcp", "file", "script"])
 def test_closing_the_window_ends_a_waiting_producer_at_once(tmp_path, kind):
     source, keep_open = blocked_sources(tmp_path)[kind]
     queue = CONTEXT.Queue(3)  # a script fills it and waits for room

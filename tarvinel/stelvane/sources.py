@@ -154,6 +154,9 @@ def read_stream(fd: int, reader: TextReader, stop, status, read=None) -> str | N
                     more = read(READ_SIZE - len(data))
                 except (BlockingIOError, InterruptedError):
                     break
+                except OSError:  # a reset, a port gone: what came before it stays
+                    reader.feed(data)
+                    raise
                 if not more:
                     reader.feed(data)
                     return "end"
@@ -203,15 +206,20 @@ class StdinSource:
         reader = TextReader(feed, status.problem, name="stdin")
         if read_stream(fd, reader, stop, status) is None:
             return None
-        reader.finish()
-        return "end of standard input"
+        # A writer killed in the middle of a line and a last line without a
+        # line end look alike here: the line is taken, and the user told.
+        cut = reader.finish()
+        return "end of standard input" + (
+            f" (its last line, {cut}, had no line end)" if cut else "")
 
 
 @dataclass
 class FileSource:
     """A text file from its start; followed as it grows unless `follow` is
     false. A file that does not exist yet is waited for; a file truncated or
-    replaced begins a new run; a deleted one ends the source."""
+    replaced begins a new run; a deleted one ends the source, and so does a
+    path that comes to hold something that is no file (a directory, a FIFO,
+    a socket). A FIFO or a device named from the start is read as a stream."""
     path: str
     follow: bool = True
 
@@ -220,24 +228,49 @@ class FileSource:
         return self.path
 
     def run(self, feed, status, stop) -> str | None:
-        file = self._open(status, stop)
+        try:
+            file = self._open(status, stop, streams=True)
+        except OSError as error:
+            return self._unreadable(status, "cannot be read", error)
         if file is None:
             return "the file does not exist" if not self.follow else None
         reader = TextReader(feed, status.problem, name=os.path.basename(self.path))
         try:
-            return self._read(file, reader, status, stop)
+            if stat.S_ISREG(os.fstat(file.fileno()).st_mode):
+                return self._read(file, reader, status, stop)
+            if read_stream(file.fileno(), reader, stop, status) is None:
+                return None
+            reader.finish()
+            return f"end of {self.path}"
         finally:
             file.close()
 
-    def _open(self, status, stop):
+    def _unreadable(self, status, how: str, error: OSError, cut: int | None = None) -> str:
+        reason = f"{self.path} {how}: {error.strerror or error}"
+        if cut:
+            reason += f"; its unfinished line {cut} was dropped"
+        status.problem(reason)
+        return reason
+
+    def _open(self, status, stop, streams: bool = False):
+        """The file at the path, once there is one; None once the window has
+        closed. Raises OSError for what is no file to read (a FIFO or a
+        device is one where `streams`). Opened without waiting: a FIFO would
+        wait for a writer, deaf to the window's stop."""
         told = False
         while True:
             try:
-                return open(self.path, "rb", buffering=0)
+                fd = os.open(self.path, os.O_RDONLY | os.O_NONBLOCK)
             except FileNotFoundError:
                 if not self.follow:
                     status.problem(f"{self.path}: no such file")
                     return None
+            else:
+                mode = os.fstat(fd).st_mode
+                if stat.S_ISREG(mode) or streams and (stat.S_ISFIFO(mode) or stat.S_ISCHR(mode)):
+                    return open(fd, "rb", buffering=0)
+                os.close(fd)
+                raise OSError(errno.EINVAL, f"it is {_kind_of(mode)}")
             if not told:
                 status.info(f"waiting for {self.path}")
                 told = True
@@ -248,7 +281,11 @@ class FileSource:
         position, head = 0, b""  # head: the first bytes, to see a rewrite
         missing_since = None
         while True:
-            data = file.read(READ_SIZE)
+            try:
+                data = file.read(READ_SIZE)
+            except OSError as error:  # a failing disk or network file system
+                cut = reader.finish(broken=True)
+                return self._unreadable(status, "can no longer be read", error, cut)
             if data:
                 if len(head) < 64:
                     head = (head + data)[:64]
@@ -274,14 +311,17 @@ class FileSource:
             if change is None:
                 continue
             reader.finish()
-            reader.restart()
-            status.info(f"{self.path} was {change}: a new run")
             if change == "replaced":
-                replacement = self._open(status, stop)
+                try:
+                    replacement = self._open(status, stop)
+                except OSError as error:
+                    return self._unreadable(status, "can no longer be read", error)
                 if replacement is None:
                     return None
                 file.close()
                 file = replacement
+            reader.restart()
+            status.info(f"{self.path} was {change}: a new run")
             file.seek(0)
             position, head = 0, b""
 
@@ -298,6 +338,16 @@ class FileSource:
         if head and os.pread(file.fileno(), len(head), 0) != head:
             return "rewritten"
         return None
+
+
+def _kind_of(mode: int) -> str:
+    """What a file that is no regular file is, for a message."""
+    for test, kind in ((stat.S_ISDIR, "a directory"), (stat.S_ISFIFO, "a FIFO"),
+                       (stat.S_ISSOCK, "a socket"), (stat.S_ISCHR, "a device"),
+                       (stat.S_ISBLK, "a device")):
+        if test(mode):
+            return kind
+    return "no regular file"
 
 
 @dataclass
@@ -346,7 +396,13 @@ class TcpSource:
             status.problem(f"{error}; connection closed")
             outcome = f"connection from {who} closed for a line over the limits"
         except ConnectionError as error:
-            outcome = f"connection from {who} lost: {error}"
+            # A reset cuts a line anywhere: "3.1" of "3.14159" is no value
+            # to store. (A clean close ends the client's data: see above.)
+            cut = reader.finish(broken=True)
+            if cut:
+                status.problem(f"{who}: connection lost in the middle of line {cut}; "
+                               "the unfinished line was dropped")
+            outcome = f"connection from {who} lost: {error.strerror or error}"
         reader.restart()  # the run ends with its connection
         status.info(outcome)
         return outcome

@@ -248,15 +248,24 @@ class TextReader:
         self._take(whole)
         self._check_pending()
 
-    def finish(self) -> None:
-        """The stream has ended: its unfinished last line is a line, and a
-        trace without #@end is sent as it is."""
+    def finish(self, *, broken: bool = False) -> int | None:
+        """The stream has ended. Its unfinished last line is taken as a line
+        (a file whose last line has no line end) or, where the stream broke
+        off (`broken`: a connection reset), dropped: a number cut short would
+        be stored as another number. Returns that line's number, or None
+        when the stream ended at a line end. A trace without #@end is sent
+        as it is."""
+        unfinished = self.line_number + 1 if self._pending else None
         if self._pending:
             line, self._pending = self._pending, b""
-            self._take(line + b"\n")
+            if broken:
+                self.line_number += 1
+            else:
+                self._take(line + b"\n")
         if self._trace is not None:
             self._report("the trace has no #@end; sent as it is")
             self._send_trace()
+        return unfinished
 
     def _check_pending(self) -> None:
         if len(self._pending) <= MAX_LINE_BYTES:
