@@ -16,6 +16,7 @@ import math
 import os
 import pathlib
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
@@ -26,6 +27,13 @@ if not os.environ.get("DISPLAY") and not os.environ.get("QT_QPA_PLATFORM"):
 import numpy as np  # noqa: E402
 
 from tarvinel.stelvane import config, qt_compat  # noqa: E402  (binding before pyqtgraph)
+from tarvinel.stelvane import settings  # noqa: E402
+
+# The benchmarks' windows remember their settings in a folder of their own,
+# gone at exit: a benchmark's pattern for standard input must not become the
+# one the user's next `stelvane -` starts with.
+_SETTINGS_HOME = tempfile.TemporaryDirectory(prefix="stelvane-bench-settings-")
+qt_compat.QtCore.QSettings.setPath(settings.INI, settings.USER_SCOPE, _SETTINGS_HOME.name)
 
 RATES = (50_000, 100_000, 200_000, 400_000, 800_000)
 COLUMNS = 1 + len(config.ridx)   # "time" and one column per curve
