@@ -283,8 +283,12 @@ def test_closing_the_window_ends_a_waiting_producer_at_once(tmp_path, kind):
     time.sleep(2.0)  # started and waiting
     assert producer.is_alive()
     start = time.monotonic()
+    # Exit status 0: it ended by itself, not by the terminate that follows
+    # the timeout. Its waits watch the stop pipe, so it ends within a
+    # fraction of a second on a quiet machine; the bound leaves room for an
+    # interpreter shutting down under the sanitizers on a loaded one.
     assert producer.stop(timeout=5) == 0
-    assert time.monotonic() - start < 1.5
+    assert time.monotonic() - start < 3.0
     if keep_open is not None:
         os.close(keep_open)
 
