@@ -3,11 +3,11 @@ command line wins, --fresh ignores them, and a broken file never stops the
 window. Each test has its own settings directory (conftest's settings_home)."""
 
 import os
-
-import pytest
-
+import socket
 import subprocess
 import sys
+
+import pytest
 
 from tarvinel.stelvane import qt_compat, settings
 from tarvinel.stelvane.app import create_app
@@ -162,3 +162,17 @@ def test_settings_survive_a_restart_of_the_process(tmp_path):
     err = run()
     assert f"settings file {ini} ignored: it is" in err
     assert patterns()["instrument"] == DEFAULT_PATTERN
+
+
+def test_a_pattern_given_is_remembered_though_the_window_closed_before_it_came(qtbot, settings_home):
+    # A TCP source without a client sends nothing: the pattern given for it
+    # never reaches the toolbar before the window closes.
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        source = f"tcp://127.0.0.1:{probe.getsockname()[1]}"
+    win = create_app([source, "--pattern", "x,y"]).window
+    qtbot.waitExposed(win)
+    assert win.toolbar.ps.stx.text() == ""
+    win.close()
+    written = settings.open_store(str(settings_home / "tarvinel" / "stelvane.ini"))
+    assert written.value(settings.source_key(source) + "/points") == "x,y"

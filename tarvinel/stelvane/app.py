@@ -233,7 +233,8 @@ def create_app(argv=None, produce=None) -> Application:
     store = settings.open_store()
     source = settings_source(args, produce)
     remembered, warnings = read_settings(args, store, source)
-    given = [mode for mode, text in (("P", args.pattern), ("T", args.trace_pattern)) if text is not None]
+    given = {mode: text for mode, text in (("P", args.pattern), ("T", args.trace_pattern))
+             if text is not None}
     with_remembered_patterns(args, remembered)
     context = multiprocessing.get_context("spawn")
     queue = context.Queue(QUEUE_ITEMS)
@@ -248,7 +249,7 @@ def create_app(argv=None, produce=None) -> Application:
     for warning in warnings:
         print(warning, file=sys.stderr)
         window.report(warning)
-    window.settings.restore(store, remembered, keep_patterns=given, source=source)
+    window.settings.restore(store, remembered, given_patterns=given, source=source)
     window.show()
     producer.start()
     window.start()

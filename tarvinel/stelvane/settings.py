@@ -227,11 +227,16 @@ def _remembered_sources(store) -> dict[str, tuple[int, dict]]:
             for name, values in sources.items()}
 
 
-def write(store, toolbar, window, splitters: dict, source: str = INSTRUMENT) -> str | None:
+def write(store, toolbar, window, splitters: dict, source: str = INSTRUMENT,
+          given_patterns=None) -> str | None:
     """Replaces what `store` holds with the toolbar's and the window's state;
     the patterns go to `source`, and the patterns of the other sources used
-    most recently stay. Returns None, or what went wrong (the old file then
-    stays as it was: QSettings writes a new file and renames it)."""
+    most recently stay. A mode whose pattern field is still empty keeps the
+    pattern given for it on the command line (`given_patterns`, mode: text):
+    the producer sends that one, and a window closed before it arrived must
+    not forget it. Returns None, or what went wrong (the old file then stays
+    as it was: QSettings writes a new file and renames it)."""
+    given_patterns = given_patterns or {}
     mine = _source_name(source)
     others = _remembered_sources(store)
     others.pop(mine, None)
@@ -247,8 +252,9 @@ def write(store, toolbar, window, splitters: dict, source: str = INSTRUMENT) -> 
     store.setValue(f"order/{mine}", max((use for _, (use, _) in kept), default=0) + 1)
     for mode, group in MODES.items():
         bundle = toolbar.ps if mode == "P" else toolbar.ts
-        if bundle.stx.text():
-            store.setValue(f"{source_key(source)}/{group}", bundle.stx.text())
+        pattern = bundle.stx.text() or given_patterns.get(mode, "")
+        if pattern:
+            store.setValue(f"{source_key(source)}/{group}", pattern)
         for box in FORMAT_BOXES:
             store.setValue(f"{group}/{box}", getattr(bundle, box).currentText())
         for key, box in BOXES.items():
@@ -273,13 +279,16 @@ class Keeper:
         self.window = window
         self.store = None  # where the settings go when the window closes
         self.source = INSTRUMENT
+        self.given_patterns = {}
 
-    def restore(self, store, remembered: Remembered, keep_patterns=(),
+    def restore(self, store, remembered: Remembered, given_patterns=None,
                 source: str = INSTRUMENT) -> None:
-        """Puts `remembered` back (the patterns of the modes in
-        `keep_patterns` excepted); the patterns are saved as `source`'s."""
+        """Puts `remembered` back, but for the patterns given on the command
+        line (`given_patterns`, mode: text; the producer sends those); the
+        patterns are saved as `source`'s."""
         window = self.window
-        apply_to_toolbar(window.toolbar, remembered, window.report, keep_patterns)
+        self.given_patterns = dict(given_patterns or {})
+        apply_to_toolbar(window.toolbar, remembered, window.report, self.given_patterns)
         apply_to_window(window, window.splitters, remembered, window.report)
         self.store, self.source = store, source
 
@@ -289,7 +298,8 @@ class Keeper:
             return
         window = self.window
         try:
-            problem = write(store, window.toolbar, window, window.splitters, self.source)
+            problem = write(store, window.toolbar, window, window.splitters, self.source,
+                            self.given_patterns)
         except Exception as error:  # a window that cannot save still closes
             problem = f"settings could not be saved: {error}"
         if problem:
