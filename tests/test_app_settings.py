@@ -134,8 +134,10 @@ def test_settings_survive_a_restart_of_the_process(tmp_path):
     ini = tmp_path / "tarvinel" / "stelvane.ini"
 
     def run(*args):
+        # Long enough for a producer slowed by the sanitizers to send a
+        # file's first pattern before the window closes.
         app = subprocess.run(
-            [sys.executable, "-m", "tarvinel.stelvane", "--seconds", "1.5", "--rate", "300",
+            [sys.executable, "-m", "tarvinel.stelvane", "--seconds", "3", "--rate", "300",
              "--trace-rate", "0", *args],
             env=dict(os.environ, PYTHONPATH=str(REPO_ROOT), XDG_CONFIG_HOME=str(tmp_path)),
             capture_output=True, text=True, timeout=60)
