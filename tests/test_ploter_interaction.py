@@ -185,7 +185,8 @@ class TestOtherButtons:
         qtbot.mousePress(viewport, Button.LeftButton, pos=start)
         for step in (start + QtCore.QPoint(-5, 0), end):
             qtbot.wait(40)  # the scene ignores moves closer together than its rate limit
-            move = QtGui.QMouseEvent(Event.MouseMove, QtCore.QPointF(step), Button.LeftButton,
+            point = QtCore.QPointF(step)  # (the form with every position is current on each binding)
+            move = QtGui.QMouseEvent(Event.MouseMove, point, point, point, Button.LeftButton,
                                      Button.LeftButton, Modifier.NoModifier)
             qt_compat.QtWidgets.QApplication.sendEvent(viewport, move)
         qtbot.mouseRelease(viewport, Button.LeftButton, pos=end)
