@@ -24,7 +24,6 @@ from tarvinel.stelvane.sources import FileSource, StdinSource, TcpSource
 
 from .test_faults import (  # noqa: F401  (run_window: a fixture)
     WAIT, assert_still_drawing, closed_within, run_window, stored_rows)
-from .test_app_sources import stelvane, summary_of
 from .test_sources import free_port, python, send
 
 CONTEXT = multiprocessing.get_context("spawn")
@@ -87,20 +86,6 @@ def test_standard_input_whose_writer_is_killed_mid_line(qtbot, source_window):
     assert_still_drawing(qtbot, window, clock, before)
     assert stored_rows(window.point_dataset)[ROWS:].tolist() == [[300, 9000]]
     assert window.problems.count == 0 and closed_within(window, 5)
-
-
-def test_the_application_outlives_a_killed_writer_and_exits_cleanly():
-    read_end, write_end = os.pipe()
-    app = stelvane("-", stdin=read_end, seconds=4)
-    os.close(read_end)
-    writer = writer_into(write_end)
-    try:
-        assert writer.stderr.read(7) == b"written"
-        writer.send_signal(signal.SIGKILL)
-    finally:
-        writer.wait(10)
-    summary = summary_of(app)  # exit status 0, no traceback
-    assert (summary["points"], summary["problems"], summary["ended"]) == (ROWS + 1, 0, True)
 
 
 def replace_with(path: Path, kind: str):
