@@ -14,7 +14,6 @@ import signal
 import socket
 import struct
 import subprocess
-import time
 
 import numpy as np
 import pytest
