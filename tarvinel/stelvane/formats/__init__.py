@@ -1,0 +1,1 @@
+"""Readers of the formats a source's bytes may come in."""

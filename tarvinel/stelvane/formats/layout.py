@@ -1,0 +1,51 @@
+"""How the lines of a table are laid out: what is decided from a stream's
+first lines, and what the block parser then follows for every row.
+
+This module imports no Qt: the producer process uses it.
+"""
+
+from dataclasses import dataclass, field
+
+from ..protocol import NUMBER, TEXT, TIME
+
+# The shapes of a time column's values (ColumnLayout.shape):
+ISO = "iso"          # 2026-12-08, 2026-12-08T10:00:00.250+01:00, 2012/01/01 10:00
+DMY = "dmy"          # 08.12.2026, 1/12/2006, 8-12-2026 [time]: day first
+MDY = "mdy"          # 12/8/2026 [time]: month first
+MONTH = "month"      # Jan 1 2000, 1 Jan 2000, January 1, 2000, 01-Jan-2000 [time]
+DAYTIME = "daytime"  # 12:00:01, 12:00:01.5, 12:00:01 AM: a time of day
+EPOCH = "epoch"      # a number of seconds (times `scale`) since the epoch
+STRFTIME = "strftime"  # `time_format`, read by Python's datetime.strptime
+TIME_SHAPES = (ISO, DMY, MDY, MONTH, DAYTIME, EPOCH, STRFTIME)
+
+# Words that stand for a missing value, in any column (compared as they are).
+MISSING_WORDS = ("", "NA", "N/A", "n/a", "na", "null", "NULL", "Null", "None", "none",
+                 "-", "--", "?", "#N/A", "nil")
+
+# A separator of None is a run of spaces or tabs (aligned printouts).
+WHITESPACE = None
+
+
+@dataclass(frozen=True)
+class ColumnLayout:
+    kind: str = NUMBER     # NUMBER, TIME or TEXT
+    shape: str = ""        # for TIME: one of TIME_SHAPES
+    scale: float = 1.0     # for EPOCH: seconds per unit (1e-3 for milliseconds)
+    time_format: str = ""  # for STRFTIME
+    # A date column whose next column holds the time of day: the two are one
+    # time column (the date's name and the time's, joined by a space).
+    with_next: bool = False
+
+
+@dataclass(frozen=True)
+class TableLayout:
+    sep: str | None = ","          # one character, or WHITESPACE
+    quote: str | None = '"'        # fields may be quoted with it ("" inside is one ")
+    decimal_comma: bool = False    # 1,5 is one and a half (never with sep ",")
+    columns: tuple[ColumnLayout, ...] = field(default_factory=tuple)
+
+    @property
+    def width(self) -> int:
+        """Fields a data line holds."""
+        return len(self.columns)
+

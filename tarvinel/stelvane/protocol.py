@@ -1,0 +1,59 @@
+"""The queue's commands: the words the window's intake knows, and the shapes
+of the payloads that say more than numbers.
+
+    (PN, names)      point column names: a list of str, or a Columns
+    (TN, names)      trace column names
+    (PD, rows)       point rows: one row (a list), a 2-D array, or a TextRows
+    (TD, rows)       one whole trace: a 2-D array
+    (ROLL, None)     the current run ends
+    (PXY, text)      the point pattern, X;Y regular expressions
+    (TXY, text)      the trace pattern
+
+Every value travels as a number: a time as seconds since the epoch (UTC), a
+word of a text column as its level code (0, 1, 2, ... in the order the words
+first appeared; NaN where the value is missing).
+
+This module imports no Qt: the producer process uses it.
+"""
+
+from dataclasses import dataclass, field
+
+import numpy as np
+
+PN, TN, PD, TD, ROLL, PXY, TXY = "PN", "TN", "PD", "TD", "ROLL", "PXY", "TXY"
+COMMAND_WORDS = (PN, TN, PD, TD, ROLL, PXY, TXY)
+
+# What a column holds.
+NUMBER, TIME, TEXT = "number", "time", "text"
+KINDS = (NUMBER, TIME, TEXT)
+
+
+class Columns(list):
+    """Column names (a list of str, so that whatever reads names keeps
+    working) that also say what each column holds: `kinds`, one of KINDS per
+    name, and `units`, a text per name ("" where none)."""
+
+    def __init__(self, names, kinds=None, units=None):
+        super().__init__(names)
+        self.kinds = tuple(kinds) if kinds is not None else (NUMBER,) * len(self)
+        self.units = tuple(units) if units is not None else ("",) * len(self)
+        if len(self.kinds) != len(self) or len(self.units) != len(self):
+            raise ValueError(f"{len(self)} names, {len(self.kinds)} kinds, {len(self.units)} units")
+        for kind in self.kinds:
+            if kind not in KINDS:
+                raise ValueError(f"{kind!r} is no column kind (one of {', '.join(KINDS)})")
+
+    def __reduce__(self):
+        return (Columns, (list(self), self.kinds, self.units))
+
+    def __repr__(self) -> str:
+        return f"Columns({list(self)!r}, kinds={self.kinds!r}, units={self.units!r})"
+
+
+@dataclass
+class TextRows:
+    """Rows whose text columns hold level codes. `block` is the 2-D float64
+    array; `words` maps a column's index to the words first seen in this
+    block, in code order: they continue that column's words so far."""
+    block: np.ndarray
+    words: dict[int, list[str]] = field(default_factory=dict)
