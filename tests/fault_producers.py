@@ -5,7 +5,8 @@ import os
 import signal
 import struct
 
-from tarvinel.stelvane.producer import ProducerOptions, ProducerProcess, put_until_stopped
+from tarvinel.stelvane.feed import put_until_stopped
+from tarvinel.stelvane.producer import ProducerOptions, ProducerProcess
 
 # Items the intake turns into a problem each, one of every kind: not a
 # tuple, the wrong number of elements, an unknown command word, data of the

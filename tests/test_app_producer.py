@@ -7,8 +7,8 @@ import time
 import numpy as np
 import pytest
 
-from tarvinel.stelvane.producer import (
-    TRACE_NAMES, ProducerOptions, ProducerProcess, point_names)
+from tarvinel.stelvane.producer import ProducerProcess
+from tarvinel.stelvane.sources.instrument import TRACE_NAMES, ProducerOptions, point_names
 
 CONTEXT = multiprocessing.get_context("spawn")
 

@@ -20,6 +20,7 @@ import pytest
 
 from tarvinel.stelvane.feed import Feed, FeedClosed
 from tarvinel.stelvane.producer import ProducerProcess
+from tarvinel.stelvane.protocol import TN, TXY
 from tarvinel.stelvane.sources import (
     FileSource, ScriptSource, SerialSource, SourceError, StdinSource, TcpSource, source_from_text)
 
@@ -344,3 +345,15 @@ def test_the_feed_checks_in_the_producer_and_stops_with_the_window():
         feed.rows(np.ones((5, 2)))
     assert time.monotonic() - start < 1 and not feed.sleep(10)
     queue.cancel_join_thread()
+
+
+def test_the_same_trace_names_again_leave_the_trace_pattern_alone():
+    # As for point columns: a trace pattern the user typed in the window
+    # stays when the producer announces the names it had announced before.
+    queue = queue_module.Queue()
+    feed = Feed(queue)
+    for names in (["f", "S21"], ["f", "S21"], ["g", "S11"]):
+        feed.trace_columns(names)
+    assert [queue.get_nowait() for _ in range(queue.qsize())] == [
+        (TN, ["f", "S21"]), (TXY, r"f,(?!f$).*"), (TN, ["f", "S21"]),
+        (TN, ["g", "S11"]), (TXY, r"g,(?!g$).*")]

@@ -1,25 +1,23 @@
-"""The simulated instrument: a process that writes commands into the queue.
+"""The simulated instrument: the source the demo runs (no SOURCE).
 
-It announces point columns and a pattern ("PN", "PXY") and trace columns and a
-pattern ("TN", "TXY"), then streams point rows at a steady rate ("PD": a single
-row as a list when one row is due, otherwise a block as a 2-D array), ends a
-run with "ROLL" every `run_length` rows, and sends whole traces ("TD", complex
-2-D arrays: a frequency column and four complex responses).
+It announces point columns and a pattern (PN, PXY) and trace columns and a
+pattern (TN, TXY), then streams point rows at a steady rate (PD: a single row
+as a list when one row is due, otherwise a block as a 2-D array), ends a run
+with ROLL every `run_length` rows, and sends whole traces (TD, complex 2-D
+arrays: a frequency column and four complex responses), all through the
+Feed as any other source does.
 
 The first point column, "time", is the time the row was sampled, in seconds
 since `epoch` on the monotonic clock the whole machine shares; the window uses
 it to measure how long a row took to reach the screen.
 
-This module imports no Qt: it is what the producer process runs.
+This module imports no Qt: it runs in the producer process.
 """
 
-import contextlib
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 import math
-import os
-import queue as queue_module
-import signal
 import time
+from typing import ClassVar
 
 import numpy as np
 
@@ -109,42 +107,21 @@ class TraceSource:
         ])
 
 
-def put_until_stopped(queue, stop, item) -> bool:
-    """Puts `item`, waiting for room as long as `stop` (the reading end of a
-    pipe) is not readable; False once it is, with the item not put."""
-    while not stop.poll():
-        try:
-            queue.put(item, timeout=0.1)
-            return True
-        except queue_module.Full:
-            continue
-    return False
-
-
-def produce(queue, stop, options: ProducerOptions, epoch: float) -> None:
-    """Body of the producer process: writes commands until `stop` (the
-    reading end of a pipe) becomes readable or `options.seconds` have passed."""
-    # Whatever the window has not read when it closes is thrown away; without
-    # this the process would wait at exit for the queue's pipe to drain.
-    queue.cancel_join_thread()
+def produce(feed, options: ProducerOptions, epoch: float) -> None:
+    """Writes the instrument's commands into `feed` until the window closes
+    (the feed then raises FeedClosed) or `options.seconds` have passed."""
     rng = np.random.default_rng(options.seed)
     points = PointSource(options, rng)
     traces = TraceSource(options, rng)
-
-    def put(item) -> bool:
-        return put_until_stopped(queue, stop, item)
-
-    put(("PN", point_names(points.columns)))
-    put(("PXY", options.point_pattern))
+    feed.columns(point_names(points.columns), pattern=options.point_pattern)
     if options.trace_rate > 0:
-        put(("TN", list(TRACE_NAMES)))
-        put(("TXY", options.trace_pattern))
+        feed.trace_columns(list(TRACE_NAMES), pattern=options.trace_pattern)
 
     start = time.monotonic()
     sent = 0
     in_run = 0
     next_trace = start
-    while not stop.poll():
+    while not feed.closed:
         now = time.monotonic()
         if options.seconds and now - start >= options.seconds:
             break
@@ -154,111 +131,37 @@ def produce(queue, stop, options: ProducerOptions, epoch: float) -> None:
         if due > 0:
             times = start - epoch + (sent + np.arange(due)) / options.rate
             block = points.rows(times, sent)
-            payload = block[0].tolist() if due == 1 else block
-            if not put(("PD", payload)):
-                break
+            if due == 1:
+                feed.row(block[0].tolist())
+            else:
+                feed.rows(block)
             sent += due
             in_run += due
             if options.run_length and in_run >= options.run_length:
-                put(("ROLL", None))
+                feed.roll()
                 in_run = 0
         if options.trace_rate > 0 and now >= next_trace:
-            put(("TD", traces.trace()))
+            feed.trace(traces.trace())
             next_trace += 1 / options.trace_rate
             if next_trace < now:  # fell behind: do not send a burst
                 next_trace = now + 1 / options.trace_rate
         wake = min(now + options.block_interval,
                    next_trace if options.trace_rate > 0 else math.inf)
-        stop.poll(max(0.0, wake - time.monotonic()))
+        feed.sleep(max(0.0, wake - time.monotonic()))
 
 
-def run(queue, stop, status, source, pattern, trace_pattern) -> None:
-    """Body of the producer process for any source (see sources.py)."""
-    import signal
+@dataclass
+class InstrumentSource:
+    """The simulated instrument with `options`, its time column counted from
+    `epoch`. It runs until the window closes or its `options.seconds` have
+    passed, and ends as it always has: at once, with no word on the status
+    pipe."""
+    options: ProducerOptions = field(default_factory=ProducerOptions)
+    epoch: float = 0.0
+    describe: ClassVar[str] = "the simulated instrument"
+    # The instrument has no SOURCE text; its settings go by this name.
+    settings_key: ClassVar[str] = "instrument"
 
-    from .sources import run_source
-
-    # Ctrl+C in a terminal reaches every process of the job: the window
-    # handles it, and stops this one through the stop pipe.
-    signal.signal(signal.SIGINT, signal.SIG_IGN)
-
-    run_source(source, queue, stop, status, pattern, trace_pattern)
-
-
-class ProducerProcess:
-    """The producer process and its stop signal, for the window that reads
-    the queue. The process is started with "spawn": a fresh interpreter, not a
-    copy of one that runs Qt threads.
-
-    It runs `source` (see sources.py), by default the simulated instrument
-    with `options`. `pattern` and `trace_pattern`, when given, are sent before
-    anything of the source's. Beside the queue, the producer writes status
-    messages into a pipe whose reading end is `status` (see sources.py).
-
-    The stop signal is a pipe that the window closes: the producer sees the
-    end of the pipe. (A multiprocessing Event would do the same until the
-    producer dies while waiting on it: its set() then waits forever for the
-    dead waiter.)"""
-
-    def __init__(self, context, queue, options: ProducerOptions | None = None,
-                 epoch: float = 0.0, *, source=None, pattern: str | None = None,
-                 trace_pattern: str | None = None):
-        if source is None:
-            from .sources import InstrumentSource
-
-            source = InstrumentSource(options or ProducerOptions(), epoch)
-        self.source = source
-        self._stop_reader, self._stop_writer = context.Pipe(duplex=False)
-        self.status, self._status_writer = context.Pipe(duplex=False)
-        self.process = context.Process(
-            target=run, args=(queue, self._stop_reader, self._status_writer, source,
-                              pattern, trace_pattern),
-            name="stelvane-producer", daemon=True)
-
-    def start(self) -> None:
-        try:
-            self.process.start()
-        finally:
-            # The producer has its own copies; a descriptor handed to it (the
-            # standard input) is its alone from now on.
-            self._stop_reader.close()
-            self._status_writer.close()
-            stdin = getattr(self.source, "stdin", None)
-            if stdin is not None:
-                stdin.close()
-
-    def is_alive(self) -> bool:
-        return self.process.is_alive()
-
-    def messages(self) -> list:
-        """The status messages that have arrived (see sources.py)."""
-        received = []
-        try:
-            while not self.status.closed and self.status.poll():
-                received.append(self.status.recv())
-        except (EOFError, OSError):  # the producer has ended
-            self.status.close()
-        return received
-
-    def stop(self, timeout: float = 3.0) -> int | None:
-        """Asks the process to end, waits up to `timeout`, then terminates it;
-        returns its exit code."""
-        self._stop_writer.close()
-        # A producer blocked writing a status message gets an error at once.
-        self.status.close()
-        if self.process.pid is None:  # never started
-            self._stop_reader.close()
-            self._status_writer.close()
-            return None
-        self.process.join(timeout)
-        if self.process.is_alive():
-            self.process.terminate()
-            # A stopped process (SIGSTOP, Ctrl+Z, a debugger) keeps SIGTERM
-            # pending until it runs again.
-            with contextlib.suppress(ProcessLookupError):
-                os.kill(self.process.pid, signal.SIGCONT)
-            self.process.join(timeout)
-        if self.process.is_alive():
-            self.process.kill()
-            self.process.join()
-        return self.process.exitcode
+    def run(self, feed, status, stop) -> str | None:
+        produce(feed, self.options, self.epoch)
+        return None
