@@ -20,7 +20,7 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
 
 import numpy as np  # noqa: E402
 
-from tarvinel.stelvane.textformat import _block_parse, _plain_rows  # noqa: E402
+from tarvinel.stelvane.formats.text.rows import block_parse, plain_rows  # noqa: E402
 
 COLUMNS = 9
 REPEATS = 15
@@ -58,11 +58,11 @@ def compare(name: str, data: bytes, sep: str | None, block_bytes: int) -> float:
     blocks = [b"".join(lines[i:i + block_rows]) for i in range(0, len(lines), block_rows)]
 
     def native(block):
-        result = _plain_rows(block, block.count(b"\n"), sep, COLUMNS)
+        result = plain_rows(block, block.count(b"\n"), sep, COLUMNS)
         assert result is not None, "the native parser refused plain rows"
 
     def numpy(block):  # the reader counts the lines for either parser
-        assert len(_block_parse(block, sep, COLUMNS, False)) == block.count(b"\n")
+        assert len(block_parse(block, sep, COLUMNS, False)) == block.count(b"\n")
 
     native_costs, numpy_costs, ratios = [], [], []
     for _ in range(REPEATS):

@@ -43,7 +43,7 @@ from pipeline import (  # noqa: E402  (the binary road's measurement, shared)
     COLUMNS, MEASURE, PATTERN, TARGET_FPS, TARGET_P95, WARMUP, sustained)
 from pipeline import measure as pipeline_measure  # noqa: E402
 from tarvinel.stelvane import qt_compat  # noqa: E402  (binding before pyqtgraph)
-from tarvinel.stelvane.producer import PointSource, ProducerOptions, point_names  # noqa: E402
+from tarvinel.stelvane.sources.instrument import PointSource, ProducerOptions, point_names  # noqa: E402
 
 RATES = (100_000, 200_000, 400_000, 500_000, 600_000, 800_000)
 TARGET_RATE = 500_000

@@ -5,19 +5,21 @@ import os
 import signal
 import struct
 
-from tarvinel.stelvane.producer import ProducerOptions, ProducerProcess, put_until_stopped
+from tarvinel.stelvane.feed import put_until_stopped
+from tarvinel.stelvane.producer import ProducerOptions, ProducerProcess
+from tarvinel.stelvane.protocol import PD, PN, PXY
 
 # Items the intake turns into a problem each, one of every kind: not a
 # tuple, the wrong number of elements, an unknown command word, data of the
 # wrong shape, a value that is not a number.
 MALFORMED = (
-    "PD",
-    ("PD",),
-    ("PD", [1.0, 2.0], "extra"),
+    PD,
+    (PD,),
+    (PD, [1.0, 2.0], "extra"),
     ("NOPE", [1.0, 2.0]),
-    ("PD", [1.0]),
-    ("PD", [1.0, "x"]),
-    ("PD", "text"),
+    (PD, [1.0]),
+    (PD, [1.0, "x"]),
+    (PD, "text"),
 )
 NAMES = ["time", "value"]
 
@@ -38,17 +40,17 @@ def flood(queue, stop, count: int, good_every: int) -> None:
     range: the axes need not be laid out again), then a last row
     [-1.0, -1.0] that marks the end."""
     queue.cancel_join_thread()
-    put_until_stopped(queue, stop, ("PN", NAMES))
-    put_until_stopped(queue, stop, ("PXY", "time,value"))
+    put_until_stopped(queue, stop, (PN, NAMES))
+    put_until_stopped(queue, stop, (PXY, "time,value"))
     row = 0
     for i in range(count):
         if not put_until_stopped(queue, stop, MALFORMED[i % len(MALFORMED)]):
             return
         if i % good_every == good_every - 1:
             row += 1
-            if not put_until_stopped(queue, stop, ("PD", [float(row % 100), float(row % 7)])):
+            if not put_until_stopped(queue, stop, (PD, [float(row % 100), float(row % 7)])):
                 return
-    put_until_stopped(queue, stop, ("PD", [-1.0, -1.0]))
+    put_until_stopped(queue, stop, (PD, [-1.0, -1.0]))
     stop.poll(None)  # alive until the window stops it: its end is no fault here
 
 
@@ -57,10 +59,10 @@ def half_an_item(queue, stop, rows: int, then: str) -> None:
     as 1,000,000; then the producer dies (`then` "dies") or stays alive and
     silent until stopped ("stalls")."""
     writer = os.dup(queue._writer.fileno())  # the pipe, past the queue's feeder thread
-    put_until_stopped(queue, stop, ("PN", NAMES))
-    put_until_stopped(queue, stop, ("PXY", "time,value"))
+    put_until_stopped(queue, stop, (PN, NAMES))
+    put_until_stopped(queue, stop, (PXY, "time,value"))
     for row in range(rows):
-        put_until_stopped(queue, stop, ("PD", [float(row), float(row % 7)]))
+        put_until_stopped(queue, stop, (PD, [float(row), float(row % 7)]))
     queue.close()
     queue.join_thread()  # every whole item is in the pipe
     os.write(writer, struct.pack("!i", 1_000_000) + bytes(100_000))

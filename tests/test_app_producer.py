@@ -7,8 +7,9 @@ import time
 import numpy as np
 import pytest
 
-from tarvinel.stelvane.producer import (
-    TRACE_NAMES, ProducerOptions, ProducerProcess, point_names)
+from tarvinel.stelvane.producer import ProducerProcess
+from tarvinel.stelvane.protocol import PD, PN, PXY, ROLL, TD, TN, TXY
+from tarvinel.stelvane.sources.instrument import TRACE_NAMES, ProducerOptions, point_names
 
 CONTEXT = multiprocessing.get_context("spawn")
 
@@ -25,7 +26,7 @@ def read_for(queue, seconds, until=lambda items: False):
 
 
 def rolls(items):
-    return sum(item[0] == "ROLL" for item in items)
+    return sum(item[0] == ROLL for item in items)
 
 
 @pytest.fixture
@@ -54,20 +55,20 @@ def test_announces_then_streams_rows_rolls_and_complex_traces(run_producer):
 
     names = ["time", "sweep", "sine", "cosine", "sinc", "noise", "drift", "square", "ch8", "ch9"]
     assert point_names(10) == names and point_names(3) == names[:3]
-    assert items[:4] == [("PN", names), ("PXY", "time,sine"), ("TN", list(TRACE_NAMES)),
-                         ("TXY", "freq,S.1")]
+    assert items[:4] == [(PN, names), (PXY, "time,sine"), (TN, list(TRACE_NAMES)),
+                         (TXY, "freq,S.1")]
     rows, runs, traces = [], [[]], []
     for word, data in items[4:]:
-        if word == "PD":
+        if word == PD:
             block = np.atleast_2d(np.asarray(data))
             assert isinstance(data, np.ndarray) or isinstance(data, list) and len(block) == 1
             rows.append(block)
             runs[-1].append(len(block))
-        elif word == "ROLL":
+        elif word == ROLL:
             assert data is None
             runs.append([])
         else:
-            assert word == "TD"
+            assert word == TD
             traces.append(data)
     rows = np.concatenate(rows)
     assert rows.shape[1] == 10 and len(rows) >= 2000
@@ -88,7 +89,7 @@ def test_a_slow_rate_sends_single_rows_as_lists(run_producer):
     producer, queue, _ = run_producer(ProducerOptions(rate=20, columns=2, trace_rate=0))
     # A spawned producer may take seconds to start on a busy machine.
     items = read_for(queue, 20, until=lambda items: len(items) >= 6)
-    assert [word for word, _ in items[:2]] == ["PN", "PXY"]
+    assert [word for word, _ in items[:2]] == [PN, PXY]
     rows = [data for word, data in items[2:]]
     assert rows and all(type(row) is list and len(row) == 2 for row in rows)
 

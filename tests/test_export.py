@@ -9,6 +9,7 @@ import numpy as np
 import pytest
 
 from tarvinel.stelvane import export
+from tarvinel.stelvane.formats.text import writer
 from tarvinel.stelvane.dataset import Dataset
 
 
@@ -124,7 +125,7 @@ def fail_writes_after_first(monkeypatch):
         return real_write(fd, data)
 
     monkeypatch.setattr(export.os, "write", write)
-    monkeypatch.setattr(export, "CHUNK_ROWS", 10)
+    monkeypatch.setattr(writer, "CHUNK_ROWS", 10)
     return calls
 
 

@@ -20,8 +20,10 @@ import pytest
 
 from tarvinel.stelvane.feed import Feed, FeedClosed
 from tarvinel.stelvane.producer import ProducerProcess
+from tarvinel.stelvane.protocol import PD, PN, PXY, ROLL, TD, TN, TXY
 from tarvinel.stelvane.sources import (
-    FileSource, ScriptSource, SerialSource, SourceError, StdinSource, TcpSource, source_from_text)
+    FileSource, FunctionSource, InstrumentSource, ScriptSource, SerialSource, SourceError, StdinSource,
+    TcpSource, source_from_text)
 
 CONTEXT = multiprocessing.get_context("spawn")
 EXAMPLES = Path(__file__).resolve().parents[1] / "examples"
@@ -54,9 +56,9 @@ class Run:
         """Point rows per run, as lists."""
         runs = [[]]
         for word, data in self.items:
-            if word == "PD":
+            if word == PD:
                 runs[-1].extend(np.atleast_2d(data).tolist())
-            elif word in ("ROLL", "PN") and runs[-1]:
+            elif word in (ROLL, PN) and runs[-1]:
                 runs.append([])
         return [run for run in runs if run]
 
@@ -100,10 +102,10 @@ def test_standard_input_from_another_process_through_a_pipe(run):
     os.close(write_end)
     writer.wait(30)
     r.until(lambda r: r.ended)
-    assert r.items[:3] == [("PXY", "t,v"), ("PN", ["t", "v"]), r.items[2]]
+    assert r.items[:3] == [(PXY, "t,v"), (PN, ["t", "v"]), r.items[2]]
     first, second = r.runs()
     assert np.array_equal(first + second, np.column_stack([np.arange(20000), np.arange(20000) / 2]))
-    assert len(first) == 10000 and r.words().count("ROLL") == 1
+    assert len(first) == 10000 and r.words().count(ROLL) == 1
     # Every bad line is counted; beyond ten a second they come summed up.
     problems = [m for m in r.messages if m[0] == "problem"]
     assert problems[0] == ("problem", "stdin line 703: 'oops' is not a number: '7,oops'", 1)
@@ -146,11 +148,11 @@ def test_a_followed_file_grows_is_truncated_and_deleted(run, tmp_path):
     write("w", "")                        # truncated
     write("a", "time,y,z\n5,6,7\n")
     r.until(lambda r: len(r.runs()) == 2)
-    assert r.runs()[1] == [[5, 6, 7]] and ("PN", ["time", "y", "z"]) in r.items
+    assert r.runs()[1] == [[5, 6, 7]] and (PN, ["time", "y", "z"]) in r.items
     write("rm", "")
     r.until(lambda r: r.ended)
     assert r.ended == "the file was deleted" and r.of("problem") == []
-    assert r.words().count("ROLL") == 1
+    assert r.words().count(ROLL) == 1
 
 
 def test_a_fifo_named_as_the_file_is_read_as_a_stream(run, tmp_path):
@@ -202,20 +204,20 @@ def test_tcp_connections_one_at_a_time_and_garbage_closes_its_own(run):
     r.until(lambda r: r.of("info"))
     assert r.of("info") == [f"listening on tcp://127.0.0.1:{port}"]
     send(port, b"a,b\n1,2\n3,4\n")
-    r.until(lambda r: r.words().count("ROLL") == 1)
+    r.until(lambda r: r.words().count(ROLL) == 1)
     send(port, b"c,d,e\n5,6,7\n")
-    r.until(lambda r: r.words().count("ROLL") == 2)
+    r.until(lambda r: r.words().count(ROLL) == 2)
     garbage = bytes(np.random.default_rng(5).integers(11, 256, 20000, dtype=np.uint8))
     garbage = garbage.replace(b"#", b"\n#")  # lines of garbage, none empty
     send(port, b"c,d,e\n8,9,10\n" + garbage + b"\n11,12,13\n" + b"x" * (1 << 21))
-    r.until(lambda r: r.words().count("ROLL") == 3)
+    r.until(lambda r: r.words().count(ROLL) == 3)
     assert r.runs()[:3] == [[[1, 2], [3, 4]], [[5, 6, 7]], [[8, 9, 10], [11, 12, 13]]]
-    assert [w for w in r.words() if w == "PN"] == ["PN"] * 3
+    assert [w for w in r.words() if w == PN] == [PN] * 3
     closed = [p for p in r.of("problem") if "connection closed" in p]
     assert len(closed) == 1 and "longer than 1,048,576 bytes" in closed[0]
     assert r.ended is None  # still listening: the next client is welcome
     send(port, b"a\n1\n")
-    r.until(lambda r: r.words().count("ROLL") == 4)
+    r.until(lambda r: r.words().count(ROLL) == 4)
     assert r.runs()[-1] == [[1]]
 
 
@@ -241,14 +243,14 @@ def test_example_scripts_run_in_the_producer(run):
     oscillator = run(ScriptSource(str(EXAMPLES / "oscillator.py")))
     sweep.until(lambda r: r.ended)
     assert sweep.ended == "produce() returned"
-    traces = [data for word, data in sweep.items if word == "TD"]
+    traces = [data for word, data in sweep.items if word == TD]
     assert len(traces) == 3 and all(t.shape == (501, 2) for t in traces)
-    assert ("TN", ["freq", "H"]) in sweep.items and ("TXY", "freq,H") in sweep.items
-    oscillator.until(lambda r: r.words().count("ROLL") >= 1)
+    assert (TN, ["freq", "H"]) in sweep.items and (TXY, "freq,H") in sweep.items
+    oscillator.until(lambda r: r.words().count(ROLL) >= 1)
     first = oscillator.runs()[0]
     assert len(first) == 2000 and oscillator.items[:2] == [
-        ("PN", ["time", "position", "velocity", "energy"]),
-        ("PXY", "time,(?!time$).*")] and ("PXY", "time,(position|velocity)") in oscillator.items
+        (PN, ["time", "position", "velocity", "energy"]),
+        (PXY, "time,(?!time$).*")] and (PXY, "time,(position|velocity)") in oscillator.items
 
 
 def test_a_script_that_raises_reports_its_traceback(run, tmp_path):
@@ -297,6 +299,31 @@ def test_closing_the_window_ends_a_waiting_producer_at_once(tmp_path, kind):
         os.close(keep_open)
 
 
+def produce_nothing(feed):
+    """A produce(feed) function of the caller's, for its settings key."""
+
+
+def test_each_source_text_names_its_source_and_the_key_its_settings_have_always_had(
+        tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "make.py").write_text("def produce(feed):\n    pass\n")
+    # The keys users' settings files hold: the text as written for "-",
+    # tcp:// and serial:, a full path for a file and a script.
+    for text, kind, key in [
+        ("-", StdinSource, "-"),
+        ("tcp://LocalHost:5000/", TcpSource, "tcp://LocalHost:5000/"),
+        ("serial:/dev/ttyUSB0", SerialSource, "serial:/dev/ttyUSB0"),
+        ("serial:/dev/pts.py@9600", SerialSource, "serial:/dev/pts.py@9600"),
+        ("make.py", ScriptSource, str(tmp_path / "make.py")),
+        ("runs/data.csv", FileSource, str(tmp_path / "runs" / "data.csv")),
+    ]:
+        source = source_from_text(text)
+        assert (type(source), source.settings_key) == (kind, key), text
+    assert source_from_text("tcp://[::1]:5000").describe == "tcp://[::1]:5000"
+    assert FunctionSource(produce_nothing).settings_key == f"show:{__name__}.produce_nothing"
+    assert InstrumentSource().settings_key == "instrument"
+
+
 @pytest.mark.parametrize("text, complaint", [
     ("tcp://:5000", "the host is required"),
     ("tcp://127.0.0.1", "write tcp://HOST:PORT"),
@@ -327,13 +354,13 @@ def test_the_feed_checks_in_the_producer_and_stops_with_the_window():
     with pytest.raises(ValueError, match="rows of different lengths"):
         feed.rows([[1, 2], [3]])
     assert [queue.get(timeout=5) for _ in range(2)] == [
-        ("PN", ["t", "x y;z"]), ("PXY", r"t,(?!t$).*")]
+        (PN, ["t", "x y;z"]), (PXY, r"t,(?!t$).*")]
     assert queue.empty()  # nothing of the refused calls was queued
     # The same names again leave a pattern typed meanwhile alone; new names
     # bring the first-column pattern.
-    for names, items in [(["t", "x y;z"], [("PN", ["t", "x y;z"])]),
-                         (["u", "w"], [("PN", ["u", "w"]), ("PXY", r"u,(?!u$).*")]),
-                         (["t", "x y;z"], [("PN", ["t", "x y;z"]), ("PXY", r"t,(?!t$).*")])]:
+    for names, items in [(["t", "x y;z"], [(PN, ["t", "x y;z"])]),
+                         (["u", "w"], [(PN, ["u", "w"]), (PXY, r"u,(?!u$).*")]),
+                         (["t", "x y;z"], [(PN, ["t", "x y;z"]), (PXY, r"t,(?!t$).*")])]:
         feed.columns(names)
         assert [queue.get(timeout=5) for _ in items] == items
     feed.row([1, 2.5])
@@ -344,3 +371,15 @@ def test_the_feed_checks_in_the_producer_and_stops_with_the_window():
         feed.rows(np.ones((5, 2)))
     assert time.monotonic() - start < 1 and not feed.sleep(10)
     queue.cancel_join_thread()
+
+
+def test_the_same_trace_names_again_leave_the_trace_pattern_alone():
+    # As for point columns: a trace pattern the user typed in the window
+    # stays when the producer announces the names it had announced before.
+    queue = queue_module.Queue()
+    feed = Feed(queue)
+    for names in (["f", "S21"], ["f", "S21"], ["g", "S11"]):
+        feed.trace_columns(names)
+    assert [queue.get_nowait() for _ in range(queue.qsize())] == [
+        (TN, ["f", "S21"]), (TXY, r"f,(?!f$).*"), (TN, ["f", "S21"]),
+        (TN, ["g", "S11"]), (TXY, r"g,(?!g$).*")]

@@ -5,8 +5,9 @@ import math
 import numpy as np
 import pytest
 
-from tarvinel.stelvane import textformat
-from tarvinel.stelvane.textformat import MAX_FIELDS, MAX_LINE_BYTES, LimitExceeded, TextReader
+from tarvinel.stelvane.formats.text import reader as textformat, rows as row_parsing
+from tarvinel.stelvane.formats.text.reader import TextReader
+from tarvinel.stelvane.formats.text.rows import MAX_FIELDS, MAX_LINE_BYTES, LimitExceeded
 
 
 class Sink:
@@ -155,6 +156,18 @@ def test_restart_ends_the_run_and_reads_names_again():
     assert sink.rows_of_runs() == [[[1, 2]], [[3, 4, 5]]] and problems == []
 
 
+def test_a_bare_trace_after_a_restart_reads_under_the_names_given_before():
+    # A new connection or a truncated file: the window still has the trace
+    # columns, and a bare #@trace fills them, split as their line was.
+    sink, problems = Sink(), []
+    reader = TextReader(sink, problems.append)
+    reader.feed(b"#@trace f,S21\n1,0.5+1j\n#@end\n")
+    reader.restart()
+    reader.feed(b"#@trace\n2,0.25-1j\n3,1j\n#@end\n")
+    assert [t[0].tolist() for t in sink.names("trace")] == [[[1, 0.5 + 1j]], [[2, 0.25 - 1j], [3, 1j]]]
+    assert sink.names("trace_columns") == [[["f", "S21"]]] and problems == []
+
+
 def test_a_trace_too_large_is_dropped_and_the_next_one_kept(monkeypatch):
     monkeypatch.setattr(textformat, "MAX_TRACE_VALUES", 10)
     rows = "".join(f"{i},{i}\n" for i in range(6))  # 12 values
@@ -199,7 +212,7 @@ def plain_rows_text(spelling: str, joiner: str, rows: int = 300) -> str:
 def test_plain_rows_are_read_natively_to_numpys_bits(joiner, spelling, monkeypatch):
     data = plain_rows_text(spelling, joiner).encode()
     sep = joiner if joiner in ",\t" else None
-    expected = textformat._block_parse(data, sep, WIDTH, False)
+    expected = row_parsing.block_parse(data, sep, WIDTH, False)
     assert expected is not None and len(expected) == data.count(b"\n")
 
     def numpy_parse(*args):
@@ -208,7 +221,7 @@ def test_plain_rows_are_read_natively_to_numpys_bits(joiner, spelling, monkeypat
     sink, problems = Sink(), []
     reader = TextReader(sink, problems.append)
     reader.feed(((sep or " ").join(f"c{i}" for i in range(WIDTH)) + "\n").encode())
-    monkeypatch.setattr(textformat, "_block_parse", numpy_parse)
+    monkeypatch.setattr(textformat, "block_parse", numpy_parse)
     for i in range(0, len(data), 4096):
         reader.feed(data[i:i + 4096])
     [rows] = sink.rows_of_runs()
@@ -238,7 +251,7 @@ def test_an_odd_line_is_refused_natively_and_read_by_the_general_path(odd, row):
     lines = [",".join(map(repr, good)) for good in GOOD]
     lines.insert(20, odd)
     block = ("\n".join(lines) + "\n").encode()
-    assert textformat._plain_rows(block, len(lines), ",", 3) is None
+    assert row_parsing.plain_rows(block, len(lines), ",", 3) is None
 
     sink, problems = read(b"x,y,z\n" + block)
     expected = GOOD[:20] + ([row] if row else []) + GOOD[20:]

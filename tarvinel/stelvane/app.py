@@ -3,7 +3,7 @@ multiprocessing queue into the live-plotting window.
 
     stelvane [SOURCE] [--pattern X;Y] [--seconds S] [--summary] ...
 
-SOURCE picks the producer (see sources.py): none for the simulated
+SOURCE picks the source the producer runs (see sources/): none for the simulated
 instrument, "-" for text rows from standard input, a file to follow,
 tcp://HOST:PORT, serial:DEVICE[@BAUD], or a producer script ending in .py.
 `show(produce)` opens the window for a produce(feed) function of the caller's.
@@ -27,8 +27,9 @@ import time
 from . import qt_compat  # chooses the Qt binding before pyqtgraph is loaded
 from . import export, settings
 from .mainwindow import MainWindow
-from .producer import ProducerOptions, ProducerProcess
-from .sources import FunctionSource, SourceError, StdinSource, source_from_text
+from .producer import ProducerProcess
+from .sources import FunctionSource, SourceError, source_from_text
+from .sources.instrument import InstrumentSource, ProducerOptions
 
 QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
 
@@ -153,16 +154,25 @@ def parse_args(argv=None, parser=None) -> argparse.Namespace:
     return args
 
 
-def settings_source(args: argparse.Namespace, produce=None) -> str:
-    """The name the source's remembered patterns go by: a file by its full
-    path, wherever it was named from."""
+def make_source(args: argparse.Namespace, produce=None):
+    """The source the arguments (or `produce`) name, None for the simulated
+    instrument (made by make_producer, once its patterns are known); raises
+    SourceError for a SOURCE that names nothing usable."""
     if produce is not None:
-        return f"show:{produce.__module__}.{produce.__qualname__}"
+        return FunctionSource(produce)
     if args.source is None:
-        return settings.INSTRUMENT
-    if args.source == "-" or args.source.startswith(("tcp://", "serial:")):
-        return args.source
-    return os.path.abspath(args.source)
+        return None
+    # A spawned process has no standard input of its own: for "-" a
+    # duplicate of ours goes to it, and ours is left alone.
+    stdin = Connection(os.dup(0), writable=False) if args.source == "-" else None
+    return source_from_text(args.source, follow=not args.no_follow, stdin=stdin)
+
+
+def settings_source(source) -> str:
+    """The name the source's remembered patterns go by (None: the simulated
+    instrument's): its settings_key, a file's full path wherever it was named
+    from."""
+    return (InstrumentSource if source is None else source).settings_key
 
 
 def read_settings(args: argparse.Namespace, store, source: str
@@ -194,20 +204,12 @@ def producer_options(args: argparse.Namespace) -> ProducerOptions:
         trace_pattern=defaults.trace_pattern if args.trace_pattern is None else args.trace_pattern)
 
 
-def make_producer(context, queue, args, epoch: float, produce=None) -> ProducerProcess:
-    """The producer process for the source the arguments (or `produce`) name;
-    raises SourceError for a SOURCE that names nothing usable."""
-    if produce is None and args.source is None:
+def make_producer(context, queue, args, epoch: float, source=None) -> ProducerProcess:
+    """The producer process for `source` (see make_source; None: the
+    simulated instrument with the arguments' options)."""
+    if source is None:
         # The instrument sends its own patterns, the options' among them.
         return ProducerProcess(context, queue, producer_options(args), epoch)
-    if produce is not None:
-        source = FunctionSource(produce)
-    elif args.source == "-":
-        # A spawned process has no standard input of its own: a duplicate of
-        # ours goes to it, and ours is left alone.
-        source = StdinSource(Connection(os.dup(0), writable=False))
-    else:
-        source = source_from_text(args.source, follow=not args.no_follow)
     return ProducerProcess(context, queue, source=source, pattern=args.pattern,
                            trace_pattern=args.trace_pattern)
 
@@ -230,26 +232,27 @@ def create_app(argv=None, produce=None) -> Application:
     parser = make_parser()
     args = parse_args(argv, parser)
     return_large_blocks_when_freed()
+    try:
+        source = make_source(args, produce)
+    except (SourceError, OSError) as error:
+        parser.error(str(error))
     store = settings.open_store()
-    source = settings_source(args, produce)
-    remembered, warnings = read_settings(args, store, source)
+    key = settings_source(source)
+    remembered, warnings = read_settings(args, store, key)
     given = {mode: text for mode, text in (("P", args.pattern), ("T", args.trace_pattern))
              if text is not None}
     with_remembered_patterns(args, remembered)
     context = multiprocessing.get_context("spawn")
     queue = context.Queue(QUEUE_ITEMS)
     epoch = time.monotonic()
-    try:
-        producer = make_producer(context, queue, args, epoch, produce)
-    except (SourceError, OSError) as error:
-        parser.error(str(error))
+    producer = make_producer(context, queue, args, epoch, source)
     qt_app = QtWidgets.QApplication.instance() or QtWidgets.QApplication(sys.argv[:1])
     window = MainWindow(queue, producer=producer, epoch=epoch, live_rows=args.live_rows,
                         max_rows=args.max_rows, max_history=args.history)
     for warning in warnings:
         print(warning, file=sys.stderr)
         window.report(warning)
-    window.settings.restore(store, remembered, given_patterns=given, source=source)
+    window.settings.restore(store, remembered, given_patterns=given, source=key)
     window.show()
     producer.start()
     window.start()

@@ -27,6 +27,8 @@ import time
 
 import numpy as np
 
+from .protocol import PD, PN, PXY, ROLL, TD, TN, TXY
+
 # Bytes of row data this process may have queued that the window has not
 # taken yet; beyond that a command waits. (The queue bounds the items, not
 # their size.)
@@ -39,6 +41,19 @@ WAIT_STEP = 0.05
 
 class FeedClosed(Exception):
     """The window has closed: the feed takes nothing more."""
+
+
+def put_until_stopped(queue, stop, item) -> bool:
+    """Puts `item`, waiting for room as long as `stop` (the reading end of a
+    pipe, or None: never) is not readable; False once it is, with the item
+    not put."""
+    while stop is None or not stop.poll():
+        try:
+            queue.put(item, True, WAIT_STEP)
+            return True
+        except queue_module.Full:
+            continue
+    return False
 
 
 def first_column_pattern(names: list[str]) -> str:
@@ -93,7 +108,8 @@ class Feed:
     producer sends later replaces them. While no pattern was given, new column
     names bring the first-column pattern with them; the same names again (a
     new connection of the same client, a file read anew) leave the pattern
-    alone, so that one the user typed in the window stays."""
+    alone, so that one the user typed in the window stays; the same holds for
+    trace column names and the trace pattern."""
 
     def __init__(self, queue, stop=None, *, pattern: str | None = None,
                  trace_pattern: str | None = None, bytes_in_flight: int = BYTES_IN_FLIGHT):
@@ -105,7 +121,7 @@ class Feed:
         self._next_stop_check = time.monotonic() + STOP_CHECK_INTERVAL
         self.point_columns: list[str] | None = None
         self.trace_column_names: list[str] | None = None
-        self._pattern_given = {"PXY": False, "TXY": False}
+        self._pattern_given = {PXY: False, TXY: False}
         if pattern is not None:
             self.pattern(pattern)
         if trace_pattern is not None:
@@ -113,14 +129,17 @@ class Feed:
 
     # --- commands ---------------------------------------------------------------
 
-    def columns(self, names) -> None:
-        """New point column names (the run so far ends when they differ)."""
+    def columns(self, names, *, pattern: str | None = None) -> None:
+        """New point column names (the run so far ends when they differ);
+        `pattern`, when given, follows them as the point pattern."""
         names = _names(names, "columns")
         changed = names != self.point_columns
-        self._put(("PN", names))
+        self._put((PN, names))
         self.point_columns = names
-        if changed and not self._pattern_given["PXY"]:
-            self._put(("PXY", first_column_pattern(names)))
+        if pattern is not None:
+            self.pattern(pattern)
+        elif changed and not self._pattern_given[PXY]:
+            self._put((PXY, first_column_pattern(names)))
 
     def row(self, values) -> None:
         """One point row: a number per column."""
@@ -134,26 +153,30 @@ class Feed:
         for value in values:
             if not isinstance(value, numbers.Number) or isinstance(value, bool):
                 raise TypeError(f"row: values are numbers, not {value!r}")
-        self._put(("PD", values))
+        self._put((PD, values))
 
     def rows(self, block) -> None:
         """Point rows: a 2-D array (or a list of rows), a row per line."""
         width = None if self.point_columns is None else len(self.point_columns)
         block = _block(block, width, "rows")
         if len(block):
-            self._put(("PD", block), block.nbytes)
+            self._put((PD, block), block.nbytes)
 
     def roll(self) -> None:
         """Ends the current run: it goes to the history plot."""
-        self._put(("ROLL", None))
+        self._put((ROLL, None))
 
-    def trace_columns(self, names) -> None:
-        """New trace column names."""
+    def trace_columns(self, names, *, pattern: str | None = None) -> None:
+        """New trace column names; `pattern`, when given, follows them as the
+        trace pattern."""
         names = _names(names, "trace_columns")
-        self._put(("TN", names))
+        changed = names != self.trace_column_names
+        self._put((TN, names))
         self.trace_column_names = names
-        if not self._pattern_given["TXY"]:
-            self._put(("TXY", first_column_pattern(names)))
+        if pattern is not None:
+            self.trace_pattern(pattern)
+        elif changed and not self._pattern_given[TXY]:
+            self._put((TXY, first_column_pattern(names)))
 
     def trace(self, block) -> None:
         """A whole trace: a 2-D array (or a list of rows) under the trace columns."""
@@ -161,15 +184,15 @@ class Feed:
         block = _block(block, width, "trace")
         if not len(block):
             raise ValueError("trace: a trace of no rows")
-        self._put(("TD", block), block.nbytes)
+        self._put((TD, block), block.nbytes)
 
     def pattern(self, text: str) -> None:
         """The point pattern, X;Y regular expressions as in the toolbar."""
-        self._pattern("PXY", text)
+        self._pattern(PXY, text)
 
     def trace_pattern(self, text: str) -> None:
         """The trace pattern."""
-        self._pattern("TXY", text)
+        self._pattern(TXY, text)
 
     def _pattern(self, word: str, text: str) -> None:
         if not isinstance(text, str):
@@ -239,11 +262,7 @@ class Feed:
             pass
 
     def _wait_and_put(self, item) -> None:
-        while True:
-            try:
-                self.queue.put(item, True, WAIT_STEP)
-                return
-            except queue_module.Full:
-                if self.closed:
-                    raise FeedClosed("the window has closed") from None
+        if not put_until_stopped(self.queue, self._stop, item):
+            self._closed = True
+            raise FeedClosed("the window has closed")
 

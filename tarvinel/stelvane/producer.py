@@ -1,183 +1,73 @@
-"""The simulated instrument: a process that writes commands into the queue.
+"""The producer process: the process that runs a source (see sources/) and
+writes its commands into the queue, and the window's handle on it.
 
-It announces point columns and a pattern ("PN", "PXY") and trace columns and a
-pattern ("TN", "TXY"), then streams point rows at a steady rate ("PD": a single
-row as a list when one row is due, otherwise a block as a 2-D array), ends a
-run with "ROLL" every `run_length` rows, and sends whole traces ("TD", complex
-2-D arrays: a frequency column and four complex responses).
+    ProducerProcess   starts the process, reads its status messages, stops it
+    run_source        the body of the process: a source, its Feed and Status
 
-The first point column, "time", is the time the row was sampled, in seconds
-since `epoch` on the monotonic clock the whole machine shares; the window uses
-it to measure how long a row took to reach the screen.
-
-This module imports no Qt: it is what the producer process runs.
+This module imports no Qt: the producer process runs it.
 """
 
 import contextlib
-from dataclasses import dataclass
-import math
 import os
-import queue as queue_module
+import runpy
 import signal
-import time
+import traceback
 
-import numpy as np
+from . import sources
+from .feed import Feed, FeedClosed
+from .sources import SourceError
+from .sources.instrument import InstrumentSource, ProducerOptions
+from .sources.status import Status
 
-POINT_NAMES = ("time", "sweep", "sine", "cosine", "sinc", "noise", "drift", "square")
-TRACE_NAMES = ("freq", "S11", "S21", "S12", "S22")
-
-
-@dataclass
-class ProducerOptions:
-    rate: float = 2000.0          # point rows per second
-    columns: int = 6              # point columns, "time" included
-    run_length: int = 8_000       # point rows per run; 0: never roll
-    trace_rate: float = 4.0       # traces per second; 0: no traces
-    trace_points: int = 401       # rows per trace
-    block_interval: float = 0.01  # seconds between point blocks
-    seconds: float = 0.0          # stop after this long; 0: until stopped
-    point_pattern: str = "time,(sine|cosine|sinc)"
-    trace_pattern: str = "freq,S21"
-    seed: int = 1
+# The folder of the sources: their frames in a producer script's traceback
+# are ours, left out so that it begins at the user's code.
+_SOURCES_FOLDER = os.path.dirname(sources.__file__)
 
 
-def point_names(columns: int) -> list[str]:
-    """`columns` names: the named signals first, then ch8, ch9, ..."""
-    names = list(POINT_NAMES[:columns])
-    names += [f"ch{i}" for i in range(len(names), columns)]
-    return names
-
-
-class PointSource:
-    """Rows of the point columns for given sample times."""
-
-    def __init__(self, options: ProducerOptions, rng: np.random.Generator):
-        self.columns = max(1, options.columns)
-        self.run_length = options.run_length
-        self.rng = rng
-        self.walk = 0.0
-
-    def rows(self, times: np.ndarray, first_index: int) -> np.ndarray:
-        n = len(times)
-        block = np.empty((n, self.columns))
-        block[:, 0] = times
-        index = first_index + np.arange(n)
-        run_length = self.run_length or 10_000
-        sweep = (index % run_length) / run_length
-        phase = 2 * math.pi * 0.5 * times
-        noise = self.rng.standard_normal(n)
-        steps = np.cumsum(0.01 * noise) + self.walk
-        if n:
-            self.walk = float(steps[-1])
-        signals = [
-            sweep,
-            np.sin(phase),
-            np.cos(phase),
-            np.sinc(8 * (sweep - 0.5)),
-            0.1 * noise,
-            steps,
-            np.sign(np.sin(phase / 3)),
-        ]
-        for j in range(1, self.columns):
-            if j - 1 < len(signals):
-                block[:, j] = signals[j - 1]
-            else:
-                block[:, j] = np.sin(phase * (1 + 0.1 * j)) + 0.05 * noise
-        return block
-
-
-class TraceSource:
-    """Whole traces of a resonator whose centre drifts: complex responses."""
-
-    def __init__(self, options: ProducerOptions, rng: np.random.Generator):
-        self.freq = np.linspace(1.0e9, 2.0e9, max(2, options.trace_points))
-        self.rng = rng
-        self.count = 0
-
-    def trace(self) -> np.ndarray:
-        f0 = 1.5e9 + 0.1e9 * math.sin(self.count * 0.15)
-        self.count += 1
-        detune = 2j * 40 * (self.freq / f0 - 1)
-        s21 = 1 / (1 + detune)
-        s11 = detune / (1 + detune)
-        delay = np.exp(-2j * math.pi * self.freq * 2e-9)
-        noise = 0.01 * (self.rng.standard_normal(len(self.freq))
-                        + 1j * self.rng.standard_normal(len(self.freq)))
-        return np.column_stack([
-            self.freq.astype(np.complex128), s11 + noise, s21 * delay + noise,
-            s21 * delay + noise[::-1], s11 * 0.8 + noise,
-        ])
-
-
-def put_until_stopped(queue, stop, item) -> bool:
-    """Puts `item`, waiting for room as long as `stop` (the reading end of a
-    pipe) is not readable; False once it is, with the item not put."""
-    while not stop.poll():
-        try:
-            queue.put(item, timeout=0.1)
-            return True
-        except queue_module.Full:
-            continue
-    return False
-
-
-def produce(queue, stop, options: ProducerOptions, epoch: float) -> None:
-    """Body of the producer process: writes commands until `stop` (the
-    reading end of a pipe) becomes readable or `options.seconds` have passed."""
-    # Whatever the window has not read when it closes is thrown away; without
-    # this the process would wait at exit for the queue's pipe to drain.
+def run_source(source, queue, stop, status_connection, pattern=None, trace_pattern=None) -> None:
+    """Body of the producer process: runs `source` until it ends or the window
+    closes, then tells the window why it ended (after every row was taken)."""
+    # Whatever the window has not read when it closes is thrown away; a source
+    # that ends by itself waits below until the window has taken everything.
     queue.cancel_join_thread()
-    rng = np.random.default_rng(options.seed)
-    points = PointSource(options, rng)
-    traces = TraceSource(options, rng)
+    status = Status(status_connection)
+    feed = Feed(queue, stop, pattern=pattern, trace_pattern=trace_pattern)
+    try:
+        reason = source.run(feed, status, stop)
+    except FeedClosed:
+        reason = None
+    except SystemExit as error:  # sys.exit() in a script: an end like returning
+        reason = f"{source.describe} exited ({error.code})"
+    except (OSError, SourceError) as error:
+        if stop.poll():
+            reason = None
+        else:
+            status.problem(f"{source.describe}: {error}")
+            reason = f"{source.describe}: {error}"
+    except Exception as error:
+        status.send("traceback", _traceback_text(error))
+        reason = f"{source.describe} raised {type(error).__name__}: {error}"
+    if reason is not None and feed.drain():
+        status.ended(reason)
+    status.close()
 
-    def put(item) -> bool:
-        return put_until_stopped(queue, stop, item)
 
-    put(("PN", point_names(points.columns)))
-    put(("PXY", options.point_pattern))
-    if options.trace_rate > 0:
-        put(("TN", list(TRACE_NAMES)))
-        put(("TXY", options.trace_pattern))
+def _traceback_text(error: BaseException) -> str:
+    """The traceback from the user's code on: the frames of this module, of
+    the sources and of runpy are left out."""
+    tb = error.__traceback__
+    while tb is not None and _is_ours(tb.tb_frame.f_code.co_filename):
+        tb = tb.tb_next
+    return "".join(traceback.format_exception(type(error), error, tb))
 
-    start = time.monotonic()
-    sent = 0
-    in_run = 0
-    next_trace = start
-    while not stop.poll():
-        now = time.monotonic()
-        if options.seconds and now - start >= options.seconds:
-            break
-        due = int((now - start) * options.rate) - sent
-        if options.run_length:
-            due = min(due, options.run_length - in_run)
-        if due > 0:
-            times = start - epoch + (sent + np.arange(due)) / options.rate
-            block = points.rows(times, sent)
-            payload = block[0].tolist() if due == 1 else block
-            if not put(("PD", payload)):
-                break
-            sent += due
-            in_run += due
-            if options.run_length and in_run >= options.run_length:
-                put(("ROLL", None))
-                in_run = 0
-        if options.trace_rate > 0 and now >= next_trace:
-            put(("TD", traces.trace()))
-            next_trace += 1 / options.trace_rate
-            if next_trace < now:  # fell behind: do not send a burst
-                next_trace = now + 1 / options.trace_rate
-        wake = min(now + options.block_interval,
-                   next_trace if options.trace_rate > 0 else math.inf)
-        stop.poll(max(0.0, wake - time.monotonic()))
+
+def _is_ours(filename: str) -> bool:
+    return (filename in (__file__, runpy.__file__)
+            or os.path.dirname(filename) == _SOURCES_FOLDER)
 
 
 def run(queue, stop, status, source, pattern, trace_pattern) -> None:
-    """Body of the producer process for any source (see sources.py)."""
-    import signal
-
-    from .sources import run_source
-
+    """Body of the producer process for any source."""
     # Ctrl+C in a terminal reaches every process of the job: the window
     # handles it, and stops this one through the stop pipe.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
@@ -190,10 +80,10 @@ class ProducerProcess:
     the queue. The process is started with "spawn": a fresh interpreter, not a
     copy of one that runs Qt threads.
 
-    It runs `source` (see sources.py), by default the simulated instrument
+    It runs `source` (see sources/), by default the simulated instrument
     with `options`. `pattern` and `trace_pattern`, when given, are sent before
     anything of the source's. Beside the queue, the producer writes status
-    messages into a pipe whose reading end is `status` (see sources.py).
+    messages into a pipe whose reading end is `status` (see sources/status.py).
 
     The stop signal is a pipe that the window closes: the producer sees the
     end of the pipe. (A multiprocessing Event would do the same until the
@@ -204,8 +94,6 @@ class ProducerProcess:
                  epoch: float = 0.0, *, source=None, pattern: str | None = None,
                  trace_pattern: str | None = None):
         if source is None:
-            from .sources import InstrumentSource
-
             source = InstrumentSource(options or ProducerOptions(), epoch)
         self.source = source
         self._stop_reader, self._stop_writer = context.Pipe(duplex=False)
@@ -231,7 +119,7 @@ class ProducerProcess:
         return self.process.is_alive()
 
     def messages(self) -> list:
-        """The status messages that have arrived (see sources.py)."""
+        """The status messages that have arrived (see sources/status.py)."""
         received = []
         try:
             while not self.status.closed and self.status.poll():

@@ -25,6 +25,7 @@ import sys
 from urllib.parse import quote
 
 from .qt_compat import QtCore
+from .sources.instrument import InstrumentSource
 from .views import qt_enum
 
 ORGANIZATION = "tarvinel"
@@ -34,7 +35,7 @@ FORMAT = 1
 
 MODES = {"P": "points", "T": "traces"}
 # The source of the simulated instrument, which has no SOURCE text.
-INSTRUMENT = "instrument"
+INSTRUMENT = InstrumentSource.settings_key
 # Sources whose patterns are kept; the longest unused go first.
 SOURCES_KEPT = 50
 BOXES = {"logX": "lx", "logY": "ly", "shareX": "linkx", "shareY": "linky"}
@@ -104,13 +105,16 @@ def _has_content(path: str) -> bool:
         return False
 
 
-def _source_name(source: str) -> str:
-    # Escaped, so that a path's slashes make no groups of their own.
-    return quote(source, safe="")
+def _source_name(source) -> str:
+    """The group name of `source` (a Source, or its settings_key): the key
+    the source itself gives, escaped, so that a path's slashes make no
+    groups of their own."""
+    return quote(getattr(source, "settings_key", source), safe="")
 
 
-def source_key(source: str) -> str:
-    """The settings group of a source's patterns."""
+def source_key(source) -> str:
+    """The settings group of a source's patterns (`source`: a Source, or its
+    settings_key)."""
     return "sources/" + _source_name(source)
 
 

@@ -59,7 +59,7 @@ class ProducerWatch:
                 f"the producer has sent nothing for {STALL_SECONDS:.0f} s; it is still running")
 
     def take_messages(self) -> None:
-        """Applies what the producer said on its status pipe (see sources.py)."""
+        """Applies what the producer said on its status pipe (see sources/status.py)."""
         if self.producer is None or self.gone:
             return
         for kind, text, *count in getattr(self.producer, "messages", list)():

@@ -1,4 +1,4 @@
-"""The text format: rows of numbers under column names, read from a stream.
+"""The text format's reader: rows of numbers under column names, read from a stream.
 
     # a comment
     time,voltage,current          <- column names (the first line that is no comment)
@@ -30,168 +30,22 @@ around it are kept. A line longer than 1 MiB or with more than 10,000 fields
 is rejected too, or ends the stream where the reader is strict (a network
 connection).
 
-Speed: a block of lines that are all plain real numbers is parsed natively
-(the _textrows module) straight into its array. A block it refuses goes to
-numpy's C parser in one call; only a block that refuses too (comments, empty
-lines or fields, complex values, bad lines) is taken apart, by halves, down to
-the lines that need Python's own parsing.
+How lines become numbers, and how fast, is in rows.py; writing the format
+is writer.py.
 
 This module imports no Qt: it runs in the producer process.
 """
 
-import io
-import math
-import warnings
-
 import numpy as np
 
-from . import _textrows
+from .rows import (
+    MAX_FIELDS, MAX_LINE_BYTES, LimitExceeded, block_parse, column_names, excerpt, is_number,
+    join_blocks, parse_rows, plain_rows, split_fields)
 
-MAX_LINE_BYTES = 1 << 20
-MAX_FIELDS = 10_000
 # Values of one trace (rows times columns); a trace that grows beyond this
 # is dropped, so that a trace without end cannot fill memory.
 MAX_TRACE_VALUES = 10_000_000
 DIRECTIVE = "#@"
-# Below this many lines a refused block is parsed line by line.
-_SMALL_BLOCK = 8
-
-
-class LimitExceeded(ValueError):
-    """A line over the limits, where the reader is strict."""
-
-
-def separator_of(line: str) -> str | None:
-    """The separator a line of column names uses: ",", tab, or None for white space."""
-    if "," in line:
-        return ","
-    if "\t" in line:
-        return "\t"
-    return None
-
-
-def split_fields(line: str, sep: str | None) -> list[str]:
-    return line.split(sep) if sep else line.split()
-
-
-def parse_number(field: str):
-    """A value in Python's notation; an empty field is NaN. Raises ValueError."""
-    field = field.strip()
-    if not field:
-        return math.nan
-    try:
-        return float(field)
-    except ValueError:
-        return complex(field)
-
-
-def parse_line(line: str, sep: str | None, width: int):
-    """One row as a list of numbers, or the reason it is no row (a text)."""
-    fields = split_fields(line, sep)
-    if len(fields) != width:
-        return f"{len(fields)} values, {width} columns expected"
-    try:
-        return [parse_number(field) for field in fields]
-    except ValueError:
-        bad = next(f for f in fields if not _is_number(f))
-        return f"{_excerpt(bad.strip())} is not a number"
-
-
-def _is_number(field: str) -> bool:
-    try:
-        parse_number(field)
-    except ValueError:
-        return False
-    return True
-
-
-def _excerpt(text: str, limit: int = 40) -> str:
-    return repr(text if len(text) <= limit else text[:limit - 3] + "...")
-
-
-def _block_parse(lines, sep: str | None, width: int, maybe_complex: bool):
-    """Lines (bytes of whole lines, or a list of lines) as one 2-D array by
-    numpy's parser, or None when it refuses them or their width is wrong.
-    numpy skips empty lines: the caller compares the row count."""
-    if isinstance(lines, bytes):
-        # Through a file object: numpy would take text for a file name. Bytes
-        # that are not ASCII never make a number, whatever they decode to.
-        lines = io.BytesIO(lines)
-    for dtype in (np.float64, np.complex128) if maybe_complex else (np.float64,):
-        try:
-            with warnings.catch_warnings():
-                warnings.simplefilter("ignore")  # lines that are all empty: "no data"
-                block = np.loadtxt(lines, dtype=dtype, delimiter=sep, comments=None, ndmin=2,
-                                   quotechar=None, encoding=None)
-        except (ValueError, TypeError):
-            if not isinstance(lines, list):
-                lines.seek(0)
-            continue
-        return block if block.shape[1] == width else None
-    return None
-
-
-def _plain_rows(data: bytes, lines: int, sep: str | None, width: int):
-    """Whole lines of plain real numbers, parsed natively into a (lines, width)
-    array; None when the native parser refuses them (it refuses anything it
-    might read differently from numpy, so the general path decides)."""
-    # A value takes two bytes at least (a digit, then a separator or the
-    # newline): a block with fewer bytes cannot hold them, and no array is
-    # made for it (empty lines under a wide header would ask for gigabytes).
-    if 2 * lines * width > len(data):
-        return None
-    block = np.empty((lines, width))
-    return block if _textrows.parse_into(data, sep, block) else None
-
-
-def parse_rows(lines: list[str], sep: str | None, width: int, maybe_complex: bool):
-    """The rows of data lines, in order: (list of 2-D blocks, list of
-    (line index, reason) for the lines rejected)."""
-    blocks, rejected = [], []
-
-    def parse(low: int, high: int) -> None:
-        if high - low > _SMALL_BLOCK:
-            block = _block_parse(lines[low:high], sep, width, maybe_complex)
-            if block is not None and len(block) == high - low:
-                blocks.append(block)
-                return
-            middle = (low + high) // 2
-            parse(low, middle)
-            parse(middle, high)
-            return
-        rows = []
-        for index in range(low, high):
-            row = parse_line(lines[index], sep, width)
-            if isinstance(row, str):
-                rejected.append((index, row))
-            else:
-                rows.append(row)
-        if rows:
-            is_complex = any(isinstance(v, complex) for row in rows for v in row)
-            blocks.append(np.array(rows, np.complex128 if is_complex else np.float64))
-
-    parse(0, len(lines))
-    return blocks, rejected
-
-
-def _join(blocks: list[np.ndarray]) -> np.ndarray:
-    return blocks[0] if len(blocks) == 1 else np.concatenate(blocks)
-
-
-def column_names(line: str) -> tuple[list[str], str | None]:
-    """The names a line gives and its separator; empty names become c1, c2, ...
-    and quotes around a name are dropped."""
-    sep = separator_of(line)
-    fields = split_fields(line, sep)
-    if len(fields) > MAX_FIELDS:
-        raise LimitExceeded(f"{len(fields):,} column names (at most {MAX_FIELDS:,})")
-    names = []
-    for i, field in enumerate(fields):
-        name = field.strip()
-        if len(name) >= 2 and name[0] == name[-1] and name[0] in "\"'":
-            name = name[1:-1]
-        names.append(name or f"c{i + 1}")
-    return names, sep
 
 
 class TextReader:
@@ -208,6 +62,12 @@ class TextReader:
         self.strict = strict
         self._pending = b""
         self._skipping = False  # inside a line over the limit, up to its end
+        # The trace column names last given, and the separator of the line
+        # that gave them: they outlive a restart together (the window keeps
+        # its trace columns, and a bare #@trace of the next stream fills them).
+        self._trace_names = None
+        self._trace_sep = None
+        self._run_rows = 0
         self.restart()
 
     def restart(self) -> None:
@@ -219,9 +79,7 @@ class TextReader:
         self._sep = None
         self._trace = None       # rows of a trace under way: list of blocks
         self._trace_rows = 0
-        self._trace_sep = None
         self._trace_width = 0
-        self._trace_names = getattr(self, "_trace_names", None)
         self._run_rows = 0
         self._pending = b""
         self._skipping = False
@@ -293,9 +151,9 @@ class TextReader:
             # The common case, a block of plain rows: one native call, or one
             # call to numpy's parser for what the native one refuses.
             lines = data.count(b"\n")
-            block = None if maybe_complex else _plain_rows(data, lines, self._sep, self._width)
+            block = None if maybe_complex else plain_rows(data, lines, self._sep, self._width)
             if block is None:
-                block = _block_parse(data, self._sep, self._width, maybe_complex)
+                block = block_parse(data, self._sep, self._width, maybe_complex)
             if block is not None and len(block) == lines:
                 self.line_number += lines
                 self._rows(block)
@@ -338,21 +196,21 @@ class TextReader:
         sep, width = (self._trace_sep, self._trace_width) if in_trace else (self._sep, self._width)
         blocks, rejected = parse_rows(lines[first:end], sep, width, maybe_complex)
         for index, why in rejected:
-            self._report(f"{why}: {_excerpt(lines[first + index].strip())}",
+            self._report(f"{why}: {excerpt(lines[first + index].strip())}",
                          self.line_number + first + index + 1)
         if not blocks:
             return
         if in_trace:
             self._add_to_trace(blocks)
         else:
-            self._rows(_join(blocks))
+            self._rows(join_blocks(blocks))
 
     def _rows(self, block: np.ndarray) -> None:
         self._run_rows += len(block)
         self.sink.rows(block)
 
     def _end_run(self) -> None:
-        if getattr(self, "_run_rows", 0):
+        if self._run_rows:
             self._run_rows = 0
             self.sink.roll()
 
@@ -372,7 +230,7 @@ class TextReader:
         except LimitExceeded as error:
             self._over_limit(str(error), line_number)
             return
-        if all(_is_number(name) for name in names):
+        if all(is_number(name) for name in names):
             # Numbers where names belong: name the columns, and keep the row.
             self._set_columns([f"c{i + 1}" for i in range(len(names))], sep)
             self._parse_data([text], 0, 1, "j" in text)
@@ -401,7 +259,7 @@ class TextReader:
             else:
                 self._send_trace()
         else:
-            self._report(f"unknown directive {_excerpt('#@' + text)}", line_number)
+            self._report(f"unknown directive {excerpt('#@' + text)}", line_number)
 
     # --- whole traces -------------------------------------------------------------
 
@@ -434,6 +292,6 @@ class TextReader:
     def _send_trace(self) -> None:
         blocks, self._trace = self._trace, None
         if blocks:
-            self.sink.trace(_join(blocks))
+            self.sink.trace(join_blocks(blocks))
         elif self._trace_rows == 0:
             self._report("an empty trace; nothing sent")

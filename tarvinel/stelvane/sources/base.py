@@ -1,0 +1,62 @@
+"""What every source is: the Source protocol, the options a SOURCE text is
+read with, the syntax by which the registry (sources/__init__.py) finds the
+source a text names, and the error for a text that names none.
+
+This module imports no Qt: it runs in the producer process.
+"""
+
+from dataclasses import dataclass
+from typing import Protocol
+
+
+class SourceError(ValueError):
+    """A source text that names no usable source."""
+
+
+class Source(Protocol):
+    """What the producer process runs (see producer.run_source).
+
+    `run(feed, status, stop)` writes the queue's commands through `feed`,
+    tells the window on `status` what the queue cannot carry (see
+    status.py), and returns why the source ended, or None once the window
+    has closed (`stop`, the reading end of a pipe, becomes readable) or when
+    the source ends without a word. `describe` names the source in messages;
+    `settings_key` is the name its remembered settings are kept under.
+
+    A source that a SOURCE text can name also has a classmethod
+    `from_text(text, options)` (options: SourceOptions) and a line in the
+    registry."""
+
+    @property
+    def describe(self) -> str: ...
+
+    @property
+    def settings_key(self) -> str: ...
+
+    def run(self, feed, status, stop) -> str | None: ...
+
+
+@dataclass(frozen=True)
+class SourceOptions:
+    """What the command line says about a source besides its text."""
+    follow: bool = True   # a file is followed as it grows (--no-follow: read once)
+    stdin: object = None  # "-": the window's standard input, handed over (see StdinSource)
+
+
+@dataclass(frozen=True)
+class Syntax:
+    """A form of SOURCE text, and the source class it names. `form` is
+    "exact" (the text itself), "scheme" (a text starting with `text`),
+    "suffix" (ending with it) or "path" (any text)."""
+    form: str
+    text: str
+    source: type
+
+    def matches(self, given: str) -> bool:
+        if self.form == "exact":
+            return given == self.text
+        if self.form == "scheme":
+            return given.startswith(self.text)
+        if self.form == "suffix":
+            return given.endswith(self.text)
+        return self.form == "path"

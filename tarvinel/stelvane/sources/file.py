@@ -1,0 +1,166 @@
+"""A text file: SOURCE PATH (any text no other source claims), read from
+its start and followed as it grows.
+
+This module imports no Qt: it runs in the producer process.
+"""
+
+from dataclasses import dataclass
+import errno
+import os
+import stat
+import time
+
+from ..formats import make_reader
+from .streams import READ_SIZE, read_stream
+
+# How often a followed file is looked at for growth or change.
+FILE_POLL_INTERVAL = 0.05
+# How long a followed file may be missing before it counts as deleted (a
+# file replaced by removing it and writing it anew is missing for a moment).
+DELETE_GRACE = 0.5
+
+
+@dataclass
+class FileSource:
+    """A text file from its start; followed as it grows unless `follow` is
+    false. A file that does not exist yet is waited for; a file truncated or
+    replaced begins a new run; a deleted one ends the source, and so does a
+    path that comes to hold something that is no file (a directory, a FIFO,
+    a socket). A FIFO or a device named from the start is read as a stream."""
+    path: str
+    follow: bool = True
+
+    @classmethod
+    def from_text(cls, text: str, options) -> "FileSource":
+        return cls(os.path.abspath(text), options.follow)
+
+    @property
+    def describe(self) -> str:
+        return self.path
+
+    @property
+    def settings_key(self) -> str:
+        # The full path: a file is the same source wherever it was named from.
+        return self.path
+
+    def run(self, feed, status, stop) -> str | None:
+        try:
+            file = self._open(status, stop, streams=True)
+        except OSError as error:
+            return self._unreadable(status, "cannot be read", error)
+        if file is None:
+            return "the file does not exist" if not self.follow else None
+        reader = make_reader(feed, status.problem, name=os.path.basename(self.path))
+        try:
+            if stat.S_ISREG(os.fstat(file.fileno()).st_mode):
+                return self._read(file, reader, status, stop)
+            if read_stream(file.fileno(), reader, stop, status) is None:
+                return None
+            reader.finish()
+            return f"end of {self.path}"
+        finally:
+            file.close()
+
+    def _unreadable(self, status, how: str, error: OSError, cut: int | None = None) -> str:
+        reason = f"{self.path} {how}: {error.strerror or error}"
+        if cut:
+            reason += f"; its unfinished line {cut} was dropped"
+        status.problem(reason)
+        return reason
+
+    def _open(self, status, stop, streams: bool = False):
+        """The file at the path, once there is one; None once the window has
+        closed. Raises OSError for what is no file to read (a FIFO or a
+        device is one where `streams`). Opened without waiting: a FIFO would
+        wait for a writer, deaf to the window's stop."""
+        told = False
+        while True:
+            try:
+                fd = os.open(self.path, os.O_RDONLY | os.O_NONBLOCK)
+            except FileNotFoundError:
+                if not self.follow:
+                    status.problem(f"{self.path}: no such file")
+                    return None
+            else:
+                mode = os.fstat(fd).st_mode
+                if stat.S_ISREG(mode) or streams and (stat.S_ISFIFO(mode) or stat.S_ISCHR(mode)):
+                    return open(fd, "rb", buffering=0)
+                os.close(fd)
+                raise OSError(errno.EINVAL, f"it is {_kind_of(mode)}")
+            if not told:
+                status.info(f"waiting for {self.path}")
+                told = True
+            if stop.poll(0.1):
+                return None
+
+    def _read(self, file, reader, status, stop) -> str | None:
+        position, head = 0, b""  # head: the first bytes, to see a rewrite
+        missing_since = None
+        while True:
+            try:
+                data = file.read(READ_SIZE)
+            except OSError as error:  # a failing disk or network file system
+                cut = reader.finish(broken=True)
+                return self._unreadable(status, "can no longer be read", error, cut)
+            if data:
+                if len(head) < 64:
+                    head = (head + data)[:64]
+                position += len(data)
+                reader.feed(data)
+                if stop.poll():
+                    return None
+                continue
+            if not self.follow:
+                reader.finish()
+                return "end of file"
+            if stop.poll(FILE_POLL_INTERVAL):
+                return None
+            status.tick()
+            change = self._change(file, position, head)
+            if change == "missing":
+                missing_since = missing_since or time.monotonic()
+                if time.monotonic() - missing_since >= DELETE_GRACE:
+                    reader.finish()
+                    return "the file was deleted"
+                continue
+            missing_since = None
+            if change is None:
+                continue
+            reader.finish()
+            if change == "replaced":
+                try:
+                    replacement = self._open(status, stop)
+                except OSError as error:
+                    return self._unreadable(status, "can no longer be read", error)
+                if replacement is None:
+                    return None
+                file.close()
+                file = replacement
+            reader.restart()
+            status.info(f"{self.path} was {change}: a new run")
+            file.seek(0)
+            position, head = 0, b""
+
+    def _change(self, file, position: int, head: bytes) -> str | None:
+        try:
+            on_disk = os.stat(self.path)
+        except FileNotFoundError:
+            return "missing"
+        mine = os.fstat(file.fileno())
+        if (on_disk.st_dev, on_disk.st_ino) != (mine.st_dev, mine.st_ino):
+            return "replaced"
+        if mine.st_size < position:
+            return "truncated"
+        if head and os.pread(file.fileno(), len(head), 0) != head:
+            return "rewritten"
+        return None
+
+
+def _kind_of(mode: int) -> str:
+    """What a file that is no regular file is, for a message."""
+    for test, kind in ((stat.S_ISDIR, "a directory"), (stat.S_ISFIFO, "a FIFO"),
+                       (stat.S_ISSOCK, "a socket"), (stat.S_ISCHR, "a device"),
+                       (stat.S_ISBLK, "a device")):
+        if test(mode):
+            return kind
+    return "no regular file"
