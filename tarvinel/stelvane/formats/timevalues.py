@@ -50,6 +50,13 @@ def local_seconds(day_start: datetime, seconds: float) -> float:
     return moment.timestamp() + (seconds - whole)
 
 
+def epoch_seconds(value: float, scale: float) -> float:
+    """A count of epoch units as seconds. Milliseconds and smaller are
+    divided by the units per second, not multiplied by the seconds per unit:
+    that keeps 1765188000123 ms the nearest double to ...000.123 s."""
+    return value / round(1 / scale) if scale < 1 else value * scale
+
+
 def _clock(text: str):
     """(seconds of the day, zone offset in seconds or None) of `12:00:01.5 PM +01:00`."""
     match = _CLOCK_PARTS.match(text.strip())
@@ -141,7 +148,7 @@ def time_seconds(text: str, column: ColumnLayout, clock: DayClock | None = None)
             raise ValueError(f"{text!r} is no time of day")
         return (clock or DayClock()).at(_clock(text)[0])
     if shape == EPOCH:
-        return float(text) * column.scale
+        return epoch_seconds(float(text), column.scale)
     if shape == STRFTIME:
         return _strftime(text, column.time_format)
     raise ValueError(f"no time shape {shape!r}")
