@@ -11,11 +11,14 @@ from .layout import WHITESPACE
 from .values import AMPM, MISSING, WORD, value_class
 
 _DIGITS = re.compile(r"\d+")
+_HALF_DAY = re.compile(r"\b[AaPp]\.?[Mm]\b\.?")
 
 
 def header_shape(line: str) -> str:
-    """A header line with its numbers (dates, times, counts) made alike."""
-    return _DIGITS.sub("0", " ".join(line.lstrip("#").split()))
+    """A header line with its numbers (dates, times, counts) and AM/PM
+    made alike: a report's header printed again differs in those only."""
+    shape = _DIGITS.sub("0", " ".join(line.lstrip("#").split()))
+    return _HALF_DAY.sub("AM", shape)
 
 
 def clean_lines(lines) -> list[str]:

@@ -38,7 +38,8 @@ AUTO = "auto"  # the separator is decided from the lines
 SEPARATORS = ("\t", ";", ",", "|", WHITESPACE)
 # Rows after the first data row that decide the columns' kinds.
 SAMPLE_ROWS = 50
-_UNIT_WORD = re.compile(r"[^\s\d][^\s]{0,7}$")
+# A unit without brackets: a short token, or one with a sign units use.
+_UNIT_WORD = re.compile(r"[^\s\d](?:\S{0,3}|\S*[/%°µ^*·²³\d]\S*)$")
 _BRACKETED = re.compile(r"^(\[.*\]|\(.*\))$")
 
 
@@ -246,7 +247,7 @@ def _find_names(candidate: _Candidate, lines) -> None:
     if above is None:
         return
     higher = _line_fields(lines, candidate.first - 2, sep)
-    if higher is not None and _looks_like_units(above):
+    if higher is not None and is_content(lines[candidate.first - 1]) and _looks_like_units(above):
         names, units = _stored_names(higher, layout), _stored_units(above, layout)
         if names and units:
             candidate.names_line, candidate.units_line = candidate.first - 2, candidate.first - 1
@@ -338,8 +339,7 @@ def _names_only(lines, seps, names_line: int | None, names) -> Sniffed | None:
     names (or the line or names given) makes number columns."""
     if names is None:
         index = names_line if names_line is not None else next(
-            (i for i in reversed(range(len(lines))) if is_content(lines[i])
-             or comment_text(lines[i])), None)
+            (i for i in reversed(range(len(lines))) if is_content(lines[i])), None)
         if index is None:
             return None
         text = lines[index] if is_content(lines[index]) else comment_text(lines[index])
