@@ -62,6 +62,17 @@ def test_a_date_and_a_time_under_one_name_are_one_time_column():
                                          ColumnLayout(TIME, DAYTIME))
 
 
+def test_a_date_and_a_time_in_two_named_columns_are_one_column_with_both_names():
+    found = table("Datum;Zeit;Wert\n08.12.2026;10:00:00;1,5\n08.12.2026;10:00:01;1,6\n")
+    assert found.names == ("Datum Zeit", "Wert") and found.kinds == (TIME, NUMBER)
+    assert found.layout.columns[0] == ColumnLayout(TIME, DMY, with_next=True)
+
+
+def test_a_label_in_front_of_the_names_is_no_name():
+    found = table(f"{BANNER}\n\navg-cpu:  %user   %nice %system\n           0.50    0.00    0.20\n")
+    assert found.names == ("%user", "%nice", "%system") and found.first_data_line == 3
+
+
 def test_a_repeated_header_is_recognised_but_rows_are_not():
     found = table(VMSTAT)
     assert found.repeats(VMSTAT_GROUPS) and found.repeats(VMSTAT_NAMES)

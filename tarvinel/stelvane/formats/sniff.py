@@ -18,7 +18,7 @@ reports do) is recognised by `Sniffed.repeats`.
 
 Call `sniff` with the lines so far: it returns None until they show a data
 row (a names line alone could still be a title), so the caller reads on and
-calls again with more lines; `final=True` (the stream ended, or enough lines
+calls again with more lines; `final=True` (the stream ended, or ENOUGH_LINES
 waited for) decides from whatever there is.
 
 This module imports no Qt: the producer process uses it.
@@ -35,7 +35,11 @@ from .values import (AMPM, DATES, MISSING, TIME_OF_DAY, WORD, column_layout, epo
                      fits_format, has_decimal_comma, number_text, value_class)
 
 AUTO = "auto"  # the separator is decided from the lines
-SEPARATORS = ("\t", ";", ",", "|", WHITESPACE)
+# In the order preferred where two split the lines alike.
+SEPARATORS = (",", "\t", ";", "|", WHITESPACE)
+# Lines a reader gathers at most while `sniff` still says None; then it
+# calls with final=True (as it does at the stream's end).
+ENOUGH_LINES = 200
 # Rows after the first data row that decide the columns' kinds.
 SAMPLE_ROWS = 50
 # A unit without brackets: a short token, or one with a sign units use.
