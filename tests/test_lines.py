@@ -118,6 +118,7 @@ def test_a_value_that_does_not_fit_its_column_is_rejected_alone():
     ("08.12.2026", ColumnLayout(TIME, DMY), utc(2026, 12, 8)),
     ("12/8/2026 1:30 PM", ColumnLayout(TIME, MDY), utc(2026, 12, 8, 13, 30)),
     ("1/1/06", ColumnLayout(TIME, MDY), utc(2006, 1, 1)),
+    ("0099-01-01", ColumnLayout(TIME, ISO), utc(99, 1, 1)),  # four digits: no century added
     ("January 1, 2000", ColumnLayout(TIME, MONTH), utc(2000, 1, 1)),
     ("01-Jan-2000 10:00:00", ColumnLayout(TIME, MONTH), utc(2000, 1, 1, 10)),
     ("1765188000123", ColumnLayout(TIME, EPOCH, scale=1e-3), 1765188000.123),

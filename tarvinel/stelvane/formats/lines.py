@@ -178,12 +178,13 @@ class KeyedReader:
         self.names: list[str] = []
         self._columns: dict[str, _Column] = {}
         self._positional: list[str] = []  # from the last line of labels only
+        self._new_words: dict[int, list[str]] = {}  # of the block being made
 
     def take(self, lines) -> KeyedBlock | None:
         """The block for these lines (whole lines, decoded), or None where
         they gave neither rows nor names."""
         known, rows, rejected = len(self.names), [], []
-        self._new_words: dict[int, list[str]] = {}
+        self._new_words = {}
         records = self._records(clean_lines(lines), rejected)
         for index, record in records:
             row = self._row(record, index, rejected)

@@ -28,7 +28,7 @@ import re
 from dataclasses import dataclass, replace
 
 from ..protocol import NUMBER, TIME, Columns
-from .layout import DAYTIME, EPOCH, WHITESPACE, ColumnLayout, TableLayout
+from .layout import DAYTIME, EPOCH, STRFTIME, WHITESPACE, ColumnLayout, TableLayout
 from .fields import (clean_lines, comment_text, header_shape, is_content, is_value_line,
                      split_fields)
 from .values import (AMPM, DATES, MISSING, TIME_OF_DAY, WORD, column_layout, epoch_scale,
@@ -115,7 +115,7 @@ def _first_data_row(lines, sep, start: int) -> int | None:
         if not is_content(lines[i]):
             continue
         fields = split_fields(lines[i], sep)
-        if not is_value_line(fields, decimal_comma):
+        if is_summary(fields) or not is_value_line(fields, decimal_comma):
             continue
         after = lines[i + 1] if i + 1 < len(lines) else ""
         if not is_content(after):
@@ -180,7 +180,7 @@ def _join_format_fields(rows, columns, time_format: str) -> None:
     for i in range(len(columns) - span + 1):
         if all(fits_format(" ".join(row[i:i + span]), time_format) for row in rows):
             for j in range(i, i + span - 1):
-                columns[j] = ColumnLayout(TIME, "strftime", time_format=time_format,
+                columns[j] = ColumnLayout(TIME, STRFTIME, time_format=time_format,
                                           with_next=True)
             columns[i + span - 1] = ColumnLayout(TIME, DAYTIME)
             return
@@ -222,7 +222,7 @@ def _stored_units(fields, layout: TableLayout) -> tuple[str, ...] | None:
 def _name(parts, column: ColumnLayout, index: int) -> str:
     """A stored column's name; where the names line holds values (a report
     whose first name is the time it was printed at), a made-up one."""
-    if all(value_class(p) not in (WORD,) for p in parts):
+    if all(value_class(p) != WORD for p in parts):
         return "time" if column.kind == TIME else f"c{index + 1}"
     return " ".join(p for p in parts if p) or f"c{index + 1}"
 

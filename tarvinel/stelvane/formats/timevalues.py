@@ -86,9 +86,11 @@ def _zone_seconds(zone: str | None):
     return -offset if zone[0] == "-" else offset
 
 
-def _date_time(year: int, month: int, day: int, clock: str) -> float:
-    """The date (and the time of day in `clock`, "" for midnight) as seconds."""
-    if year < 100:
+def _date_time(year_text: str, month: int, day: int, clock: str) -> float:
+    """The date (and the time of day in `clock`, "" for midnight) as seconds.
+    A year of two digits is 1970 to 2069."""
+    year = int(year_text)
+    if len(year_text) == 2:
         year += 2000 if year < 70 else 1900
     midnight = datetime(year, month, day)
     seconds, zone = _clock(clock) if clock.strip() else (0, None)
@@ -103,7 +105,7 @@ def _iso(text: str) -> float:
     if not match:
         raise ValueError(f"{text!r} is no ISO date")
     year, month, day, clock = match.groups()
-    return _date_time(int(year), int(month), int(day), (clock or "").lstrip("T "))
+    return _date_time(year, int(month), int(day), (clock or "").lstrip("T "))
 
 
 def _numeric(text: str, day_first: bool) -> float:
@@ -112,7 +114,7 @@ def _numeric(text: str, day_first: bool) -> float:
         raise ValueError(f"{text!r} is no date")
     first, _, second, year, clock = match.groups()
     day, month = (first, second) if day_first else (second, first)
-    return _date_time(int(year), int(month), int(day), clock or "")
+    return _date_time(year, int(month), int(day), clock or "")
 
 
 def _month(text: str) -> float:
@@ -121,7 +123,7 @@ def _month(text: str) -> float:
         raise ValueError(f"{text!r} is no date")
     day1, name1, year1, name2, day2, year2, clock = match.groups()
     day, name, year = (day1, name1, year1) if day1 else (day2, name2, year2)
-    return _date_time(int(year), month_number(name), int(day), clock or "")
+    return _date_time(year, month_number(name), int(day), clock or "")
 
 
 def _strftime(text: str, time_format: str) -> float:
