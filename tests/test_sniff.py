@@ -221,3 +221,12 @@ def test_real_tools_output(command, first_name, kinds):
     assert found.names[0] == first_name and set(found.kinds) == kinds
     assert all(found.repeats(line) for line in lines[:found.first_data_line]
                if not line.startswith("#@"))
+
+
+def test_a_spreadsheet_export_gives_the_feed_its_columns():
+    found = table("\ufeffMessprotokoll Halle 3;;;\r\nDatum;Zeit;Spannung;Status\r\n;;[V];\r\n"
+                  "08.12.2026;10:00:00;1,5;an\r\n08.12.2026;10:00:01;NA;aus\r\n")
+    columns = found.columns()
+    assert columns == ["Datum Zeit", "Spannung", "Status"]
+    assert columns.kinds == (TIME, NUMBER, TEXT) and columns.units == ("", "V", "")
+    assert found.layout.decimal_comma and found.first_data_line == 3
