@@ -34,6 +34,11 @@ class ColumnLayout:
     time_format: str = ""  # for STRFTIME
     # A date column whose next column holds the time of day: the two are one
     # time column (the date's name and the time's, joined by a space).
+    # The same for a time of day whose next field is its AM/PM marker (as
+    # aligned printouts write `12:00:01 AM`). Chains are allowed (a date, a
+    # time, AM/PM): the fields of a chain, joined by single spaces, are one
+    # value read by the first one's shape; the fields after the first are
+    # laid out as ColumnLayout(TIME, DAYTIME).
     with_next: bool = False
 
 
@@ -49,3 +54,14 @@ class TableLayout:
         """Fields a data line holds."""
         return len(self.columns)
 
+    def stored_fields(self) -> tuple[int, ...]:
+        """The field each stored column begins at: a with_next column takes
+        the field after it into its own value (joined by a space), so the
+        fields of a chain are one column."""
+        return tuple(i for i in range(len(self.columns))
+                     if i == 0 or not self.columns[i - 1].with_next)
+
+    @property
+    def kinds(self) -> tuple[str, ...]:
+        """The kind of each stored column."""
+        return tuple(self.columns[i].kind for i in self.stored_fields())

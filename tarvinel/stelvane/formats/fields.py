@@ -1,0 +1,64 @@
+"""The lines of a table one by one: their ends, their fields, and whether
+they hold values or words.
+
+This module imports no Qt: the producer process uses it.
+"""
+
+import csv
+import re
+
+from .layout import WHITESPACE
+from .values import AMPM, MISSING, WORD, value_class
+
+_DIGITS = re.compile(r"\d+")
+_HALF_DAY = re.compile(r"\b[AaPp]\.?[Mm]\b\.?")
+
+
+def header_shape(line: str) -> str:
+    """A header line with its numbers (dates, times, counts) and AM/PM
+    made alike: a report's header printed again differs in those only."""
+    shape = _DIGITS.sub("0", " ".join(line.lstrip("#").split()))
+    return _HALF_DAY.sub("AM", shape)
+
+
+def clean_lines(lines) -> list[str]:
+    """Lines without line ends (CRLF too) and without a leading byte-order mark."""
+    cleaned = [line.rstrip("\r\n") for line in lines]
+    if cleaned and cleaned[0].startswith("\ufeff"):
+        cleaned[0] = cleaned[0][1:]
+    return cleaned
+
+
+def split_fields(line: str, sep: str | None, quote: str | None = '"') -> list[str]:
+    """The fields of a line; quoted fields may hold the separator, and a
+    doubled quote inside them is one quote."""
+    if sep is WHITESPACE:
+        return line.split()
+    if sep == "|":
+        stripped = line.strip()
+        if len(stripped) > 1 and stripped[0] == stripped[-1] == "|":
+            line = stripped[1:-1]  # a table drawn with outer bars
+    if quote and quote in line:
+        return next(csv.reader([line], delimiter=sep, quotechar=quote, skipinitialspace=True))
+    return line.split(sep)
+
+
+def is_content(line: str) -> bool:
+    text = line.strip()
+    return bool(text) and text[0] != "#"
+
+
+def comment_text(line: str) -> str | None:
+    """The text of a `# names` comment, None for directives and other lines."""
+    text = line.strip()
+    if text.startswith("#") and not text.startswith("#@"):
+        return text.lstrip("#").strip()
+    return None
+
+
+def is_value_line(fields: list[str], decimal_comma: bool) -> bool:
+    """Mostly values, and at least one that is no missing word."""
+    classes = [value_class(f, decimal_comma) for f in fields]
+    present = sum(c not in (WORD, AMPM, MISSING) for c in classes)
+    values = sum(c != WORD for c in classes)
+    return present > 0 and 2 * values >= len(classes)

@@ -1,0 +1,304 @@
+"""Line formats whose values carry their own names, beside tables:
+
+    temp:21.5,hum:40            label:value pairs (commas, semicolons, spaces or
+    temp=21.5 hum=40            tabs between them; label=value too)
+    temp,hum                    a line of labels only: the names of the bare
+    21.5,40                     values on the lines after it, by position
+    >accX:-0.011                marked lines, one value each: >name:value, or
+    >accX:1765188000123:-0.011  >name:time:value (`|flags` after the value and
+                                `§unit` before them allowed)
+    {"ts": "2026-12-08T10:00:00", "temp": 21.5, "ok": true, "dev": {"id": 3}}
+                                JSON lines: one object each, nested keys as
+                                dev.id, booleans as 0/1, strings read as values
+
+`recognise` tells these from a table by the first lines. `KeyedReader`
+turns lines into blocks of rows: a name first seen later adds a column at
+the end (the columns so far keep their places, earlier rows hold NaN there),
+and each column's kind (number, time, text) is decided by its first value,
+as a table's would be. Blank lines and `#` comments are skipped.
+
+This module imports no Qt: the producer process uses it.
+"""
+
+import json
+import math
+import re
+from dataclasses import dataclass, field
+
+import numpy as np
+
+from ..protocol import NUMBER, TEXT, TIME, Columns
+from .fields import clean_lines
+from .layout import EPOCH, ColumnLayout
+from .timevalues import DayClock, epoch_seconds, time_seconds
+from .values import column_layout, epoch_scale, is_missing, number_text
+
+TABLE, KEYVALUE, MARKED, JSONL = "table", "keyvalue", "marked", "jsonl"
+FORMATS = (TABLE, KEYVALUE, MARKED, JSONL)
+# Lines that decide the format; fewer do where fewer have come.
+RECOGNISE_LINES = 20
+
+_LABEL = r"[A-Za-z_][\w.\-/%°]*"
+_PAIR = re.compile(rf"\s*({_LABEL})\s*[:=]\s*(.*?)\s*$")
+_LABEL_ONLY = re.compile(rf"\s*({_LABEL})\s*$")
+_MARKED = re.compile(r">([^:|§]+):([^|§]*)(?:§([^|]*))?(?:\|.*)?$")
+
+
+def keyvalue_pairs(line: str):
+    """The (label, value) pairs of a label:value line, label None for a bare
+    value and value None for a label alone; None when a piece is neither."""
+    text = line.strip()
+    if "," in text or ";" in text:
+        pieces = re.split(r"[,;]", text)
+    else:
+        pieces = _space_pieces(text)
+    pairs = []
+    for piece in pieces:
+        if not piece.strip():
+            continue
+        pair = _PAIR.match(piece)
+        if pair:
+            pairs.append((pair.group(1), pair.group(2).strip().strip('"')))
+        elif _LABEL_ONLY.match(piece) and not is_missing(piece):
+            pairs.append((piece.strip(), None))
+        elif " " not in piece.strip():
+            pairs.append((None, piece.strip()))
+        else:
+            return None
+    return pairs
+
+
+def _space_pieces(text: str) -> list[str]:
+    """Pieces of a line whose pairs are separated by spaces or tabs; a
+    label with its ':' or '=' apart from the value ("temp: 21.5") is one."""
+    pieces = []
+    for token in text.split():
+        if pieces and pieces[-1][-1] in ":=":
+            pieces[-1] += token
+        else:
+            pieces.append(token)
+    return pieces
+
+
+def marked_value(line: str):
+    """(name, time text or None, value text, unit) of a `>` line, or None."""
+    match = _MARKED.match(line.strip())
+    if not match:
+        return None
+    name, rest, unit = match.group(1).strip(), match.group(2), (match.group(3) or "").strip()
+    time_text, _, value = rest.rpartition(":")
+    return name, time_text or None, value.strip(), unit
+
+
+def json_values(line: str) -> dict | None:
+    """A JSON line's values by flat name (a.b for nested keys), or None
+    where the line holds no object."""
+    try:
+        value = json.loads(line)
+    except ValueError:
+        return None
+    if not isinstance(value, dict):
+        return None
+    flat = {}
+    _flatten(value, "", flat)
+    return flat
+
+
+def _flatten(value, prefix: str, flat: dict) -> None:
+    if isinstance(value, dict):
+        for key, item in value.items():
+            _flatten(item, f"{prefix}{key}." if isinstance(item, (dict, list)) else
+                     f"{prefix}{key}", flat)
+        return
+    if isinstance(value, list):
+        for index, item in enumerate(value):
+            _flatten(item, f"{prefix}{index}." if isinstance(item, (dict, list)) else
+                     f"{prefix}{index}", flat)
+        return
+    flat[prefix.rstrip(".")] = value
+
+
+def _line_format(line: str) -> str | None:
+    if line.startswith("{") and json_values(line) is not None:
+        return JSONL
+    if line.startswith(">") and marked_value(line):
+        return MARKED
+    pairs = keyvalue_pairs(line)
+    if pairs and any(label and value is not None for label, value in pairs):
+        return KEYVALUE
+    return None
+
+
+def recognise(lines) -> str | None:
+    """The format the first lines are in, or None while no line holds
+    anything (no line yet but blank ones and comments). A format most of
+    the lines are in wins; a table otherwise."""
+    content = [line.strip() for line in clean_lines(lines)
+               if line.strip() and not line.strip().startswith("#")][:RECOGNISE_LINES]
+    if not content:
+        return None
+    votes = [_line_format(line) for line in content]
+    for name in (JSONL, MARKED, KEYVALUE):
+        if 2 * votes.count(name) > len(content):
+            return name
+    return TABLE
+
+
+@dataclass
+class KeyedBlock:
+    """What a reader sends for some lines: `columns` (all names so far, with
+    kinds and units) where names were added since the last block, then the
+    rows (`block`, one column per name so far) with `words` for
+    Feed.rows. `rejected`: (index of the line, why) for the lines that gave
+    no row or a value that does not fit its column."""
+    columns: Columns | None
+    block: np.ndarray
+    words: dict = field(default_factory=dict)
+    rejected: list = field(default_factory=list)
+
+
+@dataclass
+class _Column:
+    index: int             # its place among the names
+    layout: ColumnLayout
+    unit: str = ""
+    codes: dict = field(default_factory=dict)  # a text column's words: code
+    clock: DayClock = field(default_factory=DayClock)
+
+
+class KeyedReader:
+    """Lines of one keyed format (KEYVALUE, MARKED or JSONL) to blocks of
+    rows, one `take` call per batch of lines: one block each, however many
+    lines, so a reader sends them as it sends a table's blocks."""
+
+    def __init__(self, line_format: str):
+        if line_format not in (KEYVALUE, MARKED, JSONL):
+            raise ValueError(f"{line_format!r} is no keyed line format")
+        self.format = line_format
+        self.names: list[str] = []
+        self._columns: dict[str, _Column] = {}
+        self._positional: list[str] = []  # from the last line of labels only
+        self._new_words: dict[int, list[str]] = {}  # of the block being made
+
+    def take(self, lines) -> KeyedBlock | None:
+        """The block for these lines (whole lines, decoded), or None where
+        they gave neither rows nor names."""
+        known, rows, rejected = len(self.names), [], []
+        self._new_words = {}
+        records = self._records(clean_lines(lines), rejected)
+        for index, record in records:
+            row = self._row(record, index, rejected)
+            if row:
+                rows.append(row)
+        if not rows and len(self.names) == known and not rejected:
+            return None
+        block = np.full((len(rows), len(self.names)), math.nan)
+        for r, row in enumerate(rows):
+            for column, value in row.items():
+                block[r, column] = value
+        columns = self.columns() if len(self.names) > known else None
+        return KeyedBlock(columns, block, self._new_words, rejected)
+
+    def columns(self) -> Columns:
+        """All names so far, with their kinds and units."""
+        held = [self._columns[name] for name in self.names]
+        return Columns(self.names, [c.layout.kind for c in held], [c.unit for c in held])
+
+    # --- lines to records: (line index, {name: (raw value, unit)}) ---------------
+
+    def _records(self, lines, rejected):
+        take = {KEYVALUE: self._keyvalue, MARKED: self._marked, JSONL: self._json}[self.format]
+        records = []
+        for index, line in enumerate(lines):
+            text = line.strip()
+            if text and not text.startswith("#"):
+                take(index, text, records, rejected)
+        return records
+
+    def _keyvalue(self, index, text, records, rejected) -> None:
+        pairs = keyvalue_pairs(text)
+        if pairs is None:
+            rejected.append((index, "no label:value pairs"))
+        elif all(value is None for _, value in pairs):
+            self._positional = [label for label, _ in pairs]  # a names line
+        else:
+            record = {}
+            for position, (label, value) in enumerate(pairs):
+                name = label or (self._positional[position] if position < len(self._positional)
+                                 else f"c{position + 1}")
+                record[name] = (value or "", "")
+            records.append((index, record))
+
+    def _marked(self, index, text, records, rejected) -> None:
+        """One value a line; a row gathers them until a name comes again or
+        the time changes. Lines of other shapes are the device's own talk."""
+        marked = marked_value(text) if text.startswith(">") else None
+        if marked is None:
+            return
+        name, time_text, value, unit = marked
+        last = records[-1][1] if records else None
+        if (last is None or name in last
+                or (time_text is not None and last.get("time", (time_text,))[0] != time_text)):
+            last = {}
+            records.append((index, last))
+        if time_text is not None:
+            last["time"] = (time_text, "")
+        last[name] = (value, unit)
+
+    def _json(self, index, text, records, rejected) -> None:
+        values = json_values(text)
+        if values is None:
+            rejected.append((index, "no JSON object"))
+        else:
+            records.append((index, {name: (value, "") for name, value in values.items()}))
+
+    # --- records to rows -----------------------------------------------------------
+
+    def _row(self, record: dict, index: int, rejected) -> dict:
+        row = {}
+        for name, (raw, unit) in record.items():
+            if _missing(raw):
+                continue
+            column = self._columns.get(name) or self._add(name, raw, unit)
+            try:
+                row[column.index] = self._number(column, raw)
+            except ValueError as error:
+                rejected.append((index, f"{name}: {error}"))
+        return row
+
+    def _add(self, name: str, raw, unit: str) -> _Column:
+        """A new column, of the kind its first value says."""
+        if isinstance(raw, (bool, int, float)):
+            scale = None if isinstance(raw, bool) else epoch_scale([float(raw)], name)
+            layout = ColumnLayout(TIME, EPOCH, scale=scale) if scale else ColumnLayout(NUMBER)
+        else:
+            layout = column_layout([str(raw)], name)
+        column = self._columns[name] = _Column(len(self.names), layout, unit)
+        self.names.append(name)
+        return column
+
+    def _number(self, column: _Column, raw) -> float:
+        layout = column.layout
+        if layout.kind == TEXT:
+            return self._code(column, str(raw))
+        if isinstance(raw, (bool, int, float)):
+            if layout.kind == TIME and layout.shape != EPOCH:
+                raise ValueError(f"{raw!r} is no time")
+            return epoch_seconds(float(raw), layout.scale) if layout.kind == TIME else float(raw)
+        if layout.kind == TIME:
+            return time_seconds(raw, layout, column.clock)
+        try:
+            return float(number_text(raw))
+        except ValueError:
+            raise ValueError(f"{raw[:40]!r} is not a number") from None
+
+    def _code(self, column: _Column, word: str) -> float:
+        code = column.codes.get(word)
+        if code is None:
+            code = column.codes[word] = len(column.codes)
+            self._new_words.setdefault(column.index, []).append(word)
+        return float(code)
+
+
+def _missing(raw) -> bool:
+    return raw is None or (isinstance(raw, str) and is_missing(raw))

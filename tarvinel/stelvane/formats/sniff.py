@@ -1,0 +1,386 @@
+"""Deciding a table from a stream's first lines: where its names are, what
+separates its fields, and what each column holds.
+
+    Linux 6.1.0 (host)  12/08/2026  _x86_64_  (2 CPU)     <- a banner: skipped
+                                                          <- (blank lines within the header too)
+    procs ---memory--- ...                                <- a group line: skipped
+    time;voltage;state                                    <- the names: the last line of names
+    [s];[V];                                              <- units, kept as units
+    2026-12-08 10:00:00;1,5;on                            <- the first data row
+
+The names line is the line right above the first data rows (or above their
+units line), `# ` in front of it allowed; a data row is a line whose fields
+are mostly values (numbers, dates, times, missing words) and whose next line,
+if any, is one too with as many fields. The separator is the candidate that
+gives the names line and the first data rows matching field counts and the
+most values. A banner or header printed again later (as tools that print
+reports do) is recognised by `Sniffed.repeats`.
+
+Call `sniff` with the lines so far: it returns None until they show a data
+row (a names line alone could still be a title), so the caller reads on and
+calls again with more lines; `final=True` (the stream ended, or ENOUGH_LINES
+waited for) decides from whatever there is.
+
+This module imports no Qt: the producer process uses it.
+"""
+
+import re
+from dataclasses import dataclass, replace
+
+from ..protocol import NUMBER, TIME, Columns
+from .layout import DAYTIME, EPOCH, STRFTIME, WHITESPACE, ColumnLayout, TableLayout
+from .fields import (clean_lines, comment_text, header_shape, is_content, is_value_line,
+                     split_fields)
+from .values import (AMPM, DATES, MISSING, TIME_OF_DAY, WORD, column_layout, epoch_scale,
+                     fits_format, has_decimal_comma, number_text, value_class)
+
+AUTO = "auto"  # the separator is decided from the lines
+# In the order preferred where two split the lines alike.
+SEPARATORS = (",", "\t", ";", "|", WHITESPACE)
+# Lines a reader gathers at most while `sniff` still says None; then it
+# calls with final=True (as it does at the stream's end).
+ENOUGH_LINES = 200
+# Rows after the first data row that decide the columns' kinds.
+SAMPLE_ROWS = 50
+# A unit without brackets: a short token, or one with a sign units use.
+_UNIT_WORD = re.compile(r"[^\s\d](?:\S{0,3}|\S*[/%°µ^*·²³\d]\S*)$")
+_BRACKETED = re.compile(r"^(\[.*\]|\(.*\))$")
+
+
+@dataclass(frozen=True)
+class Sniffed:
+    """A table as decided. `names` and `units` have one entry per stored
+    column (a with_next chain of fields is one column), `layout` one
+    ColumnLayout per field. Every line before `first_data_line` is header:
+    the reader skips it, except lines beginning "#@" (directives), which it
+    takes as it always does. `names_line` is None where the columns got
+    made-up names (c1, c2, ...)."""
+    names: tuple[str, ...]
+    units: tuple[str, ...]
+    layout: TableLayout
+    names_line: int | None
+    first_data_line: int
+    header_shapes: frozenset = frozenset()
+    # False where the header itself held blank lines (a banner, a blank
+    # line, the names): such tools print blank lines between their reports,
+    # and a blank line ends no run there.
+    blank_is_roll: bool = True
+
+    @property
+    def kinds(self) -> tuple[str, ...]:
+        return self.layout.kinds
+
+    def columns(self) -> Columns:
+        """What Feed.columns is given: names, kinds and units."""
+        return Columns(self.names, self.kinds, self.units)
+
+    def repeats(self, line: str) -> bool:
+        """Whether a later line is the header printed again (the names, the
+        units, a banner or group line, with its numbers allowed to differ),
+        a blank line where blank lines are part of the header, or a summary
+        row where the first column holds times ("Average:  all  0.50"): the
+        reader skips it, and the run goes on."""
+        if not line.strip():
+            return not self.blank_is_roll
+        if header_shape(line) in self.header_shapes:
+            return True
+        return self.layout.columns[0].kind == TIME and is_summary(
+            split_fields(line, self.layout.sep, self.layout.quote))
+
+
+@dataclass
+class _Candidate:
+    """The table one separator makes of the lines."""
+    sep: str | None
+    first: int             # the first data row
+    rows: list             # the sampled data rows' fields
+    consistent: float      # the share of the lines after it with its width
+    names_line: int | None = None
+    units_line: int | None = None
+    names: tuple = ()
+    units: tuple = ()
+    layout: TableLayout | None = None
+
+    def score(self):
+        values = sum(value_class(f, self.layout.decimal_comma) != WORD
+                     for row in self.rows for f in row)
+        share = values / max(1, sum(len(row) for row in self.rows))
+        return (self.names_line is not None, self.consistent, share, len(self.rows[0]),
+                -SEPARATORS.index(self.sep))
+
+
+def _first_data_row(lines, sep, start: int) -> int | None:
+    decimal_comma = sep != ","
+    for i in range(start, len(lines)):
+        if not is_content(lines[i]):
+            continue
+        fields = split_fields(lines[i], sep)
+        if is_summary(fields) or not is_value_line(fields, decimal_comma):
+            continue
+        after = lines[i + 1] if i + 1 < len(lines) else ""
+        if not is_content(after):
+            return i
+        after_fields = split_fields(after, sep)
+        if len(after_fields) == len(fields) and is_value_line(after_fields, decimal_comma):
+            return i
+    return None
+
+
+def _sample(lines, sep, first: int):
+    """The data rows from `first` on, up to a blank line, and the share of
+    those lines with the first row's width."""
+    width = len(split_fields(lines[first], sep))
+    rows, seen = [], 0
+    for line in lines[first:first + SAMPLE_ROWS + 1]:
+        if not line.strip():
+            break
+        if not is_content(line):
+            continue
+        fields = split_fields(line, sep)
+        if is_summary(fields):
+            continue
+        seen += 1
+        if len(fields) == width:
+            rows.append([f.strip() for f in fields])
+    return rows, len(rows) / seen
+
+
+def is_summary(fields) -> bool:
+    """A report's summary row: a label ("Average:") where its first value
+    belongs."""
+    return bool(fields) and fields[0].endswith(":") and value_class(fields[0][:-1]) == WORD
+
+
+def _field_layouts(rows, sep, time_format: str) -> list[ColumnLayout]:
+    """One layout per field; a date followed by a time of day, and a time
+    of day followed by AM/PM, become with_next chains."""
+    width = len(rows[0])
+    decimal_comma = sep != ","
+    columns = [column_layout([row[i] for row in rows], decimal_comma=decimal_comma,
+                             time_format=time_format) for i in range(width)]
+    classes = [{value_class(row[i], decimal_comma) for row in rows} - {MISSING}
+               for i in range(width)]
+    for i in range(width - 1):
+        date_then_time = classes[i] and classes[i] <= set(DATES) and classes[i + 1] == {TIME_OF_DAY}
+        time_then_half = classes[i] == {TIME_OF_DAY} and classes[i + 1] == {AMPM}
+        if (date_then_time or time_then_half) and columns[i].kind == TIME:
+            columns[i] = replace(columns[i], with_next=True)
+            columns[i + 1] = ColumnLayout(TIME, DAYTIME)
+    if time_format and sep is WHITESPACE:
+        _join_format_fields(rows, columns, time_format)
+    return columns
+
+
+def _join_format_fields(rows, columns, time_format: str) -> None:
+    """A --time-format with spaces spans that many more fields of an aligned
+    printout: the first field that begins such a value chains the rest."""
+    span = len(time_format.split())
+    if span < 2:
+        return
+    for i in range(len(columns) - span + 1):
+        if all(fits_format(" ".join(row[i:i + span]), time_format) for row in rows):
+            for j in range(i, i + span - 1):
+                columns[j] = ColumnLayout(TIME, STRFTIME, time_format=time_format,
+                                          with_next=True)
+            columns[i + span - 1] = ColumnLayout(TIME, DAYTIME)
+            return
+
+
+def _fitted(fields, layout: TableLayout) -> list[list[str]] | None:
+    """A names (or units) line's fields, grouped by stored column, or None
+    when the line does not fit the rows: one field per field (a chain's
+    fields grouped), one per stored column, or a label ("avg-cpu:") and
+    then those."""
+    starts = layout.stored_fields()
+    fields = [f.strip().strip("\"'") for f in fields]
+    if len(fields) == layout.width + 1 and fields[0].endswith(":"):
+        fields = fields[1:]
+    if len(fields) == len(starts) and len(starts) < layout.width:
+        return [[name] for name in fields]
+    if len(fields) == layout.width:
+        ends = starts[1:] + (layout.width,)
+        return [fields[s:e] for s, e in zip(starts, ends)]
+    return None
+
+
+def _stored_names(fields, layout: TableLayout) -> tuple[str, ...] | None:
+    grouped = _fitted(fields, layout)
+    if grouped is None:
+        return None
+    starts = layout.stored_fields()
+    return tuple(_name(parts, layout.columns[s], i)
+                 for i, (parts, s) in enumerate(zip(grouped, starts)))
+
+
+def _stored_units(fields, layout: TableLayout) -> tuple[str, ...] | None:
+    grouped = _fitted(fields, layout)
+    if grouped is None:
+        return None
+    return tuple(" ".join(u.strip("[]()") for u in parts if u).strip() for parts in grouped)
+
+
+def _name(parts, column: ColumnLayout, index: int) -> str:
+    """A stored column's name; where the names line holds values (a report
+    whose first name is the time it was printed at), a made-up one."""
+    if all(value_class(p) != WORD for p in parts):
+        return "time" if column.kind == TIME else f"c{index + 1}"
+    return " ".join(p for p in parts if p) or f"c{index + 1}"
+
+
+def _line_fields(lines, index: int, sep) -> list[str] | None:
+    """A possible names or units line's fields (a comment's text counts)."""
+    if index < 0 or not lines[index].strip():
+        return None
+    text = lines[index] if is_content(lines[index]) else comment_text(lines[index])
+    if not text:
+        return None
+    fields = split_fields(text, sep)
+    return None if is_value_line(fields, sep != ",") else fields
+
+
+def _looks_like_units(fields) -> bool:
+    present = [f.strip() for f in fields if f.strip()]
+    return bool(present) and (all(_BRACKETED.match(f) for f in present)
+                              or all(_UNIT_WORD.match(f) for f in present))
+
+
+def _find_names(candidate: _Candidate, lines) -> None:
+    """The names line (and units line) right above the first data row."""
+    sep, layout = candidate.sep, candidate.layout
+    above = _line_fields(lines, candidate.first - 1, sep)
+    if above is None:
+        return
+    higher = _line_fields(lines, candidate.first - 2, sep)
+    if higher is not None and is_content(lines[candidate.first - 1]) and _looks_like_units(above):
+        names, units = _stored_names(higher, layout), _stored_units(above, layout)
+        if names and units:
+            candidate.names_line, candidate.units_line = candidate.first - 2, candidate.first - 1
+            candidate.names, candidate.units = names, units
+            return
+    names = _stored_names(above, layout)
+    if names:
+        candidate.names_line, candidate.names = candidate.first - 1, names
+
+
+def _epoch_columns(candidate: _Candidate) -> None:
+    """Numbers in a column named as a time, epoch-sized: times."""
+    columns = list(candidate.layout.columns)
+    decimal_comma = candidate.layout.decimal_comma
+    for name, field in zip(candidate.names, candidate.layout.stored_fields()):
+        if columns[field].kind != NUMBER:
+            continue
+        try:
+            values = [float(number_text(row[field], decimal_comma)) for row in candidate.rows
+                      if value_class(row[field], decimal_comma) == NUMBER]
+        except ValueError:
+            continue  # a complex value: no time
+        scale = epoch_scale(values, name)
+        if scale:
+            columns[field] = ColumnLayout(TIME, EPOCH, scale=scale)
+    candidate.layout = replace(candidate.layout, columns=tuple(columns))
+
+
+def _candidate(lines, sep, start: int, time_format: str) -> _Candidate | None:
+    first = _first_data_row(lines, sep, start)
+    if first is None:
+        return None
+    rows, consistent = _sample(lines, sep, first)
+    decimal_comma = sep != "," and any(has_decimal_comma(f) for row in rows for f in row)
+    columns = _field_layouts(rows, sep, time_format)
+    layout = TableLayout(sep=sep, quote=None if sep is WHITESPACE else '"',
+                         decimal_comma=decimal_comma, columns=tuple(columns))
+    return _Candidate(sep, first, rows, consistent, layout=layout)
+
+
+def _made_up_names(layout: TableLayout) -> tuple[str, ...]:
+    return tuple(f"c{i + 1}" for i in range(len(layout.stored_fields())))
+
+
+def _padded(fields, layout: TableLayout) -> tuple[str, ...]:
+    """Names given outright that do not fit the rows: as many as there are
+    columns, made-up ones after the last given."""
+    made_up = _made_up_names(layout)
+    given = [f.strip() for f in fields][:len(made_up)]
+    return tuple(given) + made_up[len(given):]
+
+
+def _given_names(candidate: _Candidate, lines, names_line: int | None, names) -> None:
+    layout = candidate.layout
+    if names is not None:
+        fields = split_fields(names, candidate.sep) if isinstance(names, str) else list(names)
+        candidate.names = _stored_names(fields, layout) or _padded(fields, layout)
+        return
+    text = lines[names_line] if is_content(lines[names_line]) else comment_text(lines[names_line])
+    fields = split_fields(text or "", candidate.sep)
+    candidate.names_line = names_line
+    candidate.names = _stored_names(fields, layout) or _padded(fields, layout)
+    units = _line_fields(lines, names_line + 1, candidate.sep)
+    if names_line + 1 < candidate.first and units and _looks_like_units(units):
+        fitted = _stored_units(units, layout)
+        if fitted:
+            candidate.units_line, candidate.units = names_line + 1, fitted
+
+
+def _header(lines, candidate: _Candidate) -> tuple[frozenset, bool]:
+    """The shapes of the header lines (those with words in them) and whether
+    a blank line ends a run (not where the header held blank lines)."""
+    shapes, blank_inside, seen_content = set(), False, False
+    for line in lines[:candidate.first]:
+        if not line.strip():
+            blank_inside |= seen_content
+            continue
+        if line.strip().startswith("#@"):
+            continue
+        seen_content = True
+        shape = header_shape(line)
+        if any(c.isalpha() for c in shape):
+            shapes.add(shape)
+    return frozenset(shapes), not blank_inside
+
+
+def _names_only(lines, seps, names_line: int | None, names) -> Sniffed | None:
+    """At the end of the stream without any data row: the last line of
+    names (or the line or names given) makes number columns."""
+    if names is None:
+        index = names_line if names_line is not None else next(
+            (i for i in reversed(range(len(lines))) if is_content(lines[i])), None)
+        if index is None:
+            return None
+        text = lines[index] if is_content(lines[index]) else comment_text(lines[index])
+    else:
+        index, text = None, names if isinstance(names, str) else "\t".join(names)
+    sep = next((s for s in seps if s is not WHITESPACE and s in text), WHITESPACE)
+    fields = [f.strip() for f in split_fields(text, sep)]
+    layout = TableLayout(sep=sep, quote=None if sep is WHITESPACE else '"',
+                         columns=(ColumnLayout(),) * len(fields))
+    return Sniffed(tuple(fields), ("",) * len(fields), layout, index, len(lines))
+
+
+def sniff(lines, *, sep=AUTO, names_line: int | None = None, names=None,
+          time_format: str = "", final: bool = False) -> Sniffed | None:
+    """The table the first lines of a stream show, or None while they show
+    no data row yet (call again with more lines) and `final` is not given.
+
+    `sep`: a separator to use (one character, or WHITESPACE for runs of
+    spaces) instead of deciding one. `names_line`: the index of the line
+    that holds the names, where the guess would be wrong; `names`: the names
+    themselves (a list, or a line of them), the data then begins at the first
+    data row. `time_format`: a strftime format; the columns whose values all
+    read with it are times."""
+    lines = clean_lines(lines)
+    seps = SEPARATORS if sep == AUTO else (sep,)
+    start = names_line + 1 if names_line is not None else 0
+    candidates = [c for c in (_candidate(lines, s, start, time_format) for s in seps) if c]
+    if not candidates:
+        return _names_only(lines, seps, names_line, names) if final else None
+    for candidate in candidates:
+        if names is None and names_line is None:
+            _find_names(candidate, lines)
+        else:
+            _given_names(candidate, lines, names_line, names)
+        candidate.names = candidate.names or _made_up_names(candidate.layout)
+        _epoch_columns(candidate)
+    best = max(candidates, key=_Candidate.score)
+    shapes, blank_is_roll = _header(lines, best)
+    return Sniffed(best.names, best.units or ("",) * len(best.names), best.layout,
+                   best.names_line, best.first, shapes, blank_is_roll)
