@@ -168,7 +168,7 @@ class TestSwitching:
             assert (axis.labelText, axis.labelUnits, axis.label.isVisible()) == ("when", "h", True)
             assert axis.grid == item.getAxis("left").grid != False  # noqa: E712 (alpha or False)
             assert (axis.logMode, item.getAxis("left").logMode) == (False, True)
-            assert plot.viewRange() == before
+            assert plot.viewRange() == before and list(axis.range) == before[0]
         plot.set_log_mode(True, True)
         assert axes.set_axis_kind(plot, "bottom", TEXT, ["a"]).logMode
 

@@ -6,11 +6,12 @@ on a plot that is already on screen.
 
 import math
 
-import pyqtgraph as pg
+from .qt_compat import QtGui  # chooses the binding: before pyqtgraph
 
-from . import timeticks
-from .protocol import NUMBER, TEXT, TIME
-from .qt_compat import QtGui
+import pyqtgraph as pg  # noqa: E402
+
+from . import timeticks  # noqa: E402
+from .protocol import NUMBER, TEXT, TIME  # noqa: E402
 
 # A word longer than this is cut on the axis (the data box shows it whole).
 LONGEST_WORD = 24
@@ -144,6 +145,9 @@ def set_axis_kind(plot, side: str, kind: str, words=()):
         item.vb.setLimits(**{f"{limit}Min": VIEW_LIMITS[0], f"{limit}Max": VIEW_LIMITS[1]})
     new.setLogMode(item.ctrl.logXCheck.isChecked(), item.ctrl.logYCheck.isChecked())
     item.updateGrid()
+    # Linking only listens for the view's next change: the first paint must
+    # already show the view's range, not the [0, 1] a new axis starts with.
+    new.linkedViewChanged(item.vb)
     return new
 
 
