@@ -15,6 +15,8 @@ from .protocol import NUMBER, TEXT, TIME  # noqa: E402
 
 # A word longer than this is cut on the axis (the data box shows it whole).
 LONGEST_WORD = 24
+# Tick texts whose measure an axis keeps.
+MEASURED_TEXTS = 10_000
 # pyqtgraph's ViewBox's own panning limits, given back when a time axis
 # (which narrows them to the years 1 to 9999) leaves the plot.
 VIEW_LIMITS = (-1e307, 1e307)
@@ -40,6 +42,8 @@ class MeasuredAxis(pg.AxisItem):
             metrics = self.fontMetrics = QtGui.QFontMetrics(self.style["tickFont"] or self.font())
         key = (text, metrics.height(), metrics.averageCharWidth())
         if key not in self._extents:
+            if len(self._extents) > MEASURED_TEXTS:  # a text column of very many words
+                self._extents.clear()
             rect = metrics.boundingRect(text)
             self._extents[key] = rect.width() if self.orientation in ("bottom", "top") else rect.height()
         return self._extents[key]

@@ -50,7 +50,7 @@ def value_text(value, kind: str, words=()) -> str:
 def level_text(code, words) -> str:
     if isinstance(code, float) and math.isnan(code):
         return MISSING_TEXT
-    if code == int(code) and 0 <= code < len(words):
+    if math.isfinite(code) and code == int(code) and 0 <= code < len(words):
         return words[int(code)]
     return number_text(code)
 
