@@ -50,11 +50,13 @@ class MeasuredAxis(pg.AxisItem):
 
 
 class TimeAxis(pg.DateAxisItem, MeasuredAxis):
-    """Seconds since the epoch as local date and time. Unlike the base
-    class' single offset for the whole axis, every tick is placed and
-    written with the offset in force at its own instant (see timeticks),
-    in the time zone Python's `time` module sees, as the readout's texts
-    are. On a log scale it ticks as a plain number axis."""
+    """Seconds since the epoch as local date and time. Every tick is placed
+    and written with the offset in force at its own instant (see
+    timeticks), as Python's `time` module gives it: the same source as the
+    readout's, the tracker's and the export's texts, so the axis and a
+    readout never disagree. The base class' `utcOffset` (one offset for the
+    whole axis) is not used; the base class gives the view's limits and
+    the painter's font metrics. On a log scale it ticks as a number axis."""
 
     def __init__(self, orientation: str = "bottom", **kwargs):
         super().__init__(orientation, **kwargs)
