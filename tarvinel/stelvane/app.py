@@ -25,7 +25,8 @@ import sys
 import time
 
 from . import qt_compat  # chooses the Qt binding before pyqtgraph is loaded
-from . import export, settings
+from . import export, plotimage, settings
+from .atomic import ExportError
 from .mainwindow import MainWindow
 from .producer import ProducerOptions, ProducerProcess
 from .sources import FunctionSource, SourceError, StdinSource, source_from_text
@@ -147,8 +148,8 @@ def parse_args(argv=None, parser=None) -> argparse.Namespace:
         parser.error("--export-png and --export-csv write when --seconds ends: give --seconds")
     if args.export_png:
         try:
-            export.plot_format(args.export_png)
-        except export.ExportError as error:
+            plotimage.plot_format(args.export_png)
+        except ExportError as error:
             parser.error(f"--export-png: {error}")
     return args
 
@@ -268,7 +269,7 @@ def scripted_exports(window: MainWindow, args: argparse.Namespace) -> list[str]:
     """Writes what --export-png and --export-csv ask for; returns the failures
     (each also on stderr and in the window's problem log)."""
     failures = []
-    jobs = [(args.export_png, lambda path: export.save_plot(window.live_plot, path), "plot"),
+    jobs = [(args.export_png, lambda path: plotimage.save_plot(window.live_plot, path), "plot"),
             (args.export_csv, lambda path: export.save_current_run(window.current_dataset(), path),
              "data")]
     for path, save, what in jobs:
@@ -276,7 +277,7 @@ def scripted_exports(window: MainWindow, args: argparse.Namespace) -> list[str]:
             continue
         try:
             save(path)
-        except export.ExportError as error:
+        except ExportError as error:
             failures.append(str(error))
             print(f"export failed: {error}", file=sys.stderr)
             window.report(str(error))
@@ -316,8 +317,7 @@ def main(argv=None, produce=None) -> int:
     for signum in SHUTDOWN_SIGNALS:
         signal.signal(signum, close_on_signal)
     qt_app = application.qt_app
-    exec_ = getattr(qt_app, "exec", None) or qt_app.exec_
-    code = exec_()
+    code = qt_app.exec()
     window.shutdown()
     if args.summary:
         print(json.dumps(window.summary()), flush=True)

@@ -13,17 +13,17 @@ import time
 from . import config, settings
 from .controls import ViewControls
 from .dataset import Dataset
-from .export import ExportKeys
 from .intake import Intake
 from .presenter import Presenter
 from .problems import ExceptionHook, ProblemLog
 from .qt_compat import QtCore, QtWidgets
 from .readout import PointerReadout
+from .savekeys import ExportKeys
 from .toolbar import ToolBar
-from .views import MESSAGE_MS, DataBox, PlotView, RateMeter, StatusBar, qt_enum
+from .views import MESSAGE_MS, DataBox, PlotView, RateMeter, StatusBar
 from .watch import ProducerWatch
 
-PRECISE_TIMER = qt_enum(QtCore.Qt, "TimerType", "PreciseTimer")
+PRECISE_TIMER = QtCore.Qt.TimerType.PreciseTimer
 
 # The share of a frame the intake may spend draining the queue; the rest is
 # for feeding the curves and painting, so the window stays responsive even
@@ -104,7 +104,7 @@ class MainWindow(QtWidgets.QMainWindow):
         return toolbar
 
     def _build_layout(self) -> None:
-        plots = QtWidgets.QSplitter(qt_enum(QtCore.Qt, "Orientation", "Vertical"))
+        plots = QtWidgets.QSplitter(QtCore.Qt.Orientation.Vertical)
         plots.setObjectName("plots")
         plots.addWidget(self.live_plot)
         plots.addWidget(self.history_plot)
@@ -117,7 +117,7 @@ class MainWindow(QtWidgets.QMainWindow):
         # second, and a panel that followed their width would resize (and
         # repaint) the plots beside it each time.
         boxes.setFixedWidth(DATA_BOX_WIDTH)
-        body = QtWidgets.QSplitter(qt_enum(QtCore.Qt, "Orientation", "Horizontal"))
+        body = QtWidgets.QSplitter(QtCore.Qt.Orientation.Horizontal)
         body.setObjectName("body")
         self.splitters = {"plots": plots, "body": body}  # by the names the settings use
         body.addWidget(plots)
@@ -265,8 +265,7 @@ class MainWindow(QtWidgets.QMainWindow):
 
 def frame_interval(widget) -> float:
     """Seconds per frame of the screen the widget is on (30 to 144 Hz)."""
-    screen = widget.screen() if hasattr(widget, "screen") else None
-    screen = screen or QtWidgets.QApplication.primaryScreen()
+    screen = widget.screen() or QtWidgets.QApplication.primaryScreen()
     rate = screen.refreshRate() if screen is not None else 60.0
     if not rate or not math.isfinite(rate):
         rate = 60.0

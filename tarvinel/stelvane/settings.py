@@ -25,7 +25,6 @@ import sys
 from urllib.parse import quote
 
 from .qt_compat import QtCore
-from .views import qt_enum
 
 ORGANIZATION = "tarvinel"
 APPLICATION = "stelvane"
@@ -41,11 +40,11 @@ BOXES = {"logX": "lx", "logY": "ly", "shareX": "linkx", "shareY": "linky"}
 FORMAT_BOXES = ("fx", "fy")
 
 
-INI = qt_enum(QtCore.QSettings, "Format", "IniFormat")
-USER_SCOPE = qt_enum(QtCore.QSettings, "Scope", "UserScope")
-NO_ERROR = qt_enum(QtCore.QSettings, "Status", "NoError")
-FORMAT_ERROR = qt_enum(QtCore.QSettings, "Status", "FormatError")
-ACCESS_ERROR = qt_enum(QtCore.QSettings, "Status", "AccessError")
+INI = QtCore.QSettings.Format.IniFormat
+USER_SCOPE = QtCore.QSettings.Scope.UserScope
+NO_ERROR = QtCore.QSettings.Status.NoError
+FORMAT_ERROR = QtCore.QSettings.Status.FormatError
+ACCESS_ERROR = QtCore.QSettings.Status.AccessError
 
 
 def open_store(path: str | None = None):

@@ -1,6 +1,5 @@
 """The window's widgets: the plot view, the data boxes, the status bar with
-its labels, and the small helpers they share (Qt enum access across the
-bindings, value and copy formatting).
+its labels, and the small helpers they share (value and copy formatting).
 """
 
 from collections import deque
@@ -12,14 +11,7 @@ from .qt_compat import QtCore, QtWidgets
 from .render import detail_window
 
 
-def qt_enum(scope, enum_name: str, member: str):
-    """A Qt enum member by its scoped name (PyQt6, PySide6) or its flat one (PyQt5)."""
-    enum = getattr(scope, enum_name, None)
-    value = getattr(enum, member, None) if enum is not None else None
-    return value if value is not None else getattr(scope, member)
-
-
-MIDDLE_BUTTON = qt_enum(QtCore.Qt, "MouseButton", "MiddleButton")
+MIDDLE_BUTTON = QtCore.Qt.MouseButton.MiddleButton
 
 # Zooming in up to 2**MAX_ZOOM_STEPS times gives the curves more detail.
 MAX_ZOOM_STEPS = 5
@@ -135,8 +127,8 @@ class DataBox(QtWidgets.QGroupBox):
         self.table.verticalHeader().setVisible(False)
         header = self.table.horizontalHeader()
         header.setStretchLastSection(True)
-        header.setSectionResizeMode(0, qt_enum(QtWidgets.QHeaderView, "ResizeMode", "ResizeToContents"))
-        self.table.setEditTriggers(qt_enum(QtWidgets.QAbstractItemView, "EditTrigger", "NoEditTriggers"))
+        header.setSectionResizeMode(0, QtWidgets.QHeaderView.ResizeMode.ResizeToContents)
+        self.table.setEditTriggers(QtWidgets.QAbstractItemView.EditTrigger.NoEditTriggers)
         layout = QtWidgets.QVBoxLayout(self)
         layout.setContentsMargins(4, 4, 4, 4)
         layout.addWidget(self.table)
