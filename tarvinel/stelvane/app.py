@@ -28,6 +28,7 @@ from . import qt_compat  # chooses the Qt binding before pyqtgraph is loaded
 from . import export, plotimage, settings
 from .atomic import ExportError
 from .mainwindow import MainWindow
+from .modes import MODES
 from .producer import ProducerOptions, ProducerProcess
 from .sources import FunctionSource, SourceError, StdinSource, source_from_text
 
@@ -182,9 +183,10 @@ def read_settings(args: argparse.Namespace, store, source: str
 def with_remembered_patterns(args: argparse.Namespace, remembered: settings.Remembered) -> None:
     """A pattern not given on the command line is the remembered one, if any:
     the producer announces it as if it had been given."""
-    for mode, option in (("P", "pattern"), ("T", "trace_pattern")):
-        if getattr(args, option) is None:
-            setattr(args, option, remembered.modes.get(mode, {}).get("stx"))
+    for mode in MODES:
+        if getattr(args, mode.pattern_option) is None:
+            setattr(args, mode.pattern_option, remembered.modes.get(mode.key, {}).get("pattern"))
+
 
 def producer_options(args: argparse.Namespace) -> ProducerOptions:
     defaults = ProducerOptions()
@@ -234,8 +236,8 @@ def create_app(argv=None, produce=None) -> Application:
     store = settings.open_store()
     source = settings_source(args, produce)
     remembered, warnings = read_settings(args, store, source)
-    given = {mode: text for mode, text in (("P", args.pattern), ("T", args.trace_pattern))
-             if text is not None}
+    given = {mode.key: getattr(args, mode.pattern_option) for mode in MODES
+             if getattr(args, mode.pattern_option) is not None}
     with_remembered_patterns(args, remembered)
     context = multiprocessing.get_context("spawn")
     queue = context.Queue(QUEUE_ITEMS)

@@ -111,7 +111,7 @@ def legend_picture(text: str, widget: QtWidgets.QWidget) -> QtGui.QPixmap:
 
 
 class CurveLegend:
-    """The legend of one plot widget (a `ploter.PlotWidget`)."""
+    """The legend of one plot widget (a `views.PlotView`)."""
 
     def __init__(self, plot):
         self.plot = plot
@@ -197,10 +197,10 @@ class CurveLegend:
         if not x1 > x0 or not y1 > y0:
             return None
         for key, _ in self.names:
-            curve = self.plot.plots[key]
-            x, y = curve.getData()
-            if not curve.isVisible() or x is None or not len(x):
+            data = self.plot.curve_data(key, as_drawn=True)
+            if data is None:
                 continue
+            x, y = data
             step = -(-len(x) // SAMPLE_POINTS)
             x, y = x[::step], y[::step]
             xs.append(x)
