@@ -7,7 +7,7 @@ A feed redraws only what changed since it last drew (`shown`, None: redraw),
 and it is fed only from `Presenter.present` (see presenter.py).
 """
 
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 import time
 
 from . import config
