@@ -11,7 +11,7 @@ from xml.etree import ElementTree
 import numpy as np
 import pytest
 
-from tarvinel.stelvane import config, export, qt_compat
+from tarvinel.stelvane import config, export, qt_compat, savekeys
 from tarvinel.stelvane.dataset import Dataset
 
 from .test_app import WAIT, active_window, filled_curves
@@ -71,19 +71,19 @@ def press(qtbot, win, key, over, focus=None):
     qtbot.keyClick(focus, key, CTRL)
 
 
-@pytest.mark.parametrize("choice", [export.RUN_FILTER, export.HISTORY_FILTER])
+@pytest.mark.parametrize("choice", [savekeys.RUN_FILTER, savekeys.HISTORY_FILTER])
 def test_ctrl_e_saves_what_the_producer_sent(qtbot, fed_window, tmp_path, choice):
     win = fed_window
     target = tmp_path / "saved"  # no suffix: the chosen filter's is added
     win.answer = (str(target), choice)
     # Even in the pattern field, where a line edit would take Ctrl+E for itself.
-    field = win.toolbar.ps.stx if choice == export.RUN_FILTER else None
+    field = win.toolbar.ps.stx if choice == savekeys.RUN_FILTER else None
     press(qtbot, win, Qt.Key.Key_E, win.live_plot, field)
     qtbot.waitUntil(lambda: (tmp_path / "saved.csv").exists(), timeout=5000)
-    assert win.asked[0][2] == (export.RUN_FILTER, export.HISTORY_FILTER)
+    assert win.asked[0][2] == (savekeys.RUN_FILTER, savekeys.HISTORY_FILTER)
     runs = []
     names, columns = read_table(tmp_path / "saved.csv", runs)
-    if choice == export.RUN_FILTER:
+    if choice == savekeys.RUN_FILTER:
         assert names == NAMES and runs == [len(SENT[2])]
         expected = SENT[2]
     else:
@@ -102,7 +102,7 @@ def test_a_long_write_leaves_the_window_working(qtbot, fed_window, tmp_path):
     win = fed_window
     win.queue.put(("PD", np.random.default_rng(1).random((400_000, 3))))  # a second to write
     qtbot.waitUntil(lambda: len(win.point_dataset) > 400_000, timeout=WAIT)
-    win.answer = (str(tmp_path / "long.csv"), export.RUN_FILTER)
+    win.answer = (str(tmp_path / "long.csv"), savekeys.RUN_FILTER)
     press(qtbot, win, Qt.Key.Key_E, win.live_plot)
     assert win.status_bar.currentMessage().startswith("saving ")
     # The window takes keys while the file is written; a second data file
@@ -121,15 +121,15 @@ def test_ctrl_e_while_paused_saves_what_the_plots_hold(qtbot, fed_window, tmp_pa
     assert win.presenter.paused
     win.queue.put(("PD", block(100, 10)))  # intake goes on
     qtbot.waitUntil(lambda: len(win.point_dataset) == len(SENT[2]) + 10, timeout=WAIT)
-    win.answer = (str(tmp_path / "held.csv"), export.RUN_FILTER)
+    win.answer = (str(tmp_path / "held.csv"), savekeys.RUN_FILTER)
     press(qtbot, win, Qt.Key.Key_E, win.live_plot)
     qtbot.waitUntil((tmp_path / "held.csv").exists, timeout=5000)
     names, columns = read_table(tmp_path / "held.csv")
     assert columns[0].tolist() == SENT[2][:, 0].real.tolist()
 
 
-@pytest.mark.parametrize("plot_name, choice", [("history", export.PICTURE_FILTERS[1]),
-                                               ("live", export.PICTURE_FILTERS[0])])
+@pytest.mark.parametrize("plot_name, choice", [("history", savekeys.PICTURE_FILTERS[1]),
+                                               ("live", savekeys.PICTURE_FILTERS[0])])
 def test_ctrl_s_saves_the_plot_under_the_pointer(qtbot, fed_window, tmp_path, plot_name, choice):
     win = fed_window
     suffix = ".svg" if "svg" in choice else ".png"
@@ -160,7 +160,7 @@ def test_a_failed_save_is_a_problem_and_leaves_no_file(qtbot, fed_window, tmp_pa
     win = fed_window
     (tmp_path / "file").write_text("")
     target = tmp_path / "file" / "data.csv"
-    win.answer = (str(target), export.RUN_FILTER)
+    win.answer = (str(target), savekeys.RUN_FILTER)
     before = win.problems.count  # the NaN and the infinity sent
     press(qtbot, win, Qt.Key.Key_E, win.history_plot)
     qtbot.waitUntil(lambda: win.problems.count == before + 1, timeout=5000)

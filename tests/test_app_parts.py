@@ -2,7 +2,7 @@
 
 import pytest
 
-from tarvinel.stelvane.presenter import ToolbarChanges, take_toolbar_changes
+from tarvinel.stelvane.toolbar_adapter import ToolbarChanges, take_toolbar_changes
 from tarvinel.stelvane.problems import ProblemLog
 from tarvinel.stelvane.toolbar import ToolBar
 

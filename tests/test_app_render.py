@@ -7,7 +7,7 @@ import pytest
 from tarvinel.stelvane import config, ploter
 from tarvinel.stelvane.dataset import Dataset
 from tarvinel.stelvane.render import (
-    CurveFeeder, axis_label, detail_window, formatted, history_series, history_series_steps,
+    CurveFeeder, axis_label, detail_window, formatted, zoom_points, history_series, history_series_steps,
     pair_series, peak_decimated)
 
 Z = np.array([3 + 4j, -1 + 0j, 1j])
@@ -149,6 +149,18 @@ def test_history_is_made_a_run_at_a_time_and_the_same_as_at_once():
     assert np.array_equal(x, again[0], equal_nan=True) and np.array_equal(y, again[1], equal_nan=True)
     # All cached: no pause at all.
     assert list(history_series_steps(ds.history, ("t", "z"), "real", "imag", 512, cache)) == []
+
+
+@pytest.mark.parametrize("pixels, view, data, expected", [
+    (500, None, None, 1000),                  # not zoomed: two points per pixel column
+    (50, None, None, 400),                    # a narrow plot still gets 200 columns
+    (500, (0.0, 50.0), (0.0, 100.0), 2000),   # twice zoomed in: twice the points
+    (500, (0.0, 30.0), (0.0, 100.0), 4000),   # 3.3 times: up to the next power of two
+    (500, (0.0, 1e-3), (0.0, 100.0), 32000),  # deep in: no more than 2**5 times
+    (500, (0.0, 200.0), (0.0, 100.0), 1000),  # zoomed out: no fewer
+])
+def test_zoom_points_follow_the_zoom_by_powers_of_two(pixels, view, data, expected):
+    assert zoom_points(pixels, view, data, 5) == expected
 
 
 @pytest.mark.parametrize("view, expected_window", [

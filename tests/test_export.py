@@ -124,7 +124,7 @@ def fail_writes_after_first(monkeypatch):
             raise OSError(errno.ENOSPC, os.strerror(errno.ENOSPC))
         return real_write(fd, data)
 
-    monkeypatch.setattr(export.os, "write", write)
+    monkeypatch.setattr(os, "write", write)
     monkeypatch.setattr(writer, "CHUNK_ROWS", 10)
     return calls
 

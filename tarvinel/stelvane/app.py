@@ -25,8 +25,10 @@ import sys
 import time
 
 from . import qt_compat  # chooses the Qt binding before pyqtgraph is loaded
-from . import export, settings
+from . import export, plotimage, settings
+from .atomic import ExportError
 from .mainwindow import MainWindow
+from .modes import MODES
 from .producer import ProducerProcess
 from .sources import FunctionSource, SourceError, source_from_text
 from .sources.instrument import InstrumentSource, ProducerOptions
@@ -148,8 +150,8 @@ def parse_args(argv=None, parser=None) -> argparse.Namespace:
         parser.error("--export-png and --export-csv write when --seconds ends: give --seconds")
     if args.export_png:
         try:
-            export.plot_format(args.export_png)
-        except export.ExportError as error:
+            plotimage.plot_format(args.export_png)
+        except ExportError as error:
             parser.error(f"--export-png: {error}")
     return args
 
@@ -191,9 +193,10 @@ def read_settings(args: argparse.Namespace, store, source: str
 def with_remembered_patterns(args: argparse.Namespace, remembered: settings.Remembered) -> None:
     """A pattern not given on the command line is the remembered one, if any:
     the producer announces it as if it had been given."""
-    for mode, option in (("P", "pattern"), ("T", "trace_pattern")):
-        if getattr(args, option) is None:
-            setattr(args, option, remembered.modes.get(mode, {}).get("stx"))
+    for mode in MODES:
+        if getattr(args, mode.pattern_option) is None:
+            setattr(args, mode.pattern_option, remembered.modes.get(mode.key, {}).get("pattern"))
+
 
 def producer_options(args: argparse.Namespace) -> ProducerOptions:
     defaults = ProducerOptions()
@@ -239,8 +242,8 @@ def create_app(argv=None, produce=None) -> Application:
     store = settings.open_store()
     key = settings_source(source)
     remembered, warnings = read_settings(args, store, key)
-    given = {mode: text for mode, text in (("P", args.pattern), ("T", args.trace_pattern))
-             if text is not None}
+    given = {mode.key: getattr(args, mode.pattern_option) for mode in MODES
+             if getattr(args, mode.pattern_option) is not None}
     with_remembered_patterns(args, remembered)
     context = multiprocessing.get_context("spawn")
     queue = context.Queue(QUEUE_ITEMS)
@@ -271,7 +274,7 @@ def scripted_exports(window: MainWindow, args: argparse.Namespace) -> list[str]:
     """Writes what --export-png and --export-csv ask for; returns the failures
     (each also on stderr and in the window's problem log)."""
     failures = []
-    jobs = [(args.export_png, lambda path: export.save_plot(window.live_plot, path), "plot"),
+    jobs = [(args.export_png, lambda path: plotimage.save_plot(window.live_plot, path), "plot"),
             (args.export_csv, lambda path: export.save_current_run(window.current_dataset(), path),
              "data")]
     for path, save, what in jobs:
@@ -279,7 +282,7 @@ def scripted_exports(window: MainWindow, args: argparse.Namespace) -> list[str]:
             continue
         try:
             save(path)
-        except export.ExportError as error:
+        except ExportError as error:
             failures.append(str(error))
             print(f"export failed: {error}", file=sys.stderr)
             window.report(str(error))
@@ -319,8 +322,7 @@ def main(argv=None, produce=None) -> int:
     for signum in SHUTDOWN_SIGNALS:
         signal.signal(signum, close_on_signal)
     qt_app = application.qt_app
-    exec_ = getattr(qt_app, "exec", None) or qt_app.exec_
-    code = exec_()
+    code = qt_app.exec()
     window.shutdown()
     if args.summary:
         print(json.dumps(window.summary()), flush=True)

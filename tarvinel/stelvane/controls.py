@@ -6,9 +6,7 @@ is, except in a text field, which keeps the letters and the space it types.
 F, A and R are not among them: on a plot those belong to the plot widget.
 """
 
-from .qt_compat import QtCore, QtGui, QtWidgets
-
-QAction = getattr(QtGui, "QAction", None) or QtWidgets.QAction  # QtGui from Qt 6 on
+from .qt_compat import QAction, QtCore, QtGui, QtWidgets
 
 # Every key and mouse action of the window: (keys, what they do). The README's
 # list says the same.

@@ -17,7 +17,7 @@ import html
 
 import numpy as np
 
-from .qt_compat import QtCore, QtGui, QtWidgets
+from .qt_compat import QtCore, QtGui, QtWidgets, event_point
 from .render import axis_label
 
 # The corners by (x, y) in the plot's unit square, y downwards as on screen,
@@ -61,13 +61,13 @@ class LegendLabel(QtWidgets.QLabel):
 
     def mousePressEvent(self, ev):
         if ev.button() == LEFT_BUTTON:
-            self._grab = _event_point(ev)
+            self._grab = event_point(ev)
         ev.accept()
 
     def mouseMoveEvent(self, ev):
         if self._grab is not None:
             # Kept within the plot widget, where a double click can reach it.
-            spot = self.mapToParent(_event_point(ev) - self._grab)
+            spot = self.mapToParent(event_point(ev) - self._grab)
             room = self.parentWidget().rect()
             self.move(max(0, min(spot.x(), room.width() - self.width())),
                       max(0, min(spot.y(), room.height() - self.height())))
@@ -110,13 +110,8 @@ def legend_picture(text: str, widget: QtWidgets.QWidget) -> QtGui.QPixmap:
     return pixmap
 
 
-def _event_point(ev) -> QtCore.QPoint:
-    # Qt 6 events give position() and warn at every pos().
-    return ev.position().toPoint() if hasattr(ev, "position") else ev.pos()
-
-
 class CurveLegend:
-    """The legend of one plot widget (a `ploter.PlotWidget`)."""
+    """The legend of one plot widget (a `views.PlotView`)."""
 
     def __init__(self, plot):
         self.plot = plot
@@ -202,10 +197,10 @@ class CurveLegend:
         if not x1 > x0 or not y1 > y0:
             return None
         for key, _ in self.names:
-            curve = self.plot.plots[key]
-            x, y = curve.getData()
-            if not curve.isVisible() or x is None or not len(x):
+            data = self.plot.curve_data(key, as_drawn=True)
+            if data is None:
                 continue
+            x, y = data
             step = -(-len(x) // SAMPLE_POINTS)
             x, y = x[::step], y[::step]
             xs.append(x)

@@ -13,17 +13,19 @@ import time
 from . import config, settings
 from .controls import ViewControls
 from .dataset import Dataset
-from .export import ExportKeys
 from .intake import Intake
+from .modes import MODES, ModeRecord
+from .plotfeeds import PLOTS, FeedOptions
 from .presenter import Presenter
 from .problems import ExceptionHook, ProblemLog
 from .qt_compat import QtCore, QtWidgets
 from .readout import PointerReadout
-from .toolbar import ToolBar
-from .views import MESSAGE_MS, DataBox, PlotView, RateMeter, StatusBar, qt_enum
+from .savekeys import ExportKeys
+from .toolbar_adapter import ToolbarAdapter
+from .views import MESSAGE_MS, DataBox, PlotView, RateMeter, StatusBar
 from .watch import ProducerWatch
 
-PRECISE_TIMER = qt_enum(QtCore.Qt, "TimerType", "PreciseTimer")
+PRECISE_TIMER = QtCore.Qt.TimerType.PreciseTimer
 
 # The share of a frame the intake may spend draining the queue; the rest is
 # for feeding the curves and painting, so the window stays responsive even
@@ -47,16 +49,21 @@ class MainWindow(QtWidgets.QMainWindow):
         self.producer = producer
         self.epoch = time.monotonic() if epoch is None else epoch
 
-        self.point_dataset = Dataset("points", max_rows=max_rows, max_history=max_history)
-        self.trace_dataset = Dataset("traces", max_rows=max_rows, max_history=max_history,
-                                     whole_runs=True)
-        # The toolbar reads the column names from these, through this window.
-        self.point_data_box = DataBox("Points", self.point_dataset)
-        self.trace_data_box = DataBox("Traces", self.trace_dataset)
-        self.toolbar = self._make_toolbar()
-        self.live_plot = PlotView("live")
-        self.history_plot = PlotView("history")
-        self.plots = [self.live_plot, self.history_plot]
+        self.modes = {mode.key: ModeRecord(mode, Dataset(
+            mode.name, max_rows=max_rows, max_history=max_history, whole_runs=mode.whole_runs))
+            for mode in MODES}
+        self.point_dataset, self.trace_dataset = (r.dataset for r in self.modes.values())
+        for record in self.modes.values():
+            record.data_box = DataBox(record.mode.caption, record.dataset)
+        # The toolbar reads the column names from the data boxes, through this window.
+        ToolbarAdapter.publish_data_boxes(self, {k: r.data_box for k, r in self.modes.items()})
+        self.selection = self._make_toolbar()
+        self.toolbar = self.selection.toolbar
+        self.frame_interval = frame_interval(self)
+        options = FeedOptions(live_rows=live_rows, frame_interval=self.frame_interval)
+        self.feeds = [kind(name, PlotView(name), options) for name, kind in PLOTS]
+        self.plots = [feed.plot for feed in self.feeds]
+        self.live_plot, self.history_plot = self.plots[0], self.plots[1]
         self.status_bar = StatusBar()
         self.setStatusBar(self.status_bar)
         for plot in self.plots:
@@ -68,21 +75,18 @@ class MainWindow(QtWidgets.QMainWindow):
         self.intake = Intake(queue, self.toolbar, self.point_dataset, self.trace_dataset,
                              self.report)
         self.watch = ProducerWatch(producer, self.intake.queue, self)
-        self.frame_interval = frame_interval(self)
-        self.presenter = Presenter(self.toolbar, self.point_dataset, self.trace_dataset,
-                                   self.live_plot, self.history_plot, live_rows=live_rows,
-                                   frame_interval=self.frame_interval)
-        self.readouts = [PointerReadout(plot, self.status_bar.show_pointer, legend)
-                         for plot, legend in zip(self.plots, self.presenter.legends)]
+        self.presenter = Presenter(self.selection, self.modes, self.feeds)
+        self.readouts = [PointerReadout(feed.plot, self.status_bar.show_pointer, feed.legend)
+                         for feed in self.feeds]
         self.controls.pause.toggled.connect(self.set_paused)
         self.controls.legend.toggled.connect(self.presenter.show_legends)
         self.controls.tracker.toggled.connect(self.set_tracking)
         self.row_rate, self.frame_rate = RateMeter(), RateMeter()
         self._next_status = 0.0
         self._closed = False
-        self.export_keys = ExportKeys(self, {"live": self.live_plot, "history": self.history_plot},
+        self.export_keys = ExportKeys(self, {feed.name: feed.plot for feed in self.feeds},
                                       self.current_dataset, self.report, self.inform)
-        self.export_keys.keep_keys_in(self.toolbar.ps.stx, self.toolbar.ts.stx)
+        self.export_keys.keep_keys_in(*(r.controls.pattern_field for r in self.modes.values()))
         self.settings = settings.Keeper(self)
         self._ticking = False  # inside tick: problems are shown at its end
         self._problems_changed = False
@@ -93,31 +97,29 @@ class MainWindow(QtWidgets.QMainWindow):
         self.timer.setInterval(max(1, round(1000 * self.frame_interval)))
         self.timer.timeout.connect(self.tick)
 
-    def _make_toolbar(self) -> ToolBar:
-        # The toolbar reads the column names through this window, so it must
-        # know the window before the intake hands it the first names.
-        toolbar = ToolBar()
-        toolbar.set_mainwindow(self)
-        # Points are real numbers: show them as they are, not as magnitudes
-        # (the Y selector's first item, meant for complex traces).
-        toolbar.ps.fy.set_idx(toolbar.ps.fy.findText("real"))
-        return toolbar
+    def _make_toolbar(self) -> ToolbarAdapter:
+        selection = ToolbarAdapter(self)
+        for key, record in self.modes.items():
+            record.controls = selection.controls[key]
+            if record.mode.y_format is not None:
+                record.controls.set_format("fy", record.mode.y_format)
+        return selection
 
     def _build_layout(self) -> None:
-        plots = QtWidgets.QSplitter(qt_enum(QtCore.Qt, "Orientation", "Vertical"))
+        plots = QtWidgets.QSplitter(QtCore.Qt.Orientation.Vertical)
         plots.setObjectName("plots")
-        plots.addWidget(self.live_plot)
-        plots.addWidget(self.history_plot)
+        for plot in self.plots:
+            plots.addWidget(plot)
         boxes = QtWidgets.QWidget()
         box_layout = QtWidgets.QVBoxLayout(boxes)
         box_layout.setContentsMargins(0, 0, 0, 0)
-        box_layout.addWidget(self.point_data_box)
-        box_layout.addWidget(self.trace_data_box)
+        for record in self.modes.values():
+            box_layout.addWidget(record.data_box)
         # A fixed width: the boxes' titles and values change several times a
         # second, and a panel that followed their width would resize (and
         # repaint) the plots beside it each time.
         boxes.setFixedWidth(DATA_BOX_WIDTH)
-        body = QtWidgets.QSplitter(qt_enum(QtCore.Qt, "Orientation", "Horizontal"))
+        body = QtWidgets.QSplitter(QtCore.Qt.Orientation.Horizontal)
         body.setObjectName("body")
         self.splitters = {"plots": plots, "body": body}  # by the names the settings use
         body.addWidget(plots)
@@ -165,8 +167,8 @@ class MainWindow(QtWidgets.QMainWindow):
         bar.show_rate(self.row_rate.update(now, points.rows_stored),
                       self.frame_rate.update(now, self.live_plot.frames))
         bar.show_pairs(self.presenter.matched_pairs, len(config.ridx))
-        for box in (self.point_data_box, self.trace_data_box):
-            box.refresh()
+        for record in self.modes.values():
+            record.data_box.refresh()
         self.presenter.place_legends()
         for readout in self.readouts:
             readout.refresh()
@@ -197,7 +199,7 @@ class MainWindow(QtWidgets.QMainWindow):
             "traces": traces.payloads_stored,
             "point_columns": points.column_names,
             "trace_columns": traces.column_names,
-            "pairs": [list(pair) for pair in self.toolbar.xypairs],
+            "pairs": [list(pair) for pair in self.selection.pairs],
             "problems": self.problems.count,
             "ended": self.watch.source_ended is not None,
         }
@@ -209,10 +211,7 @@ class MainWindow(QtWidgets.QMainWindow):
     def current_dataset(self):
         """What the plots show: the data set of the toolbar's mode, or while
         paused the data held at the pause."""
-        mode = self.toolbar.mode
-        if self.presenter.held is not None:
-            return self.presenter.held[mode]
-        return self.point_dataset if mode == "P" else self.trace_dataset
+        return self.modes[self.selection.mode].shown
 
     # --- view actions (controls.ViewControls) -------------------------------------
 
@@ -265,8 +264,7 @@ class MainWindow(QtWidgets.QMainWindow):
 
 def frame_interval(widget) -> float:
     """Seconds per frame of the screen the widget is on (30 to 144 Hz)."""
-    screen = widget.screen() if hasattr(widget, "screen") else None
-    screen = screen or QtWidgets.QApplication.primaryScreen()
+    screen = widget.screen() or QtWidgets.QApplication.primaryScreen()
     rate = screen.refreshRate() if screen is not None else 60.0
     if not rate or not math.isfinite(rate):
         rate = 60.0

@@ -1,4 +1,6 @@
-"""The one place that chooses the Qt binding.
+"""The one place that chooses the Qt binding, and the one that knows how
+the bindings differ: where a class lives (QAction, QShortcut), what a signal
+is called, how a key or mouse event is read.
 
 The binding comes from the environment variable QT_API: "pyqt5" (the default),
 "pyqt6" or "pyside6", in any letter case. pyqtgraph is told to use the same
@@ -40,14 +42,37 @@ os.environ["PYQTGRAPH_QT_LIB"] = _LIB
 if API == "pyqt5":
     from PyQt5 import QtCore, QtGui, QtWidgets
 
-    AlignRight = QtCore.Qt.AlignRight
+    QAction, QShortcut = QtWidgets.QAction, QtWidgets.QShortcut
+    Signal = QtCore.pyqtSignal
 elif API == "pyqt6":
     from PyQt6 import QtCore, QtGui, QtWidgets
 
-    AlignRight = QtCore.Qt.AlignmentFlag.AlignRight
+    QAction, QShortcut = QtGui.QAction, QtGui.QShortcut
+    Signal = QtCore.pyqtSignal
 else:
     from PySide6 import QtCore, QtGui, QtWidgets
 
-    AlignRight = QtCore.Qt.AlignmentFlag.AlignRight
+    QAction, QShortcut = QtGui.QAction, QtGui.QShortcut
+    Signal = QtCore.Signal
 
-__all__ = ["API", "AlignRight", "QtCore", "QtGui", "QtWidgets"]
+# Every other module writes Qt's enums by their scoped names
+# (QtCore.Qt.MouseButton.MiddleButton), which PyQt5 5.15 accepts as well.
+AlignRight = QtCore.Qt.AlignmentFlag.AlignRight
+QT6 = API != "pyqt5"
+
+
+def pressed_keys(event) -> "QtGui.QKeySequence":
+    """The key and modifiers of a key event as a key sequence."""
+    if QT6:
+        return QtGui.QKeySequence(event.keyCombination())
+    return QtGui.QKeySequence(int(event.modifiers()) | event.key())
+
+
+def event_point(event) -> "QtCore.QPoint":
+    """Where a mouse event happened, in the receiving widget's pixels (Qt 6
+    gives position() and warns at every pos())."""
+    return event.position().toPoint() if QT6 else event.pos()
+
+
+__all__ = ["API", "AlignRight", "QAction", "QShortcut", "QT6", "QtCore", "QtGui", "QtWidgets",
+           "Signal", "event_point", "pressed_keys"]

@@ -26,7 +26,7 @@ def format_number(value: float) -> str:
 
 
 class PointerReadout(QtCore.QObject):
-    """The readout and tracker of one plot widget (a `ploter.PlotWidget`).
+    """The readout and tracker of one plot widget (a `views.PlotView`).
 
     `show_text` is called with the status bar's text, "" when the pointer
     has left the plot; the curves' names come from `legend` (a
@@ -100,8 +100,8 @@ class PointerReadout(QtCore.QObject):
         self.values = {}
         spots, lines = [], []
         names = dict(self.legend.names) if self.legend is not None else {}
-        for key, curve in self.plot.plots.items():
-            sample = nearest_sample(curve, view_x, log_x) if curve.isVisible() else None
+        for key in self.plot.curve_keys():
+            sample = nearest_sample(self.plot.curve_data(key), view_x, log_x)
             if sample is None:
                 continue
             x, y = sample
@@ -142,13 +142,14 @@ class PointerReadout(QtCore.QObject):
                 tracker_item.hide()
 
 
-def nearest_sample(curve, view_x: float, log_x: bool):
-    """(x, y) of the curve's sample whose x is nearest to `view_x` (in view
-    units: log10 of x on a log axis), None when the curve has no finite one.
-    Works for any order of x: an X;Y pair need not grow with the row."""
-    x, y = curve.xData, curve.yData
-    if x is None or y is None or not len(x):
+def nearest_sample(data, view_x: float, log_x: bool):
+    """(x, y) of the sample of a curve's `data` ((x, y) as fed, or None)
+    whose x is nearest to `view_x` (in view units: log10 of x on a log
+    axis), None when the curve has no finite one. Works for any order of x:
+    an X;Y pair need not grow with the row."""
+    if data is None:
         return None
+    x, y = data
     with np.errstate(divide="ignore", invalid="ignore"):
         shown_x = np.log10(x) if log_x else x
         distance = np.abs(np.asarray(shown_x, dtype=float) - view_x)

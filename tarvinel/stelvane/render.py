@@ -267,6 +267,21 @@ class CurveFeeder:
             self._filled.discard(key)
 
 
+def zoom_points(pixels: int, view: tuple[float, float] | None = None,
+                data: tuple[float, float] | None = None, max_zoom_steps: int = 0) -> int:
+    """How many points a curve needs to look exact in a plot `pixels` wide:
+    two per pixel column (of 200 at least), times the zoom of x range
+    `view` into data spanning `data` (none: no zoom), by powers of two and at
+    most 2**max_zoom_steps, so that zooming does not make every frame a new
+    size."""
+    points = 2 * max(200, int(pixels))
+    if data is None or view is None or not view[1] > view[0] or not data[1] > data[0]:
+        return points
+    zoom = (data[1] - data[0]) / (view[1] - view[0])
+    steps = math.ceil(math.log2(max(zoom, 1)) - 1e-6)  # 2.000001 times is 2 times
+    return points * 2 ** min(max_zoom_steps, max(0, steps))
+
+
 def detail_window(view: tuple[float, float], data: tuple[float, float] | None, pixels: int,
                   max_zoom_steps: int):
     """How a plot zoomed to x range `view` over data spanning `data`, `pixels`
@@ -280,13 +295,12 @@ def detail_window(view: tuple[float, float], data: tuple[float, float] | None, p
     window, and a zoom that stays within the same power of two keeps it too.
     The window gets two points per pixel column of a view its own third's
     width, which is at least as wide as the view."""
-    points = 2 * max(200, int(pixels))
     if data is None or not view[1] > view[0] or not data[1] > data[0]:
-        return points, None
+        return zoom_points(pixels), None
     zoom = (data[1] - data[0]) / (view[1] - view[0])
     if zoom <= 2:
-        steps = math.ceil(math.log2(max(zoom, 1)) - 1e-6)  # 2.000001 times is 2 times
-        return points * 2 ** min(max_zoom_steps, max(0, steps)), None
+        return zoom_points(pixels, view, data, max_zoom_steps), None
+    points = zoom_points(pixels)
     width = (data[1] - data[0]) / 2 ** math.floor(math.log2(zoom))  # view width <= width < twice it
     half = width / 2
     centre = data[0] + round(((view[0] + view[1]) / 2 - data[0]) / half) * half

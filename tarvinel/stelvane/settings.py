@@ -9,9 +9,9 @@ They are kept per user with Qt's QSettings in an INI file (on Linux
 $XDG_CONFIG_HOME/tarvinel/stelvane.ini, ~/.config by default), read when the
 window starts and written when it closes.
 
-Values go back into the toolbar only through its public widgets and methods
-(`stx.set_text`, `set_idx`, `setChecked`), which run the toolbar's own
-handlers exactly as a user's edit would.
+Values go back into the toolbar only through its widgets' own methods
+(toolbar_adapter.ModeControls), which run the toolbar's handlers exactly as
+a user's edit would.
 
 The file is the user's to break: a file that cannot be parsed, that is not
 ours, or a value of the wrong kind is ignored with a warning naming the file
@@ -24,29 +24,30 @@ import binascii
 import sys
 from urllib.parse import quote
 
+from .modes import MODES
 from .qt_compat import QtCore
 from .sources.instrument import InstrumentSource
-from .views import qt_enum
+from .toolbar_adapter import ModeControls
 
 ORGANIZATION = "tarvinel"
 APPLICATION = "stelvane"
 # Written into the file; a file with another or no format is not read.
 FORMAT = 1
 
-MODES = {"P": "points", "T": "traces"}
 # The source of the simulated instrument, which has no SOURCE text.
 INSTRUMENT = InstrumentSource.settings_key
 # Sources whose patterns are kept; the longest unused go first.
 SOURCES_KEPT = 50
-BOXES = {"logX": "lx", "logY": "ly", "shareX": "linkx", "shareY": "linky"}
-FORMAT_BOXES = ("fx", "fy")
+# The settings' names of each mode's boxes, as its toolbar controls go by.
+BOXES = ModeControls.BOXES
+FORMAT_BOXES = ModeControls.FORMATS
 
 
-INI = qt_enum(QtCore.QSettings, "Format", "IniFormat")
-USER_SCOPE = qt_enum(QtCore.QSettings, "Scope", "UserScope")
-NO_ERROR = qt_enum(QtCore.QSettings, "Status", "NoError")
-FORMAT_ERROR = qt_enum(QtCore.QSettings, "Status", "FormatError")
-ACCESS_ERROR = qt_enum(QtCore.QSettings, "Status", "AccessError")
+INI = QtCore.QSettings.Format.IniFormat
+USER_SCOPE = QtCore.QSettings.Scope.UserScope
+NO_ERROR = QtCore.QSettings.Status.NoError
+FORMAT_ERROR = QtCore.QSettings.Status.FormatError
+ACCESS_ERROR = QtCore.QSettings.Status.AccessError
 
 
 def open_store(path: str | None = None):
@@ -58,9 +59,9 @@ def open_store(path: str | None = None):
 
 @dataclass
 class Remembered:
-    """What was read from the file: per mode name a dict of widget name to
-    value ("stx" the pattern text, "fx"/"fy" the format text, the boxes a
-    bool); the window's geometry and the splitters' states by object name."""
+    """What was read from the file: per mode key a dict of control name to
+    value ("pattern" its text, "fx"/"fy" the format text, the boxes of BOXES
+    a bool); the window's geometry and the splitters' states by object name."""
 
     modes: dict = field(default_factory=dict)
     geometry: bytes | None = None
@@ -149,14 +150,15 @@ def read(store, warn, source: str = INSTRUMENT) -> Remembered:
             warn(f"settings file {where}: {key} ignored ({error}: {str(raw)[:40]!r})")
             return None
 
-    for mode, group in MODES.items():
+    for mode in MODES:
+        group = mode.name
         # An empty pattern is none: the source's own or the default applies.
-        values = {"stx": value(f"{source_key(source)}/{group}", _as_text) or None}
+        values = {"pattern": value(f"{source_key(source)}/{group}", _as_text) or None}
         for box in FORMAT_BOXES:
             values[box] = value(f"{group}/{box}", _as_text)
-        for key, box in BOXES.items():
-            values[box] = value(f"{group}/{key}", _as_bool)
-        remembered.modes[mode] = {k: v for k, v in values.items() if v is not None}
+        for box in BOXES:
+            values[box] = value(f"{group}/{box}", _as_bool)
+        remembered.modes[mode.key] = {k: v for k, v in values.items() if v is not None}
     remembered.geometry = value("window/geometry", _as_state)
     for key in keys:
         if key.startswith("splitters/"):
@@ -169,26 +171,22 @@ def read(store, warn, source: str = INSTRUMENT) -> Remembered:
 # --- into the window -----------------------------------------------------------------------
 
 
-def apply_to_toolbar(toolbar, remembered: Remembered, warn, keep_patterns=()) -> None:
-    """Sets the toolbar's widgets to the remembered values, mode by mode;
-    the patterns of the modes in `keep_patterns` stay as they are (the
-    command line gave them). A format the combo box does not offer is
-    ignored with a warning."""
-    for mode, values in remembered.modes.items():
-        bundle = toolbar.ps if mode == "P" else toolbar.ts
+def apply_to_toolbar(modes: dict, remembered: Remembered, warn, keep_patterns=()) -> None:
+    """Sets the toolbar's controls of each mode (`modes`, key ->
+    modes.ModeRecord) to the remembered values; the patterns of the modes in
+    `keep_patterns` stay as they are (the command line gave them). A format
+    the combo box does not offer is ignored with a warning."""
+    for key, values in remembered.modes.items():
+        record = modes[key]
+        controls = record.controls
         for box in FORMAT_BOXES:
-            if box in values:
-                combo = getattr(bundle, box)
-                index = combo.findText(values[box])
-                if index < 0:
-                    warn(f"settings: {MODES[mode]} {box} {values[box]!r} is no format; ignored")
-                elif index != combo.currentIndex():
-                    combo.set_idx(index)
-        for box in BOXES.values():
-            if box in values and getattr(bundle, box).isChecked() != values[box]:
-                getattr(bundle, box).setChecked(values[box])
-        if "stx" in values and mode not in keep_patterns:
-            bundle.stx.set_text(values["stx"])
+            if box in values and not controls.set_format(box, values[box]):
+                warn(f"settings: {record.mode.name} {box} {values[box]!r} is no format; ignored")
+        for box in BOXES:
+            if box in values and controls.boxes[box].isChecked() != values[box]:
+                controls.boxes[box].setChecked(values[box])
+        if "pattern" in values and key not in keep_patterns:
+            controls.set_pattern(values["pattern"])
 
 
 def apply_to_window(window, splitters: dict, remembered: Remembered, warn) -> None:
@@ -231,9 +229,10 @@ def _remembered_sources(store) -> dict[str, tuple[int, dict]]:
             for name, values in sources.items()}
 
 
-def write(store, toolbar, window, splitters: dict, source: str = INSTRUMENT,
+def write(store, modes: dict, window, splitters: dict, source: str = INSTRUMENT,
           given_patterns=None) -> str | None:
-    """Replaces what `store` holds with the toolbar's and the window's state;
+    """Replaces what `store` holds with the state of the toolbar's controls
+    of each mode (`modes`, key -> modes.ModeRecord) and of the window;
     the patterns go to `source`, and the patterns of the other sources used
     most recently stay. A mode whose pattern field is still empty keeps the
     pattern given for it on the command line (`given_patterns`, mode: text):
@@ -254,15 +253,15 @@ def write(store, toolbar, window, splitters: dict, source: str = INSTRUMENT,
         for key, value in values.items():
             store.setValue(key, value)
     store.setValue(f"order/{mine}", max((use for _, (use, _) in kept), default=0) + 1)
-    for mode, group in MODES.items():
-        bundle = toolbar.ps if mode == "P" else toolbar.ts
-        pattern = bundle.stx.text() or given_patterns.get(mode, "")
+    for key, record in modes.items():
+        group, controls = record.mode.name, record.controls
+        pattern = controls.pattern_field.text() or given_patterns.get(key, "")
         if pattern:
             store.setValue(f"{source_key(source)}/{group}", pattern)
         for box in FORMAT_BOXES:
-            store.setValue(f"{group}/{box}", getattr(bundle, box).currentText())
-        for key, box in BOXES.items():
-            store.setValue(f"{group}/{key}", "true" if getattr(bundle, box).isChecked() else "false")
+            store.setValue(f"{group}/{box}", controls.formats[box].currentText())
+        for box in BOXES:
+            store.setValue(f"{group}/{box}", "true" if controls.boxes[box].isChecked() else "false")
     store.setValue("window/geometry", _state_text(window.saveGeometry()))
     for name, splitter in splitters.items():
         store.setValue(f"splitters/{name}", _state_text(splitter.saveState()))
@@ -292,7 +291,7 @@ class Keeper:
         patterns are saved as `source`'s."""
         window = self.window
         self.given_patterns = dict(given_patterns or {})
-        apply_to_toolbar(window.toolbar, remembered, window.report, self.given_patterns)
+        apply_to_toolbar(window.modes, remembered, window.report, self.given_patterns)
         apply_to_window(window, window.splitters, remembered, window.report)
         self.store, self.source = store, source
 
@@ -302,7 +301,7 @@ class Keeper:
             return
         window = self.window
         try:
-            problem = write(store, window.toolbar, window, window.splitters, self.source,
+            problem = write(store, window.modes, window, window.splitters, self.source,
                             self.given_patterns)
         except Exception as error:  # a window that cannot save still closes
             problem = f"settings could not be saved: {error}"

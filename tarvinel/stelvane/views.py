@@ -1,25 +1,16 @@
 """The window's widgets: the plot view, the data boxes, the status bar with
-its labels, and the small helpers they share (Qt enum access across the
-bindings, value and copy formatting).
+its labels, and the small helpers they share (value and copy formatting).
 """
 
 from collections import deque
-import math
 
 from . import ploter
 from .dataset import Dataset
 from .qt_compat import QtCore, QtWidgets
-from .render import detail_window
+from .render import detail_window, zoom_points
 
 
-def qt_enum(scope, enum_name: str, member: str):
-    """A Qt enum member by its scoped name (PyQt6, PySide6) or its flat one (PyQt5)."""
-    enum = getattr(scope, enum_name, None)
-    value = getattr(enum, member, None) if enum is not None else None
-    return value if value is not None else getattr(scope, member)
-
-
-MIDDLE_BUTTON = qt_enum(QtCore.Qt, "MouseButton", "MiddleButton")
+MIDDLE_BUTTON = QtCore.Qt.MouseButton.MiddleButton
 
 # Zooming in up to 2**MAX_ZOOM_STEPS times gives the curves more detail.
 MAX_ZOOM_STEPS = 5
@@ -47,20 +38,11 @@ class PlotView(ploter.PlotWidget):
         self.frames = 0         # paints that showed new data
 
     def points_wanted(self) -> int:
-        """How many points a curve needs to look exact: two per pixel column
-        of the plot, times the zoom into the data (by powers of two, so that
-        zooming does not make every frame a new size)."""
+        """How many points a curve needs to look exact: see render.zoom_points."""
         vb = self.plotItem.vb
-        points = 2 * max(200, int(vb.width()))
         if vb.autoRangeEnabled()[0]:
-            return points
-        data = vb.childrenBounds()[0]  # None, or a bound None, while nothing is shown
-        view_low, view_high = vb.viewRange()[0]
-        if data is None or None in data or not view_high > view_low:
-            return points
-        zoom = (data[1] - data[0]) / (view_high - view_low)
-        steps = math.ceil(math.log2(max(zoom, 1)) - 1e-6)  # 8.000001 times is 8 times
-        return points * 2 ** min(MAX_ZOOM_STEPS, max(0, steps))
+            return zoom_points(vb.width())
+        return zoom_points(vb.width(), *self._x_view_and_data(), MAX_ZOOM_STEPS)
 
     def detail(self) -> tuple[int, tuple[float, float] | None]:
         """(points, window) for curves over several runs: see
@@ -68,11 +50,32 @@ class PlotView(ploter.PlotWidget):
         the view is made exact, so zooming and panning stay cheap."""
         vb = self.plotItem.vb
         if vb.autoRangeEnabled()[0]:
-            return 2 * max(200, int(vb.width())), None
+            return zoom_points(vb.width()), None
+        return detail_window(*self._x_view_and_data(), vb.width(), MAX_ZOOM_STEPS)
+
+    def _x_view_and_data(self):
+        """The x range shown, and the x range of the data (None while nothing is shown)."""
+        vb = self.plotItem.vb
         data = vb.childrenBounds()[0]  # None, or a bound None, while nothing is shown
         if data is not None and None in data:
             data = None
-        return detail_window(tuple(vb.viewRange()[0]), data, vb.width(), MAX_ZOOM_STEPS)
+        return tuple(vb.viewRange()[0]), data
+
+    def curve_keys(self):
+        """The keys of the plot's curves, in order."""
+        return self.plots.keys()
+
+    def curve_data(self, key, as_drawn: bool = False):
+        """(x, y) of curve `key` as it was fed, or with `as_drawn` as it is
+        drawn (log10 of a log axis's values); None when the curve is hidden
+        or empty."""
+        curve = self.plots[key]
+        if not curve.isVisible():
+            return None
+        x, y = curve.getData() if as_drawn else (curve.xData, curve.yData)
+        if x is None or y is None or not len(x):
+            return None
+        return x, y
 
     def set_title(self, title: str) -> None:
         # A new title lays the plot out again: only when it changed.
@@ -135,8 +138,8 @@ class DataBox(QtWidgets.QGroupBox):
         self.table.verticalHeader().setVisible(False)
         header = self.table.horizontalHeader()
         header.setStretchLastSection(True)
-        header.setSectionResizeMode(0, qt_enum(QtWidgets.QHeaderView, "ResizeMode", "ResizeToContents"))
-        self.table.setEditTriggers(qt_enum(QtWidgets.QAbstractItemView, "EditTrigger", "NoEditTriggers"))
+        header.setSectionResizeMode(0, QtWidgets.QHeaderView.ResizeMode.ResizeToContents)
+        self.table.setEditTriggers(QtWidgets.QAbstractItemView.EditTrigger.NoEditTriggers)
         layout = QtWidgets.QVBoxLayout(self)
         layout.setContentsMargins(4, 4, 4, 4)
         layout.addWidget(self.table)

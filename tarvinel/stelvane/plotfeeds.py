@@ -1,0 +1,166 @@
+"""The plots as feeds: each plot of the window is a `PlotFeed` that says
+what data it shows, makes its curves from the frame's selection, and keeps
+its legend. The presenter runs them in the order of `PLOTS`; a new plot is
+an entry there, a new kind of plot a class beside these.
+
+A feed redraws only what changed since it last drew (`shown`, None: redraw),
+and it is fed only from `Presenter.present` (see presenter.py).
+"""
+
+from dataclasses import dataclass
+import time
+
+from . import config
+from .legend import CurveLegend
+from .render import CurveFeeder, history_series_steps, pair_series
+
+# The share of a frame for making the history plot's curves; a long run is
+# thinned over several frames.
+HISTORY_SHARE = 0.25
+
+
+@dataclass(frozen=True)
+class FeedOptions:
+    live_rows: int          # the newest rows of the current run a live plot shows
+    frame_interval: float   # seconds per frame
+
+
+@dataclass(frozen=True)
+class Frame:
+    """What the plots of one frame draw from."""
+    record: object      # the shown mode's modes.ModeRecord
+    pairs: list         # the shown (X, Y) pairs, one per curve key at most
+    fx: str | None
+    fy: str | None
+    names: list         # the legend's text of each pair
+    paused: bool
+
+    @property
+    def data(self):
+        return self.record.shown
+
+
+class PlotFeed:
+    """One plot widget (a `views.PlotView`), its curves and its legend."""
+
+    def __init__(self, name: str, plot, options: FeedOptions):
+        self.name, self.plot, self.options = name, plot, options
+        self.curves = CurveFeeder(plot, config.ridx)
+        self.legend = CurveLegend(plot)
+        self.shown = None
+
+    def forget(self) -> None:
+        """The next frame draws again, whatever it shows."""
+        self.shown = None
+
+    def clear(self, modes: dict) -> None:
+        """The user asked for an empty history (the CLR button)."""
+
+    def present(self, frame: Frame) -> None:
+        raise NotImplementedError
+
+    def _show(self, series, frame: Frame) -> None:
+        self.curves.show(series)
+        # The legend names the curves that show something.
+        named = [(key, name) for key, data, name in zip(config.ridx, series, frame.names)
+                 if data is not None and len(data[0])]
+        self.legend.show_names([key for key, _ in named], [name for _, name in named])
+
+    def _title(self, text: str, frame: Frame) -> None:
+        self.plot.set_title(f"{self.name}: {text}" + ("  (paused)" if frame.paused else ""))
+
+
+class LiveFeed(PlotFeed):
+    """The current run's newest rows, or the newest trace."""
+
+    def present(self, frame: Frame) -> None:
+        plot, data = self.plot, frame.data
+        points = plot.points_wanted()
+        state = (frame.record.key, data.version, points)
+        if state == self.shown:
+            return
+        self.shown = state
+        series = [pair_series(data, p, frame.fx, frame.fy, self.options.live_rows, points)
+                  for p in frame.pairs]
+        self._show(series, frame)
+        plot.fresh = True
+        plot.settle()
+        self._title(f"{frame.record.mode.run_word} {data.run_number}", frame)
+
+
+class HistoryJob:
+    """New curves for the history plot, made a few per frame."""
+
+    def __init__(self, runs, frame: Frame, points, window=None):
+        self.runs, self.frame = runs, frame
+        self.points, self.window = points, window
+        self.series = []
+        self.steps = None  # the curve under way: a history_series_steps generator
+
+    @property
+    def done(self) -> bool:
+        return len(self.series) == len(self.frame.pairs)
+
+    def advance(self, deadline: float, cache: dict) -> bool:
+        """Works until `deadline` (one pass over one run at least); true once
+        done. Ten long runs take a while to thin for eight curves; spread
+        over frames a run at a time, they hold up neither the live plot nor
+        a pan or zoom of the history."""
+        frame = self.frame
+        while not self.done:
+            if self.steps is None:
+                self.steps = history_series_steps(self.runs, frame.pairs[len(self.series)],
+                                                  frame.fx, frame.fy, self.points, cache,
+                                                  self.window)
+            try:
+                next(self.steps)
+            except StopIteration as finished:
+                self.series.append(finished.value)
+                self.steps = None
+            if time.monotonic() >= deadline:
+                break
+        return self.done
+
+
+class HistoryFeed(PlotFeed):
+    """The finished runs, or the earlier traces, from the first the user did
+    not clear away."""
+
+    def __init__(self, name: str, plot, options: FeedOptions):
+        super().__init__(name, plot, options)
+        self.first_run: dict = {}  # mode key -> first run shown
+        self.cache: dict = {}  # series of finished runs, see render.history_series
+        self.job: HistoryJob | None = None
+
+    def clear(self, modes: dict) -> None:
+        self.first_run = {key: record.dataset.run_number for key, record in modes.items()}
+        self.shown = None
+
+    def present(self, frame: Frame) -> None:
+        data, key = frame.data, frame.record.key
+        first = self.first_run.get(key, 0)
+        points, window = self.plot.detail()
+        state = (key, data.history_version, first, points, window)
+        if state != self.shown:
+            self.shown = state
+            runs = [r for r in data.history if r.number >= first]
+            kept = set(runs)
+            self.cache = {k: v for k, v in self.cache.items() if k[0] in kept}
+            self.job = HistoryJob(runs, frame, points, window)
+        if self.job is not None:
+            deadline = time.monotonic() + HISTORY_SHARE * self.options.frame_interval
+            if self.job.advance(deadline, self.cache):
+                self._finish(self.job)
+
+    def _finish(self, job: HistoryJob) -> None:
+        self.job = None
+        self._show(job.series, job.frame)
+        self.plot.settle()
+        count, what = len(job.runs), job.frame.record.mode.run_word
+        self._title(f"{count} {what}{'s' if count > 1 else ''}" if count
+                    else f"no finished {what}s", job.frame)
+
+
+# The window's plots, top to bottom: (name, kind). The first is the one the
+# others follow when the axes are shared.
+PLOTS = (("live", LiveFeed), ("history", HistoryFeed))

@@ -1,0 +1,32 @@
+"""The window's plots as entries of plotfeeds.PLOTS: a plot added there is
+laid out, fed, named in its legend, read out and saved like the others."""
+
+import queue as queue_module
+
+import numpy as np
+
+from tarvinel.stelvane import mainwindow, plotfeeds
+
+from .test_app import WAIT, active_window, filled_curves, put_all
+
+
+def test_a_third_plot_is_one_entry_and_is_fed_like_the_others(qtbot, monkeypatch):
+    monkeypatch.setattr(mainwindow, "PLOTS", (*plotfeeds.PLOTS, ("newest", plotfeeds.LiveFeed)))
+    queue = queue_module.Queue()
+    win = active_window(qtbot, queue)
+    third = win.plots[2]
+    assert win.splitters["plots"].widget(2) is third
+    assert [readout.plot for readout in win.readouts] == win.plots
+    assert set(win.export_keys.plots) == {"live", "history", "newest"}
+
+    t = np.arange(50, dtype=float)
+    put_all(queue, [("PN", ["t", "a", "b"]), ("PXY", "t,(a|b)"),
+                    ("PD", np.column_stack([t, np.sin(t), np.cos(t)]))])
+    qtbot.waitUntil(lambda: filled_curves(third) == [0, 1], timeout=WAIT)
+    assert filled_curves(win.live_plot) == [0, 1]
+    assert third.title_text == "newest: run 1"
+    assert [name for name, _ in win.feeds[2].legend.entries] == ["a", "b"]
+
+    win.controls.pause.trigger()  # the new plot holds still with the others
+    qtbot.waitUntil(lambda: third.title_text == "newest: run 1  (paused)", timeout=WAIT)
+    win.close()
