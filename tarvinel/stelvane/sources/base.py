@@ -60,3 +60,17 @@ class Syntax:
         if self.form == "suffix":
             return given.endswith(self.text)
         return self.form == "path"
+
+
+class NamedByPath:
+    """For a source that is a file: it goes by its full path, in messages and
+    in the settings, so it is the same source wherever it was named from."""
+    path: str
+
+    @property
+    def describe(self) -> str:
+        return self.path
+
+    @property
+    def settings_key(self) -> str:
+        return self.path

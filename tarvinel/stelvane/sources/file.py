@@ -11,6 +11,7 @@ import stat
 import time
 
 from ..formats import make_reader
+from .base import NamedByPath
 from .streams import READ_SIZE, read_stream
 
 # How often a followed file is looked at for growth or change.
@@ -21,7 +22,7 @@ DELETE_GRACE = 0.5
 
 
 @dataclass
-class FileSource:
+class FileSource(NamedByPath):
     """A text file from its start; followed as it grows unless `follow` is
     false. A file that does not exist yet is waited for; a file truncated or
     replaced begins a new run; a deleted one ends the source, and so does a
@@ -33,15 +34,6 @@ class FileSource:
     @classmethod
     def from_text(cls, text: str, options) -> "FileSource":
         return cls(os.path.abspath(text), options.follow)
-
-    @property
-    def describe(self) -> str:
-        return self.path
-
-    @property
-    def settings_key(self) -> str:
-        # The full path: a file is the same source wherever it was named from.
-        return self.path
 
     def run(self, feed, status, stop) -> str | None:
         try:

@@ -8,11 +8,11 @@ from dataclasses import dataclass
 import os
 import runpy
 
-from .base import SourceError
+from .base import NamedByPath, SourceError
 
 
 @dataclass
-class ScriptSource:
+class ScriptSource(NamedByPath):
     """A producer script: the file runs (not as __main__, so a guarded
     `show(produce)` in it does not start a window), then its produce(feed)."""
     path: str
@@ -22,14 +22,6 @@ class ScriptSource:
         if not os.path.isfile(text):
             raise SourceError(f"{text}: no such producer script")
         return cls(os.path.abspath(text))
-
-    @property
-    def describe(self) -> str:
-        return self.path
-
-    @property
-    def settings_key(self) -> str:
-        return self.path
 
     def run(self, feed, status, stop) -> str | None:
         namespace = runpy.run_path(self.path, run_name="__stelvane_producer__")
