@@ -92,10 +92,25 @@ bool exact_value(std::uint64_t mantissa, long scale, double &value) {
     return true;
 }
 
-const char *parse_decimal(const char *begin, double &value) {
+// The general parser knows '.' only: a number with another decimal point is
+// copied with '.' in its place (a number longer than the copy is refused).
+bool general_value(const char *begin, const char *end, char point, double &value) {
+    if (point == '.') {
+        auto [stop, error] = std::from_chars(begin, end, value, std::chars_format::general);
+        return error == std::errc() && stop == end;
+    }
+    char copy[512];
+    auto length = static_cast<std::size_t>(end - begin);
+    if (length > sizeof copy) return false;
+    std::replace_copy(begin, end, copy, point, '.');
+    auto [stop, error] = std::from_chars(copy, copy + length, value, std::chars_format::general);
+    return error == std::errc() && stop == copy + length;
+}
+
+const char *parse_decimal(const char *begin, char point, double &value) {
     std::uint64_t mantissa = 0;
     const char *integer_end = add_digits(begin, mantissa);
-    const char *fraction_begin = *integer_end == '.' ? integer_end + 1 : integer_end;
+    const char *fraction_begin = *integer_end == point ? integer_end + 1 : integer_end;
     const char *p = add_digits(fraction_begin, mantissa);
     long fraction_digits = p - fraction_begin;
     long digits = (integer_end - begin) + fraction_digits;
@@ -111,25 +126,27 @@ const char *parse_decimal(const char *begin, double &value) {
     }
     // The general case, correctly rounded as well. A value beyond the range
     // of doubles is refused: the general parser makes it an infinity or zero.
-    auto [end, error] = std::from_chars(begin, p, value, std::chars_format::general);
-    return error == std::errc() && end == p ? p : nullptr;
+    return general_value(begin, p, point, value) ? p : nullptr;
 }
 
-// One real number at p: the end of it, or nullptr when none begins there.
-const char *parse_real(const char *p, double &value) {
+}  // namespace
+
+const char *parse_real(const char *p, char point, double &value) noexcept {
     bool negative = false;
     if (*p == '+' || *p == '-') negative = *p++ == '-';
-    const char *end = is_digit(*p) || *p == '.' ? parse_decimal(p, value) : parse_special(p, value);
+    const char *end = is_digit(*p) || *p == point ? parse_decimal(p, point, value) : parse_special(p, value);
     if (end != nullptr && negative) value = -value;  // -0.0 and -nan keep their sign, as in Python
     return end;
 }
+
+namespace {
 
 // One line at p into `row`: the start of the next line, or nullptr.
 const char *parse_line(const char *p, Separator separator, std::size_t width, double *row) {
     const char separator_byte = separator == Separator::comma ? ',' : '\t';
     for (std::size_t field = 0;; ++field) {
         while (is_padding(*p, separator)) ++p;
-        if ((p = parse_real(p, row[field])) == nullptr) return nullptr;
+        if ((p = parse_real(p, '.', row[field])) == nullptr) return nullptr;
         const char *number_end = p;
         while (is_padding(*p, separator)) ++p;
         if (field + 1 == width) break;
