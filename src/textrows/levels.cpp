@@ -27,6 +27,18 @@ std::size_t Levels::code(std::string_view word) {
     }
 }
 
+std::size_t Levels::find(std::string_view word) {
+    if (last_ != SIZE_MAX && words_[last_] == word) return last_;
+    if (slots_.empty()) return SIZE_MAX;
+    std::uint64_t hash = hash_of(word);
+    std::size_t mask = slots_.size() - 1;
+    for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+        std::uint32_t code = slots_[slot];
+        if (code == empty) return SIZE_MAX;
+        if (hashes_[code] == hash && words_[code] == word) return last_ = code;
+    }
+}
+
 std::size_t Levels::insert(std::string_view word, std::size_t slot) {
     auto code = static_cast<std::uint32_t>(words_.size());
     words_.emplace_back(word);

@@ -16,6 +16,9 @@ public:
     // The word's code; a word not seen before gets the next one.
     std::size_t code(std::string_view word);
 
+    // The word's code, or SIZE_MAX when it is not known yet.
+    std::size_t find(std::string_view word);
+
     std::size_t size() const { return words_.size(); }
     const std::string &word(std::size_t code) const { return words_[code]; }
 

@@ -33,7 +33,11 @@ bool takes_meridiem(const TableColumn &column) {
 
 Table::Table(TableLayout layout)
     : layout_(std::move(layout)), levels_(layout_.columns.size()), raw_(layout_.columns.size()) {
-    for (const std::string &word : layout_.missing_words) longest_missing_ = std::max(longest_missing_, word.size());
+    for (const std::string &word : layout_.missing_words) {
+        longest_missing_ = std::max(longest_missing_, word.size());
+        if (word.empty()) empty_is_missing_ = true;
+        else missing_first_[static_cast<unsigned char>(word[0])] = true;
+    }
 }
 
 // Invariant of every scan in this file: the line ends with '\n', which no
@@ -94,15 +98,13 @@ const char *Table::parse_field(const char *p, std::size_t index, double *row) {
     if (layout_.quote != '\0' && *p == layout_.quote) {
         const char *after = scan_quoted(p, field);
         if (after == nullptr || (after = field_end(after)) == nullptr) return nullptr;
-        if (!quoted_value(field, index, value)) return nullptr;
-        store(column, row, value);
-        return after;
+        return quoted_value(field, index, row) ? after : nullptr;
     }
     if (column.kind == ColumnKind::text || column.kind == ColumnKind::raw) {
         const char *after = field_end(scan_unquoted(p, field));
         // A raw field is kept even when missing: one per row.
-        if (column.kind == ColumnKind::raw || !is_missing(field.begin, field.end)) keep_word(field, index);
         store(column, row, value);
+        if (column.kind == ColumnKind::raw || !is_missing(field.begin, field.end)) keep_word(field, index, row);
         return after;
     }
     const char *after = parse_value(p, column, false, value);
@@ -155,18 +157,21 @@ const char *Table::parse_value(const char *p, const TableColumn &column, bool qu
     return nullptr;
 }
 
-bool Table::quoted_value(Field field, std::size_t index, double &value) {
+bool Table::quoted_value(Field field, std::size_t index, double *row) {
     const TableColumn &column = layout_.columns[index];
     trim(field);
-    value = nan;
+    store(column, row, nan);
     bool missing = !field.escaped && is_missing(field.begin, field.end);
     if (column.kind == ColumnKind::text || column.kind == ColumnKind::raw) {
-        if (column.kind == ColumnKind::raw || !missing) keep_word(field, index);
+        if (column.kind == ColumnKind::raw || !missing) keep_word(field, index, row);
         return true;
     }
     if (missing) return true;
     // A quote inside makes no number or time.
-    return !field.escaped && parse_value(field.begin, column, true, value) == field.end;
+    double value = nan;
+    if (field.escaped || parse_value(field.begin, column, true, value) != field.end) return false;
+    store(column, row, value);
+    return true;
 }
 
 void Table::store(const TableColumn &column, double *row, double value) {
@@ -177,8 +182,18 @@ void Table::store(const TableColumn &column, double *row, double value) {
     }
 }
 
-void Table::keep_word(const Field &field, std::size_t index) {
+// A known word's code is written at once; a new word (and a raw field)
+// waits for the end of its line, so that a bad line teaches no words.
+void Table::keep_word(const Field &field, std::size_t index, double *row) {
     auto size = static_cast<std::size_t>(field.end - field.begin);
+    const TableColumn &column = layout_.columns[index];
+    if (!field.escaped && column.kind == ColumnKind::text) {
+        std::size_t code = levels_[index].find(std::string_view(field.begin, size));
+        if (code != SIZE_MAX) {
+            row[column.output] = static_cast<double>(code);
+            return;
+        }
+    }
     if (!field.escaped) {
         words_.push_back({index, field.begin, 0, size});
         return;
@@ -252,7 +267,8 @@ void Table::trim(Field &field) const {
 
 bool Table::is_missing(const char *begin, const char *end) const {
     auto size = static_cast<std::size_t>(end - begin);
-    if (size > longest_missing_) return false;
+    if (size == 0) return empty_is_missing_;
+    if (size > longest_missing_ || !missing_first_[static_cast<unsigned char>(*begin)]) return false;
     for (const std::string &word : layout_.missing_words) {
         if (word.size() == size && std::memcmp(word.data(), begin, size) == 0) return true;
     }

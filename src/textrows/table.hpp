@@ -93,9 +93,9 @@ private:
     const char *parse_line(const char *p, double *row, std::size_t &failed);
     const char *parse_field(const char *p, std::size_t index, double *row);
     const char *parse_value(const char *p, const TableColumn &column, bool quoted, double &value);
-    bool quoted_value(Field field, std::size_t index, double &value);
+    bool quoted_value(Field field, std::size_t index, double *row);
     void store(const TableColumn &column, double *row, double value);
-    void keep_word(const Field &field, std::size_t index);
+    void keep_word(const Field &field, std::size_t index, double *row);
     void take_words(double *row);
     const char *field_end(const char *p) const;
     const char *scan_quoted(const char *p, Field &field) const;
@@ -108,6 +108,8 @@ private:
 
     TableLayout layout_;
     std::size_t longest_missing_ = 0;
+    bool empty_is_missing_ = false;
+    bool missing_first_[256] = {};  // the first bytes of the missing words
     std::vector<Levels> levels_;                // per layout column (used by text columns)
     std::vector<std::vector<std::string>> raw_;  // per layout column (used by raw columns)
     std::vector<BadLine> bad_;
