@@ -82,11 +82,31 @@ const char *Table::parse_line(const char *p, double *row, std::size_t &failed) {
         if (!blank_separated) {
             while (is_blank(*p)) ++p;
         }
+        if (const char *next = number_at(p, index, row)) {
+            if (index + 1 == width) return next;
+            p = next;
+            continue;
+        }
         if ((p = parse_field(p, index, row)) == nullptr) return nullptr;
         if (index + 1 == width) break;
         if (blank_separated ? *p == '\n' : *p++ != layout_.separator) return nullptr;
     }
     return *p == '\n' ? p + 1 : nullptr;
+}
+
+// The common case on its own road: a plain number in a number column, then
+// the separator (the line end after the last field). The start of the next
+// field (the next line), or nullptr for parse_field to decide.
+const char *Table::number_at(const char *p, std::size_t index, double *row) {
+    const TableColumn &column = layout_.columns[index];
+    if (column.kind != ColumnKind::number || *p == layout_.quote) return nullptr;
+    const char *end = parse_real(p, layout_.decimal_point, row[column.output]);
+    if (end == nullptr) return nullptr;
+    const char *q = end;
+    while (is_blank(*q)) ++q;
+    if (index + 1 == layout_.columns.size()) return *q == '\n' ? q + 1 : nullptr;
+    if (layout_.separator == '\0') return q != end && *q != '\n' ? q : nullptr;
+    return *q == layout_.separator ? q + 1 : nullptr;
 }
 
 // One field at p (blanks before it skipped): the end of its trailing

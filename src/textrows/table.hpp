@@ -91,6 +91,7 @@ private:
     };
 
     const char *parse_line(const char *p, double *row, std::size_t &failed);
+    const char *number_at(const char *p, std::size_t index, double *row);
     const char *parse_field(const char *p, std::size_t index, double *row);
     const char *parse_value(const char *p, const TableColumn &column, bool quoted, double &value);
     bool quoted_value(Field field, std::size_t index, double *row);

@@ -173,6 +173,44 @@ const char *parse_date_time(const char *p, const TimeSpelling &spelling, Moment 
     return end;
 }
 
+int two_digits(const char *p) { return (p[0] - '0') * 10 + (p[1] - '0'); }
+
+bool all_digits(const char *p, int count) {
+    for (int i = 0; i < count; ++i) {
+        if (!is_digit(p[i])) return false;
+    }
+    return true;
+}
+
+// The spelling most tools write, 2026-12-08T10:00:00[.fff][Z] (or a blank for
+// the T), read at fixed places: the end of it, or nullptr for the general
+// scan to decide (a zone with an offset, fewer digits, any other spelling).
+// Reads no further than the general scan would: each test stops at the
+// first byte out of place.
+const char *parse_iso_at_fixed_places(const char *p, const TimeSpelling &spelling, Moment &moment) {
+    if (!(all_digits(p, 4) && p[4] == '-' && all_digits(p + 5, 2) && p[7] == '-' && all_digits(p + 8, 2))) {
+        return nullptr;
+    }
+    bool joint = p[10] == 'T' || (p[10] == ' ' && spelling.blanks_inside);
+    if (!(joint && all_digits(p + 11, 2) && p[13] == ':' && all_digits(p + 14, 2) && p[16] == ':' &&
+          all_digits(p + 17, 2))) {
+        return nullptr;
+    }
+    int year = two_digits(p) * 100 + two_digits(p + 2), month = two_digits(p + 5), day = two_digits(p + 8);
+    int hour = two_digits(p + 11), minute = two_digits(p + 14), second = two_digits(p + 17);
+    if (!is_valid_date(year, month, day) || hour > 23 || minute > 59 || second > 59) return nullptr;
+    const char *end = p + 19;
+    if (*end == '.' && (end = parse_fraction(end + 1, moment)) == nullptr) return nullptr;
+    if (*end == 'Z') {
+        moment.zoned = true;
+        ++end;
+    }
+    // AM/PM or an offset: the general scan.
+    if (is_letter(*end) || is_blank(*end) || *end == '+' || *end == '-') return nullptr;
+    moment.seconds = days_from_civil(year, month, day) * 86400 + hour * std::int64_t{3600} + minute * 60 + second;
+    return end;
+}
+
 }  // namespace
 
 const char *parse_time_of_day(const char *p, const TimeSpelling &spelling, bool zone_allowed, Moment &moment) noexcept {
@@ -200,6 +238,10 @@ const char *parse_time_of_day(const char *p, const TimeSpelling &spelling, bool 
 const char *parse_time(const char *p, const TimeSpelling &spelling, Moment &moment) noexcept {
     moment = Moment{};
     if (spelling.shape == TimeShape::daytime) return parse_time_of_day(p, spelling, false, moment);
+    if (spelling.shape == TimeShape::iso && !spelling.date_only) {
+        if (const char *end = parse_iso_at_fixed_places(p, spelling, moment)) return end;
+        moment = Moment{};
+    }
     Date date;
     if ((p = parse_date(p, spelling, date)) == nullptr) return nullptr;
     if (!is_valid_date(date.year, date.month, date.day)) return nullptr;
