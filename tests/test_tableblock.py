@@ -238,3 +238,60 @@ def test_text_codes_continue_across_blocks():
     # another layout starts the words afresh
     other = parse_block(lines("off,1"), TableLayout(columns=(TEXT_COLUMN, NUMBER_COLUMN)), state)
     assert other.rows[0, 0] == 0 and other.words == {0: ["off"]}
+
+
+MONTH_NAMES = ("January", "February", "March", "April", "May", "June", "July", "August", "September",
+               "October", "November", "December")
+
+
+def date_spellings(moment: datetime.datetime, case: int) -> dict[str, list[str]]:
+    d, m, y = moment.day, moment.month, moment.year
+    name = MONTH_NAMES[m - 1]
+    name = (name, name[:3], name.upper(), name[:3].lower())[case]
+    clock = moment.strftime("%H:%M:%S")
+    twelve = f"{(moment.hour - 1) % 12 + 1}:{moment.minute:02d}:{moment.second:02d} {'AP'[moment.hour >= 12]}M"
+    return {
+        DMY: [f"{d:02d}.{m:02d}.{y} {clock}", f"{d}/{m}/{y} {twelve}", f"{d}-{m}-{y}T{clock}"],
+        MDY: [f"{m}/{d}/{y} {clock}", f"{m:02d}-{d:02d}-{y} {twelve}"],
+        MONTH: [f"{name} {d} {y} {clock}", f"{d} {name} {y} {twelve}", f"{name} {d}, {y} {clock}",
+                f"{d:02d}-{name}-{y} {clock}", f"{y}-{name}-{d:02d} {twelve}"],
+    }
+
+
+@settings(max_examples=150)
+@given(st.datetimes(datetime.datetime(1971, 1, 1), datetime.datetime(2037, 12, 31)), st.integers(0, 3))
+def test_day_month_orders_and_month_names_read_as_the_dates_they_spell(berlin_tz, moment, case):
+    moment = moment.replace(microsecond=0)
+    for shape, texts in date_spellings(moment, case).items():
+        assert times(shape, *texts).tolist() == [moment.timestamp()] * len(texts), texts
+
+
+def test_an_aligned_printout_with_am_pm_times_and_crlf_lines(berlin):
+    """As sar and iostat print: a time of day with AM/PM is one field, though
+    blanks separate the others."""
+    columns = (ColumnLayout(TIME, DAYTIME), TEXT_COLUMN, NUMBER_COLUMN, NUMBER_COLUMN)
+    data = b"12:00:01 AM  all  0.50  1\r\n12:00:02 PM  cpu0 -  2\r\n01:00:03 PM  cpu0 x 3 4\r\n"
+    block = parse(data, *columns, sep=None)
+    midnight = datetime.datetime.combine(START, datetime.time())
+    assert block.rows[:, 0].tolist() == [(midnight + datetime.timedelta(seconds=s)).timestamp()
+                                         for s in (1, 12 * 3600 + 2)]
+    assert block.rows[:, 1].tolist() == [0, 1] and block.rows[0, 2] == 0.5 and math.isnan(block.rows[1, 2])
+    assert block.bad == [BadLine(2, "5 values, 4 columns expected")]
+
+
+def test_zones_and_fractions_in_a_pair_and_bytes_that_are_no_utf8(berlin):
+    columns = (ColumnLayout(TIME, DMY, with_next=True), ColumnLayout(TIME, DAYTIME), TEXT_COLUMN)
+    block = parse(b"08.12.2026;10:00:00,5+01:00;caf\xe9\n08.12.2026;NA;\"a;b\"\n", *columns, sep=";",
+                  decimal_comma=True)
+    assert block.rows[0, 0] == datetime.datetime(2026, 12, 8, 9, 0, 0, 500000,
+                                                 datetime.timezone.utc).timestamp()
+    assert math.isnan(block.rows[1, 0]) and block.words == {1: ["caf\ufffd", "a;b"]}
+
+
+def test_a_layout_the_parse_cannot_follow_is_refused():
+    with pytest.raises(ValueError, match="decimal comma"):
+        parse(b"1\n", NUMBER_COLUMN, sep=",", decimal_comma=True)
+    with pytest.raises(ValueError, match="sep"):
+        parse(b"1\n", NUMBER_COLUMN, sep=".")
+    with pytest.raises(ValueError, match="last column"):
+        parse(b"1\n", ColumnLayout(TIME, ISO, with_next=True))
