@@ -89,13 +89,14 @@ def compare(name: str, data: bytes, sep: str | None, block_bytes: int) -> float:
     return ratio
 
 
-def typed_spellings(rows: int) -> dict[str, tuple[bytes, bytes, str | None]]:
-    """Rows of an ISO 8601 time, a word and 8 numbers, and the same 8 numbers
-    alone, comma- and space-separated."""
+def typed_spellings(rows: int) -> dict[str, tuple[bytes, bytes, bytes, str | None]]:
+    """Rows of an ISO 8601 time, a word and 8 numbers; the same 8 numbers
+    alone; and all 10 as numbers (the time in seconds, the word's code):
+    comma- and space-separated."""
     rng = np.random.default_rng(5)
     values = rng.standard_normal((rows, TYPED_NUMBERS)).tolist()
     start = 1_796_724_000.0
-    stamps = [time.strftime("%Y-%m-%dT%H:%M:%S", time.gmtime(start + i // 1000)) + f".{i % 1000:03d}Z"
+    stamps = [time.strftime("%Y-%m-%dT%H:%M:%S", time.gmtime(start + i // 1000)) + f".{i % 1000:03d}"
               for i in range(rows)]
     states = ("idle", "busy", "wait", "off")
     spelled = {}
@@ -104,11 +105,13 @@ def typed_spellings(rows: int) -> dict[str, tuple[bytes, bytes, str | None]]:
         numbers = [joint.join(f"{v: .5f}" for v in row) for row in values]
         typed = "".join(f"{t}{joint}{states[i % 4]}{joint}{n}\n" for i, (t, n) in enumerate(zip(stamps, numbers)))
         plain = "".join(n + "\n" for n in numbers)
-        spelled[name] = (typed.encode(), plain.encode(), sep)
+        all_numbers = "".join(f"{start + i / 1000:.3f}{joint}{i % 4}{joint}{n}\n" for i, n in enumerate(numbers))
+        spelled[name] = (typed.encode(), plain.encode(), all_numbers.encode(), sep)
     return spelled
 
 
-def compare_typed(name: str, typed: bytes, plain: bytes, sep: str | None, block_bytes: int) -> float:
+def compare_typed(name: str, typed: bytes, plain: bytes, all_numbers: bytes, sep: str | None,
+                  block_bytes: int) -> tuple[float, float]:
     layout = TableLayout(sep=sep, columns=(ColumnLayout(TIME, ISO), ColumnLayout(TEXT))
                          + (ColumnLayout(),) * TYPED_NUMBERS)
     state = TableState()
@@ -120,6 +123,7 @@ def compare_typed(name: str, typed: bytes, plain: bytes, sep: str | None, block_
 
     typed_blocks, rows = blocks_of(typed)
     plain_blocks, _ = blocks_of(plain)
+    ten_blocks, _ = blocks_of(all_numbers)
 
     def typed_parse(block):
         assert not parse_block(block, layout, state).bad, "the typed parse set good lines aside"
@@ -127,14 +131,20 @@ def compare_typed(name: str, typed: bytes, plain: bytes, sep: str | None, block_
     def plain_parse(block):
         assert _plain_rows(block, block.count(b"\n"), sep, TYPED_NUMBERS) is not None
 
-    typed_costs, plain_costs, shares = [], [], []
+    def ten_parse(block):
+        assert _plain_rows(block, block.count(b"\n"), sep, TYPED_NUMBERS + 2) is not None
+
+    typed_costs, plain_costs, ten_costs, shares, ten_shares = [], [], [], [], []
     for _ in range(REPEATS):
         typed_costs.append(per_row(typed_parse, typed_blocks, rows))
         plain_costs.append(per_row(plain_parse, plain_blocks, rows))
+        ten_costs.append(per_row(ten_parse, ten_blocks, rows))
         shares.append(plain_costs[-1] / typed_costs[-1])
+        ten_shares.append(ten_costs[-1] / typed_costs[-1])
     share = statistics.median(shares)
     print(f"{name:>8} {block_bytes >> 10:>5} {1 / statistics.median(typed_costs):>12,.0f} "
-          f"{1 / statistics.median(plain_costs):>12,.0f} {share:>6.2f}", flush=True)
+          f"{1 / statistics.median(plain_costs):>12,.0f} {share:>6.2f} "
+          f"{1 / statistics.median(ten_costs):>12,.0f} {statistics.median(ten_shares):>6.2f}", flush=True)
     return share, 1 / statistics.median(typed_costs)
 
 
@@ -142,9 +152,11 @@ def main_typed():
     rows = 40_000
     print(f"\ntyped rows (ISO 8601 time, a word, {TYPED_NUMBERS} numbers) against the plain parse of "
           f"the same {TYPED_NUMBERS} numbers; rows/s, median of {REPEATS} alternating repetitions")
-    print(f"{'sep':>8} {'KiB':>5} {'typed rows/s':>12} {'plain rows/s':>12} {'share':>6}")
-    results = [compare_typed(name, typed, plain, sep, block_bytes)
-               for name, (typed, plain, sep) in typed_spellings(rows).items()
+    print(f"(then the plain parse of all 10 as numbers: the time in seconds, the word's code)")
+    print(f"{'sep':>8} {'KiB':>5} {'typed rows/s':>12} {'plain rows/s':>12} {'share':>6} "
+          f"{'10 numbers/s':>12} {'share':>6}")
+    results = [compare_typed(name, typed, plain, ten, sep, block_bytes)
+               for name, (typed, plain, ten, sep) in typed_spellings(rows).items()
                for block_bytes in (64 << 10, 512 << 10)]
     share = min(s for s, _ in results)
     rate = min(r for _, r in results)

@@ -185,7 +185,10 @@ std::pair<py::dict, py::dict> words_and_raw(const Table &table, const std::vecto
 class BusyMark {
 public:
     explicit BusyMark(Parser &parser) : parser_(parser) {
-        if (parser.busy) throw py::value_error("the table parser is in use by another thread");
+        if (parser.busy) {
+            PyErr_SetString(PyExc_RuntimeError, "the table parser is in use by another thread");
+            throw py::error_already_set();
+        }
         parser.busy = true;
     }
     ~BusyMark() { parser_.busy = false; }
