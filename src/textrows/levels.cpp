@@ -28,9 +28,9 @@ std::size_t Levels::code(std::string_view word) {
 }
 
 std::size_t Levels::find(std::string_view word) {
-    if (last_ != SIZE_MAX && words_[last_] == word) return last_;
     if (slots_.empty()) return SIZE_MAX;
     std::uint64_t hash = hash_of(word);
+    if (last_ != SIZE_MAX && hashes_[last_] == hash && words_[last_] == word) return last_;
     std::size_t mask = slots_.size() - 1;
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
         std::uint32_t code = slots_[slot];

@@ -1,5 +1,6 @@
 #include "textrows/table.hpp"
 
+#include "textrows/real.hpp"
 #include "textrows/rows.hpp"
 
 #include <cmath>
@@ -100,7 +101,10 @@ const char *Table::parse_line(const char *p, double *row, std::size_t &failed) {
 const char *Table::number_at(const char *p, std::size_t index, double *row) {
     const TableColumn &column = layout_.columns[index];
     if (column.kind != ColumnKind::number || *p == layout_.quote) return nullptr;
-    const char *end = parse_real(p, layout_.decimal_point, row[column.output]);
+    double &value = row[column.output];
+    // Each spelling of the point compiled on its own: the common one is the
+    // loop of the plain parse.
+    const char *end = layout_.decimal_point == '.' ? real::parse_real(p, '.', value) : real::parse_real(p, ',', value);
     if (end == nullptr) return nullptr;
     const char *q = end;
     while (is_blank(*q)) ++q;
