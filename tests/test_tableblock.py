@@ -224,6 +224,9 @@ def test_bad_lines_in_the_middle_are_set_aside_with_their_reason():
                          BadLine(5, "1 values, 2 columns expected")]
     # the words of bad lines are no levels
     assert block.words == {1: ["a", "f"]}
+    blank_separated = parse(lines("1", "  ", "2"), NUMBER_COLUMN, sep=None)
+    assert blank_separated.rows.tolist() == [[1], [2]]
+    assert blank_separated.bad == [BadLine(1, "0 values, 1 columns expected")]
 
 
 def test_text_codes_continue_across_blocks():

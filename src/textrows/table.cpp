@@ -82,6 +82,8 @@ const char *Table::parse_line(const char *p, double *row, std::size_t &failed) {
         failed = index;
         if (!blank_separated) {
             while (is_blank(*p)) ++p;
+        } else if (*p == '\n') {
+            return nullptr;  // where blanks separate fields, no field is empty
         }
         if (const char *next = number_at(p, index, row)) {
             if (index + 1 == width) return next;
