@@ -15,6 +15,12 @@ namespace textrows {
 // How fields are separated: one comma, one tab, or any run of spaces and tabs.
 enum class Separator { comma, tab, whitespace };
 
+// One real number at p in Python's float() notation (as rows.cpp spells it out), with `point` as its decimal
+// point ('.' or ','): the end of it, or nullptr when none begins there.
+// Requires: the text goes on to a byte that belongs to no number ('\n' at
+// the latest), where the scan stops.
+const char *parse_real(const char *p, char point, double &value) noexcept;
+
 // The number of lines: of '\n' bytes.
 std::size_t count_lines(const char *text, std::size_t size) noexcept;
 

@@ -1,9 +1,12 @@
 // Module _textrows: the native fast path of the text format's plain rows
-// (tarvinel/stelvane/textformat.py). Its top level is one function,
+// (tarvinel/stelvane/textformat.py), and of typed tables. Its top level is
 // parse_into(data, sep, out), which fills a float64 array from whole lines
-// of text, or answers False so that the general parser takes them.
+// of text, or answers False so that the general parser takes them, and the
+// table functions of table_functions.hpp.
 #include "native/native.hpp"
+#include "textrows/buffer.hpp"
 #include "textrows/rows.hpp"
+#include "textrows/table_functions.hpp"
 
 #include <cstring>
 #include <string>
@@ -12,32 +15,6 @@ namespace textrows {
 namespace {
 
 namespace py = pybind11;
-
-// A buffer exported by an object, released (with the GIL held) at the end of
-// the scope.
-class ExportedBuffer {
-public:
-    ExportedBuffer(py::handle obj, int flags) {
-        if (PyObject_GetBuffer(obj.ptr(), &view_, flags) < 0) throw py::error_already_set();
-    }
-    ~ExportedBuffer() { PyBuffer_Release(&view_); }
-    ExportedBuffer(const ExportedBuffer &) = delete;
-    ExportedBuffer &operator=(const ExportedBuffer &) = delete;
-
-    const Py_buffer &view() const { return view_; }
-
-private:
-    Py_buffer view_{};
-};
-
-// numpy exports a float64 array of the machine's byte order as "d".
-void check_float64_matrix(const Py_buffer &view) {
-    bool is_float64 = view.format != nullptr && std::strcmp(view.format, "d") == 0 &&
-                      view.itemsize == sizeof(double);
-    if (!is_float64 || view.ndim != 2) {
-        throw py::type_error("out must be a C-contiguous float64 array of 2 dimensions");
-    }
-}
 
 Separator separator_of(py::handle sep) {
     if (sep.is_none()) return Separator::whitespace;
@@ -86,7 +63,12 @@ py::object parse_into(const native::Call &c) {
 const native::FunctionSpec parse_into_spec{
     "parse_into", parse_into, {{"data", "bytes"}, {"sep", "str | None"}, {"out", "numpy.ndarray"}}, "bool"};
 
-void textrows_body(native::Module &m) { m.def(parse_into_spec); }
+void textrows_body(native::Module &m) {
+    m.def(parse_into_spec);
+    m.def(table_parser_spec);
+    m.def(parse_table_spec);
+    m.def(local_to_utc_spec);
+}
 
 }  // namespace
 }  // namespace textrows

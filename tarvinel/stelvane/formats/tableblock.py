@@ -1,0 +1,182 @@
+"""Blocks of a typed table's lines, parsed natively under a TableLayout.
+
+    state = TableState()                       # one per stream
+    block = parse_block(data, layout, state)   # data: bytes of whole lines
+    block.rows     2-D float64, one row per good line: numbers; times as
+                   seconds since the epoch (UTC); text as level codes
+    block.bad      the lines set aside: BadLine(index, reason)
+    block.words    {column: the words first seen in this block}, in code order
+
+A date column whose `with_next` is set and the time of day in the column after
+it make one column of the rows (output_columns tells where each field goes).
+A time of day alone lands on the local date the stream started (`start_date`),
+and rolls over to the next day whenever it falls back by more than 12 hours.
+A STRFTIME column goes through Python's datetime.strptime, one field at a time:
+the slow road.
+
+This module imports no Qt: the producer process uses it.
+"""
+
+import datetime
+import math
+from dataclasses import dataclass, field
+
+import numpy as np
+
+from .. import _textrows
+from ..protocol import TEXT, TIME
+from .layout import DAYTIME, EPOCH, MISSING_WORDS, STRFTIME, WHITESPACE, TableLayout
+
+HALF_DAY = 12 * 3600.0
+_EPOCH_DATE = datetime.date(1970, 1, 1)
+# Reason codes of the native parse.
+_FIELD_COUNT, _NOT_OF_KIND, _UNCLOSED_QUOTE, _AFTER_QUOTE = 1, 2, 3, 4
+_EXAMPLES = {
+    "iso": "2026-12-08 10:00:00", "dmy": "08.12.2026", "mdy": "12/8/2026",
+    "month": "Jan 8 2026", DAYTIME: "10:00:00", EPOCH: "1796724000",
+}
+
+
+@dataclass(frozen=True)
+class BadLine:
+    index: int   # the line's index in the block
+    reason: str  # as a user reads it: "'abc' is not a number"
+
+
+@dataclass
+class Block:
+    rows: np.ndarray
+    bad: list[BadLine] = field(default_factory=list)
+    words: dict[int, list[str]] = field(default_factory=dict)
+
+
+def output_columns(layout: TableLayout) -> list[int]:
+    """The column of the rows each field of a line goes to (a date and the
+    time of day it takes from the next field share one)."""
+    columns, pair_open = [], False
+    for column in layout.columns:
+        columns.append(columns[-1] if pair_open else (columns[-1] + 1 if columns else 0))
+        pair_open = not pair_open and column.with_next
+    return columns
+
+
+def _native_column(column) -> tuple[str, str, float, bool]:
+    if column.kind == TEXT:
+        return ("text", "", 1.0, False)
+    if column.kind != TIME:
+        return ("number", "", 1.0, False)
+    if column.shape == STRFTIME:
+        if column.with_next:
+            raise ValueError("a time format column cannot take the next column's time")
+        return ("raw", "", 1.0, False)
+    return ("time", column.shape, float(column.scale), bool(column.with_next))
+
+
+class TableState:
+    """What a stream's blocks share: the layout's parser with the words of
+    its text columns, and the days a time-of-day column has rolled over.
+    A block under another layout starts all of it afresh."""
+
+    def __init__(self, start_date: datetime.date | None = None):
+        self.start_date = start_date or datetime.date.today()
+        self.layout = None
+        self.words: dict[int, list[str]] = {}  # column: every word so far, in code order
+        self._parser = None
+        self._days: dict[int, tuple[int, float]] = {}  # column: (days rolled, last time of day)
+
+    def parser_for(self, layout: TableLayout):
+        if layout != self.layout:
+            sep = WHITESPACE if layout.sep == " " else layout.sep
+            columns = tuple(_native_column(c) for c in layout.columns)
+            self._parser = _textrows.table_parser(sep, layout.quote, layout.decimal_comma, columns,
+                                                  MISSING_WORDS)
+            self.layout, self.words, self._days = layout, {}, {}
+        return self._parser
+
+    def add_dates(self, times: np.ndarray, column: int) -> None:
+        """Times of day (seconds since midnight, NaN where missing), in place,
+        to times on the stream's dates, rolling over past midnight."""
+        valid = ~np.isnan(times)
+        of_day = times[valid]
+        if not len(of_day):
+            return
+        days, last = self._days.get(column, (0, of_day[0]))
+        previous = np.concatenate(([last], of_day[:-1]))
+        rolled = days + np.cumsum(of_day - previous < -HALF_DAY)
+        self._days[column] = (int(rolled[-1]), float(of_day[-1]))
+        start = (self.start_date - _EPOCH_DATE).days
+        times[valid] = (start + rolled) * 86400.0 + of_day
+        _textrows.local_to_utc(times)
+
+
+def parse_block(data: bytes, layout: TableLayout, state: TableState) -> Block:
+    """Whole lines (bytes ending in a newline) under `layout`."""
+    parser = state.parser_for(layout)
+    outputs = output_columns(layout)
+    lines = data.count(b"\n")
+    rows = np.empty((lines, outputs[-1] + 1 if outputs else 0))
+    count, bad, words, raw = _textrows.parse_table(parser, data, rows)
+    rows = rows[:count]
+    set_aside = [BadLine(line, _reason(code, where, data[begin:end], layout))
+                 for line, code, where, begin, end in bad]
+    if raw:
+        good_lines = np.delete(np.arange(lines), [line for line, *_ in bad])
+        rows, more = _read_formats(rows, raw, layout, outputs, good_lines)
+        set_aside = sorted(set_aside + more, key=lambda b: b.index)
+    for index, column in enumerate(layout.columns):
+        is_pair_time = index > 0 and layout.columns[index - 1].with_next
+        if column.kind == TIME and column.shape == DAYTIME and not is_pair_time:
+            state.add_dates(rows[:, outputs[index]], outputs[index])
+    for column, learnt in words.items():
+        state.words.setdefault(column, []).extend(learnt)
+    return Block(rows, set_aside, words)
+
+
+def _read_formats(rows, raw, layout, outputs, good_lines):
+    """The STRFTIME columns' fields into `rows`; rows whose field does not
+    read are dropped and reported."""
+    failed = {}
+    for index, column in enumerate(layout.columns):
+        if column.kind != TIME or column.shape != STRFTIME:
+            continue
+        out = outputs[index]
+        for row, text in enumerate(raw[out]):
+            value = _strptime(text.strip(), column.time_format)
+            if value is None:
+                failed.setdefault(row, f"{_excerpt(text.strip())} is not a time in the format "
+                                       f"{column.time_format!r}")
+            else:
+                rows[row, out] = value
+    keep = np.setdiff1d(np.arange(len(rows)), list(failed))
+    more = [BadLine(int(good_lines[row]), why) for row, why in failed.items()]
+    return rows[keep], more
+
+
+def _strptime(text: str, time_format: str) -> float | None:
+    if text in MISSING_WORDS:
+        return math.nan
+    try:
+        return datetime.datetime.strptime(text, time_format).timestamp()
+    except ValueError:
+        return None
+
+
+def _reason(code: int, where: int, field_bytes: bytes, layout: TableLayout) -> str:
+    if code == _FIELD_COUNT:
+        return f"{where} values, {layout.width} columns expected"
+    if code == _UNCLOSED_QUOTE:
+        return f"an unclosed quote in field {where + 1}"
+    if code == _AFTER_QUOTE:
+        return f"text after the closing quote of field {where + 1}"
+    text = _excerpt(field_bytes.decode("utf-8", "replace").strip())
+    column = layout.columns[where]
+    if column.kind != TIME:
+        return f"{text} is not a number"
+    if where > 0 and layout.columns[where - 1].with_next:
+        return f"{text} is not a time of day like 10:00:00"
+    like = "2026-12-08" if column.with_next and column.shape == "iso" else _EXAMPLES.get(column.shape)
+    return f"{text} is not a time like {like}"
+
+
+def _excerpt(text: str, limit: int = 40) -> str:
+    return repr(text if len(text) <= limit else text[:limit - 3] + "...")
