@@ -1,5 +1,6 @@
 """matched_xy_pairs: the selection that a pattern text picks from the column names."""
 
+import contextlib
 import inspect
 import itertools
 import re
@@ -343,6 +344,56 @@ def test_missing_re_fails_only_when_a_pattern_is_tried(monkeypatch):
     assert matched_xy_pairs("t,a", []) == []
     with pytest.raises(NameError, match="'re'"):
         matched_xy_pairs("t,a", ["t"])
+
+
+class CollidingKey:
+    """A key of a module's globals with the hash of the global `name`, put
+    where a lookup of that name meets it first; once armed, the first
+    comparison raises."""
+
+    def __init__(self, name):
+        self.name = name
+        self.armed = False
+
+    def __hash__(self):
+        return hash(self.name)
+
+    def __eq__(self, other):
+        if self.armed:
+            self.armed = False
+            raise LookupError(f"compared with {other!r}")
+        return False
+
+
+@contextlib.contextmanager
+def colliding_global(module, name):
+    namespace = vars(module)
+    value = namespace.pop(name)
+    key = CollidingKey(name)
+    namespace[key] = None  # first in the probe order of `name`, ahead of the re-inserted entry
+    namespace[name] = value
+    key.armed = True
+    try:
+        yield
+    finally:
+        key.armed = False
+        del namespace[key]
+
+
+@pytest.mark.parametrize("name", ["re", "itertools"])
+@pytest.mark.parametrize("lst", [[], TAB])
+def test_an_error_looking_up_a_global_is_raised_where_the_plain_code_meets_it(name, lst):
+    def run(module, function):
+        with colliding_global(module, name):
+            try:
+                return function("t,a", lst)
+            except LookupError as error:
+                return ("raised", str(error))
+
+    outcome = run(toolbar, matched_xy_pairs)
+    assert outcome == run(plain, plain.matched_xy_pairs)
+    # itertools.product is read first; re.match only once a candidate is tried
+    assert (outcome == []) == (name == "re" and not lst)
 
 
 def test_candidates_come_from_product_items(monkeypatch):

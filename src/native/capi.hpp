@@ -1,7 +1,8 @@
 // Small helpers at the boundary to the C API, shared by every module: taking
 // ownership of a new reference or raising the error the call reported, the
-// truth test of `if value:`, the unpacking `a, b = value`, and an attribute
-// read that tells a missing attribute from a failing lookup.
+// truth test of `if value:`, the unpacking `a, b = value`, a dict lookup and
+// an attribute read that each tell a missing key or attribute from a failing
+// lookup.
 //
 // Every helper that throws does so with the Python error set, as
 // py::error_already_set expects; the module's entry points turn it back into
@@ -32,6 +33,21 @@ inline bool is_true(py::handle value) {
     int truth = PyObject_IsTrue(value.ptr());
     if (truth < 0) throw py::error_already_set();
     return truth != 0;
+}
+
+// dict[key] when the dict holds the key, else a null object. An error raised
+// while looking (by a key's __hash__ or __eq__) is thrown, never swallowed.
+// The value is a strong reference: code run later cannot take it away.
+inline py::object dict_item(py::handle dict, py::handle key) {
+#if PY_VERSION_HEX >= 0x030D0000
+    PyObject *value = nullptr;
+    if (PyDict_GetItemRef(dict.ptr(), key.ptr(), &value) < 0) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(value);
+#else
+    PyObject *value = PyDict_GetItemWithError(dict.ptr(), key.ptr());
+    if (value == nullptr && PyErr_Occurred()) throw py::error_already_set();
+    return py::reinterpret_borrow<py::object>(value);  // owned before any code can run
+#endif
 }
 
 // obj.<name> when obj has it; a null object when the lookup raised

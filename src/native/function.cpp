@@ -477,7 +477,8 @@ py::object make_function(PyObject *module, const FunctionSpec &spec, const std::
     py::str qualname(qualname_prefix + spec.name);
     py::object code = make_code(spec, nparams, qualname);
     py::dict annotations = make_annotations(spec, nparams);
-    auto *type = reinterpret_cast<PyTypeObject *>(module_state(module).function_type);
+    py::object module_name = dict_item(PyModule_GetDict(module), py::str("__name__"));
+    auto *type = reinterpret_cast<PyTypeObject *>(common_state(module).function_type);
     py::object object = steal_or_throw(type->tp_alloc(type, 0));
     // tp_alloc zero-fills: every field not set below stays NULL.
     FunctionObject *f = as_function(object.ptr());
@@ -488,7 +489,7 @@ py::object make_function(PyObject *module, const FunctionSpec &spec, const std::
     f->func_code = code.release().ptr();
     f->func_defaults = PyTuple_GET_SIZE(defaults.ptr()) > 0 ? defaults.release().ptr() : nullptr;
     f->func_doc = Py_NewRef(Py_None);
-    f->func_module = Py_XNewRef(PyDict_GetItemString(f->func_globals, "__name__"));
+    f->func_module = module_name.release().ptr();
     f->func_annotations = annotations.release().ptr();
     f->vectorcall = function_vectorcall;
     f->module = Py_NewRef(module);
@@ -520,17 +521,14 @@ py::object Call::super() const {
 }
 
 py::object Call::global(py::handle name) const {
-    PyObject *value = PyDict_GetItemWithError(function_->func_globals, name.ptr());
-    if (value == nullptr && !PyErr_Occurred()) value = PyDict_GetItemWithError(function_->func_builtins, name.ptr());
-    if (value != nullptr) return py::reinterpret_borrow<py::object>(value);
-    if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.ptr());
+    if (py::object value = dict_item(function_->func_globals, name)) return value;
+    if (py::object value = dict_item(function_->func_builtins, name)) return value;
+    PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.ptr());
     throw py::error_already_set();
 }
 
 py::object Call::global(const char *name) const { return global(py::str(name)); }
 
 PyObject *Call::module() const { return function_->module; }
-
-ModuleState &Call::state() const { return module_state(function_->module); }
 
 }  // namespace native

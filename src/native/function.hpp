@@ -15,8 +15,6 @@ namespace native {
 
 namespace py = pybind11;
 
-struct ModuleState;
-
 // Built-in types a parameter may insist on. Exact means exact: a subclass
 // (bool for int, a str subclass for str) is rejected like any other type.
 enum class Exact { any, str, list, int_ };
@@ -46,8 +44,8 @@ public:
     // NameError when neither has it.
     py::object global(py::handle name) const;
     py::object global(const char *name) const;
+    // The defining module (module_state<State>(c.module()) is its state).
     PyObject *module() const;
-    ModuleState &state() const;
 
 private:
     FunctionObject *function_;

@@ -6,26 +6,6 @@
 
 namespace native {
 
-ModuleState &module_state(PyObject *module) { return *static_cast<ModuleState *>(PyModule_GetState(module)); }
-
-int state_traverse(PyObject *module, visitproc visit, void *arg) {
-    ModuleState *state = static_cast<ModuleState *>(PyModule_GetState(module));
-    if (state == nullptr) return 0;
-    Py_VISIT(state->function_type);
-    for (PyObject *ref : state->refs) Py_VISIT(ref);
-    return 0;
-}
-
-int state_clear(PyObject *module) {
-    ModuleState *state = static_cast<ModuleState *>(PyModule_GetState(module));
-    if (state == nullptr) return 0;
-    Py_CLEAR(state->function_type);
-    for (PyObject *&ref : state->refs) Py_CLEAR(ref);
-    return 0;
-}
-
-void state_free(void *module) { state_clear(static_cast<PyObject *>(module)); }
-
 Module::Module(PyObject *module)
     : module_(module), globals_(py::reinterpret_borrow<py::dict>(PyModule_GetDict(module))) {}
 
@@ -82,19 +62,17 @@ py::object Module::def_class(const char *name, py::tuple bases, std::initializer
 void Module::set(const char *name, py::handle value) { globals_[py::str(name)] = value; }
 
 py::object Module::global(const char *name) const {
-    PyObject *value = PyDict_GetItemString(globals_.ptr(), name);
-    if (value == nullptr) value = PyDict_GetItemString(PyEval_GetBuiltins(), name);
-    if (value == nullptr) {
-        PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
-        throw py::error_already_set();
-    }
-    return py::reinterpret_borrow<py::object>(value);
+    py::str key(name);
+    if (py::object value = dict_item(globals_, key)) return value;
+    if (py::object value = dict_item(PyEval_GetBuiltins(), key)) return value;
+    PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
+    throw py::error_already_set();
 }
 
 int exec_module(PyObject *module, ExecBody body) noexcept {
-    ModuleState &state = module_state(module);
-    state.function_type = create_function_type(module);
-    if (state.function_type == nullptr) return -1;
+    CommonState &common = common_state(module);
+    common.function_type = create_function_type(module);
+    if (common.function_type == nullptr) return -1;
     try {
         Module m(module);
         body(m);

@@ -15,40 +15,71 @@
 
 namespace native {
 
-constexpr std::size_t max_refs = 24;
-
-// Per-module state. Python objects that a module keeps beyond one call live
-// here, never in C++ statics, so that the collector sees them and each
-// interpreter gets its own.
-struct ModuleState {
-    PyObject *function_type;
-    PyObject *refs[max_refs];  // reached through state_ref/set_state_ref only
+// What the native layer itself keeps for every module: the head of each
+// module's state.
+struct CommonState {
+    PyObject *function_type;  // the module's own function type (function.cpp)
 };
 
-// A module names its slots with one enum class of its own whose last
-// enumerator is `count`; the accessors take that enum only, and a module
-// whose slots outgrow the state does not compile.
-template <typename Slot>
-constexpr std::size_t slot_index(Slot slot) {
-    static_assert(std::is_enum_v<Slot> && !std::is_convertible_v<Slot, int>,
-                  "module state slots are named by an enum class");
-    static_assert(static_cast<std::size_t>(Slot::count) <= max_refs,
-                  "the module's state slots do not fit into ModuleState::refs");
-    return static_cast<std::size_t>(slot);
+// A module's state is a struct of its own with named fields, in the style
+//
+//     struct State {
+//         native::CommonState common;  // first member, always
+//         PyObject *some_object;       // owned; nullptr until the load sets it
+//         int traverse(visitproc visit, void *arg) { Py_VISIT(some_object); return 0; }
+//         void clear() { Py_CLEAR(some_object); }
+//     };
+//
+// The interpreter allocates it with the module, zero-filled, and never runs
+// a constructor: so it holds plain data only, and the native layer reaches
+// `common` through the same pointer because a standard-layout struct starts
+// with its first member. Python objects that a module keeps beyond one call
+// live here, never in C++ statics, so that the collector sees them and each
+// interpreter gets its own.
+template <typename State>
+constexpr bool is_module_state() {
+    return std::is_standard_layout_v<State> && std::is_trivial_v<State> &&
+           std::is_same_v<decltype(State::common), CommonState> && offsetof(State, common) == 0;
 }
 
-// Borrowed; nullptr until set (a failed load leaves later slots unset).
-template <typename Slot>
-inline PyObject *state_ref(const ModuleState &state, Slot slot) {
-    return state.refs[slot_index(slot)];
+// The state of a module that keeps nothing of its own.
+struct BareState {
+    CommonState common;
+    int traverse(visitproc, void *) { return 0; }
+    void clear() {}
+};
+
+inline CommonState &common_state(PyObject *module) { return *static_cast<CommonState *>(PyModule_GetState(module)); }
+
+template <typename State>
+inline State &module_state(PyObject *module) {
+    static_assert(is_module_state<State>(), "a module state starts with `CommonState common` and is plain data");
+    return *static_cast<State *>(PyModule_GetState(module));
 }
 
-template <typename Slot>
-inline void set_state_ref(ModuleState &state, Slot slot, py::handle value) {
-    Py_XSETREF(state.refs[slot_index(slot)], Py_XNewRef(value.ptr()));
+// The module definition's m_traverse, m_clear and m_free. The state is
+// absent (nullptr) only for a module object made without executing it.
+template <typename State>
+int state_traverse(PyObject *module, visitproc visit, void *arg) {
+    auto *state = static_cast<State *>(PyModule_GetState(module));
+    if (state == nullptr) return 0;
+    Py_VISIT(state->common.function_type);
+    return state->traverse(visit, arg);
 }
 
-ModuleState &module_state(PyObject *module);
+template <typename State>
+int state_clear(PyObject *module) {
+    auto *state = static_cast<State *>(PyModule_GetState(module));
+    if (state == nullptr) return 0;
+    Py_CLEAR(state->common.function_type);
+    state->clear();
+    return 0;
+}
+
+template <typename State>
+void state_free(void *module) {
+    state_clear<State>(static_cast<PyObject *>(module));
+}
 
 // A class member: a method, or a read-only property whose getter is `spec`.
 struct Member {
@@ -81,7 +112,6 @@ public:
 
     void set(const char *name, py::handle value);
     py::object global(const char *name) const;
-    ModuleState &state() const { return module_state(module_); }
     PyObject *ptr() const { return module_; }
 
 private:
@@ -95,10 +125,6 @@ using ExecBody = void (*)(Module &);
 // error that makes the import fail.
 int exec_module(PyObject *module, ExecBody body) noexcept;
 
-int state_traverse(PyObject *module, visitproc visit, void *arg);
-int state_clear(PyObject *module);
-void state_free(void *module);
-
 }  // namespace native
 
 // Qt, the bindings and pybind11 keep per-process state: one interpreter only.
@@ -109,16 +135,20 @@ void state_free(void *module);
 #define NATIVE_INTERPRETER_SLOT
 #endif
 
-// Defines PyInit_<name> for a module whose top level is `body`.
-#define NATIVE_MODULE(name, body)                                                    \
-    static int name##_exec(PyObject *m) { return ::native::exec_module(m, body); }  \
-    extern "C" __attribute__((visibility("default"))) PyObject *PyInit_##name() {    \
-        static PyModuleDef_Slot slots[] = {                                          \
-            {Py_mod_exec, reinterpret_cast<void *>(name##_exec)},                    \
-            NATIVE_INTERPRETER_SLOT{0, nullptr}};                                    \
-        static PyModuleDef def = {PyModuleDef_HEAD_INIT, #name, nullptr,              \
-                                  sizeof(::native::ModuleState), nullptr, slots,     \
-                                  ::native::state_traverse, ::native::state_clear,   \
-                                  ::native::state_free};                             \
-        return PyModuleDef_Init(&def);                                               \
+// Defines PyInit_<name> for a module whose top level is `body` and whose
+// state is the struct `State` (NATIVE_MODULE: one that keeps nothing of its
+// own).
+#define NATIVE_MODULE_WITH_STATE(name, State, body)                                          \
+    static_assert(::native::is_module_state<State>(), "see native::is_module_state");       \
+    static int name##_exec(PyObject *m) { return ::native::exec_module(m, body); }          \
+    extern "C" __attribute__((visibility("default"))) PyObject *PyInit_##name() {            \
+        static PyModuleDef_Slot slots[] = {                                                  \
+            {Py_mod_exec, reinterpret_cast<void *>(name##_exec)},                            \
+            NATIVE_INTERPRETER_SLOT{0, nullptr}};                                            \
+        static PyModuleDef def = {PyModuleDef_HEAD_INIT, #name, nullptr, sizeof(State),       \
+                                  nullptr, slots, ::native::state_traverse<State>,           \
+                                  ::native::state_clear<State>, ::native::state_free<State>}; \
+        return PyModuleDef_Init(&def);                                                       \
     }
+
+#define NATIVE_MODULE(name, body) NATIVE_MODULE_WITH_STATE(name, ::native::BareState, body)

@@ -65,8 +65,11 @@ bool covers(py::handle r, py::handle test) {
 }
 
 // The body above, step by step, through whatever `re` and `itertools` the
-// module globals name at this moment.
-py::list match_through_globals(const native::Call &c, py::handle patterns, py::handle lst) {
+// module globals name at this moment. `re_failure`, when given, is the error
+// that reading `re.match` raised while the road was chosen: the body meets it
+// at its own first read of `re.match` (and never, when it has no candidates).
+py::list match_through_globals(const native::Call &c, py::handle patterns, py::handle lst,
+                               const py::error_already_set *re_failure = nullptr) {
     py::list patterns_to_try = pattern_list(patterns);
     py::list pairs;
     py::object product = c.global("itertools").attr("product");
@@ -77,6 +80,7 @@ py::list match_through_globals(const native::Call &c, py::handle patterns, py::h
         auto [x, y] = native::unpack_pair(item);
         py::object test = candidate_text(x, y);
         for (py::handle pattern : patterns_to_try) {
+            if (re_failure != nullptr) throw *re_failure;
             py::object r = c.global("re").attr("match")(pattern, test);
             if (covers(r, test)) {
                 pairs.append(py::make_tuple(x, y));
@@ -256,7 +260,7 @@ void match_row(CallPatterns &patterns, const ElementTexts &texts, py::tuple name
 }
 
 py::list match_on_fast_road(const native::Call &c, py::handle patterns, py::handle lst) {
-    CallPatterns call_patterns(pattern_list(patterns), native::state_ref(c.state(), StateSlot::std_re_compile));
+    CallPatterns call_patterns(pattern_list(patterns), state_of(c.module()).std_re_compile);
     // The candidates are those of the list as it is now (product takes a copy).
     py::tuple names = steal_or_throw<py::tuple>(PySequence_Tuple(lst.ptr()));
     ElementTexts texts = element_texts(names);
@@ -274,38 +278,55 @@ py::list match_on_fast_road(const native::Call &c, py::handle patterns, py::hand
 // ---------------------------------------------------------------------------
 // Choosing the road.
 
-void remember_standard_objects(native::ModuleState &state) {
+void remember(PyObject *&field, py::object value) { Py_XSETREF(field, value.release().ptr()); }
+
+// std_re last: it says that all of them are there.
+void remember_standard_objects(State &state) {
     py::module_ re = py::module_::import("re");
     py::module_ itertools = py::module_::import("itertools");
-    native::set_state_ref(state, StateSlot::std_re, re);
-    native::set_state_ref(state, StateSlot::std_re_match, re.attr("match"));
-    native::set_state_ref(state, StateSlot::std_re_compile, re.attr("compile"));
-    native::set_state_ref(state, StateSlot::std_itertools, itertools);
-    native::set_state_ref(state, StateSlot::std_product, itertools.attr("product"));
+    remember(state.std_re_match, re.attr("match"));
+    remember(state.std_re_compile, re.attr("compile"));
+    remember(state.std_itertools, itertools);
+    remember(state.std_product, itertools.attr("product"));
+    remember(state.std_re, re);
 }
 
-// The module global `name` is the standard module and its `attribute` the
-// standard object. Looking them up has no effect a caller could observe.
-bool is_standard(const native::Call &c, const char *name, StateSlot module_slot, const char *attribute,
-                 StateSlot attribute_slot) {
-    const native::ModuleState &state = c.state();
-    PyObject *module = PyDict_GetItemString(PyModule_GetDict(c.module()), name);
-    if (module == nullptr || module != native::state_ref(state, module_slot)) return false;
-    py::object value = steal_or_throw(PyObject_GetAttrString(module, attribute));
-    return value.ptr() == native::state_ref(state, attribute_slot);
+// The module global `name` is the standard module `standard_module` and its
+// `attribute` the standard object `standard_attribute`. Looking the global up
+// may run code (a key of the module dict with the same hash, whose __eq__
+// raises); its error is thrown. Reading the attribute of the standard module
+// runs none of ours.
+bool is_standard(const native::Call &c, const char *name, PyObject *standard_module, const char *attribute,
+                 PyObject *standard_attribute) {
+    py::object module = native::dict_item(PyModule_GetDict(c.module()), py::str(name));
+    if (module.ptr() != standard_module) return false;
+    py::object value = steal_or_throw(PyObject_GetAttrString(module.ptr(), attribute));
+    return value.ptr() == standard_attribute;
 }
 
 py::object matched_xy_pairs(const native::Call &c) {
+    const State &state = state_of(c.module());
+    py::handle patterns = c.arg(0), lst = c.arg(1);
     // Without the objects remembered at load, nothing says what standard is.
-    bool standard = native::state_ref(c.state(), StateSlot::std_re) != nullptr &&
-                    is_standard(c, "itertools", StateSlot::std_itertools, "product", StateSlot::std_product) &&
-                    is_standard(c, "re", StateSlot::std_re, "match", StateSlot::std_re_match);
-    return standard ? match_on_fast_road(c, c.arg(0), c.arg(1)) : match_through_globals(c, c.arg(0), c.arg(1));
+    if (state.std_re == nullptr) return match_through_globals(c, patterns, lst);
+    // The body reads itertools.product first: its error comes first here too.
+    if (!is_standard(c, "itertools", state.std_itertools, "product", state.std_product)) {
+        return match_through_globals(c, patterns, lst);
+    }
+    // re.match is read at the first candidate only: an error of reading it
+    // now is raised there.
+    bool standard_re;
+    try {
+        standard_re = is_standard(c, "re", state.std_re, "match", state.std_re_match);
+    } catch (py::error_already_set &failure) {
+        return match_through_globals(c, patterns, lst, &failure);
+    }
+    return standard_re ? match_on_fast_road(c, patterns, lst) : match_through_globals(c, patterns, lst);
 }
 
 }  // namespace
 
-void init_matching_state(native::Module &m) { remember_standard_objects(m.state()); }
+void init_matching_state(native::Module &m) { remember_standard_objects(state_of(m.ptr())); }
 
 const native::FunctionSpec matched_xy_pairs_spec{
     "matched_xy_pairs",

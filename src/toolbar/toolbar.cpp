@@ -16,6 +16,7 @@
 //           slot CR_action raises CR_flag for the host to read.
 #include "toolbar/bundle.hpp"
 #include "toolbar/matching.hpp"
+#include "toolbar/state.hpp"
 #include "toolbar/toolbar_widget.hpp"
 #include "toolbar/widgets.hpp"
 
@@ -37,4 +38,4 @@ void toolbar_body(native::Module &m) {
 }
 }  // namespace
 
-NATIVE_MODULE(toolbar, toolbar_body)
+NATIVE_MODULE_WITH_STATE(toolbar, toolbar::State, toolbar_body)

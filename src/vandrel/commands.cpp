@@ -25,27 +25,28 @@ bool equals_word(PyObject *cmd, PyObject *word) {
     return native::is_true(steal_or_throw(PyObject_RichCompare(cmd, word, Py_EQ)));
 }
 
-// The first command word equal to cmd, or name_count when none is.
-int matching_word(const native::ModuleState &state, PyObject *cmd) {
+// The index of the first command word equal to cmd, or word_count when
+// none is.
+int matching_word(const State &state, PyObject *cmd) {
     if (PyUnicode_CheckExact(cmd)) {
-        for (int word = first_word; word < name_count; ++word) {
-            if (cmd == name(state, static_cast<Name>(word))) return word;
+        for (int word = 0; word < word_count; ++word) {
+            if (cmd == state.words[word]) return word;
         }
         // Interning keeps one object per text, and the words are interned:
         // an interned cmd that is none of them equals none of them.
-        if (PyUnicode_CHECK_INTERNED(cmd)) return name_count;
+        if (PyUnicode_CHECK_INTERNED(cmd)) return word_count;
     }
-    for (int word = first_word; word < name_count; ++word) {
-        if (equals_word(cmd, name(state, static_cast<Name>(word)))) return word;
+    for (int word = 0; word < word_count; ++word) {
+        if (equals_word(cmd, state.words[word])) return word;
     }
-    return name_count;
+    return word_count;
 }
 
 // One call of a command: self.<holder>.<operation>(data), or with no
 // argument when the operation takes none.
 struct Step {
-    Name holder;
-    Name operation;
+    PyObject *Names::*holder;
+    PyObject *Names::*operation;
     bool passes_data;
 };
 
@@ -56,21 +57,23 @@ struct Row {
 
 // The command table, row for row in the order of the command words.
 const Row command_rows[word_count] = {
-    {{{name_point_dataset, name_set_column_names, true}, {name_toolbar, name_refresh_comb, false}}, 2},  // PN
-    {{{name_trace_dataset, name_set_column_names, true}, {name_toolbar, name_refresh_comb, false}}, 2},  // TN
-    {{{name_point_dataset, name_append, true}}, 1},                                                       // PD
-    {{{name_trace_dataset, name_append, true}}, 1},                                                       // TD
-    {{{name_point_dataset, name_roll, false}}, 1},                                                        // ROLL
-    {{{name_toolbar, name_set_point_text, true}}, 1},                                                     // PXY
-    {{{name_toolbar, name_set_trace_text, true}}, 1},                                                     // TXY
+    {{{&Names::point_dataset, &Names::set_column_names, true}, {&Names::toolbar, &Names::refresh_comb, false}}, 2},  // PN
+    {{{&Names::trace_dataset, &Names::set_column_names, true}, {&Names::toolbar, &Names::refresh_comb, false}}, 2},  // TN
+    {{{&Names::point_dataset, &Names::append, true}}, 1},                                                             // PD
+    {{{&Names::trace_dataset, &Names::append, true}}, 1},                                                             // TD
+    {{{&Names::point_dataset, &Names::roll, false}}, 1},                                                              // ROLL
+    {{{&Names::toolbar, &Names::set_point_text, true}}, 1},                                                           // PXY
+    {{{&Names::toolbar, &Names::set_trace_text, true}}, 1},                                                           // TXY
 };
 
-void apply(Lookups &lookups, const native::ModuleState &state, py::handle self, const Step &step,
-           Lookup &operation, py::handle data) {
-    py::object holder = lookups.holders[step.holder - name_toolbar].read(self, name(state, step.holder));
-    // A free slot before the arguments lets the callee reuse the array.
-    PyObject *args[] = {nullptr, holder.ptr(), data.ptr()};
-    operation.call(name(state, step.operation), args + 1, step.passes_data ? 2 : 1);
+// The holder is read from self afresh for each step.
+void apply(const Names &names, py::handle self, const Step &step, py::handle data) {
+    py::object holder = attribute(self, names.*step.holder);
+    if (step.passes_data) {
+        call_method(names.*step.operation, holder, data);
+    } else {
+        call_method(names.*step.operation, holder);
+    }
 }
 
 // "QueueHandler - unknown command : " + format(cmd, "")
@@ -81,24 +84,20 @@ void warn_unknown(const native::Call &c, py::handle cmd) {
 }
 
 py::object handle(const native::Call &c) {
-    Lookups lookups;
-    dispatch(lookups, c, c.state(), c.self(), c.arg(1), c.arg(2));
+    dispatch(c, state_of(c), c.self(), c.arg(1), c.arg(2));
     return py::none();
 }
 
 }  // namespace
 
-void dispatch(Lookups &lookups, const native::Call &c, const native::ModuleState &state, py::handle self,
-              py::handle cmd, py::handle data) {
+void dispatch(const native::Call &c, const State &state, py::handle self, py::handle cmd, py::handle data) {
     int word = matching_word(state, cmd.ptr());
-    if (word == name_count) {
+    if (word == word_count) {
         warn_unknown(c, cmd);
         return;
     }
-    const Row &row = command_rows[word - first_word];
-    for (int i = 0; i < row.count; ++i) {
-        apply(lookups, state, self, row.steps[i], lookups.operations[word - first_word][i], data);
-    }
+    const Row &row = command_rows[word];
+    for (int i = 0; i < row.count; ++i) apply(state.names, self, row.steps[i], data);
 }
 
 const native::FunctionSpec handle_spec{"handle", handle, {{"self"}, {"cmd"}, {"data"}}};

@@ -45,8 +45,8 @@ struct Command {
 };
 
 // The protected block: the form checks (when on) around the unpacking.
-Command split_item(const native::ModuleState &state, py::handle words) {
-    bool checking = checks_on(state);
+Command split_item(const State &state, py::handle words) {
+    bool checking = state.checks_on;
     if (checking) {
         if (!is_instance(words, &PyTuple_Type)) fail_check(not_tuple_text);
         if (length(words) != 2) fail_check(tuple_form_text);
@@ -84,53 +84,47 @@ void report_failed_check(const native::Call &c, const py::error_already_set &fai
 }
 
 // self.queue.empty(), truth-tested.
-bool queue_is_empty(Lookups &lookups, const native::ModuleState &state, py::handle self) {
-    py::object queue = lookups.queue.read(self, name(state, name_queue));
-    PyObject *args[] = {nullptr, queue.ptr()};
-    return native::is_true(lookups.empty.call(name(state, name_empty), args + 1, 1));
+bool queue_is_empty(const Names &names, py::handle self) {
+    return native::is_true(call_method(names.empty, attribute(self, names.queue)));
 }
 
 // self.queue.get()
-py::object next_item(Lookups &lookups, const native::ModuleState &state, py::handle self) {
-    py::object queue = lookups.queue.read(self, name(state, name_queue));
-    PyObject *args[] = {nullptr, queue.ptr()};
-    return lookups.get.call(name(state, name_get), args + 1, 1);
+py::object next_item(const Names &names, py::handle self) {
+    return call_method(names.get, attribute(self, names.queue));
 }
 
-// self.handle(cmd, data), looked up on the instance for every item so that
+// self.handle(cmd, data), looked up on the instance for every item, so that
 // an override or an instance attribute takes its place. When the lookup
-// finds this module's own handle, its body runs directly, with the lookups
-// this flush has already made.
-void hand_over(Lookups &lookups, const native::Call &c, const native::ModuleState &state, py::handle self,
-               const Command &command) {
-    PyObject *handle_name = name(state, name_handle);
-    PyObject *args[] = {nullptr, self.ptr(), command.cmd.ptr(), command.data.ptr()};
-    py::object function = lookups.handle.class_method(self, handle_name);
-    if (!function) {
-        lookups.handle.call(handle_name, args + 1, 3);
-        return;
-    }
-    if (!lookups.is_own_handle(function.ptr())) {
-        // What the lookup found is what runs, even if the lookup itself
-        // took it out of the class meanwhile.
-        detail::call_held(function.ptr(), args + 1, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET);
+// finds this module's own handle bound to self, its body runs here, with
+// the traceback entry a call would leave. A flush nested in a data set's
+// operation then costs the recursion limit one native level (flush) and
+// the queue's calls, so nested flushes without end stop at the limit on
+// entering flush or reading the queue, never between taking an item and
+// applying it.
+void hand_over(const native::Call &c, const State &state, py::handle self, const Command &command) {
+    py::object method = attribute(self, state.names.handle);
+    PyObject *raw = method.ptr();
+    if (!PyMethod_Check(raw) || PyMethod_GET_SELF(raw) != self.ptr() ||
+        !native::is_function_of(PyMethod_GET_FUNCTION(raw), handle_spec)) {
+        PyObject *args[] = {command.cmd.ptr(), command.data.ptr()};
+        steal_or_throw(PyObject_Vectorcall(raw, args, 2, nullptr));
         return;
     }
     try {
-        dispatch(lookups, c, state, self, command.cmd, command.data);
+        dispatch(c, state, self, command.cmd, command.data);
     } catch (py::error_already_set &error) {
         error.restore();
-        native::add_traceback_entry(function.ptr());
+        native::add_traceback_entry(PyMethod_GET_FUNCTION(raw));
         throw py::error_already_set();
     }
 }
 
 py::object flush(const native::Call &c) {
-    const native::ModuleState &state = c.state();
+    const State &state = state_of(c);
+    const Names &names = state.names;
     py::handle self = c.self();
-    Lookups lookups;
-    while (!queue_is_empty(lookups, state, self)) {
-        py::object words = next_item(lookups, state, self);
+    while (!queue_is_empty(names, self)) {
+        py::object words = next_item(names, self);
         Command command;
         try {
             command = split_item(state, words);
@@ -139,7 +133,7 @@ py::object flush(const native::Call &c) {
             report_failed_check(c, failure);
             continue;
         }
-        hand_over(lookups, c, state, self, command);
+        hand_over(c, state, self, command);
     }
     return py::none();
 }

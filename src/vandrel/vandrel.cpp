@@ -3,27 +3,15 @@
 // setting, the imports, the class Vandrel.
 #include "vandrel/vandrel.hpp"
 
-#include <iterator>
-
 namespace vandrel {
 
 void warn(const native::Call &c, py::handle message) {
-    const native::ModuleState &state = c.state();
-    py::object warnings = c.global(py::handle(name(state, name_warnings)));
-    call_method(name(state, name_warn), warnings, message);
+    const Names &names = state_of(c).names;
+    py::object warnings = c.global(py::handle(names.warnings));
+    call_method(names.warn, warnings, message);
 }
 
 namespace {
-
-// The texts of the interned strings, in the order of Name.
-const char *const name_texts[] = {
-    "queue",  "toolbar",          "point_dataset", "trace_dataset", "handle",
-    "empty",  "get",              "set_column_names", "append",     "roll",
-    "refresh_comb", "set_point_text", "set_trace_text",
-    "warnings", "warn",
-    "PN", "TN", "PD", "TD", "ROLL", "PXY", "TXY",
-};
-static_assert(std::size(name_texts) == name_count, "one text for each Name");
 
 // Plain attribute assignment, as `self.<name> = value` does it.
 void set_attribute(py::handle obj, PyObject *attribute_name, py::handle value) {
@@ -31,34 +19,37 @@ void set_attribute(py::handle obj, PyObject *attribute_name, py::handle value) {
 }
 
 py::object init(const native::Call &c) {
-    const native::ModuleState &state = c.state();
+    const Names &names = state_of(c).names;
     py::handle self = c.self();
-    set_attribute(self, name(state, name_toolbar), c.arg(2));
-    set_attribute(self, name(state, name_queue), c.arg(1));
-    set_attribute(self, name(state, name_point_dataset), c.arg(3));
-    set_attribute(self, name(state, name_trace_dataset), c.arg(4));
+    set_attribute(self, names.toolbar, c.arg(2));
+    set_attribute(self, names.queue, c.arg(1));
+    set_attribute(self, names.point_dataset, c.arg(3));
+    set_attribute(self, names.trace_dataset, c.arg(4));
     return py::none();
 }
 const native::FunctionSpec init_spec{
     "__init__", init, {{"self"}, {"queue"}, {"toolbar"}, {"point_dataset"}, {"trace_dataset"}}};
 
-py::tuple interned_names() {
-    py::tuple names(static_cast<std::size_t>(name_count));
-    for (int i = 0; i < name_count; ++i) {
-        names[i] = steal_or_throw(PyUnicode_InternFromString(name_texts[i]));
+// The strings flush and handle look up, made once; a failed load leaves
+// the rest nullptr.
+void intern_names(State &state) {
+    for (const NameText &name : name_texts) {
+        state.names.*name.field = steal_or_throw(PyUnicode_InternFromString(name.text)).release().ptr();
     }
-    return names;
+    for (int i = 0; i < word_count; ++i) {
+        state.words[i] = steal_or_throw(PyUnicode_InternFromString(word_texts[i])).release().ptr();
+    }
 }
 
 // The form checks of queue items are assertions: they exist only when the
 // runtime was not optimised (-O) at the time the module was loaded.
-py::object debug_flag() {
-    PyObject *value = PyDict_GetItemWithError(PyEval_GetBuiltins(), py::str("__debug__").ptr());
-    if (value == nullptr) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_NameError, "name '__debug__' is not defined");
+bool debug_flag() {
+    py::object value = native::dict_item(PyEval_GetBuiltins(), py::str("__debug__"));
+    if (!value) {
+        PyErr_SetString(PyExc_NameError, "name '__debug__' is not defined");
         throw py::error_already_set();
     }
-    return py::bool_(native::is_true(value));
+    return native::is_true(value);
 }
 
 // The constructor's annotations are the imported objects themselves, as
@@ -72,8 +63,9 @@ void annotate_init(native::Module &m, py::handle cls) {
 }
 
 void vandrel_body(native::Module &m) {
-    native::set_state_ref(m.state(), StateSlot::checks_on, debug_flag());
-    native::set_state_ref(m.state(), StateSlot::names, interned_names());
+    State &state = native::module_state<State>(m.ptr());
+    state.checks_on = debug_flag();
+    intern_names(state);
 
     m.import("warnings");
     m.from_import("multiprocessing", 0, {"Queue"});
@@ -88,4 +80,4 @@ void vandrel_body(native::Module &m) {
 }  // namespace
 }  // namespace vandrel
 
-NATIVE_MODULE(vandrel, vandrel::vandrel_body)
+NATIVE_MODULE_WITH_STATE(vandrel, vandrel::State, vandrel::vandrel_body)

@@ -10,65 +10,72 @@
 #include "native/native.hpp"
 #include "vandrel/lookup.hpp"
 
+#include <cstddef>
+#include <iterator>
+
 namespace vandrel {
 
 namespace py = pybind11;
 
-// Slots of the module state.
-enum class StateSlot {
-    checks_on,  // Py_True or Py_False: the runtime's __debug__ at load
-    names,      // tuple of interned strings, indexed by Name
-    count
-};
-
-// The interned strings, in the order of their texts (vandrel.cpp).
-enum Name : int {
+// The interned strings that flush and handle look up. Owned, all nullptr
+// until the load made them.
+struct Names {
     // attributes of a Vandrel instance
-    name_queue,
-    name_toolbar,
-    name_point_dataset,
-    name_trace_dataset,
-    name_handle,
+    PyObject *queue, *toolbar, *point_dataset, *trace_dataset, *handle;
     // operations of the objects it holds
-    name_empty,
-    name_get,
-    name_set_column_names,
-    name_append,
-    name_roll,
-    name_refresh_comb,
-    name_set_point_text,
-    name_set_trace_text,
+    PyObject *empty, *get, *set_column_names, *append, *roll, *refresh_comb, *set_point_text, *set_trace_text;
     // the warnings module global and its function
-    name_warnings,
-    name_warn,
-    // the command words, in the order handle compares them
-    word_PN,
-    word_TN,
-    word_PD,
-    word_TD,
-    word_ROLL,
-    word_PXY,
-    word_TXY,
-    name_count
+    PyObject *warnings, *warn;
 };
 
-constexpr int first_word = word_PN;
-constexpr int word_count = name_count - first_word;
+// Each field of Names with its text; load, traverse and clear go through it.
+struct NameText {
+    PyObject *Names::*field;
+    const char *text;
+};
+inline constexpr NameText name_texts[] = {
+    {&Names::queue, "queue"},
+    {&Names::toolbar, "toolbar"},
+    {&Names::point_dataset, "point_dataset"},
+    {&Names::trace_dataset, "trace_dataset"},
+    {&Names::handle, "handle"},
+    {&Names::empty, "empty"},
+    {&Names::get, "get"},
+    {&Names::set_column_names, "set_column_names"},
+    {&Names::append, "append"},
+    {&Names::roll, "roll"},
+    {&Names::refresh_comb, "refresh_comb"},
+    {&Names::set_point_text, "set_point_text"},
+    {&Names::set_trace_text, "set_trace_text"},
+    {&Names::warnings, "warnings"},
+    {&Names::warn, "warn"},
+};
+static_assert(sizeof(Names) == std::size(name_texts) * sizeof(PyObject *), "one text for each field of Names");
 
-// Borrowed from the names tuple, which the state holds once the module loaded.
-inline PyObject *name(const native::ModuleState &state, Name which) {
-    return PyTuple_GET_ITEM(native::state_ref(state, StateSlot::names), which);
-}
+// The command words, in the order handle compares them.
+inline constexpr const char *word_texts[] = {"PN", "TN", "PD", "TD", "ROLL", "PXY", "TXY"};
+constexpr int word_count = static_cast<int>(std::size(word_texts));
 
-inline bool checks_on(const native::ModuleState &state) {
-    return native::state_ref(state, StateSlot::checks_on) == Py_True;
-}
+struct State {
+    native::CommonState common;
+    bool checks_on;  // the runtime's __debug__ at load: the form checks of flush
+    Names names;
+    PyObject *words[word_count];  // interned, in the order of word_texts; owned
 
-// target.<method>(arg), looked up as the interpreter does for a method call.
-inline py::object call_method(PyObject *method_name, py::handle target, py::handle arg) {
-    PyObject *args[] = {target.ptr(), arg.ptr()};
-    return steal_or_throw(PyObject_VectorcallMethod(method_name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-}
+    int traverse(visitproc visit, void *arg) {
+        for (const NameText &name : name_texts) Py_VISIT(names.*name.field);
+        for (PyObject *word : words) Py_VISIT(word);
+        return 0;
+    }
+    void clear() {
+        for (const NameText &name : name_texts) Py_CLEAR(names.*name.field);
+        for (PyObject *&word : words) Py_CLEAR(word);
+    }
+};
+
+// The state stays filled for as long as a call runs: the function being
+// called holds its module, which the collector therefore does not clear.
+inline const State &state_of(const native::Call &c) { return native::module_state<State>(c.module()); }
 
 // warnings.warn(message), with `warnings` read as a module global now, so a
 // host that replaced the global is obeyed.
@@ -77,31 +84,7 @@ void warn(const native::Call &c, py::handle message);
 extern const native::FunctionSpec flush_spec;
 extern const native::FunctionSpec handle_spec;
 
-// The lookups of one flush, or of one direct call of handle: one for each
-// place that reads an attribute or calls an operation (lookup.hpp).
-struct Lookups {
-    Lookup queue{Owner::vandrel};   // self.queue
-    Lookup empty;                   // queue.empty()
-    Lookup get;                     // queue.get()
-    Lookup handle{Owner::vandrel};  // self.handle(cmd, data)
-    // self.toolbar, self.point_dataset, self.trace_dataset
-    Lookup holders[3] = {Lookup(Owner::vandrel), Lookup(Owner::vandrel), Lookup(Owner::vandrel)};
-    Lookup operations[word_count][2];  // the calls of each command, in order
-
-    // Whether `method` is this module's own handle; the answer for the last
-    // one asked about is kept, with the function held so that its address
-    // cannot come back as another object.
-    bool is_own_handle(PyObject *method) {
-        if (method == own_handle.ptr()) return true;
-        if (!native::is_function_of(method, handle_spec)) return false;
-        own_handle = py::reinterpret_borrow<py::object>(method);
-        return true;
-    }
-    py::object own_handle;
-};
-
-// The body of handle: applies one command with the given lookups.
-void dispatch(Lookups &lookups, const native::Call &c, const native::ModuleState &state, py::handle self,
-              py::handle cmd, py::handle data);
+// The body of handle: applies one command.
+void dispatch(const native::Call &c, const State &state, py::handle self, py::handle cmd, py::handle data);
 
 }  // namespace vandrel
