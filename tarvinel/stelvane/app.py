@@ -29,6 +29,7 @@ from . import export, plotimage, settings
 from .atomic import ExportError
 from .mainwindow import MainWindow
 from .modes import MODES
+from .options import make_parser, parse_args
 from .producer import ProducerProcess
 from .sources import FunctionSource, SourceError, source_from_text
 from .sources.instrument import InstrumentSource, ProducerOptions
@@ -63,97 +64,6 @@ def return_large_blocks_when_freed() -> bool:
         return False
     mallopt.argtypes, mallopt.restype = (ctypes.c_int, ctypes.c_int), ctypes.c_int
     return mallopt(_M_MMAP_THRESHOLD, OWN_MAPPING_BYTES) == 1
-
-
-def _positive(kind):
-    def parse(text):
-        value = kind(text)
-        if value <= 0:
-            raise argparse.ArgumentTypeError(f"must be greater than 0, not {text}")
-        return value
-    return parse
-
-
-def _not_negative(kind):
-    def parse(text):
-        value = kind(text)
-        if value < 0:
-            raise argparse.ArgumentTypeError(f"must not be negative, not {text}")
-        return value
-    return parse
-
-
-def make_parser() -> argparse.ArgumentParser:
-    defaults = ProducerOptions()
-    # The same program as the `stelvane` command and as python -m tarvinel.stelvane.
-    run_as_module = os.path.basename(sys.argv[0]) == "__main__.py"
-    parser = argparse.ArgumentParser(
-        prog="python -m tarvinel.stelvane" if run_as_module else "stelvane",
-        description="Live plots of your data: text rows from standard input, a file, a TCP "
-                    "port or a serial port, a producer script, or the simulated instrument.")
-    parser.add_argument(
-        "source", nargs="?", metavar="SOURCE",
-        help="where the data comes from: '-' (standard input), a text file (followed as it "
-             "grows), tcp://HOST:PORT (listen there), serial:DEVICE[@BAUD], a producer "
-             "script SCRIPT.py with produce(feed); none: the simulated instrument")
-    parser.add_argument("--no-follow", action="store_true",
-                        help="read a file once instead of following it as it grows")
-    parser.add_argument("--pattern", default=None,
-                        help="X;Y pattern for points; a pattern the source sends replaces it "
-                             "(default: the remembered one, else the first column against every "
-                             f"other, or the instrument's {defaults.point_pattern!r})")
-    parser.add_argument("--trace-pattern", default=None,
-                        help="X;Y pattern for traces (default: the remembered one, else the first "
-                             "trace column against every other, or the instrument's "
-                             f"{defaults.trace_pattern!r})")
-    producer = parser.add_argument_group("the simulated instrument (no SOURCE)")
-    producer.add_argument("--rate", type=_positive(float), default=defaults.rate,
-                          help="point rows per second (default %(default)s)")
-    producer.add_argument("--columns", type=_positive(int), default=defaults.columns,
-                          help="point columns, time included (default %(default)s)")
-    producer.add_argument("--run-length", type=_not_negative(int), default=defaults.run_length,
-                          help="point rows per run before a ROLL; 0: never roll (default %(default)s)")
-    producer.add_argument("--trace-rate", type=_not_negative(float), default=defaults.trace_rate,
-                          help="whole traces per second; 0: none (default %(default)s)")
-    producer.add_argument("--trace-points", type=_positive(int), default=defaults.trace_points,
-                          help="rows per trace (default %(default)s)")
-    window = parser.add_argument_group("window")
-    window.add_argument("--live-rows", type=_positive(int), default=20_000,
-                        help="newest rows of the current run in the live plot (default %(default)s)")
-    window.add_argument("--max-rows", type=_positive(int), default=1_000_000,
-                        help="rows a run keeps in memory (default %(default)s)")
-    window.add_argument("--history", type=_not_negative(int), default=10,
-                        help="finished runs kept (default %(default)s)")
-    window.add_argument("--seconds", type=_not_negative(float),
-                        default=float(os.environ.get("STELVANE_RUN_SECONDS") or 0),
-                        help="close after this long; 0: stay open (default: $STELVANE_RUN_SECONDS or 0)")
-    window.add_argument("--screenshot", default=os.environ.get("STELVANE_SCREENSHOT") or None,
-                        help="save the window as this PNG when --seconds ends "
-                             "(default: $STELVANE_SCREENSHOT)")
-    window.add_argument("--summary", action="store_true",
-                        help="at exit, print one JSON line: points, runs, traces, point_columns, "
-                             "trace_columns, pairs, problems, ended")
-    window.add_argument("--export-png", metavar="PATH",
-                        help="save the live plot to PATH (.png or .svg) when --seconds ends")
-    window.add_argument("--export-csv", metavar="PATH",
-                        help="save the current run's data to PATH as text when --seconds ends")
-    window.add_argument("--fresh", action="store_true",
-                        help="start from the default settings, not the remembered ones "
-                             "(the settings are still saved at the end)")
-    return parser
-
-
-def parse_args(argv=None, parser=None) -> argparse.Namespace:
-    parser = parser or make_parser()
-    args = parser.parse_args(argv)
-    if (args.export_png or args.export_csv) and not args.seconds:
-        parser.error("--export-png and --export-csv write when --seconds ends: give --seconds")
-    if args.export_png:
-        try:
-            plotimage.plot_format(args.export_png)
-        except ExportError as error:
-            parser.error(f"--export-png: {error}")
-    return args
 
 
 def make_source(args: argparse.Namespace, produce=None):
