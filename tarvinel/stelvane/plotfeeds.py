@@ -12,7 +12,10 @@ import time
 
 from . import config
 from .legend import CurveLegend
-from .render import CurveFeeder, history_series_steps, pair_series
+from .render import CurveFeeder, _x_extent, history_series_steps, pair_series, peak_decimated
+from .protocol import TIME
+from .spectrum import amplitude_spectrum
+from .statistics import ColumnKind, CurveRows, RowBlock, column_kind, rows_in_range
 
 # The share of a frame for making the history plot's curves; a long run is
 # thinned over several frames.
@@ -43,11 +46,44 @@ class Frame:
 class PlotFeed:
     """One plot widget (a `views.PlotView`), its curves and its legend."""
 
+    # Whether the plot's axes are the selection's columns: their labels, log
+    # scales and shared ranges then follow the toolbar.
+    follows_selection = True
+
     def __init__(self, name: str, plot, options: FeedOptions):
         self.name, self.plot, self.options = name, plot, options
         self.curves = CurveFeeder(plot, config.ridx)
         self.legend = CurveLegend(plot)
         self.shown = None
+        self.frame: Frame | None = None  # the frame last presented
+
+    def attach(self, feeds) -> None:
+        """Meets the window's other feeds (`feeds`, in the order of PLOTS)."""
+
+    def visible_x(self) -> tuple[float, float]:
+        """The X range the plot shows, in the data's units (not log10)."""
+        low, high = self.plot.plotItem.vb.viewRange()[0]
+        if self.plot.plotItem.getAxis("bottom").logMode:
+            return 10.0 ** low, 10.0 ** high
+        return float(low), float(high)
+
+    def curve_blocks(self) -> list[CurveRows]:
+        """The rows behind each curve the plot shows (all of them, not the
+        visible ones only), for its statistics."""
+        frame = self.frame
+        if frame is None:
+            return []
+        curves = []
+        for key, pair, name in zip(config.ridx, frame.pairs, frame.names):
+            blocks = self._blocks(pair, frame)
+            if blocks:
+                kind = (column_kind(frame.record.dataset, pair[1])
+                        if frame.fy in (None, "real") else ColumnKind())
+                curves.append(CurveRows(key, (pair, frame.fx, frame.fy), name, kind, blocks))
+        return curves
+
+    def _blocks(self, pair, frame: Frame) -> list[RowBlock]:
+        return []
 
     def forget(self) -> None:
         """The next frame draws again, whatever it shows."""
@@ -74,6 +110,7 @@ class LiveFeed(PlotFeed):
     """The current run's newest rows, or the newest trace."""
 
     def present(self, frame: Frame) -> None:
+        self.frame = frame
         plot, data = self.plot, frame.data
         points = plot.points_wanted()
         state = (frame.record.key, data.version, points)
@@ -86,6 +123,10 @@ class LiveFeed(PlotFeed):
         plot.fresh = True
         plot.settle()
         self._title(f"{frame.record.mode.run_word} {data.run_number}", frame)
+
+    def _blocks(self, pair, frame: Frame) -> list[RowBlock]:
+        series = pair_series(frame.data, pair, frame.fx, frame.fy, self.options.live_rows)
+        return [] if series is None else [RowBlock(*series)]
 
 
 class HistoryJob:
@@ -131,6 +172,7 @@ class HistoryFeed(PlotFeed):
         self.first_run: dict = {}  # mode key -> first run shown
         self.cache: dict = {}  # series of finished runs, see render.history_series
         self.job: HistoryJob | None = None
+        self.runs = []  # the runs shown
 
     def clear(self, modes: dict) -> None:
         self.first_run = {key: record.dataset.run_number for key, record in modes.items()}
@@ -143,7 +185,8 @@ class HistoryFeed(PlotFeed):
         state = (key, data.history_version, first, points, window)
         if state != self.shown:
             self.shown = state
-            runs = [r for r in data.history if r.number >= first]
+            runs = self.runs = [r for r in data.history if r.number >= first]
+            self.frame = frame
             kept = set(runs)
             self.cache = {k: v for k, v in self.cache.items() if k[0] in kept}
             self.job = HistoryJob(runs, frame, points, window)
@@ -160,7 +203,77 @@ class HistoryFeed(PlotFeed):
         self._title(f"{count} {what}{'s' if count > 1 else ''}" if count
                     else f"no finished {what}s", job.frame)
 
+    def _blocks(self, pair, frame: Frame) -> list[RowBlock]:
+        blocks = []
+        for run in self.runs:
+            series = pair_series(run, pair, frame.fx, frame.fy)
+            extent = _x_extent(run, pair[0], frame.fx, self.cache)
+            if series is not None and extent is not None:
+                blocks.append(RowBlock(*series, key=run, low=extent[0], high=extent[1]))
+        return blocks
+
+
+class SpectrumFeed(PlotFeed):
+    """The amplitude spectrum (or power in dB) of each curve of the plot it
+    follows (the first of PLOTS), over the rows that plot shows; see
+    spectrum.py. Made only while the plot is on screen, and at most once a
+    frame, when the rows or the view changed."""
+
+    follows_selection = False
+
+    def __init__(self, name: str, plot, options: FeedOptions):
+        super().__init__(name, plot, options)
+        self.source: PlotFeed | None = None
+        self.in_db = False
+        plot.hide()  # until the user asks for it
+
+    def attach(self, feeds) -> None:
+        self.source = feeds[0]
+
+    def set_db(self, on: bool) -> None:
+        self.in_db = on
+        self.shown = None
+
+    def present(self, frame: Frame) -> None:
+        self.frame = frame
+        if not self.plot.isVisible() or self.source is None:
+            return
+        span = self.source.visible_x()
+        points = self.plot.points_wanted()
+        state = (frame.record.key, frame.data.version, tuple(frame.pairs), frame.fx, frame.fy,
+                 span, self.in_db, points)
+        if state == self.shown:
+            return
+        if self.shown is None:
+            self._label(frame)
+        self.shown = state
+        self._show([self._spectrum(curve, span, points) if curve is not None else None
+                    for curve in self._source_rows(frame)], frame)
+        self.plot.settle()
+        self._title(f"{frame.record.mode.run_word} {frame.data.run_number}", frame)
+
+    def _source_rows(self, frame: Frame) -> list:
+        """The source's rows per pair (None where it has none)."""
+        return [self.source._blocks(pair, frame) for pair in frame.pairs]
+
+    def _spectrum(self, blocks, span, points):
+        if not blocks:
+            return None
+        x, y = blocks[0].x, blocks[0].y
+        rows = rows_in_range(x, *span)
+        spectrum = amplitude_spectrum(x[rows], y[rows])
+        if spectrum is None:
+            return None
+        values = spectrum.in_db() if self.in_db else spectrum.amplitude
+        return peak_decimated(spectrum.frequency, values, points)
+
+    def _label(self, frame: Frame) -> None:
+        x_names = list(dict.fromkeys(pair[0] for pair in frame.pairs))
+        in_seconds = any(column_kind(frame.record.dataset, name).kind == TIME for name in x_names)
+        unit = "Hz" if in_seconds else "1/" + ", ".join(x_names)
+        self.plot.set_labels(f"frequency [{unit}]", "power [dB]" if self.in_db else "amplitude")
+
 
 # The window's plots, top to bottom: (name, kind). The first is the one the
 # others follow when the axes are shared.
-PLOTS = (("live", LiveFeed), ("history", HistoryFeed))
+PLOTS = (("live", LiveFeed), ("history", HistoryFeed), ("spectrum", SpectrumFeed))

@@ -1,0 +1,209 @@
+"""Statistics of what a plot shows: for each curve, over the rows whose X
+lies in the plot's visible X range, the count, lowest, highest, mean and
+standard deviation of the finite Y values, and the last of them.
+
+The figures come from the rows themselves, never from the thinned points a
+curve draws. A curve over several runs (the history plot) is summed up run by
+run and the parts combined; a finished run never changes, so the part of a
+run that lies wholly in view is kept and a new run costs only itself.
+
+The standard deviation is that of the values in view (numpy's `std`, no
+degrees of freedom taken off). No Qt here.
+"""
+
+from dataclasses import asdict, dataclass
+import math
+
+import numpy as np
+
+from .protocol import NUMBER, TIME
+from .valuetext import duration_text, value_text
+
+
+@dataclass(frozen=True)
+class Summary:
+    """The parts of the statistics that combine across blocks of rows:
+    `m2` is the sum of squared deviations from `mean` (combined as Chan,
+    Golub and LeVeque do, which keeps the precision of a two-pass sum)."""
+    count: int = 0
+    mean: float = math.nan
+    m2: float = 0.0
+    low: float = math.nan
+    high: float = math.nan
+    last: float = math.nan
+
+    def then(self, later: "Summary") -> "Summary":
+        """This block's rows followed by `later`'s."""
+        if not later.count:
+            return self
+        if not self.count:
+            return later
+        count = self.count + later.count
+        delta = later.mean - self.mean
+        mean = self.mean + delta * later.count / count
+        m2 = self.m2 + later.m2 + delta * delta * self.count * later.count / count
+        return Summary(count, mean, m2, min(self.low, later.low), max(self.high, later.high),
+                       later.last)
+
+
+EMPTY = Summary()
+
+
+def summarise(y: np.ndarray) -> Summary:
+    """The summary of the finite values of `y`, in row order."""
+    y = np.asarray(y, dtype=float)
+    finite = np.isfinite(y)
+    if not finite.all():
+        y = y[finite]
+    if not len(y):
+        return EMPTY
+    mean = float(np.mean(y))
+    deviation = y - mean
+    return Summary(len(y), mean, float(np.dot(deviation, deviation)), float(y.min()),
+                   float(y.max()), float(y[-1]))
+
+
+def rows_in_range(x: np.ndarray, low: float, high: float, grows: bool | None = None):
+    """The rows whose x lies in [low, high]: a slice when x never decreases
+    (found by bisection), else a boolean mask. `grows` says which when the
+    caller knows."""
+    if grows is None:
+        grows = bool(len(x) < 2 or np.all(x[1:] >= x[:-1]))
+    if grows:
+        return slice(int(np.searchsorted(x, low, side="left")),
+                     int(np.searchsorted(x, high, side="right")))
+    with np.errstate(invalid="ignore"):
+        return (x >= low) & (x <= high)
+
+
+def summarise_in_range(x: np.ndarray, y: np.ndarray, low: float, high: float) -> Summary:
+    return summarise(y[rows_in_range(x, low, high)])
+
+
+@dataclass(frozen=True)
+class RowBlock:
+    """Rows of one curve: x and y as shown (formatted); `key` names the
+    block for keeping its summary (a finished run, which never changes),
+    None when it may change; `low` and `high` its x extent when known."""
+    x: np.ndarray
+    y: np.ndarray
+    key: object = None
+    low: float | None = None
+    high: float | None = None
+
+
+@dataclass(frozen=True)
+class CurveRows:
+    """The rows behind one curve of a plot: its curve key, what identifies
+    its data (pair and formats), its legend name, its Y column's kind and
+    its blocks of rows in order."""
+    key: object
+    ident: tuple
+    name: str
+    kind: "ColumnKind"
+    blocks: list
+
+
+@dataclass(frozen=True)
+class CurveStats:
+    """One curve's statistics, as --summary prints them."""
+    name: str
+    count: int
+    min: float
+    max: float
+    mean: float
+    std: float
+    last: float
+
+    @classmethod
+    def of(cls, name: str, summary: Summary) -> "CurveStats":
+        std = math.sqrt(summary.m2 / summary.count) if summary.count else math.nan
+        return cls(name, summary.count, summary.low, summary.high, summary.mean, std,
+                   summary.last)
+
+    def as_dict(self) -> dict:
+        """For JSON: NaN (nothing in view) becomes None."""
+        return {k: (None if isinstance(v, float) and math.isnan(v) else v)
+                for k, v in asdict(self).items()}
+
+
+@dataclass(frozen=True)
+class ColumnKind:
+    """What a column holds, as valuetext.value_text needs it."""
+    kind: str = NUMBER
+    words: tuple = ()
+
+
+def column_kind(dataset, name: str) -> ColumnKind:
+    """The kind of column `name` of `dataset`: what the data set says
+    (`kind(name)`, and `words(name)` for a text column) where it says it,
+    else a number. Data sets that know no kinds (held data, older ones)
+    read as numbers."""
+    kind_of = getattr(dataset, "kind", None)
+    if kind_of is None:
+        return ColumnKind()
+    try:
+        kind = kind_of(name)
+        words_of = getattr(dataset, "words", None)
+        words = tuple(words_of(name)) if words_of is not None else ()
+    except KeyError:
+        return ColumnKind()
+    return ColumnKind(kind or NUMBER, words)
+
+
+# The figures of a line of statistics, in the order they are shown.
+FIGURES = ("count", "min", "max", "mean", "std", "last")
+
+
+def figure_texts(stats: CurveStats, kind: ColumnKind) -> dict:
+    """Each figure as text: values of a time column as times and its
+    standard deviation as a duration, a text column's lowest, highest and
+    last value as words."""
+    def value(v):
+        return value_text(v, kind.kind, kind.words)
+    spread = duration_text(stats.std) if kind.kind == TIME else value_text(stats.std, NUMBER)
+    mean = value(stats.mean) if kind.kind == TIME else value_text(stats.mean, NUMBER)
+    return {"count": f"{stats.count:,}", "min": value(stats.min), "max": value(stats.max),
+            "mean": mean, "std": spread, "last": value(stats.last)}
+
+
+def stats_line(stats: CurveStats, kind: ColumnKind) -> str:
+    """The statistics on one line: `n 1,000  min 0  max 9 ...`."""
+    texts = figure_texts(stats, kind)
+    return "  ".join(f"{'n' if k == 'count' else k} {texts[k]}" for k in FIGURES)
+
+
+class PlotStatistics:
+    """The statistics of one plot feed's curves over its visible X range,
+    with each block's summary kept while the block, the curve and the range
+    stay the same. `feed` gives `visible_x()` and `curve_blocks()` (see
+    plotfeeds.PlotFeed)."""
+
+    def __init__(self, feed):
+        self.feed = feed
+        self.kept: dict = {}  # (block key, curve, cut) -> Summary
+
+    def curves(self) -> list[tuple[object, CurveStats, ColumnKind]]:
+        """(curve key, statistics, kind of its Y column) per shown curve."""
+        span = self.feed.visible_x()
+        result, used = [], {}
+        for curve in self.feed.curve_blocks():
+            total = EMPTY
+            for block in curve.blocks:
+                total = total.then(self._summary(block, curve.ident, span, used))
+            result.append((curve.key, CurveStats.of(curve.name, total), curve.kind))
+        self.kept = used
+        return result
+
+    def _summary(self, block, ident, span, used: dict) -> Summary:
+        low, high = span if span is not None else (-math.inf, math.inf)
+        whole = block.low is not None and low <= block.low and block.high <= high
+        key = (block.key, ident, None if whole else span)
+        summary = self.kept.get(key) if block.key is not None else None
+        if summary is None:
+            summary = summarise(block.y) if whole else summarise_in_range(
+                block.x, block.y, low, high)
+        if block.key is not None:
+            used[key] = summary
+        return summary
+

@@ -1,0 +1,110 @@
+"""The statistics table: one line per curve of the plots whose axes show the
+selection (live and history), with the count, lowest, highest, mean,
+standard deviation and last value of the rows each plot shows, in the
+curve's colour (the numbers are statistics.py's).
+
+The table is brought up to date a few times a second while it is shown, and
+each plot's figures are made again only when its rows, its curves or its
+visible X range changed; the tracker asks the same keeper for the curve
+under the pointer.
+"""
+
+import html
+
+from .qt_compat import AlignRight, QtCore, QtGui, QtWidgets
+from .statistics import FIGURES, PlotStatistics, figure_texts, stats_line
+
+HEADERS = ("plot", "curve", *FIGURES)
+
+
+class StatsKeeper:
+    """The statistics of each feed (plotfeeds.PlotFeed) that follows the
+    selection, made again only when what the feed shows changed."""
+
+    def __init__(self, feeds):
+        self.feeds = [feed for feed in feeds if feed.follows_selection]
+        self._stats = {feed.name: PlotStatistics(feed) for feed in self.feeds}
+        self._made: dict = {}  # feed name -> (state, curves)
+
+    def curves(self, feed) -> list:
+        """(curve key, statistics.CurveStats, statistics.ColumnKind) of each
+        curve of `feed` over its visible X range."""
+        frame = feed.frame
+        state = (feed.shown, None if frame is None else (tuple(frame.pairs), frame.fx, frame.fy),
+                 feed.visible_x())
+        made = self._made.get(feed.name)
+        if made is None or made[0] != state or feed.shown is None:
+            made = self._made[feed.name] = (state, self._stats[feed.name].curves())
+        return made[1]
+
+    def line(self, feed, key) -> str:
+        """The statistics of curve `key` of `feed` on one line, "" if none."""
+        if feed.name not in self._stats:
+            return ""
+        for curve_key, stats, kind in self.curves(feed):
+            if curve_key == key:
+                return stats_line(stats, kind)
+        return ""
+
+    def summary(self) -> list[dict]:
+        """The first plot's statistics, one object per curve (for --summary)."""
+        return [stats.as_dict() for _, stats, _ in self.curves(self.feeds[0])] if self.feeds else []
+
+
+class StatsTable(QtWidgets.QTableWidget):
+    """The table; `refresh()` fills it from `keeper` while it is shown."""
+
+    def __init__(self, keeper: StatsKeeper, parent=None):
+        super().__init__(0, len(HEADERS), parent)
+        self.keeper = keeper
+        self.setObjectName("statistics")
+        self.setHorizontalHeaderLabels(list(HEADERS))
+        self.verticalHeader().setVisible(False)
+        self.setEditTriggers(QtWidgets.QAbstractItemView.EditTrigger.NoEditTriggers)
+        self.setFocusPolicy(QtCore.Qt.FocusPolicy.NoFocus)  # the keys stay with the plots
+        header = self.horizontalHeader()
+        header.setSectionResizeMode(QtWidgets.QHeaderView.ResizeMode.ResizeToContents)
+        header.setStretchLastSection(True)
+        self.setMaximumHeight(180)
+        self.hide()
+
+    def set_shown(self, shown: bool) -> None:
+        self.setVisible(shown)
+        self.refresh()
+
+    def refresh(self) -> None:
+        if not self.isVisible():
+            return
+        lines = []
+        for feed in self.keeper.feeds:
+            colours = feed.plot.colors
+            for key, stats, kind in self.keeper.curves(feed):
+                texts = figure_texts(stats, kind)
+                lines.append((colours[key], [feed.name, stats.name, *(texts[f] for f in FIGURES)]))
+        self.setRowCount(len(lines))
+        for row, (colour, cells) in enumerate(lines):
+            for column, text in enumerate(cells):
+                self._set_cell(row, column, text, colour)
+
+    def rows(self) -> list[list[str]]:
+        """The texts of the table, row by row."""
+        return [[self.item(r, c).text() for c in range(self.columnCount())]
+                for r in range(self.rowCount())]
+
+    def _set_cell(self, row: int, column: int, text: str, colour: str) -> None:
+        item = self.item(row, column)
+        if item is None:
+            item = QtWidgets.QTableWidgetItem(text)
+            if column > 1:  # the figures
+                item.setTextAlignment(AlignRight)
+            self.setItem(row, column, item)
+        elif item.text() != text:
+            item.setText(text)
+        brush = QtGui.QBrush(QtGui.QColor(colour))
+        if item.foreground() != brush:
+            item.setForeground(brush)
+
+
+def tracker_line(name: str, colour: str, line: str) -> str:
+    """The tracker box's line of statistics for one curve."""
+    return f"<span style='color:{colour}'>{html.escape(name)}: <small>{html.escape(line)}</small></span>"
