@@ -3,8 +3,8 @@ its mean taken off, under a Hann window, as amplitudes (in Y's units) or as
 power in dB.
 
 Rows whose x is not evenly spaced (samples that arrive with jitter, a gap)
-are first resampled onto an even grid by linear interpolation, at the median
-step of their x. The amplitudes are scaled by the window's coherent gain, so
+are first resampled onto an even grid by linear interpolation, at the mean
+step of their x leaving out gaps (steps over twice the median). The amplitudes are scaled by the window's coherent gain, so
 a sine of amplitude A whose frequency falls on a bin reads A there. No Qt
 here.
 """
@@ -25,7 +25,7 @@ LEAST_ROWS = 8
 # Power in dB is 20 log10 of the amplitude; amplitudes this far below the
 # highest are shown at this level rather than as minus infinity.
 DB_FLOOR = -240.0
-# Steps looked at for the median step of an uneven X.
+# Steps looked at for the median step of an uneven X, which tells its gaps.
 MEDIAN_SAMPLE = 1024
 # Windows of the lengths used last, kept: a live curve keeps its length
 # from frame to frame, and making the window costs more than the transform.
@@ -59,7 +59,7 @@ def hann(size: int) -> np.ndarray:
 
 def even_rows(x: np.ndarray, y: np.ndarray) -> tuple[np.ndarray, float] | None:
     """y on an evenly spaced x, and the step: the rows themselves when their
-    x is even already, else y resampled at the median step of x (rows in x
+    x is even already, else y resampled at the typical step of x (rows in x
     order, non-finite ones left out). None when there are too few rows or
     x does not advance."""
     x = np.asarray(x, dtype=float)
@@ -84,8 +84,11 @@ def even_rows(x: np.ndarray, y: np.ndarray) -> tuple[np.ndarray, float] | None:
     steps = steps[steps > 0]
     if len(steps) < LEAST_ROWS - 1:
         return None
-    # The median of a sample of the steps: as good a step, at a fraction of the cost.
-    step = float(np.median(steps[::-(-len(steps) // MEDIAN_SAMPLE)]))
+    # The mean of the steps that are no gaps (up to twice the median, which
+    # a sample of them gives at a fraction of the cost): jitter averages out
+    # and the grid keeps about one point per row.
+    typical = float(np.median(steps[::-(-len(steps) // MEDIAN_SAMPLE)]))
+    step = float(np.mean(steps[steps <= 2 * typical]))
     size = min(int(math.floor((x[-1] - x[0]) / step)) + 1, GRID_PER_ROW * len(x))
     if size < LEAST_ROWS:
         return None

@@ -15,6 +15,8 @@ from .qt_compat import AlignRight, QtCore, QtGui, QtWidgets
 from .statistics import FIGURES, PlotStatistics, figure_texts, stats_line
 
 HEADERS = ("plot", "curve", *FIGURES)
+# Lines the table shows before it scrolls: the curves of one plot.
+SHOWN_ROWS = 8
 
 
 class StatsKeeper:
@@ -64,9 +66,18 @@ class StatsTable(QtWidgets.QTableWidget):
         self.setFocusPolicy(QtCore.Qt.FocusPolicy.NoFocus)  # the keys stay with the plots
         header = self.horizontalHeader()
         header.setSectionResizeMode(QtWidgets.QHeaderView.ResizeMode.ResizeToContents)
-        header.setStretchLastSection(True)
-        self.setMaximumHeight(180)
+        rows = self.verticalHeader()
+        rows.setSectionResizeMode(QtWidgets.QHeaderView.ResizeMode.Fixed)
+        rows.setDefaultSectionSize(self.fontMetrics().height() + 6)
+        self._fit_height(0)
         self.hide()
+
+    def _fit_height(self, rows: int) -> None:
+        """As high as its lines, SHOWN_ROWS of them at most (then it scrolls)."""
+        shown = max(1, min(rows, SHOWN_ROWS))
+        self.setFixedHeight(self.horizontalHeader().sizeHint().height()
+                            + shown * self.verticalHeader().defaultSectionSize()
+                            + 2 * self.frameWidth())
 
     def set_shown(self, shown: bool) -> None:
         self.setVisible(shown)
@@ -81,7 +92,9 @@ class StatsTable(QtWidgets.QTableWidget):
             for key, stats, kind in self.keeper.curves(feed):
                 texts = figure_texts(stats, kind)
                 lines.append((colours[key], [feed.name, stats.name, *(texts[f] for f in FIGURES)]))
-        self.setRowCount(len(lines))
+        if len(lines) != self.rowCount():
+            self.setRowCount(len(lines))
+            self._fit_height(len(lines))
         for row, (colour, cells) in enumerate(lines):
             for column, text in enumerate(cells):
                 self._set_cell(row, column, text, colour)
