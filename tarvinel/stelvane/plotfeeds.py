@@ -20,6 +20,8 @@ from .statistics import ColumnKind, CurveRows, RowBlock, column_kind, rows_in_ra
 # The share of a frame for making the history plot's curves; a long run is
 # thinned over several frames.
 HISTORY_SHARE = 0.25
+# The share of a frame for making spectra (see SpectrumFeed).
+SPECTRUM_SHARE = 0.1
 
 
 @dataclass(frozen=True)
@@ -213,11 +215,41 @@ class HistoryFeed(PlotFeed):
         return blocks
 
 
+class SpectrumJob:
+    """The spectra of one frame's curves, made a few per frame."""
+
+    def __init__(self, rows: list, frame: Frame, span, points: int, in_db: bool):
+        self.rows, self.frame = rows, frame  # the source's blocks per pair (views: they keep)
+        self.span, self.points, self.in_db = span, points, in_db
+        self.series = []
+
+    def advance(self, deadline: float) -> bool:
+        """Makes spectra until `deadline` (one at least); true once all are made."""
+        while len(self.series) < len(self.rows):
+            self.series.append(self._spectrum(self.rows[len(self.series)]))
+            if time.monotonic() >= deadline:
+                break
+        return len(self.series) == len(self.rows)
+
+    def _spectrum(self, blocks):
+        if not blocks:
+            return None
+        x, y = blocks[0].x, blocks[0].y
+        rows = rows_in_range(x, *self.span)
+        spectrum = amplitude_spectrum(x[rows], y[rows])
+        if spectrum is None:
+            return None
+        values = spectrum.in_db() if self.in_db else spectrum.amplitude
+        return peak_decimated(spectrum.frequency, values, self.points)
+
+
 class SpectrumFeed(PlotFeed):
     """The amplitude spectrum (or power in dB) of each curve of the plot it
     follows (the first of PLOTS), over the rows that plot shows; see
-    spectrum.py. Made only while the plot is on screen, and at most once a
-    frame, when the rows or the view changed."""
+    spectrum.py. Made only while the plot is on screen and when the rows or
+    the view changed, within SPECTRUM_SHARE of each frame: eight long curves
+    take a few frames, and the next spectra start from the rows of the frame
+    the last ones were shown in."""
 
     follows_selection = False
 
@@ -225,47 +257,47 @@ class SpectrumFeed(PlotFeed):
         super().__init__(name, plot, options)
         self.source: PlotFeed | None = None
         self.in_db = False
+        self.job: SpectrumJob | None = None
         plot.hide()  # until the user asks for it
 
     def attach(self, feeds) -> None:
         self.source = feeds[0]
 
+    def forget(self) -> None:
+        super().forget()
+        self.job = None
+
     def set_db(self, on: bool) -> None:
         self.in_db = on
-        self.shown = None
+        self.forget()
 
     def present(self, frame: Frame) -> None:
         self.frame = frame
         if not self.plot.isVisible() or self.source is None:
             return
+        if self.job is None and not self._start(frame):
+            return
+        deadline = time.monotonic() + SPECTRUM_SHARE * self.options.frame_interval
+        if self.job.advance(deadline):
+            job, self.job = self.job, None
+            self._show(job.series, job.frame)
+            self.plot.settle()
+            self._title(f"{job.frame.record.mode.run_word} {job.frame.data.run_number}", job.frame)
+
+    def _start(self, frame: Frame) -> bool:
+        """Starts new spectra if what they are made of changed; true if so."""
         span = self.source.visible_x()
         points = self.plot.points_wanted()
         state = (frame.record.key, frame.data.version, tuple(frame.pairs), frame.fx, frame.fy,
                  span, self.in_db, points)
         if state == self.shown:
-            return
+            return False
         if self.shown is None:
             self._label(frame)
         self.shown = state
-        self._show([self._spectrum(curve, span, points) if curve is not None else None
-                    for curve in self._source_rows(frame)], frame)
-        self.plot.settle()
-        self._title(f"{frame.record.mode.run_word} {frame.data.run_number}", frame)
-
-    def _source_rows(self, frame: Frame) -> list:
-        """The source's rows per pair (None where it has none)."""
-        return [self.source._blocks(pair, frame) for pair in frame.pairs]
-
-    def _spectrum(self, blocks, span, points):
-        if not blocks:
-            return None
-        x, y = blocks[0].x, blocks[0].y
-        rows = rows_in_range(x, *span)
-        spectrum = amplitude_spectrum(x[rows], y[rows])
-        if spectrum is None:
-            return None
-        values = spectrum.in_db() if self.in_db else spectrum.amplitude
-        return peak_decimated(spectrum.frequency, values, points)
+        rows = [self.source._blocks(pair, frame) for pair in frame.pairs]
+        self.job = SpectrumJob(rows, frame, span, points, self.in_db)
+        return True
 
     def _label(self, frame: Frame) -> None:
         x_names = list(dict.fromkeys(pair[0] for pair in frame.pairs))

@@ -64,8 +64,9 @@ class StatsTable(QtWidgets.QTableWidget):
         self.verticalHeader().setVisible(False)
         self.setEditTriggers(QtWidgets.QAbstractItemView.EditTrigger.NoEditTriggers)
         self.setFocusPolicy(QtCore.Qt.FocusPolicy.NoFocus)  # the keys stay with the plots
-        header = self.horizontalHeader()
-        header.setSectionResizeMode(QtWidgets.QHeaderView.ResizeMode.ResizeToContents)
+        # The columns are fitted to their texts once per refresh: a header
+        # that fits them itself measures every cell at every change of one.
+        self.horizontalHeader().setSectionResizeMode(QtWidgets.QHeaderView.ResizeMode.Interactive)
         rows = self.verticalHeader()
         rows.setSectionResizeMode(QtWidgets.QHeaderView.ResizeMode.Fixed)
         rows.setDefaultSectionSize(self.fontMetrics().height() + 6)
@@ -95,17 +96,22 @@ class StatsTable(QtWidgets.QTableWidget):
         if len(lines) != self.rowCount():
             self.setRowCount(len(lines))
             self._fit_height(len(lines))
+        longer = False
         for row, (colour, cells) in enumerate(lines):
             for column, text in enumerate(cells):
-                self._set_cell(row, column, text, colour)
+                longer |= self._set_cell(row, column, text, colour)
+        if longer:
+            self.resizeColumnsToContents()
 
     def rows(self) -> list[list[str]]:
         """The texts of the table, row by row."""
         return [[self.item(r, c).text() for c in range(self.columnCount())]
                 for r in range(self.rowCount())]
 
-    def _set_cell(self, row: int, column: int, text: str, colour: str) -> None:
+    def _set_cell(self, row: int, column: int, text: str, colour: str) -> bool:
+        """Puts `text` into a cell; true when it is longer than the one before."""
         item = self.item(row, column)
+        longer = item is None or len(text) > len(item.text())
         if item is None:
             item = QtWidgets.QTableWidgetItem(text)
             if column > 1:  # the figures
@@ -116,6 +122,7 @@ class StatsTable(QtWidgets.QTableWidget):
         brush = QtGui.QBrush(QtGui.QColor(colour))
         if item.foreground() != brush:
             item.setForeground(brush)
+        return longer
 
 
 def tracker_line(name: str, colour: str, line: str) -> str:
