@@ -77,14 +77,15 @@ class PlotFeed:
             return []
         curves = []
         for key, pair, name in zip(config.ridx, frame.pairs, frame.names):
-            blocks = self._blocks(pair, frame)
+            blocks = self.pair_blocks(pair, frame)
             if blocks:
                 kind = (column_kind(frame.record.dataset, pair[1])
                         if frame.fy in (None, "real") else ColumnKind())
                 curves.append(CurveRows(key, (pair, frame.fx, frame.fy), name, kind, blocks))
         return curves
 
-    def _blocks(self, pair, frame: Frame) -> list[RowBlock]:
+    def pair_blocks(self, pair, frame: Frame) -> list[RowBlock]:
+        """The rows of one XY pair the plot draws from, as blocks in order."""
         return []
 
     def forget(self) -> None:
@@ -126,7 +127,7 @@ class LiveFeed(PlotFeed):
         plot.settle()
         self._title(f"{frame.record.mode.run_word} {data.run_number}", frame)
 
-    def _blocks(self, pair, frame: Frame) -> list[RowBlock]:
+    def pair_blocks(self, pair, frame: Frame) -> list[RowBlock]:
         series = pair_series(frame.data, pair, frame.fx, frame.fy, self.options.live_rows)
         return [] if series is None else [RowBlock(*series)]
 
@@ -205,7 +206,7 @@ class HistoryFeed(PlotFeed):
         self._title(f"{count} {what}{'s' if count > 1 else ''}" if count
                     else f"no finished {what}s", job.frame)
 
-    def _blocks(self, pair, frame: Frame) -> list[RowBlock]:
+    def pair_blocks(self, pair, frame: Frame) -> list[RowBlock]:
         blocks = []
         for run in self.runs:
             series = pair_series(run, pair, frame.fx, frame.fy)
@@ -295,7 +296,7 @@ class SpectrumFeed(PlotFeed):
         if self.shown is None:
             self._label(frame)
         self.shown = state
-        rows = [self.source._blocks(pair, frame) for pair in frame.pairs]
+        rows = [self.source.pair_blocks(pair, frame) for pair in frame.pairs]
         self.job = SpectrumJob(rows, frame, span, points, self.in_db)
         return True
 

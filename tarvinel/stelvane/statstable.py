@@ -59,6 +59,7 @@ class StatsTable(QtWidgets.QTableWidget):
     def __init__(self, keeper: StatsKeeper, parent=None):
         super().__init__(0, len(HEADERS), parent)
         self.keeper = keeper
+        self.row_colours: list[str] = []  # the colour each row's texts are in
         self.setObjectName("statistics")
         self.setHorizontalHeaderLabels(list(HEADERS))
         self.verticalHeader().setVisible(False)
@@ -87,28 +88,44 @@ class StatsTable(QtWidgets.QTableWidget):
     def refresh(self) -> None:
         if not self.isVisible():
             return
-        lines = []
-        for feed in self.keeper.feeds:
-            colours = feed.plot.colors
-            for key, stats, kind in self.keeper.curves(feed):
-                texts = figure_texts(stats, kind)
-                lines.append((colours[key], [feed.name, stats.name, *(texts[f] for f in FIGURES)]))
+        lines = self._lines()
         if len(lines) != self.rowCount():
             self.setRowCount(len(lines))
             self._fit_height(len(lines))
+            self.row_colours = []  # new rows' items are new: colour them all
         longer = False
-        for row, (colour, cells) in enumerate(lines):
+        for row, (_, cells) in enumerate(lines):
             for column, text in enumerate(cells):
-                longer |= self._set_cell(row, column, text, colour)
+                longer |= self._set_cell(row, column, text)
         if longer:
             self.resizeColumnsToContents()
+        self._colour([colour for colour, _ in lines])
+
+    def _lines(self) -> list[tuple[str, list[str]]]:
+        """(colour, texts) of each line: a plot's curves, plot after plot."""
+        lines = []
+        for feed in self.keeper.feeds:
+            for key, stats, kind in self.keeper.curves(feed):
+                texts = figure_texts(stats, kind)
+                lines.append((feed.plot.colors[key],
+                              [feed.name, stats.name, *(texts[f] for f in FIGURES)]))
+        return lines
+
+    def _colour(self, colours: list[str]) -> None:
+        """Puts each row's texts in its colour, where that changed."""
+        for row, colour in enumerate(colours):
+            if row >= len(self.row_colours) or self.row_colours[row] != colour:
+                brush = QtGui.QBrush(QtGui.QColor(colour))
+                for column in range(self.columnCount()):
+                    self.item(row, column).setForeground(brush)
+        self.row_colours = colours
 
     def rows(self) -> list[list[str]]:
         """The texts of the table, row by row."""
         return [[self.item(r, c).text() for c in range(self.columnCount())]
                 for r in range(self.rowCount())]
 
-    def _set_cell(self, row: int, column: int, text: str, colour: str) -> bool:
+    def _set_cell(self, row: int, column: int, text: str) -> bool:
         """Puts `text` into a cell; true when it is longer than the one before."""
         item = self.item(row, column)
         longer = item is None or len(text) > len(item.text())
@@ -119,9 +136,6 @@ class StatsTable(QtWidgets.QTableWidget):
             self.setItem(row, column, item)
         elif item.text() != text:
             item.setText(text)
-        brush = QtGui.QBrush(QtGui.QColor(colour))
-        if item.foreground() != brush:
-            item.setForeground(brush)
         return longer
 
 
