@@ -86,6 +86,17 @@ def test_the_statistics_follow_the_visible_range_of_each_plot(qtbot, fed):
             row = fed.stats_table.rows().index(cells)
             assert fed.stats_table.item(row, 1).foreground().color().name() == live.colors[key]
 
+    # All of the history in view again: its finished runs are summed up
+    # whole, away from the window's thread, and the table shows them.
+    qtbot.mouseClick(fed.toolbar.AR, Qt.MouseButton.LeftButton)
+    for j, name in ((1, "a"), (2, "b")):
+        y = finished[:, j]
+        figures = expected(finished[:, 0], y, -np.inf, np.inf)
+        qtbot.waitUntil(lambda: table_lines(fed, "history")[name][2] == f"{figures[0]:,}")
+        stats = next(s for _, s, _ in fed.stats.curves(fed.feeds[1]) if s.name == name)
+        assert (stats.min, stats.max, stats.last) == figures[1:3] + figures[5:]
+        assert stats.std == pytest.approx(figures[4], rel=1e-9)
+
     qtbot.mouseClick(fed.controls.buttons["Stats"], Qt.MouseButton.LeftButton)
     assert not fed.stats_table.isVisible()
 

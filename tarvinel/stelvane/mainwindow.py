@@ -289,6 +289,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self._closed = True
         self.timer.stop()
         self.export_keys.wait()  # a data file under way is finished, not cut off
+        self.stats.close()
         self.excepthook.remove()
         if self.producer is not None:
             self.watch.take_messages()

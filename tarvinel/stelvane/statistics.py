@@ -184,33 +184,62 @@ class PlotStatistics:
     """The statistics of one plot feed's curves over its visible X range,
     with each block's summary kept while the block, the curve and the range
     stay the same. `feed` gives `visible_x()` and `curve_blocks()` (see
-    plotfeeds.PlotFeed)."""
+    plotfeeds.PlotFeed).
 
-    def __init__(self, feed):
+    `pool` (an executor, optional) sums up the finished blocks wholly in
+    view: a run that has just ended holds up to --max-rows rows per curve,
+    and numpy lets go of the interpreter while it adds them up, so the
+    window's frames go on meanwhile. Finished blocks never change, which
+    makes reading them from another thread safe."""
+
+    def __init__(self, feed, pool=None):
         self.feed = feed
+        self.pool = pool
         self.kept: dict = {}  # (block key, curve, cut) -> Summary
+        self.pending: dict = {}  # the same keys -> the pool's future Summary
 
-    def curves(self) -> list[tuple[object, CurveStats, ColumnKind]]:
-        """(curve key, statistics, kind of its Y column) per shown curve."""
+    def curves(self, wait: bool = False) -> list[tuple[object, CurveStats, ColumnKind]] | None:
+        """(curve key, statistics, kind of its Y column) per shown curve;
+        None while the pool is still summing up a block (unless `wait`)."""
         span = self.feed.visible_x()
-        result, used = [], {}
+        result, used, complete = [], {}, True
         for curve in self.feed.curve_blocks():
             total = EMPTY
             for block in curve.blocks:
-                total = total.then(self._summary(block, curve.ident, span, used))
+                summary = self._summary(block, curve.ident, span, used, wait)
+                complete &= summary is not None
+                total = total.then(summary or EMPTY)
             result.append((curve.key, CurveStats.of(curve.name, total), curve.kind))
         self.kept = used
-        return result
+        self.pending = {key: future for key, future in self.pending.items() if key in used}
+        return result if complete else None
 
-    def _summary(self, block, ident, span, used: dict) -> Summary:
+    def _summary(self, block, ident, span, used: dict, wait: bool) -> Summary | None:
         low, high = span if span is not None else (-math.inf, math.inf)
         whole = block.low is not None and low <= block.low and block.high <= high
+        if block.key is None:  # rows that may change: summed up each time
+            return summarise_in_range(block.x, block.y, low, high)
         key = (block.key, ident, None if whole else span)
-        summary = self.kept.get(key) if block.key is not None else None
+        summary = self.kept.get(key)
         if summary is None:
-            summary = summarise(block.y) if whole else summarise_in_range(
-                block.x, block.y, low, high)
-        if block.key is not None:
-            used[key] = summary
+            summary = (self._whole(key, block.y, wait) if whole
+                       else summarise_in_range(block.x, block.y, low, high))
+        used[key] = summary
         return summary
 
+    def _whole(self, key, y, wait: bool) -> Summary | None:
+        """A finished block's summary: from the pool when it is done (None
+        until then), at once without a pool or when told to wait."""
+        future = self.pending.get(key)
+        if future is None:
+            try:
+                future = self.pool.submit(summarise, y) if self.pool is not None else None
+            except RuntimeError:  # the pool has been shut down: the window is closing
+                future = None
+            if future is None:
+                return summarise(y)
+            self.pending[key] = future
+        if not (wait or future.done()):
+            return None
+        del self.pending[key]
+        return future.result()

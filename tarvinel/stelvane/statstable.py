@@ -9,6 +9,7 @@ visible X range changed; the tracker asks the same keeper for the curve
 under the pointer.
 """
 
+from concurrent.futures import ThreadPoolExecutor
 import html
 
 from .qt_compat import AlignRight, QtCore, QtGui, QtWidgets
@@ -25,19 +26,29 @@ class StatsKeeper:
 
     def __init__(self, feeds):
         self.feeds = [feed for feed in feeds if feed.follows_selection]
-        self._stats = {feed.name: PlotStatistics(feed) for feed in self.feeds}
+        # One thread sums up finished runs (see statistics.PlotStatistics).
+        self.pool = ThreadPoolExecutor(1, thread_name_prefix="stelvane-stats")
+        self._stats = {feed.name: PlotStatistics(feed, self.pool) for feed in self.feeds}
         self._made: dict = {}  # feed name -> (state, curves)
 
-    def curves(self, feed) -> list:
+    def curves(self, feed, wait: bool = False) -> list:
         """(curve key, statistics.CurveStats, statistics.ColumnKind) of each
-        curve of `feed` over its visible X range."""
+        curve of `feed` over its visible X range. While a finished run is
+        still being summed up, the figures made before (if any) stand in."""
         frame = feed.frame
         state = (feed.shown, None if frame is None else (tuple(frame.pairs), frame.fx, frame.fy),
                  feed.visible_x())
         made = self._made.get(feed.name)
         if made is None or made[0] != state or feed.shown is None:
-            made = self._made[feed.name] = (state, self._stats[feed.name].curves())
+            curves = self._stats[feed.name].curves(wait)
+            if curves is None:  # asked again at the next refresh
+                return made[1] if made is not None else []
+            made = self._made[feed.name] = (state, curves)
         return made[1]
+
+    def close(self) -> None:
+        """Drops the summing up under way, for a window that closes."""
+        self.pool.shutdown(wait=False, cancel_futures=True)
 
     def line(self, feed, key) -> str:
         """The statistics of curve `key` of `feed` on one line, "" if none."""
@@ -50,7 +61,9 @@ class StatsKeeper:
 
     def summary(self) -> list[dict]:
         """The first plot's statistics, one object per curve (for --summary)."""
-        return [stats.as_dict() for _, stats, _ in self.curves(self.feeds[0])] if self.feeds else []
+        if not self.feeds:
+            return []
+        return [stats.as_dict() for _, stats, _ in self.curves(self.feeds[0], wait=True)]
 
 
 class StatsTable(QtWidgets.QTableWidget):
