@@ -26,11 +26,12 @@ class ColumnKinds:
     only grow (a code once given keeps its word); `frozen()` is what a
     finished run or a pause keeps."""
 
-    __slots__ = ("kinds", "units", "words")
+    __slots__ = ("kinds", "units", "words", "changes")
 
     def __init__(self, kinds: tuple, units: tuple, words: dict | None = None):
         self.kinds = kinds
         self.units = units
+        self.changes = 0  # bumped whenever a column gains words
         # column index -> its words in code order; text columns only
         self.words = {i: list(words.get(i, ())) if words else [] for i, kind in enumerate(kinds)
                       if kind == TEXT}
@@ -76,6 +77,7 @@ class ColumnKinds:
                 continue
             self.words[index] += [str(word) for word in new]
             gained = gained or bool(new)
+        self.changes += gained
         return gained
 
     def frozen(self) -> "ColumnKinds":

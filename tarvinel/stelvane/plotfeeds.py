@@ -51,12 +51,13 @@ class PlotFeed:
         self.legend = CurveLegend(plot)
         self.shown = None
         self.looks = None  # what _show_columns last gave the plot
+        self.columns_key = None  # what the looks were made from
         self.names: list[str] = []  # the legend's text of each pair
 
     def forget(self) -> None:
         """The next frame draws again, whatever it shows."""
         self.shown = None
-        self.looks = None
+        self.looks = self.columns_key = None
 
     def clear(self, modes: dict) -> None:
         """The user asked for an empty history (the CLR button)."""
@@ -64,20 +65,24 @@ class PlotFeed:
     def present(self, frame: Frame) -> None:
         raise NotImplementedError
 
-    def _show(self, series, frame: Frame, shown_of) -> None:
+    def _show(self, series, frame: Frame, shown_of, columns_key=None) -> None:
         """Shows the curves, and the axes, labels and legend as the pairs'
-        columns read: `shown_of(name, fmt)` is a columnkinds.Shown."""
-        names = self._show_columns(frame, shown_of)
+        columns read: `shown_of(name, fmt)` is a columnkinds.Shown. A
+        `columns_key` the same as the last frame's says they read as then."""
+        if columns_key is None or columns_key != self.columns_key:
+            self.columns_key = columns_key
+            self._show_columns(frame, shown_of)
+        names = self.names
         self.curves.show(series)
         # The legend names the curves that show something.
         named = [(key, name) for key, data, name in zip(config.ridx, series, names)
                  if data is not None and len(data[0])]
         self.legend.show_names([key for key, _ in named], [name for _, name in named])
 
-    def _show_columns(self, frame: Frame, shown_of) -> list[str]:
+    def _show_columns(self, frame: Frame, shown_of) -> None:
         """Sets each axis' kind (a time axis, the words of a text column, or
-        numbers), the labels with their units and what the readout and the
-        tracker read values as; returns the legend's names."""
+        numbers), the labels with their units, what the readout and the
+        tracker read values as, and the legend's names."""
         pairs, plot = frame.pairs, self.plot
         xs = [shown_of(x, frame.fx) for x, _ in pairs]
         ys = [shown_of(y, frame.fy) for _, y in pairs]
@@ -91,7 +96,6 @@ class PlotFeed:
             plot.set_labels(axis_text([x for x, _ in pairs], frame.fx, xs),
                             axis_text([y for _, y in pairs], frame.fy, ys))
             self.names = curve_names(pairs, frame.fx, frame.fy, [y.unit for y in ys])
-        return self.names
 
     def _title(self, text: str, frame: Frame) -> None:
         self.plot.set_title(f"{self.name}: {text}" + ("  (paused)" if frame.paused else ""))
@@ -109,7 +113,10 @@ class LiveFeed(PlotFeed):
         self.shown = state
         series = [pair_series(data, p, frame.fx, frame.fy, self.options.live_rows, points)
                   for p in frame.pairs]
-        self._show(series, frame, lambda name, fmt: shown_column(data, name, fmt))
+        described = data.described
+        self._show(series, frame, lambda name, fmt: shown_column(data, name, fmt),
+                   (frame.record.key, tuple(frame.pairs), frame.fx, frame.fy, described,
+                    described.changes))
         plot.fresh = True
         plot.settle()
         self._title(f"{frame.record.mode.run_word} {data.run_number}", frame)
