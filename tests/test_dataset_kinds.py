@@ -54,9 +54,12 @@ def test_words_grow_with_text_rows_and_stay_with_their_run(states):
 def test_rejected_rows_still_bring_their_words_and_stray_words_are_warned_about(states):
     with pytest.raises(ValueError, match="1 of 1 row"):
         states.append(TextRows(np.ones((1, 2)), {2: ["late"]}))  # the producer has counted it
-    with pytest.warns(DataWarning, match="column 1"):
+    with pytest.warns(DataWarning, match="column 1 are not for a text column"):
         states.append(TextRows(np.array([[1e9, 2.0, 2.0]]), {1: ["no"], 2: ["next"]}))
+    with pytest.warns(DataWarning, match="column 2 are not a list of words"):
+        states.append(TextRows(np.array([[1e9, 2.0, 4.0]]), {2: 5}))
     assert states.words("state") == ["on", "off", "late", "next"] and states.words("volts") == []
+    assert len(states) == 4  # the rows of both are stored
 
 
 @pytest.mark.parametrize("other", [

@@ -71,9 +71,10 @@ class ColumnKinds:
             return False
         gained = False
         for index, new in words.items():
-            if index not in self.words or isinstance(new, str):
-                warnings.warn(f"{dataset_name}: words for column {index!r}, which is no text "
-                              "column; ignored", DataWarning, stacklevel=3)
+            if index not in self.words or not isinstance(new, (list, tuple)):
+                why = "a list of words" if index in self.words else "for a text column"
+                warnings.warn(f"{dataset_name}: the words for column {index!r} are not {why}; "
+                              "ignored", DataWarning, stacklevel=3)
                 continue
             self.words[index] += [str(word) for word in new]
             gained = gained or bool(new)
