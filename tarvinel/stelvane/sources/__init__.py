@@ -5,6 +5,12 @@
                        followed as it grows
     tcp://HOST:PORT    text rows from one TCP connection at a     tcp.py
                        time (listens on HOST)
+    tcp-client://HOST:PORT  a TCP server that sends lines         tcp_client.py
+    udp://HOST:PORT    datagrams (a multicast GROUP is joined)    udp.py
+    mqtt://[USER@]HOST[:PORT]/TOPIC, mqtts://   an MQTT           mqtt.py
+                       subscription (+ and # allowed)
+    ws://HOST:PORT/PATH, wss://   a WebSocket server's messages   websocket.py
+    zmq+tcp://HOST:PORT[/TOPIC]   a ZeroMQ publisher              zmq_sub.py
     serial:DEV[@BAUD]  text rows from a serial port               serial_port.py
     SCRIPT.py          a producer script: its produce(feed)       script.py
                        runs in the producer
@@ -15,7 +21,12 @@ Every source is a Source (base.py): it runs in the producer process (see
 producer.py) and writes the queue's commands through a Feed, reads its bytes
 (if any) with a reader from formats.make_reader, and tells the window on the
 status pipe (status.py) what the queue cannot carry. Reading a stream so that
-every wait watches the window's stop is in streams.py.
+every wait watches the window's stop is in streams.py; lines from messages
+and from several senders side by side in messages.py; addresses, optional
+libraries, TLS and reconnecting with a back-off in peers.py. Only the SOURCE
+asked for listens, and only where asked: the client forms listen nowhere.
+The libraries MQTT, WebSocket and ZeroMQ need are optional extras, loaded
+when such a source is named.
 
 A SOURCE text names its source through SYNTAXES below: a new source is a
 module of its own (a class with from_text, describe, settings_key and run)
@@ -28,36 +39,49 @@ from .base import Source, SourceError, SourceOptions, Syntax
 from .file import FileSource
 from .function import FunctionSource
 from .instrument import InstrumentSource
+from .mqtt import MqttSource
 from .script import ScriptSource
 from .serial_port import SerialSource
 from .status import Status
 from .stdin import StdinSource
 from .tcp import TcpSource
+from .tcp_client import TcpClientSource
+from .udp import UdpSource
+from .websocket import WebSocketSource
+from .zmq_sub import ZmqSource
 
 # The SOURCE texts and the sources they name, in the order they are tried:
 # the first whose syntax a text has names its source.
 SYNTAXES = (
     Syntax("exact", "-", StdinSource),
     Syntax("scheme", "tcp://", TcpSource),
+    Syntax("scheme", "tcp-client://", TcpClientSource),
+    Syntax("scheme", "udp://", UdpSource),
+    Syntax("scheme", "mqtt://", MqttSource),
+    Syntax("scheme", "mqtts://", MqttSource),
+    Syntax("scheme", "ws://", WebSocketSource),
+    Syntax("scheme", "wss://", WebSocketSource),
+    Syntax("scheme", "zmq+tcp://", ZmqSource),
     Syntax("scheme", "serial:", SerialSource),
     Syntax("suffix", ".py", ScriptSource),
     Syntax("path", "", FileSource),
 )
 
 __all__ = [
-    "FileSource", "FunctionSource", "InstrumentSource", "ScriptSource", "SerialSource",
-    "Source", "SourceError", "SourceOptions", "Status", "StdinSource", "SYNTAXES", "TcpSource",
+    "FileSource", "FunctionSource", "InstrumentSource", "MqttSource", "ScriptSource",
+    "SerialSource", "Source", "SourceError", "SourceOptions", "Status", "StdinSource",
+    "SYNTAXES", "TcpClientSource", "TcpSource", "UdpSource", "WebSocketSource", "ZmqSource",
     "source_from_text",
 ]
 
 
-def source_from_text(text: str, *, follow: bool = True, stdin=None) -> Source:
+def source_from_text(text: str, *, follow: bool = True, stdin=None, **more) -> Source:
     """The source a SOURCE argument names; raises SourceError for one it
-    cannot be. `follow` and `stdin` are for the sources that take them (see
-    SourceOptions)."""
+    cannot be. `follow`, `stdin` and `more` (once, password_file, ca, cert,
+    key) are for the sources that take them (see SourceOptions)."""
     if not text:
         raise SourceError("an empty source")
-    options = SourceOptions(follow=follow, stdin=stdin)
+    options = SourceOptions(follow=follow, stdin=stdin, **more)
     for syntax in SYNTAXES:
         if syntax.matches(text):
             return syntax.source.from_text(text, options)

@@ -41,6 +41,13 @@ class SourceOptions:
     """What the command line says about a source besides its text."""
     follow: bool = True   # a file is followed as it grows (--no-follow: read once)
     stdin: object = None  # "-": the window's standard input, handed over (see StdinSource)
+    # The peers that go away (see sources/peers.py): --once ends the source
+    # instead of reconnecting; the rest are the MQTT and TLS options.
+    once: bool = False
+    password_file: str | None = None
+    ca: str | None = None
+    cert: str | None = None
+    key: str | None = None
 
 
 @dataclass(frozen=True)
