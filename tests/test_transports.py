@@ -11,6 +11,7 @@ import re
 import socket
 import time
 import urllib.parse
+from pathlib import Path
 
 import pytest
 
@@ -296,3 +297,16 @@ def test_the_application_plots_udp_and_mqtt(broker, tmp_path, settings_home):
     remembered = urllib.parse.unquote(urllib.parse.unquote(remembered))  # keys are escaped
     assert f"mqtt://{ADDRESS}:{broker.secured}/lab/+" in remembered
     assert PASSWORD not in remembered and USER not in remembered
+
+
+def test_every_source_form_has_its_line_in_help_and_in_the_readme():
+    from tarvinel.stelvane.options import make_parser
+    from tarvinel.stelvane.sources import SYNTAXES, source_forms
+
+    shown = make_parser().format_help().splitlines()
+    readme = (Path(__file__).resolve().parents[1] / "README.md").read_text()
+    for usage, meaning in source_forms():
+        assert any(line.split() == [usage, *meaning.split()] for line in shown), usage
+    for syntax in SYNTAXES:
+        if syntax.form == "scheme":
+            assert f"stelvane {syntax.text}" in readme, syntax.text

@@ -8,6 +8,7 @@ import sys
 
 from . import plotimage
 from .atomic import ExportError
+from .sources import source_forms
 from .sources.instrument import ProducerOptions
 
 
@@ -29,20 +30,14 @@ def _not_negative(kind):
     return parse
 
 
-SOURCE_FORMS = """SOURCE forms:
-  -                                  text rows from standard input
-  FILE                               a text file, followed as it grows (--no-follow: read once)
-  tcp://HOST:PORT                    listen there; one connection at a time
-  tcp-client://HOST:PORT             connect to a server that sends lines
-  udp://HOST:PORT                    datagrams to HOST:PORT (a multicast GROUP:PORT is joined)
-  mqtt://[USER@]HOST[:PORT]/TOPIC    subscribe at a broker (+ and # allowed); mqtts:// with TLS
-  ws://HOST:PORT/PATH                a WebSocket server's messages; wss:// with TLS
-  zmq+tcp://HOST:PORT[/TOPIC]        subscribe to a ZeroMQ publisher
-  serial:DEVICE[@BAUD]               a serial port
-  SCRIPT.py                          a producer script with produce(feed)
-  (none)                             the simulated instrument
-The client forms, MQTT and serial: reconnect with a back-off when the peer goes away (--once: end).
-MQTT's password: the file --password-file names, else $STELVANE_MQTT_PASSWORD."""
+def source_forms_text() -> str:
+    """The --help epilog: a line per SOURCE form, from the sources' registry."""
+    lines = [f"  {usage:<34} {meaning}" for usage, meaning in source_forms()]
+    return "\n".join([
+        "SOURCE forms:", *lines,
+        "The client forms, MQTT and serial: reconnect with a back-off when the peer goes away "
+        "(--once: end).",
+        "MQTT's password: the file --password-file names, else $STELVANE_MQTT_PASSWORD."])
 
 
 def add_transport_options(parser: argparse.ArgumentParser) -> None:
@@ -74,10 +69,10 @@ def make_parser() -> argparse.ArgumentParser:
     run_as_module = os.path.basename(sys.argv[0]) == "__main__.py"
     parser = argparse.ArgumentParser(
         prog="python -m tarvinel.stelvane" if run_as_module else "stelvane",
-        description="Live plots of your data: text rows from standard input, a file, the "
-                    "network (TCP, UDP, MQTT, WebSocket, ZeroMQ) or a serial port, a producer "
+        description="Live plots of your data: text rows from standard input, a file, the\n"
+                    "network (TCP, UDP, MQTT, WebSocket, ZeroMQ) or a serial port, a producer\n"
                     "script, or the simulated instrument.",
-        epilog=SOURCE_FORMS, formatter_class=argparse.RawDescriptionHelpFormatter)
+        epilog=source_forms_text(), formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument(
         "source", nargs="?", metavar="SOURCE",
         help="where the data comes from (the forms below); none: the simulated instrument")

@@ -53,26 +53,40 @@ from .zmq_sub import ZmqSource
 # The SOURCE texts and the sources they name, in the order they are tried:
 # the first whose syntax a text has names its source.
 SYNTAXES = (
-    Syntax("exact", "-", StdinSource),
-    Syntax("scheme", "tcp://", TcpSource),
-    Syntax("scheme", "tcp-client://", TcpClientSource),
-    Syntax("scheme", "udp://", UdpSource),
-    Syntax("scheme", "mqtt://", MqttSource),
+    Syntax("exact", "-", StdinSource, "-", "text rows from standard input"),
+    Syntax("scheme", "tcp://", TcpSource,
+           "tcp://HOST:PORT", "listen there; one connection at a time"),
+    Syntax("scheme", "tcp-client://", TcpClientSource,
+           "tcp-client://HOST:PORT", "connect to a server that sends lines"),
+    Syntax("scheme", "udp://", UdpSource,
+           "udp://HOST:PORT", "datagrams to HOST:PORT (a multicast GROUP:PORT is joined)"),
+    Syntax("scheme", "mqtt://", MqttSource, "mqtt://[USER@]HOST[:PORT]/TOPIC",
+           "subscribe at a broker (+ and # allowed); mqtts:// with TLS"),
     Syntax("scheme", "mqtts://", MqttSource),
-    Syntax("scheme", "ws://", WebSocketSource),
+    Syntax("scheme", "ws://", WebSocketSource,
+           "ws://HOST:PORT/PATH", "a WebSocket server's messages; wss:// with TLS"),
     Syntax("scheme", "wss://", WebSocketSource),
-    Syntax("scheme", "zmq+tcp://", ZmqSource),
-    Syntax("scheme", "serial:", SerialSource),
-    Syntax("suffix", ".py", ScriptSource),
-    Syntax("path", "", FileSource),
+    Syntax("scheme", "zmq+tcp://", ZmqSource,
+           "zmq+tcp://HOST:PORT[/TOPIC]", "subscribe to a ZeroMQ publisher"),
+    Syntax("scheme", "serial:", SerialSource, "serial:DEVICE[@BAUD]", "a serial port"),
+    Syntax("suffix", ".py", ScriptSource,
+           "SCRIPT.py", "a producer script: its produce(feed) runs in the producer"),
+    Syntax("path", "", FileSource,
+           "FILE", "a text file, followed as it grows (--no-follow: read once)"),
 )
 
 __all__ = [
     "FileSource", "FunctionSource", "InstrumentSource", "MqttSource", "ScriptSource",
     "SerialSource", "Source", "SourceError", "SourceOptions", "Status", "StdinSource",
     "SYNTAXES", "TcpClientSource", "TcpSource", "UdpSource", "WebSocketSource", "ZmqSource",
-    "source_from_text",
+    "source_forms", "source_from_text",
 ]
+
+
+def source_forms() -> list[tuple[str, str]]:
+    """Each SOURCE form as a user writes it, and what it reads (for --help)."""
+    return [(syntax.usage, syntax.meaning) for syntax in SYNTAXES if syntax.usage] + [
+        ("(none)", "the simulated instrument")]
 
 
 def source_from_text(text: str, *, follow: bool = True, stdin=None, **more) -> Source:

@@ -54,10 +54,14 @@ class SourceOptions:
 class Syntax:
     """A form of SOURCE text, and the source class it names. `form` is
     "exact" (the text itself), "scheme" (a text starting with `text`),
-    "suffix" (ending with it) or "path" (any text)."""
+    "suffix" (ending with it) or "path" (any text). `usage` and `meaning`
+    are the form as a user writes it and what it reads, for --help (none
+    for a form another's usage already covers)."""
     form: str
     text: str
     source: type
+    usage: str = ""
+    meaning: str = ""
 
     def matches(self, given: str) -> bool:
         if self.form == "exact":
