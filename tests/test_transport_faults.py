@@ -86,6 +86,17 @@ def test_a_websocket_cut_without_a_close(running):
     server.stop()
 
 
+def test_a_websocket_flood_of_garbage(running):
+    pytest.importorskip("websockets")
+    server = WebSocketServer()
+    r = running(source_from_text(f"ws://{ADDRESS}:{server.port}/"))
+    for message in ["t,v\n0,0\n", *garbage_pieces(), "1,1\n"]:
+        server.outbox.put(message)
+    r.until(lambda r: r.rows()[-1:] == [[1, 1]])
+    assert r.rows()[0] == [0, 0] and len(r.status.problems) > 10 and r.names() == [["t", "v"]]
+    server.stop()
+
+
 def test_a_udp_flood_of_garbage_from_many_senders(running):
     port = free_port(socket.SOCK_DGRAM)
     r = running(UdpSource(ADDRESS, port)).until(lambda r: r.status.infos)

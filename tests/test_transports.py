@@ -267,12 +267,18 @@ def test_transport_texts_that_name_nothing_usable(text, complaint):
         source_from_text(text)
 
 
-def test_a_missing_library_names_its_extra(monkeypatch):
+@pytest.mark.parametrize("module, extra, text", [
+    ("zmq", "zmq", "zmq+tcp://127.0.0.1:5556"),
+    ("paho.mqtt.client", "mqtt", "mqtts://broker/t"),
+    ("websockets", "websocket", "ws://127.0.0.1:8765/"),
+    ("serial", "serial", "serial:/dev/ttyUSB0"),
+])
+def test_a_missing_library_names_its_extra(monkeypatch, module, extra, text):
     real = importlib.util.find_spec
     monkeypatch.setattr(importlib.util, "find_spec",
-                        lambda name, *args: None if name == "zmq" else real(name, *args))
-    with pytest.raises(SourceError, match=r"pip install 'tarvinel-stelvane\[zmq\]'"):
-        source_from_text("zmq+tcp://127.0.0.1:5556")
+                        lambda name, *args: None if name == module else real(name, *args))
+    with pytest.raises(SourceError, match=rf"pip install 'tarvinel-stelvane\[{extra}\]'"):
+        source_from_text(text)
 
 
 def test_the_application_plots_udp_and_mqtt(broker, tmp_path, settings_home):

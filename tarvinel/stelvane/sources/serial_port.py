@@ -9,7 +9,7 @@ import os
 
 from .base import SourceError
 from .messages import Lines, Mux
-from .peers import keep_connecting
+from .peers import keep_connecting, load, require
 from .streams import read_stream
 
 DEFAULT_BAUD = 115_200
@@ -37,6 +37,7 @@ class SerialSource:
             rate = 0
         if rate <= 0:
             raise SourceError(f"{text}: the baud rate {baud!r} is no positive number")
+        require("serial", "serial", "serial:")
         return cls(device, rate, text, options.once)
 
     @property
@@ -49,8 +50,7 @@ class SerialSource:
         return self.text or self.describe
 
     def run(self, feed, status, stop) -> str | None:
-        import serial  # pyserial: only this source needs it
-
+        serial = load("serial", "serial", "serial:")  # pyserial: only this source needs it
         lines = Lines(Mux(feed).part(), status.problem, os.path.basename(self.device))
         return keep_connecting(
             lambda session: self._read_port(serial, session, lines, status, stop),
