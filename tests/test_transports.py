@@ -21,8 +21,7 @@ from tarvinel.stelvane.sources import (
 
 from .test_app_sources import stelvane, summary_of
 from .transport_peers import (  # noqa: F401  (fixtures)
-    PASSWORD, USER, LineServer, WebSocketServer, broker, certificates, free_port, running,
-    wait_for)
+    PASSWORD, USER, LineServer, WebSocketServer, broker, certificates, free_port, running)
 
 ADDRESS = "127.0.0.1"
 
