@@ -9,8 +9,9 @@ import numpy as np
 import pytest
 
 from tarvinel.stelvane import plotfeeds, qt_compat, savekeys
-from tarvinel.stelvane.protocol import NUMBER, TIME
-from tarvinel.stelvane.statistics import ColumnKind, figure_texts
+from tarvinel.stelvane.protocol import NUMBER, TIME, Columns
+from tarvinel.stelvane.columnkinds import PLAIN
+from tarvinel.stelvane.statistics import figure_texts
 
 from .test_app import WAIT, active_window, curve_data, filled_curves, put_all
 from .test_app_export import CTRL, press
@@ -32,12 +33,14 @@ def rows(start, n):
 
 
 @pytest.fixture
-def fed(qtbot):
+def fed(qtbot, request):
+    """A window fed two finished runs and the current one of rows(); the
+    column names are `request.param` if given (protocol.Columns with kinds)."""
     queue = multiprocessing.get_context("spawn").Queue()
     win = active_window(qtbot, queue)
     starts = np.cumsum([0, *FIRST_RUNS])
     blocks = [rows(start, n) for start, n in zip(starts, (*FIRST_RUNS, CURRENT))]
-    items = [("PN", ["t", "a", "b"]), ("PXY", "t,(a|b)")]
+    items = [("PN", getattr(request, "param", ["t", "a", "b"])), ("PXY", "t,(a|b)")]
     for block in blocks[:-1]:
         items += [("PD", block), ("ROLL", None)]
     put_all(queue, [*items, ("PD", blocks[-1])])
@@ -82,7 +85,7 @@ def test_the_statistics_follow_the_visible_range_of_each_plot(qtbot, fed):
             assert stats.std == pytest.approx(std, rel=1e-9)
             # Each line in its curve's colour, the figures as the table writes them.
             cells = table_lines(fed, plot_name)[stats.name]
-            assert cells[2:] == list(figure_texts(stats, ColumnKind()).values())
+            assert cells[2:] == list(figure_texts(stats, PLAIN).values())
             row = fed.stats_table.rows().index(cells)
             assert fed.stats_table.item(row, 1).foreground().color().name() == live.colors[key]
 
@@ -107,11 +110,12 @@ def spectrum_peak(win):
     return frequency, amplitude, frequency[i], amplitude[i]
 
 
+@pytest.mark.parametrize("fed", [Columns(["t", "a", "b"], kinds=(TIME, NUMBER, NUMBER))],
+                         indirect=True)  # t a time column: the frequency in Hz
 def test_the_spectrum_shows_the_live_sine_and_is_made_only_when_needed(qtbot, fed, monkeypatch):
     made = []
     real = plotfeeds.amplitude_spectrum
     monkeypatch.setattr(plotfeeds, "amplitude_spectrum", lambda x, y: made.append(len(x)) or real(x, y))
-    fed.point_dataset.kind = lambda name: TIME if name == "t" else NUMBER  # t is a time column
     spectrum = fed.spectrum.plot
     qtbot.wait(200)
     assert not spectrum.isVisible() and not made  # hidden: nothing is made
@@ -125,7 +129,8 @@ def test_the_spectrum_shows_the_live_sine_and_is_made_only_when_needed(qtbot, fe
     assert top == pytest.approx(50.0, abs=RATE / CURRENT) and amplitude == pytest.approx(2.0, rel=1e-3)
     assert frequency[-1] == pytest.approx(RATE / 2)
     assert spectrum.XLabel.text() == "X:frequency [Hz]" and spectrum.YLabel.text() == "Y:amplitude"
-    assert live.XLabel.text() == "X:t"  # the live plot keeps its own axes
+    assert live.XLabel.text() == "X:t"  # the live plot keeps its own axes, a time axis
+    assert live.plotItem.getAxis("bottom") is not spectrum.plotItem.getAxis("bottom")
     qtbot.wait(300)  # the window's layout has settled around the new plot
     settled = len(made)
     qtbot.wait(300)  # some 18 frames

@@ -7,11 +7,11 @@ import math
 import numpy as np
 import pytest
 
-from tarvinel.stelvane.protocol import NUMBER, TEXT, TIME
+from tarvinel.stelvane.columnkinds import PLAIN, Shown
+from tarvinel.stelvane.protocol import TEXT, TIME
 from tarvinel.stelvane.spectrum import amplitude_spectrum, fast_size
-from tarvinel.stelvane.statistics import (EMPTY, ColumnKind, CurveStats, column_kind,
-                                          figure_texts, rows_in_range, stats_line, summarise,
-                                          summarise_in_range)
+from tarvinel.stelvane.statistics import (EMPTY, CurveStats, figure_texts, rows_in_range,
+                                          stats_line, summarise, summarise_in_range)
 from tarvinel.stelvane.valuetext import duration_text, time_text
 
 
@@ -56,24 +56,8 @@ def test_rows_in_range_are_those_numpy_selects(grows):
     assert summary.count == selected.sum() and summary.last == y[selected][-1]
 
 
-class Kinds:
-    """A data set that says what its columns hold."""
-
-    def kind(self, name):
-        return {"when": TIME, "state": TEXT}.get(name, NUMBER)
-
-    def words(self, name):
-        if name == "missing":
-            raise KeyError(name)
-        return ["idle", "busy", "done"] if name == "state" else []
-
-
 def test_values_show_as_their_column_kind():
-    assert column_kind(object(), "when") == ColumnKind()  # no kinds known: numbers
-    assert column_kind(Kinds(), "missing") == ColumnKind()
-    when = column_kind(Kinds(), "when")
-    assert when.kind == TIME
-
+    when = Shown(TIME)
     t = np.array([1.8e9, 1.8e9 + 30.0, 1.8e9 + 90.0])
     stats = CurveStats.of("when", summarise(t))
     texts = figure_texts(stats, when)
@@ -81,12 +65,12 @@ def test_values_show_as_their_column_kind():
     assert texts["mean"] == time_text(t.mean())
     assert texts["std"] == duration_text(t.std()) and texts["count"] == "3"
 
-    state = column_kind(Kinds(), "state")
+    state = Shown(TEXT, ("idle", "busy", "done"))
     texts = figure_texts(CurveStats.of("state", summarise(np.array([0.0, 2.0, 1.0]))), state)
     assert (texts["min"], texts["max"], texts["last"], texts["mean"]) == ("idle", "done", "busy", "1")
 
     plain = CurveStats.of("a", summarise(np.array([1.0, 2.0, 4.0])))
-    assert stats_line(plain, ColumnKind()) == (
+    assert stats_line(plain, PLAIN) == (
         f"n 3  min 1  max 4  mean 2.33333  std {np.std([1.0, 2.0, 4.0]):.6g}  last 4")
 
 

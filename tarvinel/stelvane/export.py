@@ -1,8 +1,10 @@
 """Saving data as text.
 
 The data files are in the text format the application reads as a source: a
-header line of comma-separated column names, then one line of numbers per row
-in Python's notation (`nan`, `inf`, complex values as `1+2j`), `#` comments.
+header line of comma-separated column names (and a line of units under it
+where a column has one), then one line per row: numbers in Python's notation
+(`nan`, `inf`, complex values as `1+2j`), times as ISO 8601 texts with their
+offset, the words of text columns; `#` comments.
 A history file has an empty line after each run but the last, where the
 reader ends a run, and a first column that numbers the runs, for other
 readers. Each file is written whole or not at all (atomic.py); pictures of
@@ -10,10 +12,10 @@ the plots are plotimage.py's, the window's save keys savekeys.py's.
 """
 
 from collections.abc import Callable
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 
 from .atomic import ExportError, write_atomically
-from .formats.text.writer import history_table, table_chunks
+from .formats.text.writer import history_table, table_chunks, typed_column
 from .render import formatted
 from .statistics import rows_in_range
 
@@ -38,10 +40,11 @@ def current_run_writer(dataset, path: str) -> tuple[Callable[[], None], int]:
     names = dataset.column_names
     if not names:
         raise ExportError(f"could not save {path}: {dataset.name} has no columns yet")
-    columns = [dataset.column(name) for name in names]
-    rows = len(columns[0])
+    columns = [typed_column(dataset, name) for name in names]
+    units = [dataset.unit(name) for name in names]
+    rows = len(columns[0].values)
     comment = f"stelvane {dataset.name}: run {dataset.run_number}, {rows} rows"
-    return lambda: write_atomically(path, table_chunks(names, [columns], [comment])), rows
+    return lambda: write_atomically(path, table_chunks(names, [columns], [comment], units)), rows
 
 
 def visible_range_writer(dataset, path: str, visible: VisibleRange
@@ -51,16 +54,16 @@ def visible_range_writer(dataset, path: str, visible: VisibleRange
     names = dataset.column_names
     if visible.x_name not in names:
         raise ExportError(f"could not save {path}: {dataset.name} has no column {visible.x_name}")
-    columns = [dataset.column(name) for name in names]
-    if visible.last is not None:
-        columns = [column[-visible.last:] for column in columns]
-    x = formatted(columns[names.index(visible.x_name)], visible.fx)
+    columns = [typed_column(dataset, name) for name in names]
+    units = [dataset.unit(name) for name in names]
+    shown = slice(-visible.last, None) if visible.last is not None else slice(None)
+    x = formatted(columns[names.index(visible.x_name)].values[shown], visible.fx)
     rows = rows_in_range(x, visible.low, visible.high)
-    columns = [column[rows] for column in columns]
-    count = len(columns[0])
+    columns = [replace(column, values=column.values[shown][rows]) for column in columns]
+    count = len(columns[0].values)
     comment = (f"stelvane {dataset.name}: run {dataset.run_number}, the {count} rows with "
                f"{visible.x_name} from {visible.low!r} to {visible.high!r}")
-    return lambda: write_atomically(path, table_chunks(names, [columns], [comment])), count
+    return lambda: write_atomically(path, table_chunks(names, [columns], [comment], units)), count
 
 
 def history_writer(dataset, path: str) -> tuple[Callable[[], None], int]:
@@ -73,8 +76,8 @@ def history_writer(dataset, path: str) -> tuple[Callable[[], None], int]:
                f"an empty line after each run, the first column numbers the run of each row")
 
     def write():
-        names, blocks = history_table(runs)
-        write_atomically(path, table_chunks(names, blocks, [comment]))
+        names, blocks, units = history_table(runs)
+        write_atomically(path, table_chunks(names, blocks, [comment], units))
     return write, len(runs)
 
 

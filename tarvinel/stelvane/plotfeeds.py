@@ -11,11 +11,13 @@ from dataclasses import dataclass
 import time
 
 from . import config
-from .legend import CurveLegend
+from .axes import set_axis_kind
+from .columnkinds import axis_text, common, shown_column, shown_over_runs
+from .legend import CurveLegend, curve_names
+from .protocol import NUMBER, TIME
 from .render import CurveFeeder, _x_extent, history_series_steps, pair_series, peak_decimated
-from .protocol import TIME
 from .spectrum import amplitude_spectrum
-from .statistics import ColumnKind, CurveRows, RowBlock, column_kind, rows_in_range
+from .statistics import CurveRows, RowBlock, rows_in_range
 
 # The share of a frame for making the history plot's curves; a long run is
 # thinned over several frames.
@@ -37,7 +39,6 @@ class Frame:
     pairs: list         # the shown (X, Y) pairs, one per curve key at most
     fx: str | None
     fy: str | None
-    names: list         # the legend's text of each pair
     paused: bool
 
     @property
@@ -46,7 +47,8 @@ class Frame:
 
 
 class PlotFeed:
-    """One plot widget (a `views.PlotView`), its curves and its legend."""
+    """One plot widget (a `views.PlotView`), its curves, its legend, and
+    its axes and labels as its columns read (numbers, times, words; units)."""
 
     # Whether the plot's axes are the selection's columns: their labels, log
     # scales and shared ranges then follow the toolbar.
@@ -57,6 +59,9 @@ class PlotFeed:
         self.curves = CurveFeeder(plot, config.ridx)
         self.legend = CurveLegend(plot)
         self.shown = None
+        self.looks = None  # what _show_columns last gave the plot
+        self.columns_key = None  # what the looks were made from
+        self.names: list[str] = []  # the legend's text of each pair
         self.frame: Frame | None = None  # the frame last presented
 
     def attach(self, feeds) -> None:
@@ -76,21 +81,25 @@ class PlotFeed:
         if frame is None:
             return []
         curves = []
-        for key, pair, name in zip(config.ridx, frame.pairs, frame.names):
+        for key, pair, name in zip(config.ridx, frame.pairs, self.names):
             blocks = self.pair_blocks(pair, frame)
             if blocks:
-                kind = (column_kind(frame.record.dataset, pair[1])
-                        if frame.fy in (None, "real") else ColumnKind())
-                curves.append(CurveRows(key, (pair, frame.fx, frame.fy), name, kind, blocks))
+                shown = self.shown_of(pair[1], frame.fy, frame)
+                curves.append(CurveRows(key, (pair, frame.fx, frame.fy), name, shown, blocks))
         return curves
 
     def pair_blocks(self, pair, frame: Frame) -> list[RowBlock]:
         """The rows of one XY pair the plot draws from, as blocks in order."""
         return []
 
+    def shown_of(self, name: str, fmt: str | None, frame: Frame):
+        """How column `name` reads in format `fmt` (a columnkinds.Shown)."""
+        return shown_column(frame.data, name, fmt)
+
     def forget(self) -> None:
         """The next frame draws again, whatever it shows."""
         self.shown = None
+        self.looks = self.columns_key = None
 
     def clear(self, modes: dict) -> None:
         """The user asked for an empty history (the CLR button)."""
@@ -98,12 +107,37 @@ class PlotFeed:
     def present(self, frame: Frame) -> None:
         raise NotImplementedError
 
-    def _show(self, series, frame: Frame) -> None:
+    def _show(self, series, frame: Frame, shown_of, columns_key=None) -> None:
+        """Shows the curves, and the axes, labels and legend as the pairs'
+        columns read: `shown_of(name, fmt)` is a columnkinds.Shown. A
+        `columns_key` the same as the last frame's says they read as then."""
+        if columns_key is None or columns_key != self.columns_key:
+            self.columns_key = columns_key
+            self._show_columns(frame, shown_of)
+        names = self.names
         self.curves.show(series)
         # The legend names the curves that show something.
-        named = [(key, name) for key, data, name in zip(config.ridx, series, frame.names)
+        named = [(key, name) for key, data, name in zip(config.ridx, series, names)
                  if data is not None and len(data[0])]
         self.legend.show_names([key for key, _ in named], [name for _, name in named])
+
+    def _show_columns(self, frame: Frame, shown_of) -> None:
+        """Sets each axis' kind (a time axis, the words of a text column, or
+        numbers), the labels with their units, what the readout and the
+        tracker read values as, and the legend's names."""
+        pairs, plot = frame.pairs, self.plot
+        xs = [shown_of(x, frame.fx) for x, _ in pairs]
+        ys = [shown_of(y, frame.fy) for _, y in pairs]
+        looks = (tuple(pairs), frame.fx, frame.fy, tuple(xs), tuple(ys))
+        if looks != self.looks:
+            self.looks = looks
+            plot.shown_x, plot.shown_y = common(xs), common(ys)
+            plot.curve_shown = dict(zip(config.ridx, zip(xs, ys)))
+            for side, shown in (("bottom", plot.shown_x), ("left", plot.shown_y)):
+                set_axis_kind(plot, side, shown.kind, shown.words)
+            plot.set_labels(axis_text([x for x, _ in pairs], frame.fx, xs),
+                            axis_text([y for _, y in pairs], frame.fy, ys))
+            self.names = curve_names(pairs, frame.fx, frame.fy, [y.unit for y in ys])
 
     def _title(self, text: str, frame: Frame) -> None:
         self.plot.set_title(f"{self.name}: {text}" + ("  (paused)" if frame.paused else ""))
@@ -122,7 +156,10 @@ class LiveFeed(PlotFeed):
         self.shown = state
         series = [pair_series(data, p, frame.fx, frame.fy, self.options.live_rows, points)
                   for p in frame.pairs]
-        self._show(series, frame)
+        described = data.described
+        self._show(series, frame, lambda name, fmt: shown_column(data, name, fmt),
+                   (frame.record.key, tuple(frame.pairs), frame.fx, frame.fy, described,
+                    described.changes))
         plot.fresh = True
         plot.settle()
         self._title(f"{frame.record.mode.run_word} {data.run_number}", frame)
@@ -200,11 +237,14 @@ class HistoryFeed(PlotFeed):
 
     def _finish(self, job: HistoryJob) -> None:
         self.job = None
-        self._show(job.series, job.frame)
+        self._show(job.series, job.frame, lambda name, fmt: shown_over_runs(job.runs, name, fmt))
         self.plot.settle()
         count, what = len(job.runs), job.frame.record.mode.run_word
         self._title(f"{count} {what}{'s' if count > 1 else ''}" if count
                     else f"no finished {what}s", job.frame)
+
+    def shown_of(self, name: str, fmt: str | None, frame: Frame):
+        return shown_over_runs(self.runs, name, fmt)
 
     def pair_blocks(self, pair, frame: Frame) -> list[RowBlock]:
         blocks = []
@@ -281,7 +321,9 @@ class SpectrumFeed(PlotFeed):
         deadline = time.monotonic() + SPECTRUM_SHARE * self.options.frame_interval
         if self.job.advance(deadline):
             job, self.job = self.job, None
-            self._show(job.series, job.frame)
+            frame = job.frame
+            self._show(job.series, frame, lambda name, fmt: shown_column(frame.data, name, fmt),
+                       (frame.record.key, tuple(frame.pairs), frame.fx, frame.fy, self.in_db))
             self.plot.settle()
             self._title(f"{job.frame.record.mode.run_word} {job.frame.data.run_number}", job.frame)
 
@@ -293,18 +335,23 @@ class SpectrumFeed(PlotFeed):
                  span, self.in_db, points)
         if state == self.shown:
             return False
-        if self.shown is None:
-            self._label(frame)
         self.shown = state
         rows = [self.source.pair_blocks(pair, frame) for pair in frame.pairs]
         self.job = SpectrumJob(rows, frame, span, points, self.in_db)
         return True
 
-    def _label(self, frame: Frame) -> None:
-        x_names = list(dict.fromkeys(pair[0] for pair in frame.pairs))
-        in_seconds = any(column_kind(frame.record.dataset, name).kind == TIME for name in x_names)
-        unit = "Hz" if in_seconds else "1/" + ", ".join(x_names)
-        self.plot.set_labels(f"frequency [{unit}]", "power [dB]" if self.in_db else "amplitude")
+    def _show_columns(self, frame: Frame, shown_of) -> None:
+        """A spectrum's axes are numbers: frequency, in Hz when X is a time
+        (or in seconds), and amplitude or power; the legend names the Y columns."""
+        pairs, plot = frame.pairs, self.plot
+        xs = [shown_of(x, frame.fx) for x, _ in pairs]
+        ys = [shown_of(y, frame.fy) for _, y in pairs]
+        for side in ("bottom", "left"):
+            set_axis_kind(plot, side, NUMBER)
+        in_seconds = any(x.kind == TIME or x.unit == "s" for x in xs)
+        unit = "Hz" if in_seconds else "1/" + ", ".join(dict.fromkeys(x for x, _ in pairs))
+        plot.set_labels(f"frequency [{unit}]", "power [dB]" if self.in_db else "amplitude")
+        self.names = curve_names(pairs, frame.fx, frame.fy, [y.unit for y in ys])
 
 
 # The window's plots, top to bottom: (name, kind). The first is the one the

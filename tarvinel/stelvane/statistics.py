@@ -16,6 +16,7 @@ import math
 
 import numpy as np
 
+from .columnkinds import Shown
 from .protocol import NUMBER, TIME
 from .valuetext import duration_text, value_text
 
@@ -107,7 +108,7 @@ class CurveRows:
     key: object
     ident: tuple
     name: str
-    kind: "ColumnKind"
+    kind: Shown
     blocks: list
 
 
@@ -134,35 +135,11 @@ class CurveStats:
                 for k, v in asdict(self).items()}
 
 
-@dataclass(frozen=True)
-class ColumnKind:
-    """What a column holds, as valuetext.value_text needs it."""
-    kind: str = NUMBER
-    words: tuple = ()
-
-
-def column_kind(dataset, name: str) -> ColumnKind:
-    """The kind of column `name` of `dataset`: what the data set says
-    (`kind(name)`, and `words(name)` for a text column) where it says it,
-    else a number. Data sets that know no kinds (held data, older ones)
-    read as numbers."""
-    kind_of = getattr(dataset, "kind", None)
-    if kind_of is None:
-        return ColumnKind()
-    try:
-        kind = kind_of(name)
-        words_of = getattr(dataset, "words", None)
-        words = tuple(words_of(name)) if words_of is not None else ()
-    except KeyError:
-        return ColumnKind()
-    return ColumnKind(kind or NUMBER, words)
-
-
 # The figures of a line of statistics, in the order they are shown.
 FIGURES = ("count", "min", "max", "mean", "std", "last")
 
 
-def figure_texts(stats: CurveStats, kind: ColumnKind) -> dict:
+def figure_texts(stats: CurveStats, kind: Shown) -> dict:
     """Each figure as text: values of a time column as times and its
     standard deviation as a duration, a text column's lowest, highest and
     last value as words."""
@@ -174,7 +151,7 @@ def figure_texts(stats: CurveStats, kind: ColumnKind) -> dict:
             "mean": mean, "std": spread, "last": value(stats.last)}
 
 
-def stats_line(stats: CurveStats, kind: ColumnKind) -> str:
+def stats_line(stats: CurveStats, kind: Shown) -> str:
     """The statistics on one line: `n 1,000  min 0  max 9 ...`."""
     texts = figure_texts(stats, kind)
     return "  ".join(f"{'n' if k == 'count' else k} {texts[k]}" for k in FIGURES)
@@ -198,7 +175,7 @@ class PlotStatistics:
         self.kept: dict = {}  # (block key, curve, cut) -> Summary
         self.pending: dict = {}  # the same keys -> the pool's future Summary
 
-    def curves(self, wait: bool = False) -> list[tuple[object, CurveStats, ColumnKind]] | None:
+    def curves(self, wait: bool = False) -> list[tuple[object, CurveStats, Shown]] | None:
         """(curve key, statistics, kind of its Y column) per shown curve;
         None while the pool is still summing up a block (unless `wait`)."""
         span = self.feed.visible_x()

@@ -32,7 +32,7 @@ class StatsKeeper:
         self._made: dict = {}  # feed name -> (state, curves)
 
     def curves(self, feed, wait: bool = False) -> list:
-        """(curve key, statistics.CurveStats, statistics.ColumnKind) of each
+        """(curve key, statistics.CurveStats, columnkinds.Shown) of each
         curve of `feed` over its visible X range. While a finished run is
         still being summed up, the figures made before (if any) stand in."""
         frame = feed.frame
