@@ -80,7 +80,7 @@ def test_ctrl_e_saves_what_the_producer_sent(qtbot, fed_window, tmp_path, choice
     field = win.toolbar.ps.stx if choice == savekeys.RUN_FILTER else None
     press(qtbot, win, Qt.Key.Key_E, win.live_plot, field)
     qtbot.waitUntil(lambda: (tmp_path / "saved.csv").exists(), timeout=5000)
-    assert win.asked[0][2] == (savekeys.RUN_FILTER, savekeys.HISTORY_FILTER)
+    assert win.asked[0][2] == (savekeys.RUN_FILTER, savekeys.HISTORY_FILTER, savekeys.VISIBLE_FILTER)
     runs = []
     names, columns = read_table(tmp_path / "saved.csv", runs)
     if choice == savekeys.RUN_FILTER:

@@ -83,8 +83,10 @@ def test_a_time_column_reads_as_local_times_everywhere(qtbot, window):
     readout.refresh()
     assert window.status_bar.pointer_label.text().startswith("x = 2026-10-25 02:59:")
     box_text = readout.box.textItem.toPlainText()
-    assert box_text.splitlines() == ["x 2026-10-25 02:59:00", f"volts [V]: {np.sin(179 / 20):.6g}",
-                                     "state: error"]
+    assert box_text.splitlines()[:3] == ["x 2026-10-25 02:59:00", f"volts [V]: {np.sin(179 / 20):.6g}",
+                                         "state: error"]
+    # Then the statistics of the curve nearest to the pointer (y = 0: volts).
+    assert box_text.splitlines()[3].startswith("volts [V]: n 180 min -0.999923 max ")
 
 
 def axis_ticks(axis):

@@ -14,10 +14,11 @@ def test_a_third_plot_is_one_entry_and_is_fed_like_the_others(qtbot, monkeypatch
     monkeypatch.setattr(mainwindow, "PLOTS", (*plotfeeds.PLOTS, ("newest", plotfeeds.LiveFeed)))
     queue = queue_module.Queue()
     win = active_window(qtbot, queue)
-    third = win.plots[2]
-    assert win.splitters["plots"].widget(2) is third
+    added = len(plotfeeds.PLOTS)  # the new plot comes after the window's own
+    third = win.plots[added]
+    assert win.splitters["plots"].widget(added) is third
     assert [readout.plot for readout in win.readouts] == win.plots
-    assert set(win.export_keys.plots) == {"live", "history", "newest"}
+    assert set(win.export_keys.plots) == {name for name, _ in plotfeeds.PLOTS} | {"newest"}
 
     t = np.arange(50, dtype=float)
     put_all(queue, [("PN", ["t", "a", "b"]), ("PXY", "t,(a|b)"),
@@ -25,7 +26,7 @@ def test_a_third_plot_is_one_entry_and_is_fed_like_the_others(qtbot, monkeypatch
     qtbot.waitUntil(lambda: filled_curves(third) == [0, 1], timeout=WAIT)
     assert filled_curves(win.live_plot) == [0, 1]
     assert third.title_text == "newest: run 1"
-    assert [name for name, _ in win.feeds[2].legend.entries] == ["a", "b"]
+    assert [name for name, _ in win.feeds[added].legend.entries] == ["a", "b"]
 
     win.controls.pause.trigger()  # the new plot holds still with the others
     qtbot.waitUntil(lambda: third.title_text == "newest: run 1  (paused)", timeout=WAIT)

@@ -57,7 +57,14 @@ def test_standard_input_through_a_pipe():
         os.close(write_end)
         assert writer.wait(30) == 0
     for app, (_, _, pairs) in zip(apps, cases):
-        assert summary_of(app) == {
+        summary = summary_of(app)
+        # The live plot shows the current run, the one row 7,8,9.
+        stats = summary.pop("stats")
+        assert [(s["name"], s["count"], s["last"]) for s in stats] == [
+            (y, 1, {"a": 8, "b": 9}[y]) for _, y in pairs]
+        low, high = summary.pop("live_x")
+        assert low <= {"t": 7, "a": 8}[pairs[0][0]] <= high
+        assert summary == {
             "points": 3001, "runs": 2, "traces": 0, "point_columns": ["t", "a", "b"],
             "trace_columns": [], "pairs": pairs, "problems": 1, "ended": True}
 

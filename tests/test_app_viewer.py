@@ -131,7 +131,12 @@ def test_readout_and_tracker_show_the_values_under_the_pointer(qtbot, fed):
     qtbot.wait(300)  # the status bar's refresh keeps it
     assert label.text().startswith("x = ")
     box = readout.box.toPlainText()
-    assert box.splitlines() == ["x 40", "a: 80", "b: 60"]
+    assert box.splitlines()[:3] == ["x 40", "a: 80", "b: 60"]
+    # Then the statistics of the curve nearest to the pointer (a: 80 against
+    # b: 60 at y = 120), over the visible X range, t = 0 .. 100.
+    a = 2 * known_rows()[:, 0]
+    assert box.splitlines()[3] == (f"a: n 101 min 0 max 200 mean {a.mean():.6g} "
+                                   f"std {a.std():.6g} last 200")
     assert readout.line.isVisible() and readout.line.value() == pytest.approx(40.3, abs=0.2)
 
     # F, A and R still reach the plot widget: R switches its range mode.

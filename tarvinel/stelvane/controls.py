@@ -1,5 +1,6 @@
-"""The window's view commands (pause, legend, tracker, help) as actions with a
-key and a button each, and the help that lists every key and mouse action.
+"""The window's view commands (pause, legend, tracker, statistics, spectrum,
+help) as actions with a key and a button each, and the help that lists every
+key and mouse action.
 
 The actions are added to the window, so their keys work wherever the focus
 is, except in a text field, which keeps the letters and the space it types.
@@ -15,6 +16,11 @@ KEYS = (
      "hold the plots still (intake and counting go on); again: show the latest data"),
     ("L, Legend button", "show or hide the legends"),
     ("T, Tracker button", "show each curve's value at the sample nearest to the pointer's x"),
+    ("S, Stats button", "a table of each curve's count, min, max, mean, std and last value "
+                        "over the visible X range"),
+    ("P, Spectrum button", "the spectrum plot: the amplitude spectrum of each live curve's "
+                           "visible rows"),
+    ("D, dB button", "the spectrum as power in dB, or as amplitude again"),
     ("F1, ? button", "this list of keys and mouse actions"),
     ("Return in the pattern field", "apply the X;Y pattern"),
     ("F on a plot", "fit the view to the data"),
@@ -28,7 +34,8 @@ KEYS = (
     ("Pointer over a plot", "the status bar shows the x and y under it"),
     ("Drag a legend", "move it; a double click gives its place back to the window"),
     ("Ctrl+S", "save the plot under the pointer (else the live plot) as PNG or SVG"),
-    ("Ctrl+E", "save the current run or the finished runs of the current mode as text"),
+    ("Ctrl+E", "save the current run, the finished runs or the live plot's visible range of "
+               "the current mode as text"),
     ("AR button", "every plot follows its data again"),
     ("CLR button", "clear the history plot"),
     ("Ctrl+C in the terminal", "close the window"),
@@ -48,13 +55,20 @@ class ViewControls(QtWidgets.QWidget):
         self.legend.setChecked(True)
         self.tracker = self._action(window, "Tracker", "T", checkable=True,
                                     tip="Each curve's value at the pointer's x (T)")
+        self.stats = self._action(window, "Stats", "S", checkable=True,
+                                  tip="Each curve's statistics over the visible X range (S)")
+        self.spectrum = self._action(window, "Spectrum", "P", checkable=True,
+                                     tip="The spectrum of the live curves' visible rows (P)")
+        self.db = self._action(window, "dB", "D", checkable=True,
+                               tip="The spectrum as power in dB, else as amplitude (D)")
         self.help = self._action(window, "?", "F1", tip="Keys and mouse actions (F1)")
         self.help.triggered.connect(lambda: show_help(window))
         layout = QtWidgets.QHBoxLayout(self)
         layout.setContentsMargins(4, 0, 0, 0)
         layout.setSpacing(2)
         self.buttons = {}
-        for action in (self.pause, self.legend, self.tracker, self.help):
+        for action in (self.pause, self.legend, self.tracker, self.stats, self.spectrum, self.db,
+                       self.help):
             button = QtWidgets.QToolButton(self)
             button.setDefaultAction(action)
             button.setFocusPolicy(QtCore.Qt.FocusPolicy.NoFocus)  # keys stay where they were

@@ -12,9 +12,24 @@ the plots are plotimage.py's, the window's save keys savekeys.py's.
 """
 
 from collections.abc import Callable
+from dataclasses import dataclass, replace
 
 from .atomic import ExportError, write_atomically
 from .formats.text.writer import history_table, table_chunks, typed_column
+from .render import formatted
+from .statistics import rows_in_range
+
+
+@dataclass(frozen=True)
+class VisibleRange:
+    """What a plot of the current run shows: the rows among its newest
+    `last` (None: all) whose X column `x_name`, in format `fx`, lies in
+    [low, high]."""
+    x_name: str
+    low: float
+    high: float
+    last: int | None = None
+    fx: str | None = None
 
 
 def current_run_writer(dataset, path: str) -> tuple[Callable[[], None], int]:
@@ -30,6 +45,25 @@ def current_run_writer(dataset, path: str) -> tuple[Callable[[], None], int]:
     rows = len(columns[0].values)
     comment = f"stelvane {dataset.name}: run {dataset.run_number}, {rows} rows"
     return lambda: write_atomically(path, table_chunks(names, [columns], [comment], units)), rows
+
+
+def visible_range_writer(dataset, path: str, visible: VisibleRange
+                         ) -> tuple[Callable[[], None], int]:
+    """Like current_run_writer, for the rows of the current run that
+    `visible` says are shown, with all their columns."""
+    names = dataset.column_names
+    if visible.x_name not in names:
+        raise ExportError(f"could not save {path}: {dataset.name} has no column {visible.x_name}")
+    columns = [typed_column(dataset, name) for name in names]
+    units = [dataset.unit(name) for name in names]
+    shown = slice(-visible.last, None) if visible.last is not None else slice(None)
+    x = formatted(columns[names.index(visible.x_name)].values[shown], visible.fx)
+    rows = rows_in_range(x, visible.low, visible.high)
+    columns = [replace(column, values=column.values[shown][rows]) for column in columns]
+    count = len(columns[0].values)
+    comment = (f"stelvane {dataset.name}: run {dataset.run_number}, the {count} rows with "
+               f"{visible.x_name} from {visible.low!r} to {visible.high!r}")
+    return lambda: write_atomically(path, table_chunks(names, [columns], [comment], units)), count
 
 
 def history_writer(dataset, path: str) -> tuple[Callable[[], None], int]:

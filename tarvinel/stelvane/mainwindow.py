@@ -13,14 +13,16 @@ import time
 from . import config, settings
 from .controls import ViewControls
 from .dataset import Dataset
+from .export import VisibleRange
 from .intake import Intake
 from .modes import MODES, ModeRecord
-from .plotfeeds import PLOTS, FeedOptions
+from .plotfeeds import PLOTS, FeedOptions, SpectrumFeed
 from .presenter import Presenter
 from .problems import ExceptionHook, ProblemLog
 from .qt_compat import QtCore, QtWidgets
 from .readout import PointerReadout
 from .savekeys import ExportKeys
+from .statstable import StatsKeeper, StatsTable, tracker_line
 from .toolbar_adapter import ToolbarAdapter
 from .views import MESSAGE_MS, DataBox, PlotView, RateMeter, StatusBar
 from .watch import ProducerWatch
@@ -64,6 +66,9 @@ class MainWindow(QtWidgets.QMainWindow):
         self.feeds = [kind(name, PlotView(name), options) for name, kind in PLOTS]
         self.plots = [feed.plot for feed in self.feeds]
         self.live_plot, self.history_plot = self.plots[0], self.plots[1]
+        self.spectrum = next((f for f in self.feeds if isinstance(f, SpectrumFeed)), None)
+        self.stats = StatsKeeper(self.feeds)
+        self.stats_table = StatsTable(self.stats)
         self.status_bar = StatusBar()
         self.setStatusBar(self.status_bar)
         for plot in self.plots:
@@ -81,11 +86,17 @@ class MainWindow(QtWidgets.QMainWindow):
         self.controls.pause.toggled.connect(self.set_paused)
         self.controls.legend.toggled.connect(self.presenter.show_legends)
         self.controls.tracker.toggled.connect(self.set_tracking)
+        self.controls.stats.toggled.connect(self.stats_table.set_shown)
+        self.controls.spectrum.toggled.connect(self.show_spectrum)
+        self.controls.db.toggled.connect(self.set_spectrum_db)
+        for readout, feed in zip(self.readouts, self.feeds):
+            readout.stats_line = lambda key, name, feed=feed: self.tracker_stats(feed, key, name)
         self.row_rate, self.frame_rate = RateMeter(), RateMeter()
         self._next_status = 0.0
         self._closed = False
         self.export_keys = ExportKeys(self, {feed.name: feed.plot for feed in self.feeds},
-                                      self.current_dataset, self.report, self.inform)
+                                      self.current_dataset, self.report, self.inform,
+                                      self.visible_range)
         self.export_keys.keep_keys_in(*(r.controls.pattern_field for r in self.modes.values()))
         self.settings = settings.Keeper(self)
         self._ticking = False  # inside tick: problems are shown at its end
@@ -135,6 +146,7 @@ class MainWindow(QtWidgets.QMainWindow):
         top.addWidget(self.controls)
         layout.addLayout(top)
         layout.addWidget(body, 1)
+        layout.addWidget(self.stats_table)
         self.setCentralWidget(central)
         self.resize(1200, 760)
 
@@ -172,6 +184,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self.presenter.place_legends()
         for readout in self.readouts:
             readout.refresh()
+        self.stats_table.refresh()
         self.watch.look(now)
 
     def report(self, message: str, count: int = 1) -> None:
@@ -202,11 +215,22 @@ class MainWindow(QtWidgets.QMainWindow):
             "pairs": [list(pair) for pair in self.selection.pairs],
             "problems": self.problems.count,
             "ended": self.watch.source_ended is not None,
+            "live_x": list(self.feeds[0].visible_x()),
+            "stats": self.stats.summary(),
         }
 
     def inform(self, message: str) -> None:
         """Shows news that is no problem (a file saved) in the status bar."""
         self.status_bar.showMessage(message, MESSAGE_MS)
+
+    def visible_range(self) -> VisibleRange | None:
+        """The rows the live plot shows: those of its newest rows whose X
+        (the first curve's X column) lies in its visible range."""
+        feed = self.feeds[0]
+        if feed.frame is None or not feed.frame.pairs:
+            return None
+        return VisibleRange(feed.frame.pairs[0][0], *feed.visible_x(),
+                            last=feed.options.live_rows, fx=feed.frame.fx)
 
     def current_dataset(self):
         """What the plots show: the data set of the toolbar's mode, or while
@@ -224,6 +248,22 @@ class MainWindow(QtWidgets.QMainWindow):
         """T or the Tracker button."""
         for readout in self.readouts:
             readout.set_tracking(on)
+
+    def tracker_stats(self, feed, key, name: str) -> str:
+        """The tracker's line of statistics for curve `key` of `feed`, "" for none."""
+        line = self.stats.line(feed, key)
+        return tracker_line(name, feed.plot.colors[key], line) if line else ""
+
+    def show_spectrum(self, shown: bool) -> None:
+        """P or the Spectrum button."""
+        if self.spectrum is not None:
+            self.spectrum.plot.setVisible(shown)
+            self.spectrum.forget()
+
+    def set_spectrum_db(self, on: bool) -> None:
+        """D or the dB button."""
+        if self.spectrum is not None:
+            self.spectrum.set_db(on)
 
     # --- what the toolbar calls -------------------------------------------------
 
@@ -249,6 +289,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self._closed = True
         self.timer.stop()
         self.export_keys.wait()  # a data file under way is finished, not cut off
+        self.stats.close()
         self.excepthook.remove()
         if self.producer is not None:
             self.watch.take_messages()

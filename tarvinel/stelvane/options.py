@@ -113,7 +113,7 @@ def make_parser() -> argparse.ArgumentParser:
                              "(default: $STELVANE_SCREENSHOT)")
     window.add_argument("--summary", action="store_true",
                         help="at exit, print one JSON line: points, runs, traces, point_columns, "
-                             "trace_columns, pairs, problems, ended")
+                             "trace_columns, pairs, problems, ended, live_x, stats")
     window.add_argument("--export-png", metavar="PATH",
                         help="save the live plot to PATH (.png or .svg) when --seconds ends")
     window.add_argument("--export-csv", metavar="PATH",

@@ -14,11 +14,16 @@ from . import config
 from .axes import set_axis_kind
 from .columnkinds import axis_text, common, shown_column, shown_over_runs
 from .legend import CurveLegend, curve_names
-from .render import CurveFeeder, history_series_steps, pair_series
+from .protocol import NUMBER, TIME
+from .render import CurveFeeder, _x_extent, history_series_steps, pair_series, peak_decimated
+from .spectrum import amplitude_spectrum
+from .statistics import CurveRows, RowBlock, rows_in_range
 
 # The share of a frame for making the history plot's curves; a long run is
 # thinned over several frames.
 HISTORY_SHARE = 0.25
+# The share of a frame for making spectra (see SpectrumFeed).
+SPECTRUM_SHARE = 0.1
 
 
 @dataclass(frozen=True)
@@ -45,6 +50,10 @@ class PlotFeed:
     """One plot widget (a `views.PlotView`), its curves, its legend, and
     its axes and labels as its columns read (numbers, times, words; units)."""
 
+    # Whether the plot's axes are the selection's columns: their labels, log
+    # scales and shared ranges then follow the toolbar.
+    follows_selection = True
+
     def __init__(self, name: str, plot, options: FeedOptions):
         self.name, self.plot, self.options = name, plot, options
         self.curves = CurveFeeder(plot, config.ridx)
@@ -53,6 +62,39 @@ class PlotFeed:
         self.looks = None  # what _show_columns last gave the plot
         self.columns_key = None  # what the looks were made from
         self.names: list[str] = []  # the legend's text of each pair
+        self.frame: Frame | None = None  # the frame last presented
+
+    def attach(self, feeds) -> None:
+        """Meets the window's other feeds (`feeds`, in the order of PLOTS)."""
+
+    def visible_x(self) -> tuple[float, float]:
+        """The X range the plot shows, in the data's units (not log10)."""
+        low, high = self.plot.plotItem.vb.viewRange()[0]
+        if self.plot.plotItem.getAxis("bottom").logMode:
+            return 10.0 ** low, 10.0 ** high
+        return float(low), float(high)
+
+    def curve_blocks(self) -> list[CurveRows]:
+        """The rows behind each curve the plot shows (all of them, not the
+        visible ones only), for its statistics."""
+        frame = self.frame
+        if frame is None:
+            return []
+        curves = []
+        for key, pair, name in zip(config.ridx, frame.pairs, self.names):
+            blocks = self.pair_blocks(pair, frame)
+            if blocks:
+                shown = self.shown_of(pair[1], frame.fy, frame)
+                curves.append(CurveRows(key, (pair, frame.fx, frame.fy), name, shown, blocks))
+        return curves
+
+    def pair_blocks(self, pair, frame: Frame) -> list[RowBlock]:
+        """The rows of one XY pair the plot draws from, as blocks in order."""
+        return []
+
+    def shown_of(self, name: str, fmt: str | None, frame: Frame):
+        """How column `name` reads in format `fmt` (a columnkinds.Shown)."""
+        return shown_column(frame.data, name, fmt)
 
     def forget(self) -> None:
         """The next frame draws again, whatever it shows."""
@@ -105,6 +147,7 @@ class LiveFeed(PlotFeed):
     """The current run's newest rows, or the newest trace."""
 
     def present(self, frame: Frame) -> None:
+        self.frame = frame
         plot, data = self.plot, frame.data
         points = plot.points_wanted()
         state = (frame.record.key, data.version, points)
@@ -120,6 +163,10 @@ class LiveFeed(PlotFeed):
         plot.fresh = True
         plot.settle()
         self._title(f"{frame.record.mode.run_word} {data.run_number}", frame)
+
+    def pair_blocks(self, pair, frame: Frame) -> list[RowBlock]:
+        series = pair_series(frame.data, pair, frame.fx, frame.fy, self.options.live_rows)
+        return [] if series is None else [RowBlock(*series)]
 
 
 class HistoryJob:
@@ -165,6 +212,7 @@ class HistoryFeed(PlotFeed):
         self.first_run: dict = {}  # mode key -> first run shown
         self.cache: dict = {}  # series of finished runs, see render.history_series
         self.job: HistoryJob | None = None
+        self.runs = []  # the runs shown
 
     def clear(self, modes: dict) -> None:
         self.first_run = {key: record.dataset.run_number for key, record in modes.items()}
@@ -177,7 +225,8 @@ class HistoryFeed(PlotFeed):
         state = (key, data.history_version, first, points, window)
         if state != self.shown:
             self.shown = state
-            runs = [r for r in data.history if r.number >= first]
+            runs = self.runs = [r for r in data.history if r.number >= first]
+            self.frame = frame
             kept = set(runs)
             self.cache = {k: v for k, v in self.cache.items() if k[0] in kept}
             self.job = HistoryJob(runs, frame, points, window)
@@ -194,7 +243,117 @@ class HistoryFeed(PlotFeed):
         self._title(f"{count} {what}{'s' if count > 1 else ''}" if count
                     else f"no finished {what}s", job.frame)
 
+    def shown_of(self, name: str, fmt: str | None, frame: Frame):
+        return shown_over_runs(self.runs, name, fmt)
+
+    def pair_blocks(self, pair, frame: Frame) -> list[RowBlock]:
+        blocks = []
+        for run in self.runs:
+            series = pair_series(run, pair, frame.fx, frame.fy)
+            extent = _x_extent(run, pair[0], frame.fx, self.cache)
+            if series is not None and extent is not None:
+                blocks.append(RowBlock(*series, key=run, low=extent[0], high=extent[1]))
+        return blocks
+
+
+class SpectrumJob:
+    """The spectra of one frame's curves, made a few per frame."""
+
+    def __init__(self, rows: list, frame: Frame, span, points: int, in_db: bool):
+        self.rows, self.frame = rows, frame  # the source's blocks per pair (views: they keep)
+        self.span, self.points, self.in_db = span, points, in_db
+        self.series = []
+
+    def advance(self, deadline: float) -> bool:
+        """Makes spectra until `deadline` (one at least); true once all are made."""
+        while len(self.series) < len(self.rows):
+            self.series.append(self._spectrum(self.rows[len(self.series)]))
+            if time.monotonic() >= deadline:
+                break
+        return len(self.series) == len(self.rows)
+
+    def _spectrum(self, blocks):
+        if not blocks:
+            return None
+        x, y = blocks[0].x, blocks[0].y
+        rows = rows_in_range(x, *self.span)
+        spectrum = amplitude_spectrum(x[rows], y[rows])
+        if spectrum is None:
+            return None
+        values = spectrum.in_db() if self.in_db else spectrum.amplitude
+        return peak_decimated(spectrum.frequency, values, self.points)
+
+
+class SpectrumFeed(PlotFeed):
+    """The amplitude spectrum (or power in dB) of each curve of the plot it
+    follows (the first of PLOTS), over the rows that plot shows; see
+    spectrum.py. Made only while the plot is on screen and when the rows or
+    the view changed, within SPECTRUM_SHARE of each frame: eight long curves
+    take a few frames, and the next spectra start from the rows of the frame
+    the last ones were shown in."""
+
+    follows_selection = False
+
+    def __init__(self, name: str, plot, options: FeedOptions):
+        super().__init__(name, plot, options)
+        self.source: PlotFeed | None = None
+        self.in_db = False
+        self.job: SpectrumJob | None = None
+        plot.hide()  # until the user asks for it
+
+    def attach(self, feeds) -> None:
+        self.source = feeds[0]
+
+    def forget(self) -> None:
+        super().forget()
+        self.job = None
+
+    def set_db(self, on: bool) -> None:
+        self.in_db = on
+        self.forget()
+
+    def present(self, frame: Frame) -> None:
+        self.frame = frame
+        if not self.plot.isVisible() or self.source is None:
+            return
+        if self.job is None and not self._start(frame):
+            return
+        deadline = time.monotonic() + SPECTRUM_SHARE * self.options.frame_interval
+        if self.job.advance(deadline):
+            job, self.job = self.job, None
+            frame = job.frame
+            self._show(job.series, frame, lambda name, fmt: shown_column(frame.data, name, fmt),
+                       (frame.record.key, tuple(frame.pairs), frame.fx, frame.fy, self.in_db))
+            self.plot.settle()
+            self._title(f"{job.frame.record.mode.run_word} {job.frame.data.run_number}", job.frame)
+
+    def _start(self, frame: Frame) -> bool:
+        """Starts new spectra if what they are made of changed; true if so."""
+        span = self.source.visible_x()
+        points = self.plot.points_wanted()
+        state = (frame.record.key, frame.data.version, tuple(frame.pairs), frame.fx, frame.fy,
+                 span, self.in_db, points)
+        if state == self.shown:
+            return False
+        self.shown = state
+        rows = [self.source.pair_blocks(pair, frame) for pair in frame.pairs]
+        self.job = SpectrumJob(rows, frame, span, points, self.in_db)
+        return True
+
+    def _show_columns(self, frame: Frame, shown_of) -> None:
+        """A spectrum's axes are numbers: frequency, in Hz when X is a time
+        (or in seconds), and amplitude or power; the legend names the Y columns."""
+        pairs, plot = frame.pairs, self.plot
+        xs = [shown_of(x, frame.fx) for x, _ in pairs]
+        ys = [shown_of(y, frame.fy) for _, y in pairs]
+        for side in ("bottom", "left"):
+            set_axis_kind(plot, side, NUMBER)
+        in_seconds = any(x.kind == TIME or x.unit == "s" for x in xs)
+        unit = "Hz" if in_seconds else "1/" + ", ".join(dict.fromkeys(x for x, _ in pairs))
+        plot.set_labels(f"frequency [{unit}]", "power [dB]" if self.in_db else "amplitude")
+        self.names = curve_names(pairs, frame.fx, frame.fy, [y.unit for y in ys])
+
 
 # The window's plots, top to bottom: (name, kind). The first is the one the
 # others follow when the axes are shared.
-PLOTS = (("live", LiveFeed), ("history", HistoryFeed))
+PLOTS = (("live", LiveFeed), ("history", HistoryFeed), ("spectrum", SpectrumFeed))

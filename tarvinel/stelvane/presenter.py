@@ -38,6 +38,10 @@ class Presenter:
         self.modes = modes
         self.feeds = list(feeds)
         self.plots = [feed.plot for feed in self.feeds]
+        # The plots whose axes show the selection's columns (not a spectrum's).
+        self.selection_plots = [feed.plot for feed in self.feeds if feed.follows_selection]
+        for feed in self.feeds:
+            feed.attach(self.feeds)
         self.legends = [feed.legend for feed in self.feeds]
         self.shown_mode: str | None = None
         self.matched_pairs = 0
@@ -89,10 +93,10 @@ class Presenter:
         mode_changed = mode != self.shown_mode
         self.shown_mode = mode
         if changes.formats:
-            for plot in self.plots:
+            for plot in self.selection_plots:
                 plot.set_log_mode(*self.toolbar.log_scales())
         if changes.links or mode_changed:
-            link_axes(self.plots, *self.toolbar.shared_axes())
+            link_axes(self.selection_plots, *self.toolbar.shared_axes())
         if changes.clear_history:
             for feed in self.feeds:
                 feed.clear(self.modes)

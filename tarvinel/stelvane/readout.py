@@ -55,6 +55,9 @@ class PointerReadout(QtCore.QObject):
         self._over = False  # the last text shown was this plot's
         self.scene_pos = None  # where the pointer is, None when not over the plot
         self.values: dict = {}  # curve key -> (x, y) of the tracked sample
+        # Given curve key and name, the box's line of statistics (rich
+        # text, "" for none) for the curve nearest to the pointer.
+        self.stats_line = None
         dashed = pg.mkPen(TEXT_COLOUR, width=1, style=QtCore.Qt.PenStyle.DashLine)
         self.line = pg.InfiniteLine(angle=90, movable=False, pen=dashed)
         self.dots = pg.ScatterPlotItem(size=8, pen=pg.mkPen("#ffffff", width=1))
@@ -101,7 +104,7 @@ class PointerReadout(QtCore.QObject):
         plot = self.plot
         self.show_text(f"x = {position_text(x, plot.shown_x)}   y = {position_text(y, plot.shown_y)}")
         if self.tracking:
-            self._track(point.x(), log_x, log_y)
+            self._track(point.x(), log_x, log_y, point.y())
         else:
             self._hide_tracker()
 
@@ -109,7 +112,7 @@ class PointerReadout(QtCore.QObject):
         item = self.plot.plotItem
         return bool(item.getAxis("bottom").logMode), bool(item.getAxis("left").logMode)
 
-    def _track(self, view_x: float, log_x: bool, log_y: bool) -> None:
+    def _track(self, view_x: float, log_x: bool, log_y: bool, view_y: float = math.nan) -> None:
         self.values = {}
         spots, lines = [], []
         names = dict(self.legend.names) if self.legend is not None else {}
@@ -133,11 +136,27 @@ class PointerReadout(QtCore.QObject):
                   y if not log_y else math.log10(y) if y > 0 else math.nan)
             if math.isfinite(at[0]) and math.isfinite(at[1]):
                 spots.append({"pos": at, "brush": colour})
+        nearest = self._nearest_curve(view_y, log_y)
+        if nearest is not None and self.stats_line is not None:
+            stats = self.stats_line(nearest, names.get(nearest, f"curve {nearest}"))
+            if stats:
+                lines.append(stats)
         self.line.setPos(view_x)
         self.line.show()
         self.dots.setData(spots)
         self.dots.setVisible(bool(spots))
         self._show_box(view_x, lines)
+
+    def _nearest_curve(self, view_y: float, log_y: bool):
+        """The key of the tracked curve whose sample lies nearest to the
+        pointer's height `view_y`, None when there is none."""
+        def distance(item):
+            y = item[1][1]
+            shown = (math.log10(y) if y > 0 else math.nan) if log_y else y
+            return abs(shown - view_y) if math.isfinite(shown) else math.inf
+        if not self.values or not math.isfinite(view_y):
+            return None
+        return min(self.values.items(), key=distance)[0]
 
     def _show_box(self, view_x: float, lines: list[str]) -> None:
         if not lines:

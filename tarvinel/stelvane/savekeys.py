@@ -1,11 +1,12 @@
 """The window's save keys: Ctrl+S saves a plot as a picture, Ctrl+E the
-current mode's data as text, each through a save dialog; a key filter keeps
+current mode's data as text (the current run, the finished runs or what the
+live plot shows), each through a save dialog; a key filter keeps
 both keys working in a line edit that would take them.
 """
 
 import os
 
-from .export import current_run_writer, history_writer
+from .export import current_run_writer, history_writer, visible_range_writer
 from .atomic import ExportError
 from .plotimage import save_plot
 from .qt_compat import QShortcut, QtCore, QtGui, QtWidgets, pressed_keys
@@ -14,6 +15,7 @@ from .writer_thread import DataFileWriter
 PICTURE_FILTERS = ("PNG image (*.png)", "SVG drawing (*.svg)")
 RUN_FILTER = "Current run, all columns (*.csv)"
 HISTORY_FILTER = "Finished runs, one after the other (*.csv)"
+VISIBLE_FILTER = "The visible range of the live plot, all columns (*.csv)"
 
 
 def ask_save_path(parent, caption: str, suggested: str, filters) -> tuple[str, str]:
@@ -54,12 +56,15 @@ class ExportKeys:
     to format), one at a time; `wait()` waits for it.
 
     `plots` maps a plot's name ("live", "history") to its widget;
-    `dataset` returns the data set of the current mode."""
+    `dataset` returns the data set of the current mode, `visible` (if
+    given) what the live plot shows of it (an export.VisibleRange, or None
+    while it shows nothing)."""
 
-    def __init__(self, window, plots: dict, dataset, report, inform):
+    def __init__(self, window, plots: dict, dataset, report, inform, visible=None):
         self.window = window
         self.plots = plots
         self.dataset = dataset
+        self.visible = visible or (lambda: None)
         self.report = report
         self.inform = inform
         self.ask_path = lambda *args: ask_save_path(window, *args)
@@ -98,7 +103,7 @@ class ExportKeys:
     def save_data(self) -> None:
         dataset = self.dataset()
         path, chosen = self.ask_path(f"Save the {dataset.name} data", self._suggest(f"{dataset.name}.csv"),
-                                     (RUN_FILTER, HISTORY_FILTER))
+                                     (RUN_FILTER, HISTORY_FILTER, VISIBLE_FILTER))
         if not path:
             return
         path = with_suffix(path, chosen)
@@ -109,6 +114,9 @@ class ExportKeys:
             if chosen == HISTORY_FILTER:
                 write, count = history_writer(dataset, path)
                 message = f"saved {count} finished {dataset.name} run(s) to {path}"
+            elif chosen == VISIBLE_FILTER:
+                write, count = self._visible_writer(dataset, path)
+                message = f"saved the {count:,} visible rows of {dataset.name} to {path}"
             else:
                 write, count = current_run_writer(dataset, path)
                 message = f"saved {count:,} rows of {dataset.name} run {dataset.run_number} to {path}"
@@ -117,6 +125,12 @@ class ExportKeys:
             return
         self.inform(f"saving {path} …")
         self.writer.start(write, path, message)
+
+    def _visible_writer(self, dataset, path: str):
+        visible = self.visible()
+        if visible is None:
+            raise ExportError(f"could not save {path}: the live plot shows no curve")
+        return visible_range_writer(dataset, path, visible)
 
     def wait(self) -> None:
         """Waits until the data file under way (if any) is written."""
