@@ -204,6 +204,10 @@ class KeyedReader:
         held = [self._columns[name] for name in self.names]
         return Columns(self.names, [c.layout.kind for c in held], [c.unit for c in held])
 
+    def words(self) -> dict[int, list[str]]:
+        """Every word of each text column so far, in the order of its codes."""
+        return {c.index: list(c.codes) for c in self._columns.values() if c.codes}
+
     # --- lines to records: (line index, {name: (raw value, unit)}) ---------------
 
     def _records(self, lines, rejected):

@@ -130,11 +130,13 @@ def _sample(lines, sep, first: int):
     """The data rows from `first` on, up to a blank line, and the share of
     those lines with the first row's width."""
     width = len(split_fields(lines[first], sep))
+    # The header printed again among the rows (as vmstat does) is no row.
+    header = {header_shape(line) for line in lines[:first] if line.strip()}
     rows, seen = [], 0
     for line in lines[first:first + SAMPLE_ROWS + 1]:
         if not line.strip():
             break
-        if not is_content(line):
+        if not is_content(line) or header_shape(line) in header:
             continue
         fields = split_fields(line, sep)
         if is_summary(fields):

@@ -39,8 +39,9 @@ _EXAMPLES = {
 
 @dataclass(frozen=True)
 class BadLine:
-    index: int   # the line's index in the block
-    reason: str  # as a user reads it: "'abc' is not a number"
+    index: int      # the line's index in the block
+    reason: str     # as a user reads it: "'abc' is not a number"
+    text: str = field(default="", compare=False)  # the line itself, without its line end
 
 
 @dataclass
@@ -117,7 +118,7 @@ def parse_block(data: bytes, layout: TableLayout, state: TableState) -> Block:
     rows = np.empty((lines, outputs[-1] + 1 if outputs else 0))
     count, bad, words, raw = _textrows.parse_table(parser, data, rows)
     rows = rows[:count]
-    set_aside = [BadLine(line, _reason(code, where, data[begin:end], layout))
+    set_aside = [BadLine(line, _reason(code, where, data[begin:end], layout), _line_at(data, begin))
                  for line, code, where, begin, end in bad]
     if raw:
         good_lines = np.delete(np.arange(lines), [line for line, *_ in bad])
@@ -143,13 +144,22 @@ def _read_formats(rows, raw, layout, outputs, good_lines):
         for row, text in enumerate(raw[out]):
             value = _strptime(text.strip(), column.time_format)
             if value is None:
-                failed.setdefault(row, f"{_excerpt(text.strip())} is not a time in the format "
-                                       f"{column.time_format!r}")
+                failed.setdefault(row, (f"{_excerpt(text.strip())} is not a time in the format "
+                                        f"{column.time_format!r}", text.strip()))
             else:
                 rows[row, out] = value
     keep = np.setdiff1d(np.arange(len(rows)), list(failed))
-    more = [BadLine(int(good_lines[row]), why) for row, why in failed.items()]
+    # Such a line is a data line with a field that does not read: its field
+    # stands for its text.
+    more = [BadLine(int(good_lines[row]), why, text) for row, (why, text) in failed.items()]
     return rows[keep], more
+
+
+def _line_at(data: bytes, offset: int) -> str:
+    """The line the byte at `offset` is in, decoded, without its line end."""
+    begin = data.rfind(b"\n", 0, offset) + 1
+    end = data.find(b"\n", offset)
+    return data[begin:end if end >= 0 else len(data)].decode("utf-8", "replace").rstrip("\r")
 
 
 def _strptime(text: str, time_format: str) -> float | None:
