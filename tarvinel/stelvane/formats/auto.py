@@ -211,6 +211,8 @@ class AutoReader:
         if first is None:
             return False
         names, sep = column_names(lines[first].strip())
+        if self.options.sep not in (AUTO, sep):
+            return False
         if found is not None and found.first_data_line == first:  # numbers where names belong
             return (found.names_line is None and set(found.kinds) == {NUMBER}
                     and self._plain_rows(found))

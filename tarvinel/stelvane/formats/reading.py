@@ -16,7 +16,7 @@ from .sniff import AUTO
 PLAIN_TEXT = "text"
 FORMAT_CHOICES = (AUTO, TABLE, KEYVALUE, MARKED, JSONL, PLAIN_TEXT)
 # --sep: the characters, and words for those a shell makes awkward.
-SEPARATOR_WORDS = {"tab": "\t", "\\t": "\t", "space": WHITESPACE, "spaces": WHITESPACE,
+SEPARATOR_WORDS = {"auto": AUTO, "tab": "\t", "\\t": "\t", "space": WHITESPACE, "spaces": WHITESPACE,
                    "whitespace": WHITESPACE, "comma": ",", "semicolon": ";", "pipe": "|"}
 
 

@@ -133,10 +133,10 @@ def _sample(lines, sep, first: int):
     # The header printed again among the rows (as vmstat does) is no row.
     header = {header_shape(line) for line in lines[:first] if line.strip()}
     rows, seen = [], 0
-    for line in lines[first:first + SAMPLE_ROWS + 1]:
+    for index, line in enumerate(lines[first:first + SAMPLE_ROWS + 1]):
         if not line.strip():
             break
-        if not is_content(line) or header_shape(line) in header:
+        if not is_content(line) or (index and header_shape(line) in header):
             continue
         fields = split_fields(line, sep)
         if is_summary(fields):

@@ -24,6 +24,7 @@ and one line there.
 This package imports no Qt: it runs in the producer process.
 """
 
+from ..formats.reading import ReadOptions
 from .base import Source, SourceError, SourceOptions, Syntax
 from .file import FileSource
 from .function import FunctionSource
@@ -51,13 +52,13 @@ __all__ = [
 ]
 
 
-def source_from_text(text: str, *, follow: bool = True, stdin=None) -> Source:
+def source_from_text(text: str, *, follow: bool = True, stdin=None, reading=None) -> Source:
     """The source a SOURCE argument names; raises SourceError for one it
-    cannot be. `follow` and `stdin` are for the sources that take them (see
-    SourceOptions)."""
+    cannot be. `follow`, `stdin` and `reading` (a ReadOptions) are for the
+    sources that take them (see SourceOptions)."""
     if not text:
         raise SourceError("an empty source")
-    options = SourceOptions(follow=follow, stdin=stdin)
+    options = SourceOptions(follow=follow, stdin=stdin, reading=reading or ReadOptions())
     for syntax in SYNTAXES:
         if syntax.matches(text):
             return syntax.source.from_text(text, options)

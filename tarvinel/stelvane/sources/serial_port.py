@@ -7,7 +7,7 @@ from dataclasses import dataclass
 import errno
 import os
 
-from ..formats import make_reader
+from ..formats import ReadOptions, make_reader
 from .base import SourceError
 from .streams import read_stream
 
@@ -21,6 +21,7 @@ class SerialSource:
     device: str
     baud: int = DEFAULT_BAUD
     text: str = ""  # the SOURCE text it was named by, if any
+    reading: ReadOptions = ReadOptions()
 
     @classmethod
     def from_text(cls, text: str, options) -> "SerialSource":
@@ -33,7 +34,7 @@ class SerialSource:
             rate = 0
         if rate <= 0:
             raise SourceError(f"{text}: the baud rate {baud!r} is no positive number")
-        return cls(device, rate, text)
+        return cls(device, rate, text, options.reading)
 
     @property
     def describe(self) -> str:
@@ -56,7 +57,8 @@ class SerialSource:
                 return None
         port = serial.Serial(self.device, self.baud, timeout=0)
         status.info(f"reading {self.describe}")
-        reader = make_reader(feed, status.problem, name=os.path.basename(self.device))
+        reader = make_reader(feed, status.problem, name=os.path.basename(self.device),
+                             options=self.reading)
         try:
             if read_stream(port.fileno(), reader, stop, status) is None:
                 return None
