@@ -53,7 +53,7 @@ _EPOCH_LOW, _EPOCH_HIGH = 1e8, 4e10
 _EPOCH_SCALES = (1.0, 1e-3, 1e-6, 1e-9)
 # The share of a column's values that, being numbers, make it a number column
 # whatever the others are.
-_MOSTLY_NUMBERS = 0.6
+_MOSTLY_NUMBERS = 0.9
 
 
 def is_missing(text: str) -> bool:
