@@ -143,6 +143,11 @@ def test_keyed_lines_each_format(text, names, rows):
     assert same(read.rows(), rows) and read.problems == []
 
 
+def test_marked_lines_of_one_row_arriving_apart_make_one_row():
+    read = Read(b">accX:1\n>accY:2\n>accX:3\n>accY:4\n", step=4)
+    assert same(read.rows(), [[1, 2], [3, 4]]) and read.problems == []
+
+
 def test_a_name_that_comes_later_sends_all_columns_again_and_every_word_after_them():
     read = Read(b'{"s": "on", "v": 1}\n{"s": "off", "v": 2}\n', step=20)
     read2 = Read(b'{"s": "on", "v": 1}\n{"s": "off", "v": 2}\n{"s": "on", "v": 3, "w": 5}\n',

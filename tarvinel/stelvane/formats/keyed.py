@@ -30,7 +30,9 @@ class KeyedRoad:
             for index, line in enumerate(lines):
                 if line.lstrip().startswith("#@"):
                     self._directive(line.strip(), line_number + index)
-        keyed = self._keyed.take(lines)
+        self._send(self._keyed.take(lines, final=False), lines, line_number)
+
+    def _send(self, keyed, lines, line_number: int) -> None:
         if keyed is None:
             return
         words = keyed.words
@@ -38,18 +40,21 @@ class KeyedRoad:
             self.sink.columns(keyed.columns)
             words = self._keyed.words()
         for index, why in keyed.rejected:
-            self._report(f"{why}: {_excerpt(lines[index].strip())}", line_number + index)
+            line = lines[index].strip() if index < len(lines) else ""  # "": a row held back
+            self._report(f"{why}: {_excerpt(line)}" if line else why, line_number + index)
         if len(keyed.block):
             self._run_rows += len(keyed.block)
             self.sink.rows(keyed.block, words)
 
     def end_run(self) -> None:
+        self.finish()
         if self._run_rows:
             self._run_rows = 0
             self.sink.roll()
 
     def finish(self) -> None:
-        """The stream has ended (its rows are all sent already)."""
+        """The stream has ended: a row held back for more values is sent."""
+        self._send(self._keyed.take([], final=True), [], 0)
 
 
 def _excerpt(text: str, limit: int = 40) -> str:
