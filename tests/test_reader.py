@@ -194,3 +194,14 @@ def test_a_directive_beside_a_typed_table():
     assert read.of(PXY)[-1] == "t,s" and len(read.rows()) == 2
     assert read.problems and "#@trace is not read here" in read.problems[0]
     assert read.problems[0].startswith("in line 4:")
+
+
+def test_times_of_day_with_am_pm_apart_in_an_aligned_printout(berlin):
+    read = Read(b"Linux 6.1.0 (host)  12/08/2026  _x86_64_  (2 CPU)\n\n"
+                b"12:00:01 AM  CPU  %user  %nice\n12:10:01 AM  all  0.50  0.00\n"
+                b"01:20:01 PM  all  0.40  0.10\n\nAverage:     all  0.45  0.05\n")
+    [columns] = read.of(PN)
+    assert columns == ["time", "CPU", "%user", "%nice"]
+    assert columns.kinds == (TIME, TEXT, NUMBER, NUMBER)
+    assert [datetime.fromtimestamp(t).hour for t in read.rows()[:, 0]] == [0, 13]
+    assert read.problems == [] and read.of(ROLL) == []

@@ -164,7 +164,10 @@ def _field_layouts(rows, sep, time_format: str) -> list[ColumnLayout]:
                for i in range(width)]
     for i in range(width - 1):
         date_then_time = classes[i] and classes[i] <= set(DATES) and classes[i + 1] == {TIME_OF_DAY}
-        time_then_half = classes[i] == {TIME_OF_DAY} and classes[i + 1] == {AMPM}
+        # (Only where blanks separate fields: the native parse then reads
+        # the marker as the time's own end.)
+        time_then_half = (sep is WHITESPACE and classes[i] == {TIME_OF_DAY}
+                          and classes[i + 1] == {AMPM})
         if (date_then_time or time_then_half) and columns[i].kind == TIME:
             columns[i] = replace(columns[i], with_next=True)
             columns[i + 1] = ColumnLayout(TIME, DAYTIME)

@@ -26,6 +26,7 @@ import numpy as np
 from .. import _textrows
 from ..protocol import TEXT, TIME
 from .layout import DAYTIME, EPOCH, MISSING_WORDS, STRFTIME, WHITESPACE, TableLayout
+from .meridiem import native_layout
 
 HALF_DAY = 12 * 3600.0
 _EPOCH_DATE = datetime.date(1970, 1, 1)
@@ -83,12 +84,14 @@ class TableState:
         self.layout = None
         self.words: dict[int, list[str]] = {}  # column: every word so far, in code order
         self._parser = None
+        self.native = None  # the layout the native parse follows (meridiem.py)
         self._days: dict[int, tuple[int, float]] = {}  # column: (days rolled, last time of day)
 
     def parser_for(self, layout: TableLayout):
         if layout != self.layout:
             sep = WHITESPACE if layout.sep == " " else layout.sep
-            columns = tuple(_native_column(c) for c in layout.columns)
+            self.native = native_layout(layout)
+            columns = tuple(_native_column(c) for c in self.native.columns)
             self._parser = _textrows.table_parser(sep, layout.quote, layout.decimal_comma, columns,
                                                   MISSING_WORDS)
             self.layout, self.words, self._days = layout, {}, {}
@@ -113,6 +116,7 @@ class TableState:
 def parse_block(data: bytes, layout: TableLayout, state: TableState) -> Block:
     """Whole lines (bytes ending in a newline) under `layout`."""
     parser = state.parser_for(layout)
+    layout = state.native  # the fields as the native parse sees them
     outputs = output_columns(layout)
     lines = data.count(b"\n")
     rows = np.empty((lines, outputs[-1] + 1 if outputs else 0))
