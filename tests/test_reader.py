@@ -6,6 +6,8 @@ from datetime import datetime
 
 import numpy as np
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from tarvinel.stelvane.feed import Feed
 from tarvinel.stelvane.formats import ReadOptions, make_reader
@@ -205,3 +207,23 @@ def test_times_of_day_with_am_pm_apart_in_an_aligned_printout(berlin):
     assert columns.kinds == (TIME, TEXT, NUMBER, NUMBER)
     assert [datetime.fromtimestamp(t).hour for t in read.rows()[:, 0]] == [0, 13]
     assert read.problems == [] and read.of(ROLL) == []
+
+
+PIECES = [b",", b";", b"\t", b" ", b"  ", b"\n", b"\r\n", b'"', b"#", b"#@pattern a,b\n",
+          b"#@trace f,g\n", b"#@end\n", b"1", b"2.5", b"-3e4", b"NA", b"on", b"2026-12-08",
+          b"10:00:00", b" AM", b"2026-12-08T10:00:00Z", b"time", b"v:", b"temp:21", b">a:1",
+          b'{"a": 1}', b"{", b"\xef\xbb\xbf", b"\xff", b"Jan 1 2000", b"08.12.2026", b"|",
+          b"1,5", b"[V]", b"1+2j"]
+
+
+@settings(max_examples=300)
+@given(st.lists(st.sampled_from(PIECES), max_size=60), st.sampled_from([1, 3, 17, 4096]))
+def test_any_bytes_give_rows_as_wide_as_their_columns_and_never_an_exception(pieces, step):
+    read = Read(b"".join(pieces), step)
+    width = None
+    for word, payload in read.commands:
+        if word == PN:
+            width = len(payload)
+        elif word == PD:
+            block = payload.block if isinstance(payload, TextRows) else np.asarray(payload)
+            assert block.ndim == 2 and block.shape[1] == width
