@@ -112,9 +112,9 @@ class AutoReader:
 
     # --- the first lines ------------------------------------------------------------
 
-    def _take(self, data: bytes, line_number: int) -> None:
+    def _take(self, data: bytes, line_number: int, lines: int) -> None:
         if self._road is not None:
-            self._road.take(data, line_number)
+            self._road.take(data, line_number, lines)
             return
         self._held.append(data)
         wanted = SNIFF_LINES - len(self._sniff_lines)

@@ -24,7 +24,7 @@ class KeyedRoad:
         self._keyed = KeyedReader(line_format)
         self._run_rows = 0
 
-    def take(self, data: bytes, line_number: int) -> None:
+    def take(self, data: bytes, line_number: int, lines: int | None = None) -> None:
         lines = data.decode("utf-8", "replace").split("\n")[:-1]
         if b"#@" in data:
             for index, line in enumerate(lines):

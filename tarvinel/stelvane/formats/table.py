@@ -34,10 +34,11 @@ class TableRoad:
         self._run_rows = 0
         sink.columns(sniffed.columns())
 
-    def take(self, data: bytes, line_number: int) -> None:
-        """Whole lines; `line_number` is the first one's."""
+    def take(self, data: bytes, line_number: int, lines: int | None = None) -> None:
+        """Whole lines (`lines` of them, where counted); `line_number` is the
+        first one's."""
         if b"#" not in data:
-            self._block(data, line_number)
+            self._block(data, line_number, lines)
             return
         begin = 0
         for match in _COMMENT_LINE.finditer(data):
@@ -60,8 +61,8 @@ class TableRoad:
     def finish(self) -> None:
         """The stream has ended (its rows are all sent already)."""
 
-    def _block(self, data: bytes, line_number: int) -> None:
-        block = parse_block(data, self.sniffed.layout, self._state)
+    def _block(self, data: bytes, line_number: int, lines: int | None = None) -> None:
+        block = parse_block(data, self.sniffed.layout, self._state, lines)
         rows, words, sent = block.rows, block.words, 0
         for count, bad in enumerate(block.bad):
             text = bad.text.strip()

@@ -113,12 +113,14 @@ class TableState:
         _textrows.local_to_utc(times)
 
 
-def parse_block(data: bytes, layout: TableLayout, state: TableState) -> Block:
-    """Whole lines (bytes ending in a newline) under `layout`."""
+def parse_block(data: bytes, layout: TableLayout, state: TableState,
+                lines: int | None = None) -> Block:
+    """Whole lines (bytes ending in a newline; `lines` of them, where the
+    caller has counted them) under `layout`."""
     parser = state.parser_for(layout)
     layout = state.native  # the fields as the native parse sees them
     outputs = output_columns(layout)
-    lines = data.count(b"\n")
+    lines = data.count(b"\n") if lines is None else lines
     rows = np.empty((lines, outputs[-1] + 1 if outputs else 0))
     count, bad, words, raw = _textrows.parse_table(parser, data, rows)
     rows = rows[:count]

@@ -9,9 +9,9 @@ from .text.rows import MAX_LINE_BYTES
 
 
 class WholeLines:
-    """Hands `take(data, line_number)` the whole lines of the bytes fed
-    (bytes ending in a newline) and the number of the first of them (from
-    1); an unfinished last line waits for its rest. A line longer
+    """Hands `take(data, line_number, lines)` the whole lines of the bytes
+    fed (bytes ending in a newline), the number of the first of them (from
+    1) and how many there are; an unfinished last line waits for its rest. A line longer
     than MAX_LINE_BYTES is dropped up to its end and told to
     `over_limit(what, line_number)`; `lines` counts the lines seen."""
 
@@ -39,9 +39,9 @@ class WholeLines:
         else:
             whole = self._pending + data[:end + 1] if self._pending else data[:end + 1]
             self._pending = data[end + 1:]
-            first = self.lines + 1
-            self.lines += whole.count(b"\n")
-            self._take(whole, first)
+            first, count = self.lines + 1, whole.count(b"\n")
+            self.lines += count
+            self._take(whole, first, count)
         if len(self._pending) > MAX_LINE_BYTES:
             self._pending = b""
             self._skipping = True
@@ -62,5 +62,5 @@ class WholeLines:
         line, self._pending = self._pending, b""
         self.lines += 1
         if not broken:
-            self._take(line + b"\n", self.lines)
+            self._take(line + b"\n", self.lines, 1)
         return self.lines
