@@ -41,9 +41,10 @@ QT_STAMP := $(if $(QT_REQUIREMENTS),$(VENV)/.installed-qt-$(QT_API))
 PTH_FILE := _tarvinel_source_tree.pth
 
 # Xvfb and its xauth, xclip for the clipboard, and what the xcb platform plugin
-# and Qt GUI libraries of the PyQt5/PyQt6/PySide6 wheels load; sysstat for iostat and
-# mpstat, whose output the tests read.
-DEB_PACKAGES := xvfb xauth xclip \
+# and Qt GUI libraries of the PyQt5/PyQt6/PySide6 wheels load; the MQTT broker
+# and openssl, which the transport tests start and make certificates with;
+# sysstat for iostat and mpstat, whose output the tests read.
+DEB_PACKAGES := xvfb xauth xclip mosquitto openssl \
 	libx11-6 libx11-xcb1 libxext6 libxcb1 libxcb-cursor0 libxcb-glx0 libxcb-icccm4 \
 	libxcb-image0 libxcb-keysyms1 libxcb-randr0 libxcb-render0 libxcb-render-util0 \
 	libxcb-shape0 libxcb-shm0 libxcb-sync1 libxcb-util1 libxcb-xfixes0 libxcb-xinerama0 \

@@ -28,12 +28,12 @@ import warnings
 
 import numpy as np
 
+from .columnkinds import ColumnKinds, DataWarning, KindsByName
+from .protocol import TextRows
+from .run import Run
+
 # Rows a new run's arrays start with; they double until they hold 2 * max_rows.
 _INITIAL_CAPACITY = 1024
-
-
-class DataWarning(UserWarning):
-    """Data was accepted but changed or is unusual (renamed column, NaN, ...)."""
 
 
 class DataError(Exception):
@@ -52,36 +52,6 @@ class RowsRejected(DataError, ValueError):
         super().__init__(message)
         self.kept = kept
         self.rejected = rejected
-
-
-class Run:
-    """A finished run: its column names and one array per column (not to be
-    written to), oldest row first."""
-
-    __slots__ = ("column_names", "columns", "number", "dropped")
-
-    def __init__(self, column_names, columns, number: int, dropped: int = 0):
-        self.column_names = tuple(column_names)
-        self.columns = tuple(columns)
-        self.number = number
-        self.dropped = dropped
-
-    def __len__(self) -> int:
-        return len(self.columns[0]) if self.columns else 0
-
-    def column(self, name: str) -> np.ndarray:
-        try:
-            return self.columns[self.column_names.index(name)]
-        except ValueError:
-            raise KeyError(name) from None
-
-    @property
-    def rows(self) -> list[tuple]:
-        """The rows as tuples of Python numbers (for inspection; slow)."""
-        return list(zip(*(c.tolist() for c in self.columns)))
-
-    def __repr__(self) -> str:
-        return f"Run(number={self.number}, columns={list(self.column_names)}, rows={len(self)})"
 
 
 def _is_sequence(value) -> bool:
@@ -133,7 +103,7 @@ def _row_problem(row, width: int) -> str | None:
     return None
 
 
-class Dataset:
+class Dataset(KindsByName):
     """Rows under column names: the current run plus a bounded history.
 
     `whole_runs=True` makes every `append` a run of its own (a whole trace):
@@ -149,6 +119,7 @@ class Dataset:
         self.max_rows = max_rows
         self.whole_runs = whole_runs
         self._names: list[str] = []
+        self._described = ColumnKinds((), ())
         self._history: deque[Run] = deque(maxlen=max_history)
         # Totals since construction, for whoever reports on the data.
         self.rows_stored = 0
@@ -187,18 +158,26 @@ class Dataset:
     def __len__(self) -> int:
         return self._end - self._start
 
+    def column_index(self, name: str) -> int:
+        try:
+            return self._names.index(name)
+        except ValueError:
+            raise KeyError(name) from None
+
     def column(self, name: str) -> np.ndarray:
         """The values of one column of the current run, oldest first.
 
         A read-only view: valid until the data set changes, never changed
         afterwards (new rows go to new memory once the view's is full)."""
-        try:
-            index = self._names.index(name)
-        except ValueError:
-            raise KeyError(name) from None
-        view = self._columns[index][self._start:self._end]
+        view = self._columns[self.column_index(name)][self._start:self._end]
         view.flags.writeable = False
         return view
+
+    @property
+    def described(self) -> ColumnKinds:
+        """The kinds, units and words of the current run's columns (kind,
+        unit and words read them by name); words() gives the words so far."""
+        return self._described
 
     @property
     def rows(self) -> list[tuple]:
@@ -213,12 +192,16 @@ class Dataset:
     # --- the operations the command intake calls ------------------------------
 
     def set_column_names(self, names) -> None:
-        """Names the columns. Rows collected under other names are kept as a
-        finished run; the same names again change nothing."""
+        """Names the columns; a protocol.Columns also says what they hold.
+        Rows collected under other names, kinds or units are kept as a
+        finished run; the same names again change nothing. Text columns
+        keep their words where the names change (the stream goes on with
+        more or fewer columns); the same Columns again start their words
+        afresh (a stream that starts anew announces its columns anew, and
+        its codes start from 0), the rows so far then being a finished run."""
         if not _is_sequence(names):
             raise BadColumnNames(
                 f"{self.name}: column names must be a list of strings, not {type(names).__name__}")
-        names = list(names)
         problems = []
         texts = [n if isinstance(n, str) else str(n) for n in names]
         not_text = [_describe(n) for n in names if not isinstance(n, str)]
@@ -227,10 +210,18 @@ class Dataset:
         texts, renamed = unique_names(texts)
         if renamed:
             problems.append(f"duplicate column names renamed: {', '.join(renamed)}")
-        if texts != self._names:
+        described = ColumnKinds.of_names(names, len(texts))
+        changed = texts != self._names or not described.same_columns(self._described)
+        if changed:
+            described.carried_from(self._described, texts, self._names)
+        if changed or (described.has_text and self._end > self._start):
             self._finish_run()
             self._names = texts
+            self._described = described
             self._new_run_storage()
+            self.version += 1
+        elif described.has_text:  # no rows yet that the words so far name
+            self._described = described
             self.version += 1
         for problem in problems:
             warnings.warn(f"{self.name}: {problem}", DataWarning, stacklevel=2)
@@ -238,7 +229,12 @@ class Dataset:
     def append(self, data) -> None:
         """Adds one row (a sequence of numbers, one per column) or a block (a
         sequence of such rows, or a 2-D array). Rows that do not fit are
-        rejected one by one; the others are stored (see the module text)."""
+        rejected one by one; the others are stored (see the module text).
+        A protocol.TextRows adds the words its text columns gained."""
+        if isinstance(data, TextRows):
+            if self._names and self._described.add_words(data.words, self.name):
+                self.version += 1
+            data = data.block
         if not self._names:
             raise RowsRejected(f"{self.name}: data arrived before column names; dropped",
                                kept=0, rejected=_count_rows(data))
@@ -287,7 +283,8 @@ class Dataset:
         for c in columns:
             c.flags.writeable = False
         self._last_run_rows = self._end - self._start
-        self._history.append(Run(self._names, columns, self._run_number, self._dropped))
+        self._history.append(Run(self._names, columns, self._run_number, self._dropped,
+                                 self._described.frozen()))
         self._run_number += 1
         self.history_version += 1
 

@@ -1,8 +1,10 @@
 """Saving data as text.
 
 The data files are in the text format the application reads as a source: a
-header line of comma-separated column names, then one line of numbers per row
-in Python's notation (`nan`, `inf`, complex values as `1+2j`), `#` comments.
+header line of comma-separated column names (and a line of units under it
+where a column has one), then one line per row: numbers in Python's notation
+(`nan`, `inf`, complex values as `1+2j`), times as ISO 8601 texts with their
+offset, the words of text columns; `#` comments.
 A history file has an empty line after each run but the last, where the
 reader ends a run, and a first column that numbers the runs, for other
 readers. Each file is written whole or not at all (atomic.py); pictures of
@@ -12,7 +14,7 @@ the plots are plotimage.py's, the window's save keys savekeys.py's.
 from collections.abc import Callable
 
 from .atomic import ExportError, write_atomically
-from .formats.text.writer import history_table, table_chunks
+from .formats.text.writer import history_table, table_chunks, typed_column
 
 
 def current_run_writer(dataset, path: str) -> tuple[Callable[[], None], int]:
@@ -23,10 +25,11 @@ def current_run_writer(dataset, path: str) -> tuple[Callable[[], None], int]:
     names = dataset.column_names
     if not names:
         raise ExportError(f"could not save {path}: {dataset.name} has no columns yet")
-    columns = [dataset.column(name) for name in names]
-    rows = len(columns[0])
+    columns = [typed_column(dataset, name) for name in names]
+    units = [dataset.unit(name) for name in names]
+    rows = len(columns[0].values)
     comment = f"stelvane {dataset.name}: run {dataset.run_number}, {rows} rows"
-    return lambda: write_atomically(path, table_chunks(names, [columns], [comment])), rows
+    return lambda: write_atomically(path, table_chunks(names, [columns], [comment], units)), rows
 
 
 def history_writer(dataset, path: str) -> tuple[Callable[[], None], int]:
@@ -39,8 +42,8 @@ def history_writer(dataset, path: str) -> tuple[Callable[[], None], int]:
                f"an empty line after each run, the first column numbers the run of each row")
 
     def write():
-        names, blocks = history_table(runs)
-        write_atomically(path, table_chunks(names, blocks, [comment]))
+        names, blocks, units = history_table(runs)
+        write_atomically(path, table_chunks(names, blocks, [comment], units))
     return write, len(runs)
 
 

@@ -10,8 +10,10 @@ Taking it copies nothing: a data set's column views are never changed once
 handed out (new rows go to new memory), and finished runs never change.
 """
 
+from .columnkinds import KindsByName
 
-class HeldData:
+
+class HeldData(KindsByName):
     def __init__(self, dataset):
         self.name = dataset.name
         self.column_names = dataset.column_names
@@ -20,9 +22,16 @@ class HeldData:
         self.history = dataset.history
         self.version = dataset.version
         self.history_version = dataset.history_version
+        self.described = dataset.described.frozen()  # kind, unit, words by name
 
     def column(self, name: str):
         try:
             return self._columns[name]
         except KeyError:
+            raise KeyError(name) from None
+
+    def column_index(self, name: str) -> int:
+        try:
+            return self.column_names.index(name)
+        except ValueError:
             raise KeyError(name) from None

@@ -37,13 +37,16 @@ PADDING = (6, 3)  # pixels around the text, across and down
 LEFT_BUTTON = QtCore.Qt.MouseButton.LeftButton
 
 
-def curve_names(pairs: Sequence[tuple[str, str]], fx: str | None, fy: str | None) -> list[str]:
-    """The legend's text per XY pair: the Y column in its format, and the X
-    column too when the pairs do not all share one."""
+def curve_names(pairs: Sequence[tuple[str, str]], fx: str | None, fy: str | None,
+                units: Sequence[str] = ()) -> list[str]:
+    """The legend's text per XY pair: the Y column in its format with its
+    unit (`units`, one per pair, if given), and the X column too when the
+    pairs do not all share one."""
     shared_x = len({x for x, _ in pairs}) <= 1
+    units = list(units) or [""] * len(pairs)
     names = []
-    for x, y in pairs:
-        name = axis_label([y], fy)
+    for (x, y), unit in zip(pairs, units):
+        name = axis_label([y], fy) + (f" [{unit}]" if unit and fy != "phase" else "")
         names.append(name if shared_x else f"{name} vs {axis_label([x], fx)}")
     return names
 

@@ -9,6 +9,7 @@ import sys
 from . import plotimage
 from .atomic import ExportError
 from .formats.reading import FORMAT_CHOICES, ReadOptions, separator
+from .sources import source_forms
 from .sources.instrument import ProducerOptions
 
 
@@ -30,19 +31,52 @@ def _not_negative(kind):
     return parse
 
 
+def source_forms_text() -> str:
+    """The --help epilog: a line per SOURCE form, from the sources' registry."""
+    lines = [f"  {usage:<34} {meaning}" for usage, meaning in source_forms()]
+    return "\n".join([
+        "SOURCE forms:", *lines,
+        "The client forms, MQTT and serial: reconnect with a back-off when the peer goes away "
+        "(--once: end).",
+        "MQTT's password: the file --password-file names, else $STELVANE_MQTT_PASSWORD."])
+
+
+def add_transport_options(parser: argparse.ArgumentParser) -> None:
+    """The options of the sources whose peer may go away or want credentials."""
+    transport = parser.add_argument_group("network sources and serial ports")
+    transport.add_argument("--once", action="store_true",
+                           help="end the source when its peer goes away instead of reconnecting")
+    transport.add_argument("--password-file", metavar="FILE",
+                           help="MQTT: the password is this file's first line "
+                                "(default: $STELVANE_MQTT_PASSWORD)")
+    transport.add_argument("--ca", metavar="FILE",
+                           help="mqtts://, wss://: the authorities to check the server against "
+                                "(default: the system's)")
+    transport.add_argument("--cert", metavar="FILE",
+                           help="mqtts://, wss://: a client certificate")
+    transport.add_argument("--key", metavar="FILE",
+                           help="mqtts://, wss://: the client certificate's private key")
+
+
+def transport_options(args: argparse.Namespace) -> dict:
+    """What add_transport_options read, as source_from_text takes it."""
+    return {"once": args.once, "password_file": args.password_file,
+            "ca": args.ca, "cert": args.cert, "key": args.key}
+
+
 def make_parser() -> argparse.ArgumentParser:
     defaults = ProducerOptions()
     # The same program as the `stelvane` command and as python -m tarvinel.stelvane.
     run_as_module = os.path.basename(sys.argv[0]) == "__main__.py"
     parser = argparse.ArgumentParser(
         prog="python -m tarvinel.stelvane" if run_as_module else "stelvane",
-        description="Live plots of your data: text rows from standard input, a file, a TCP "
-                    "port or a serial port, a producer script, or the simulated instrument.")
+        description="Live plots of your data: text rows from standard input, a file, the\n"
+                    "network (TCP, UDP, MQTT, WebSocket, ZeroMQ) or a serial port, a producer\n"
+                    "script, or the simulated instrument.",
+        epilog=source_forms_text(), formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument(
         "source", nargs="?", metavar="SOURCE",
-        help="where the data comes from: '-' (standard input), a text file (followed as it "
-             "grows), tcp://HOST:PORT (listen there), serial:DEVICE[@BAUD], a producer "
-             "script SCRIPT.py with produce(feed); none: the simulated instrument")
+        help="where the data comes from (the forms below); none: the simulated instrument")
     parser.add_argument("--no-follow", action="store_true",
                         help="read a file once instead of following it as it grows")
     parser.add_argument("--pattern", default=None,
@@ -54,6 +88,7 @@ def make_parser() -> argparse.ArgumentParser:
                              "trace column against every other, or the instrument's "
                              f"{defaults.trace_pattern!r})")
     add_reading_options(parser)
+    add_transport_options(parser)
     producer = parser.add_argument_group("the simulated instrument (no SOURCE)")
     producer.add_argument("--rate", type=_positive(float), default=defaults.rate,
                           help="point rows per second (default %(default)s)")

@@ -11,7 +11,9 @@ from dataclasses import dataclass
 import time
 
 from . import config
-from .legend import CurveLegend
+from .axes import set_axis_kind
+from .columnkinds import axis_text, common, shown_column, shown_over_runs
+from .legend import CurveLegend, curve_names
 from .render import CurveFeeder, history_series_steps, pair_series
 
 # The share of a frame for making the history plot's curves; a long run is
@@ -32,7 +34,6 @@ class Frame:
     pairs: list         # the shown (X, Y) pairs, one per curve key at most
     fx: str | None
     fy: str | None
-    names: list         # the legend's text of each pair
     paused: bool
 
     @property
@@ -41,17 +42,22 @@ class Frame:
 
 
 class PlotFeed:
-    """One plot widget (a `views.PlotView`), its curves and its legend."""
+    """One plot widget (a `views.PlotView`), its curves, its legend, and
+    its axes and labels as its columns read (numbers, times, words; units)."""
 
     def __init__(self, name: str, plot, options: FeedOptions):
         self.name, self.plot, self.options = name, plot, options
         self.curves = CurveFeeder(plot, config.ridx)
         self.legend = CurveLegend(plot)
         self.shown = None
+        self.looks = None  # what _show_columns last gave the plot
+        self.columns_key = None  # what the looks were made from
+        self.names: list[str] = []  # the legend's text of each pair
 
     def forget(self) -> None:
         """The next frame draws again, whatever it shows."""
         self.shown = None
+        self.looks = self.columns_key = None
 
     def clear(self, modes: dict) -> None:
         """The user asked for an empty history (the CLR button)."""
@@ -59,12 +65,37 @@ class PlotFeed:
     def present(self, frame: Frame) -> None:
         raise NotImplementedError
 
-    def _show(self, series, frame: Frame) -> None:
+    def _show(self, series, frame: Frame, shown_of, columns_key=None) -> None:
+        """Shows the curves, and the axes, labels and legend as the pairs'
+        columns read: `shown_of(name, fmt)` is a columnkinds.Shown. A
+        `columns_key` the same as the last frame's says they read as then."""
+        if columns_key is None or columns_key != self.columns_key:
+            self.columns_key = columns_key
+            self._show_columns(frame, shown_of)
+        names = self.names
         self.curves.show(series)
         # The legend names the curves that show something.
-        named = [(key, name) for key, data, name in zip(config.ridx, series, frame.names)
+        named = [(key, name) for key, data, name in zip(config.ridx, series, names)
                  if data is not None and len(data[0])]
         self.legend.show_names([key for key, _ in named], [name for _, name in named])
+
+    def _show_columns(self, frame: Frame, shown_of) -> None:
+        """Sets each axis' kind (a time axis, the words of a text column, or
+        numbers), the labels with their units, what the readout and the
+        tracker read values as, and the legend's names."""
+        pairs, plot = frame.pairs, self.plot
+        xs = [shown_of(x, frame.fx) for x, _ in pairs]
+        ys = [shown_of(y, frame.fy) for _, y in pairs]
+        looks = (tuple(pairs), frame.fx, frame.fy, tuple(xs), tuple(ys))
+        if looks != self.looks:
+            self.looks = looks
+            plot.shown_x, plot.shown_y = common(xs), common(ys)
+            plot.curve_shown = dict(zip(config.ridx, zip(xs, ys)))
+            for side, shown in (("bottom", plot.shown_x), ("left", plot.shown_y)):
+                set_axis_kind(plot, side, shown.kind, shown.words)
+            plot.set_labels(axis_text([x for x, _ in pairs], frame.fx, xs),
+                            axis_text([y for _, y in pairs], frame.fy, ys))
+            self.names = curve_names(pairs, frame.fx, frame.fy, [y.unit for y in ys])
 
     def _title(self, text: str, frame: Frame) -> None:
         self.plot.set_title(f"{self.name}: {text}" + ("  (paused)" if frame.paused else ""))
@@ -82,7 +113,10 @@ class LiveFeed(PlotFeed):
         self.shown = state
         series = [pair_series(data, p, frame.fx, frame.fy, self.options.live_rows, points)
                   for p in frame.pairs]
-        self._show(series, frame)
+        described = data.described
+        self._show(series, frame, lambda name, fmt: shown_column(data, name, fmt),
+                   (frame.record.key, tuple(frame.pairs), frame.fx, frame.fy, described,
+                    described.changes))
         plot.fresh = True
         plot.settle()
         self._title(f"{frame.record.mode.run_word} {data.run_number}", frame)
@@ -154,7 +188,7 @@ class HistoryFeed(PlotFeed):
 
     def _finish(self, job: HistoryJob) -> None:
         self.job = None
-        self._show(job.series, job.frame)
+        self._show(job.series, job.frame, lambda name, fmt: shown_over_runs(job.runs, name, fmt))
         self.plot.settle()
         count, what = len(job.runs), job.frame.record.mode.run_word
         self._title(f"{count} {what}{'s' if count > 1 else ''}" if count

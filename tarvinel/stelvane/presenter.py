@@ -14,9 +14,7 @@ growing.
 """
 
 from . import config
-from .legend import curve_names
 from .plotfeeds import Frame
-from .render import axis_label
 from .toolbar_adapter import ToolbarChanges
 
 
@@ -43,7 +41,6 @@ class Presenter:
         self.legends = [feed.legend for feed in self.feeds]
         self.shown_mode: str | None = None
         self.matched_pairs = 0
-        self.curve_names: list[str] = []  # legend text of each shown pair
 
     @property
     def paused(self) -> bool:
@@ -81,13 +78,8 @@ class Presenter:
         shown_pairs = selection.pairs[:len(config.ridx)]
         fx, fy = selection.fx, selection.fy
         if refeed:
-            self._forget()
-            xs = [p[0] for p in shown_pairs]
-            ys = [p[1] for p in shown_pairs]
-            for plot in self.plots:
-                plot.set_labels(axis_label(xs, fx), axis_label(ys, fy))
-            self.curve_names = curve_names(shown_pairs, fx, fy)
-        frame = Frame(record, shown_pairs, fx, fy, self.curve_names, self.paused)
+            self._forget()  # each feed sets its labels, axes and legend anew
+        frame = Frame(record, shown_pairs, fx, fy, self.paused)
         for feed in self.feeds:
             feed.present(frame)
 

@@ -13,7 +13,10 @@ import math
 import numpy as np
 import pyqtgraph as pg
 
+from .columnkinds import PLAIN
+from .protocol import TEXT
 from .qt_compat import QtCore
+from .valuetext import number_text
 
 LEAVE = QtCore.QEvent.Type.Leave
 TEXT_COLOUR = "#33404d"  # the toolbar's labels' colour
@@ -22,7 +25,16 @@ MOVES_PER_SECOND = 60
 
 
 def format_number(value: float) -> str:
-    return f"{value:.6g}"
+    """A number as the readout writes it."""
+    return number_text(value)
+
+
+def position_text(value: float, shown=PLAIN) -> str:
+    """A place on an axis that shows `shown` (a columnkinds.Shown): a time
+    as a local time, a place on a levels axis as the nearest level's word."""
+    if shown.kind == TEXT and math.isfinite(value):
+        return shown.text(float(round(value)))
+    return shown.text(value)
 
 
 class PointerReadout(QtCore.QObject):
@@ -86,7 +98,8 @@ class PointerReadout(QtCore.QObject):
         log_x, log_y = self._log_modes()
         x = 10.0 ** point.x() if log_x else point.x()
         y = 10.0 ** point.y() if log_y else point.y()
-        self.show_text(f"x = {format_number(x)}   y = {format_number(y)}")
+        plot = self.plot
+        self.show_text(f"x = {position_text(x, plot.shown_x)}   y = {position_text(y, plot.shown_y)}")
         if self.tracking:
             self._track(point.x(), log_x, log_y)
         else:
@@ -105,14 +118,16 @@ class PointerReadout(QtCore.QObject):
             if sample is None:
                 continue
             x, y = sample
+            shown_x, shown_y = self.plot.curve_shown.get(key, (PLAIN, PLAIN))
             if not self.values:  # the first sample's x heads the box
-                lines.append(f"<span style='color:{TEXT_COLOUR}'>x {format_number(x)}</span>")
+                lines.append(f"<span style='color:{TEXT_COLOUR}'>x {html.escape(shown_x.text(x))}</span>")
             self.values[key] = sample
             colour = self.plot.colors[key]
             name = html.escape(names.get(key, f"curve {key}"))
             # A curve whose nearest sample lies elsewhere says where.
-            at = "" if x == next(iter(self.values.values()))[0] else f" (x {format_number(x)})"
-            lines.append(f"<span style='color:{colour}'>{name}: <b>{format_number(y)}</b>"
+            at = ("" if x == next(iter(self.values.values()))[0]
+                  else f" (x {html.escape(shown_x.text(x))})")
+            lines.append(f"<span style='color:{colour}'>{name}: <b>{html.escape(shown_y.text(y))}</b>"
                          f"<small>{at}</small></span>")
             at = (math.log10(x) if log_x else x,
                   y if not log_y else math.log10(y) if y > 0 else math.nan)

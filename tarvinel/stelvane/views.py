@@ -5,9 +5,12 @@ its labels, and the small helpers they share (value and copy formatting).
 from collections import deque
 
 from . import ploter
+from .columnkinds import PLAIN
 from .dataset import Dataset
+from .protocol import TIME
 from .qt_compat import QtCore, QtWidgets
 from .render import detail_window, zoom_points
+from .valuetext import duration_text, iso_text, number_text, value_text
 
 
 MIDDLE_BUTTON = QtCore.Qt.MouseButton.MiddleButton
@@ -36,6 +39,11 @@ class PlotView(ploter.PlotWidget):
         self.on_painted = None  # called after each paint that showed new data
         self.fresh = False      # set by whoever feeds new data to the curves
         self.frames = 0         # paints that showed new data
+        # How values read on each axis and on each curve (columnkinds.Shown),
+        # as the plot feed last set them: the readout, the tracker and the
+        # middle-button copy write values so.
+        self.shown_x = self.shown_y = PLAIN
+        self.curve_shown: dict = {}  # curve key -> (Shown of x, Shown of y)
 
     def points_wanted(self) -> int:
         """How many points a curve needs to look exact: see render.zoom_points."""
@@ -107,7 +115,11 @@ class PlotView(ploter.PlotWidget):
         middle = ev.button() == MIDDLE_BUTTON
         super().mouseReleaseEvent(ev)
         if middle and ploter.hasCliper and self.on_copied is not None:
-            self.on_copied(*copied_text(self.clippos1, self.clippos2, self.range_select))
+            as_time = self.shown_x.kind == TIME and not self.plotItem.getAxis("bottom").logMode
+            shown, text = copied_text(self.clippos1, self.clippos2, self.range_select, as_time)
+            if as_time:  # the plot copied the number; a time goes as its ISO text
+                ploter.pc.copy(text)
+            self.on_copied(shown, text)
 
     def paintEvent(self, ev):
         super().paintEvent(ev)
@@ -118,8 +130,15 @@ class PlotView(ploter.PlotWidget):
                 self.on_painted()
 
 
-def copied_text(first, second, is_range: bool) -> tuple[str, str]:
-    """What the status bar shows for a middle-button copy, and the clipboard text."""
+def copied_text(first, second, is_range: bool, as_time: bool = False) -> tuple[str, str]:
+    """What the status bar shows for a middle-button copy, and the clipboard
+    text: numbers as the plot copies them, or for a time axis (`as_time`)
+    local times and ISO 8601 texts, a range's difference as a duration."""
+    if as_time:
+        if not is_range:
+            return f"x = {value_text(second, TIME)}", iso_text(second)
+        return (f"x {value_text(first, TIME)} → {value_text(second, TIME)}  "
+                f"(Δ {duration_text(second - first)})", f"{iso_text(first)},{iso_text(second)}")
     if not is_range:
         return f"x = {second}", f"{second}"
     return f"x {first} → {second}  (Δ {second - first:.6g})", f"{first},{second}"
@@ -158,10 +177,13 @@ class DataBox(QtWidgets.QGroupBox):
         self.setTitle(f"{self.caption}: run {ds.run_number}, {len(ds):,} rows{missing}")
         names = ds.column_names
         last = ds.last_row() or ()
+        described = ds.described
         self.table.setRowCount(len(names))
         for i, name in enumerate(names):
-            self._set_cell(i, 0, name)
-            self._set_cell(i, 1, format_value(last[i]) if i < len(last) else "")
+            unit = described.unit(i)
+            self._set_cell(i, 0, f"{name} [{unit}]" if unit else name)
+            self._set_cell(i, 1, value_text(last[i], described.kind(i), described.words.get(i, ()))
+                           if i < len(last) else "")
 
     def _set_cell(self, row: int, column: int, text: str) -> None:
         item = self.table.item(row, column)
@@ -172,11 +194,8 @@ class DataBox(QtWidgets.QGroupBox):
 
 
 def format_value(value) -> str:
-    if isinstance(value, complex):
-        return f"{value.real:.3g}{value.imag:+.3g}j"
-    return f"{value:.6g}"
-
-
+    """A number as the data box writes it."""
+    return number_text(value)
 
 
 class StatusBar(QtWidgets.QStatusBar):

@@ -44,16 +44,27 @@ class SourceOptions:
     follow: bool = True   # a file is followed as it grows (--no-follow: read once)
     stdin: object = None  # "-": the window's standard input, handed over (see StdinSource)
     reading: ReadOptions = ReadOptions()  # how a stream of text reads (--format, --sep, ...)
+    # The peers that go away (see sources/peers.py): --once ends the source
+    # instead of reconnecting; the rest are the MQTT and TLS options.
+    once: bool = False
+    password_file: str | None = None
+    ca: str | None = None
+    cert: str | None = None
+    key: str | None = None
 
 
 @dataclass(frozen=True)
 class Syntax:
     """A form of SOURCE text, and the source class it names. `form` is
     "exact" (the text itself), "scheme" (a text starting with `text`),
-    "suffix" (ending with it) or "path" (any text)."""
+    "suffix" (ending with it) or "path" (any text). `usage` and `meaning`
+    are the form as a user writes it and what it reads, for --help (none
+    for a form another's usage already covers)."""
     form: str
     text: str
     source: type
+    usage: str = ""
+    meaning: str = ""
 
     def matches(self, given: str) -> bool:
         if self.form == "exact":

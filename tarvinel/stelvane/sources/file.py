@@ -1,5 +1,7 @@
 """A text file: SOURCE PATH (any text no other source claims), read from
-its start and followed as it grows.
+its start and followed as it grows: its reader wakes when the file changes
+(see file_watch.py), so that new rows are shown as soon as they are written,
+and sleeps while it does not.
 
 This module imports no Qt: it runs in the producer process.
 """
@@ -12,10 +14,9 @@ import time
 
 from ..formats import ReadOptions, make_reader
 from .base import NamedByPath
+from .file_watch import FileWatch
 from .streams import READ_SIZE, read_stream
 
-# How often a followed file is looked at for growth or change.
-FILE_POLL_INTERVAL = 0.05
 # How long a followed file may be missing before it counts as deleted (a
 # file replaced by removing it and writing it anew is missing for a moment).
 DELETE_GRACE = 0.5
@@ -47,7 +48,11 @@ class FileSource(NamedByPath):
                              options=self.reading)
         try:
             if stat.S_ISREG(os.fstat(file.fileno()).st_mode):
-                return self._read(file, reader, status, stop)
+                watch = FileWatch(stop)
+                try:
+                    return self._read(file, reader, status, watch)
+                finally:
+                    watch.close()
             if read_stream(file.fileno(), reader, stop, status) is None:
                 return None
             reader.finish()
@@ -87,9 +92,12 @@ class FileSource(NamedByPath):
             if stop.poll(0.1):
                 return None
 
-    def _read(self, file, reader, status, stop) -> str | None:
+    def _read(self, file, reader, status, watch) -> str | None:
+        stop = watch.stop
         position, head = 0, b""  # head: the first bytes, to see a rewrite
         missing_since = None
+        # Watched before the first read: a write after it wakes the wait below.
+        watch.watch(file, self.path)
         while True:
             try:
                 data = file.read(READ_SIZE)
@@ -107,7 +115,7 @@ class FileSource(NamedByPath):
             if not self.follow:
                 reader.finish()
                 return "end of file"
-            if stop.poll(FILE_POLL_INTERVAL):
+            if not watch.wait(missing=missing_since is not None):
                 return None
             status.tick()
             change = self._change(file, position, head)
@@ -130,6 +138,7 @@ class FileSource(NamedByPath):
                     return None
                 file.close()
                 file = replacement
+                watch.watch(file, self.path)
             reader.restart()
             status.info(f"{self.path} was {change}: a new run")
             file.seek(0)

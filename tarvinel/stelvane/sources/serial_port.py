@@ -7,8 +7,10 @@ from dataclasses import dataclass
 import errno
 import os
 
-from ..formats import ReadOptions, make_reader
+from ..formats import ReadOptions
 from .base import SourceError
+from .messages import Lines, Mux
+from .peers import keep_connecting, load, require
 from .streams import read_stream
 
 DEFAULT_BAUD = 115_200
@@ -17,10 +19,13 @@ DEFAULT_BAUD = 115_200
 @dataclass
 class SerialSource:
     """Text rows from a serial port (pyserial). A port that does not exist
-    yet is waited for; the source ends when the port goes away."""
+    yet is waited for; one that goes away (a device reset, a cable pulled) is
+    waited for again and read on under the columns it had, unless `once`:
+    then the source ends (see peers.py)."""
     device: str
     baud: int = DEFAULT_BAUD
     text: str = ""  # the SOURCE text it was named by, if any
+    once: bool = False
     reading: ReadOptions = ReadOptions()
 
     @classmethod
@@ -34,7 +39,8 @@ class SerialSource:
             rate = 0
         if rate <= 0:
             raise SourceError(f"{text}: the baud rate {baud!r} is no positive number")
-        return cls(device, rate, text, options.reading)
+        require("serial", "serial", "serial:")
+        return cls(device, rate, text, options.once, options.reading)
 
     @property
     def describe(self) -> str:
@@ -46,8 +52,16 @@ class SerialSource:
         return self.text or self.describe
 
     def run(self, feed, status, stop) -> str | None:
-        import serial  # pyserial: only this source needs it
+        serial = load("serial", "serial", "serial:")  # pyserial: only this source needs it
+        lines = Lines(Mux(feed).part(), status.problem, os.path.basename(self.device),
+                      self.reading)
+        return keep_connecting(
+            lambda session: self._read_port(serial, session, lines, status, stop),
+            self.describe, self.once, status, stop)
 
+    def _read_port(self, serial, session, lines, status, stop) -> str | None:
+        """One opening of the port, to its end: why it ended, or None once
+        the window has closed."""
         told = False
         while not os.path.exists(self.device):
             if not told:
@@ -56,11 +70,11 @@ class SerialSource:
             if stop.poll(0.1):
                 return None
         port = serial.Serial(self.device, self.baud, timeout=0)
+        session.connected = True
         status.info(f"reading {self.describe}")
-        reader = make_reader(feed, status.problem, name=os.path.basename(self.device),
-                             options=self.reading)
+        lines.connected()
         try:
-            if read_stream(port.fileno(), reader, stop, status) is None:
+            if read_stream(port.fileno(), lines, stop, status) is None:
                 return None
             outcome = "the serial port closed"
         except OSError as error:
@@ -69,5 +83,5 @@ class SerialSource:
             outcome = f"the serial port went away ({error.strerror})"
         finally:
             port.close()
-        reader.finish()
+        lines.broken()
         return outcome
