@@ -65,3 +65,23 @@ def test_rows_with_new_words_travel_as_text_rows():
 def test_the_default_pattern_pairs_the_time_or_first_number_with_the_numbers(names, kinds,
                                                                             expected):
     assert pairs(default_pattern(names, kinds), names) == expected
+
+
+def test_senders_side_by_side_keep_their_kinds_units_and_words():
+    from tarvinel.stelvane.sources.messages import ALWAYS, Mux
+
+    feed_queue = queue.Queue()
+    mux = Mux(Feed(feed_queue), ALWAYS)
+    first, second = mux.part("a"), mux.part("b")
+    first.columns(Columns(["t", "s"], [TIME, TEXT]))
+    second.columns(Columns(["v"], [NUMBER], ["V"]))
+    second.rows(np.array([[1.5]]))
+    first.rows(np.array([[10.0, 0.0]]), {1: ["on"]})
+    first.columns(Columns(["t", "s"], [TIME, TEXT]))  # the same again: its words start afresh
+    commands = sent(feed_queue)
+    names = [payload for word, payload in commands if word == PN]
+    assert names[-1] == ["a/t", "a/s", "b/v"] and len(names) == 3
+    assert names[1].kinds == (TIME, TEXT, NUMBER) and names[1].units == ("", "", "V")
+    rows = [payload for word, payload in commands if word == PD]
+    assert np.isnan(rows[0][0, 0]) and rows[0][0, 2] == 1.5
+    assert isinstance(rows[1], TextRows) and rows[1].words == {1: ["on"]}

@@ -196,6 +196,9 @@ def test_a_directive_beside_a_typed_table():
     assert read.of(PXY)[-1] == "t,s" and len(read.rows()) == 2
     assert read.problems and "#@trace is not read here" in read.problems[0]
     assert read.problems[0].startswith("in line 4:")
+    # The names again as a directive (as a sender of messages repeats them): nothing.
+    again = Read(b"t,s\n2026-12-08,on\n#@columns t,s\n2026-12-09,off\n")
+    assert again.problems == [] and len(again.rows()) == 2
 
 
 def test_times_of_day_with_am_pm_apart_in_an_aligned_printout(berlin):

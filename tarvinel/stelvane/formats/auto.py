@@ -229,6 +229,9 @@ class AutoReader:
         """A "#@" line beside a typed table or keyed lines: the patterns."""
         word, _, argument = text[2:].partition(" ")
         word, argument = word.strip().lower(), argument.strip()
+        if word == "columns" and self._road is not None and (
+                column_names(argument)[0] == list(self._road.names)):
+            return  # the names again (a sender that repeats them in each message)
         if word == "pattern":
             self.sink.pattern(argument)
         elif word == "trace-pattern":

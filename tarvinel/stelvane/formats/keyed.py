@@ -46,6 +46,10 @@ class KeyedRoad:
             self._run_rows += len(keyed.block)
             self.sink.rows(keyed.block, words)
 
+    @property
+    def names(self) -> list[str]:
+        return self._keyed.names
+
     def end_run(self) -> None:
         self.finish()
         if self._run_rows:

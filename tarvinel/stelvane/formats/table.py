@@ -53,6 +53,10 @@ class TableRoad:
         if begin < len(data):
             self._block(data[begin:], line_number)
 
+    @property
+    def names(self) -> tuple[str, ...]:
+        return self.sniffed.names
+
     def end_run(self) -> None:
         if self._run_rows:
             self._run_rows = 0
