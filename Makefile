@@ -42,14 +42,16 @@ PTH_FILE := _tarvinel_source_tree.pth
 
 # Xvfb and its xauth, xclip for the clipboard, and what the xcb platform plugin
 # and Qt GUI libraries of the PyQt5/PyQt6/PySide6 wheels load; the MQTT broker
-# and openssl, which the transport tests start and make certificates with.
+# and openssl, which the transport tests start and make certificates with;
+# sysstat for iostat and mpstat, whose output the tests read.
 DEB_PACKAGES := xvfb xauth xclip mosquitto openssl \
 	libx11-6 libx11-xcb1 libxext6 libxcb1 libxcb-cursor0 libxcb-glx0 libxcb-icccm4 \
 	libxcb-image0 libxcb-keysyms1 libxcb-randr0 libxcb-render0 libxcb-render-util0 \
 	libxcb-shape0 libxcb-shm0 libxcb-sync1 libxcb-util1 libxcb-xfixes0 libxcb-xinerama0 \
 	libxcb-xkb1 libxkbcommon0 libxkbcommon-x11-0 \
 	libegl1 libgl1 libopengl0 libglib2.0-0 libfontconfig1 libfreetype6 fonts-dejavu-core \
-	libdbus-1-3
+	libdbus-1-3 \
+	sysstat
 
 XVFB_RUN := xvfb-run -a -s "-screen 0 1280x1024x24"
 
@@ -134,7 +136,13 @@ check: deps venv
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(abspath $(VPY)) -m pytest -p no:cacheprovider $(PYTEST_ARGS)
 
-bench: deps build
+BENCH_STAMP := $(VENV)/.installed-bench
+
+$(BENCH_STAMP): requirements/bench.txt $(DEV_STAMP)
+	$(VPY) -m pip install --disable-pip-version-check -q --only-binary=:all: -r $<
+	@touch $@
+
+bench: deps build $(BENCH_STAMP)
 	@shopt -s nullglob; benches=(bench/*.py); \
 	if [ $${#benches[@]} -eq 0 ]; then echo "no benchmarks in bench/"; exit 0; fi; \
 	for b in "$${benches[@]}"; do \

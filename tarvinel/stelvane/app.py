@@ -29,7 +29,7 @@ from . import export, plotimage, settings
 from .atomic import ExportError
 from .mainwindow import MainWindow
 from .modes import MODES
-from .options import make_parser, parse_args, transport_options
+from .options import make_parser, parse_args, read_options, transport_options
 from .producer import ProducerProcess
 from .sources import FunctionSource, SourceError, source_from_text
 from .sources.instrument import InstrumentSource, ProducerOptions
@@ -78,7 +78,7 @@ def make_source(args: argparse.Namespace, produce=None):
     # duplicate of ours goes to it, and ours is left alone.
     stdin = Connection(os.dup(0), writable=False) if args.source == "-" else None
     return source_from_text(args.source, follow=not args.no_follow, stdin=stdin,
-                            **transport_options(args))
+                            reading=read_options(args), **transport_options(args))
 
 
 def settings_source(source) -> str:

@@ -27,7 +27,7 @@ import time
 
 import numpy as np
 
-from .protocol import PD, PN, PXY, ROLL, TD, TN, TXY
+from .protocol import NUMBER, PD, PN, PXY, ROLL, TD, TIME, TN, TXY, Columns, TextRows
 
 # Bytes of row data this process may have queued that the window has not
 # taken yet; beyond that a command waits. (The queue bounds the items, not
@@ -62,6 +62,23 @@ def first_column_pattern(names: list[str]) -> str:
     return f"{first},(?!{first}$).*"
 
 
+def default_pattern(names, kinds=None) -> str:
+    """The pattern new columns bring: the first time column as X (else the
+    first number column) against the other number columns only. Where
+    there is no such pair (a time and text columns), or no kinds are known,
+    the first column against every other."""
+    kinds = kinds or (NUMBER,) * len(names)
+    x = next((i for i, kind in enumerate(kinds) if kind == TIME),
+             next((i for i, kind in enumerate(kinds) if kind == NUMBER), None))
+    ys = [i for i, kind in enumerate(kinds) if kind == NUMBER and i != x]
+    if x is None or not ys:
+        return first_column_pattern(names)
+    if x == 0 and len(ys) == len(names) - 1:
+        return first_column_pattern(names)  # all numbers: as always
+    left_out = "|".join(_literal(names[i]) for i in range(len(names)) if i not in ys)
+    return f"{_literal(names[x])},(?!(?:{left_out})$).*"
+
+
 def _literal(name: str) -> str:
     # The toolbar drops blanks from patterns and splits them at ";": both are
     # written as escapes, which it leaves alone.
@@ -78,6 +95,44 @@ def _names(names, what: str) -> list[str]:
         if not isinstance(name, str):
             raise TypeError(f"{what}: names are text, not {name!r}")
     return names
+
+
+def _columns(names, kinds, units):
+    """The names as a list, or as a Columns where kinds or units say more
+    than that every column holds numbers."""
+    if isinstance(names, Columns):
+        kinds = names.kinds if kinds is None else kinds
+        units = names.units if units is None else units
+    names = _names(names, "columns")
+    if kinds is None and units is None:
+        return names
+    columns = Columns(names, kinds, units)  # raises for lengths or kinds that do not fit
+    if set(columns.kinds) == {NUMBER} and not any(columns.units):
+        return names
+    return columns
+
+
+def _described(columns) -> tuple | None:
+    if columns is None:
+        return None
+    return (list(columns), getattr(columns, "kinds", None), getattr(columns, "units", None))
+
+
+def _words(words, width: int | None) -> dict:
+    """Checked words of text columns: {column index: [str, ...]}, the empty
+    lists left out."""
+    if not words:
+        return {}
+    checked = {}
+    for column, learnt in dict(words).items():
+        if not isinstance(column, int) or not 0 <= column < (width or 0):
+            raise ValueError(f"rows: words for column {column!r} of {width} columns")
+        learnt = list(learnt)
+        if not all(isinstance(word, str) for word in learnt):
+            raise TypeError(f"rows: the words of column {column} are text")
+        if learnt:
+            checked[column] = learnt
+    return checked
 
 
 def _block(rows, width: int | None, what: str) -> np.ndarray:
@@ -120,6 +175,7 @@ class Feed:
         self._closed = False
         self._next_stop_check = time.monotonic() + STOP_CHECK_INTERVAL
         self.point_columns: list[str] | None = None
+        self._point_columns = None  # as sent: a list, or a Columns
         self.trace_column_names: list[str] | None = None
         self._pattern_given = {PXY: False, TXY: False}
         if pattern is not None:
@@ -129,17 +185,20 @@ class Feed:
 
     # --- commands ---------------------------------------------------------------
 
-    def columns(self, names, *, pattern: str | None = None) -> None:
+    def columns(self, names, kinds=None, units=None, *, pattern: str | None = None) -> None:
         """New point column names (the run so far ends when they differ);
-        `pattern`, when given, follows them as the point pattern."""
-        names = _names(names, "columns")
-        changed = names != self.point_columns
-        self._put((PN, names))
-        self.point_columns = names
+        `kinds` (NUMBER, TIME or TEXT per name) and `units` (a text per name)
+        say what the columns hold, where they are more than numbers: then
+        the names travel as a Columns (a Columns given as `names` brings
+        its own). `pattern`, when given, follows them as the point pattern."""
+        columns = _columns(names, kinds, units)
+        changed = _described(columns) != _described(self._point_columns)
+        self._put((PN, columns))
+        self.point_columns, self._point_columns = list(columns), columns
         if pattern is not None:
             self.pattern(pattern)
         elif changed and not self._pattern_given[PXY]:
-            self._put((PXY, first_column_pattern(names)))
+            self._put((PXY, default_pattern(columns, getattr(columns, "kinds", None))))
 
     def row(self, values) -> None:
         """One point row: a number per column."""
@@ -155,12 +214,16 @@ class Feed:
                 raise TypeError(f"row: values are numbers, not {value!r}")
         self._put((PD, values))
 
-    def rows(self, block) -> None:
-        """Point rows: a 2-D array (or a list of rows), a row per line."""
+    def rows(self, block, words=None) -> None:
+        """Point rows: a 2-D array (or a list of rows), a row per line.
+        `words`: for text columns, {column index: the words first used in
+        these rows, in the order of their codes}; they travel with the
+        rows as a TextRows."""
         width = None if self.point_columns is None else len(self.point_columns)
         block = _block(block, width, "rows")
+        words = _words(words, width)
         if len(block):
-            self._put((PD, block), block.nbytes)
+            self._put((PD, TextRows(block, words) if words else block), block.nbytes)
 
     def roll(self) -> None:
         """Ends the current run: it goes to the history plot."""

@@ -214,6 +214,7 @@ class MainWindow(QtWidgets.QMainWindow):
             "trace_columns": traces.column_names,
             "pairs": [list(pair) for pair in self.selection.pairs],
             "problems": self.problems.count,
+            "problem_texts": self.problems.texts(),
             "ended": self.watch.source_ended is not None,
             "live_x": list(self.feeds[0].visible_x()),
             "stats": self.stats.summary(),

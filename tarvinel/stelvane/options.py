@@ -8,6 +8,7 @@ import sys
 
 from . import plotimage
 from .atomic import ExportError
+from .formats.reading import FORMAT_CHOICES, ReadOptions, separator
 from .sources import source_forms
 from .sources.instrument import ProducerOptions
 
@@ -86,6 +87,7 @@ def make_parser() -> argparse.ArgumentParser:
                         help="X;Y pattern for traces (default: the remembered one, else the first "
                              "trace column against every other, or the instrument's "
                              f"{defaults.trace_pattern!r})")
+    add_reading_options(parser)
     add_transport_options(parser)
     producer = parser.add_argument_group("the simulated instrument (no SOURCE)")
     producer.add_argument("--rate", type=_positive(float), default=defaults.rate,
@@ -122,6 +124,47 @@ def make_parser() -> argparse.ArgumentParser:
                         help="start from the default settings, not the remembered ones "
                              "(the settings are still saved at the end)")
     return parser
+
+
+def _separator(text: str):
+    try:
+        return separator(text)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
+
+
+def _names(text: str) -> tuple[str, ...]:
+    names = tuple(name.strip() for name in text.split(","))
+    if not all(names):
+        raise argparse.ArgumentTypeError(f"names separated by commas, none empty, not {text!r}")
+    return names
+
+
+def add_reading_options(parser: argparse.ArgumentParser) -> None:
+    """How a stream of text reads, where the guess from its first lines is wrong."""
+    reading = parser.add_argument_group(
+        "reading text (standard input, a file, TCP, a serial port)")
+    reading.add_argument("--format", choices=FORMAT_CHOICES, default="auto",
+                         help="auto: recognised from the first lines (default); table: a table of "
+                              "numbers, times and words; keyvalue: label:value or label=value "
+                              "pairs; marked: >name:value lines; jsonl: a JSON object a line; "
+                              "text: plain numbers under the first line of names")
+    reading.add_argument("--sep", type=_separator, default="auto", metavar="SEP",
+                         help="the separator of a table's fields: one character, or tab, space "
+                              "(runs of blanks), comma, semicolon, pipe (default: found)")
+    reading.add_argument("--names-line", type=_positive(int), metavar="N",
+                         help="the line (from 1) that holds a table's column names")
+    reading.add_argument("--names", type=_names, metavar="A,B,C",
+                         help="the column names themselves; the data begins at the first row")
+    reading.add_argument("--time-format", default="", metavar="STRFTIME",
+                         help="a strftime format (e.g. '%%d.%%m.%%Y %%H:%%M') for times no "
+                              "other shape reads")
+
+
+def read_options(args: argparse.Namespace) -> ReadOptions:
+    """The reading options of parsed arguments."""
+    return ReadOptions(format=args.format, sep=args.sep, names_line=args.names_line,
+                       names=args.names, time_format=args.time_format)
 
 
 def parse_args(argv=None, parser=None) -> argparse.Namespace:

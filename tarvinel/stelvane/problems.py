@@ -15,6 +15,8 @@ from .dataset import DataError
 
 # Problems kept for the tool tip of the problem counter.
 PROBLEMS_KEPT = 50
+# The first and the last problems a summary gives as text.
+SUMMARY_FIRST, SUMMARY_LAST = 3, 3
 
 
 def describe_problem(error: BaseException) -> str:
@@ -43,14 +45,34 @@ class ProblemLog:
     def __init__(self, kept: int = PROBLEMS_KEPT):
         self.count = 0  # every problem, repeats included
         self.entries: deque[tuple[str, int]] = deque(maxlen=kept)  # (message, repeats)
+        # The first entries ever, kept when the deque has let them go.
+        self.first: list[tuple[str, int]] = []
+        self._entries_made = 0
 
     def add(self, message: str, count: int = 1) -> None:
         """One problem, or `count` problems summed up in one message."""
         self.count += count
         if self.entries and self.entries[-1][0] == message:
             self.entries[-1] = (message, self.entries[-1][1] + 1)
+            if self._entries_made <= SUMMARY_FIRST:
+                self.first[-1] = self.entries[-1]
         else:
             self.entries.append((message, 1))
+            self._entries_made += 1
+            if self._entries_made <= SUMMARY_FIRST:
+                self.first.append(self.entries[-1])
+
+    def texts(self, first: int = SUMMARY_FIRST, last: int = SUMMARY_LAST) -> list[str]:
+        """The first and the last problems as the window shows them (each
+        entry once, a repeated one with its count), oldest first."""
+        first = min(first, len(self.first))
+        last_entries = list(self.entries)[-last:] if last else []
+        made = self._entries_made
+        if made <= first + len(last_entries):  # they overlap: every entry, once
+            shown = self.first[:made - len(last_entries)] + last_entries
+        else:
+            shown = self.first[:first] + last_entries
+        return [_with_repeats(m, n) for m, n in shown]
 
     @property
     def text(self) -> str:

@@ -13,6 +13,13 @@ Every value travels as a number: a time as seconds since the epoch (UTC), a
 word of a text column as its level code (0, 1, 2, ... in the order the words
 first appeared; NaN where the value is missing).
 
+A text column's words: every PN starts them afresh (the same names again
+included: a new stream, a new connection). The TextRows after it carry the
+words from code 0 on, each word once, in code order, before or with the
+first rows that use it; rows that use known words only come as plain arrays.
+Where a stream of keyed lines brings a new name, PN names all the columns
+again (the new one last) and the next TextRows carries every word so far.
+
 This module imports no Qt: the producer process uses it.
 """
 

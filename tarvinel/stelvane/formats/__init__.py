@@ -1,42 +1,55 @@
 """The formats a source's bytes may come in, and the factory that makes a
 source's reader.
 
-    text      rows of numbers under column names (formats/text/)
-    layout.py how the lines of a table are laid out, as decided from a
-              stream's first lines
+    auto.py       the reader every source uses: recognises a stream by its
+                  first lines and reads it by the road that fits
+    text/         rows of plain numbers under column names: the fast road
+    table.py      a table of times, words and numbers (the typed road), laid
+                  out by sniff.py (names, units, separator, kinds) and parsed
+                  natively by tableblock.py
+    keyed.py      label:value, >name:value and JSON lines (lines.py)
+    reading.py    ReadOptions: what the command line says about a stream
+    layout.py     how the lines of a table are laid out
 
 A reader turns the bytes of one stream into the feed's commands and reports
 bad lines to `problem(text)`: feed(bytes) as they come, finish(broken=False)
 at the end of the stream, restart() when a new stream begins (a truncated
 file, a new connection). Where it is strict, a line over the limits raises
-LimitExceeded. A new format is a reader class and a line in READERS.
+LimitExceeded.
 
 This package imports no Qt: the producer process reads with it.
 """
 
+from dataclasses import replace
+
+from .auto import AutoReader
+from .reading import FORMAT_CHOICES, PLAIN_TEXT, ReadOptions
+from .sniff import AUTO
 from .text.reader import TextReader
 from .text.rows import LimitExceeded
 
-# The readers by format name.
+# The readers by format name: the plain text reader alone, or the reader
+# that takes whatever the options leave to it.
 READERS = {
-    "text": TextReader,
+    PLAIN_TEXT: TextReader,
+    **{name: AutoReader for name in FORMAT_CHOICES if name != PLAIN_TEXT},
 }
-# The format of a stream that names none: the one its first lines show.
-AUTO = "auto"
 
-__all__ = ["AUTO", "READERS", "LimitExceeded", "TextReader", "make_reader"]
+__all__ = ["AUTO", "FORMAT_CHOICES", "READERS", "AutoReader", "LimitExceeded", "ReadOptions",
+           "TextReader", "make_reader"]
 
 
-def make_reader(sink, problem, *, name: str = "input", strict: bool = False, fmt: str = AUTO):
-    """A reader of format `fmt` (a name in READERS, or AUTO) that hands the
-    commands to `sink` (a Feed, or anything with its methods); `name` names
-    the stream in problems, `strict` as the reader takes it."""
-    if fmt == AUTO:
-        # Recognising a format by its first lines needs a second format to
-        # tell apart; until then every stream is text.
-        fmt = "text"
-    try:
-        reader = READERS[fmt]
-    except KeyError:
-        raise ValueError(f"no format {fmt!r} (one of {', '.join([AUTO, *READERS])})") from None
-    return reader(sink, problem, name=name, strict=strict)
+def make_reader(sink, problem, *, name: str = "input", strict: bool = False, fmt: str | None = None,
+                options: ReadOptions | None = None):
+    """A reader that hands the commands to `sink` (a Feed, or anything with
+    its methods); `name` names the stream in problems, `strict` as the
+    reader takes it. `options` say how the stream reads (ReadOptions: the
+    format first); `fmt`, where given, names the format instead."""
+    options = options or ReadOptions()
+    if fmt is not None:
+        if fmt not in READERS:
+            raise ValueError(f"no format {fmt!r} (one of {', '.join(READERS)})")
+        options = replace(options, format=fmt)
+    if options.format == PLAIN_TEXT:
+        return TextReader(sink, problem, name=name, strict=strict)
+    return AutoReader(sink, problem, name=name, strict=strict, options=options)

@@ -179,13 +179,19 @@ class KeyedReader:
         self._columns: dict[str, _Column] = {}
         self._positional: list[str] = []  # from the last line of labels only
         self._new_words: dict[int, list[str]] = {}  # of the block being made
+        self._open = None  # a marked row that may still gain values: (index, record)
 
-    def take(self, lines) -> KeyedBlock | None:
+    def take(self, lines, final: bool = True) -> KeyedBlock | None:
         """The block for these lines (whole lines, decoded), or None where
-        they gave neither rows nor names."""
+        they gave neither rows nor names. Unless `final`, the last row of
+        marked lines is held back for the next batch: the next line may
+        belong to it (a device writes one value a line, and a read may end
+        between two of one row's lines)."""
         known, rows, rejected = len(self.names), [], []
         self._new_words = {}
         records = self._records(clean_lines(lines), rejected)
+        if self.format == MARKED and records and not final:
+            self._open = records.pop()
         for index, record in records:
             row = self._row(record, index, rejected)
             if row:
@@ -204,11 +210,17 @@ class KeyedReader:
         held = [self._columns[name] for name in self.names]
         return Columns(self.names, [c.layout.kind for c in held], [c.unit for c in held])
 
+    def words(self) -> dict[int, list[str]]:
+        """Every word of each text column so far, in the order of its codes."""
+        return {c.index: list(c.codes) for c in self._columns.values() if c.codes}
+
     # --- lines to records: (line index, {name: (raw value, unit)}) ---------------
 
     def _records(self, lines, rejected):
         take = {KEYVALUE: self._keyvalue, MARKED: self._marked, JSONL: self._json}[self.format]
-        records = []
+        # A row held back: its line is in an earlier batch, counted as this one's first.
+        records = [(0, self._open[1])] if self._open else []
+        self._open = None
         for index, line in enumerate(lines):
             text = line.strip()
             if text and not text.startswith("#"):

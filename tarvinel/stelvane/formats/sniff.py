@@ -130,11 +130,13 @@ def _sample(lines, sep, first: int):
     """The data rows from `first` on, up to a blank line, and the share of
     those lines with the first row's width."""
     width = len(split_fields(lines[first], sep))
+    # The header printed again among the rows (as vmstat does) is no row.
+    header = {header_shape(line) for line in lines[:first] if line.strip()}
     rows, seen = [], 0
-    for line in lines[first:first + SAMPLE_ROWS + 1]:
+    for index, line in enumerate(lines[first:first + SAMPLE_ROWS + 1]):
         if not line.strip():
             break
-        if not is_content(line):
+        if not is_content(line) or (index and header_shape(line) in header):
             continue
         fields = split_fields(line, sep)
         if is_summary(fields):
@@ -162,7 +164,10 @@ def _field_layouts(rows, sep, time_format: str) -> list[ColumnLayout]:
                for i in range(width)]
     for i in range(width - 1):
         date_then_time = classes[i] and classes[i] <= set(DATES) and classes[i + 1] == {TIME_OF_DAY}
-        time_then_half = classes[i] == {TIME_OF_DAY} and classes[i + 1] == {AMPM}
+        # (Only where blanks separate fields: the native parse then reads
+        # the marker as the time's own end.)
+        time_then_half = (sep is WHITESPACE and classes[i] == {TIME_OF_DAY}
+                          and classes[i + 1] == {AMPM})
         if (date_then_time or time_then_half) and columns[i].kind == TIME:
             columns[i] = replace(columns[i], with_next=True)
             columns[i + 1] = ColumnLayout(TIME, DAYTIME)

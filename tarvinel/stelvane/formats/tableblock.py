@@ -26,6 +26,7 @@ import numpy as np
 from .. import _textrows
 from ..protocol import TEXT, TIME
 from .layout import DAYTIME, EPOCH, MISSING_WORDS, STRFTIME, WHITESPACE, TableLayout
+from .meridiem import native_layout
 
 HALF_DAY = 12 * 3600.0
 _EPOCH_DATE = datetime.date(1970, 1, 1)
@@ -39,8 +40,9 @@ _EXAMPLES = {
 
 @dataclass(frozen=True)
 class BadLine:
-    index: int   # the line's index in the block
-    reason: str  # as a user reads it: "'abc' is not a number"
+    index: int      # the line's index in the block
+    reason: str     # as a user reads it: "'abc' is not a number"
+    text: str = field(default="", compare=False)  # the line itself, without its line end
 
 
 @dataclass
@@ -82,12 +84,14 @@ class TableState:
         self.layout = None
         self.words: dict[int, list[str]] = {}  # column: every word so far, in code order
         self._parser = None
+        self.native = None  # the layout the native parse follows (meridiem.py)
         self._days: dict[int, tuple[int, float]] = {}  # column: (days rolled, last time of day)
 
     def parser_for(self, layout: TableLayout):
         if layout != self.layout:
             sep = WHITESPACE if layout.sep == " " else layout.sep
-            columns = tuple(_native_column(c) for c in layout.columns)
+            self.native = native_layout(layout)
+            columns = tuple(_native_column(c) for c in self.native.columns)
             self._parser = _textrows.table_parser(sep, layout.quote, layout.decimal_comma, columns,
                                                   MISSING_WORDS)
             self.layout, self.words, self._days = layout, {}, {}
@@ -109,15 +113,18 @@ class TableState:
         _textrows.local_to_utc(times)
 
 
-def parse_block(data: bytes, layout: TableLayout, state: TableState) -> Block:
-    """Whole lines (bytes ending in a newline) under `layout`."""
+def parse_block(data: bytes, layout: TableLayout, state: TableState,
+                lines: int | None = None) -> Block:
+    """Whole lines (bytes ending in a newline; `lines` of them, where the
+    caller has counted them) under `layout`."""
     parser = state.parser_for(layout)
+    layout = state.native  # the fields as the native parse sees them
     outputs = output_columns(layout)
-    lines = data.count(b"\n")
+    lines = data.count(b"\n") if lines is None else lines
     rows = np.empty((lines, outputs[-1] + 1 if outputs else 0))
     count, bad, words, raw = _textrows.parse_table(parser, data, rows)
     rows = rows[:count]
-    set_aside = [BadLine(line, _reason(code, where, data[begin:end], layout))
+    set_aside = [BadLine(line, _reason(code, where, data[begin:end], layout), _line_at(data, begin))
                  for line, code, where, begin, end in bad]
     if raw:
         good_lines = np.delete(np.arange(lines), [line for line, *_ in bad])
@@ -143,13 +150,22 @@ def _read_formats(rows, raw, layout, outputs, good_lines):
         for row, text in enumerate(raw[out]):
             value = _strptime(text.strip(), column.time_format)
             if value is None:
-                failed.setdefault(row, f"{_excerpt(text.strip())} is not a time in the format "
-                                       f"{column.time_format!r}")
+                failed.setdefault(row, (f"{_excerpt(text.strip())} is not a time in the format "
+                                        f"{column.time_format!r}", text.strip()))
             else:
                 rows[row, out] = value
     keep = np.setdiff1d(np.arange(len(rows)), list(failed))
-    more = [BadLine(int(good_lines[row]), why) for row, why in failed.items()]
+    # Such a line is a data line with a field that does not read: its field
+    # stands for its text.
+    more = [BadLine(int(good_lines[row]), why, text) for row, (why, text) in failed.items()]
     return rows[keep], more
+
+
+def _line_at(data: bytes, offset: int) -> str:
+    """The line the byte at `offset` is in, decoded, without its line end."""
+    begin = data.rfind(b"\n", 0, offset) + 1
+    end = data.find(b"\n", offset)
+    return data[begin:end if end >= 0 else len(data)].decode("utf-8", "replace").rstrip("\r")
 
 
 def _strptime(text: str, time_format: str) -> float | None:

@@ -51,6 +51,9 @@ TIME_NAMES = frozenset(("t", "ts", "time", "times", "timestamp", "timestamps", "
 # Seconds from 1973 to 3237: a number in this range, once scaled, is a time.
 _EPOCH_LOW, _EPOCH_HIGH = 1e8, 4e10
 _EPOCH_SCALES = (1.0, 1e-3, 1e-6, 1e-9)
+# The share of a column's values that, being numbers, make it a number column
+# whatever the others are.
+_MOSTLY_NUMBERS = 0.9
 
 
 def is_missing(text: str) -> bool:
@@ -152,7 +155,12 @@ def column_layout(texts, name: str = "", *, decimal_comma: bool = False,
     present = [t.strip() for t in texts if t.strip() not in _MISSING]
     if time_format and present and all(fits_format(t, time_format) for t in present):
         return ColumnLayout(TIME, STRFTIME, time_format=time_format)
-    classes = {value_class(t, decimal_comma) for t in present}
+    found = [value_class(t, decimal_comma) for t in present]
+    classes = set(found)
+    if classes - {NUMBER} and found.count(NUMBER) >= _MOSTLY_NUMBERS * len(found):
+        # A word or two among numbers is a bad value, not a column of words.
+        present = [t for t, c in zip(present, found) if c == NUMBER]
+        classes = {NUMBER}
     if not classes or classes == {NUMBER}:
         numbers = [float(number_text(t, decimal_comma)) for t in present if _is_real(t, decimal_comma)]
         scale = epoch_scale(numbers, name) if len(numbers) == len(present) else None

@@ -91,8 +91,9 @@ def source_forms() -> list[tuple[str, str]]:
 
 def source_from_text(text: str, *, follow: bool = True, stdin=None, **more) -> Source:
     """The source a SOURCE argument names; raises SourceError for one it
-    cannot be. `follow`, `stdin` and `more` (once, password_file, ca, cert,
-    key) are for the sources that take them (see SourceOptions)."""
+    cannot be. `follow`, `stdin` and `more` (reading: a ReadOptions, once,
+    password_file, ca, cert, key) are for the sources that take them (see
+    SourceOptions)."""
     if not text:
         raise SourceError("an empty source")
     options = SourceOptions(follow=follow, stdin=stdin, **more)

@@ -8,6 +8,8 @@ This module imports no Qt: it runs in the producer process.
 from dataclasses import dataclass
 from typing import Protocol
 
+from ..formats.reading import ReadOptions
+
 
 class SourceError(ValueError):
     """A source text that names no usable source."""
@@ -41,6 +43,7 @@ class SourceOptions:
     """What the command line says about a source besides its text."""
     follow: bool = True   # a file is followed as it grows (--no-follow: read once)
     stdin: object = None  # "-": the window's standard input, handed over (see StdinSource)
+    reading: ReadOptions = ReadOptions()  # how a stream of text reads (--format, --sep, ...)
     # The peers that go away (see sources/peers.py): --once ends the source
     # instead of reconnecting; the rest are the MQTT and TLS options.
     once: bool = False

@@ -12,7 +12,7 @@ import os
 import stat
 import time
 
-from ..formats import make_reader
+from ..formats import ReadOptions, make_reader
 from .base import NamedByPath
 from .file_watch import FileWatch
 from .streams import READ_SIZE, read_stream
@@ -31,10 +31,11 @@ class FileSource(NamedByPath):
     a socket). A FIFO or a device named from the start is read as a stream."""
     path: str
     follow: bool = True
+    reading: ReadOptions = ReadOptions()
 
     @classmethod
     def from_text(cls, text: str, options) -> "FileSource":
-        return cls(os.path.abspath(text), options.follow)
+        return cls(os.path.abspath(text), options.follow, options.reading)
 
     def run(self, feed, status, stop) -> str | None:
         try:
@@ -43,7 +44,8 @@ class FileSource(NamedByPath):
             return self._unreadable(status, "cannot be read", error)
         if file is None:
             return "the file does not exist" if not self.follow else None
-        reader = make_reader(feed, status.problem, name=os.path.basename(self.path))
+        reader = make_reader(feed, status.problem, name=os.path.basename(self.path),
+                             options=self.reading)
         try:
             if stat.S_ISREG(os.fstat(file.fileno()).st_mode):
                 watch = FileWatch(stop)

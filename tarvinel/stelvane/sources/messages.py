@@ -27,6 +27,7 @@ This module imports no Qt: it runs in the producer process.
 import numpy as np
 
 from ..formats import make_reader
+from ..protocol import NUMBER, TEXT, Columns
 from ..formats.text.rows import MAX_LINE_BYTES, is_number, separator_of, split_fields
 
 # A datagram or message longer than this is dropped, and said so.
@@ -44,15 +45,20 @@ class Part:
     def __init__(self, mux, prefix: str):
         self.mux, self.prefix = mux, prefix
         self.names: list[str] | None = None
+        self.given = None  # the names as the reader gave them: a list, or a Columns
         self.start = 0
 
     def columns(self, names) -> None:
-        if list(names) != self.names:
-            self.names = list(names)
+        # Names with a text column go on even when the same: the reader's
+        # codes for its words start afresh with them.
+        words_anew = isinstance(names, Columns) and TEXT in names.kinds
+        if (words_anew or list(names) != self.names
+                or _kinds_units(names) != _kinds_units(self.given)):
+            self.names, self.given = list(names), names
             self.mux.arrange()
 
-    def rows(self, block) -> None:
-        self.mux.rows(self, block)
+    def rows(self, block, words=None) -> None:
+        self.mux.rows(self, block, words)
 
     def roll(self) -> None:
         self.mux.feed.roll()
@@ -87,31 +93,37 @@ class Mux:
         self.shared = self.prefixing == NEVER or (self.prefixing == WHEN_DIFFERENT
                                                   and not different)
         if self.shared:
-            merged = named[-1].names  # NEVER: a single part
+            merged = named[-1].given  # NEVER: a single part
         else:
-            merged = []
+            merged, kinds, units = [], [], []
             for part in named:
                 part.start = len(merged)
                 merged = merged + part.prefixed()
+                part_kinds, part_units = _kinds_units(part.given) or (
+                    (NUMBER,) * len(part.names), ("",) * len(part.names))
+                kinds, units = kinds + list(part_kinds), units + list(part_units)
+            if set(kinds) != {NUMBER} or any(units):
+                merged = Columns(merged, kinds, units)
         self.width = len(merged)
-        if merged != self.feed.point_columns:
+        # A reader's Columns always goes on: a new stream's words start afresh.
+        if list(merged) != self.feed.point_columns or isinstance(merged, Columns):
             self.feed.columns(merged)
 
-    def rows(self, part: Part, block: np.ndarray) -> None:
+    def rows(self, part: Part, block: np.ndarray, words=None) -> None:
         if self.shared:
-            self.feed.rows(block)
+            self.feed.rows(block, words)
             return
         whole = np.full((len(block), self.width), np.nan, block.dtype)
         whole[:, part.start:part.start + block.shape[1]] = block
-        self.feed.rows(whole)
+        self.feed.rows(whole, {part.start + c: w for c, w in (words or {}).items()})
 
 
 class Lines:
     """One sender's lines, through its own reader, into its part."""
 
-    def __init__(self, part: Part, problem, name: str):
+    def __init__(self, part: Part, problem, name: str, reading=None):
         self.part, self.problem, self.name = part, problem, name
-        self.reader = make_reader(part, problem, name=name)
+        self.reader = make_reader(part, problem, name=name, options=reading)
         self._head = None  # a new connection's first bytes, until its first line is whole
 
     def message(self, data: bytes) -> None:
@@ -169,6 +181,11 @@ class Lines:
             return data
         self.problem(f"{self.name}: the first line after reconnecting was cut short; dropped")
         return data[end + 1:]
+
+
+def _kinds_units(names):
+    """A Columns' kinds and units; None for a plain list of names."""
+    return (names.kinds, names.units) if isinstance(names, Columns) else None
 
 
 def group_by_sender(messages):

@@ -18,6 +18,7 @@ This module imports no Qt: it runs in the producer process.
 
 from dataclasses import dataclass
 
+from ..formats import ReadOptions
 from .base import SourceError
 from .messages import ALWAYS, BATCH_BYTES, MAX_MESSAGE_BYTES, NEVER, Lines, Mux, group_by_sender
 from .peers import (PeerRefused, host_text, keep_connecting, load, password, require,
@@ -40,6 +41,7 @@ class MqttSource:
     ca: str | None = None
     cert: str | None = None
     key: str | None = None
+    reading: ReadOptions = ReadOptions()  # --format, --sep, ...
 
     @classmethod
     def from_text(cls, text: str, options) -> "MqttSource":
@@ -56,7 +58,7 @@ class MqttSource:
         tls = scheme == "mqtts"
         host, port = split_host_port(text, hostport, 8883 if tls else 1883)
         return cls(host, port, topic, user or None, tls, options.once, options.password_file,
-                   options.ca, options.cert, options.key)
+                   options.ca, options.cert, options.key, reading=options.reading)
 
     @property
     def describe(self) -> str:
@@ -69,7 +71,7 @@ class MqttSource:
 
     def run(self, feed, status, stop) -> str | None:
         topics = Topics(Mux(feed, ALWAYS if self.wildcard_level is not None else NEVER),
-                        status.problem, self.wildcard_level)
+                        status.problem, self.wildcard_level, self.reading)
         secret = password(self.password_file)
         context = tls_context(self.ca, self.cert, self.key) if self.tls else None
         return keep_connecting(
@@ -161,8 +163,9 @@ class Inbox:
 class Topics:
     """A reader per topic, at most MAX_TOPICS of them."""
 
-    def __init__(self, mux: Mux, problem, wildcard_level: int | None):
+    def __init__(self, mux: Mux, problem, wildcard_level: int | None, reading=None):
         self.mux, self.problem, self.level = mux, problem, wildcard_level
+        self.reading = reading
         self.lines: dict[str, Lines] = {}
 
     def take(self, messages) -> None:
@@ -182,5 +185,5 @@ class Topics:
             self.problem(f"a message on {topic} dropped: already {MAX_TOPICS} topics")
             return None
         prefix = "" if self.level is None else "/".join(topic.split("/")[self.level:])
-        self.lines[topic] = Lines(self.mux.part(prefix), self.problem, topic)
+        self.lines[topic] = Lines(self.mux.part(prefix), self.problem, topic, self.reading)
         return self.lines[topic]

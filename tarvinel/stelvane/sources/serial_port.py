@@ -7,6 +7,7 @@ from dataclasses import dataclass
 import errno
 import os
 
+from ..formats import ReadOptions
 from .base import SourceError
 from .messages import Lines, Mux
 from .peers import keep_connecting, load, require
@@ -25,6 +26,7 @@ class SerialSource:
     baud: int = DEFAULT_BAUD
     text: str = ""  # the SOURCE text it was named by, if any
     once: bool = False
+    reading: ReadOptions = ReadOptions()
 
     @classmethod
     def from_text(cls, text: str, options) -> "SerialSource":
@@ -38,7 +40,7 @@ class SerialSource:
         if rate <= 0:
             raise SourceError(f"{text}: the baud rate {baud!r} is no positive number")
         require("serial", "serial", "serial:")
-        return cls(device, rate, text, options.once)
+        return cls(device, rate, text, options.once, options.reading)
 
     @property
     def describe(self) -> str:
@@ -51,7 +53,8 @@ class SerialSource:
 
     def run(self, feed, status, stop) -> str | None:
         serial = load("serial", "serial", "serial:")  # pyserial: only this source needs it
-        lines = Lines(Mux(feed).part(), status.problem, os.path.basename(self.device))
+        lines = Lines(Mux(feed).part(), status.problem, os.path.basename(self.device),
+                      self.reading)
         return keep_connecting(
             lambda session: self._read_port(serial, session, lines, status, stop),
             self.describe, self.once, status, stop)

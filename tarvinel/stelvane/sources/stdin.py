@@ -6,7 +6,7 @@ This module imports no Qt: it runs in the producer process.
 from dataclasses import dataclass
 from typing import ClassVar
 
-from ..formats import make_reader
+from ..formats import ReadOptions, make_reader
 from .streams import enlarge_pipe, read_stream
 
 
@@ -19,15 +19,16 @@ class StdinSource:
     stdin: object = None
     describe: str = "standard input"
     settings_key: ClassVar[str] = "-"
+    reading: ReadOptions = ReadOptions()
 
     @classmethod
     def from_text(cls, text: str, options) -> "StdinSource":
-        return cls(options.stdin)
+        return cls(options.stdin, reading=options.reading)
 
     def run(self, feed, status, stop) -> str | None:
         fd = self.stdin.fileno() if self.stdin is not None else 0
         enlarge_pipe(fd)
-        reader = make_reader(feed, status.problem, name="stdin")
+        reader = make_reader(feed, status.problem, name="stdin", options=self.reading)
         if read_stream(fd, reader, stop, status) is None:
             return None
         # A writer killed in the middle of a line and a last line without a

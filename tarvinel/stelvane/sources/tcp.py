@@ -8,7 +8,7 @@ import selectors
 import socket
 import urllib.parse
 
-from ..formats import LimitExceeded, make_reader
+from ..formats import LimitExceeded, ReadOptions, make_reader
 from .base import SourceError
 from .streams import read_stream, wait_ready
 
@@ -21,6 +21,7 @@ class TcpSource:
     host: str
     port: int
     text: str = ""  # the SOURCE text it was named by, if any
+    reading: ReadOptions = ReadOptions()
 
     @classmethod
     def from_text(cls, text: str, options) -> "TcpSource":
@@ -34,7 +35,7 @@ class TcpSource:
                               "this machine only, tcp://0.0.0.0:PORT on every network)")
         if port is None or parts.path not in ("", "/"):
             raise SourceError(f"{text}: write tcp://HOST:PORT")
-        return cls(parts.hostname, port, text)
+        return cls(parts.hostname, port, text, options.reading)
 
     @property
     def describe(self) -> str:
@@ -67,7 +68,7 @@ class TcpSource:
     def _serve(self, connection, peer, feed, status, stop) -> str | None:
         who = f"{_host_text(peer[0])}:{peer[1]}"
         status.info(f"connection from {who}")
-        reader = make_reader(feed, status.problem, name=who, strict=True)
+        reader = make_reader(feed, status.problem, name=who, strict=True, options=self.reading)
         connection.setblocking(False)
         try:
             if read_stream(connection.fileno(), reader, stop, status,

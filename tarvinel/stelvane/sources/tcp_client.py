@@ -14,6 +14,7 @@ from dataclasses import dataclass
 import selectors
 import socket
 
+from ..formats import ReadOptions
 from .base import SourceError
 from .messages import BATCH_BYTES, Lines, Mux
 from .peers import host_text, keep_connecting, split_host_port
@@ -27,13 +28,14 @@ class TcpClientSource:
     host: str
     port: int
     once: bool = False
+    reading: ReadOptions = ReadOptions()  # --format, --sep, ...
 
     @classmethod
     def from_text(cls, text: str, options) -> "TcpClientSource":
         netloc = text[len("tcp-client://"):].rstrip("/")
         if not netloc or "/" in netloc:
             raise SourceError(f"{text}: write tcp-client://HOST:PORT")
-        return cls(*split_host_port(text, netloc), options.once)
+        return cls(*split_host_port(text, netloc), options.once, reading=options.reading)
 
     @property
     def describe(self) -> str:
@@ -44,7 +46,8 @@ class TcpClientSource:
         return self.describe
 
     def run(self, feed, status, stop) -> str | None:
-        lines = Lines(Mux(feed).part(), status.problem, f"{host_text(self.host)}:{self.port}")
+        lines = Lines(Mux(feed).part(), status.problem, f"{host_text(self.host)}:{self.port}",
+                      self.reading)
         return keep_connecting(lambda session: self._session(session, lines, status, stop),
                                self.describe, self.once, status, stop)
 

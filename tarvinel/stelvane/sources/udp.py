@@ -16,6 +16,7 @@ import selectors
 import socket
 import struct
 
+from ..formats import ReadOptions
 from .base import SourceError
 from .messages import BATCH_BYTES, MAX_MESSAGE_BYTES, WHEN_DIFFERENT, Lines, Mux, group_by_sender
 from .peers import host_text, is_multicast, split_host_port
@@ -30,6 +31,7 @@ RECEIVE_BUFFER = 8 << 20
 class UdpSource:
     host: str
     port: int
+    reading: ReadOptions = ReadOptions()  # --format, --sep, ...
 
     @classmethod
     def from_text(cls, text: str, options) -> "UdpSource":
@@ -37,7 +39,7 @@ class UdpSource:
         if not netloc or "/" in netloc:
             raise SourceError(f"{text}: write udp://HOST:PORT (udp://127.0.0.1:PORT listens on "
                               "this machine only, udp://0.0.0.0:PORT on every network)")
-        return cls(*split_host_port(text, netloc))
+        return cls(*split_host_port(text, netloc), reading=options.reading)
 
     @property
     def describe(self) -> str:
@@ -52,7 +54,7 @@ class UdpSource:
             status.info(f"listening on udp://{host_text(self.host)}:{sock.getsockname()[1]}")
             selector.register(sock, selectors.EVENT_READ)
             selector.register(stop.fileno(), selectors.EVENT_READ)
-            senders = Senders(Mux(feed, WHEN_DIFFERENT), status.problem)
+            senders = Senders(Mux(feed, WHEN_DIFFERENT), status.problem, self.reading)
             buffer = bytearray(MAX_MESSAGE_BYTES + 1)
             while True:
                 selector.select(0.25)
@@ -122,8 +124,8 @@ def _who(sender) -> str:
 class Senders:
     """A reader per sender, at most MAX_SENDERS of them."""
 
-    def __init__(self, mux: Mux, problem):
-        self.mux, self.problem = mux, problem
+    def __init__(self, mux: Mux, problem, reading=None):
+        self.mux, self.problem, self.reading = mux, problem, reading
         self.lines: dict[object, Lines] = {}
 
     def take(self, datagrams) -> None:
@@ -138,5 +140,5 @@ class Senders:
                          f"{MAX_SENDERS} senders")
             return None
         who = _who(sender)
-        self.lines[sender] = Lines(self.mux.part(who), self.problem, who)
+        self.lines[sender] = Lines(self.mux.part(who), self.problem, who, self.reading)
         return self.lines[sender]

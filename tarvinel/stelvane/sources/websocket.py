@@ -14,6 +14,7 @@ This module imports no Qt: it runs in the producer process.
 from dataclasses import dataclass
 import urllib.parse
 
+from ..formats import ReadOptions
 from .base import SourceError
 from .messages import BATCH_BYTES, MAX_MESSAGE_BYTES, Lines, Mux
 from .peers import PeerRefused, host_text, keep_connecting, load, require, split_host_port, \
@@ -30,6 +31,7 @@ class WebSocketSource:
     ca: str | None = None
     cert: str | None = None
     key: str | None = None
+    reading: ReadOptions = ReadOptions()  # --format, --sep, ...
 
     @classmethod
     def from_text(cls, text: str, options) -> "WebSocketSource":
@@ -38,7 +40,8 @@ class WebSocketSource:
             raise SourceError(f"{text}: no user or password in the SOURCE")
         split_host_port(text, parts.netloc, 443 if parts.scheme == "wss" else 80)
         require("websockets", "websocket", f"{parts.scheme}://")
-        return cls(text, options.once, options.ca, options.cert, options.key)
+        return cls(text, options.once, options.ca, options.cert, options.key,
+                   reading=options.reading)
 
     @property
     def describe(self) -> str:
@@ -50,7 +53,7 @@ class WebSocketSource:
 
     def run(self, feed, status, stop) -> str | None:
         host = host_text(urllib.parse.urlsplit(self.url).hostname or "")
-        lines = Lines(Mux(feed).part(), status.problem, host)
+        lines = Lines(Mux(feed).part(), status.problem, host, self.reading)
         context = None
         if self.url.startswith("wss:"):
             context = tls_context(self.ca, self.cert, self.key)

@@ -14,6 +14,7 @@ This module imports no Qt: it runs in the producer process.
 
 from dataclasses import dataclass
 
+from ..formats import ReadOptions
 from .base import SourceError
 from .messages import BATCH_BYTES, MAX_MESSAGE_BYTES, Lines, Mux
 from .peers import host_text, load, require, split_host_port
@@ -29,6 +30,7 @@ class ZmqSource:
     port: int
     topic: str = ""
     once: bool = False
+    reading: ReadOptions = ReadOptions()  # --format, --sep, ...
 
     @classmethod
     def from_text(cls, text: str, options) -> "ZmqSource":
@@ -37,7 +39,7 @@ class ZmqSource:
             raise SourceError(f"{text}: write zmq+tcp://HOST:PORT[/TOPIC]")
         host, port = split_host_port(text, netloc)
         require("zmq", "zmq", "zmq+tcp://")
-        return cls(host, port, topic, options.once)
+        return cls(host, port, topic, options.once, reading=options.reading)
 
     @property
     def describe(self) -> str:
@@ -63,7 +65,7 @@ class ZmqSource:
             monitor = socket.get_monitor_socket(zmq.EVENT_CONNECTED | zmq.EVENT_DISCONNECTED)
             socket.connect(f"tcp://{host_text(self.host)}:{self.port}")
             status.info(f"connecting to {self.describe}")
-            lines = Lines(Mux(feed).part(), status.problem, self.describe)
+            lines = Lines(Mux(feed).part(), status.problem, self.describe, self.reading)
             return self._receive(zmq, socket, monitor, lines, status, stop)
         finally:
             if monitor is not None:

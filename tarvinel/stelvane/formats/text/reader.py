@@ -46,6 +46,7 @@ from .rows import (
 # is dropped, so that a trace without end cannot fill memory.
 MAX_TRACE_VALUES = 10_000_000
 DIRECTIVE = "#@"
+_NUMBER_STARTS = frozenset("0123456789+-.")
 
 
 class TextReader:
@@ -68,6 +69,7 @@ class TextReader:
         self._trace_names = None
         self._trace_sep = None
         self._run_rows = 0
+        self._skip = None
         self.restart()
 
     def restart(self) -> None:
@@ -83,6 +85,21 @@ class TextReader:
         self._run_rows = 0
         self._pending = b""
         self._skipping = False
+        self._skip = None
+
+    def preset(self, names, sep: str | None, *, line_number: int = 0, skip=None) -> None:
+        """The names of a stream whose header was read elsewhere (a names line
+        found below a title, or behind '# '): the lines fed from now on are
+        rows under `names` (a list, or a Columns), split by `sep`, counted
+        from `line_number` on. `skip(text)`, where given, says which of the
+        lines that are no plain rows to pass over (a header printed again)."""
+        self.line_number = line_number
+        self._skip = skip
+        self._set_columns(names, sep)
+
+    def directive(self, text: str, line_number: int) -> None:
+        """A "#@" line of a header read elsewhere."""
+        self._special(text.strip(), line_number)
 
     # --- bytes to lines ---------------------------------------------------------
 
@@ -173,6 +190,10 @@ class TextReader:
                 self._over_limit(too_large, self.line_number + i + 1)
                 continue
             text = line.strip()
+            if self._skip is not None and self._trace is None and self._skips(text):
+                self._parse_data(lines, first, i, maybe_complex)
+                first = i + 1
+                continue
             if text and text[0] != "#" and (self._width or self._trace is not None):
                 continue  # a data line: parsed with its neighbours
             self._parse_data(lines, first, i, maybe_complex)
@@ -180,6 +201,10 @@ class TextReader:
             self._special(text, self.line_number + i + 1)
         self._parse_data(lines, first, len(lines), maybe_complex)
         self.line_number += len(lines)
+
+    def _skips(self, text: str) -> bool:
+        # A plain row begins as a number does: only other lines are asked about.
+        return (not text or text[0] not in _NUMBER_STARTS) and self._skip(text)
 
     def _too_large(self, line: str) -> str | None:
         if len(line.encode("utf-8", "replace")) > MAX_LINE_BYTES:

@@ -18,6 +18,7 @@ import warnings
 import numpy as np
 
 from ... import _textrows
+from ..layout import MISSING_WORDS
 
 MAX_LINE_BYTES = 1 << 20
 MAX_FIELDS = 10_000
@@ -42,10 +43,14 @@ def split_fields(line: str, sep: str | None) -> list[str]:
     return line.split(sep) if sep else line.split()
 
 
+_MISSING = frozenset(MISSING_WORDS)
+
+
 def parse_number(field: str):
-    """A value in Python's notation; an empty field is NaN. Raises ValueError."""
+    """A value in Python's notation; an empty field, or a word that stands
+    for a missing value ("NA", "null", "-"), is NaN. Raises ValueError."""
     field = field.strip()
-    if not field:
+    if field in _MISSING:
         return math.nan
     try:
         return float(field)

@@ -1,0 +1,250 @@
+"""The reader every source uses: it holds a stream's first lines until they
+show what the stream is, then reads the rest by the road that fits.
+
+    plain text    a table of plain numbers under a names line (comma-, tab- or
+                  space-separated): the text reader's native road, as fast as
+                  ever. Where the names line is where that reader looks for
+                  it (the first line that is no comment), it reads the stream
+                  from its first byte, directives and traces included; where
+                  a title, a banner, group lines, a units line, a byte-order
+                  mark or a '# ' come first, it gets the names found and the
+                  lines from the first data row on, passing over the header
+                  printed again.
+    typed table   times, words, decimal commas, quotes, missing words, other
+                  separators: table.py, the native typed parse.
+    keyed lines   label:value, >name:value and JSON lines: keyed.py.
+
+The format comes from lines.recognise and sniff.sniff (or from ReadOptions,
+which may also give the separator, the names line or the names, a time
+format). `restart()` (a truncated file, a new connection) ends the run and
+looks at the next stream's first lines afresh.
+
+This module imports no Qt: the producer process uses it.
+"""
+
+from ..protocol import NUMBER, TIME
+from .fields import is_content, split_fields
+from .keyed import KeyedRoad
+from .layout import EPOCH, MISSING_WORDS, WHITESPACE
+from .lines import TABLE, recognise
+from .reading import ReadOptions
+from .sniff import AUTO, ENOUGH_LINES, SAMPLE_ROWS, sniff
+from .table import TableRoad
+from .text.reader import TextReader
+from .text.rows import LimitExceeded, column_names, parse_line
+from .wholelines import WholeLines
+
+# Lines looked at for a decision: those the sniffer waits for at most, and
+# the rows it samples after them.
+SNIFF_LINES = ENOUGH_LINES + SAMPLE_ROWS + 1
+_PLAIN_SEPARATORS = (",", "\t", WHITESPACE)
+# Missing words the plain road reads only on its slow way, line by line.
+_MISSING_WORDS = frozenset(MISSING_WORDS) - {""}
+_BOM = b"\xef\xbb\xbf"
+
+
+def _plain_row(line: str, sep, width: int) -> bool:
+    """Whether a line is a row of `width` plain numbers (no missing words)."""
+    row = parse_line(line, sep, width)
+    return not isinstance(row, str) and not any(
+        f.strip() in _MISSING_WORDS for f in split_fields(line, sep, None))
+
+
+class AutoReader:
+    """Bytes of one stream to the commands of `sink` (a Feed, or anything
+    with its methods), bad lines to `problem(text)`; `strict`: a line over
+    the limits raises LimitExceeded."""
+
+    def __init__(self, sink, problem, *, name: str = "input", strict: bool = False,
+                 options: ReadOptions | None = None):
+        self.sink = sink
+        self.problem = problem
+        self.name = name
+        self.strict = strict
+        self.options = options or ReadOptions()
+        self._text = None   # the plain road's reader: kept, it keeps trace names across streams
+        self._plain = False
+        self._road = None   # a TableRoad or KeyedRoad
+        self._lines = WholeLines(self._take, self._over_limit)
+        self._held: list[bytes] = []
+        self._sniff_lines: list[str] = []
+
+    @property
+    def road(self) -> str | None:
+        """How the stream is read: "plain", "table", "keyed", or None while undecided."""
+        if self._plain:
+            return "plain"
+        return None if self._road is None else (
+            "table" if isinstance(self._road, TableRoad) else "keyed")
+
+    def restart(self) -> None:
+        """A new stream begins: the run so far ends, the next lines are looked at afresh."""
+        if self._plain:
+            self._text.restart()
+        elif self._road is not None:
+            self._road.end_run()
+        self._plain, self._road = False, None
+        self._held, self._sniff_lines = [], []
+        self._lines.restart()
+
+    def feed(self, data: bytes) -> None:
+        if self._plain:
+            self._text.feed(data)
+            return
+        self._lines.feed(data)
+        if self._plain:  # decided on these bytes: their unfinished line goes the same way
+            rest = self._lines.drain()
+            if rest:
+                self._text.feed(rest)
+
+    def finish(self, *, broken: bool = False) -> int | None:
+        """As TextReader.finish: the stream has ended."""
+        if self._plain:
+            return self._text.finish(broken=broken)
+        cut = self._lines.finish(broken=broken)
+        if not self._plain and self._road is None and self._held:
+            self._decide(final=True)
+        if self._plain:
+            self._text.finish()
+        elif self._road is not None:
+            self._road.finish()
+        return cut
+
+    # --- the first lines ------------------------------------------------------------
+
+    def _take(self, data: bytes, line_number: int, lines: int) -> None:
+        if self._road is not None:
+            self._road.take(data, line_number, lines)
+            return
+        self._held.append(data)
+        wanted = SNIFF_LINES - len(self._sniff_lines)
+        if wanted > 0:
+            parts = data.split(b"\n", wanted)
+            self._sniff_lines.extend(p.decode("utf-8", "replace") for p in parts[:-1])
+        self._decide(final=len(self._sniff_lines) >= SNIFF_LINES)
+
+    def _decide(self, final: bool) -> None:
+        lines, line_format = self._sniff_lines, self.options.format
+        if line_format == AUTO:
+            line_format = recognise(lines) or (TABLE if final else None)
+        if line_format is None:
+            return
+        if line_format != TABLE:
+            self._start(KeyedRoad(self.sink, self._report, self._directive, line_format), 0)
+            return
+        found = sniff(lines, final=final, **self.options.sniff_options)
+        if self._text_reader_agrees(found):
+            self._plain = True
+            self._plain_reader().feed(b"".join(self._held))
+            self._held, self._sniff_lines = [], []
+            return
+        if found is None:
+            if final:  # nothing but comments and blank lines: their directives count
+                self._header_directives(len(lines), self._directive)
+                self._held, self._sniff_lines = [], []
+            return
+        if self._plain_rows(found):
+            text = self._plain_reader()
+            self._header_directives(found.first_data_line, text.directive)
+            text.preset(found.columns(), found.layout.sep, line_number=found.first_data_line,
+                        skip=found.repeats)
+            self._plain = True
+            text.feed(self._held_from(found.first_data_line))
+            self._held, self._sniff_lines = [], []
+        else:
+            road = TableRoad(self.sink, self._report, self._directive, found)
+            self._start(road, found.first_data_line)
+
+    def _start(self, road, first_line: int) -> None:
+        self._header_directives(first_line, self._directive)
+        rest = self._held_from(first_line)
+        self._road = road
+        self._held, self._sniff_lines = [], []
+        if rest:
+            road.take(rest, first_line + 1)
+
+    def _held_from(self, line: int) -> bytes:
+        held = b"".join(self._held)
+        offset = 0
+        for _ in range(line):
+            offset = held.index(b"\n", offset) + 1
+        return held[offset:]
+
+    def _header_directives(self, end: int, take) -> None:
+        for index, line in enumerate(self._sniff_lines[:end]):
+            if line.strip().startswith("#@"):
+                take(line.strip(), index + 1)
+
+    def _plain_reader(self) -> TextReader:
+        if self._text is None:
+            self._text = TextReader(self.sink, self.problem, name=self.name, strict=self.strict)
+        return self._text
+
+    # --- which road -----------------------------------------------------------------
+
+    def _plain_rows(self, found) -> bool:
+        """Whether the rows are plain numbers the text reader's road takes."""
+        layout = found.layout
+        if layout.sep not in _PLAIN_SEPARATORS or layout.decimal_comma:
+            return False
+        if not all(c.kind == NUMBER or (c.kind == TIME and c.shape == EPOCH and c.scale == 1.0)
+                   for c in layout.columns):
+            return False
+        first = found.first_data_line
+        for line in self._sniff_lines[first:first + SAMPLE_ROWS + 1]:
+            if '"' in line or (is_content(line) and any(
+                    f.strip() in _MISSING_WORDS for f in split_fields(line, layout.sep, None))):
+                return False
+        return True
+
+    def _text_reader_agrees(self, found) -> bool:
+        """Whether the text reader, reading from the first byte, reads the
+        stream as the table found (names and separator alike, plain rows).
+        Where the first line that is no comment holds names and the next one
+        plain numbers under them, but the sniffer finds its table elsewhere
+        or nowhere yet (lines that are not rows follow them), that reader
+        reads it as it always has."""
+        if not self.options.guesses or self._held[0].startswith(_BOM):
+            return False
+        lines = self._sniff_lines
+        first = next((i for i, line in enumerate(lines) if is_content(line)), None)
+        if first is None:
+            return False
+        names, sep = column_names(lines[first].strip())
+        if self.options.sep not in (AUTO, sep):
+            return False
+        if found is not None and found.first_data_line == first:  # numbers where names belong
+            return (found.names_line is None and set(found.kinds) == {NUMBER}
+                    and self._plain_rows(found))
+        if first + 1 >= len(lines) or not _plain_row(lines[first + 1], sep, len(names)):
+            return False
+        if found is None or (found.names_line, found.first_data_line) != (first, first + 1):
+            return True
+        return (set(found.kinds) == {NUMBER} and self._plain_rows(found)
+                and (names, sep) == (list(found.names), found.layout.sep))
+
+    # --- what the roads report ----------------------------------------------------
+
+    def _directive(self, text: str, line_number: int) -> None:
+        """A "#@" line beside a typed table or keyed lines: the patterns."""
+        word, _, argument = text[2:].partition(" ")
+        word, argument = word.strip().lower(), argument.strip()
+        if word == "columns" and self._road is not None and (
+                column_names(argument)[0] == list(self._road.names)):
+            return  # the names again (a sender that repeats them in each message)
+        if word == "pattern":
+            self.sink.pattern(argument)
+        elif word == "trace-pattern":
+            self.sink.trace_pattern(argument)
+        else:
+            self._report(f"#@{word} is not read here: beside a table of times, words or keyed "
+                         "values only #@pattern and #@trace-pattern are", line_number)
+
+    def _report(self, why: str, line_number: int | None = None) -> None:
+        where = f"{self.name} line {line_number}" if line_number else self.name
+        self.problem(f"{where}: {why}")
+
+    def _over_limit(self, what: str, line_number: int) -> None:
+        if self.strict:
+            raise LimitExceeded(f"{self.name} line {line_number}: {what}")
+        self._report(f"{what}; skipped", line_number)
