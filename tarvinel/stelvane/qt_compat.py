@@ -38,6 +38,14 @@ if _pg_qt is not None and getattr(_pg_qt, "QT_LIB", _LIB) != _LIB:
         f"{_LIB} (QT_API={API}); import qt_compat first"
     )
 os.environ["PYQTGRAPH_QT_LIB"] = _LIB
+# Qt 6 splits every larger fill and blend of the raster engine across a
+# thread pool and waits for the pieces. Our frames are many small fills
+# (curves, grid, ticks, labels): handing them out and waiting for them cost
+# more than they save, twice Qt 5's processor time per painted frame, and
+# on a machine whose cores the producer needs they are the producer's time.
+# Qt reads this once, when the pool is first wanted; a user's own setting
+# stands.
+os.environ.setdefault("QT_NO_GUI_THREADPOOL", "1")
 
 if API == "pyqt5":
     from PyQt5 import QtCore, QtGui, QtWidgets
