@@ -5,6 +5,7 @@ its labels, and the small helpers they share (value and copy formatting).
 from collections import deque
 
 from . import ploter
+from .axisdraw import use_direct_axes
 from .dataset import Dataset
 from .qt_compat import QtCore, QtWidgets
 from .render import detail_window, zoom_points
@@ -24,6 +25,7 @@ class PlotView(ploter.PlotWidget):
 
     def __init__(self, title: str, minimum_height: int = 200):
         super().__init__(minimum_height)
+        use_direct_axes(self.plotItem)
         self.title_text = ""
         self.set_title(title)
         # pyqtgraph's own thinning and clipping stay off: they assume that x
