@@ -55,10 +55,11 @@ class PaintCounter(QtCore.QObject):
 
 
 def wait(app, seconds):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        app.processEvents(QtCore.QEventLoop.ProcessEventsFlag.AllEvents, 5)
-        time.sleep(0.0005)
+    """Runs the event loop for `seconds`, as the application's own would run
+    (a loop that polled would be counted as the window's processor time)."""
+    loop = QtCore.QEventLoop()
+    QtCore.QTimer.singleShot(round(1000 * seconds), loop.quit)
+    loop.exec()
 
 
 def watched_widgets(window) -> dict:
