@@ -4,9 +4,9 @@ ratio of each figure to PyQt5's.
     python bench/bindings.py framecost panzoom --rounds 2
     python bench/bindings.py flood --venv pyqt6=.venv-pq6 --venv pyside6=.venv-ps6
 
-Each binding runs from its own venv (made with `make build QT_API=...
-VENV=...`; the defaults are .venv, .venv-pq6 and .venv-ps6 in the tree), in
-a process of its own, under xvfb-run when there is no display. The
+Each binding runs from a venv of the tree that has it (made with `make build
+QT_API=... VENV=...`; looked for in .venv, .venv-pq5, .venv-pq6 and
+.venv-ps6, or given with --venv), in a process of its own, under xvfb-run when there is no display. The
 bindings take turns, round after round, so that a change of the machine's
 load spreads over all of them; a figure is the median of its rounds. A
 ratio above 1 means better than PyQt5 (more frames, less time), whichever
@@ -26,7 +26,8 @@ import subprocess
 import sys
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-BINDINGS = {"pyqt5": ".venv", "pyqt6": ".venv-pq6", "pyside6": ".venv-ps6"}
+BINDINGS = {"pyqt5": "PyQt5", "pyqt6": "PyQt6", "pyside6": "PySide6"}  # QT_API -> package
+VENVS = (".venv", ".venv-pq5", ".venv-pq6", ".venv-ps6")
 HIGHER, LOWER = 1, -1  # which way a figure is better
 
 # name -> (command after the interpreter, [(figure, pattern with one number, better)])
@@ -80,6 +81,14 @@ def run_one(bench: str, api: str, venv: pathlib.Path, timeout: float) -> tuple[d
     return figures_of(output, patterns), output
 
 
+def venv_with(package: str):
+    """The first of VENVS in the tree that has `package` installed, or None."""
+    for venv in VENVS:
+        if any((ROOT / venv / "lib").glob(f"python*/site-packages/{package}")):
+            return venv
+    return None
+
+
 def ratio(value: float, base: float, better: int) -> float:
     if better == HIGHER:
         return value / base if base else float("nan")
@@ -111,8 +120,8 @@ def parse_args(argv):
     parser.add_argument("benches", nargs="+", choices=sorted(BENCHES))
     parser.add_argument("--rounds", type=int, default=1)
     parser.add_argument("--venv", action="append", default=[], metavar="API=DIR",
-                        help="the venv of a binding (default: " +
-                             ", ".join(f"{a}={d}" for a, d in BINDINGS.items()) + ")")
+                        help="the venv of a binding (default: the first of "
+                             + ", ".join(VENVS) + " that has it)")
     parser.add_argument("--only", action="append", choices=sorted(BINDINGS),
                         help="measure these bindings only (PyQt5 is the base of the ratios)")
     parser.add_argument("--timeout", type=float, default=900.0, help="seconds per run")
@@ -122,14 +131,15 @@ def parse_args(argv):
 
 def main(argv=None) -> int:
     args = parse_args(argv)
-    venvs = dict(BINDINGS)
+    venvs = {api: venv_with(package) for api, package in BINDINGS.items()}
     for item in args.venv:
         api, _, directory = item.partition("=")
         if api not in BINDINGS or not directory:
             sys.exit(f"--venv {item!r}: give one of {', '.join(BINDINGS)}=DIR")
         venvs[api] = directory
     apis = [api for api in BINDINGS if not args.only or api in args.only]
-    missing = [api for api in apis if not (ROOT / venvs[api] / "bin" / "python").exists()]
+    missing = [api for api in apis if venvs[api] is None
+               or not (ROOT / venvs[api] / "bin" / "python").exists()]
     if missing:
         sys.exit("no venv for " + ", ".join(f"{api} ({venvs[api]})" for api in missing)
                  + ": make build QT_API=<api> VENV=<dir>")

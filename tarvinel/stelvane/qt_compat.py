@@ -2,8 +2,8 @@
 the bindings differ: where a class lives (QAction, QShortcut), what a signal
 is called, how a key or mouse event is read.
 
-The binding comes from the environment variable QT_API: "pyqt5" (the default),
-"pyqt6" or "pyside6", in any letter case. pyqtgraph is told to use the same
+The binding comes from the environment variable QT_API: "pyside6" (the default),
+"pyqt5" or "pyqt6", in any letter case. pyqtgraph is told to use the same
 binding through PYQTGRAPH_QT_LIB, which it reads when it is first imported, so
 this module must be imported before anything imports pyqtgraph.
 """
@@ -17,7 +17,7 @@ _BINDINGS = {"pyqt5": "PyQt5", "pyqt6": "PyQt6", "pyside6": "PySide6"}
 
 def _chosen_api():
     requested = os.environ.get("QT_API", "").strip()
-    api = requested.lower() or "pyqt5"
+    api = requested.lower() or "pyside6"
     if api not in _BINDINGS:
         raise ImportError(
             f"QT_API={requested!r} is not a supported Qt binding; "
