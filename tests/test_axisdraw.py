@@ -98,3 +98,12 @@ def test_a_plot_s_number_axes_are_drawn_directly_and_keep_the_grid(plot):
     assert axes.axis_kind(back) == NUMBER
     assert isinstance(axes.set_axis_kind(plot, "bottom", TIME), axisdraw.DirectAxis)
     assert isinstance(axes.set_axis_kind(plot, "bottom", NUMBER), axisdraw.DirectAxis)
+
+
+def test_a_shown_label_follows_the_unit_prefix_of_the_range(plot):
+    axis = plot.plotItem.getAxis("left")
+    axis.setLabel("level", units="V")
+    axis.setRange(0, 0.002)
+    assert "(mV)" in axis.label.toHtml()
+    axis.setRange(0, 2000)
+    assert "(kV)" in axis.label.toHtml()

@@ -155,6 +155,19 @@ class DirectAxis(pg.AxisItem):
         self._texts: dict = {}     # (text, font key) -> QStaticText
         self._drawing: AxisDrawing | None = None
 
+    def _updateLabel(self):
+        # The base class lays its label out again at every change of the
+        # range (for a unit prefix that may have changed): at every frame of
+        # a live plot. The ticks are made again as before; the label only
+        # when its text changed.
+        text = self.labelString()
+        if text != getattr(self, "_label_html", None):
+            self._label_html = text
+            self.label.setHtml(text)
+            self._adjustSize()
+        self.picture = None
+        self.update()
+
     def generateDrawSpecs(self, p):
         specs = draw_specs(self, p)
         return super().generateDrawSpecs(p) if specs is NotImplemented else specs
