@@ -9,16 +9,16 @@
 #   make clean / distclean     build products / build products and the venv
 #
 # Variables: PYTHON (interpreter the venv is made from), VENV (venv directory),
-# QT_API (pyqt5, pyqt6 or pyside6), PYTEST_ARGS, JOBS, CMAKE_ARGS.
+# QT_API (pyside6, the default, pyqt5 or pyqt6), PYTEST_ARGS, JOBS, CMAKE_ARGS.
 #   make build PYTHON=/root/.pyenv/versions/3.11.7/bin/python3.11 VENV=.venv311
-#   make test QT_API=pyside6
+#   make test QT_API=pyqt5
 
 SHELL := /bin/bash
 .DEFAULT_GOAL := build
 
 PYTHON ?= $(or $(shell ls -d /root/.pyenv/versions/3.12.*/bin/python3.12 2>/dev/null | sort -V | tail -n 1),$(shell command -v python3.12))
 VENV ?= .venv
-QT_API ?= pyqt5
+QT_API ?= pyside6
 PYTEST_ARGS ?= -q
 JOBS ?= 2
 CMAKE_ARGS ?=
@@ -34,7 +34,7 @@ export QT_API
 VPY := $(VENV)/bin/python
 BUILD_DIR := build/$(notdir $(abspath $(VENV)))
 
-# A binding other than the default PyQt5 comes from its own requirements file.
+# Each binding comes from its own requirements file (requirements/qt-<api>.txt).
 QT_REQUIREMENTS := $(wildcard requirements/qt-$(QT_API).txt)
 DEV_STAMP := $(VENV)/.installed-dev
 QT_STAMP := $(if $(QT_REQUIREMENTS),$(VENV)/.installed-qt-$(QT_API))

@@ -8,7 +8,7 @@ import pytest
 # One binding for the whole run. QT_API picks it for qt_compat (and through it
 # pyqtgraph); pytest-qt reads PYTEST_QT_API, which wins over its ini option.
 # This file is loaded before pytest-qt configures itself, so both agree.
-os.environ["QT_API"] = os.environ.get("QT_API", "").strip().lower() or "pyqt5"
+os.environ["QT_API"] = os.environ.get("QT_API", "").strip().lower() or "pyside6"
 os.environ["PYTEST_QT_API"] = os.environ["QT_API"]
 
 # pyperclip prefers wl-copy when it sees a Wayland session; the tests' display

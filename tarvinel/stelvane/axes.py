@@ -11,6 +11,7 @@ from .qt_compat import QtGui  # chooses the binding: before pyqtgraph
 import pyqtgraph as pg  # noqa: E402
 
 from . import timeticks  # noqa: E402
+from .axisdraw import DirectAxis  # noqa: E402
 from .protocol import NUMBER, TEXT, TIME  # noqa: E402
 
 # A word longer than this is cut on the axis (the data box shows it whole).
@@ -22,7 +23,7 @@ MEASURED_TEXTS = 10_000
 VIEW_LIMITS = (-1e307, 1e307)
 
 
-class MeasuredAxis(pg.AxisItem):
+class MeasuredAxis(DirectAxis):
     """An axis that measures its tick texts along its own direction, in
     pixels of the font its ticks are drawn in, to choose its ticks."""
 
@@ -119,7 +120,7 @@ class LevelsAxis(MeasuredAxis):
         return super().tickStrings(values, scale, spacing)
 
 
-AXIS_CLASSES = {NUMBER: pg.AxisItem, TIME: TimeAxis, TEXT: LevelsAxis}
+AXIS_CLASSES = {NUMBER: DirectAxis, TIME: TimeAxis, TEXT: LevelsAxis}
 
 
 def axis_kind(axis) -> str:

@@ -2,8 +2,8 @@
 the bindings differ: where a class lives (QAction, QShortcut), what a signal
 is called, how a key or mouse event is read.
 
-The binding comes from the environment variable QT_API: "pyqt5" (the default),
-"pyqt6" or "pyside6", in any letter case. pyqtgraph is told to use the same
+The binding comes from the environment variable QT_API: "pyside6" (the default),
+"pyqt5" or "pyqt6", in any letter case. pyqtgraph is told to use the same
 binding through PYQTGRAPH_QT_LIB, which it reads when it is first imported, so
 this module must be imported before anything imports pyqtgraph.
 """
@@ -17,7 +17,7 @@ _BINDINGS = {"pyqt5": "PyQt5", "pyqt6": "PyQt6", "pyside6": "PySide6"}
 
 def _chosen_api():
     requested = os.environ.get("QT_API", "").strip()
-    api = requested.lower() or "pyqt5"
+    api = requested.lower() or "pyside6"
     if api not in _BINDINGS:
         raise ImportError(
             f"QT_API={requested!r} is not a supported Qt binding; "
@@ -38,6 +38,14 @@ if _pg_qt is not None and getattr(_pg_qt, "QT_LIB", _LIB) != _LIB:
         f"{_LIB} (QT_API={API}); import qt_compat first"
     )
 os.environ["PYQTGRAPH_QT_LIB"] = _LIB
+# Qt 6 splits every larger fill and blend of the raster engine across a
+# thread pool and waits for the pieces. Our frames are many small fills
+# (curves, grid, ticks, labels): handing them out and waiting for them cost
+# more than they save, twice Qt 5's processor time per painted frame, and
+# on a machine whose cores the producer needs they are the producer's time.
+# Qt reads this once, when the pool is first wanted; a user's own setting
+# stands.
+os.environ.setdefault("QT_NO_GUI_THREADPOOL", "1")
 
 if API == "pyqt5":
     from PyQt5 import QtCore, QtGui, QtWidgets

@@ -9,6 +9,8 @@ import math
 
 import numpy as np
 
+from .levels import ExtremesTable
+
 # The toolbar's format names and what they make of a column. Real data stays
 # real under "real" without a copy; "phase" is in degrees.
 FORMATS = {
@@ -110,8 +112,8 @@ def history_series(runs: Sequence, pair, fx, fy, points: int, cache: dict | None
     wholly outside it is left out. A run whose x does not grow is drawn
     whole, as without a window.
 
-    `cache` (a dict) keeps each run's series and x extent between calls, keyed
-    by the run first: finished runs never change, so a new run costs only its
+    `cache` (a dict) keeps each run's series, x extent and table of extremes
+    (levels.py) between calls, keyed by the run first: finished runs never change, so a new run costs only its
     own share (until the shares move to another power of two). Series cut to
     a window are kept for that window only; runs wholly inside the window keep
     the key they have without one, so panning costs only the runs at the
@@ -159,7 +161,7 @@ def history_series_steps(runs: Sequence, pair, fx, fy, points: int, cache: dict 
         run_points = 2 ** math.ceil(math.log2(max(MIN_RUN_POINTS, points * min(share, 1.0))))
         key = (run, pair, fx, fy, run_points) if cut is None else (run, pair, fx, fy, run_points, window)
         if key not in cache:
-            cache[key] = _run_series(run, pair, fx, fy, run_points, cut)
+            cache[key] = _run_series(run, pair, fx, fy, run_points, cut, cache)
             yield
         series = cache[key]
         if series is None:
@@ -171,16 +173,22 @@ def history_series_steps(runs: Sequence, pair, fx, fy, points: int, cache: dict 
     return np.concatenate(xs[:-1]), np.concatenate(ys[:-1])
 
 
-def _run_series(run, pair, fx, fy, points: int, rows: slice | None):
-    # A finished run has no newest rows to keep exact.
-    if rows is None:
-        return pair_series(run, pair, fx, fy, points=points, exact_tail=False)
+def _run_series(run, pair, fx, fy, points: int, rows: slice | None, cache: dict):
+    """The run's rows (all, or `rows`) thinned to about `points`, from the
+    run's table of extremes (levels.py; made once per run and column): a
+    finished run has no newest rows to keep exact, and a new zoom level
+    does not read all its rows again."""
     try:
-        x = run.column(pair[0])[rows]
-        y = run.column(pair[1])[rows]
+        x = run.column(pair[0])
+        y = run.column(pair[1])
     except KeyError:
         return None
-    return peak_decimated(formatted(x, fx), formatted(y, fy), points, exact_tail=False)
+    key = (run, "extremes", pair[1], fy)
+    if key not in cache:
+        cache[key] = ExtremesTable(formatted(y, fy))
+    keep = cache[key].thinned(lambda first, last: formatted(y[first:last], fy),
+                              rows or slice(None), points)
+    return formatted(x[keep], fx), formatted(y[keep], fy)
 
 
 def _forget_other_windows(cache: dict, window) -> None:

@@ -5,6 +5,7 @@ its labels, and the small helpers they share (value and copy formatting).
 from collections import deque
 
 from . import ploter
+from .axisdraw import use_direct_axes
 from .columnkinds import PLAIN
 from .dataset import Dataset
 from .protocol import TIME
@@ -27,6 +28,7 @@ class PlotView(ploter.PlotWidget):
 
     def __init__(self, title: str, minimum_height: int = 200):
         super().__init__(minimum_height)
+        use_direct_axes(self.plotItem)
         self.title_text = ""
         self.set_title(title)
         # pyqtgraph's own thinning and clipping stay off: they assume that x
@@ -174,7 +176,9 @@ class DataBox(QtWidgets.QGroupBox):
             return
         self._shown_version = ds.version
         missing = f", {ds.nonfinite_values:,} not drawn (NaN or inf)" if ds.nonfinite_values else ""
-        self.setTitle(f"{self.caption}: run {ds.run_number}, {len(ds):,} rows{missing}")
+        title = f"{self.caption}: run {ds.run_number}, {len(ds):,} rows{missing}"
+        if title != self.title():  # a new title lays the box out and repaints it
+            self.setTitle(title)
         names = ds.column_names
         last = ds.last_row() or ()
         described = ds.described
@@ -232,18 +236,18 @@ class StatusBar(QtWidgets.QStatusBar):
         self.paused_label.setVisible(paused)
 
     def show_counts(self, points: Dataset, traces: Dataset) -> None:
-        self.counts_label.setText(
-            f"points {points.rows_stored:,} (run {points.run_number}) · "
-            f"traces {traces.payloads_stored:,}")
+        _show_text(self.counts_label,
+                   f"points {points.rows_stored:,} (run {points.run_number}) · "
+                   f"traces {traces.payloads_stored:,}")
 
     def show_rate(self, rows_per_second: float, frames_per_second: float) -> None:
-        self.rate_label.setText(f"{rows_per_second:,.0f} points/s · {frames_per_second:.0f} fps")
+        _show_text(self.rate_label, f"{rows_per_second:,.0f} points/s · {frames_per_second:.0f} fps")
 
     def show_pairs(self, matched: int, curves: int) -> None:
         """`matched` X;Y pairs, of which the first `curves` at most are drawn."""
         shown = min(matched, curves)
-        self.pairs_label.setText(
-            f"pairs {matched}" if shown == matched else f"pairs {matched} ({shown} shown)")
+        _show_text(self.pairs_label,
+                   f"pairs {matched}" if shown == matched else f"pairs {matched} ({shown} shown)")
 
     def show_copied(self, shown: str, clipboard_text: str) -> None:
         """A plot's middle-button copy: `shown` here, `clipboard_text` on the clipboard."""
@@ -259,6 +263,18 @@ class StatusBar(QtWidgets.QStatusBar):
     def show_source_message(self, text: str) -> None:
         """What a data source says about itself ("source ended" and the like)."""
         self.showMessage(text, MESSAGE_MS)
+
+
+def _show_text(label: QtWidgets.QLabel, text: str) -> None:
+    """Sets a status label's text only when it changed. The label keeps the
+    widest room it has needed: a figure that gets a digit shorter and back
+    does not lay the status bar (and the window beside it) out again."""
+    if text == label.text():
+        return
+    label.setText(text)
+    width = label.sizeHint().width()
+    if width > label.minimumWidth():
+        label.setMinimumWidth(width)
 
 
 class RateMeter:

@@ -1,0 +1,214 @@
+"""An axis that draws its ticks, grid lines and tick texts straight onto
+the plot's painter, from a drawing it keeps until the ticks change.
+
+pyqtgraph's AxisItem records its drawing into a QPicture whenever the view
+moves and plays the picture back at every paint. A live plot repaints its
+axes at every frame, and its ticks move at almost every frame: a recording,
+a play-back (several times slower under Qt 6 than under Qt 5) and a text
+layout per tick text measured and per tick text drawn, each time. Here the
+tick texts are measured once per text and font, laid out once (a
+QStaticText), the tick and grid lines of one pen go to the painter in one
+call, and nothing is recorded: the picture is the same, the work is not.
+
+The base class marks "the ticks must be made again" by setting `picture`
+to None (a new range, size, style, font or pen; subclasses do it too); that
+contract stays: `picture` is not None while the kept drawing is valid.
+"""
+
+from .qt_compat import QtCore, QtGui  # chooses the binding: before pyqtgraph
+
+import pyqtgraph as pg  # noqa: E402
+
+from .axisticks import draw_specs  # noqa: E402
+
+# Text measures and laid-out texts an axis keeps, at most: a text column of
+# very many words would otherwise keep them all.
+KEPT_TEXTS = 10_000
+# `picture` while the kept drawing is valid: anything but None.
+_DRAWN = object()
+
+ALIGN_LEFT = QtCore.Qt.AlignmentFlag.AlignLeft
+ALIGN_RIGHT = QtCore.Qt.AlignmentFlag.AlignRight
+ALIGN_HCENTER = QtCore.Qt.AlignmentFlag.AlignHCenter
+ALIGN_TOP = QtCore.Qt.AlignmentFlag.AlignTop
+ALIGN_BOTTOM = QtCore.Qt.AlignmentFlag.AlignBottom
+ALIGN_VCENTER = QtCore.Qt.AlignmentFlag.AlignVCenter
+INTERSECT_CLIP = QtCore.Qt.ClipOperation.IntersectClip
+
+
+def _bounded(cache: dict) -> dict:
+    if len(cache) > KEPT_TEXTS:
+        cache.clear()
+    return cache
+
+
+class MeasuringPainter:
+    """What generateDrawSpecs is given in place of a painter: a real one
+    (on a picture, as pyqtgraph's own) whose text measures are kept per
+    text, font, flags and box, as a measure depends on nothing else."""
+
+    def __init__(self, painter, measures: dict):
+        self._painter = painter
+        self._measures = measures
+        self._font_key = painter.font().key()
+
+    def __getattr__(self, name):
+        return getattr(self._painter, name)
+
+    def setFont(self, font) -> None:
+        self._painter.setFont(font)
+        self._font_key = self._painter.font().key()
+
+    def boundingRect(self, rect, flags, text):
+        key = (text, self._font_key, int(_flag_value(flags)),
+               rect.x(), rect.y(), rect.width(), rect.height())
+        box = self._measures.get(key)
+        if box is None:
+            box = self._painter.boundingRect(rect, flags, text)
+            _bounded(self._measures)[key] = box
+        return QtCore.QRectF(box)  # a copy: the caller changes the one it gets
+
+
+def _flag_value(flags):
+    return getattr(flags, "value", flags)
+
+
+class AxisDrawing:
+    """One set of ticks, ready to draw: the axis line, the tick (and grid)
+    lines by pen, and the tick texts laid out at their places."""
+
+    def __init__(self, specs, font: QtGui.QFont, text_pen: QtGui.QPen, clip: QtCore.QRect,
+                 texts: dict):
+        axis_spec, tick_specs, text_specs = specs
+        self.axis = (axis_spec[0], QtCore.QLineF(axis_spec[1], axis_spec[2]))
+        self.lines = _lines_by_pen(tick_specs)
+        self.font, self.text_pen, self.clip = font, text_pen, clip
+        self.texts = [_placed_text(rect, flags, text, font, texts)
+                      for rect, flags, text in text_specs]
+
+    def draw(self, p: QtGui.QPainter) -> None:
+        p.save()
+        try:
+            p.setRenderHint(p.RenderHint.Antialiasing, False)
+            p.setRenderHint(p.RenderHint.TextAntialiasing, True)
+            p.setPen(self.axis[0])
+            p.drawLine(self.axis[1])
+            for pen, lines in self.lines:
+                p.setPen(pen)
+                p.drawLines(lines)
+            if self.texts:
+                p.setFont(self.font)
+                p.setPen(self.text_pen)
+                p.setClipRect(self.clip, INTERSECT_CLIP)
+                for corner, text in self.texts:
+                    p.drawStaticText(corner, text)
+        finally:
+            p.restore()
+
+
+def _lines_by_pen(tick_specs) -> list:
+    """The tick lines grouped by pen, in the order the pens first come (the
+    longer ticks first, as pyqtgraph draws them)."""
+    groups: list = []
+    for pen, p1, p2 in tick_specs:
+        if not groups or groups[-1][0] != pen:
+            groups.append((pen, []))
+        groups[-1][1].append(QtCore.QLineF(p1, p2))
+    return groups
+
+
+def _placed_text(rect: QtCore.QRectF, flags, text: str, font: QtGui.QFont, texts: dict):
+    """(top left corner, QStaticText) of `text` aligned in `rect` as `flags`
+    say, as QPainter.drawText(rect, flags, text) would place it."""
+    key = (text, font.key())
+    static = texts.get(key)
+    if static is None:
+        static = QtGui.QStaticText(text)
+        static.setTextFormat(QtCore.Qt.TextFormat.PlainText)
+        static.prepare(QtGui.QTransform(), font)
+        _bounded(texts)[key] = static
+    size = static.size()
+    flags = int(_flag_value(flags))
+    if flags & int(_flag_value(ALIGN_RIGHT)):
+        x = rect.right() - size.width()
+    elif flags & int(_flag_value(ALIGN_HCENTER)):
+        x = rect.center().x() - size.width() / 2
+    else:
+        x = rect.left()
+    if flags & int(_flag_value(ALIGN_BOTTOM)):
+        y = rect.bottom() - size.height()
+    elif flags & int(_flag_value(ALIGN_VCENTER)):
+        y = rect.center().y() - size.height() / 2
+    else:
+        y = rect.top()
+    return QtCore.QPointF(x, y), static
+
+
+class DirectAxis(pg.AxisItem):
+    """pyqtgraph's axis, drawn directly (see the module's text). Subclasses
+    choose the ticks as with AxisItem (tickValues, tickStrings,
+    generateDrawSpecs)."""
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        self._measures: dict = {}  # text measures, see MeasuringPainter
+        self._texts: dict = {}     # (text, font key) -> QStaticText
+        self._drawing: AxisDrawing | None = None
+
+    def _updateLabel(self):
+        # The base class lays its label out again at every change of the
+        # range (for a unit prefix that may have changed): at every frame of
+        # a live plot. The ticks are made again as before; the label only
+        # when its text changed.
+        text = self.labelString()
+        if text != getattr(self, "_label_html", None):
+            self._label_html = text
+            self.label.setHtml(text)
+            self._adjustSize()
+        self.picture = None
+        self.update()
+
+    def generateDrawSpecs(self, p):
+        specs = draw_specs(self, p)
+        return super().generateDrawSpecs(p) if specs is NotImplemented else specs
+
+    def paint(self, p, opt, widget):
+        if self.picture is None:
+            self._drawing = self._make_drawing()
+            self.picture = _DRAWN
+        if self._drawing is not None:
+            self._drawing.draw(p)
+
+    def _make_drawing(self) -> AxisDrawing | None:
+        specs, font = self.measured_specs()
+        if specs is None:
+            return None
+        clip = self.boundingRect().toAlignedRect()
+        return AxisDrawing(specs, font, QtGui.QPen(self.textPen()), clip, self._texts)
+
+    def measured_specs(self):
+        """(generateDrawSpecs' answer, the tick font), measured on a painter
+        like the one pyqtgraph records with, so the ticks come out as they
+        would there."""
+        picture = QtGui.QPicture()
+        painter = QtGui.QPainter(picture)
+        try:
+            if self.style["tickFont"]:
+                painter.setFont(self.style["tickFont"])
+            specs = self.generateDrawSpecs(MeasuringPainter(painter, self._measures))
+            return specs, QtGui.QFont(self.style["tickFont"] or painter.font())
+        finally:
+            painter.end()
+
+
+def use_direct_axes(plot_item, sides=("bottom", "left")) -> None:
+    """Puts a DirectAxis in place of each plain AxisItem of `plot_item` on
+    `sides`, as made with the plot: before anything set a label or a pen on
+    it. The plot's grid goes to the new axes."""
+    for side in sides:
+        old = plot_item.getAxis(side)
+        if type(old) is pg.AxisItem:
+            new = DirectAxis(side)
+            new.setVisible(old.isVisible())
+            plot_item.setAxisItems({side: new})
+    plot_item.updateGrid()

@@ -1,0 +1,109 @@
+"""The plots' axes drawn straight onto the painter: the same ticks, grid
+lines and tick texts as pyqtgraph's own drawing, pixel for pixel, at every
+kind, side and range, and kept up to date as the view moves."""
+import numpy as np
+import pyqtgraph as pg
+import pytest
+
+from tarvinel.stelvane import axes, axisdraw, qt_compat, views
+from tarvinel.stelvane.protocol import NUMBER, TEXT, TIME
+
+QtGui = qt_compat.QtGui
+WORDS = ("idle", "heating", "holding", "cooling down slowly", "fault")
+RANGES = {NUMBER: [(-1.3, 2.7), (1e6, 1e6 + 0.004), (0, 1e-9)],
+          TIME: [(1.7e9, 1.7e9 + 90), (1.7e9, 1.7e9 + 40 * 86400)],
+          TEXT: [(-0.5, 4.5), (0, 60)]}
+
+
+@pytest.fixture
+def plot(qtbot):
+    widget = views.PlotView("live")
+    qtbot.addWidget(widget)
+    widget.resize(700, 360)
+    widget.show()
+    qtbot.waitExposed(widget)
+    x = np.linspace(0, 10, 300)
+    widget.set_data(0, x, np.sin(x))
+    return widget
+
+
+def pyqtgraph_specs(axis):
+    """What pyqtgraph's own AxisItem.generateDrawSpecs makes of the axis."""
+    picture = QtGui.QPicture()
+    painter = QtGui.QPainter(picture)
+    try:
+        if axis.style["tickFont"]:
+            painter.setFont(axis.style["tickFont"])
+        return pg.AxisItem.generateDrawSpecs(axis, painter)
+    finally:
+        painter.end()
+
+
+def comparable(specs):
+    axis_spec, ticks, texts = specs
+    point = lambda p: (round(p.x(), 9), round(p.y(), 9))  # noqa: E731
+    return ((axis_spec[0].color().name(), point(axis_spec[1]), point(axis_spec[2])),
+            [(pen.color().name(QtGui.QColor.NameFormat.HexArgb), point(a), point(b)) for pen, a, b in ticks],
+            [(rect.getRect(), int(getattr(flags, "value", flags)), text) for rect, flags, text in texts])
+
+
+def image(plot, qtbot):
+    for side in ("bottom", "left"):
+        plot.plotItem.getAxis(side).picture = None
+    plot.viewport().repaint()
+    return plot.grab().toImage()
+
+
+@pytest.mark.parametrize("grid", [True, False])
+@pytest.mark.parametrize("kind", [NUMBER, TIME, TEXT])
+@pytest.mark.parametrize("side", ["bottom", "left"])
+def test_ticks_and_texts_are_those_pyqtgraph_makes(plot, qtbot, kind, side, grid):
+    axis = axes.set_axis_kind(plot, side, kind, WORDS)
+    plot.showGrid(x=grid, y=grid)
+    qtbot.waitUntil(lambda: axis.geometry().width() > 0)  # laid out
+    compared = []
+    for low, high in RANGES[kind]:
+        axis.setRange(low, high)
+        axis.measured_specs()
+        qtbot.wait(20)  # the axis takes the room its texts asked for
+        ours = comparable(axis.measured_specs()[0])
+        assert ours == comparable(pyqtgraph_specs(axis))
+        compared += ours[2]
+    assert compared  # there were texts to compare
+
+
+@pytest.mark.parametrize("kind", [NUMBER, TIME, TEXT])
+def test_the_picture_is_pyqtgraph_s_pixel_for_pixel_as_the_view_moves(plot, qtbot, monkeypatch, kind):
+    axis = axes.set_axis_kind(plot, "left", kind, WORDS)
+    qtbot.waitUntil(lambda: axis.geometry().width() > 0)
+    shown = []
+    for x_range in ((0, 10), (3.3, 4.1), (-200, 5000)):
+        plot.plotItem.vb.setXRange(*x_range, padding=0)
+        plot.plotItem.vb.setYRange(*RANGES[kind][0], padding=0)
+        ours = image(plot, qtbot)
+        with monkeypatch.context() as m:
+            m.setattr(axisdraw.DirectAxis, "paint", pg.AxisItem.paint)
+            m.setattr(axisdraw.DirectAxis, "generateDrawSpecs", pg.AxisItem.generateDrawSpecs)
+            theirs = image(plot, qtbot)
+        assert ours == theirs
+        shown.append(ours)
+    assert shown[0] != shown[1] != shown[2]  # the axes followed the view
+
+
+def test_a_plot_s_number_axes_are_drawn_directly_and_keep_the_grid(plot):
+    for side in ("bottom", "left"):
+        axis = plot.plotItem.getAxis(side)
+        assert isinstance(axis, axisdraw.DirectAxis) and axis.grid is not False
+    back = axes.set_axis_kind(plot, "bottom", NUMBER)
+    assert axes.axis_kind(back) == NUMBER
+    assert isinstance(axes.set_axis_kind(plot, "bottom", TIME), axisdraw.DirectAxis)
+    assert isinstance(axes.set_axis_kind(plot, "bottom", NUMBER), axisdraw.DirectAxis)
+
+
+def test_a_shown_label_follows_the_unit_prefix_of_the_range(plot):
+    axis = plot.plotItem.getAxis("left")
+    axis.setLabel("level", units="V")
+    axis.setRange(0, 0.002)
+    assert "(mV)" in axis.label.toHtml()
+    axis.setRange(0, 2000)
+    assert "(kV)" in axis.label.toHtml()
