@@ -8,7 +8,6 @@ import queue as queue_module
 import re
 
 import numpy as np
-import pyqtgraph as pg
 import pytest
 
 from tarvinel.stelvane import axes, ploter, qt_compat
@@ -65,7 +64,7 @@ def test_a_time_column_reads_as_local_times_everywhere(qtbot, window):
     values = {text: value for value, text in zip(*axis_ticks(axis))}
     assert all(agrees_with_readout(v, t) for t, v in values.items())
     # The mixed Y side (volts and states) is plain numbers; units in the labels and legend.
-    assert type(live.plotItem.getAxis("left")) is pg.AxisItem
+    assert type(live.plotItem.getAxis("left")) is axes.AXIS_CLASSES[NUMBER]
     assert (live.XLabel.text(), live.YLabel.text()) == ("X:when", "Y:volts [V], state")
     assert [name for name, _ in window.feeds[0].legend.entries] == ["volts [V]", "state"]
 
@@ -113,8 +112,9 @@ def test_a_state_plot_ticks_its_words_and_numbers_bring_the_plain_axes_back(qtbo
     # Plain names again: a new run of numbers, on plain axes, without units.
     t = np.arange(10.0)
     put_all(window.queue_in, [("PN", ["when", "volts", "state"]), ("PD", np.column_stack([t, t, t]))])
-    qtbot.waitUntil(lambda: type(live.plotItem.getAxis("bottom")) is pg.AxisItem, timeout=WAIT)
-    assert type(live.plotItem.getAxis("left")) is pg.AxisItem
+    plain = axes.AXIS_CLASSES[NUMBER]
+    qtbot.waitUntil(lambda: type(live.plotItem.getAxis("bottom")) is plain, timeout=WAIT)
+    assert type(live.plotItem.getAxis("left")) is plain
     assert live.YLabel.text() == "Y:state" and live.plotItem.vb.viewRange()[0][1] < 100
     # The history still shows the run of times and states.
     assert isinstance(history.plotItem.getAxis("bottom"), axes.TimeAxis)
