@@ -127,16 +127,24 @@ def running():
 
 def make_certificates(folder: Path) -> dict:
     """A CA and a server certificate for 127.0.0.1 signed by it, and a second
-    CA that signed nothing (a client that trusts it must refuse the server)."""
+    CA that signed nothing (a client that trusts it must refuse the server).
+    Both carry the extensions that strict X.509 checking (Python 3.13's
+    default) asks of a CA and of the certificates it signs."""
     def openssl(*args):
         subprocess.run(["openssl", *args], cwd=folder, check=True, capture_output=True)
 
     ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
     for ca in ("ca", "other-ca"):
         openssl("req", "-x509", *ec, "-keyout", f"{ca}.key", "-out", f"{ca}.crt", "-days", "2",
-                "-subj", f"/CN=stelvane test {ca}")
+                "-subj", f"/CN=stelvane test {ca}",
+                "-addext", "basicConstraints=critical,CA:TRUE",
+                "-addext", "keyUsage=critical,keyCertSign,cRLSign")
     openssl("req", *ec, "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1")
-    (folder / "san.ext").write_text("subjectAltName=IP:127.0.0.1\n")
+    (folder / "san.ext").write_text("subjectAltName=IP:127.0.0.1\n"
+                                    "authorityKeyIdentifier=keyid,issuer\n"
+                                    "basicConstraints=CA:FALSE\n"
+                                    "keyUsage=critical,digitalSignature\n"
+                                    "extendedKeyUsage=serverAuth\n")
     openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key",
             "-CAcreateserial", "-out", "server.crt", "-days", "2", "-extfile", "san.ext")
     return {"ca": str(folder / "ca.crt"), "other_ca": str(folder / "other-ca.crt"),
