@@ -18,7 +18,7 @@ import time
 import numpy as np
 import pytest
 
-from tarvinel.stelvane.feed import Feed
+from tarvinel.stelvane.feed import Feed, FeedClosed
 
 USER, PASSWORD = "meter", "s3cret-Pw"
 
@@ -66,7 +66,10 @@ class Running:
         self.thread.start()
 
     def _run(self):
-        self.result = self.source.run(Feed(self.queue, self.stop), self.status, self.stop)
+        try:
+            self.result = self.source.run(Feed(self.queue, self.stop), self.status, self.stop)
+        except FeedClosed:  # stopped while putting rows: how the producer process ends too
+            self.result = None
 
     def take(self):
         while True:
