@@ -16,7 +16,7 @@ import numpy as np
 import pytest
 
 from tarvinel.stelvane import ploter, qt_compat, toolbar, vandrel
-from tests.leakcheck import assert_no_growth, raising, settle
+from tests.leakcheck import TOLERANCE, assert_no_growth, growth, raising, settle
 from tests.standins import FakeQueue, MainWindow
 
 QtCore, QtGui, QtWidgets = qt_compat.QtCore, qt_compat.QtGui, qt_compat.QtWidgets
@@ -193,8 +193,23 @@ class Owner:
         self.calls += 1
 
 
+def binding_keeps_connected_methods(owner) -> int:
+    """Blocks the binding itself keeps of plain Qt widgets whose signal was
+    connected to a bound method, built and dropped 300 times (PySide6 on
+    Python 3.11 keeps about two per connection; the others none)."""
+    def build():
+        box = qt_compat.QtWidgets.QCheckBox()
+        box.stateChanged.connect(owner.changed)
+        box.setChecked(True)
+    return growth(build, repeat=300, warmup=300)[0]
+
+
 def test_widgets_built_wired_and_dropped(qtbot):
     owner = Owner()
+    kept = binding_keeps_connected_methods(owner)
+    if kept >= TOLERANCE:
+        pytest.skip(f"{qt_compat.API} itself keeps {kept} blocks of 300 plain widgets "
+                    "connected to a bound method: a leak of ours would not show")
 
     def build():
         combo = toolbar.XFormatCombo()
