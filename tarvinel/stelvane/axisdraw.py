@@ -95,7 +95,8 @@ class AxisDrawing:
         self.axis = (axis_spec[0], QtCore.QLineF(axis_spec[1], axis_spec[2]))
         self.lines = _lines_by_pen(tick_specs)
         self.font, self.text_pen, self.clip = font, text_pen, clip
-        self.texts = [_placed_text(rect, flags, text, font, texts)
+        font_key = font.key()
+        self.texts = [_placed_text(rect, flags, text, font, font_key, texts)
                       for rect, flags, text in text_specs]
 
     def draw(self, p: QtGui.QPainter) -> None:
@@ -129,10 +130,12 @@ def _lines_by_pen(tick_specs) -> list:
     return groups
 
 
-def _placed_text(rect: QtCore.QRectF, flags, text: str, font: QtGui.QFont, texts: dict):
+def _placed_text(rect: QtCore.QRectF, flags, text: str, font: QtGui.QFont, font_key: str,
+                 texts: dict):
     """(top left corner, QStaticText) of `text` aligned in `rect` as `flags`
-    say, as QPainter.drawText(rect, flags, text) would place it."""
-    key = (text, font.key())
+    say, as QPainter.drawText(rect, flags, text) would place it (`font_key`
+    is font.key(), made once for all the texts)."""
+    key = (text, font_key)
     static = texts.get(key)
     if static is None:
         static = QtGui.QStaticText(text)
