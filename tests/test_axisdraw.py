@@ -107,3 +107,47 @@ def test_a_shown_label_follows_the_unit_prefix_of_the_range(plot):
     assert "(mV)" in axis.label.toHtml()
     axis.setRange(0, 2000)
     assert "(kV)" in axis.label.toHtml()
+
+
+def unkept_ticks(axis, monkeypatch, low, high, length):
+    """The axis' ticks and their texts as made without anything kept."""
+    with monkeypatch.context() as m:
+        m.setattr(axisdraw.DirectAxis, "tickValues", pg.AxisItem.tickValues)
+        m.setattr(axisdraw.DirectAxis, "tickStrings", pg.AxisItem.tickStrings)
+        return ticks_and_texts(axis, low, high, length)
+
+
+def ticks_and_texts(axis, low, high, length):
+    levels = axis.tickValues(low, high, length)
+    return levels, [axis.tickStrings(values, 1.0, spacing) for spacing, values in levels]
+
+
+@pytest.mark.parametrize("log", [False, True])
+@pytest.mark.parametrize("kind", [NUMBER, TEXT])
+def test_a_scrolling_axis_ticks_and_writes_as_without_kept_ticks(plot, qtbot, monkeypatch, kind, log):
+    # Steps small against the tick spacing (ticks kept) and across ticks,
+    # spacings and signs; ticks changed by a caller are not kept.
+    axis = axes.set_axis_kind(plot, "bottom", kind, WORDS)
+    axis.setLogMode(log, False)
+    qtbot.waitUntil(lambda: axis.geometry().width() > 0)
+    length = axis.geometry().width()
+    for low in [-3.0 + 0.07 * i for i in range(90)]:
+        for high in (low + 40.0, low + 0.5):
+            ours = ticks_and_texts(axis, low, high, length)
+            assert ours == unkept_ticks(axis, monkeypatch, low, high, length)
+            for (_, values), texts in zip(*ours):  # a caller's changes to the answers
+                values.append(1e9)
+                texts.append("changed")
+    axis.setRange(-3.0, 37.0)
+    assert comparable(axis.measured_specs()[0]) == comparable(pyqtgraph_specs(axis))
+
+
+def test_the_hidden_top_and_right_axes_stay_hidden_and_draw_directly_when_shown(plot, qtbot):
+    item = plot.plotItem
+    for side in ("top", "right"):
+        axis = item.getAxis(side)
+        assert isinstance(axis, axisdraw.DirectAxis) and not axis.isVisible()
+    item.showAxis("right")
+    right = item.getAxis("right")
+    qtbot.waitUntil(lambda: right.geometry().width() > 0)
+    assert comparable(right.measured_specs()[0]) == comparable(pyqtgraph_specs(right))

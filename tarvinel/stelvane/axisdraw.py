@@ -19,7 +19,7 @@ from .qt_compat import QtCore, QtGui  # chooses the binding: before pyqtgraph
 
 import pyqtgraph as pg  # noqa: E402
 
-from .axisticks import draw_specs  # noqa: E402
+from .axisticks import MEASURE_BOX, draw_specs, tick_values_key  # noqa: E402
 
 # Text measures and laid-out texts an axis keeps, at most: a text column of
 # very many words would otherwise keep them all.
@@ -27,6 +27,7 @@ KEPT_TEXTS = 10_000
 # `picture` while the kept drawing is valid: anything but None.
 _DRAWN = object()
 
+ALIGN_CENTER = QtCore.Qt.AlignmentFlag.AlignCenter
 ALIGN_LEFT = QtCore.Qt.AlignmentFlag.AlignLeft
 ALIGN_RIGHT = QtCore.Qt.AlignmentFlag.AlignRight
 ALIGN_HCENTER = QtCore.Qt.AlignmentFlag.AlignHCenter
@@ -59,6 +60,17 @@ class MeasuringPainter:
         self._painter.setFont(font)
         self._font_key = self._painter.font().key()
 
+    def centred_size(self, text: str) -> tuple[float, float]:
+        """(width, 0.8 of the height) of `text` centred in axisticks'
+        MEASURE_BOX: the measure every tick text gets, kept by text and font
+        (no key of box and flags to make for it)."""
+        key = (text, self._font_key)
+        size = self._measures.get(key)
+        if size is None:
+            box = self._painter.boundingRect(MEASURE_BOX, ALIGN_CENTER, text)
+            size = _bounded(self._measures)[key] = (box.width(), box.height() * 0.8)
+        return size
+
     def boundingRect(self, rect, flags, text):
         key = (text, self._font_key, int(_flag_value(flags)),
                rect.x(), rect.y(), rect.width(), rect.height())
@@ -83,7 +95,8 @@ class AxisDrawing:
         self.axis = (axis_spec[0], QtCore.QLineF(axis_spec[1], axis_spec[2]))
         self.lines = _lines_by_pen(tick_specs)
         self.font, self.text_pen, self.clip = font, text_pen, clip
-        self.texts = [_placed_text(rect, flags, text, font, texts)
+        font_key = font.key()
+        self.texts = [_placed_text(rect, flags, text, font, font_key, texts)
                       for rect, flags, text in text_specs]
 
     def draw(self, p: QtGui.QPainter) -> None:
@@ -117,10 +130,12 @@ def _lines_by_pen(tick_specs) -> list:
     return groups
 
 
-def _placed_text(rect: QtCore.QRectF, flags, text: str, font: QtGui.QFont, texts: dict):
+def _placed_text(rect: QtCore.QRectF, flags, text: str, font: QtGui.QFont, font_key: str,
+                 texts: dict):
     """(top left corner, QStaticText) of `text` aligned in `rect` as `flags`
-    say, as QPainter.drawText(rect, flags, text) would place it."""
-    key = (text, font.key())
+    say, as QPainter.drawText(rect, flags, text) would place it (`font_key`
+    is font.key(), made once for all the texts)."""
+    key = (text, font_key)
     static = texts.get(key)
     if static is None:
         static = QtGui.QStaticText(text)
@@ -154,6 +169,8 @@ class DirectAxis(pg.AxisItem):
         self._measures: dict = {}  # text measures, see MeasuringPainter
         self._texts: dict = {}     # (text, font key) -> QStaticText
         self._drawing: AxisDrawing | None = None
+        self._tick_values: dict = {}  # tick_values_key -> AxisItem.tickValues' answer
+        self._tick_strings: dict = {}  # (values, scale, spacing, log) -> tick texts
 
     def _updateLabel(self):
         # The base class lays its label out again at every change of the
@@ -167,6 +184,26 @@ class DirectAxis(pg.AxisItem):
             self._adjustSize()
         self.picture = None
         self.update()
+
+    def tickValues(self, minVal, maxVal, size):
+        # The ticks of a range already seen (the same key): a scrolling axis
+        # keeps its ticks for many frames. Copies: callers may change them.
+        key = tick_values_key(self, minVal, maxVal, size)
+        levels = None if key is None else self._tick_values.get(key)
+        if levels is None:
+            levels = super().tickValues(minVal, maxVal, size)
+            if key is not None:
+                _bounded(self._tick_values)[key] = levels
+        return [(spacing, list(values)) for spacing, values in levels]
+
+    def tickStrings(self, values, scale, spacing):
+        # Kept by what the base class writes them from: a scrolling axis
+        # writes the same texts for many frames.
+        key = (tuple(values), scale, spacing, self.logMode)
+        strings = self._tick_strings.get(key)
+        if strings is None:
+            strings = _bounded(self._tick_strings)[key] = super().tickStrings(values, scale, spacing)
+        return list(strings)
 
     def generateDrawSpecs(self, p):
         specs = draw_specs(self, p)
@@ -201,14 +238,16 @@ class DirectAxis(pg.AxisItem):
             painter.end()
 
 
-def use_direct_axes(plot_item, sides=("bottom", "left")) -> None:
+def use_direct_axes(plot_item, sides=("bottom", "left", "top", "right")) -> None:
     """Puts a DirectAxis in place of each plain AxisItem of `plot_item` on
     `sides`, as made with the plot: before anything set a label or a pen on
-    it. The plot's grid goes to the new axes."""
+    it. The plot's grid goes to the new axes; a hidden axis stays hidden
+    (hidden, a plain AxisItem still lays its label out at every change of
+    the view's range)."""
     for side in sides:
         old = plot_item.getAxis(side)
         if type(old) is pg.AxisItem:
-            new = DirectAxis(side)
-            new.setVisible(old.isVisible())
-            plot_item.setAxisItems({side: new})
+            shown = old.isVisible()
+            plot_item.setAxisItems({side: DirectAxis(side)})
+            plot_item.showAxis(side, shown)
     plot_item.updateGrid()

@@ -11,12 +11,15 @@ cover (ticks set by hand, an axis line stopped at the outer ticks, hidden
 values) are left to pyqtgraph (`draw_specs` returns NotImplemented).
 """
 
+import math
+
 from .qt_compat import QtCore, QtGui  # chooses the binding: before pyqtgraph
 
 from pyqtgraph import Point  # noqa: E402
 import pyqtgraph.functions as fn  # noqa: E402
 
 Align = QtCore.Qt.AlignmentFlag
+QPointF = QtCore.QPointF
 DONT_CLIP = QtCore.Qt.TextFlag.TextDontClip
 MEASURE_BOX = QtCore.QRectF(0, 0, 100, 100)
 # Per orientation: text alignment, and whether the axis runs along y (0) or x (1).
@@ -62,15 +65,41 @@ def draw_specs(axis, p):
                 shown.append(None)
                 continue
             shown.append(x)
+            # QPointF, not pyqtgraph's Point (a Python-level constructor):
+            # the same coordinates at a fraction of the cost, a hundred and
+            # more of them at every frame of a moving axis.
             if along:
-                tick_specs.append((pen, Point(x, tick_start), Point(x, tick_stop + tick_length)))
+                tick_specs.append((pen, QPointF(x, tick_start), QPointF(x, tick_stop + tick_length)))
             else:
-                tick_specs.append((pen, Point(tick_start, x), Point(tick_stop + tick_length, x)))
+                tick_specs.append((pen, QPointF(tick_start, x), QPointF(tick_stop + tick_length, x)))
         positions.append(shown)
     axis_spec = (axis.pen(), span[0], span[1])
     text_specs, widest = _texts(axis, p, levels, positions, tick_stop, length, along)
     axis._updateMaxTextSize(widest)
     return axis_spec, tick_specs, text_specs
+
+
+def tick_values_key(axis, low: float, high: float, size: float):
+    """What AxisItem.tickValues' answer for (low, high, size) depends on, or
+    None where it depends on more (a log scale) or cannot be told.
+
+    The base class makes each level's ticks from the level's (spacing,
+    offset), its first tick's index and its number of ticks, and the axis'
+    scale, by the same arithmetic each time: two ranges with the same key
+    have the same ticks. A live plot's x axis scrolls through many ranges
+    with the same ticks between two tick spacings."""
+    if axis.logMode:
+        return None
+    low, high = sorted((low * axis.scale, high * axis.scale))
+    if not (math.isfinite(low) and math.isfinite(high)):
+        return None
+    levels = tuple(axis.tickSpacing(low, high, size))
+    counts = []
+    for spacing, offset in levels:
+        first = math.ceil((low - offset) / spacing)
+        start = first * spacing + offset
+        counts.append((first, int((high - start) / spacing) + 1))
+    return axis.scale, levels, tuple(counts)
 
 
 def _span(orientation, bounds, tick_bounds):
@@ -141,11 +170,9 @@ def _texts(axis, p, levels, positions, tick_stop, length, along):
         for text, x in zip(strings, positions[i]):
             if x is None:
                 continue
-            measure = QtCore.QRectF(p.boundingRect(MEASURE_BOX, Align.AlignCenter, text))
-            measure.setHeight(measure.height() * 0.8)
-            placed.append((text, x, measure.width(), measure.height()))
-            sizes.append((measure.height(), measure.width()) if not along else
-                         (measure.width(), measure.height()))
+            width, height = _text_size(p, text)
+            placed.append((text, x, width, height))
+            sizes.append((height, width) if not along else (width, height))
         total = sum(s[0] for s in sizes)
         across = max((s[1] for s in sizes), default=0)
         if i > 0 and any(len(specs) >= count and total / length >= limit
@@ -157,6 +184,17 @@ def _texts(axis, p, levels, positions, tick_stop, length, along):
             if box & rect == rect:
                 specs.append((rect, flags, text))
     return specs, widest
+
+
+def _text_size(p, text: str) -> tuple[float, float]:
+    """(width, 0.8 of the height) of `text` centred in MEASURE_BOX, as the
+    base class measures a tick text; from the painter's kept measures where
+    it keeps them (axisdraw.MeasuringPainter.centred_size)."""
+    kept = getattr(p, "centred_size", None)
+    if kept is not None:
+        return kept(text)
+    measure = QtCore.QRectF(p.boundingRect(MEASURE_BOX, Align.AlignCenter, text))
+    return measure.width(), measure.height() * 0.8
 
 
 def _text_rect(orientation, tick_stop, offset, x, width, height) -> QtCore.QRectF:
