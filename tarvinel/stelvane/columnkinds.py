@@ -98,11 +98,18 @@ class ColumnKinds:
 
 
 class KindsByName:
-    """`kind(name)`, `unit(name)` and `words(name)` for a class whose
-    `column_index(name)` finds a column (KeyError when there is none) and
-    whose `described` is its ColumnKinds."""
+    """`column_index(name)`, `kind(name)`, `unit(name)` and `words(name)`
+    for a class whose `column_names` lists its columns in order and whose
+    `described` is their ColumnKinds."""
 
     __slots__ = ()
+
+    def column_index(self, name: str) -> int:
+        """Where column `name` is among the columns; KeyError when there is none."""
+        try:
+            return self.column_names.index(name)
+        except ValueError:
+            raise KeyError(name) from None
 
     def kind(self, name: str) -> str:
         """What a column holds: protocol.NUMBER, TIME or TEXT."""
