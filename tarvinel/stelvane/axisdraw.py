@@ -28,10 +28,8 @@ KEPT_TEXTS = 10_000
 _DRAWN = object()
 
 ALIGN_CENTER = QtCore.Qt.AlignmentFlag.AlignCenter
-ALIGN_LEFT = QtCore.Qt.AlignmentFlag.AlignLeft
 ALIGN_RIGHT = QtCore.Qt.AlignmentFlag.AlignRight
 ALIGN_HCENTER = QtCore.Qt.AlignmentFlag.AlignHCenter
-ALIGN_TOP = QtCore.Qt.AlignmentFlag.AlignTop
 ALIGN_BOTTOM = QtCore.Qt.AlignmentFlag.AlignBottom
 ALIGN_VCENTER = QtCore.Qt.AlignmentFlag.AlignVCenter
 INTERSECT_CLIP = QtCore.Qt.ClipOperation.IntersectClip
@@ -83,6 +81,11 @@ class MeasuringPainter:
 
 def _flag_value(flags):
     return getattr(flags, "value", flags)
+
+
+# The alignments a tick text is placed by, as the ints the drawing specs' flags are read as.
+_RIGHT, _HCENTER, _BOTTOM, _VCENTER = (int(_flag_value(flag)) for flag in (
+    ALIGN_RIGHT, ALIGN_HCENTER, ALIGN_BOTTOM, ALIGN_VCENTER))
 
 
 class AxisDrawing:
@@ -144,19 +147,19 @@ def _placed_text(rect: QtCore.QRectF, flags, text: str, font: QtGui.QFont, font_
         _bounded(texts)[key] = static
     size = static.size()
     flags = int(_flag_value(flags))
-    if flags & int(_flag_value(ALIGN_RIGHT)):
-        x = rect.right() - size.width()
-    elif flags & int(_flag_value(ALIGN_HCENTER)):
-        x = rect.center().x() - size.width() / 2
-    else:
-        x = rect.left()
-    if flags & int(_flag_value(ALIGN_BOTTOM)):
-        y = rect.bottom() - size.height()
-    elif flags & int(_flag_value(ALIGN_VCENTER)):
-        y = rect.center().y() - size.height() / 2
-    else:
-        y = rect.top()
+    x = _aligned(rect.left(), rect.right(), size.width(), flags, _RIGHT, _HCENTER)
+    y = _aligned(rect.top(), rect.bottom(), size.height(), flags, _BOTTOM, _VCENTER)
     return QtCore.QPointF(x, y), static
+
+
+def _aligned(start: float, end: float, length: float, flags: int, at_end: int, centred: int):
+    """Where a text `length` long starts between `start` and `end` along one
+    direction: at the end, centred, or at the start, as `flags` say."""
+    if flags & at_end:
+        return end - length
+    if flags & centred:
+        return (start + end) / 2 - length / 2
+    return start
 
 
 class DirectAxis(pg.AxisItem):
