@@ -21,8 +21,8 @@ import pyqtgraph as pg  # noqa: E402
 
 from .axisticks import MEASURE_BOX, draw_specs, tick_values_key  # noqa: E402
 
-# Text measures and laid-out texts an axis keeps, at most: a text column of
-# very many words would otherwise keep them all.
+# Text measures, laid-out texts and ticks an axis keeps, at most: a text
+# column of very many words would otherwise keep them all.
 KEPT_TEXTS = 10_000
 # `picture` while the kept drawing is valid: anything but None.
 _DRAWN = object()
@@ -35,7 +35,8 @@ ALIGN_VCENTER = QtCore.Qt.AlignmentFlag.AlignVCenter
 INTERSECT_CLIP = QtCore.Qt.ClipOperation.IntersectClip
 
 
-def _bounded(cache: dict) -> dict:
+def bounded(cache: dict) -> dict:
+    """`cache`, emptied first when it holds more than KEPT_TEXTS entries."""
     if len(cache) > KEPT_TEXTS:
         cache.clear()
     return cache
@@ -66,7 +67,7 @@ class MeasuringPainter:
         size = self._measures.get(key)
         if size is None:
             box = self._painter.boundingRect(MEASURE_BOX, ALIGN_CENTER, text)
-            size = _bounded(self._measures)[key] = (box.width(), box.height() * 0.8)
+            size = bounded(self._measures)[key] = (box.width(), box.height() * 0.8)
         return size
 
     def boundingRect(self, rect, flags, text):
@@ -75,7 +76,7 @@ class MeasuringPainter:
         box = self._measures.get(key)
         if box is None:
             box = self._painter.boundingRect(rect, flags, text)
-            _bounded(self._measures)[key] = box
+            bounded(self._measures)[key] = box
         return QtCore.QRectF(box)  # a copy: the caller changes the one it gets
 
 
@@ -144,7 +145,7 @@ def _placed_text(rect: QtCore.QRectF, flags, text: str, font: QtGui.QFont, font_
         static = QtGui.QStaticText(text)
         static.setTextFormat(QtCore.Qt.TextFormat.PlainText)
         static.prepare(QtGui.QTransform(), font)
-        _bounded(texts)[key] = static
+        bounded(texts)[key] = static
     size = static.size()
     flags = int(_flag_value(flags))
     x = _aligned(rect.left(), rect.right(), size.width(), flags, _RIGHT, _HCENTER)
@@ -196,7 +197,7 @@ class DirectAxis(pg.AxisItem):
         if levels is None:
             levels = super().tickValues(minVal, maxVal, size)
             if key is not None:
-                _bounded(self._tick_values)[key] = levels
+                bounded(self._tick_values)[key] = levels
         return [(spacing, list(values)) for spacing, values in levels]
 
     def tickStrings(self, values, scale, spacing):
@@ -205,7 +206,7 @@ class DirectAxis(pg.AxisItem):
         key = (tuple(values), scale, spacing, self.logMode)
         strings = self._tick_strings.get(key)
         if strings is None:
-            strings = _bounded(self._tick_strings)[key] = super().tickStrings(values, scale, spacing)
+            strings = bounded(self._tick_strings)[key] = super().tickStrings(values, scale, spacing)
         return list(strings)
 
     def generateDrawSpecs(self, p):
