@@ -11,13 +11,11 @@ from .qt_compat import QtGui  # chooses the binding: before pyqtgraph
 import pyqtgraph as pg  # noqa: E402
 
 from . import timeticks  # noqa: E402
-from .axisdraw import DirectAxis  # noqa: E402
+from .axisdraw import DirectAxis, bounded  # noqa: E402
 from .protocol import NUMBER, TEXT, TIME  # noqa: E402
 
 # A word longer than this is cut on the axis (the data box shows it whole).
 LONGEST_WORD = 24
-# Tick texts whose measure an axis keeps.
-MEASURED_TEXTS = 10_000
 # pyqtgraph's ViewBox's own panning limits, given back when a time axis
 # (which narrows them to the years 1 to 9999) leaves the plot.
 VIEW_LIMITS = (-1e307, 1e307)
@@ -43,10 +41,9 @@ class MeasuredAxis(DirectAxis):
             metrics = self.fontMetrics = QtGui.QFontMetrics(self.style["tickFont"] or self.font())
         key = (text, metrics.height(), metrics.averageCharWidth())
         if key not in self._extents:
-            if len(self._extents) > MEASURED_TEXTS:  # a text column of very many words
-                self._extents.clear()
             rect = metrics.boundingRect(text)
-            self._extents[key] = rect.width() if self.orientation in ("bottom", "top") else rect.height()
+            bounded(self._extents)[key] = (rect.width() if self.orientation in ("bottom", "top")
+                                           else rect.height())
         return self._extents[key]
 
 

@@ -21,23 +21,22 @@ import pyqtgraph as pg  # noqa: E402
 
 from .axisticks import MEASURE_BOX, draw_specs, tick_values_key  # noqa: E402
 
-# Text measures and laid-out texts an axis keeps, at most: a text column of
-# very many words would otherwise keep them all.
+# Text measures, laid-out texts and ticks an axis keeps, at most: a text
+# column of very many words would otherwise keep them all.
 KEPT_TEXTS = 10_000
 # `picture` while the kept drawing is valid: anything but None.
 _DRAWN = object()
 
 ALIGN_CENTER = QtCore.Qt.AlignmentFlag.AlignCenter
-ALIGN_LEFT = QtCore.Qt.AlignmentFlag.AlignLeft
 ALIGN_RIGHT = QtCore.Qt.AlignmentFlag.AlignRight
 ALIGN_HCENTER = QtCore.Qt.AlignmentFlag.AlignHCenter
-ALIGN_TOP = QtCore.Qt.AlignmentFlag.AlignTop
 ALIGN_BOTTOM = QtCore.Qt.AlignmentFlag.AlignBottom
 ALIGN_VCENTER = QtCore.Qt.AlignmentFlag.AlignVCenter
 INTERSECT_CLIP = QtCore.Qt.ClipOperation.IntersectClip
 
 
-def _bounded(cache: dict) -> dict:
+def bounded(cache: dict) -> dict:
+    """`cache`, emptied first when it holds more than KEPT_TEXTS entries."""
     if len(cache) > KEPT_TEXTS:
         cache.clear()
     return cache
@@ -68,7 +67,7 @@ class MeasuringPainter:
         size = self._measures.get(key)
         if size is None:
             box = self._painter.boundingRect(MEASURE_BOX, ALIGN_CENTER, text)
-            size = _bounded(self._measures)[key] = (box.width(), box.height() * 0.8)
+            size = bounded(self._measures)[key] = (box.width(), box.height() * 0.8)
         return size
 
     def boundingRect(self, rect, flags, text):
@@ -77,12 +76,17 @@ class MeasuringPainter:
         box = self._measures.get(key)
         if box is None:
             box = self._painter.boundingRect(rect, flags, text)
-            _bounded(self._measures)[key] = box
+            bounded(self._measures)[key] = box
         return QtCore.QRectF(box)  # a copy: the caller changes the one it gets
 
 
 def _flag_value(flags):
     return getattr(flags, "value", flags)
+
+
+# The alignments a tick text is placed by, as the ints the drawing specs' flags are read as.
+_RIGHT, _HCENTER, _BOTTOM, _VCENTER = (int(_flag_value(flag)) for flag in (
+    ALIGN_RIGHT, ALIGN_HCENTER, ALIGN_BOTTOM, ALIGN_VCENTER))
 
 
 class AxisDrawing:
@@ -141,22 +145,22 @@ def _placed_text(rect: QtCore.QRectF, flags, text: str, font: QtGui.QFont, font_
         static = QtGui.QStaticText(text)
         static.setTextFormat(QtCore.Qt.TextFormat.PlainText)
         static.prepare(QtGui.QTransform(), font)
-        _bounded(texts)[key] = static
+        bounded(texts)[key] = static
     size = static.size()
     flags = int(_flag_value(flags))
-    if flags & int(_flag_value(ALIGN_RIGHT)):
-        x = rect.right() - size.width()
-    elif flags & int(_flag_value(ALIGN_HCENTER)):
-        x = rect.center().x() - size.width() / 2
-    else:
-        x = rect.left()
-    if flags & int(_flag_value(ALIGN_BOTTOM)):
-        y = rect.bottom() - size.height()
-    elif flags & int(_flag_value(ALIGN_VCENTER)):
-        y = rect.center().y() - size.height() / 2
-    else:
-        y = rect.top()
+    x = _aligned(rect.left(), rect.right(), size.width(), flags, _RIGHT, _HCENTER)
+    y = _aligned(rect.top(), rect.bottom(), size.height(), flags, _BOTTOM, _VCENTER)
     return QtCore.QPointF(x, y), static
+
+
+def _aligned(start: float, end: float, length: float, flags: int, at_end: int, centred: int):
+    """Where a text `length` long starts between `start` and `end` along one
+    direction: at the end, centred, or at the start, as `flags` say."""
+    if flags & at_end:
+        return end - length
+    if flags & centred:
+        return (start + end) / 2 - length / 2
+    return start
 
 
 class DirectAxis(pg.AxisItem):
@@ -193,7 +197,7 @@ class DirectAxis(pg.AxisItem):
         if levels is None:
             levels = super().tickValues(minVal, maxVal, size)
             if key is not None:
-                _bounded(self._tick_values)[key] = levels
+                bounded(self._tick_values)[key] = levels
         return [(spacing, list(values)) for spacing, values in levels]
 
     def tickStrings(self, values, scale, spacing):
@@ -202,7 +206,7 @@ class DirectAxis(pg.AxisItem):
         key = (tuple(values), scale, spacing, self.logMode)
         strings = self._tick_strings.get(key)
         if strings is None:
-            strings = _bounded(self._tick_strings)[key] = super().tickStrings(values, scale, spacing)
+            strings = bounded(self._tick_strings)[key] = super().tickStrings(values, scale, spacing)
         return list(strings)
 
     def generateDrawSpecs(self, p):

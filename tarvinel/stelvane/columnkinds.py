@@ -10,6 +10,7 @@ from dataclasses import dataclass
 import warnings
 
 from .protocol import NUMBER, TEXT, TIME, Columns
+from .render import axis_label
 from .valuetext import value_text
 
 # Formats (the toolbar's fx/fy) that show a column's values as they are;
@@ -98,11 +99,18 @@ class ColumnKinds:
 
 
 class KindsByName:
-    """`kind(name)`, `unit(name)` and `words(name)` for a class whose
-    `column_index(name)` finds a column (KeyError when there is none) and
-    whose `described` is its ColumnKinds."""
+    """`column_index(name)`, `kind(name)`, `unit(name)` and `words(name)`
+    for a class whose `column_names` lists its columns in order and whose
+    `described` is their ColumnKinds."""
 
     __slots__ = ()
+
+    def column_index(self, name: str) -> int:
+        """Where column `name` is among the columns; KeyError when there is none."""
+        try:
+            return self.column_names.index(name)
+        except ValueError:
+            raise KeyError(name) from None
 
     def kind(self, name: str) -> str:
         """What a column holds: protocol.NUMBER, TIME or TEXT."""
@@ -182,10 +190,7 @@ def axis_text(names, fmt: str | None, shown: list[Shown]) -> str:
     unit, `[unit]` once at the end where they share one."""
     unique = list(dict.fromkeys(names))
     units = {name: s.unit for name, s in zip(names, shown)}
-    labels = [name if fmt in PLAIN_FORMATS else f"{fmt}({name})" for name in unique]
-    if fmt == "phase":
-        return ", ".join(labels) + " [deg]"
-    shared = set(units.get(name, "") for name in unique)
-    if len(shared) == 1:
-        return with_unit(", ".join(labels), shared.pop())
-    return ", ".join(with_unit(label, units.get(name, "")) for label, name in zip(labels, unique))
+    shared = {units.get(name, "") for name in unique}
+    if fmt == "phase" or len(shared) == 1:  # a phase is in degrees, whatever its column's unit
+        return with_unit(axis_label(unique, fmt), "" if fmt == "phase" else shared.pop())
+    return ", ".join(with_unit(axis_label([name], fmt), units.get(name, "")) for name in unique)

@@ -158,12 +158,6 @@ class Dataset(KindsByName):
     def __len__(self) -> int:
         return self._end - self._start
 
-    def column_index(self, name: str) -> int:
-        try:
-            return self._names.index(name)
-        except ValueError:
-            raise KeyError(name) from None
-
     def column(self, name: str) -> np.ndarray:
         """The values of one column of the current run, oldest first.
 

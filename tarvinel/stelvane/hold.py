@@ -25,13 +25,4 @@ class HeldData(KindsByName):
         self.described = dataset.described.frozen()  # kind, unit, words by name
 
     def column(self, name: str):
-        try:
-            return self._columns[name]
-        except KeyError:
-            raise KeyError(name) from None
-
-    def column_index(self, name: str) -> int:
-        try:
-            return self.column_names.index(name)
-        except ValueError:
-            raise KeyError(name) from None
+        return self._columns[name]

@@ -18,6 +18,7 @@ import html
 import numpy as np
 
 from .qt_compat import QtCore, QtGui, QtWidgets, event_point
+from .columnkinds import with_unit
 from .render import axis_label
 
 # The corners by (x, y) in the plot's unit square, y downwards as on screen,
@@ -46,7 +47,7 @@ def curve_names(pairs: Sequence[tuple[str, str]], fx: str | None, fy: str | None
     units = list(units) or [""] * len(pairs)
     names = []
     for (x, y), unit in zip(pairs, units):
-        name = axis_label([y], fy) + (f" [{unit}]" if unit and fy != "phase" else "")
+        name = with_unit(axis_label([y], fy), unit if fy != "phase" else "")
         names.append(name if shared_x else f"{name} vs {axis_label([x], fx)}")
     return names
 

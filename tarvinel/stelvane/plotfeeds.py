@@ -107,13 +107,13 @@ class PlotFeed:
     def present(self, frame: Frame) -> None:
         raise NotImplementedError
 
-    def _show(self, series, frame: Frame, shown_of, columns_key=None) -> None:
+    def _show(self, series, frame: Frame, columns_key=None) -> None:
         """Shows the curves, and the axes, labels and legend as the pairs'
-        columns read: `shown_of(name, fmt)` is a columnkinds.Shown. A
-        `columns_key` the same as the last frame's says they read as then."""
+        columns read (see shown_of). A `columns_key` the same as the last
+        frame's says they read as then."""
         if columns_key is None or columns_key != self.columns_key:
             self.columns_key = columns_key
-            self._show_columns(frame, shown_of)
+            self._show_columns(frame)
         names = self.names
         self.curves.show(series)
         # The legend names the curves that show something.
@@ -121,13 +121,17 @@ class PlotFeed:
                  if data is not None and len(data[0])]
         self.legend.show_names([key for key, _ in named], [name for _, name in named])
 
-    def _show_columns(self, frame: Frame, shown_of) -> None:
+    def _pairs_shown(self, frame: Frame) -> tuple[list, list]:
+        """How the X and the Y column of each pair read (see shown_of)."""
+        return ([self.shown_of(x, frame.fx, frame) for x, _ in frame.pairs],
+                [self.shown_of(y, frame.fy, frame) for _, y in frame.pairs])
+
+    def _show_columns(self, frame: Frame) -> None:
         """Sets each axis' kind (a time axis, the words of a text column, or
         numbers), the labels with their units, what the readout and the
         tracker read values as, and the legend's names."""
         pairs, plot = frame.pairs, self.plot
-        xs = [shown_of(x, frame.fx) for x, _ in pairs]
-        ys = [shown_of(y, frame.fy) for _, y in pairs]
+        xs, ys = self._pairs_shown(frame)
         looks = (tuple(pairs), frame.fx, frame.fy, tuple(xs), tuple(ys))
         if looks != self.looks:
             self.looks = looks
@@ -157,7 +161,7 @@ class LiveFeed(PlotFeed):
         series = [pair_series(data, p, frame.fx, frame.fy, self.options.live_rows, points)
                   for p in frame.pairs]
         described = data.described
-        self._show(series, frame, lambda name, fmt: shown_column(data, name, fmt),
+        self._show(series, frame,
                    (frame.record.key, tuple(frame.pairs), frame.fx, frame.fy, described,
                     described.changes))
         plot.fresh = True
@@ -237,7 +241,7 @@ class HistoryFeed(PlotFeed):
 
     def _finish(self, job: HistoryJob) -> None:
         self.job = None
-        self._show(job.series, job.frame, lambda name, fmt: shown_over_runs(job.runs, name, fmt))
+        self._show(job.series, job.frame)
         self.plot.settle()
         count, what = len(job.runs), job.frame.record.mode.run_word
         self._title(f"{count} {what}{'s' if count > 1 else ''}" if count
@@ -322,7 +326,7 @@ class SpectrumFeed(PlotFeed):
         if self.job.advance(deadline):
             job, self.job = self.job, None
             frame = job.frame
-            self._show(job.series, frame, lambda name, fmt: shown_column(frame.data, name, fmt),
+            self._show(job.series, frame,
                        (frame.record.key, tuple(frame.pairs), frame.fx, frame.fy, self.in_db))
             self.plot.settle()
             self._title(f"{job.frame.record.mode.run_word} {job.frame.data.run_number}", job.frame)
@@ -340,12 +344,11 @@ class SpectrumFeed(PlotFeed):
         self.job = SpectrumJob(rows, frame, span, points, self.in_db)
         return True
 
-    def _show_columns(self, frame: Frame, shown_of) -> None:
+    def _show_columns(self, frame: Frame) -> None:
         """A spectrum's axes are numbers: frequency, in Hz when X is a time
         (or in seconds), and amplitude or power; the legend names the Y columns."""
         pairs, plot = frame.pairs, self.plot
-        xs = [shown_of(x, frame.fx) for x, _ in pairs]
-        ys = [shown_of(y, frame.fy) for _, y in pairs]
+        xs, ys = self._pairs_shown(frame)
         for side in ("bottom", "left"):
             set_axis_kind(plot, side, NUMBER)
         in_seconds = any(x.kind == TIME or x.unit == "s" for x in xs)

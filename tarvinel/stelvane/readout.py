@@ -24,9 +24,7 @@ TEXT_COLOUR = "#33404d"  # the toolbar's labels' colour
 MOVES_PER_SECOND = 60
 
 
-def format_number(value: float) -> str:
-    """A number as the readout writes it."""
-    return number_text(value)
+format_number = number_text  # a number as the readout writes it
 
 
 def position_text(value: float, shown=PLAIN) -> str:

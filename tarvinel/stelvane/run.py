@@ -3,7 +3,7 @@
 
 import numpy as np
 
-from .columnkinds import ColumnKinds, KindsByName
+from .columnkinds import KindsByName
 
 
 class Run(KindsByName):
@@ -12,22 +12,15 @@ class Run(KindsByName):
 
     __slots__ = ("column_names", "columns", "number", "dropped", "described")
 
-    def __init__(self, column_names, columns, number: int, dropped: int = 0, described=None):
+    def __init__(self, column_names, columns, number: int, dropped: int, described):
         self.column_names = tuple(column_names)
         self.columns = tuple(columns)
         self.number = number
         self.dropped = dropped
-        count = len(self.column_names)
-        self.described = described or ColumnKinds.of_names(self.column_names, count)
+        self.described = described
 
     def __len__(self) -> int:
         return len(self.columns[0]) if self.columns else 0
-
-    def column_index(self, name: str) -> int:
-        try:
-            return self.column_names.index(name)
-        except ValueError:
-            raise KeyError(name) from None
 
     def column(self, name: str) -> np.ndarray:
         return self.columns[self.column_index(name)]

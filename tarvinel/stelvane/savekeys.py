@@ -150,11 +150,8 @@ class ExportKeys:
         # A long run takes seconds to write; the pointer says so meanwhile.
         QtWidgets.QApplication.setOverrideCursor(QtGui.QCursor(QtCore.Qt.CursorShape.WaitCursor))
         try:
-            message = save()
+            self._written(path, save(), "")
         except ExportError as error:
-            self.report(str(error))
-        else:
-            self.directory = os.path.dirname(os.path.abspath(path))
-            self.inform(message)
+            self._written(path, "", str(error))
         finally:
             QtWidgets.QApplication.restoreOverrideCursor()

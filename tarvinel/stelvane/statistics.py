@@ -160,8 +160,7 @@ def stats_line(stats: CurveStats, kind: Shown) -> str:
 class PlotStatistics:
     """The statistics of one plot feed's curves over its visible X range,
     with each block's summary kept while the block, the curve and the range
-    stay the same. `feed` gives `visible_x()` and `curve_blocks()` (see
-    plotfeeds.PlotFeed).
+    stay the same. `feed` gives `curve_blocks()` (see plotfeeds.PlotFeed).
 
     `pool` (an executor, optional) sums up the finished blocks wholly in
     view: a run that has just ended holds up to --max-rows rows per curve,
@@ -175,10 +174,10 @@ class PlotStatistics:
         self.kept: dict = {}  # (block key, curve, cut) -> Summary
         self.pending: dict = {}  # the same keys -> the pool's future Summary
 
-    def curves(self, wait: bool = False) -> list[tuple[object, CurveStats, Shown]] | None:
-        """(curve key, statistics, kind of its Y column) per shown curve;
-        None while the pool is still summing up a block (unless `wait`)."""
-        span = self.feed.visible_x()
+    def curves(self, span, wait: bool = False) -> list[tuple[object, CurveStats, Shown]] | None:
+        """(curve key, statistics, kind of its Y column) per shown curve over
+        the X range `span` (the feed's visible one); None while the pool is
+        still summing up a block (unless `wait`)."""
         result, used, complete = [], {}, True
         for curve in self.feed.curve_blocks():
             total = EMPTY

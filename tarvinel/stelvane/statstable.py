@@ -35,12 +35,12 @@ class StatsKeeper:
         """(curve key, statistics.CurveStats, columnkinds.Shown) of each
         curve of `feed` over its visible X range. While a finished run is
         still being summed up, the figures made before (if any) stand in."""
-        frame = feed.frame
+        frame, span = feed.frame, feed.visible_x()
         state = (feed.shown, None if frame is None else (tuple(frame.pairs), frame.fx, frame.fy),
-                 feed.visible_x())
+                 span)
         made = self._made.get(feed.name)
         if made is None or made[0] != state or feed.shown is None:
-            curves = self._stats[feed.name].curves(wait)
+            curves = self._stats[feed.name].curves(span, wait)
             if curves is None:  # asked again at the next refresh
                 return made[1] if made is not None else []
             made = self._made[feed.name] = (state, curves)

@@ -77,9 +77,13 @@ def time_text(value) -> str:
         return MISSING_TEXT if math.isnan(value) else number_text(value)
     whole, micro = divmod(round_to_micro(value), 1_000_000)
     fraction = "" if not micro else f".{micro // 1000:03d}" if micro % 1000 == 0 else f".{micro:06d}"
-    t = local_fields(whole)
-    return (f"{t.tm_year:04d}-{t.tm_mon:02d}-{t.tm_mday:02d} "
-            f"{t.tm_hour:02d}:{t.tm_min:02d}:{t.tm_sec:02d}{fraction}")
+    return wall_text(local_fields(whole), " ") + fraction
+
+
+def wall_text(t: time.struct_time, between: str) -> str:
+    """Calendar fields as `2026-12-08` `between` `10:00:00`."""
+    return (f"{t.tm_year:04d}-{t.tm_mon:02d}-{t.tm_mday:02d}{between}"
+            f"{t.tm_hour:02d}:{t.tm_min:02d}:{t.tm_sec:02d}")
 
 
 def round_to_micro(value: float) -> int:
@@ -125,8 +129,7 @@ def iso_text(value) -> str:
     whole, digits = exact_parts(value)
     t = local_fields(whole)
     fraction = f".{digits}" if digits else ""
-    return (f"{t.tm_year:04d}-{t.tm_mon:02d}-{t.tm_mday:02d}T"
-            f"{t.tm_hour:02d}:{t.tm_min:02d}:{t.tm_sec:02d}{fraction}{offset_text(t.tm_gmtoff)}")
+    return wall_text(t, "T") + fraction + offset_text(t.tm_gmtoff)
 
 
 def iso_texts(values) -> list[str]:

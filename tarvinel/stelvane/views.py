@@ -6,7 +6,7 @@ from collections import deque
 
 from . import ploter
 from .axisdraw import use_direct_axes
-from .columnkinds import PLAIN
+from .columnkinds import PLAIN, with_unit
 from .dataset import Dataset
 from .protocol import TIME
 from .qt_compat import QtCore, QtWidgets
@@ -184,8 +184,7 @@ class DataBox(QtWidgets.QGroupBox):
         described = ds.described
         self.table.setRowCount(len(names))
         for i, name in enumerate(names):
-            unit = described.unit(i)
-            self._set_cell(i, 0, f"{name} [{unit}]" if unit else name)
+            self._set_cell(i, 0, with_unit(name, described.unit(i)))
             self._set_cell(i, 1, value_text(last[i], described.kind(i), described.words.get(i, ()))
                            if i < len(last) else "")
 
@@ -197,9 +196,7 @@ class DataBox(QtWidgets.QGroupBox):
             item.setText(text)
 
 
-def format_value(value) -> str:
-    """A number as the data box writes it."""
-    return number_text(value)
+format_value = number_text  # a number as the data box writes it
 
 
 class StatusBar(QtWidgets.QStatusBar):
