@@ -191,6 +191,13 @@ def test_local_times_across_the_fall_back_change(berlin):
     assert list(np.diff(times)) == [HOUR, 2 * HOUR] and times[1] == FALL_BACK - HOUR / 2
 
 
+def test_dates_with_two_digit_years_read_as_the_sniffer_found_them(berlin):
+    read = Read(b"date,v\n1/12/06,1\n12/31/69,2\n")
+    assert read.problems == [] and read.of(PN)[0].kinds == (TIME, NUMBER)
+    assert [datetime.fromtimestamp(t).date().isoformat() for t in read.rows()[:, 0]] == [
+        "2006-01-12", "2069-12-31"]
+
+
 def test_a_directive_beside_a_typed_table():
     read = Read(b"t,s\n2026-12-08,on\n#@pattern t,s\n#@trace f,g\n2026-12-09,off\n")
     assert read.of(PXY)[-1] == "t,s" and len(read.rows()) == 2

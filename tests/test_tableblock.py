@@ -96,6 +96,8 @@ def test_iso_date_times_read_as_python_reads_them(berlin_tz, moment, zone, digit
                                                               datetime.timezone.utc)),
     (DMY, "08.12.2026", datetime.datetime(2026, 12, 8)),
     (DMY, "1/1/2006", datetime.datetime(2006, 1, 1)),
+    (DMY, "31.12.69", datetime.datetime(2069, 12, 31)),  # two digits: 1970 to 2069
+    (MDY, "1/2/70 10:00", datetime.datetime(1970, 1, 2, 10)),
     (DMY, "8-12-2026 10:00:05.5", datetime.datetime(2026, 12, 8, 10, 0, 5, 500000)),
     (DMY, "8.12.2026 1:05 PM", datetime.datetime(2026, 12, 8, 13, 5)),
     (MDY, "12/8/2026", datetime.datetime(2026, 12, 8)),
@@ -113,7 +115,7 @@ def test_each_date_shape_reads_as_the_date_it_spells(berlin, shape, text, expect
 
 @pytest.mark.parametrize("shape, text", [
     (ISO, "2026-02-30"), (ISO, "2026-12-08 24:00"), (ISO, "2026-12-08T10:60"), (DMY, "32.1.2026"),
-    (MDY, "13/1/2026"), (MONTH, "Foo 1 2000"), (DAYTIME, "13:00 PM"), (DAYTIME, "12:00:61"),
+    (MDY, "13/1/2026"), (DMY, "1.1.206"), (MONTH, "Foo 1 2000"), (DAYTIME, "13:00 PM"), (DAYTIME, "12:00:61"),
     (ISO, "2026-12-08T10:00+25:00"), (EPOCH, "12:00"),
 ])
 def test_a_field_that_spells_no_time_sets_its_line_aside(shape, text):
