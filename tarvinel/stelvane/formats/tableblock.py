@@ -27,6 +27,7 @@ from .. import _textrows
 from ..protocol import TEXT, TIME
 from .layout import DAYTIME, EPOCH, MISSING_WORDS, STRFTIME, WHITESPACE, TableLayout
 from .meridiem import native_layout
+from .text.rows import excerpt
 
 HALF_DAY = 12 * 3600.0
 _EPOCH_DATE = datetime.date(1970, 1, 1)
@@ -150,7 +151,7 @@ def _read_formats(rows, raw, layout, outputs, good_lines):
         for row, text in enumerate(raw[out]):
             value = _strptime(text.strip(), column.time_format)
             if value is None:
-                failed.setdefault(row, (f"{_excerpt(text.strip())} is not a time in the format "
+                failed.setdefault(row, (f"{excerpt(text.strip())} is not a time in the format "
                                         f"{column.time_format!r}", text.strip()))
             else:
                 rows[row, out] = value
@@ -184,7 +185,7 @@ def _reason(code: int, where: int, field_bytes: bytes, layout: TableLayout) -> s
         return f"an unclosed quote in field {where + 1}"
     if code == _AFTER_QUOTE:
         return f"text after the closing quote of field {where + 1}"
-    text = _excerpt(field_bytes.decode("utf-8", "replace").strip())
+    text = excerpt(field_bytes.decode("utf-8", "replace").strip())
     column = layout.columns[where]
     if column.kind != TIME:
         return f"{text} is not a number"
@@ -192,7 +193,3 @@ def _reason(code: int, where: int, field_bytes: bytes, layout: TableLayout) -> s
         return f"{text} is not a time of day like 10:00:00"
     like = "2026-12-08" if column.with_next and column.shape == "iso" else _EXAMPLES.get(column.shape)
     return f"{text} is not a time like {like}"
-
-
-def _excerpt(text: str, limit: int = 40) -> str:
-    return repr(text if len(text) <= limit else text[:limit - 3] + "...")
