@@ -184,6 +184,13 @@ def test_options_say_what_the_first_lines_cannot():
     assert timed.rows()[0, 0] == datetime(2026, 12, 8, 10).timestamp()
 
 
+def test_a_time_format_with_blanks_reads_across_an_aligned_printout_s_fields(berlin):
+    read = Read(b"when v\n08 Dec 2026 1\n09 Dec 2026 2\n", time_format="%d %b %Y")
+    assert read.problems == [] and read.of(PN) == [["when", "v"]]
+    days = [datetime(2026, 12, d).timestamp() for d in (8, 9)]
+    assert same(read.rows(), [[days[0], 1], [days[1], 2]])
+
+
 def test_local_times_across_the_fall_back_change(berlin):
     read = Read(b"t,v\n2026-10-25 01:30:00,1\n2026-10-25 02:30:00,2\n2026-10-25 03:30:00,3\n")
     times = read.rows()[:, 0]
