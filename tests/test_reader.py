@@ -184,11 +184,25 @@ def test_options_say_what_the_first_lines_cannot():
     assert timed.rows()[0, 0] == datetime(2026, 12, 8, 10).timestamp()
 
 
+def test_a_time_format_with_blanks_reads_across_an_aligned_printout_s_fields(berlin):
+    read = Read(b"when v\n08 Dec 2026 1\n09 Dec 2026 2\n", time_format="%d %b %Y")
+    assert read.problems == [] and read.of(PN) == [["when", "v"]]
+    days = [datetime(2026, 12, d).timestamp() for d in (8, 9)]
+    assert same(read.rows(), [[days[0], 1], [days[1], 2]])
+
+
 def test_local_times_across_the_fall_back_change(berlin):
     read = Read(b"t,v\n2026-10-25 01:30:00,1\n2026-10-25 02:30:00,2\n2026-10-25 03:30:00,3\n")
     times = read.rows()[:, 0]
     # 02:30 comes twice that night: the first (summer time) is taken.
     assert list(np.diff(times)) == [HOUR, 2 * HOUR] and times[1] == FALL_BACK - HOUR / 2
+
+
+def test_dates_with_two_digit_years_read_as_the_sniffer_found_them(berlin):
+    read = Read(b"date,v\n1/12/06,1\n12/31/69,2\n")
+    assert read.problems == [] and read.of(PN)[0].kinds == (TIME, NUMBER)
+    assert [datetime.fromtimestamp(t).date().isoformat() for t in read.rows()[:, 0]] == [
+        "2006-01-12", "2069-12-31"]
 
 
 def test_a_directive_beside_a_typed_table():

@@ -96,6 +96,8 @@ def test_iso_date_times_read_as_python_reads_them(berlin_tz, moment, zone, digit
                                                               datetime.timezone.utc)),
     (DMY, "08.12.2026", datetime.datetime(2026, 12, 8)),
     (DMY, "1/1/2006", datetime.datetime(2006, 1, 1)),
+    (DMY, "31.12.69", datetime.datetime(2069, 12, 31)),  # two digits: 1970 to 2069
+    (MDY, "1/2/70 10:00", datetime.datetime(1970, 1, 2, 10)),
     (DMY, "8-12-2026 10:00:05.5", datetime.datetime(2026, 12, 8, 10, 0, 5, 500000)),
     (DMY, "8.12.2026 1:05 PM", datetime.datetime(2026, 12, 8, 13, 5)),
     (MDY, "12/8/2026", datetime.datetime(2026, 12, 8)),
@@ -113,8 +115,8 @@ def test_each_date_shape_reads_as_the_date_it_spells(berlin, shape, text, expect
 
 @pytest.mark.parametrize("shape, text", [
     (ISO, "2026-02-30"), (ISO, "2026-12-08 24:00"), (ISO, "2026-12-08T10:60"), (DMY, "32.1.2026"),
-    (MDY, "13/1/2026"), (MONTH, "Foo 1 2000"), (DAYTIME, "13:00 PM"), (DAYTIME, "12:00:61"),
-    (ISO, "2026-12-08T10:00+25:00"), (EPOCH, "12:00"),
+    (MDY, "13/1/2026"), (DMY, "1.1.206"), (MONTH, "Foo 1 2000"), (DAYTIME, "13:00 PM"),
+    (DAYTIME, "12:00:61"), (ISO, "2026-12-08T10:00+25:00"), (EPOCH, "12:00"),
 ])
 def test_a_field_that_spells_no_time_sets_its_line_aside(shape, text):
     block = parse(lines(text), ColumnLayout(TIME, shape))
@@ -155,6 +157,17 @@ def test_a_time_format_column_reads_through_strptime(berlin):
     assert block.rows[0, 0] == datetime.datetime(2026, 12, 8, 10, 30).timestamp()
     assert math.isnan(block.rows[1, 0]) and block.rows[:, 1].tolist() == [1, 2]
     assert block.bad == [BadLine(2, "'1230' is not a time in the format '%d%m%Y %H%M'")]
+
+
+def test_a_time_format_with_blanks_spans_the_fields_blanks_separate(berlin):
+    spanning = ColumnLayout(TIME, STRFTIME, time_format="%d %b %Y", with_next=True)
+    block = parse(lines("08 Dec 2026 1 on", "31 Foo 2026 2 off", "09 Dec 2026 3 idle"),
+                  spanning, spanning, ColumnLayout(TIME, DAYTIME), NUMBER_COLUMN, TEXT_COLUMN,
+                  sep=None, quote=None)
+    days = [datetime.datetime(2026, 12, d).timestamp() for d in (8, 9)]
+    assert block.rows.tolist() == [[days[0], 1, 0], [days[1], 3, 2]]
+    assert block.words == {2: ["on", "off", "idle"]}
+    assert block.bad == [BadLine(1, "'31 Foo 2026' is not a time in the format '%d %b %Y'")]
 
 
 def test_naive_times_across_both_daylight_saving_changes(berlin):

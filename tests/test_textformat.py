@@ -35,9 +35,14 @@ class Sink:
         return [args for command, *args in self.commands if command == name]
 
 
-def read(data: bytes, step: int | None = None, strict: bool = False):
+def new_reader(**options):
+    """A TextReader with a Sink and a list of the problems it reports."""
     sink, problems = Sink(), []
-    reader = TextReader(sink, problems.append, name="in", strict=strict)
+    return TextReader(sink, problems.append, **options), sink, problems
+
+
+def read(data: bytes, step: int | None = None, strict: bool = False):
+    reader, sink, problems = new_reader(name="in", strict=strict)
     step = step or len(data) or 1
     for i in range(0, len(data), step):
         reader.feed(data[i:i + step])
@@ -138,8 +143,7 @@ def test_lines_over_the_limits_are_skipped_or_end_a_strict_stream(monster, step)
     assert sink.rows_of_runs() == [[[1, 2], [3, 4]]]
     assert len(problems) == 1 and "line 3:" in problems[0] and "skipped" in problems[0]
 
-    sink, problems = Sink(), []
-    reader = TextReader(sink, problems.append, strict=True)
+    reader, sink, problems = new_reader(strict=True)
     with pytest.raises(LimitExceeded, match="line 3"):
         for i in range(0, len(data), step or len(data)):
             reader.feed(data[i:i + (step or len(data))])
@@ -147,8 +151,7 @@ def test_lines_over_the_limits_are_skipped_or_end_a_strict_stream(monster, step)
 
 
 def test_restart_ends_the_run_and_reads_names_again():
-    sink, problems = Sink(), []
-    reader = TextReader(sink, problems.append)
+    reader, sink, problems = new_reader()
     reader.feed(b"a,b\n1,2\n")
     reader.restart()
     reader.feed(b"c,d,e\n3,4,5\n")
@@ -159,8 +162,7 @@ def test_restart_ends_the_run_and_reads_names_again():
 def test_a_bare_trace_after_a_restart_reads_under_the_names_given_before():
     # A new connection or a truncated file: the window still has the trace
     # columns, and a bare #@trace fills them, split as their line was.
-    sink, problems = Sink(), []
-    reader = TextReader(sink, problems.append)
+    reader, sink, problems = new_reader()
     reader.feed(b"#@trace f,S21\n1,0.5+1j\n#@end\n")
     reader.restart()
     reader.feed(b"#@trace\n2,0.25-1j\n3,1j\n#@end\n")
@@ -218,8 +220,7 @@ def test_plain_rows_are_read_natively_to_numpys_bits(joiner, spelling, monkeypat
     def numpy_parse(*args):
         raise AssertionError("plain rows went to numpy's parser")
 
-    sink, problems = Sink(), []
-    reader = TextReader(sink, problems.append)
+    reader, sink, problems = new_reader()
     reader.feed(((sep or " ").join(f"c{i}" for i in range(WIDTH)) + "\n").encode())
     monkeypatch.setattr(textformat, "block_parse", numpy_parse)
     for i in range(0, len(data), 4096):
@@ -263,8 +264,7 @@ def test_an_odd_line_is_refused_natively_and_read_by_the_general_path(odd, row):
 
 
 def test_many_empty_lines_under_many_columns_make_no_huge_array():
-    sink, problems = Sink(), []
-    reader = TextReader(sink, problems.append)
+    reader, sink, problems = new_reader()
     reader.feed(",".join(f"c{i}" for i in range(MAX_FIELDS)).encode() + b"\n")
     reader.feed(b"\n" * 1_000_000)  # as plain rows, 80 GB
     reader.feed(b"1," * (MAX_FIELDS - 1) + b"1\n")

@@ -109,7 +109,8 @@ const char *date_separator(const char *p, bool blanks_inside) {
 }
 
 // year-month-day (iso), day.month.year (dmy) or month/day/year (mdy): numbers
-// with the same separator twice.
+// with the same separator twice. A dmy or mdy year of two digits is 1970 to
+// 2069; four digits are the year itself.
 const char *parse_numeric_date(const char *p, TimeShape shape, Date &date) {
     int first = 0, second = 0, third = 0;
     bool year_first = shape == TimeShape::iso;
@@ -118,7 +119,10 @@ const char *parse_numeric_date(const char *p, TimeShape shape, Date &date) {
     if (separator != '-' && separator != '/' && separator != '.') return nullptr;
     if (year_first && separator == '.') return nullptr;
     if ((p = read_digits(p + 1, 1, 2, second)) == nullptr || *p != separator) return nullptr;
-    if ((p = read_digits(p + 1, year_first ? 1 : 4, year_first ? 2 : 4, third)) == nullptr) return nullptr;
+    const char *last = p + 1;
+    if ((p = read_digits(last, year_first ? 1 : 2, year_first ? 2 : 4, third)) == nullptr) return nullptr;
+    if (!year_first && p - last == 3) return nullptr;
+    if (!year_first && p - last == 2) third += third < 70 ? 2000 : 1900;  // as formats/timevalues.py reads it
     if (shape == TimeShape::iso) date = {first, second, third};
     if (shape == TimeShape::dmy) date = {third, second, first};
     if (shape == TimeShape::mdy) date = {third, first, second};

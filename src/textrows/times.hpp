@@ -2,8 +2,8 @@
 // one scan each (see tarvinel/stelvane/formats/layout.py for the shapes):
 //
 //     iso      2026-12-08, 2026/12/08, 2026-12-08T10:00:00.250+01:00, ... 10:00 Z
-//     dmy      08.12.2026, 8/12/2026, 8-12-2026 [time]
-//     mdy      12/8/2026 [time]
+//     dmy      08.12.2026, 8/12/2026, 8-12-2026, 8.12.26 [time]
+//     mdy      12/8/2026, 12/8/26 [time]
 //     month    Jan 1 2000, 1 Jan 2000, January 1, 2000, 01-Jan-2000, 2000-Jan-01 [time]
 //     daytime  12:00:01, 12:00:01.5, 9:05, 12:00:01 AM
 //

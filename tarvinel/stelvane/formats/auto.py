@@ -31,8 +31,8 @@ from .reading import ReadOptions
 from .sniff import AUTO, ENOUGH_LINES, SAMPLE_ROWS, sniff
 from .table import TableRoad
 from .text.reader import TextReader
-from .text.rows import LimitExceeded, column_names, parse_line
-from .wholelines import WholeLines
+from .text.rows import column_names, parse_line
+from .wholelines import LineProblems, WholeLines
 
 # Lines looked at for a decision: those the sniffer waits for at most, and
 # the rows it samples after them.
@@ -58,14 +58,12 @@ class AutoReader:
     def __init__(self, sink, problem, *, name: str = "input", strict: bool = False,
                  options: ReadOptions | None = None):
         self.sink = sink
-        self.problem = problem
-        self.name = name
-        self.strict = strict
+        self._problems = LineProblems(problem, name, strict)
         self.options = options or ReadOptions()
         self._text = None   # the plain road's reader: kept, it keeps trace names across streams
         self._plain = False
         self._road = None   # a TableRoad or KeyedRoad
-        self._lines = WholeLines(self._take, self._over_limit)
+        self._lines = WholeLines(self._take, self._problems.over_limit)
         self._held: list[bytes] = []
         self._sniff_lines: list[str] = []
 
@@ -130,7 +128,8 @@ class AutoReader:
         if line_format is None:
             return
         if line_format != TABLE:
-            self._start(KeyedRoad(self.sink, self._report, self._directive, line_format), 0)
+            road = KeyedRoad(self.sink, self._problems.report, self._directive, line_format)
+            self._start(road, 0)
             return
         found = sniff(lines, final=final, **self.options.sniff_options)
         if self._text_reader_agrees(found):
@@ -152,7 +151,7 @@ class AutoReader:
             text.feed(self._held_from(found.first_data_line))
             self._held, self._sniff_lines = [], []
         else:
-            road = TableRoad(self.sink, self._report, self._directive, found)
+            road = TableRoad(self.sink, self._problems.report, self._directive, found)
             self._start(road, found.first_data_line)
 
     def _start(self, road, first_line: int) -> None:
@@ -177,7 +176,9 @@ class AutoReader:
 
     def _plain_reader(self) -> TextReader:
         if self._text is None:
-            self._text = TextReader(self.sink, self.problem, name=self.name, strict=self.strict)
+            problems = self._problems
+            self._text = TextReader(self.sink, problems.problem, name=problems.name,
+                                    strict=problems.strict)
         return self._text
 
     # --- which road -----------------------------------------------------------------
@@ -237,14 +238,6 @@ class AutoReader:
         elif word == "trace-pattern":
             self.sink.trace_pattern(argument)
         else:
-            self._report(f"#@{word} is not read here: beside a table of times, words or keyed "
-                         "values only #@pattern and #@trace-pattern are", line_number)
-
-    def _report(self, why: str, line_number: int | None = None) -> None:
-        where = f"{self.name} line {line_number}" if line_number else self.name
-        self.problem(f"{where}: {why}")
-
-    def _over_limit(self, what: str, line_number: int) -> None:
-        if self.strict:
-            raise LimitExceeded(f"{self.name} line {line_number}: {what}")
-        self._report(f"{what}; skipped", line_number)
+            self._problems.report(f"#@{word} is not read here: beside a table of times, words or "
+                                  "keyed values only #@pattern and #@trace-pattern are",
+                                  line_number)

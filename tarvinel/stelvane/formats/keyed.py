@@ -11,6 +11,7 @@ This module imports no Qt: the producer process uses it.
 """
 
 from .lines import KeyedReader
+from .text.rows import excerpt
 
 
 class KeyedRoad:
@@ -41,7 +42,7 @@ class KeyedRoad:
             words = self._keyed.words()
         for index, why in keyed.rejected:
             line = lines[index].strip() if index < len(lines) else ""  # "": a row held back
-            self._report(f"{why}: {_excerpt(line)}" if line else why, line_number + index)
+            self._report(f"{why}: {excerpt(line)}" if line else why, line_number + index)
         if len(keyed.block):
             self._run_rows += len(keyed.block)
             self.sink.rows(keyed.block, words)
@@ -59,7 +60,3 @@ class KeyedRoad:
     def finish(self) -> None:
         """The stream has ended: a row held back for more values is sent."""
         self._send(self._keyed.take([], final=True), [], 0)
-
-
-def _excerpt(text: str, limit: int = 40) -> str:
-    return repr(text if len(text) <= limit else text[:limit - 3] + "...")

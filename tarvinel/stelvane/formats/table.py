@@ -15,6 +15,7 @@ This module imports no Qt: the producer process uses it.
 import re
 
 from .tableblock import TableState, parse_block
+from .text.rows import excerpt
 
 _COMMENT_LINE = re.compile(rb"^[ \t]*#[^\n]*\n", re.MULTILINE)
 
@@ -78,7 +79,7 @@ class TableRoad:
                     sent = end
                     self.end_run()
             elif not self.sniffed.repeats(text):
-                self._report(f"{bad.reason}: {_excerpt(text)}", line_number + bad.index)
+                self._report(f"{bad.reason}: {excerpt(text)}", line_number + bad.index)
         self._send(rows[sent:], words)
 
     def _send(self, rows, words: dict) -> dict:
@@ -89,7 +90,3 @@ class TableRoad:
         self._run_rows += len(rows)
         self.sink.rows(rows, words)
         return {}
-
-
-def _excerpt(text: str, limit: int = 40) -> str:
-    return repr(text if len(text) <= limit else text[:limit - 3] + "...")

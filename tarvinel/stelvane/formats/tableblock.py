@@ -8,7 +8,9 @@
     block.words    {column: the words first seen in this block}, in code order
 
 A date column whose `with_next` is set and the time of day in the column after
-it make one column of the rows (output_columns tells where each field goes).
+it make one column of the rows (_NativePlan tells where each field goes), and
+so do the fields of a time format with blanks in it where blanks separate
+fields.
 A time of day alone lands on the local date the stream started (`start_date`),
 and rolls over to the next day whenever it falls back by more than 12 hours.
 A STRFTIME column goes through Python's datetime.strptime, one field at a time:
@@ -27,6 +29,7 @@ from .. import _textrows
 from ..protocol import TEXT, TIME
 from .layout import DAYTIME, EPOCH, MISSING_WORDS, STRFTIME, WHITESPACE, TableLayout
 from .meridiem import native_layout
+from .text.rows import excerpt
 
 HALF_DAY = 12 * 3600.0
 _EPOCH_DATE = datetime.date(1970, 1, 1)
@@ -52,26 +55,62 @@ class Block:
     words: dict[int, list[str]] = field(default_factory=dict)
 
 
-def output_columns(layout: TableLayout) -> list[int]:
-    """The column of the rows each field of a line goes to (a date and the
-    time of day it takes from the next field share one)."""
-    columns, pair_open = [], False
-    for column in layout.columns:
-        columns.append(columns[-1] if pair_open else (columns[-1] + 1 if columns else 0))
-        pair_open = not pair_open and column.with_next
-    return columns
-
-
-def _native_column(column) -> tuple[str, str, float, bool]:
+def _native_column(column, in_format: bool) -> tuple[str, str, float, bool]:
+    """The native parse's spec of a field; `in_format`: a field of a time
+    format's value that spans several fields (its text is kept, and joined
+    here)."""
     if column.kind == TEXT:
         return ("text", "", 1.0, False)
     if column.kind != TIME:
         return ("number", "", 1.0, False)
-    if column.shape == STRFTIME:
-        if column.with_next:
-            raise ValueError("a time format column cannot take the next column's time")
+    if column.shape == STRFTIME or in_format:
         return ("raw", "", 1.0, False)
     return ("time", column.shape, float(column.scale), bool(column.with_next))
+
+
+@dataclass(frozen=True)
+class _NativePlan:
+    """What a layout asks of the native parse, decided once per layout.
+    A date and the time of day it takes from the next field share one
+    output column; a time format whose value spans fields (an aligned
+    printout's `08 Dec 2026`) has each field kept as text in an output
+    column of its own, the first one's taking the value, the rest dropped."""
+    layout: TableLayout            # the fields as the native parse sees them (meridiem.py)
+    columns: tuple                 # the native spec of each field
+    outputs: tuple[int, ...]       # the native output column of each field
+    formats: tuple[range, ...]     # the fields of each time format's value
+    dropped: tuple[int, ...]       # the native output columns left out of the rows
+    final: tuple[int, ...]         # the block's column of each native output column
+    day_times: tuple[int, ...]     # the block's columns of times of day alone
+
+    @classmethod
+    def of(cls, layout: TableLayout) -> "_NativePlan":
+        native = native_layout(layout)
+        fields = native.columns
+        formats = tuple(range(i, _chain_end(fields, i)) for i, c in enumerate(fields)
+                        if c.kind == TIME and c.shape == STRFTIME
+                        and not (i and fields[i - 1].with_next))
+        in_format = {i for span in formats for i in span}
+        columns = tuple(_native_column(c, i in in_format) for i, c in enumerate(fields))
+        outputs, width, pair_open = [], 0, False
+        for kind, _, _, with_next in columns:
+            width += not pair_open
+            outputs.append(width - 1)
+            pair_open = not pair_open and kind == "time" and with_next
+        dropped = tuple(outputs[i] for span in formats for i in span[1:])
+        final = tuple(o - sum(d < o for d in dropped) for o in range(width))
+        day_times = tuple(final[outputs[i]] for i, c in enumerate(fields)
+                          if c.kind == TIME and c.shape == DAYTIME and i not in in_format
+                          and not (i and fields[i - 1].with_next))
+        return cls(native, columns, tuple(outputs), formats, dropped, final, day_times)
+
+
+def _chain_end(fields, first: int) -> int:
+    """The field after the with_next chain that begins at `first`."""
+    end = first + 1
+    while end < len(fields) and fields[end - 1].with_next:
+        end += 1
+    return end
 
 
 class TableState:
@@ -84,16 +123,15 @@ class TableState:
         self.layout = None
         self.words: dict[int, list[str]] = {}  # column: every word so far, in code order
         self._parser = None
-        self.native = None  # the layout the native parse follows (meridiem.py)
+        self.plan = None  # a _NativePlan
         self._days: dict[int, tuple[int, float]] = {}  # column: (days rolled, last time of day)
 
     def parser_for(self, layout: TableLayout):
         if layout != self.layout:
             sep = WHITESPACE if layout.sep == " " else layout.sep
-            self.native = native_layout(layout)
-            columns = tuple(_native_column(c) for c in self.native.columns)
-            self._parser = _textrows.table_parser(sep, layout.quote, layout.decimal_comma, columns,
-                                                  MISSING_WORDS)
+            self.plan = _NativePlan.of(layout)
+            self._parser = _textrows.table_parser(sep, layout.quote, layout.decimal_comma,
+                                                  self.plan.columns, MISSING_WORDS)
             self.layout, self.words, self._days = layout, {}, {}
         return self._parser
 
@@ -118,39 +156,39 @@ def parse_block(data: bytes, layout: TableLayout, state: TableState,
     """Whole lines (bytes ending in a newline; `lines` of them, where the
     caller has counted them) under `layout`."""
     parser = state.parser_for(layout)
-    layout = state.native  # the fields as the native parse sees them
-    outputs = output_columns(layout)
+    plan = state.plan
+    layout = plan.layout  # the fields as the native parse sees them
     lines = data.count(b"\n") if lines is None else lines
-    rows = np.empty((lines, outputs[-1] + 1 if outputs else 0))
+    rows = np.empty((lines, plan.outputs[-1] + 1 if plan.outputs else 0))
     count, bad, words, raw = _textrows.parse_table(parser, data, rows)
     rows = rows[:count]
     set_aside = [BadLine(line, _reason(code, where, data[begin:end], layout), _line_at(data, begin))
                  for line, code, where, begin, end in bad]
     if raw:
         good_lines = np.delete(np.arange(lines), [line for line, *_ in bad])
-        rows, more = _read_formats(rows, raw, layout, outputs, good_lines)
+        rows, more = _read_formats(rows, raw, plan, good_lines)
         set_aside = sorted(set_aside + more, key=lambda b: b.index)
-    for index, column in enumerate(layout.columns):
-        is_pair_time = index > 0 and layout.columns[index - 1].with_next
-        if column.kind == TIME and column.shape == DAYTIME and not is_pair_time:
-            state.add_dates(rows[:, outputs[index]], outputs[index])
+    if plan.dropped:
+        rows = np.delete(rows, plan.dropped, axis=1)
+        words = {plan.final[column]: learnt for column, learnt in words.items()}
+    for column in plan.day_times:
+        state.add_dates(rows[:, column], column)
     for column, learnt in words.items():
         state.words.setdefault(column, []).extend(learnt)
     return Block(rows, set_aside, words)
 
 
-def _read_formats(rows, raw, layout, outputs, good_lines):
-    """The STRFTIME columns' fields into `rows`; rows whose field does not
-    read are dropped and reported."""
+def _read_formats(rows, raw, plan: _NativePlan, good_lines):
+    """The STRFTIME columns' fields (those of one value joined by a space)
+    into `rows`; rows whose value does not read are dropped and reported."""
     failed = {}
-    for index, column in enumerate(layout.columns):
-        if column.kind != TIME or column.shape != STRFTIME:
-            continue
-        out = outputs[index]
-        for row, text in enumerate(raw[out]):
+    for span in plan.formats:
+        column, out = plan.layout.columns[span.start], plan.outputs[span.start]
+        texts = zip(*(raw[plan.outputs[i]] for i in span))
+        for row, text in enumerate(" ".join(parts) for parts in texts):
             value = _strptime(text.strip(), column.time_format)
             if value is None:
-                failed.setdefault(row, (f"{_excerpt(text.strip())} is not a time in the format "
+                failed.setdefault(row, (f"{excerpt(text.strip())} is not a time in the format "
                                         f"{column.time_format!r}", text.strip()))
             else:
                 rows[row, out] = value
@@ -184,7 +222,7 @@ def _reason(code: int, where: int, field_bytes: bytes, layout: TableLayout) -> s
         return f"an unclosed quote in field {where + 1}"
     if code == _AFTER_QUOTE:
         return f"text after the closing quote of field {where + 1}"
-    text = _excerpt(field_bytes.decode("utf-8", "replace").strip())
+    text = excerpt(field_bytes.decode("utf-8", "replace").strip())
     column = layout.columns[where]
     if column.kind != TIME:
         return f"{text} is not a number"
@@ -192,7 +230,3 @@ def _reason(code: int, where: int, field_bytes: bytes, layout: TableLayout) -> s
         return f"{text} is not a time of day like 10:00:00"
     like = "2026-12-08" if column.with_next and column.shape == "iso" else _EXAMPLES.get(column.shape)
     return f"{text} is not a time like {like}"
-
-
-def _excerpt(text: str, limit: int = 40) -> str:
-    return repr(text if len(text) <= limit else text[:limit - 3] + "...")

@@ -1,11 +1,30 @@
-"""Bytes of a stream as blocks of whole lines, with the line-length limit:
-what every reader but the plain text one (which has its own, tuned for its
-native road) takes its lines through.
+"""Bytes of a stream as blocks of whole lines, with the line-length limit,
+and where a stream's problems go: what every reader takes its lines through.
 
 This module imports no Qt: the producer process uses it.
 """
 
-from .text.rows import MAX_LINE_BYTES
+from .text.rows import MAX_LINE_BYTES, LimitExceeded
+
+
+class LineProblems:
+    """Where a stream's problems go: `problem("<name> line N: why")`. A line
+    over the limits is skipped and reported, or, where `strict`, raises
+    LimitExceeded."""
+
+    def __init__(self, problem, name: str, strict: bool):
+        self.problem = problem
+        self.name = name
+        self.strict = strict
+
+    def report(self, why: str, line_number: int | None = None) -> None:
+        where = f"{self.name} line {line_number}" if line_number else self.name
+        self.problem(f"{where}: {why}")
+
+    def over_limit(self, what: str, line_number: int) -> None:
+        if self.strict:
+            raise LimitExceeded(f"{self.name} line {line_number}: {what}")
+        self.report(f"{what}; skipped", line_number)
 
 
 class WholeLines:

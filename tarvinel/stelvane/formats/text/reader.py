@@ -38,6 +38,7 @@ This module imports no Qt: it runs in the producer process.
 
 import numpy as np
 
+from ..wholelines import LineProblems, WholeLines
 from .rows import (
     MAX_FIELDS, MAX_LINE_BYTES, LimitExceeded, block_parse, column_names, excerpt, is_number,
     join_blocks, parse_rows, plain_rows, split_fields)
@@ -58,11 +59,8 @@ class TextReader:
 
     def __init__(self, sink, problem, *, name: str = "input", strict: bool = False):
         self.sink = sink
-        self.problem = problem
-        self.name = name
-        self.strict = strict
-        self._pending = b""
-        self._skipping = False  # inside a line over the limit, up to its end
+        self._problems = LineProblems(problem, name, strict)
+        self._lines = WholeLines(self._take, self._problems.over_limit)
         # The trace column names last given, and the separator of the line
         # that gave them: they outlive a restart together (the window keeps
         # its trace columns, and a bare #@trace of the next stream fills them).
@@ -76,15 +74,13 @@ class TextReader:
         """A new stream begins (a truncated file, a new connection): the run
         so far ends and the next line that is no comment holds column names."""
         self._end_run()
-        self.line_number = 0
+        self._lines.restart()
         self._width = 0
         self._sep = None
         self._trace = None       # rows of a trace under way: list of blocks
         self._trace_rows = 0
         self._trace_width = 0
         self._run_rows = 0
-        self._pending = b""
-        self._skipping = False
         self._skip = None
 
     def preset(self, names, sep: str | None, *, line_number: int = 0, skip=None) -> None:
@@ -93,7 +89,7 @@ class TextReader:
         rows under `names` (a list, or a Columns), split by `sep`, counted
         from `line_number` on. `skip(text)`, where given, says which of the
         lines that are no plain rows to pass over (a header printed again)."""
-        self.line_number = line_number
+        self._lines.lines = line_number
         self._skip = skip
         self._set_columns(names, sep)
 
@@ -106,22 +102,7 @@ class TextReader:
     def feed(self, data: bytes) -> None:
         """Takes the next bytes of the stream; whole lines are handed on now,
         an unfinished last line when the rest of it arrives (or at finish)."""
-        if self._skipping:
-            end = data.find(b"\n")
-            if end < 0:
-                return
-            self._skipping = False
-            self.line_number += 1
-            data = data[end + 1:]
-        end = data.rfind(b"\n")
-        if end < 0:
-            self._pending += data
-            self._check_pending()
-            return
-        whole = self._pending + data[:end + 1] if self._pending else data[:end + 1]
-        self._pending = data[end + 1:]
-        self._take(whole)
-        self._check_pending()
+        self._lines.feed(data)
 
     def finish(self, *, broken: bool = False) -> int | None:
         """The stream has ended. Its unfinished last line is taken as a line
@@ -130,77 +111,54 @@ class TextReader:
         be stored as another number. Returns that line's number, or None
         when the stream ended at a line end. A trace without #@end is sent
         as it is."""
-        unfinished = self.line_number + 1 if self._pending else None
-        if self._pending:
-            line, self._pending = self._pending, b""
-            if broken:
-                self.line_number += 1
-            else:
-                self._take(line + b"\n")
+        unfinished = self._lines.finish(broken=broken)
         if self._trace is not None:
-            self._report("the trace has no #@end; sent as it is")
+            self._problems.report("the trace has no #@end; sent as it is")
             self._send_trace()
         return unfinished
 
-    def _check_pending(self) -> None:
-        if len(self._pending) <= MAX_LINE_BYTES:
-            return
-        self._pending = b""
-        self._skipping = True
-        self._over_limit(f"a line longer than {MAX_LINE_BYTES:,} bytes", self.line_number + 1)
-
-    def _over_limit(self, what: str, line_number: int) -> None:
-        if self.strict:
-            raise LimitExceeded(f"{self.name} line {line_number}: {what}")
-        self._report(f"{what}; skipped", line_number)
-
-    def _report(self, why: str, line_number: int | None = None) -> None:
-        where = f"{self.name} line {line_number}" if line_number else self.name
-        self.problem(f"{where}: {why}")
-
     # --- lines to commands --------------------------------------------------------
 
-    def _take(self, data: bytes) -> None:
-        """Whole lines (the bytes end with a newline)."""
+    def _take(self, data: bytes, first: int, lines: int) -> None:
+        """Whole lines (the bytes end with a newline), `lines` of them, the
+        first of them the stream's line `first`."""
         maybe_complex = b"j" in data
         if (self._width and self._trace is None and b"#" not in data
                 and len(data) <= MAX_LINE_BYTES):
             # The common case, a block of plain rows: one native call, or one
             # call to numpy's parser for what the native one refuses.
-            lines = data.count(b"\n")
             block = None if maybe_complex else plain_rows(data, lines, self._sep, self._width)
             if block is None:
                 block = block_parse(data, self._sep, self._width, maybe_complex)
             if block is not None and len(block) == lines:
-                self.line_number += lines
                 self._rows(block)
                 return
         text = data.decode("utf-8", "replace")
-        self._take_lines(text.split("\n")[:-1], maybe_complex)
+        self._take_lines(text.split("\n")[:-1], first - 1, maybe_complex)
 
-    def _take_lines(self, lines: list[str], maybe_complex: bool) -> None:
+    def _take_lines(self, lines: list[str], before: int, maybe_complex: bool) -> None:
+        """Lines of the stream after its line `before`."""
         first = 0  # first line of the data lines not yet parsed
         for i, line in enumerate(lines):
             # A line of more than MAX_FIELDS fields has at least MAX_FIELDS
             # separators: only such long lines are looked at closely.
             too_large = len(line) >= MAX_FIELDS and self._too_large(line)
             if too_large:
-                self._parse_data(lines, first, i, maybe_complex)
+                self._parse_data(lines, first, i, maybe_complex, before)
                 first = i + 1
-                self._over_limit(too_large, self.line_number + i + 1)
+                self._problems.over_limit(too_large, before + i + 1)
                 continue
             text = line.strip()
             if self._skip is not None and self._trace is None and self._skips(text):
-                self._parse_data(lines, first, i, maybe_complex)
+                self._parse_data(lines, first, i, maybe_complex, before)
                 first = i + 1
                 continue
             if text and text[0] != "#" and (self._width or self._trace is not None):
                 continue  # a data line: parsed with its neighbours
-            self._parse_data(lines, first, i, maybe_complex)
+            self._parse_data(lines, first, i, maybe_complex, before)
             first = i + 1
-            self._special(text, self.line_number + i + 1)
-        self._parse_data(lines, first, len(lines), maybe_complex)
-        self.line_number += len(lines)
+            self._special(text, before + i + 1)
+        self._parse_data(lines, first, len(lines), maybe_complex, before)
 
     def _skips(self, text: str) -> bool:
         # A plain row begins as a number does: only other lines are asked about.
@@ -214,15 +172,16 @@ class TextReader:
             return f"more than {MAX_FIELDS:,} fields"
         return None
 
-    def _parse_data(self, lines, first: int, end: int, maybe_complex: bool) -> None:
+    def _parse_data(self, lines, first: int, end: int, maybe_complex: bool, before: int) -> None:
+        """lines[first:end], the stream's lines after its line `before + first`."""
         if end <= first:
             return
         in_trace = self._trace is not None
         sep, width = (self._trace_sep, self._trace_width) if in_trace else (self._sep, self._width)
         blocks, rejected = parse_rows(lines[first:end], sep, width, maybe_complex)
         for index, why in rejected:
-            self._report(f"{why}: {excerpt(lines[first + index].strip())}",
-                         self.line_number + first + index + 1)
+            self._problems.report(f"{why}: {excerpt(lines[first + index].strip())}",
+                         before + first + index + 1)
         if not blocks:
             return
         if in_trace:
@@ -253,12 +212,12 @@ class TextReader:
                 return
             names, sep = column_names(text)
         except LimitExceeded as error:
-            self._over_limit(str(error), line_number)
+            self._problems.over_limit(str(error), line_number)
             return
         if all(is_number(name) for name in names):
             # Numbers where names belong: name the columns, and keep the row.
             self._set_columns([f"c{i + 1}" for i in range(len(names))], sep)
-            self._parse_data([text], 0, 1, "j" in text)
+            self._parse_data([text], 0, 1, "j" in text, line_number - 1)
             return
         self._set_columns(names, sep)
 
@@ -280,11 +239,11 @@ class TextReader:
             self._start_trace(argument, line_number)
         elif word == "end":
             if self._trace is None:
-                self._report("#@end without #@trace", line_number)
+                self._problems.report("#@end without #@trace", line_number)
             else:
                 self._send_trace()
         else:
-            self._report(f"unknown directive {excerpt('#@' + text)}", line_number)
+            self._problems.report(f"unknown directive {excerpt('#@' + text)}", line_number)
 
     # --- whole traces -------------------------------------------------------------
 
@@ -297,7 +256,8 @@ class TextReader:
                 self._trace_names = names
                 self.sink.trace_columns(names)
         elif self._trace_names is None:
-            self._report("#@trace without column names, and none given before", line_number)
+            self._problems.report("#@trace without column names, and none given before",
+                                  line_number)
             return
         self._trace_width = len(self._trace_names)
         self._trace = []
@@ -308,7 +268,7 @@ class TextReader:
             return  # already too long: dropped
         self._trace_rows += sum(len(b) for b in blocks)
         if self._trace_rows * self._trace_width > MAX_TRACE_VALUES:
-            self._report(f"a trace of more than {MAX_TRACE_VALUES:,} values; dropped")
+            self._problems.report(f"a trace of more than {MAX_TRACE_VALUES:,} values; dropped")
             self._trace_rows = -1
             self._trace.clear()
             return
@@ -319,4 +279,4 @@ class TextReader:
         if blocks:
             self.sink.trace(join_blocks(blocks))
         elif self._trace_rows == 0:
-            self._report("an empty trace; nothing sent")
+            self._problems.report("an empty trace; nothing sent")
