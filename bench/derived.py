@@ -26,7 +26,7 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 if not os.environ.get("DISPLAY") and not os.environ.get("QT_QPA_PLATFORM"):
     os.environ["QT_QPA_PLATFORM"] = "offscreen"
 
-from pipeline import COLUMNS, MEASURE, PATTERN, WARMUP, measure  # noqa: E402
+from roads import COLUMNS, MEASURE, PATTERN, WARMUP, measure  # noqa: E402
 from tarvinel.stelvane import qt_compat  # noqa: E402  (binding before pyqtgraph)
 
 RATE = 400_000

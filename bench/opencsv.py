@@ -22,7 +22,7 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 
 import numpy as np  # noqa: E402
 
-from pipeline import wait  # noqa: E402  (also keeps the bench's settings apart)
+from roads import wait  # noqa: E402  (also keeps the bench's settings apart)
 from tarvinel.stelvane import qt_compat  # noqa: E402  (binding before pyqtgraph)
 
 ROWS = 2_000_000

@@ -31,7 +31,7 @@ import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 
-from pipeline import COLUMNS, PATTERN, Probe, wait  # noqa: E402  (sets the platform up)
+from roads import COLUMNS, PATTERN, Probe, wait  # noqa: E402  (sets the platform up)
 
 import numpy as np  # noqa: E402
 
