@@ -20,6 +20,7 @@ from ..formats import ReadOptions
 from .base import SourceError
 from .messages import BATCH_BYTES, MAX_MESSAGE_BYTES, WHEN_DIFFERENT, Lines, Mux, group_by_sender
 from .peers import host_text, is_multicast, split_host_port
+from .streams import wait_ready
 
 MAX_SENDERS = 64
 # What the kernel may hold for us while the producer is busy elsewhere (as
@@ -56,12 +57,9 @@ class UdpSource:
             selector.register(stop.fileno(), selectors.EVENT_READ)
             senders = Senders(Mux(feed, WHEN_DIFFERENT), status.problem, self.reading)
             buffer = bytearray(MAX_MESSAGE_BYTES + 1)
-            while True:
-                selector.select(0.25)
-                status.tick()
-                if stop.poll():
-                    return None
+            while wait_ready(selector, stop, status) is not None:
                 senders.take(_receive(sock, buffer, status.problem))
+            return None
 
     def _socket(self) -> socket.socket:
         family = socket.AF_INET6 if ":" in self.host else socket.AF_INET
