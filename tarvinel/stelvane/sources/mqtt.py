@@ -20,7 +20,7 @@ from dataclasses import dataclass
 
 from ..formats import ReadOptions
 from .base import SourceError
-from .messages import ALWAYS, BATCH_BYTES, MAX_MESSAGE_BYTES, NEVER, Lines, Mux, group_by_sender
+from .messages import ALWAYS, BATCH_BYTES, NEVER, BySender, Mux
 from .peers import (PeerRefused, host_text, keep_connecting, load, password, require,
                     split_host_port, tls_context)
 
@@ -160,30 +160,18 @@ class Inbox:
         return taken
 
 
-class Topics:
-    """A reader per topic, at most MAX_TOPICS of them."""
+class Topics(BySender):
+    """A reader per topic, at most MAX_TOPICS of them; with a wildcard, each
+    topic's columns are prefixed with its levels from the wildcard on."""
+    limit = MAX_TOPICS
 
     def __init__(self, mux: Mux, problem, wildcard_level: int | None, reading=None):
-        self.mux, self.problem, self.level = mux, problem, wildcard_level
-        self.reading = reading
-        self.lines: dict[str, Lines] = {}
+        super().__init__(mux, problem, reading)
+        self.level = wildcard_level
 
-    def take(self, messages) -> None:
-        for topic, payloads in group_by_sender(messages):
-            lines = self.lines.get(topic) or self._new(topic)
-            if lines is None:
-                continue
-            kept = [p for p in payloads if len(p) <= MAX_MESSAGE_BYTES]
-            if len(kept) < len(payloads):
-                self.problem(f"{topic}: {len(payloads) - len(kept)} message(s) over "
-                             f"{MAX_MESSAGE_BYTES:,} bytes; dropped")
-            if kept:
-                lines.messages(kept)
-
-    def _new(self, topic: str) -> Lines | None:
-        if len(self.lines) >= MAX_TOPICS:
-            self.problem(f"a message on {topic} dropped: already {MAX_TOPICS} topics")
-            return None
+    def named(self, topic: str) -> tuple[str, str]:
         prefix = "" if self.level is None else "/".join(topic.split("/")[self.level:])
-        self.lines[topic] = Lines(self.mux.part(prefix), self.problem, topic, self.reading)
-        return self.lines[topic]
+        return prefix, topic
+
+    def refused(self, topic: str) -> str:
+        return f"a message on {topic} dropped: already {MAX_TOPICS} topics"

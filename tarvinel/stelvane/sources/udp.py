@@ -18,7 +18,7 @@ import struct
 
 from ..formats import ReadOptions
 from .base import SourceError
-from .messages import BATCH_BYTES, MAX_MESSAGE_BYTES, WHEN_DIFFERENT, Lines, Mux, group_by_sender
+from .messages import BATCH_BYTES, MAX_MESSAGE_BYTES, WHEN_DIFFERENT, BySender, Mux
 from .peers import host_text, is_multicast, split_host_port
 from .streams import wait_ready
 
@@ -119,24 +119,12 @@ def _who(sender) -> str:
     return f"{host_text(sender[0])}:{sender[1]}"
 
 
-class Senders:
-    """A reader per sender, at most MAX_SENDERS of them."""
+class Senders(BySender):
+    """A reader per sender (address and port), at most MAX_SENDERS of them."""
+    limit = MAX_SENDERS
 
-    def __init__(self, mux: Mux, problem, reading=None):
-        self.mux, self.problem, self.reading = mux, problem, reading
-        self.lines: dict[object, Lines] = {}
+    def named(self, sender) -> tuple[str, str]:
+        return _who(sender), _who(sender)
 
-    def take(self, datagrams) -> None:
-        for sender, payloads in group_by_sender(datagrams):
-            lines = self.lines.get(sender) or self._new(sender)
-            if lines is not None:
-                lines.messages(payloads)
-
-    def _new(self, sender):
-        if len(self.lines) >= MAX_SENDERS:
-            self.problem(f"a datagram of {_who(sender)} dropped: already "
-                         f"{MAX_SENDERS} senders")
-            return None
-        who = _who(sender)
-        self.lines[sender] = Lines(self.mux.part(who), self.problem, who, self.reading)
-        return self.lines[sender]
+    def refused(self, sender) -> str:
+        return f"a datagram of {_who(sender)} dropped: already {MAX_SENDERS} senders"

@@ -16,7 +16,7 @@ from dataclasses import dataclass
 
 from ..formats import ReadOptions
 from .base import SourceError
-from .messages import BATCH_BYTES, MAX_MESSAGE_BYTES, Lines, Mux
+from .messages import BATCH_BYTES, Lines, Mux
 from .peers import host_text, load, require, split_host_port
 
 MAX_FRAME_BYTES = 16 << 20
@@ -88,13 +88,7 @@ class ZmqSource:
                 if ended:
                     return ended
             if socket in ready:
-                payloads = _waiting(zmq, socket)
-                kept = [p for p in payloads if len(p) <= MAX_MESSAGE_BYTES]
-                if len(kept) < len(payloads):
-                    status.problem(f"{self.describe}: {len(payloads) - len(kept)} message(s) "
-                                   f"over {MAX_MESSAGE_BYTES:,} bytes; dropped")
-                if kept:
-                    lines.messages(kept)
+                lines.messages(_waiting(zmq, socket))
 
     def _event(self, zmq, monitor, status) -> str | None:
         from zmq.utils.monitor import recv_monitor_message
