@@ -19,7 +19,7 @@ This module imports no Qt: it runs in the producer process.
 from dataclasses import dataclass
 
 from ..formats import ReadOptions
-from .base import SourceError
+from .base import NamedByText, SourceError
 from .messages import ALWAYS, BATCH_BYTES, NEVER, BySender, Mux
 from .peers import (PeerRefused, host_text, keep_connecting, load, password, require,
                     split_host_port, tls_context)
@@ -30,7 +30,7 @@ CONNACK_TIMEOUT = 10.0
 
 
 @dataclass
-class MqttSource:
+class MqttSource(NamedByText):
     host: str
     port: int
     topic: str
@@ -64,10 +64,6 @@ class MqttSource:
     def describe(self) -> str:
         scheme = "mqtts" if self.tls else "mqtt"
         return f"{scheme}://{host_text(self.host)}:{self.port}/{self.topic}"
-
-    @property
-    def settings_key(self) -> str:
-        return self.describe
 
     def run(self, feed, status, stop) -> str | None:
         topics = Topics(Mux(feed, ALWAYS if self.wildcard_level is not None else NEVER),

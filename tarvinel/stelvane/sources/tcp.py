@@ -9,13 +9,13 @@ import socket
 import urllib.parse
 
 from ..formats import LimitExceeded, ReadOptions, make_reader
-from .base import SourceError
+from .base import NamedByText, SourceError
 from .peers import host_text
 from .streams import read_stream, wait_ready
 
 
 @dataclass
-class TcpSource:
+class TcpSource(NamedByText):
     """Listens on HOST:PORT; text rows from one connection at a time. A
     connection that closes ends its run; the next one may bring new column
     names. A line over the limits closes its connection."""
@@ -41,11 +41,6 @@ class TcpSource:
     @property
     def describe(self) -> str:
         return f"tcp://{host_text(self.host)}:{self.port}"
-
-    @property
-    def settings_key(self) -> str:
-        # The text as the user wrote it, as the settings have always kept it.
-        return self.text or self.describe
 
     def run(self, feed, status, stop) -> str | None:
         family = socket.AF_INET6 if ":" in self.host else socket.AF_INET

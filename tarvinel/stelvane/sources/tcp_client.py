@@ -14,7 +14,7 @@ from dataclasses import dataclass
 import socket
 
 from ..formats import ReadOptions
-from .base import SourceError
+from .base import NamedByText, SourceError
 from .messages import Lines, Mux
 from .peers import host_text, keep_connecting, split_host_port
 from .streams import read_stream
@@ -24,7 +24,7 @@ KEEPALIVE = (("TCP_KEEPIDLE", 10), ("TCP_KEEPINTVL", 5), ("TCP_KEEPCNT", 3))
 
 
 @dataclass
-class TcpClientSource:
+class TcpClientSource(NamedByText):
     host: str
     port: int
     once: bool = False
@@ -40,10 +40,6 @@ class TcpClientSource:
     @property
     def describe(self) -> str:
         return f"tcp-client://{host_text(self.host)}:{self.port}"
-
-    @property
-    def settings_key(self) -> str:
-        return self.describe
 
     def run(self, feed, status, stop) -> str | None:
         lines = Lines(Mux(feed).part(), status.problem, f"{host_text(self.host)}:{self.port}",

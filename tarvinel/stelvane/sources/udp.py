@@ -17,7 +17,7 @@ import socket
 import struct
 
 from ..formats import ReadOptions
-from .base import SourceError
+from .base import NamedByText, SourceError
 from .messages import BATCH_BYTES, MAX_MESSAGE_BYTES, WHEN_DIFFERENT, BySender, Mux
 from .peers import host_text, is_multicast, split_host_port
 from .streams import wait_ready
@@ -29,7 +29,7 @@ RECEIVE_BUFFER = 8 << 20
 
 
 @dataclass
-class UdpSource:
+class UdpSource(NamedByText):
     host: str
     port: int
     reading: ReadOptions = ReadOptions()  # --format, --sep, ...
@@ -45,10 +45,6 @@ class UdpSource:
     @property
     def describe(self) -> str:
         return f"udp://{host_text(self.host)}:{self.port}"
-
-    @property
-    def settings_key(self) -> str:
-        return self.describe
 
     def run(self, feed, status, stop) -> str | None:
         with self._socket() as sock, selectors.DefaultSelector() as selector:

@@ -15,7 +15,7 @@ This module imports no Qt: it runs in the producer process.
 from dataclasses import dataclass
 
 from ..formats import ReadOptions
-from .base import SourceError
+from .base import NamedByText, SourceError
 from .messages import BATCH_BYTES, Lines, Mux
 from .peers import host_text, load, require, split_host_port
 
@@ -25,7 +25,7 @@ RECEIVE_QUEUE = 10_000  # messages ZeroMQ holds for us while we are busy
 
 
 @dataclass
-class ZmqSource:
+class ZmqSource(NamedByText):
     host: str
     port: int
     topic: str = ""
@@ -45,10 +45,6 @@ class ZmqSource:
     def describe(self) -> str:
         topic = f"/{self.topic}" if self.topic else ""
         return f"zmq+tcp://{host_text(self.host)}:{self.port}{topic}"
-
-    @property
-    def settings_key(self) -> str:
-        return self.describe
 
     def run(self, feed, status, stop) -> str | None:
         zmq = load("zmq", "zmq", "zmq+tcp://")
