@@ -88,3 +88,14 @@ class NamedByPath:
     @property
     def settings_key(self) -> str:
         return self.path
+
+
+class NamedByText:
+    """For a source a SOURCE text names: its settings go by that text as the
+    user wrote it where the source keeps it (`text`, as the settings have
+    always kept tcp:// and serial:), else by its description."""
+    text = ""
+
+    @property
+    def settings_key(self) -> str:
+        return self.text or self.describe

@@ -126,22 +126,21 @@ class Lines:
         self.reader = make_reader(part, problem, name=name, options=reading)
         self._head = None  # a new connection's first bytes, until its first line is whole
 
-    def message(self, data: bytes) -> None:
-        """A whole message (a datagram, an MQTT or WebSocket message)."""
-        if not data.endswith(b"\n"):
-            data += b"\n"
-        self.reader.feed(self._first_line_seen(data, resumed=False))
-
     def messages(self, payloads: list[bytes]) -> None:
-        """Whole messages, parsed as one block (the first alone while the
-        sender has no columns yet: it may be the one that names them)."""
-        if self.part.names is None:
-            self.message(payloads[0])
-            payloads = payloads[1:]
-        if payloads:
-            self.reader.feed(b"".join(
-                self._first_line_seen(p if p.endswith(b"\n") else p + b"\n", resumed=False)
-                for p in payloads))
+        """Whole messages (datagrams, MQTT, WebSocket or ZeroMQ messages),
+        parsed as one block (the first alone while the sender has no columns
+        yet: it may be the one that names them). A message over
+        MAX_MESSAGE_BYTES is dropped, and said so."""
+        kept = [p for p in payloads if len(p) <= MAX_MESSAGE_BYTES]
+        if len(kept) < len(payloads):
+            self.problem(f"{self.name}: {len(payloads) - len(kept)} message(s) over "
+                         f"{MAX_MESSAGE_BYTES:,} bytes; dropped")
+        if kept and self.part.names is None:
+            self.reader.feed(self._first_line_seen(_line_ended(kept[0]), resumed=False))
+            kept = kept[1:]
+        if kept:
+            self.reader.feed(b"".join(self._first_line_seen(_line_ended(p), resumed=False)
+                                      for p in kept))
 
     def connected(self) -> None:
         """A new connection begins: its first line is looked at when whole."""
@@ -168,8 +167,10 @@ class Lines:
 
     def _first_line_seen(self, data: bytes, resumed: bool) -> bytes:
         end = data.find(b"\n")
-        line = data[:end if end >= 0 else len(data)].decode("utf-8", "replace").strip()
-        if self.part.names is None or not line or line[0] == "#" or end < 0:
+        if self.part.names is None or end < 0:
+            return data
+        line = data[:end].decode("utf-8", "replace").strip()
+        if not line or line[0] == "#":
             return data
         fields = split_fields(line, separator_of(line))
         if not all(map(_is_number, fields)):
@@ -181,6 +182,39 @@ class Lines:
             return data
         self.problem(f"{self.name}: the first line after reconnecting was cut short; dropped")
         return data[end + 1:]
+
+
+class BySender:
+    """A Lines per sender, at most `limit` of them: the messages of a
+    further sender are dropped, and said so, so that a flood from many
+    senders cannot grow memory. A kind of sender defines `named(sender)`:
+    the prefix of its columns and its name in problems, and
+    `refused(sender)`: the problem when a further one's messages drop."""
+    limit = 0
+
+    def __init__(self, mux: Mux, problem, reading=None):
+        self.mux, self.problem, self.reading = mux, problem, reading
+        self.lines: dict[object, Lines] = {}
+
+    def take(self, messages) -> None:
+        """(sender, payload) pairs, in the order they came."""
+        for sender, payloads in group_by_sender(messages):
+            lines = self.lines.get(sender) or self._new(sender)
+            if lines is not None:
+                lines.messages(payloads)
+
+    def _new(self, sender) -> Lines | None:
+        if len(self.lines) >= self.limit:
+            self.problem(self.refused(sender))
+            return None
+        prefix, name = self.named(sender)
+        self.lines[sender] = Lines(self.mux.part(prefix), self.problem, name, self.reading)
+        return self.lines[sender]
+
+
+def _line_ended(payload: bytes) -> bytes:
+    """A message boundary is a line boundary."""
+    return payload if payload.endswith(b"\n") else payload + b"\n"
 
 
 def _kinds_units(names):

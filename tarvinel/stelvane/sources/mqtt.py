@@ -19,8 +19,8 @@ This module imports no Qt: it runs in the producer process.
 from dataclasses import dataclass
 
 from ..formats import ReadOptions
-from .base import SourceError
-from .messages import ALWAYS, BATCH_BYTES, MAX_MESSAGE_BYTES, NEVER, Lines, Mux, group_by_sender
+from .base import NamedByText, SourceError
+from .messages import ALWAYS, BATCH_BYTES, NEVER, BySender, Mux
 from .peers import (PeerRefused, host_text, keep_connecting, load, password, require,
                     split_host_port, tls_context)
 
@@ -30,7 +30,7 @@ CONNACK_TIMEOUT = 10.0
 
 
 @dataclass
-class MqttSource:
+class MqttSource(NamedByText):
     host: str
     port: int
     topic: str
@@ -64,10 +64,6 @@ class MqttSource:
     def describe(self) -> str:
         scheme = "mqtts" if self.tls else "mqtt"
         return f"{scheme}://{host_text(self.host)}:{self.port}/{self.topic}"
-
-    @property
-    def settings_key(self) -> str:
-        return self.describe
 
     def run(self, feed, status, stop) -> str | None:
         topics = Topics(Mux(feed, ALWAYS if self.wildcard_level is not None else NEVER),
@@ -160,30 +156,18 @@ class Inbox:
         return taken
 
 
-class Topics:
-    """A reader per topic, at most MAX_TOPICS of them."""
+class Topics(BySender):
+    """A reader per topic, at most MAX_TOPICS of them; with a wildcard, each
+    topic's columns are prefixed with its levels from the wildcard on."""
+    limit = MAX_TOPICS
 
     def __init__(self, mux: Mux, problem, wildcard_level: int | None, reading=None):
-        self.mux, self.problem, self.level = mux, problem, wildcard_level
-        self.reading = reading
-        self.lines: dict[str, Lines] = {}
+        super().__init__(mux, problem, reading)
+        self.level = wildcard_level
 
-    def take(self, messages) -> None:
-        for topic, payloads in group_by_sender(messages):
-            lines = self.lines.get(topic) or self._new(topic)
-            if lines is None:
-                continue
-            kept = [p for p in payloads if len(p) <= MAX_MESSAGE_BYTES]
-            if len(kept) < len(payloads):
-                self.problem(f"{topic}: {len(payloads) - len(kept)} message(s) over "
-                             f"{MAX_MESSAGE_BYTES:,} bytes; dropped")
-            if kept:
-                lines.messages(kept)
-
-    def _new(self, topic: str) -> Lines | None:
-        if len(self.lines) >= MAX_TOPICS:
-            self.problem(f"a message on {topic} dropped: already {MAX_TOPICS} topics")
-            return None
+    def named(self, topic: str) -> tuple[str, str]:
         prefix = "" if self.level is None else "/".join(topic.split("/")[self.level:])
-        self.lines[topic] = Lines(self.mux.part(prefix), self.problem, topic, self.reading)
-        return self.lines[topic]
+        return prefix, topic
+
+    def refused(self, topic: str) -> str:
+        return f"a message on {topic} dropped: already {MAX_TOPICS} topics"

@@ -119,25 +119,13 @@ class Session:
         self.connected = False
 
 
-class Backoff:
-    def __init__(self, first: float = FIRST_DELAY, longest: float = LONGEST_DELAY):
-        self.first, self.longest = first, longest
-        self.delay = first
-
-    def next(self) -> float:
-        delay, self.delay = self.delay, min(self.longest, self.delay * 2)
-        return delay
-
-    def reset(self) -> None:
-        self.delay = self.first
-
-
 def keep_connecting(connect, describe: str, once: bool, status, stop) -> str | None:
-    """Runs `connect(session)` again and again. It returns None once the
-    window has closed, else why its connection ended; it raises PeerRefused
-    for a refusal, OSError for a peer that is not there (yet). Returns why
-    the source ended, or None once the window has closed."""
-    backoff = Backoff()
+    """Runs `connect(session)` again and again, with the back-off above.
+    `connect` returns None once the window has closed, else why its
+    connection ended; it raises PeerRefused for a refusal, OSError for a
+    peer that is not there (yet). Returns why the source ended, or None
+    once the window has closed."""
+    delay = FIRST_DELAY
     while True:
         session, started = Session(), time.monotonic()
         try:
@@ -158,8 +146,8 @@ def keep_connecting(connect, describe: str, once: bool, status, stop) -> str | N
         if once:
             return why
         if time.monotonic() - started >= LASTED:
-            backoff.reset()
-        delay = backoff.next()
+            delay = FIRST_DELAY
         status.info(f"{why}; reconnecting in {delay:.2g} s")
         if stop.poll(delay):
             return None
+        delay = min(LONGEST_DELAY, delay * 2)

@@ -8,7 +8,7 @@ import errno
 import os
 
 from ..formats import ReadOptions
-from .base import SourceError
+from .base import NamedByText, SourceError
 from .messages import Lines, Mux
 from .peers import keep_connecting, load, require
 from .streams import read_stream
@@ -17,7 +17,7 @@ DEFAULT_BAUD = 115_200
 
 
 @dataclass
-class SerialSource:
+class SerialSource(NamedByText):
     """Text rows from a serial port (pyserial). A port that does not exist
     yet is waited for; one that goes away (a device reset, a cable pulled) is
     waited for again and read on under the columns it had, unless `once`:
@@ -45,11 +45,6 @@ class SerialSource:
     @property
     def describe(self) -> str:
         return f"serial:{self.device}@{self.baud}"
-
-    @property
-    def settings_key(self) -> str:
-        # The text as the user wrote it, as the settings have always kept it.
-        return self.text or self.describe
 
     def run(self, feed, status, stop) -> str | None:
         serial = load("serial", "serial", "serial:")  # pyserial: only this source needs it

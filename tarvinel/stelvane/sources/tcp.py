@@ -9,12 +9,13 @@ import socket
 import urllib.parse
 
 from ..formats import LimitExceeded, ReadOptions, make_reader
-from .base import SourceError
+from .base import NamedByText, SourceError
+from .peers import host_text
 from .streams import read_stream, wait_ready
 
 
 @dataclass
-class TcpSource:
+class TcpSource(NamedByText):
     """Listens on HOST:PORT; text rows from one connection at a time. A
     connection that closes ends its run; the next one may bring new column
     names. A line over the limits closes its connection."""
@@ -39,18 +40,13 @@ class TcpSource:
 
     @property
     def describe(self) -> str:
-        return f"tcp://{_host_text(self.host)}:{self.port}"
-
-    @property
-    def settings_key(self) -> str:
-        # The text as the user wrote it, as the settings have always kept it.
-        return self.text or self.describe
+        return f"tcp://{host_text(self.host)}:{self.port}"
 
     def run(self, feed, status, stop) -> str | None:
         family = socket.AF_INET6 if ":" in self.host else socket.AF_INET
         with socket.create_server((self.host, self.port), family=family, backlog=1) as listener:
             port = listener.getsockname()[1]
-            status.info(f"listening on tcp://{_host_text(self.host)}:{port}")
+            status.info(f"listening on tcp://{host_text(self.host)}:{port}")
             with selectors.DefaultSelector() as selector:
                 selector.register(listener, selectors.EVENT_READ)
                 selector.register(stop.fileno(), selectors.EVENT_READ)
@@ -66,7 +62,7 @@ class TcpSource:
                             return None
 
     def _serve(self, connection, peer, feed, status, stop) -> str | None:
-        who = f"{_host_text(peer[0])}:{peer[1]}"
+        who = f"{host_text(peer[0])}:{peer[1]}"
         status.info(f"connection from {who}")
         reader = make_reader(feed, status.problem, name=who, strict=True, options=self.reading)
         connection.setblocking(False)
@@ -90,7 +86,3 @@ class TcpSource:
         reader.restart()  # the run ends with its connection
         status.info(outcome)
         return outcome
-
-
-def _host_text(host: str) -> str:
-    return f"[{host}]" if ":" in host else host

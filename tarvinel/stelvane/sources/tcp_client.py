@@ -11,20 +11,20 @@ This module imports no Qt: it runs in the producer process.
 """
 
 from dataclasses import dataclass
-import selectors
 import socket
 
 from ..formats import ReadOptions
-from .base import SourceError
-from .messages import BATCH_BYTES, Lines, Mux
+from .base import NamedByText, SourceError
+from .messages import Lines, Mux
 from .peers import host_text, keep_connecting, split_host_port
+from .streams import read_stream
 
 CONNECT_TIMEOUT = 5.0
 KEEPALIVE = (("TCP_KEEPIDLE", 10), ("TCP_KEEPINTVL", 5), ("TCP_KEEPCNT", 3))
 
 
 @dataclass
-class TcpClientSource:
+class TcpClientSource(NamedByText):
     host: str
     port: int
     once: bool = False
@@ -40,10 +40,6 @@ class TcpClientSource:
     @property
     def describe(self) -> str:
         return f"tcp-client://{host_text(self.host)}:{self.port}"
-
-    @property
-    def settings_key(self) -> str:
-        return self.describe
 
     def run(self, feed, status, stop) -> str | None:
         lines = Lines(Mux(feed).part(), status.problem, f"{host_text(self.host)}:{self.port}",
@@ -65,22 +61,10 @@ class TcpClientSource:
                 raise
 
     def _read(self, sock, lines: Lines, status, stop) -> str | None:
-        with selectors.DefaultSelector() as selector:
-            selector.register(sock, selectors.EVENT_READ)
-            selector.register(stop.fileno(), selectors.EVENT_READ)
-            while True:
-                selector.select(0.25)
-                status.tick()
-                if stop.poll():
-                    return None
-                try:
-                    data = sock.recv(BATCH_BYTES)
-                except (BlockingIOError, InterruptedError):
-                    continue
-                if not data:
-                    lines.broken()
-                    return f"{self.describe}: the server closed the connection"
-                lines.feed(data)
+        if read_stream(sock.fileno(), lines, stop, status, read=sock.recv) is None:
+            return None
+        lines.broken()
+        return f"{self.describe}: the server closed the connection"
 
 
 def _keep_alive(sock) -> None:

@@ -17,9 +17,10 @@ import socket
 import struct
 
 from ..formats import ReadOptions
-from .base import SourceError
-from .messages import BATCH_BYTES, MAX_MESSAGE_BYTES, WHEN_DIFFERENT, Lines, Mux, group_by_sender
+from .base import NamedByText, SourceError
+from .messages import BATCH_BYTES, MAX_MESSAGE_BYTES, WHEN_DIFFERENT, BySender, Mux
 from .peers import host_text, is_multicast, split_host_port
+from .streams import wait_ready
 
 MAX_SENDERS = 64
 # What the kernel may hold for us while the producer is busy elsewhere (as
@@ -28,7 +29,7 @@ RECEIVE_BUFFER = 8 << 20
 
 
 @dataclass
-class UdpSource:
+class UdpSource(NamedByText):
     host: str
     port: int
     reading: ReadOptions = ReadOptions()  # --format, --sep, ...
@@ -45,10 +46,6 @@ class UdpSource:
     def describe(self) -> str:
         return f"udp://{host_text(self.host)}:{self.port}"
 
-    @property
-    def settings_key(self) -> str:
-        return self.describe
-
     def run(self, feed, status, stop) -> str | None:
         with self._socket() as sock, selectors.DefaultSelector() as selector:
             status.info(f"listening on udp://{host_text(self.host)}:{sock.getsockname()[1]}")
@@ -56,12 +53,9 @@ class UdpSource:
             selector.register(stop.fileno(), selectors.EVENT_READ)
             senders = Senders(Mux(feed, WHEN_DIFFERENT), status.problem, self.reading)
             buffer = bytearray(MAX_MESSAGE_BYTES + 1)
-            while True:
-                selector.select(0.25)
-                status.tick()
-                if stop.poll():
-                    return None
+            while wait_ready(selector, stop, status) is not None:
                 senders.take(_receive(sock, buffer, status.problem))
+            return None
 
     def _socket(self) -> socket.socket:
         family = socket.AF_INET6 if ":" in self.host else socket.AF_INET
@@ -121,24 +115,12 @@ def _who(sender) -> str:
     return f"{host_text(sender[0])}:{sender[1]}"
 
 
-class Senders:
-    """A reader per sender, at most MAX_SENDERS of them."""
+class Senders(BySender):
+    """A reader per sender (address and port), at most MAX_SENDERS of them."""
+    limit = MAX_SENDERS
 
-    def __init__(self, mux: Mux, problem, reading=None):
-        self.mux, self.problem, self.reading = mux, problem, reading
-        self.lines: dict[object, Lines] = {}
+    def named(self, sender) -> tuple[str, str]:
+        return _who(sender), _who(sender)
 
-    def take(self, datagrams) -> None:
-        for sender, payloads in group_by_sender(datagrams):
-            lines = self.lines.get(sender) or self._new(sender)
-            if lines is not None:
-                lines.messages(payloads)
-
-    def _new(self, sender):
-        if len(self.lines) >= MAX_SENDERS:
-            self.problem(f"a datagram of {_who(sender)} dropped: already "
-                         f"{MAX_SENDERS} senders")
-            return None
-        who = _who(sender)
-        self.lines[sender] = Lines(self.mux.part(who), self.problem, who, self.reading)
-        return self.lines[sender]
+    def refused(self, sender) -> str:
+        return f"a datagram of {_who(sender)} dropped: already {MAX_SENDERS} senders"

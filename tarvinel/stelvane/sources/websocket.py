@@ -15,7 +15,7 @@ from dataclasses import dataclass
 import urllib.parse
 
 from ..formats import ReadOptions
-from .base import SourceError
+from .base import NamedByText, SourceError
 from .messages import BATCH_BYTES, MAX_MESSAGE_BYTES, Lines, Mux
 from .peers import PeerRefused, host_text, keep_connecting, load, require, split_host_port, \
     tls_context
@@ -25,7 +25,7 @@ MESSAGE_TOO_BIG = 1009  # the close code for a message over the limit
 
 
 @dataclass
-class WebSocketSource:
+class WebSocketSource(NamedByText):
     url: str
     once: bool = False
     ca: str | None = None
@@ -45,10 +45,6 @@ class WebSocketSource:
 
     @property
     def describe(self) -> str:
-        return self.url
-
-    @property
-    def settings_key(self) -> str:
         return self.url
 
     def run(self, feed, status, stop) -> str | None:

@@ -15,8 +15,8 @@ This module imports no Qt: it runs in the producer process.
 from dataclasses import dataclass
 
 from ..formats import ReadOptions
-from .base import SourceError
-from .messages import BATCH_BYTES, MAX_MESSAGE_BYTES, Lines, Mux
+from .base import NamedByText, SourceError
+from .messages import BATCH_BYTES, Lines, Mux
 from .peers import host_text, load, require, split_host_port
 
 MAX_FRAME_BYTES = 16 << 20
@@ -25,7 +25,7 @@ RECEIVE_QUEUE = 10_000  # messages ZeroMQ holds for us while we are busy
 
 
 @dataclass
-class ZmqSource:
+class ZmqSource(NamedByText):
     host: str
     port: int
     topic: str = ""
@@ -45,10 +45,6 @@ class ZmqSource:
     def describe(self) -> str:
         topic = f"/{self.topic}" if self.topic else ""
         return f"zmq+tcp://{host_text(self.host)}:{self.port}{topic}"
-
-    @property
-    def settings_key(self) -> str:
-        return self.describe
 
     def run(self, feed, status, stop) -> str | None:
         zmq = load("zmq", "zmq", "zmq+tcp://")
@@ -88,13 +84,7 @@ class ZmqSource:
                 if ended:
                     return ended
             if socket in ready:
-                payloads = _waiting(zmq, socket)
-                kept = [p for p in payloads if len(p) <= MAX_MESSAGE_BYTES]
-                if len(kept) < len(payloads):
-                    status.problem(f"{self.describe}: {len(payloads) - len(kept)} message(s) "
-                                   f"over {MAX_MESSAGE_BYTES:,} bytes; dropped")
-                if kept:
-                    lines.messages(kept)
+                lines.messages(_waiting(zmq, socket))
 
     def _event(self, zmq, monitor, status) -> str | None:
         from zmq.utils.monitor import recv_monitor_message
