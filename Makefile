@@ -35,9 +35,8 @@ VPY := $(VENV)/bin/python
 BUILD_DIR := build/$(notdir $(abspath $(VENV)))
 
 # Each binding comes from its own requirements file (requirements/qt-<api>.txt).
-QT_REQUIREMENTS := $(wildcard requirements/qt-$(QT_API).txt)
 DEV_STAMP := $(VENV)/.installed-dev
-QT_STAMP := $(if $(QT_REQUIREMENTS),$(VENV)/.installed-qt-$(QT_API))
+QT_STAMP := $(VENV)/.installed-qt-$(QT_API)
 PTH_FILE := _tarvinel_source_tree.pth
 
 # Xvfb and its xauth, xclip for the clipboard, and what the xcb platform plugin
@@ -72,12 +71,15 @@ $(VENV)/pyvenv.cfg:
 	@test -n "$(PYTHON)" || { echo "No Python 3.12 found; pass PYTHON=/path/to/python3.x" >&2; exit 1; }
 	$(PYTHON) -m venv $(VENV)
 
+# A stamp per requirements file: requirements/NAME.txt installed into the venv.
+PIP_INSTALL = $(VPY) -m pip install --disable-pip-version-check -q --only-binary=:all: -r
+
 $(DEV_STAMP): requirements/dev.txt requirements/runtime.txt | $(VENV)/pyvenv.cfg
-	$(VPY) -m pip install --disable-pip-version-check -q --only-binary=:all: -r requirements/dev.txt
+	$(PIP_INSTALL) requirements/dev.txt
 	@touch $@
 
-$(VENV)/.installed-qt-%: requirements/qt-%.txt $(DEV_STAMP)
-	$(VPY) -m pip install --disable-pip-version-check -q --only-binary=:all: -r $<
+$(VENV)/.installed-%: requirements/%.txt $(DEV_STAMP)
+	$(PIP_INSTALL) $<
 	@touch $@
 
 # The venv imports the package from this tree: a .pth file naming the repo
@@ -138,14 +140,13 @@ check: deps venv
 
 BENCH_STAMP := $(VENV)/.installed-bench
 
-$(BENCH_STAMP): requirements/bench.txt $(DEV_STAMP)
-	$(VPY) -m pip install --disable-pip-version-check -q --only-binary=:all: -r $<
-	@touch $@
+# What bench/ holds besides the benchmarks: what they share, and the row sender
+# they start in a process of their own.
+BENCH_HELPERS := bench/roads.py bench/rowsender.py
+BENCHES := $(filter-out $(BENCH_HELPERS),$(sort $(wildcard bench/*.py)))
 
 bench: deps build $(BENCH_STAMP)
-	@shopt -s nullglob; benches=(bench/*.py); \
-	if [ $${#benches[@]} -eq 0 ]; then echo "no benchmarks in bench/"; exit 0; fi; \
-	for b in "$${benches[@]}"; do \
+	@for b in $(BENCHES); do \
 	  echo "== $$b"; \
 	  $(XVFB_RUN) $(VPY) "$$b" || exit 1; \
 	done
