@@ -94,15 +94,15 @@ def apply(vb, kind, amount):
         vb.scaleBy(x=amount, y=1.0, center=QtCore.QPointF((x0 + x1) / 2, vb.viewRange()[1][0]))
 
 
-def main():
+def history_window(app, fill):
+    """A shown window whose data set `fill` filled, its history plot drawing
+    every curve (the pattern's eight): the window and the plot."""
     from tarvinel.stelvane.mainwindow import MainWindow
 
-    app = QtWidgets.QApplication.instance() or QtWidgets.QApplication([])
     window = MainWindow(queue_module.Queue())
     window.resize(1200, 900)  # within the screen `make bench` gives it (1280 x 1024)
     window.show()
-    started = time.monotonic()
-    fill_history(window.point_dataset)
+    fill(window.point_dataset)
     window.toolbar.ps.stx.set_text(PATTERN)
     window.start()
     history = window.history_plot
@@ -110,6 +110,13 @@ def main():
                          if c.xData is not None and len(c.xData)) == len(config.ridx)
     if not wait(app, filled, 120):
         sys.exit("the history plot never showed its eight curves")
+    return window, history
+
+
+def main():
+    app = QtWidgets.QApplication.instance() or QtWidgets.QApplication([])
+    started = time.monotonic()
+    window, history = history_window(app, fill_history)
     wait(app, lambda: False, 1.0)
     print(f"{qt_compat.API}, {RUNS} runs x {ROWS:,} rows, {len(config.ridx)} curves, "
           f"history plot {history.width()}x{history.height()} px, "

@@ -9,7 +9,6 @@ axis itself takes to lay out its ticks and texts for one frame.
 """
 import os
 import pathlib
-import queue as queue_module
 import sys
 import time
 
@@ -25,7 +24,7 @@ import numpy as np  # noqa: E402
 from tarvinel.stelvane import axes, config, qt_compat  # noqa: E402  (binding before pyqtgraph)
 from tarvinel.stelvane.protocol import NUMBER, TIME  # noqa: E402
 
-from panzoom import PaintCounter, apply, steps, wait  # noqa: E402  (bench/ is on the path)
+from panzoom import PaintCounter, apply, history_window, steps, wait  # noqa: E402  (bench/ is on the path)
 
 QtGui, QtWidgets = qt_compat.QtGui, qt_compat.QtWidgets
 
@@ -83,20 +82,8 @@ def layout_seconds(axis, repeats=200) -> float:
 
 
 def main():
-    from tarvinel.stelvane.mainwindow import MainWindow
-
     app = QtWidgets.QApplication.instance() or QtWidgets.QApplication([])
-    window = MainWindow(queue_module.Queue())
-    window.resize(1200, 900)
-    window.show()
-    fill_run(window.point_dataset)
-    window.toolbar.ps.stx.set_text("time,[^t].*")
-    window.start()
-    plot = window.history_plot
-    filled = lambda: sum(1 for c in plot.plots.values()  # noqa: E731
-                         if c.xData is not None and len(c.xData)) == len(config.ridx)
-    if not wait(app, filled, 120):
-        sys.exit("the history plot never showed its eight curves")
+    window, plot = history_window(app, fill_run)
     print(f"{qt_compat.API}, one run of {ROWS:,} rows, {len(config.ridx)} curves, history plot "
           f"{plot.width()}x{plot.height()} px, TZ={os.environ['TZ']}", flush=True)
     results = {NUMBER: [], TIME: []}
