@@ -42,6 +42,11 @@ KEYS = (
 )
 
 
+# The views whose being on a restart keeps (settings.py), by attribute name;
+# the pause is not among them: a window starts showing its data.
+REMEMBERED_VIEWS = ("legend", "tracker", "stats", "spectrum", "db")
+
+
 class ViewControls(QtWidgets.QWidget):
     """A row of buttons for the view actions. `window` gets the actions, so
     their keys work anywhere in it."""
@@ -62,6 +67,7 @@ class ViewControls(QtWidgets.QWidget):
         self.db = self._action(window, "dB", "D", checkable=True,
                                tip="The spectrum as power in dB, else as amplitude (D)")
         self.help = self._action(window, "?", "F1", tip="Keys and mouse actions (F1)")
+        self.views = {name: getattr(self, name) for name in REMEMBERED_VIEWS}
         self.help.triggered.connect(lambda: show_help(window))
         layout = QtWidgets.QHBoxLayout(self)
         layout.setContentsMargins(4, 0, 0, 0)

@@ -4,7 +4,8 @@ Per mode (points, traces): the X and Y formats, the log and share boxes;
 per source and mode: the pattern (a pattern fits the columns of the data it
 was typed for: a file's pattern would match nothing in another file, and a
 plain file opened for the first time shows its first column against the
-others); for the window: its geometry and the positions of its splitters.
+others); for the window: its geometry, the positions of its splitters, and which
+views are on (legend, tracker, statistics, spectrum, dB; not the pause).
 They are kept per user with Qt's QSettings in an INI file (on Linux
 $XDG_CONFIG_HOME/tarvinel/stelvane.ini, ~/.config by default), read when the
 window starts and written when it closes.
@@ -24,6 +25,7 @@ import binascii
 import sys
 from urllib.parse import quote
 
+from .controls import REMEMBERED_VIEWS
 from .modes import MODES
 from .qt_compat import QtCore
 from .sources.instrument import InstrumentSource
@@ -61,11 +63,13 @@ def open_store(path: str | None = None):
 class Remembered:
     """What was read from the file: per mode key a dict of control name to
     value ("pattern" its text, "fx"/"fy" the format text, the boxes of BOXES
-    a bool); the window's geometry and the splitters' states by object name."""
+    a bool); the window's geometry, the splitters' states by object name and
+    whether each view of controls.REMEMBERED_VIEWS is on."""
 
     modes: dict = field(default_factory=dict)
     geometry: bytes | None = None
     splitters: dict = field(default_factory=dict)
+    views: dict = field(default_factory=dict)
 
 
 # --- reading ---------------------------------------------------------------------------
@@ -160,6 +164,10 @@ def read(store, warn, source: str = INSTRUMENT) -> Remembered:
             values[box] = value(f"{group}/{box}", _as_bool)
         remembered.modes[mode.key] = {k: v for k, v in values.items() if v is not None}
     remembered.geometry = value("window/geometry", _as_state)
+    for view in REMEMBERED_VIEWS:
+        on = value(f"views/{view}", _as_bool)
+        if on is not None:
+            remembered.views[view] = on
     for key in keys:
         if key.startswith("splitters/"):
             state = value(key, _as_state)
@@ -190,8 +198,13 @@ def apply_to_toolbar(modes: dict, remembered: Remembered, warn, keep_patterns=()
 
 
 def apply_to_window(window, splitters: dict, remembered: Remembered, warn) -> None:
-    """Puts the window's geometry and the splitters (by object name) back; a
-    state Qt does not take is ignored with a warning."""
+    """Puts the window's geometry, the splitters (by object name) and the
+    views (through their actions, as a click would) back; a state Qt does
+    not take is ignored with a warning."""
+    for view, on in remembered.views.items():
+        action = window.controls.views[view]
+        if action.isChecked() != on:
+            action.setChecked(on)
     if remembered.geometry is not None and not window.restoreGeometry(
             QtCore.QByteArray(remembered.geometry)):
         warn("settings: the saved window geometry does not fit; ignored")
@@ -265,6 +278,8 @@ def write(store, modes: dict, window, splitters: dict, source: str = INSTRUMENT,
     store.setValue("window/geometry", _state_text(window.saveGeometry()))
     for name, splitter in splitters.items():
         store.setValue(f"splitters/{name}", _state_text(splitter.saveState()))
+    for view, action in window.controls.views.items():
+        store.setValue(f"views/{view}", "true" if action.isChecked() else "false")
     store.sync()
     # (A file that was damaged keeps reporting its format error after a
     # sound write; only an access error says the write failed.)
