@@ -9,7 +9,9 @@ spectrum plot shown (P). Each set-up reports the points per second stored,
 the frames per second that showed new data, the 95th percentile of the
 rows' latency, the window's own processor time per million rows stored and
 the share of the wall time the derived view's own calls took (its figures
-and its curves, not the painting of the spectrum plot); at the end each derived view's figures are given as ratios to those without
+and its curves, not the painting of the spectrum plot) and, with the
+spectrum shown, how many new spectra the live plot's frames got (1.00: a new
+spectrum with every frame); at the end each derived view's figures are given as ratios to those without
 it, over the rounds (the median). The target: each costs at most 5% of the
 sustained rate, that is stores at least 0.95 of it.
 """
@@ -42,8 +44,15 @@ class OwnWork:
 
     def __init__(self, window):
         self.spent = 0.0
+        self.spectra = 0  # spectra shown
         for owner, name in ((window.stats_table, "refresh"), (window.spectrum, "present")):
             setattr(owner, name, self.timed(getattr(owner, name)))
+        shown = window.spectrum._show
+
+        def counted_show(*args):
+            self.spectra += 1
+            return shown(*args)
+        window.spectrum._show = counted_show
 
     def timed(self, call):
         def timed_call(*args):
@@ -55,12 +64,16 @@ class OwnWork:
         return timed_call
 
 
-def meter(own: OwnWork):
+def meter(own: OwnWork, window):
     """For pipeline.measure: the window's processor time per million rows
-    stored, and the derived views' own share of the wall time."""
+    stored, the derived views' own share of the wall time, and the spectra
+    shown per frame of the live plot."""
     cpu, spent, start = time.process_time(), own.spent, time.monotonic()
+    spectra, frames = own.spectra, window.live_plot.frames
     return lambda stored: {"cpu": (time.process_time() - cpu) / max(stored, 1) * 1e6,
-                           "own": (own.spent - spent) / (time.monotonic() - start)}
+                           "own": (own.spent - spent) / (time.monotonic() - start),
+                           "spectra": (own.spectra - spectra)
+                           / max(window.live_plot.frames - frames, 1)}
 
 
 def run_setup(app, rate, actions):
@@ -71,7 +84,7 @@ def run_setup(app, rate, actions):
     own = OwnWork(window)
     for action in actions:
         getattr(window.controls, action).trigger()
-    return measure(app, window, lambda: meter(own))
+    return measure(app, window, lambda: meter(own, window))
 
 
 def main():
@@ -84,7 +97,7 @@ def main():
           f"{os.cpu_count()} cores; {MEASURE:.0f} s per set-up after {WARMUP} s warm-up, "
           f"{args.rounds} rounds", flush=True)
     print(f"{'round':>5} {'set-up':>10} {'stored/s':>10} {'fps':>5} {'p95 ms':>7} "
-          f"{'cpu s/M rows':>12} {'own work':>8} {'problems':>8}")
+          f"{'cpu s/M rows':>12} {'own work':>8} {'spectra/frame':>13} {'problems':>8}")
     results = {name: [] for name, _ in SETUPS}
     for round_number in range(1, args.rounds + 1):
         for name, actions in SETUPS:
@@ -92,7 +105,7 @@ def main():
             results[name].append(r)
             print(f"{round_number:>5} {name:>10} {r['stored']:>10,.0f} {r['fps']:>5.0f} "
                   f"{1e3 * r['p95']:>7.1f} {r['cpu']:>12.2f} {100 * r['own']:>7.1f}% "
-                  f"{r['problems']:>8}", flush=True)
+                  f"{r['spectra']:>13.2f} {r['problems']:>8}", flush=True)
     print("ratios to 'off' (median over the rounds; each round against its own 'off'):")
     for name, _ in SETUPS[1:]:
         ratios = {figure: statistics.median(on[figure] / off[figure]

@@ -8,7 +8,7 @@ import multiprocessing
 import numpy as np
 import pytest
 
-from tarvinel.stelvane import plotfeeds, qt_compat, savekeys
+from tarvinel.stelvane import qt_compat, savekeys, spectrumfeed
 from tarvinel.stelvane.protocol import NUMBER, TIME, Columns
 from tarvinel.stelvane.columnkinds import PLAIN
 from tarvinel.stelvane.statistics import figure_texts
@@ -114,8 +114,8 @@ def spectrum_peak(win):
                          indirect=True)  # t a time column: the frequency in Hz
 def test_the_spectrum_shows_the_live_sine_and_is_made_only_when_needed(qtbot, fed, monkeypatch):
     made = []
-    real = plotfeeds.amplitude_spectrum
-    monkeypatch.setattr(plotfeeds, "amplitude_spectrum", lambda x, y: made.append(len(x)) or real(x, y))
+    real = spectrumfeed.amplitude_spectra
+    monkeypatch.setattr(spectrumfeed, "amplitude_spectra", lambda x, ys: made.append(len(x)) or real(x, ys))
     spectrum = fed.spectrum.plot
     qtbot.wait(200)
     assert not spectrum.isVisible() and not made  # hidden: nothing is made

@@ -1,4 +1,4 @@
-"""The window's plots as entries of plotfeeds.PLOTS: a plot added there is
+"""The window's plots as entries of mainwindow.PLOTS: a plot added there is
 laid out, fed, named in its legend, read out and saved like the others."""
 
 import queue as queue_module
@@ -11,14 +11,15 @@ from .test_app import WAIT, active_window, filled_curves, put_all
 
 
 def test_a_third_plot_is_one_entry_and_is_fed_like_the_others(qtbot, monkeypatch):
-    monkeypatch.setattr(mainwindow, "PLOTS", (*plotfeeds.PLOTS, ("newest", plotfeeds.LiveFeed)))
+    own = mainwindow.PLOTS
+    monkeypatch.setattr(mainwindow, "PLOTS", (*own, ("newest", plotfeeds.LiveFeed)))
     queue = queue_module.Queue()
     win = active_window(qtbot, queue)
-    added = len(plotfeeds.PLOTS)  # the new plot comes after the window's own
+    added = len(own)  # the new plot comes after the window's own
     third = win.plots[added]
     assert win.splitters["plots"].widget(added) is third
     assert [readout.plot for readout in win.readouts] == win.plots
-    assert set(win.export_keys.plots) == {name for name, _ in plotfeeds.PLOTS} | {"newest"}
+    assert set(win.export_keys.plots) == {name for name, _ in own} | {"newest"}
 
     t = np.arange(50, dtype=float)
     put_all(queue, [("PN", ["t", "a", "b"]), ("PXY", "t,(a|b)"),

@@ -16,12 +16,13 @@ from .dataset import Dataset
 from .export import VisibleRange
 from .intake import Intake
 from .modes import MODES, ModeRecord
-from .plotfeeds import PLOTS, FeedOptions, SpectrumFeed
+from .plotfeeds import FeedOptions, HistoryFeed, LiveFeed
 from .presenter import Presenter
 from .problems import ExceptionHook, ProblemLog
 from .qt_compat import QtCore, QtWidgets
 from .readout import PointerReadout
 from .savekeys import ExportKeys
+from .spectrumfeed import SpectrumFeed
 from .statstable import StatsKeeper, StatsTable, tracker_line
 from .toolbar_adapter import ToolbarAdapter
 from .views import MESSAGE_MS, DataBox, PlotView, RateMeter, StatusBar
@@ -37,6 +38,9 @@ INTAKE_SHARE = 0.5
 STATUS_INTERVAL = 0.25
 # Width of the column of data boxes, in pixels.
 DATA_BOX_WIDTH = 250
+# The window's plots, top to bottom: (name, kind; see plotfeeds.py). The
+# first is the one the others follow when the axes are shared.
+PLOTS = (("live", LiveFeed), ("history", HistoryFeed), ("spectrum", SpectrumFeed))
 
 
 class MainWindow(QtWidgets.QMainWindow):

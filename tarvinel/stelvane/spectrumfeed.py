@@ -1,0 +1,148 @@
+"""The spectrum plot's feed: the amplitude spectrum (or power in dB) of
+each curve of the plot it follows, made a few curves a frame (see
+spectrum.py for the arithmetic)."""
+
+import time
+
+from .axes import set_axis_kind
+from .legend import curve_names
+from .plotfeeds import FeedOptions, Frame, PlotFeed
+from .protocol import NUMBER, TIME
+from .render import peak_decimated
+from .spectrum import amplitude_spectra
+from .statistics import rows_in_range
+
+# The share of a frame for making spectra (see SpectrumFeed).
+SPECTRUM_SHARE = 0.1
+
+
+class SpectrumJob:
+    """The spectra of one frame's curves, made a few at a time: the curves
+    over the same X column share their rows, and as many of them as the
+    frame's share has time for are transformed together
+    (spectrum.amplitude_spectra), which costs a fraction of as many
+    transforms one by one."""
+
+    def __init__(self, rows: list, frame: Frame, span, points: int, in_db: bool,
+                 cost: "SpectrumCost"):
+        self.rows, self.frame = rows, frame  # the source's blocks per pair (views: they keep)
+        self.span, self.points, self.in_db = span, points, in_db
+        self.cost = cost
+        self.series = [None] * len(rows)
+        groups: dict = {}
+        for i, (pair, blocks) in enumerate(zip(frame.pairs, rows)):
+            if blocks:
+                groups.setdefault(pair[0], []).append(i)
+        self.groups = list(groups.values())
+
+    def advance(self, deadline: float) -> bool:
+        """Makes spectra until `deadline` (one at least); true once all are made."""
+        while self.groups:
+            group = self.groups[-1]
+            x = self.rows[group[0]][0].x
+            rows = rows_in_range(x, *self.span)
+            now = time.monotonic()
+            count = self.cost.curves_until(deadline - now, len(x[rows]))
+            self._spectra(x[rows], group[:count], rows)
+            self.cost.took(time.monotonic() - now, min(count, len(group)), len(x[rows]))
+            del group[:count]
+            if not group:
+                self.groups.pop()
+            if time.monotonic() >= deadline:
+                break
+        return not self.groups
+
+    def _spectra(self, x, group: list, rows) -> None:
+        spectra = amplitude_spectra(x, [self.rows[i][0].y[rows] for i in group])
+        for i, spectrum in zip(group, spectra):
+            if spectrum is not None:
+                values = spectrum.in_db() if self.in_db else spectrum.amplitude
+                self.series[i] = peak_decimated(spectrum.frequency, values, self.points)
+
+
+class SpectrumCost:
+    """What a spectrum of one curve cost per row, as last measured: how
+    many curves fit in the time left of a frame's share."""
+
+    def __init__(self):
+        self.per_row = 0.0  # seconds per row and curve; 0: not measured yet
+
+    def curves_until(self, left: float, rows: int) -> int:
+        if self.per_row <= 0 or rows <= 0:
+            return 1
+        return max(1, int(left / (self.per_row * rows)))
+
+    def took(self, seconds: float, curves: int, rows: int) -> None:
+        if curves and rows:
+            measured = seconds / (curves * rows)
+            self.per_row = measured if self.per_row <= 0 else 0.7 * self.per_row + 0.3 * measured
+
+
+class SpectrumFeed(PlotFeed):
+    """The amplitude spectrum (or power in dB) of each curve of the plot it
+    follows (the first of PLOTS), over the rows that plot shows; see
+    spectrum.py. Made only while the plot is on screen and when the rows or
+    the view changed, within SPECTRUM_SHARE of each frame: long curves take
+    a few frames, and the next spectra start from the rows of the frame the
+    last ones were shown in."""
+
+    follows_selection = False
+
+    def __init__(self, name: str, plot, options: FeedOptions):
+        super().__init__(name, plot, options)
+        self.source: PlotFeed | None = None
+        self.in_db = False
+        self.job: SpectrumJob | None = None
+        self.cost = SpectrumCost()
+        plot.hide()  # until the user asks for it
+
+    def attach(self, feeds) -> None:
+        self.source = feeds[0]
+
+    def forget(self) -> None:
+        super().forget()
+        self.job = None
+
+    def set_db(self, on: bool) -> None:
+        self.in_db = on
+        self.forget()
+
+    def present(self, frame: Frame) -> None:
+        self.frame = frame
+        if not self.plot.isVisible() or self.source is None:
+            return
+        if self.job is None and not self._start(frame):
+            return
+        deadline = time.monotonic() + SPECTRUM_SHARE * self.options.frame_interval
+        if self.job.advance(deadline):
+            job, self.job = self.job, None
+            frame = job.frame
+            self._show(job.series, frame,
+                       (frame.record.key, tuple(frame.pairs), frame.fx, frame.fy, self.in_db))
+            self.plot.settle()
+            self._title(f"{job.frame.record.mode.run_word} {job.frame.data.run_number}", job.frame)
+
+    def _start(self, frame: Frame) -> bool:
+        """Starts new spectra if what they are made of changed; true if so."""
+        span = self.source.visible_x()
+        points = self.plot.points_wanted()
+        state = (frame.record.key, frame.data.version, tuple(frame.pairs), frame.fx, frame.fy,
+                 span, self.in_db, points)
+        if state == self.shown:
+            return False
+        self.shown = state
+        rows = [self.source.pair_blocks(pair, frame) for pair in frame.pairs]
+        self.job = SpectrumJob(rows, frame, span, points, self.in_db, self.cost)
+        return True
+
+    def _show_columns(self, frame: Frame) -> None:
+        """A spectrum's axes are numbers: frequency, in Hz when X is a time
+        (or in seconds), and amplitude or power; the legend names the Y columns."""
+        pairs, plot = frame.pairs, self.plot
+        xs, ys = self._pairs_shown(frame)
+        for side in ("bottom", "left"):
+            set_axis_kind(plot, side, NUMBER)
+        in_seconds = any(x.kind == TIME or x.unit == "s" for x in xs)
+        unit = "Hz" if in_seconds else "1/" + ", ".join(dict.fromkeys(x for x, _ in pairs))
+        plot.set_labels(f"frequency [{unit}]", "power [dB]" if self.in_db else "amplitude")
+        self.names = curve_names(pairs, frame.fx, frame.fy, [y.unit for y in ys])
