@@ -114,8 +114,8 @@ def spectrum_peak(win):
                          indirect=True)  # t a time column: the frequency in Hz
 def test_the_spectrum_shows_the_live_sine_and_is_made_only_when_needed(qtbot, fed, monkeypatch):
     made = []
-    real = spectrumfeed.amplitude_spectra
-    monkeypatch.setattr(spectrumfeed, "amplitude_spectra", lambda x, ys: made.append(len(x)) or real(x, ys))
+    real = spectrumfeed.amplitude_spectrum
+    monkeypatch.setattr(spectrumfeed, "amplitude_spectrum", lambda x, y: made.append(len(x)) or real(x, y))
     spectrum = fed.spectrum.plot
     qtbot.wait(200)
     assert not spectrum.isVisible() and not made  # hidden: nothing is made

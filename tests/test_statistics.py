@@ -9,7 +9,7 @@ import pytest
 
 from tarvinel.stelvane.columnkinds import PLAIN, Shown
 from tarvinel.stelvane.protocol import TEXT, TIME
-from tarvinel.stelvane.spectrum import amplitude_spectra, amplitude_spectrum, fast_size
+from tarvinel.stelvane.spectrum import amplitude_spectrum, fast_size
 from tarvinel.stelvane.statistics import (EMPTY, CurveStats, figure_texts, rows_in_range,
                                           stats_line, summarise, summarise_in_range)
 from tarvinel.stelvane.valuetext import duration_text, time_text
@@ -91,20 +91,6 @@ def test_the_spectrum_of_a_sine_peaks_at_its_frequency_with_its_amplitude():
     assert spectrum.amplitude[0] < 1e-6  # the mean (7) is taken off
     assert spectrum.frequency[-1] == pytest.approx(rate / 2)
     assert spectrum.in_db()[np.argmax(spectrum.amplitude)] == pytest.approx(20 * math.log10(2.5))
-
-
-def test_curves_over_one_x_made_together_read_as_made_one_by_one():
-    t = np.arange(3000) / 500.0 + 1.8e9
-    ys = [a * np.sin(2 * np.pi * f * t) for a, f in ((1.0, 30.0), (3.0, 70.0), (0.5, 10.0))]
-    ys[1] = ys[1].copy()
-    ys[1][7] = np.nan  # this one is resampled past its gap, on its own
-    together = amplitude_spectra(t, ys)
-    for y, spectrum in zip(ys, together):
-        alone = amplitude_spectrum(t, y)
-        assert np.allclose(spectrum.amplitude, alone.amplitude, rtol=1e-12, atol=1e-12)
-        assert np.array_equal(spectrum.frequency, alone.frequency)
-    assert [peak(s)[0] for s in together] == pytest.approx([30.0, 70.0, 10.0], abs=0.2)
-    assert amplitude_spectra(t[:5], [y[:5] for y in ys]) == [None] * 3  # too few rows
 
 
 def test_an_uneven_or_unordered_x_is_resampled_onto_an_even_grid():

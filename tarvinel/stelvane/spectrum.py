@@ -57,18 +57,6 @@ def hann(size: int) -> np.ndarray:
     return window
 
 
-def even_step(x: np.ndarray) -> float | None:
-    """The step of `x` (finite values, at least two) when it is evenly
-    spaced and advances, else None."""
-    step = (x[-1] - x[0]) / (len(x) - 1)
-    # Time stamps since the epoch carry rounding of their own size's
-    # precision in every step: that is no unevenness either.
-    tolerance = max(EVEN_TOLERANCE * step, 8 * np.finfo(float).eps * max(abs(x[0]), abs(x[-1])))
-    if step > 0 and np.all(np.abs(np.diff(x) - step) <= tolerance):
-        return float(step)
-    return None
-
-
 def even_rows(x: np.ndarray, y: np.ndarray) -> tuple[np.ndarray, float] | None:
     """y on an evenly spaced x, and the step: the rows themselves when their
     x is even already, else y resampled at the typical step of x (rows in x
@@ -79,10 +67,14 @@ def even_rows(x: np.ndarray, y: np.ndarray) -> tuple[np.ndarray, float] | None:
     if len(x) < LEAST_ROWS:
         return None
     finite = np.isfinite(x) & np.isfinite(y)
-    if finite.all():
-        step = even_step(x)
-        if step is not None:
-            return y, step
+    whole = bool(finite.all())
+    if whole:
+        step = (x[-1] - x[0]) / (len(x) - 1)
+        # Time stamps since the epoch carry rounding of their own size's
+        # precision in every step: that is no unevenness either.
+        tolerance = max(EVEN_TOLERANCE * step, 8 * np.finfo(float).eps * max(abs(x[0]), abs(x[-1])))
+        if step > 0 and np.all(np.abs(np.diff(x) - step) <= tolerance):
+            return y, float(step)
     else:
         x, y = x[finite], y[finite]
     if len(x) >= 2 and np.any(x[1:] < x[:-1]):
@@ -111,48 +103,19 @@ def amplitude_spectrum(x: np.ndarray, y: np.ndarray) -> Spectrum | None:
     if even is None:
         return None
     values, step = even
-    return _spectra(np.array(values, dtype=float, ndmin=2), step)[0]
-
-
-def amplitude_spectra(x: np.ndarray, ys: list) -> list[Spectrum | None]:
-    """amplitude_spectrum of each y of `ys` against the same rows of x. The
-    curves whose rows are all finite on an evenly spaced x go through one
-    transform together, which costs a fraction of as many transforms one by
-    one; the others are made one by one."""
-    x = np.asarray(x, dtype=float)
-    step = None
-    if len(x) >= LEAST_ROWS and np.isfinite(x).all():
-        step = even_step(x)
-    together = [i for i, y in enumerate(ys) if step is not None and np.isfinite(y).all()]
-    spectra = [None if i in together else amplitude_spectrum(x, y) for i, y in enumerate(ys)]
-    if together:
-        values = np.empty((len(together), len(x)))
-        for row, i in zip(values, together):
-            row[:] = ys[i]
-        for i, spectrum in zip(together, _spectra(values, step)):
-            spectra[i] = spectrum
-    return spectra
-
-
-def _spectra(values: np.ndarray, step: float) -> list[Spectrum]:
-    """The spectra of the rows of `values` (curves of one length, evenly
-    spaced at `step`), which it changes."""
-    window = hann(values.shape[1])
-    values -= values.mean(axis=1, keepdims=True)
-    values *= window
+    window = hann(len(values))
+    values = (values - values.mean()) * window
     # Zeros up to a length of small factors: a transform of a length with a
     # large prime factor takes several times longer, and the padding only
     # samples the same spectrum more finely.
-    size = fast_size(values.shape[1])
+    size = fast_size(len(values))
     # One-sided: every bin but the first (and a last at exactly Nyquist)
     # holds the power of its negative twin too.
-    amplitude = np.abs(np.fft.rfft(values, size, axis=1))
-    amplitude *= 2.0 / window.sum()
-    amplitude[:, 0] /= 2
+    amplitude = np.abs(np.fft.rfft(values, size)) * (2.0 / window.sum())
+    amplitude[0] /= 2
     if size % 2 == 0:
-        amplitude[:, -1] /= 2
-    frequency = np.fft.rfftfreq(size, step)
-    return [Spectrum(frequency, row, step) for row in amplitude]
+        amplitude[-1] /= 2
+    return Spectrum(np.fft.rfftfreq(size, step), amplitude, step)
 
 
 def fast_size(n: int) -> int:

@@ -9,7 +9,7 @@ from .legend import curve_names
 from .plotfeeds import FeedOptions, Frame, PlotFeed
 from .protocol import NUMBER, TIME
 from .render import peak_decimated
-from .spectrum import amplitude_spectra
+from .spectrum import amplitude_spectrum
 from .statistics import rows_in_range
 
 # The share of a frame for making spectra (see SpectrumFeed).
@@ -17,74 +17,40 @@ SPECTRUM_SHARE = 0.1
 
 
 class SpectrumJob:
-    """The spectra of one frame's curves, made a few at a time: the curves
-    over the same X column share their rows, and as many of them as the
-    frame's share has time for are transformed together
-    (spectrum.amplitude_spectra), which costs a fraction of as many
-    transforms one by one."""
+    """The spectra of one frame's curves, made a few per frame."""
 
-    def __init__(self, rows: list, frame: Frame, span, points: int, in_db: bool,
-                 cost: "SpectrumCost"):
+    def __init__(self, rows: list, frame: Frame, span, points: int, in_db: bool):
         self.rows, self.frame = rows, frame  # the source's blocks per pair (views: they keep)
         self.span, self.points, self.in_db = span, points, in_db
-        self.cost = cost
-        self.series = [None] * len(rows)
-        groups: dict = {}
-        for i, (pair, blocks) in enumerate(zip(frame.pairs, rows)):
-            if blocks:
-                groups.setdefault(pair[0], []).append(i)
-        self.groups = list(groups.values())
+        self.series = []
 
     def advance(self, deadline: float) -> bool:
         """Makes spectra until `deadline` (one at least); true once all are made."""
-        while self.groups:
-            group = self.groups[-1]
-            x = self.rows[group[0]][0].x
-            rows = rows_in_range(x, *self.span)
-            now = time.monotonic()
-            count = self.cost.curves_until(deadline - now, len(x[rows]))
-            self._spectra(x[rows], group[:count], rows)
-            self.cost.took(time.monotonic() - now, min(count, len(group)), len(x[rows]))
-            del group[:count]
-            if not group:
-                self.groups.pop()
+        while len(self.series) < len(self.rows):
+            self.series.append(self._spectrum(self.rows[len(self.series)]))
             if time.monotonic() >= deadline:
                 break
-        return not self.groups
+        return len(self.series) == len(self.rows)
 
-    def _spectra(self, x, group: list, rows) -> None:
-        spectra = amplitude_spectra(x, [self.rows[i][0].y[rows] for i in group])
-        for i, spectrum in zip(group, spectra):
-            if spectrum is not None:
-                values = spectrum.in_db() if self.in_db else spectrum.amplitude
-                self.series[i] = peak_decimated(spectrum.frequency, values, self.points)
-
-
-class SpectrumCost:
-    """What a spectrum of one curve cost per row, as last measured: how
-    many curves fit in the time left of a frame's share."""
-
-    def __init__(self):
-        self.per_row = 0.0  # seconds per row and curve; 0: not measured yet
-
-    def curves_until(self, left: float, rows: int) -> int:
-        if self.per_row <= 0 or rows <= 0:
-            return 1
-        return max(1, int(left / (self.per_row * rows)))
-
-    def took(self, seconds: float, curves: int, rows: int) -> None:
-        if curves and rows:
-            measured = seconds / (curves * rows)
-            self.per_row = measured if self.per_row <= 0 else 0.7 * self.per_row + 0.3 * measured
+    def _spectrum(self, blocks):
+        if not blocks:
+            return None
+        x, y = blocks[0].x, blocks[0].y
+        rows = rows_in_range(x, *self.span)
+        spectrum = amplitude_spectrum(x[rows], y[rows])
+        if spectrum is None:
+            return None
+        values = spectrum.in_db() if self.in_db else spectrum.amplitude
+        return peak_decimated(spectrum.frequency, values, self.points)
 
 
 class SpectrumFeed(PlotFeed):
     """The amplitude spectrum (or power in dB) of each curve of the plot it
     follows (the first of PLOTS), over the rows that plot shows; see
     spectrum.py. Made only while the plot is on screen and when the rows or
-    the view changed, within SPECTRUM_SHARE of each frame: long curves take
-    a few frames, and the next spectra start from the rows of the frame the
-    last ones were shown in."""
+    the view changed, within SPECTRUM_SHARE of each frame: eight long curves
+    take a few frames, and the next spectra start from the rows of the frame
+    the last ones were shown in."""
 
     follows_selection = False
 
@@ -93,7 +59,6 @@ class SpectrumFeed(PlotFeed):
         self.source: PlotFeed | None = None
         self.in_db = False
         self.job: SpectrumJob | None = None
-        self.cost = SpectrumCost()
         plot.hide()  # until the user asks for it
 
     def attach(self, feeds) -> None:
@@ -132,7 +97,7 @@ class SpectrumFeed(PlotFeed):
             return False
         self.shown = state
         rows = [self.source.pair_blocks(pair, frame) for pair in frame.pairs]
-        self.job = SpectrumJob(rows, frame, span, points, self.in_db, self.cost)
+        self.job = SpectrumJob(rows, frame, span, points, self.in_db)
         return True
 
     def _show_columns(self, frame: Frame) -> None:
