@@ -81,6 +81,7 @@ class LiveRun:
         self._meet(data, mode_key)
         try:
             x = formatted(data.column(pair[0]), fx)
+            data.column(pair[1])
         except KeyError:
             return None
         n = len(x)
