@@ -60,6 +60,12 @@ class Growth:
     grows: bool
 
 
+def rows_of(data, pair, fx, fy, rows) -> tuple[np.ndarray, np.ndarray]:
+    """(x, y) of `pair` over `rows` (see LiveRun.rows), as the formats show them."""
+    return tuple(formatted(data.column(name)[rows[0]:rows[1]], fmt)
+                 for name, fmt in zip(pair, (fx, fy)))
+
+
 def _grows(x: np.ndarray) -> bool:
     return bool(len(x) < 2 or np.all(x[1:] >= x[:-1]))
 

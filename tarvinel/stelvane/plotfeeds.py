@@ -14,10 +14,9 @@ from . import config
 from .axes import set_axis_kind
 from .columnkinds import axis_text, common, shown_column, shown_over_runs
 from .legend import CurveLegend, curve_names
-from .liverun import LiveRun, LiveView
+from .liverun import LiveRun, LiveView, rows_of
 from .protocol import NUMBER, TIME
-from .render import (CurveFeeder, _x_extent, formatted, history_series_steps, pair_series,
-                     peak_decimated)
+from .render import CurveFeeder, _x_extent, history_series_steps, pair_series, peak_decimated
 from .spectrum import amplitude_spectrum
 from .statistics import CurveRows, RowBlock, rows_in_range
 from .timewindow import ROWS, TimeWindow
@@ -187,10 +186,11 @@ class LiveFeed(PlotFeed):
         data = frame.data
         rows = self.pair_rows(frame)
         described = data.described
-        # The same rows of the same run read the same: new rows outside
-        # them (the view panned back) draw nothing again.
-        state = (frame.record.key, data.run_number, tuple(frame.pairs), tuple(rows),
-                 described.changes)
+        # The same rows of the same run (counted from its first, dropped or
+        # not) read the same: new rows outside them draw nothing again.
+        dropped = getattr(data, "dropped", 0)
+        state = (frame.record.key, data.run_number, tuple(frame.pairs), described.changes,
+                 tuple(r and (r[0] + dropped, r[1] + dropped, r[2]) for r in rows))
         if state == self.shown:
             return
         self.shown = state
@@ -205,10 +205,7 @@ class LiveFeed(PlotFeed):
 
     def pair_blocks(self, pair, frame: Frame) -> list[RowBlock]:
         rows = self.run.rows(frame.data, frame.record.key, pair, frame.fx, self.live_view(frame))
-        if rows is None:
-            return []
-        x, y = (frame.data.column(name)[rows[0]:rows[1]] for name in pair)
-        return [RowBlock(formatted(x, frame.fx), formatted(y, frame.fy))]
+        return [] if rows is None else [RowBlock(*rows_of(frame.data, pair, frame.fx, frame.fy, rows))]
 
 
 class HistoryJob:
