@@ -69,7 +69,7 @@ def wait_shows(qtbot, win, rows):
 
 def test_a_time_window_follows_a_pan_shows_older_rows_and_a_follows_again(
         qtbot, open_app, followed, tmp_path):
-    win = open_app(str(followed), "--window", "10s")
+    win = open_app(str(followed), "--window", "10s", "--max-rows", "650")
     win.activateWindow()
     qtbot.waitActive(win)  # the window's shortcuts need that
     sent = table(0, 600)
@@ -102,7 +102,8 @@ def test_a_time_window_follows_a_pan_shows_older_rows_and_a_follows_again(
     assert older[0] < sent[-1, 0] - 10 and set(older) <= set(x)
     # New rows beyond the view leave it where the user took it.
     write(followed, "a", text_of(table(600, 100), header=False))
-    qtbot.waitUntil(lambda: len(win.point_dataset) == 700, timeout=WAIT)
+    qtbot.waitUntil(lambda: win.point_dataset.rows_stored == 700, timeout=WAIT)
+    assert win.point_dataset.dropped == 50  # the run keeps its newest 650 rows
     qtbot.wait(100)
     assert shown(win)[1] == (view_low, view_high) and not live.following()
 
@@ -110,6 +111,8 @@ def test_a_time_window_follows_a_pan_shows_older_rows_and_a_follows_again(
     qtbot.keyClick(live, Qt.Key.Key_A)  # following again: the window of the newest rows
     wait_shows(qtbot, win, in_last(table(0, 700), 10))
     assert live.following()
+    write(followed, "a", text_of(table(700, 100), header=False))  # followed as the run drops rows
+    wait_shows(qtbot, win, in_last(table(0, 800), 10))
 
 
 def test_the_window_field_applies_refuses_and_is_remembered(qtbot, open_app, followed):
