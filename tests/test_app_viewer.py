@@ -147,7 +147,7 @@ def test_readout_and_tracker_show_the_values_under_the_pointer(qtbot, fed):
     qtbot.mouseClick(fed.controls.buttons["Tracker"], Qt.MouseButton.LeftButton)
     assert not readout.line.isVisible() and not readout.box.isVisible()
     # The pointer leaves the plot: the readout goes.
-    qtbot.mouseMove(fed.point_data_box, QtCore.QPoint(20, 20))
+    qtbot.mouseMove(fed.toolbar, QtCore.QPoint(20, 10))  # (the data boxes lie off the test screen)
     qtbot.waitUntil(lambda: label.text() == "")
 
 

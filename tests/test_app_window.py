@@ -129,6 +129,11 @@ def test_the_window_field_applies_refuses_and_is_remembered(qtbot, open_app, fol
         assert win.status_bar.currentMessage() == (
             f"window not changed: {str(_refusal(bad))}")
         assert field.text() == "120 rows" and win.live_window.text == "120 rows"
+    box = win.window_field.box
+    box.setCurrentIndex(box.findText("10s"))
+    qtbot.keyClick(box, Qt.Key.Key_Down)  # the next of the list's choices
+    assert field.text() == "30s" and win.live_window.text == "30s"
+    wait_shows(qtbot, win, in_last(sent, 30))
     type_pattern(qtbot, field, "2.5")  # in X's units: seconds of a time column
     wait_shows(qtbot, win, in_last(sent, 2.5))
     win.close()

@@ -24,7 +24,7 @@ KEYS = (
     ("D, dB button", "the spectrum as power in dB, or as amplitude again"),
     ("F1, ? button", "this list of keys and mouse actions"),
     ("Return in the pattern field", "apply the X;Y pattern"),
-    ("Return in the window field, or a choice of its list",
+    ("Return in the live window field, or a choice of its list",
      "the live plot shows that window while it follows: a span of X (10s, 250ms, 5min, 2h, "
      "a plain number in X's units) or N rows; rows: the newest --live-rows"),
     ("F on a plot", "fit the view to the data"),
@@ -104,7 +104,7 @@ class WindowField(QtWidgets.QWidget):
         self.box.addItems(list(CHOICES))
         self.box.setInsertPolicy(QtWidgets.QComboBox.InsertPolicy.NoInsert)
         self.box.setCompleter(None)  # "1" and Return is 1, not the 10s a completion offers
-        self.box.setMinimumContentsLength(6)
+        self.box.setMinimumContentsLength(8)
         self.box.setToolTip("What the live plot shows while it follows: a span of X "
                             "(10s, 250ms, 5min, a number in X's units) or N rows; Return applies")
         self.field = self.box.lineEdit()
@@ -112,9 +112,9 @@ class WindowField(QtWidgets.QWidget):
         self.field.returnPressed.connect(self._chosen)
         self.box.activated.connect(lambda index: self._chosen())
         layout = QtWidgets.QHBoxLayout(self)
-        layout.setContentsMargins(6, 0, 0, 0)
-        layout.addWidget(QtWidgets.QLabel("window", self))
-        layout.addWidget(self.box)
+        layout.setContentsMargins(4, 0, 4, 0)
+        layout.addWidget(QtWidgets.QLabel("live window", self))
+        layout.addWidget(self.box, 1)
 
     def show_window(self, text: str) -> None:
         """Shows `text` as the window taken (without applying it)."""

@@ -129,6 +129,9 @@ class MainWindow(QtWidgets.QMainWindow):
         boxes = QtWidgets.QWidget()
         box_layout = QtWidgets.QVBoxLayout(boxes)
         box_layout.setContentsMargins(0, 0, 0, 0)
+        # The live plot's window heads the column (the toolbar's row has no
+        # room to spare for the pattern field).
+        box_layout.addWidget(self.window_field)
         for record in self.modes.values():
             box_layout.addWidget(record.data_box)
         # A fixed width: the boxes' titles and values change several times a
@@ -148,7 +151,6 @@ class MainWindow(QtWidgets.QMainWindow):
         top = QtWidgets.QHBoxLayout()
         top.setContentsMargins(0, 0, 0, 0)
         top.addWidget(self.toolbar, 1)
-        top.addWidget(self.window_field)
         top.addWidget(self.controls)
         layout.addLayout(top)
         layout.addWidget(body, 1)
