@@ -93,7 +93,7 @@ def test_a_time_window_follows_a_pan_shows_older_rows_and_a_follows_again(
     # following and shows the older rows in view, from memory.
     live = win.live_plot
     middle = on_widget(live, (low + high) / 2, 0.0)
-    drag(qtbot, live, middle, middle + QtCore.QPoint(live.plotItem.vb.width() // 2, 0))
+    drag(qtbot, live, middle, middle + QtCore.QPoint(int(live.plotItem.vb.width()) // 2, 0))
     qtbot.waitUntil(lambda: shown(win)[1][0] < low - 3)
     assert not live.following()
     qtbot.waitUntil(lambda: shown(win)[0][0] < shown(win)[1][0])  # rows drawn past the left edge
