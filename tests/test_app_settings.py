@@ -103,10 +103,13 @@ logX=true
     (GOOD.replace("logX=true", "logX=maybe").replace("fy=mag", "fy=loud")
      + "[window]\ngeometry=!!\n", [], ("time,noise", "real", False),
      "points/logX ignored (not true or false: 'maybe')"),
+    (GOOD + "[window]\nlive=10 m\n", [], ("time,noise", "mag", True),
+     "window/live ignored ('10 m' is no window"),
     # A pattern that does not compile is the user's to fix: shown, and reported.
     (GOOD.replace("time,noise", '"time,(noise"'), [], ("time,(noise", "mag", True),
      "invalid pattern 'time,(noise'"),
-], ids=["fresh", "command line wins", "damaged", "foreign", "bad values", "bad pattern"])
+], ids=["fresh", "command line wins", "damaged", "foreign", "bad values", "bad window",
+        "bad pattern"])
 def test_command_line_fresh_and_broken_files(qtbot, settings_home, content, extra, expected, warning):
     path = settings_home / "tarvinel" / "stelvane.ini"
     path.parent.mkdir()

@@ -68,7 +68,7 @@ def test_standard_input_through_a_pipe():
             "points": 3001, "runs": 2, "traces": 0, "point_columns": ["t", "a", "b"],
             "trace_columns": [], "pairs": pairs, "problems": 1,
             "problem_texts": ["stdin line 3002: 'oops' is not a number: '1,oops,2'"],
-            "ended": True}
+            "ended": True, "window": "rows", "window_rows": 1}
 
 
 @pytest.fixture

@@ -162,11 +162,12 @@ def create_app(argv=None, produce=None) -> Application:
     producer = make_producer(context, queue, args, epoch, source)
     qt_app = QtWidgets.QApplication.instance() or QtWidgets.QApplication(sys.argv[:1])
     window = MainWindow(queue, producer=producer, epoch=epoch, live_rows=args.live_rows,
-                        max_rows=args.max_rows, max_history=args.history)
+                        max_rows=args.max_rows, max_history=args.history, window=args.window)
     for warning in warnings:
         print(warning, file=sys.stderr)
         window.report(warning)
-    window.settings.restore(store, remembered, given_patterns=given, source=key)
+    window.settings.restore(store, remembered, given_patterns=given, source=key,
+                            window_given=args.window is not None)
     window.show()
     producer.start()
     window.start()

@@ -8,6 +8,7 @@ F, A and R are not among them: on a plot those belong to the plot widget.
 """
 
 from .qt_compat import QAction, QtCore, QtGui, QtWidgets
+from .timewindow import CHOICES
 
 # Every key and mouse action of the window: (keys, what they do). The README's
 # list says the same.
@@ -23,6 +24,9 @@ KEYS = (
     ("D, dB button", "the spectrum as power in dB, or as amplitude again"),
     ("F1, ? button", "this list of keys and mouse actions"),
     ("Return in the pattern field", "apply the X;Y pattern"),
+    ("Return in the live window field, or a choice of its list",
+     "the live plot shows that window while it follows: a span of X (10s, 250ms, 5min, 2h, "
+     "a plain number in X's units) or N rows; rows: the newest --live-rows"),
     ("F on a plot", "fit the view to the data"),
     ("A on a plot", "auto-pan: follow the data"),
     ("Middle click on a plot", "copy the x under the pointer to the clipboard"),
@@ -89,6 +93,46 @@ class ViewControls(QtWidgets.QWidget):
         action.setToolTip(tip)
         window.addAction(action)
         return action
+
+
+class WindowField(QtWidgets.QWidget):
+    """The live plot's window (timewindow.py): an editable list of spans.
+    Return or a choice from the list hands the text to `apply`, which
+    gives a reason for a text it refuses; the field then shows the last
+    window taken again."""
+
+    def __init__(self, parent: QtWidgets.QWidget, apply, text: str = CHOICES[0]):
+        super().__init__(parent)
+        self.apply = apply
+        self.taken = text
+        self.box = QtWidgets.QComboBox(self)
+        self.box.setEditable(True)
+        self.box.addItems(list(CHOICES))
+        self.box.setInsertPolicy(QtWidgets.QComboBox.InsertPolicy.NoInsert)
+        self.box.setCompleter(None)  # "1" and Return is 1, not the 10s a completion offers
+        self.box.setMinimumContentsLength(8)
+        self.box.setToolTip("What the live plot shows while it follows: a span of X "
+                            "(10s, 250ms, 5min, a number in X's units) or N rows; Return applies")
+        self.field = self.box.lineEdit()
+        self.field.setText(text)
+        self.field.returnPressed.connect(self._chosen)
+        self.box.activated.connect(lambda index: self._chosen())
+        layout = QtWidgets.QHBoxLayout(self)
+        layout.setContentsMargins(4, 0, 4, 0)
+        layout.addWidget(QtWidgets.QLabel("live window", self))
+        layout.addWidget(self.box, 1)
+
+    def show_window(self, text: str) -> None:
+        """Shows `text` as the window taken (without applying it)."""
+        self.taken = text
+        self.field.setText(text)
+
+    def _chosen(self) -> None:
+        text = self.field.text()
+        if self.apply(text) is None:
+            self.taken = text
+        else:
+            self.field.setText(self.taken)
 
 
 def help_text() -> str:

@@ -56,7 +56,8 @@ def visible_range_writer(dataset, path: str, visible: VisibleRange
         raise ExportError(f"could not save {path}: {dataset.name} has no column {visible.x_name}")
     columns = [typed_column(dataset, name) for name in names]
     units = [dataset.unit(name) for name in names]
-    shown = slice(-visible.last, None) if visible.last is not None else slice(None)
+    length = len(columns[0].values)
+    shown = slice(None if visible.last is None else max(0, length - visible.last), None)
     x = formatted(columns[names.index(visible.x_name)].values[shown], visible.fx)
     rows = rows_in_range(x, visible.low, visible.high)
     columns = [replace(column, values=column.values[shown][rows]) for column in columns]

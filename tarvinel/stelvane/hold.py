@@ -19,6 +19,7 @@ class HeldData(KindsByName):
         self.column_names = dataset.column_names
         self._columns = {name: dataset.column(name) for name in self.column_names}
         self.run_number = dataset.run_number
+        self.dropped = dataset.dropped
         self.history = dataset.history
         self.version = dataset.version
         self.history_version = dataset.history_version

@@ -11,7 +11,7 @@ import math
 import time
 
 from . import config, settings
-from .controls import ViewControls
+from .controls import ViewControls, WindowField
 from .dataset import Dataset
 from .export import VisibleRange
 from .intake import Intake
@@ -24,6 +24,7 @@ from .readout import PointerReadout
 from .savekeys import ExportKeys
 from .spectrumfeed import SpectrumFeed
 from .statstable import StatsKeeper, StatsTable, tracker_line
+from .timewindow import ROWS, TimeWindow, parse_window
 from .toolbar_adapter import ToolbarAdapter
 from .views import MESSAGE_MS, DataBox, PlotView, RateMeter, StatusBar
 from .watch import ProducerWatch
@@ -48,7 +49,8 @@ class MainWindow(QtWidgets.QMainWindow):
     `producer` (optional) is stopped when the window closes."""
 
     def __init__(self, queue, *, producer=None, epoch: float | None = None,
-                 live_rows: int = 20_000, max_rows: int = 1_000_000, max_history: int = 10):
+                 live_rows: int = 20_000, max_rows: int = 1_000_000, max_history: int = 10,
+                 window: TimeWindow | None = None):
         super().__init__()
         self.setWindowTitle("stelvane: live data")
         self.queue = queue
@@ -66,7 +68,8 @@ class MainWindow(QtWidgets.QMainWindow):
         self.selection = self._make_toolbar()
         self.toolbar = self.selection.toolbar
         self.frame_interval = frame_interval(self)
-        options = FeedOptions(live_rows=live_rows, frame_interval=self.frame_interval)
+        options = FeedOptions(live_rows=live_rows, frame_interval=self.frame_interval,
+                              window=window or ROWS)
         self.feeds = [kind(name, PlotView(name), options) for name, kind in PLOTS]
         self.plots = [feed.plot for feed in self.feeds]
         self.live_plot, self.history_plot = self.plots[0], self.plots[1]
@@ -78,6 +81,7 @@ class MainWindow(QtWidgets.QMainWindow):
         for plot in self.plots:
             plot.on_copied = self.status_bar.show_copied
         self.controls = ViewControls(self)
+        self.window_field = WindowField(self, self.set_live_window, options.window.text)
         self._build_layout()
 
         self.problems = ProblemLog()
@@ -101,7 +105,8 @@ class MainWindow(QtWidgets.QMainWindow):
         self.export_keys = ExportKeys(self, {feed.name: feed.plot for feed in self.feeds},
                                       self.current_dataset, self.report, self.inform,
                                       self.visible_range)
-        self.export_keys.keep_keys_in(*(r.controls.pattern_field for r in self.modes.values()))
+        self.export_keys.keep_keys_in(*(r.controls.pattern_field for r in self.modes.values()),
+                                      self.window_field.field)
         self.settings = settings.Keeper(self)
         self._ticking = False  # inside tick: problems are shown at its end
         self._problems_changed = False
@@ -128,6 +133,9 @@ class MainWindow(QtWidgets.QMainWindow):
         boxes = QtWidgets.QWidget()
         box_layout = QtWidgets.QVBoxLayout(boxes)
         box_layout.setContentsMargins(0, 0, 0, 0)
+        # The live plot's window heads the column (the toolbar's row has no
+        # room to spare for the pattern field).
+        box_layout.addWidget(self.window_field)
         for record in self.modes.values():
             box_layout.addWidget(record.data_box)
         # A fixed width: the boxes' titles and values change several times a
@@ -221,6 +229,8 @@ class MainWindow(QtWidgets.QMainWindow):
             "problem_texts": self.problems.texts(),
             "ended": self.watch.source_ended is not None,
             "live_x": list(self.feeds[0].visible_x()),
+            "window": self.live_window.text,
+            "window_rows": self.feeds[0].drawn_rows,
             "stats": self.stats.summary(),
         }
 
@@ -229,13 +239,35 @@ class MainWindow(QtWidgets.QMainWindow):
         self.status_bar.showMessage(message, MESSAGE_MS)
 
     def visible_range(self) -> VisibleRange | None:
-        """The rows the live plot shows: those of its newest rows whose X
-        (the first curve's X column) lies in its visible range."""
+        """The rows the live plot shows: those of the rows it draws from
+        (its window's, or older ones panned back to) whose X (the first
+        curve's X column) lies in its visible range."""
         feed = self.feeds[0]
         if feed.frame is None or not feed.frame.pairs:
             return None
-        return VisibleRange(feed.frame.pairs[0][0], *feed.visible_x(),
-                            last=feed.options.live_rows, fx=feed.frame.fx)
+        data = self.current_dataset()
+        rows = feed.pair_rows(feed.frame, data)[0]
+        last = None if rows is None else len(data.column(feed.frame.pairs[0][0])) - rows[0]
+        return VisibleRange(feed.frame.pairs[0][0], *feed.visible_x(), last=last,
+                            fx=feed.frame.fx)
+
+    @property
+    def live_window(self) -> TimeWindow:
+        """What the live plot shows while it follows (timewindow.py)."""
+        return self.feeds[0].window
+
+    def set_live_window(self, text: str) -> str | None:
+        """The window field's Return: the live plot shows window `text`;
+        a text that names none is refused with the reason in the status
+        bar (returned too)."""
+        try:
+            window = parse_window(text)
+        except ValueError as error:
+            self.inform(f"window not changed: {error}")
+            return str(error)
+        self.feeds[0].set_window(window)
+        self.window_field.show_window(window.text)
+        return None
 
     def current_dataset(self):
         """What the plots show: the data set of the toolbar's mode, or while

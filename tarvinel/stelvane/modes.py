@@ -25,11 +25,15 @@ class Mode:
     # The Y format the window starts with; None: the toolbar's own (its
     # first, magnitude, meant for complex traces).
     y_format: str | None = None
+    # Whether the live plot shows the window (--window) of its runs while
+    # it follows them; else the newest --live-rows rows.
+    windowed: bool = False
 
 
 MODES = (
     # Points are real numbers: shown as they are, not as magnitudes.
-    Mode("P", "points", "Points", "run", "pattern", whole_runs=False, y_format="real"),
+    Mode("P", "points", "Points", "run", "pattern", whole_runs=False, y_format="real",
+         windowed=True),
     Mode("T", "traces", "Traces", "trace", "trace_pattern", whole_runs=True),
 )
 BY_KEY = {mode.key: mode for mode in MODES}

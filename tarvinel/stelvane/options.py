@@ -11,6 +11,7 @@ from .atomic import ExportError
 from .formats.reading import FORMAT_CHOICES, ReadOptions, separator
 from .sources import source_forms
 from .sources.instrument import ProducerOptions
+from .timewindow import CHOICES, parse_window
 
 
 def _positive(kind):
@@ -29,6 +30,13 @@ def _not_negative(kind):
             raise argparse.ArgumentTypeError(f"must not be negative, not {text}")
         return value
     return parse
+
+
+def _window(text):
+    try:
+        return parse_window(text)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
 
 
 def source_forms_text() -> str:
@@ -102,7 +110,15 @@ def make_parser() -> argparse.ArgumentParser:
                           help="rows per trace (default %(default)s)")
     window = parser.add_argument_group("window")
     window.add_argument("--live-rows", type=_positive(int), default=20_000,
-                        help="newest rows of the current run in the live plot (default %(default)s)")
+                        help="newest rows of the current run in the live plot: the 'rows' "
+                             "window (default %(default)s)")
+    window.add_argument("--window", type=_window, metavar="SPAN",
+                        help="what the live plot shows of the current run while it follows: "
+                             "the rows whose X lies in the last SPAN, a number in X's units or "
+                             "with ms, s, min, h or d (seconds, as a time column holds them), or "
+                             "'N rows' (the newest N), or 'rows' (--live-rows); a pan or zoom "
+                             f"shows older rows from memory (e.g. {', '.join(CHOICES[1:])}; "
+                             "default: the remembered one, else rows)")
     window.add_argument("--max-rows", type=_positive(int), default=1_000_000,
                         help="rows a run keeps in memory (default %(default)s)")
     window.add_argument("--history", type=_not_negative(int), default=10,
@@ -115,7 +131,8 @@ def make_parser() -> argparse.ArgumentParser:
                              "(default: $STELVANE_SCREENSHOT)")
     window.add_argument("--summary", action="store_true",
                         help="at exit, print one JSON line: points, runs, traces, point_columns, "
-                             "trace_columns, pairs, problems, ended, live_x, stats")
+                             "trace_columns, pairs, problems, ended, live_x, window, window_rows, "
+                             "stats")
     window.add_argument("--export-png", metavar="PATH",
                         help="save the live plot to PATH (.png or .svg) when --seconds ends")
     window.add_argument("--export-csv", metavar="PATH",

@@ -15,8 +15,11 @@ from . import config
 from .axes import set_axis_kind
 from .columnkinds import axis_text, common, shown_column, shown_over_runs
 from .legend import CurveLegend, curve_names
+from .liverun import LiveRun, LiveView, rows_of
 from .render import CurveFeeder, _x_extent, history_series_steps, pair_series
 from .statistics import CurveRows, RowBlock
+from .timewindow import ROWS, TimeWindow
+from .views import MAX_ZOOM_STEPS
 
 # The share of a frame for making the history plot's curves; a long run is
 # thinned over several frames.
@@ -27,6 +30,7 @@ HISTORY_SHARE = 0.25
 class FeedOptions:
     live_rows: int          # the newest rows of the current run a live plot shows
     frame_interval: float   # seconds per frame
+    window: TimeWindow = ROWS  # what the live plot shows while it follows (timewindow.py)
 
 
 @dataclass(frozen=True)
@@ -145,29 +149,60 @@ class PlotFeed:
 
 
 class LiveFeed(PlotFeed):
-    """The current run's newest rows, or the newest trace."""
+    """The current run, or the newest trace: following its data, the
+    window's rows (a point run's; a trace's newest --live-rows rows), else
+    the run from memory where the user took the view (see liverun.py)."""
+
+    def __init__(self, name: str, plot, options: FeedOptions):
+        super().__init__(name, plot, options)
+        self.window = options.window
+        self.run = LiveRun()
+        self.drawn_rows = 0  # the rows behind the first curve in the last frame drawn
+
+    def set_window(self, window: TimeWindow) -> None:
+        self.window = window
+        self.shown = None
+
+    def live_view(self, frame: Frame) -> LiveView:
+        plot = self.plot
+        window = self.window if frame.record.mode.windowed else ROWS
+        points, live_rows = plot.points_wanted(), self.options.live_rows
+        if plot.following():
+            return LiveView(window, live_rows, points)
+        return LiveView(window, live_rows, points, self.visible_x(),
+                        int(plot.plotItem.vb.width()), MAX_ZOOM_STEPS)
+
+    def pair_rows(self, frame: Frame, data=None) -> list:
+        """The rows of `data` (the frame's) each pair draws from: liverun.LiveRun.rows."""
+        view = self.live_view(frame)
+        return [self.run.rows(frame.data if data is None else data, frame.record.key, p,
+                              frame.fx, view) for p in frame.pairs]
 
     def present(self, frame: Frame) -> None:
         self.frame = frame
-        plot, data = self.plot, frame.data
-        points = plot.points_wanted()
-        state = (frame.record.key, data.version, points)
+        data = frame.data
+        rows = self.pair_rows(frame)
+        described = data.described
+        # The same rows of the same run (counted from its first, dropped or
+        # not) read the same: new rows outside them draw nothing again.
+        dropped = getattr(data, "dropped", 0)
+        state = (frame.record.key, data.run_number, tuple(frame.pairs), described.changes,
+                 tuple(r and (r[0] + dropped, r[1] + dropped, r[2]) for r in rows))
         if state == self.shown:
             return
         self.shown = state
-        series = [pair_series(data, p, frame.fx, frame.fy, self.options.live_rows, points)
-                  for p in frame.pairs]
-        described = data.described
-        self._show(series, frame,
-                   (frame.record.key, tuple(frame.pairs), frame.fx, frame.fy, described,
-                    described.changes))
-        plot.fresh = True
-        plot.settle()
+        self.drawn_rows = rows[0][1] - rows[0][0] if rows and rows[0] else 0
+        series = [None if r is None else self.run.series(data, p, frame.fx, frame.fy, r)
+                  for p, r in zip(frame.pairs, rows)]
+        self._show(series, frame, (state[0], state[2], frame.fx, frame.fy, described,
+                                   described.changes))
+        self.plot.fresh = True
+        self.plot.settle()
         self._title(f"{frame.record.mode.run_word} {data.run_number}", frame)
 
     def pair_blocks(self, pair, frame: Frame) -> list[RowBlock]:
-        series = pair_series(frame.data, pair, frame.fx, frame.fy, self.options.live_rows)
-        return [] if series is None else [RowBlock(*series)]
+        rows = self.run.rows(frame.data, frame.record.key, pair, frame.fx, self.live_view(frame))
+        return [] if rows is None else [RowBlock(*rows_of(frame.data, pair, frame.fx, frame.fy, rows))]
 
 
 class HistoryJob:

@@ -4,8 +4,9 @@ Per mode (points, traces): the X and Y formats, the log and share boxes;
 per source and mode: the pattern (a pattern fits the columns of the data it
 was typed for: a file's pattern would match nothing in another file, and a
 plain file opened for the first time shows its first column against the
-others); for the window: its geometry, the positions of its splitters, and which
-views are on (legend, tracker, statistics, spectrum, dB; not the pause).
+others); for the window: its geometry, the positions of its splitters, the live
+plot's window (timewindow.py; --window wins over it) and which views are on
+(legend, tracker, statistics, spectrum, dB; not the pause).
 They are kept per user with Qt's QSettings in an INI file (on Linux
 $XDG_CONFIG_HOME/tarvinel/stelvane.ini, ~/.config by default), read when the
 window starts and written when it closes.
@@ -29,6 +30,7 @@ from .controls import REMEMBERED_VIEWS
 from .modes import MODES
 from .qt_compat import QtCore
 from .sources.instrument import InstrumentSource
+from .timewindow import parse_window
 from .toolbar_adapter import ModeControls
 
 ORGANIZATION = "tarvinel"
@@ -63,13 +65,15 @@ def open_store(path: str | None = None):
 class Remembered:
     """What was read from the file: per mode key a dict of control name to
     value ("pattern" its text, "fx"/"fy" the format text, the boxes of BOXES
-    a bool); the window's geometry, the splitters' states by object name and
-    whether each view of controls.REMEMBERED_VIEWS is on."""
+    a bool); the window's geometry and the splitters' states by object name;
+    the live plot's window (a timewindow.TimeWindow); whether each view of
+    controls.REMEMBERED_VIEWS is on."""
 
     modes: dict = field(default_factory=dict)
     geometry: bytes | None = None
     splitters: dict = field(default_factory=dict)
     views: dict = field(default_factory=dict)
+    live_window: object = None
 
 
 # --- reading ---------------------------------------------------------------------------
@@ -168,6 +172,7 @@ def read(store, warn, source: str = INSTRUMENT) -> Remembered:
         on = value(f"views/{view}", _as_bool)
         if on is not None:
             remembered.views[view] = on
+    remembered.live_window = value("window/live", lambda raw: parse_window(_as_text(raw)))
     for key in keys:
         if key.startswith("splitters/"):
             state = value(key, _as_state)
@@ -276,6 +281,7 @@ def write(store, modes: dict, window, splitters: dict, source: str = INSTRUMENT,
         for box in BOXES:
             store.setValue(f"{group}/{box}", "true" if controls.boxes[box].isChecked() else "false")
     store.setValue("window/geometry", _state_text(window.saveGeometry()))
+    store.setValue("window/live", window.live_window.text)
     for name, splitter in splitters.items():
         store.setValue(f"splitters/{name}", _state_text(splitter.saveState()))
     for view, action in window.controls.views.items():
@@ -300,14 +306,17 @@ class Keeper:
         self.given_patterns = {}
 
     def restore(self, store, remembered: Remembered, given_patterns=None,
-                source: str = INSTRUMENT) -> None:
+                source: str = INSTRUMENT, window_given: bool = False) -> None:
         """Puts `remembered` back, but for the patterns given on the command
-        line (`given_patterns`, mode: text; the producer sends those); the
+        line (`given_patterns`, mode: text; the producer sends those) and
+        the live plot's window if it was given (`window_given`); the
         patterns are saved as `source`'s."""
         window = self.window
         self.given_patterns = dict(given_patterns or {})
         apply_to_toolbar(window.modes, remembered, window.report, self.given_patterns)
         apply_to_window(window, window.splitters, remembered, window.report)
+        if remembered.live_window is not None and not window_given:
+            window.set_live_window(remembered.live_window.text)
         self.store, self.source = store, source
 
     def save(self) -> None:

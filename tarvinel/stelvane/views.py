@@ -47,6 +47,10 @@ class PlotView(ploter.PlotWidget):
         self.shown_x = self.shown_y = PLAIN
         self.curve_shown: dict = {}  # curve key -> (Shown of x, Shown of y)
 
+    def following(self) -> bool:
+        """Whether the X range follows the data (auto-range; a pan or zoom stops it)."""
+        return bool(self.plotItem.vb.autoRangeEnabled()[0])
+
     def points_wanted(self) -> int:
         """How many points a curve needs to look exact: see render.zoom_points."""
         vb = self.plotItem.vb
@@ -112,6 +116,13 @@ class PlotView(ploter.PlotWidget):
         # grow to fit a longer text when asked to.
         self.XLabel.adjustSize()
         self.YLabel.adjustSize()
+
+    def keyPressEvent(self, ev):
+        # The widget's A calls pyqtgraph's setAutoPan without arguments,
+        # which changes nothing: A follows the data again here.
+        super().keyPressEvent(ev)
+        if ev.text() in ("a", "A"):
+            self.enable_auto_range()
 
     def mouseReleaseEvent(self, ev):
         middle = ev.button() == MIDDLE_BUTTON
