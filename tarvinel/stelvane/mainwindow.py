@@ -21,6 +21,8 @@ from .presenter import Presenter
 from .problems import ExceptionHook, ProblemLog
 from .qt_compat import QtCore, QtWidgets
 from .readout import PointerReadout
+from .replay import DEFAULT_RATE, Replay
+from .replaybar import ReplayBar
 from .savekeys import ExportKeys
 from .statstable import StatsKeeper, StatsTable, tracker_line
 from .toolbar_adapter import ToolbarAdapter
@@ -41,10 +43,14 @@ DATA_BOX_WIDTH = 250
 
 class MainWindow(QtWidgets.QMainWindow):
     """The live-plotting window. `queue` is the producer's command queue;
-    `producer` (optional) is stopped when the window closes."""
+    `producer` (optional) is stopped when the window closes. With
+    `replay_speed` (a number, or replay.MAX) the points are replayed (see
+    replay.py) at that speed, or `replay_rate` rows per second where X sets
+    no pace."""
 
     def __init__(self, queue, *, producer=None, epoch: float | None = None,
-                 live_rows: int = 20_000, max_rows: int = 1_000_000, max_history: int = 10):
+                 live_rows: int = 20_000, max_rows: int = 1_000_000, max_history: int = 10,
+                 replay_speed: float | None = None, replay_rate: float = DEFAULT_RATE):
         super().__init__()
         self.setWindowTitle("stelvane: live data")
         self.queue = queue
@@ -74,6 +80,12 @@ class MainWindow(QtWidgets.QMainWindow):
         for plot in self.plots:
             plot.on_copied = self.status_bar.show_copied
         self.controls = ViewControls(self)
+        self.replay_bar = None
+        if replay_speed is not None:
+            replay = Replay(self.point_dataset, replay_speed, replay_rate)
+            self.modes[MODES[0].key].replay = replay
+            self.replay_bar = ReplayBar(self, replay, self.present_now)
+        self._presented = 0.0  # when the plots were last fed
         self._build_layout()
 
         self.problems = ProblemLog()
@@ -146,6 +158,8 @@ class MainWindow(QtWidgets.QMainWindow):
         top.addWidget(self.controls)
         layout.addLayout(top)
         layout.addWidget(body, 1)
+        if self.replay_bar is not None:
+            layout.addWidget(self.replay_bar)
         layout.addWidget(self.stats_table)
         self.setCentralWidget(central)
         self.resize(1200, 760)
@@ -161,6 +175,9 @@ class MainWindow(QtWidgets.QMainWindow):
         self._ticking = True
         try:
             self.intake.drain(start + INTAKE_SHARE * self.frame_interval)
+            if self.replay_bar is not None:
+                self.advance_replay()
+            self._presented = time.monotonic()
             self.presenter.present()
         finally:
             self._ticking = False
@@ -169,6 +186,25 @@ class MainWindow(QtWidgets.QMainWindow):
         if start >= self._next_status:
             self._next_status = start + STATUS_INTERVAL
             self.refresh_status(start)
+
+    def advance_replay(self) -> None:
+        """Moves the replay's cursor on (paced by the X column of the first
+        pair the points show) and shows it in the bar."""
+        selection, bar = self.selection, self.replay_bar
+        pairs = selection.pairs if selection.mode == MODES[0].key else []
+        bar.replay.advance(pairs[0][0] if pairs else None, self.watch.source_ended is not None)
+        bar.refresh()
+        news = bar.end_news()
+        if news:
+            self.status_bar.showMessage(news)  # until something else is said
+
+    def present_now(self) -> None:
+        """Feeds the plots at once (what a seek asked for), unless they were
+        fed less than a frame ago: the frame timer then shows it."""
+        now = time.monotonic()
+        if now - self._presented >= self.frame_interval:
+            self._presented = now
+            self.presenter.present()
 
     def refresh_status(self, now: float) -> None:
         """Brings the status bar and the data boxes up to date, and notices a
@@ -218,6 +254,7 @@ class MainWindow(QtWidgets.QMainWindow):
             "ended": self.watch.source_ended is not None,
             "live_x": list(self.feeds[0].visible_x()),
             "stats": self.stats.summary(),
+            **({"replay": self.replay_bar.replay.summary()} if self.replay_bar else {}),
         }
 
     def inform(self, message: str) -> None:
