@@ -85,7 +85,7 @@ class MainWindow(QtWidgets.QMainWindow):
             replay = Replay(self.point_dataset, replay_speed, replay_rate)
             self.modes[MODES[0].key].replay = replay
             self.replay_bar = ReplayBar(self, replay, self.present_now)
-        self._presented = 0.0  # when the plots were last fed
+        self._seek_presented = 0.0  # when a seek last fed the plots
         self._build_layout()
 
         self.problems = ProblemLog()
@@ -177,7 +177,6 @@ class MainWindow(QtWidgets.QMainWindow):
             self.intake.drain(start + INTAKE_SHARE * self.frame_interval)
             if self.replay_bar is not None:
                 self.advance_replay()
-            self._presented = time.monotonic()
             self.presenter.present()
         finally:
             self._ticking = False
@@ -199,11 +198,12 @@ class MainWindow(QtWidgets.QMainWindow):
             self.status_bar.showMessage(news)  # until something else is said
 
     def present_now(self) -> None:
-        """Feeds the plots at once (what a seek asked for), unless they were
-        fed less than a frame ago: the frame timer then shows it."""
+        """Feeds the plots at once (what a seek asked for), unless a seek fed
+        them less than a frame ago: a drag moves the slider more often than
+        the screen shows frames, and the frame timer shows the rest."""
         now = time.monotonic()
-        if now - self._presented >= self.frame_interval:
-            self._presented = now
+        if now - self._seek_presented >= self.frame_interval:
+            self._seek_presented = now
             self.presenter.present()
 
     def refresh_status(self, now: float) -> None:
