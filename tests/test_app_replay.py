@@ -11,7 +11,7 @@ import time
 import numpy as np
 import pytest
 
-from tarvinel.stelvane import qt_compat
+from tarvinel.stelvane import export, qt_compat
 from tarvinel.stelvane.dataset import Dataset
 from tarvinel.stelvane.replay import MAX, Replay
 
@@ -181,43 +181,94 @@ def test_max_shows_every_row_as_it_is_read_and_ends_with_the_file(qtbot, open_ap
     assert seen[-1] == (rows, rows) and replay_of(window)["speed"] == "max"
 
 
+def test_a_saved_history_replays_run_after_run(qtbot, open_app, tmp_path):
+    """Finished runs saved as the window saves them (Ctrl+E), replayed: each
+    run in turn from its start, the ones before it in the history plot."""
+    ds = Dataset("points")
+    ds.set_column_names(["time", "v"])
+    for run in range(3):
+        ds.append(np.column_stack([np.arange(30) * STEP, np.full(30, run)]))
+        ds.roll()
+    path = tmp_path / "history.csv"
+    export.save_history(ds, str(path))
+    window = open_app(str(path), "--replay", "4", "--pattern", "time,v")
+    seen = []
+
+    def watch():
+        view = window.current_dataset()
+        seen.append((replay_of(window)["run"], [run.number for run in view.history]))
+        return replay_of(window)["ended"]
+
+    qtbot.waitUntil(watch, timeout=WAIT)
+    assert [run for run, _ in seen] == sorted(run for run, _ in seen)
+    assert {run for run, _ in seen} == {1, 2, 3}
+    assert all(history == list(range(1, run)) for run, history in seen)
+    assert replay_of(window)["position"] == replay_of(window)["rows"] == 90
+    qtbot.waitUntil(lambda: window.history_plot.title_text == "history: 2 runs")
+
+
+def rows_of(t):
+    return np.column_stack([t, np.zeros(len(t))])
+
+
 def test_the_cursor_keeps_pace_over_new_rows_runs_and_speeds():
     """The cursor without a window: a fake clock, rows as the intake stores them."""
-    ds = Dataset("points", max_rows=1000)
+    ds = Dataset("points", max_rows=1000, max_history=2)
     ds.set_column_names(["t", "v"])
     now = [0.0]
     replay = Replay(ds, speed=2.0, rate=10.0, clock=lambda: now[0])
     replay.advance("t", False)
     assert replay.position == 0  # nothing read yet, and no clock running
-    ds.append(np.column_stack([np.arange(100.0), np.zeros(100)]))
+    ds.append(rows_of(np.arange(100.0)))
     replay.advance("t", False)
     assert replay.position == 1 and replay.view().column("t").tolist() == [0.0]
     now[0] = 10.0
     replay.advance("t", False)
     assert replay.position == 21 and len(replay.view()) == 21  # X 20 after 10 s at 2×
-    ds.append(np.column_stack([[50.0, 60.0], [0.0, 0.0]]))  # X goes back: rows set the pace
+    ds.append(rows_of([50.0, 60.0]))  # X goes back: rows set the pace
     replay.advance("t", False)
     now[0] = 11.0
     replay.advance("t", False)
     assert replay.paced_by is None and replay.position == 21 + 20
+
+    # The run ends and the next one is read: the cursor plays its run to
+    # the end, then the next from its start, with the one before as history.
+    ds.roll()
+    ds.append(rows_of(np.arange(5.0)))
+    replay.seek(101)
+    assert (replay.run, replay.position, replay.rows) == (1, 101, 107)
+    replay.advance("t", False)  # the replay starts again here
+    now[0] = 12.0
+    replay.advance("t", False)
+    assert (replay.run, replay.position) == (1, 102) and replay.view().history == ()
+    replay.advance("t", False)  # the next run, from its start
+    replay.advance("t", False)
+    view = replay.view()
+    assert (replay.run, view.run_number, len(view), [r.number for r in view.history]) == (2, 2, 1, [1])
+    assert not replay.ended
+    replay.step(-1)  # 1% of all rows, back into the first run
+    assert (replay.run, replay.position) == (1, 102)
+
     replay.faster(True)
     assert replay.speed == 4.0
     for _ in range(10):
         replay.faster(True)
     assert replay.speed == MAX
     replay.advance("t", True)
-    assert replay.position == replay.rows == 102 and replay.ended
+    assert replay.position == replay.rows == 107 and replay.run == 2 and replay.ended
     replay.faster(False)
     assert replay.speed == 1024
-    # More rows than a run keeps: the cursor never points at a dropped one.
-    ds.append(np.column_stack([np.arange(2000.0), np.zeros(2000)]))
-    replay.seek(0)
-    assert replay.position == replay.first == ds.dropped == 1102 and len(replay.view()) == 0
-    ds.roll()
-    ds.append([[0.0, 1.0]])
-    replay.advance("t", False)  # a new run: its replay starts at its start
-    assert replay.position in (0, 1) and replay.view().run_number == 2
-    assert len(replay.view().history) == 1
+    # More rows than a run keeps, more runs than the history keeps: the
+    # cursor never points at a row or a run that is gone.
+    ds.append(rows_of(np.arange(5.0, 2005.0)))
+    replay.seek(replay.rows)
+    assert replay.row == 2005 and ds.dropped == 1005 and len(replay.view()) == 1000
+    for _ in range(3):
+        ds.roll()
+        ds.append(rows_of(np.arange(3.0)))
+    assert [r.number for r in ds.history] == [3, 4]  # the cursor's run 2 has gone:
+    assert (replay.run, replay.position) == (3, 0) and len(replay.view()) == 0  # the oldest's start
+    assert replay.summary()["x"] is None and replay.x_at_cursor() == (None, "")
 
 
 @pytest.mark.parametrize("args, complaint", [
@@ -243,6 +294,7 @@ def test_summary_of_a_scripted_replay(recorded):
     out, err = app.communicate(timeout=60)
     assert app.returncode == 0, err
     summary = json.loads(out.splitlines()[-1])
-    assert summary["replay"] == {"position": ROWS, "rows": ROWS, "speed": "max", "paced_by": "time",
+    assert summary["replay"] == {"position": ROWS, "rows": ROWS, "run": 1, "speed": "max",
+                                 "paced_by": "time",
                                  "paused": False, "ended": True,
                                  "x": (START + datetime.timedelta(seconds=59.9)).timestamp()}

@@ -12,14 +12,13 @@ NO_FOCUS = QtCore.Qt.FocusPolicy.NoFocus
 
 # The replay's keys: (text, key, tip, what it does to the bar).
 ACTIONS = (
-    ("Back", "Left", "Step the replay back by 1% of the run's rows (Left)",
+    ("Back", "Left", "Step the replay back by 1% of the rows (Left)",
      lambda bar: bar.replay.step(-1)),
-    ("Forwards", "Right", "Step the replay forwards by 1% of the run's rows (Right)",
+    ("Forwards", "Right", "Step the replay forwards by 1% of the rows (Right)",
      lambda bar: bar.replay.step(1)),
     ("Slower", "[", "Halve the replay's speed ([)", lambda bar: bar.replay.faster(False)),
     ("Faster", "]", "Double the replay's speed (])", lambda bar: bar.replay.faster(True)),
-    ("Start", "Home", "The replay to the run's first row (Home)",
-     lambda bar: bar.replay.seek(bar.replay.first)),
+    ("Start", "Home", "The replay to the first row (Home)", lambda bar: bar.replay.seek(0)),
     ("End", "End", "The replay to the newest row read (End)",
      lambda bar: bar.replay.seek(bar.replay.rows)),
 )
@@ -82,10 +81,11 @@ class ReplayBar(QtWidgets.QWidget):
         replay, slider = self.replay, self.slider
         if not slider.isSliderDown():
             slider.blockSignals(True)  # not the user's seek
-            slider.setRange(replay.first, replay.rows)
+            rows = replay.rows
+            slider.setRange(0, rows)
             slider.setValue(replay.position)
             slider.blockSignals(False)
-            slider.setPageStep(max(1, (replay.rows - replay.first) // 100))
+            slider.setPageStep(max(1, rows // 100))
         label = self.label
         label.setText(self.text())
         # It keeps the widest room it needed: the slider beside it does not
@@ -94,7 +94,7 @@ class ReplayBar(QtWidgets.QWidget):
 
     def text(self) -> str:
         replay = self.replay
-        parts = [f"row {replay.position:,} of {replay.rows:,}"]
+        parts = [f"run {replay.run} · row {replay.position:,} of {replay.rows:,}"]
         _, x_text = replay.x_at_cursor()
         if x_text:
             parts.append(f"{replay.pace_column} {x_text}")
