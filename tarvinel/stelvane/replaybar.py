@@ -1,5 +1,5 @@
 """The replay bar under the plots (only with --replay): a slider that shows
-where the replay's cursor is in the run and seeks when dragged, a label with
+where the replay's cursor is in the file and seeks when dragged, a label with
 the row, the X value there and the speed, and the replay's keys as window
 actions (see controls.KEYS). The cursor itself is replay.py's.
 """
