@@ -42,7 +42,7 @@ DEFAULT_RATE = 1000.0  # rows per second at speed 1 where X cannot set the pace
 # The speeds `slower` and `faster` step through: halving and doubling within
 # these; faster than the fastest is MAX, slower than MAX the fastest.
 SLOWEST, FASTEST = 1 / 1024, 1024.0
-# A step (Left, Right) moves the cursor by this share of the run's rows.
+# A step (Left, Right) moves the cursor by this share of all the rows.
 STEP_SHARE = 0.01
 
 
@@ -56,7 +56,7 @@ class ReplayData(KindsByName):
                  version, history_version):
         self.name = name
         self.column_names = list(run.column_names)
-        self._columns = {name: run.column(name)[:rows] for name in self.column_names}
+        self._columns = {column: run.column(column)[:rows] for column in self.column_names}
         self.run_number = run_number
         self.history = history
         self.version = version
@@ -215,7 +215,7 @@ class Replay:
 
     def summary(self) -> dict:
         x, _ = self.x_at_cursor()
-        return {"position": self.position, "rows": self.rows, "run": self._at,
+        return {"position": self.position, "rows": self.rows, "run": self.run,
                 "speed": "max" if self.speed == MAX else self.speed,
                 "paced_by": self.paced_by, "paused": self.paused, "ended": self.ended,
                 "x": x if x is None or math.isfinite(x) else None}
