@@ -31,7 +31,7 @@ from tarvinel.stelvane import qt_compat  # noqa: E402  (binding before pyqtgraph
 QtCore, QtGui, QtWidgets = qt_compat.QtCore, qt_compat.QtGui, qt_compat.QtWidgets
 LEFT = QtCore.Qt.MouseButton.LeftButton
 ROWS = 1_000_000
-ROUNDS = 2
+ROUNDS = 3
 SEEKS = 20
 
 
