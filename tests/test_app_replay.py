@@ -277,24 +277,36 @@ def test_the_cursor_keeps_pace_over_new_rows_runs_and_speeds():
     (["--replay"], "--replay plays a recorded file: give it (stelvane FILE --replay)"),
     (["-", "--replay"], "--replay plays a recorded file, not standard input"),
     (["MISSING", "--replay"], "MISSING: no such file"),
+    (["DIR", "--replay"], "DIR is no regular file (a replay reads it whole)"),
     (["FILE", "--replay-rate", "5"], "--replay-rate sets the pace of --replay: give --replay"),
     (["FILE", "--replay", "--replay-rate", "0"], "--replay-rate: must be greater than 0"),
 ])
 def test_bad_replays_are_refused_before_anything_starts(tmp_path, args, complaint):
     (tmp_path / "FILE").write_text("t,v\n0,1\n")
-    args = [str(tmp_path / a) if a in ("FILE", "MISSING") else a for a in args]
+    (tmp_path / "DIR").mkdir()
+    args = [str(tmp_path / a) if a in ("FILE", "MISSING", "DIR") else a for a in args]
     app = start(*args)
     out, err = app.communicate(timeout=30)
     assert app.returncode == 2, err
     assert complaint in err and "usage:" in err
 
 
-def test_summary_of_a_scripted_replay(recorded):
-    app = start(str(recorded), "--replay", "max", "--seconds", "3", "--summary")
-    out, err = app.communicate(timeout=60)
-    assert app.returncode == 0, err
-    summary = json.loads(out.splitlines()[-1])
-    assert summary["replay"] == {"position": ROWS, "rows": ROWS, "run": 1, "speed": "max",
-                                 "paced_by": "time",
-                                 "paused": False, "ended": True,
-                                 "x": (START + datetime.timedelta(seconds=59.9)).timestamp()}
+def test_scripted_replays_say_where_they_are_and_save_the_rows_shown(recorded, tmp_path):
+    saved = tmp_path / "shown.csv"
+    fast = start(str(recorded), "--replay", "max", "--seconds", "3", "--summary")
+    slow = start(str(recorded), "--replay", "--seconds", "3", "--summary", "--export-csv", str(saved))
+    summaries = []
+    for app in (fast, slow):
+        out, err = app.communicate(timeout=60)
+        assert app.returncode == 0, err
+        summaries.append(json.loads(out.splitlines()[-1])["replay"])
+    assert summaries[0] == {"position": ROWS, "rows": ROWS, "run": 1, "speed": "max",
+                            "paced_by": "time", "paused": False, "ended": True,
+                            "x": (START + datetime.timedelta(seconds=59.9)).timestamp()}
+    # At one time, a few seconds of the recording: the run up to the cursor.
+    shown = summaries[1]
+    assert 5 < shown["position"] < 60 and not shown["ended"]
+    lines = [line for line in saved.read_text().splitlines() if not line.startswith("#")]
+    assert len(lines) == 1 + shown["position"]
+    last = datetime.datetime.fromisoformat(lines[-1].split(",")[0])
+    assert last.timestamp() == pytest.approx(shown["x"], abs=1e-6)

@@ -87,8 +87,10 @@ def check_replayed(parser: argparse.ArgumentParser, source) -> None:
     """--replay plays a file that is there; anything else is refused."""
     if not isinstance(source, FileSource):
         parser.error(f"--replay plays a recorded file, not {source.describe}")
-    if not os.path.isfile(source.path):
+    if not os.path.exists(source.path):
         parser.error(f"--replay: {source.path}: no such file")
+    if not os.path.isfile(source.path):
+        parser.error(f"--replay: {source.path} is no regular file (a replay reads it whole)")
 
 
 def settings_source(source) -> str:
