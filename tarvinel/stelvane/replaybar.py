@@ -48,7 +48,7 @@ class ReplayBar(QtWidgets.QWidget):
         self.slider.valueChanged.connect(self._slid)
         self.slider.sliderPressed.connect(lambda: replay.hold(True))
         self.slider.sliderReleased.connect(self._released)
-        self.actions = {text: self._action(window, text, key, tip, act)
+        self.key_actions = {text: self._action(window, text, key, tip, act)
                         for text, key, tip, act in ACTIONS}
         self._ended_told = False
 
