@@ -31,7 +31,8 @@ from .mainwindow import MainWindow
 from .modes import MODES
 from .options import make_parser, parse_args, read_options, transport_options
 from .producer import ProducerProcess
-from .sources import FunctionSource, SourceError, source_from_text
+from .replay import DEFAULT_RATE
+from .sources import FileSource, FunctionSource, SourceError, source_from_text
 from .sources.instrument import InstrumentSource, ProducerOptions
 
 QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
@@ -77,8 +78,19 @@ def make_source(args: argparse.Namespace, produce=None):
     # A spawned process has no standard input of its own: for "-" a
     # duplicate of ours goes to it, and ours is left alone.
     stdin = Connection(os.dup(0), writable=False) if args.source == "-" else None
-    return source_from_text(args.source, follow=not args.no_follow, stdin=stdin,
+    follow = not args.no_follow and args.replay is None  # a replay reads the file whole
+    return source_from_text(args.source, follow=follow, stdin=stdin,
                             reading=read_options(args), **transport_options(args))
+
+
+def check_replayed(parser: argparse.ArgumentParser, source) -> None:
+    """--replay plays a file that is there; anything else is refused."""
+    if not isinstance(source, FileSource):
+        parser.error(f"--replay plays a recorded file, not {source.describe}")
+    if not os.path.exists(source.path):
+        parser.error(f"--replay: {source.path}: no such file")
+    if not os.path.isfile(source.path):
+        parser.error(f"--replay: {source.path} is no regular file (a replay reads it whole)")
 
 
 def settings_source(source) -> str:
@@ -150,6 +162,8 @@ def create_app(argv=None, produce=None) -> Application:
         source = make_source(args, produce)
     except (SourceError, OSError) as error:
         parser.error(str(error))
+    if args.replay is not None:
+        check_replayed(parser, source)
     store = settings.open_store()
     key = settings_source(source)
     remembered, warnings = read_settings(args, store, key)
@@ -162,7 +176,9 @@ def create_app(argv=None, produce=None) -> Application:
     producer = make_producer(context, queue, args, epoch, source)
     qt_app = QtWidgets.QApplication.instance() or QtWidgets.QApplication(sys.argv[:1])
     window = MainWindow(queue, producer=producer, epoch=epoch, live_rows=args.live_rows,
-                        max_rows=args.max_rows, max_history=args.history, window=args.window)
+                        max_rows=args.max_rows, max_history=args.history, window=args.window,
+                        replay_speed=args.replay,
+                        replay_rate=args.replay_rate or DEFAULT_RATE)
     for warning in warnings:
         print(warning, file=sys.stderr)
         window.report(warning)

@@ -5,6 +5,7 @@ key and mouse action.
 The actions are added to the window, so their keys work wherever the focus
 is, except in a text field, which keeps the letters and the space it types.
 F, A and R are not among them: on a plot those belong to the plot widget.
+The replay's keys are replaybar.py's, made only for a replay.
 """
 
 from .qt_compat import QAction, QtCore, QtGui, QtWidgets
@@ -14,7 +15,8 @@ from .timewindow import CHOICES
 # list says the same.
 KEYS = (
     ("Space, Pause button",
-     "hold the plots still (intake and counting go on); again: show the latest data"),
+     "hold the plots still (intake and counting go on); again: show the latest data; "
+     "in a replay: pause it and go on"),
     ("L, Legend button", "show or hide the legends"),
     ("T, Tracker button", "show each curve's value at the sample nearest to the pointer's x"),
     ("S, Stats button", "a table of each curve's count, min, max, mean, std and last value "
@@ -27,6 +29,10 @@ KEYS = (
     ("Return in the live window field, or a choice of its list",
      "the live plot shows that window while it follows: a span of X (10s, 250ms, 5min, 2h, "
      "a plain number in X's units) or N rows; rows: the newest --live-rows"),
+    ("Left, Right (replay)", "step the replay back or forwards by 1% of its rows"),
+    ("[, ] (replay)", "halve or double the replay's speed (beyond 1024×: max)"),
+    ("Home, End (replay)", "the replay to its first row, or to the newest row read"),
+    ("Drag the replay slider", "seek: the plots show the run up to the row under the handle"),
     ("F on a plot", "fit the view to the data"),
     ("A on a plot", "auto-pan: follow the data"),
     ("Middle click on a plot", "copy the x under the pointer to the clipboard"),

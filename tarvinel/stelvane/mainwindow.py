@@ -21,6 +21,8 @@ from .presenter import Presenter
 from .problems import ExceptionHook, ProblemLog
 from .qt_compat import QtCore, QtWidgets
 from .readout import PointerReadout
+from .replay import DEFAULT_RATE, Replay
+from .replaybar import ReplayBar
 from .savekeys import ExportKeys
 from .spectrumfeed import SpectrumFeed
 from .statstable import StatsKeeper, StatsTable, tracker_line
@@ -46,11 +48,15 @@ PLOTS = (("live", LiveFeed), ("history", HistoryFeed), ("spectrum", SpectrumFeed
 
 class MainWindow(QtWidgets.QMainWindow):
     """The live-plotting window. `queue` is the producer's command queue;
-    `producer` (optional) is stopped when the window closes."""
+    `producer` (optional) is stopped when the window closes. With
+    `replay_speed` (a number, or replay.MAX) the points are replayed (see
+    replay.py) at that speed, or `replay_rate` rows per second where X sets
+    no pace."""
 
     def __init__(self, queue, *, producer=None, epoch: float | None = None,
                  live_rows: int = 20_000, max_rows: int = 1_000_000, max_history: int = 10,
-                 window: TimeWindow | None = None):
+                 window: TimeWindow | None = None,
+                 replay_speed: float | None = None, replay_rate: float = DEFAULT_RATE):
         super().__init__()
         self.setWindowTitle("stelvane: live data")
         self.queue = queue
@@ -82,6 +88,12 @@ class MainWindow(QtWidgets.QMainWindow):
             plot.on_copied = self.status_bar.show_copied
         self.controls = ViewControls(self)
         self.window_field = WindowField(self, self.set_live_window, options.window.text)
+        self.replay_bar = None
+        if replay_speed is not None:
+            replay = Replay(self.point_dataset, replay_speed, replay_rate)
+            self.modes[MODES[0].key].replay = replay
+            self.replay_bar = ReplayBar(self, replay, self.present_now)
+        self._seek_presented = 0.0  # when a seek last fed the plots
         self._build_layout()
 
         self.problems = ProblemLog()
@@ -158,6 +170,8 @@ class MainWindow(QtWidgets.QMainWindow):
         top.addWidget(self.controls)
         layout.addLayout(top)
         layout.addWidget(body, 1)
+        if self.replay_bar is not None:
+            layout.addWidget(self.replay_bar)
         layout.addWidget(self.stats_table)
         self.setCentralWidget(central)
         self.resize(1200, 760)
@@ -173,6 +187,8 @@ class MainWindow(QtWidgets.QMainWindow):
         self._ticking = True
         try:
             self.intake.drain(start + INTAKE_SHARE * self.frame_interval)
+            if self.replay_bar is not None:
+                self.advance_replay()
             self.presenter.present()
         finally:
             self._ticking = False
@@ -181,6 +197,26 @@ class MainWindow(QtWidgets.QMainWindow):
         if start >= self._next_status:
             self._next_status = start + STATUS_INTERVAL
             self.refresh_status(start)
+
+    def advance_replay(self) -> None:
+        """Moves the replay's cursor on (paced by the X column of the first
+        pair the points show) and shows it in the bar."""
+        selection, bar = self.selection, self.replay_bar
+        pairs = selection.pairs if selection.mode == MODES[0].key else []
+        bar.replay.advance(pairs[0][0] if pairs else None, self.watch.source_ended is not None)
+        bar.refresh()
+        news = bar.end_news()
+        if news:
+            self.status_bar.showMessage(news)  # until something else is said
+
+    def present_now(self) -> None:
+        """Feeds the plots at once (what a seek asked for), unless a seek fed
+        them less than a frame ago: a drag moves the slider more often than
+        the screen shows frames, and the frame timer shows the rest."""
+        now = time.monotonic()
+        if now - self._seek_presented >= self.frame_interval:
+            self._seek_presented = now
+            self.presenter.present()
 
     def refresh_status(self, now: float) -> None:
         """Brings the status bar and the data boxes up to date, and notices a
@@ -232,6 +268,7 @@ class MainWindow(QtWidgets.QMainWindow):
             "window": self.live_window.text,
             "window_rows": self.feeds[0].drawn_rows,
             "stats": self.stats.summary(),
+            **({"replay": self.replay_bar.replay.summary()} if self.replay_bar else {}),
         }
 
     def inform(self, message: str) -> None:

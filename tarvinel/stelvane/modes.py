@@ -43,12 +43,14 @@ BY_KEY = {mode.key: mode for mode in MODES}
 class ModeRecord:
     """One mode of a window: its data set (a `Dataset`), the box that shows
     it, the toolbar controls of the mode (a `toolbar_adapter.ModeControls`)
-    and, while paused, the data held at the pause."""
+    and, while paused, the data held at the pause; while a file is replayed
+    (points only), the replay (a replay.Replay), whose cursor a pause stops."""
     mode: Mode
     dataset: typing.Any
     data_box: typing.Any = None
     controls: typing.Any = None
     held: HeldData | None = None
+    replay: typing.Any = None
 
     @property
     def key(self) -> str:
@@ -56,8 +58,19 @@ class ModeRecord:
 
     @property
     def shown(self):
-        """What the plots draw from: the held data while paused, else the data set."""
-        return self.dataset if self.held is None else self.held
+        """What the plots draw from: the held data while paused, the run up
+        to the replay's cursor while replaying, else the data set."""
+        if self.held is not None:
+            return self.held
+        return self.dataset if self.replay is None else self.replay.view()
+
+    @property
+    def paused(self) -> bool:
+        return self.held is not None or (self.replay is not None and self.replay.paused)
 
     def hold(self, paused: bool) -> None:
-        self.held = HeldData(self.dataset) if paused else None
+        """Pauses: holds the data as it is, or stops the replay's cursor."""
+        if self.replay is not None:
+            self.replay.set_paused(paused)
+        else:
+            self.held = HeldData(self.dataset) if paused else None

@@ -3,12 +3,14 @@
 options that argparse cannot make by itself."""
 
 import argparse
+import math
 import os
 import sys
 
 from . import plotimage
 from .atomic import ExportError
 from .formats.reading import FORMAT_CHOICES, ReadOptions, separator
+from .replay import DEFAULT_RATE, MAX
 from .sources import source_forms
 from .sources.instrument import ProducerOptions
 from .timewindow import CHOICES, parse_window
@@ -37,6 +39,33 @@ def _window(text):
         return parse_window(text)
     except ValueError as error:
         raise argparse.ArgumentTypeError(str(error)) from None
+
+
+def replay_speed(text: str) -> float:
+    """--replay's SPEED: `max`, or a positive number (times real time)."""
+    if text.strip().lower() == "max":
+        return MAX
+    try:
+        value = float(text)
+    except ValueError:
+        value = None
+    if value is None or not 0 < value < math.inf:
+        hint = (" (give the FILE before --replay, or a SPEED after it)"
+                if value is None else "")
+        raise argparse.ArgumentTypeError(
+            f"SPEED must be a positive number or max, not {text!r}{hint}")
+    return value
+
+
+def add_replay_options(parser: argparse.ArgumentParser) -> None:
+    replay = parser.add_argument_group("replaying a recorded file")
+    replay.add_argument("--replay", type=replay_speed, nargs="?", const=1.0, metavar="SPEED",
+                        help="play FILE (read whole, not followed) at the pace of the live "
+                             "plot's X column, SPEED times real time (default 1; max: as fast "
+                             "as it is read), with a slider under the plots")
+    replay.add_argument("--replay-rate", type=_positive(float), metavar="ROWS",
+                        help="rows per second at speed 1 where X does not grow with the rows "
+                             f"(default {DEFAULT_RATE:g})")
 
 
 def source_forms_text() -> str:
@@ -96,6 +125,7 @@ def make_parser() -> argparse.ArgumentParser:
                              "trace column against every other, or the instrument's "
                              f"{defaults.trace_pattern!r})")
     add_reading_options(parser)
+    add_replay_options(parser)
     add_transport_options(parser)
     producer = parser.add_argument_group("the simulated instrument (no SOURCE)")
     producer.add_argument("--rate", type=_positive(float), default=defaults.rate,
@@ -132,7 +162,7 @@ def make_parser() -> argparse.ArgumentParser:
     window.add_argument("--summary", action="store_true",
                         help="at exit, print one JSON line: points, runs, traces, point_columns, "
                              "trace_columns, pairs, problems, ended, live_x, window, window_rows, "
-                             "stats")
+                             "stats (and replay)")
     window.add_argument("--export-png", metavar="PATH",
                         help="save the live plot to PATH (.png or .svg) when --seconds ends")
     window.add_argument("--export-csv", metavar="PATH",
@@ -189,6 +219,10 @@ def parse_args(argv=None, parser=None) -> argparse.Namespace:
     args = parser.parse_args(argv)
     if (args.export_png or args.export_csv) and not args.seconds:
         parser.error("--export-png and --export-csv write when --seconds ends: give --seconds")
+    if args.replay_rate is not None and args.replay is None:
+        parser.error("--replay-rate sets the pace of --replay: give --replay")
+    if args.replay is not None and args.source is None:
+        parser.error("--replay plays a recorded file: give it (stelvane FILE --replay)")
     if args.export_png:
         try:
             plotimage.plot_format(args.export_png)

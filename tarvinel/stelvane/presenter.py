@@ -48,7 +48,7 @@ class Presenter:
 
     @property
     def paused(self) -> bool:
-        return any(record.held is not None for record in self.modes.values())
+        return any(record.paused for record in self.modes.values())
 
     def set_paused(self, paused: bool) -> None:
         """Holds the picture still (the plots draw from the data as it is
