@@ -95,8 +95,21 @@ class PlotView(ploter.PlotWidget):
 
     def settle(self) -> None:
         """Fits the view to new data now rather than in the next paint: a
-        range change during a paint asks for a second paint of the frame."""
+        range change during a paint asks for a second paint of the frame.
+
+        The fit ends by moving the view's item group to the new range, and
+        the group reports that to the view as a change of its children's
+        bounds: the paint's own preparation would fit the view a second time
+        and find the same range (the children's bounds, their pixel padding
+        included, are read from the data and the view's size, not from that
+        transform). The request is dropped here; any later change of data,
+        size or range asks again. Not so while an axis fits the visible data
+        only (the view box's menu offers it): then the other axis' new range
+        may well change the fit."""
         self.scene().prepareForPaint()
+        vb = self.plotItem.vb
+        if not any(vb.state["autoVisibleOnly"]):
+            vb._autoRangeNeedsUpdate = False
 
     def set_log_mode(self, x: bool, y: bool) -> None:
         # Switching makes pyqtgraph fit the view again, which would undo the
