@@ -16,6 +16,7 @@ from .dataset import Dataset
 from .export import VisibleRange
 from .intake import Intake
 from .modes import MODES, ModeRecord
+from .pacing import FramePacer
 from .plotfeeds import PLOTS, FeedOptions, SpectrumFeed
 from .presenter import Presenter
 from .problems import ExceptionHook, ProblemLog
@@ -105,8 +106,19 @@ class MainWindow(QtWidgets.QMainWindow):
         self.excepthook.install()
         self.timer = QtCore.QTimer(self)
         self.timer.setTimerType(PRECISE_TIMER)
-        self.timer.setInterval(max(1, round(1000 * self.frame_interval)))
         self.timer.timeout.connect(self.tick)
+        self.pacer = self._make_pacer()
+
+    def _make_pacer(self) -> FramePacer:
+        """The frame timer's pace (pacing.py), woken by new data in the
+        queue, the view actions and any change of a plot's view range."""
+        pacer = FramePacer(self.timer, self.frame_interval, self,
+                           data_fd=lambda: self.intake.queue.wake_fd)
+        for button in self.controls.buttons.values():
+            button.defaultAction().toggled.connect(pacer.wake)
+        for plot in self.plots:
+            plot.plotItem.vb.sigRangeChanged.connect(pacer.wake)
+        return pacer
 
     def _make_toolbar(self) -> ToolbarAdapter:
         selection = ToolbarAdapter(self)
@@ -158,6 +170,7 @@ class MainWindow(QtWidgets.QMainWindow):
     def tick(self) -> None:
         """One frame: drain the queue for part of it, then redraw what changed."""
         start = time.monotonic()
+        progress = self.intake.progress
         self._ticking = True
         try:
             self.intake.drain(start + INTAKE_SHARE * self.frame_interval)
@@ -166,7 +179,9 @@ class MainWindow(QtWidgets.QMainWindow):
             self._ticking = False
         if self._problems_changed:
             self._show_problems()
-        if start >= self._next_status:
+        idle = self.pacer.idle
+        self.pacer.frame_done(self.intake.progress != progress or self.presenter.busy)
+        if idle or start >= self._next_status:
             self._next_status = start + STATUS_INTERVAL
             self.refresh_status(start)
 
@@ -289,6 +304,7 @@ class MainWindow(QtWidgets.QMainWindow):
             return
         self._closed = True
         self.timer.stop()
+        self.pacer.stop()
         self.export_keys.wait()  # a data file under way is finished, not cut off
         self.stats.close()
         self.excepthook.remove()
