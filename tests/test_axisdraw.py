@@ -90,6 +90,41 @@ def test_the_picture_is_pyqtgraph_s_pixel_for_pixel_as_the_view_moves(plot, qtbo
     assert shown[0] != shown[1] != shown[2]  # the axes followed the view
 
 
+def rendered(plot, image_format, shift):
+    """The plot drawn into a new image of `image_format`, moved by `shift` (x, y)."""
+    for side in ("bottom", "left"):
+        plot.plotItem.getAxis(side).picture = None
+    target = QtGui.QImage(plot.size(), image_format)
+    target.fill(QtGui.QColor("white"))
+    painter = QtGui.QPainter(target)
+    try:
+        painter.translate(*shift)
+        plot.render(painter)
+    finally:
+        painter.end()
+    return target
+
+
+@pytest.mark.parametrize("shift", [(0, 0), (0.4, 0.7), (-0.6, -1.25)])
+def test_grid_rows_filled_as_rectangles_are_the_lines_pixel_for_pixel_on_32_bit_pixels(plot, qtbot,
+                                                                                monkeypatch, shift):
+    formats = (QtGui.QImage.Format.Format_RGB32, QtGui.QImage.Format.Format_ARGB32_Premultiplied)
+    filled = []
+    monkeypatch.setattr(axisdraw.PixelRows, "rects", lambda self, at, rects=axisdraw.PixelRows.rects:
+                        filled.append(at) or rects(self, at))
+    for kind in (NUMBER, TEXT):
+        axes.set_axis_kind(plot, "left", kind, WORDS)
+        plot.plotItem.vb.setYRange(*RANGES[kind][0], padding=0)
+        qtbot.wait(20)
+        for image_format in formats:
+            ours = rendered(plot, image_format, shift)
+            with monkeypatch.context() as m:
+                m.setattr(axisdraw, "device_shift", lambda painter: None)  # lines, as pyqtgraph
+                stroked = rendered(plot, image_format, shift)
+            assert ours == stroked
+    assert filled  # the rows were filled, not stroked
+
+
 def test_a_plot_s_number_axes_are_drawn_directly_and_keep_the_grid(plot):
     for side in ("bottom", "left"):
         axis = plot.plotItem.getAxis(side)
