@@ -20,3 +20,29 @@ def test_status_labels_keep_their_room_and_skip_unchanged_texts(qtbot, monkeypat
     assert set_texts == []  # the same text again is not set
     bar.show_pairs(9, 8)
     assert set_texts == ["pairs 9 (8 shown)"]
+
+
+def test_a_legend_is_placed_again_only_when_the_data_or_the_view_changed(qtbot, monkeypatch):
+    import numpy as np
+    from tarvinel.stelvane.legend import CurveLegend
+
+    plot = views.PlotView("live")
+    qtbot.addWidget(plot)
+    plot.resize(600, 300)
+    plot.show()
+    qtbot.waitExposed(plot)
+    legend = CurveLegend(plot)
+    x = np.linspace(0.0, 10.0, 200)
+    plot.set_data(0, x, np.sin(x))
+    legend.show_names([0], ["sine"])
+    looked = []
+    monkeypatch.setattr(legend, "_points_in_pixels", lambda view: looked.append(view))
+    legend.place()
+    assert looked == []  # nothing changed since show_names placed it
+    plot.set_data(0, x, np.cos(x))  # new arrays
+    legend.place()
+    assert len(looked) == 1
+    plot.plotItem.vb.setXRange(2.0, 4.0)
+    legend.place()
+    legend.place()
+    assert len(looked) == 2
