@@ -100,11 +100,12 @@ class AxisDrawing:
     lines by pen, and the tick texts laid out at their places."""
 
     def __init__(self, specs, font: QtGui.QFont, text_pen: QtGui.QPen, clip: QtCore.QRect,
-                 texts: dict):
+                 texts: dict, across_rows: bool = False):
         axis_spec, tick_specs, text_specs = specs
         self.axis = (axis_spec[0], QtCore.QLineF(axis_spec[1], axis_spec[2]))
         self.lines = _lines_by_pen(tick_specs)
-        self.rows = [PixelRows(pen, lines) for pen, lines in self.lines]
+        # The ticks of a vertical axis (and its grid) run along the rows.
+        self.rows = [PixelRows(pen, lines) if across_rows else None for pen, lines in self.lines]
         self.font, self.text_pen, self.clip = font, text_pen, clip
         font_key = font.key()
         self.texts = [_placed_text(rect, flags, text, font, font_key, texts)
@@ -120,7 +121,7 @@ class AxisDrawing:
             shift = device_shift(p)
             for (pen, lines), rows in zip(self.lines, self.rows):
                 p.setPen(pen)
-                if shift is None or not rows.filled:
+                if shift is None or rows is None or not rows.filled:
                     p.drawLines(lines)
                     continue
                 if rows.others:
@@ -298,7 +299,8 @@ class DirectAxis(pg.AxisItem):
         if specs is None:
             return None
         clip = self.boundingRect().toAlignedRect()
-        return AxisDrawing(specs, font, QtGui.QPen(self.textPen()), clip, self._texts)
+        return AxisDrawing(specs, font, QtGui.QPen(self.textPen()), clip, self._texts,
+                           across_rows=self.orientation in ("left", "right"))
 
     def measured_specs(self):
         """(generateDrawSpecs' answer, the tick font), measured on a painter
