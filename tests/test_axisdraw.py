@@ -5,7 +5,7 @@ import numpy as np
 import pyqtgraph as pg
 import pytest
 
-from tarvinel.stelvane import axes, axisdraw, qt_compat, views
+from tarvinel.stelvane import axes, axisdraw, axisticks, qt_compat, views
 from tarvinel.stelvane.protocol import NUMBER, TEXT, TIME
 
 QtGui = qt_compat.QtGui
@@ -175,6 +175,20 @@ def test_a_scrolling_axis_ticks_and_writes_as_without_kept_ticks(plot, qtbot, mo
                 texts.append("changed")
     axis.setRange(-3.0, 37.0)
     assert comparable(axis.measured_specs()[0]) == comparable(pyqtgraph_specs(axis))
+
+
+@pytest.mark.parametrize("scale", [1.0, 1e-3, -2.5])
+def test_ticks_are_made_as_pyqtgraph_makes_them_over_any_range(plot, scale):
+    axis = plot.plotItem.getAxis("bottom")
+    axis.setScale(scale)
+    rng = np.random.default_rng(5)
+    ranges = [(-1.3, 2.7), (1e6, 1e6 + 0.004), (0, 1e-9), (-5e8, 7e8), (3.0, -3.0), (0.1, 0.1000001)]
+    ranges += [tuple(rng.uniform(-1e4, 1e4) + np.sort(rng.uniform(0, 10.0 ** rng.integers(-6, 6), 2)))
+               for _ in range(300)]
+    for low, high in ranges:
+        for size in (80.0, 903.6, 2400.0):
+            assert axisticks.tick_values(axis, low, high, size) == \
+                pg.AxisItem.tickValues(axis, low, high, size)
 
 
 def test_the_hidden_top_and_right_axes_stay_hidden_and_draw_directly_when_shown(plot, qtbot):

@@ -21,7 +21,7 @@ from .qt_compat import QtCore, QtGui  # chooses the binding: before pyqtgraph
 
 import pyqtgraph as pg  # noqa: E402
 
-from .axisticks import MEASURE_BOX, draw_specs, tick_values_key  # noqa: E402
+from .axisticks import MEASURE_BOX, draw_specs, tick_values, tick_values_key  # noqa: E402
 
 # Text measures, laid-out texts and ticks an axis keeps, at most: a text
 # column of very many words would otherwise keep them all.
@@ -269,9 +269,9 @@ class DirectAxis(pg.AxisItem):
         key = tick_values_key(self, minVal, maxVal, size)
         levels = None if key is None else self._tick_values.get(key)
         if levels is None:
-            levels = super().tickValues(minVal, maxVal, size)
-            if key is not None:
-                bounded(self._tick_values)[key] = levels
+            if key is None:  # a log scale: the base class' own
+                return super().tickValues(minVal, maxVal, size)
+            levels = bounded(self._tick_values)[key] = tick_values(self, minVal, maxVal, size)
         return [(spacing, list(values)) for spacing, values in levels]
 
     def tickStrings(self, values, scale, spacing):
