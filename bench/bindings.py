@@ -35,7 +35,9 @@ BENCHES = {
     "framecost": (["bench/framecost.py"], [
         ("demo frames/s", r"demo rate: ([\d.]+) frames/s", HIGHER),
         ("demo ms/frame", r"demo rate: .*?([\d.]+) ms of processor time per frame", LOWER),
+        ("demo ms/s", r"demo rate: .*?([\d.]+) ms per second", LOWER),
         ("demo core", r"demo rate: .*?([\d.]+) of a core", LOWER),
+        ("still ms/s", r"nothing new: .*?([\d.]+) ms per second", LOWER),
         ("still core", r"nothing new: .*?([\d.]+) of a core", LOWER),
     ]),
     "panzoom": (["bench/panzoom.py"], [

@@ -216,10 +216,12 @@ def test_feeder_fills_matched_curves_and_empties_the_rest(qtbot):
     feeder = CurveFeeder(plot, keys, symbol_points=5)
     symbol = plot.plots[keys[0]].opts["symbol"]
     assert symbol is not None
+    assert not any(plot.plots[key].isVisible() for key in keys)  # empty: left out of the fit
 
     short, long = np.arange(3.0), np.arange(50.0)
     feeder.show([(short, short), None, (long, long)])
     assert calls == [keys[0], keys[2]]
+    assert [key for key in keys if plot.plots[key].isVisible()] == [keys[0], keys[2]]
     assert plot.plots[keys[0]].opts["symbol"] == symbol  # few points: symbols as styled
     assert plot.plots[keys[2]].opts["symbol"] is None    # dense: the line alone
     assert plot.plots[keys[2]].opts["pen"] is not None
@@ -227,6 +229,7 @@ def test_feeder_fills_matched_curves_and_empties_the_rest(qtbot):
     feeder.show([(short, short)])
     assert calls == [keys[0], keys[2]]  # the dropped curve is emptied once
     assert plot.plots[keys[2]].xData is None or len(plot.plots[keys[2]].xData) == 0
+    assert not plot.plots[keys[2]].isVisible()
     calls.clear()
     feeder.show([(short, short)])
     assert calls == [keys[0]]

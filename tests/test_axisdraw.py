@@ -5,7 +5,7 @@ import numpy as np
 import pyqtgraph as pg
 import pytest
 
-from tarvinel.stelvane import axes, axisdraw, qt_compat, views
+from tarvinel.stelvane import axes, axisdraw, axisticks, qt_compat, views
 from tarvinel.stelvane.protocol import NUMBER, TEXT, TIME
 
 QtGui = qt_compat.QtGui
@@ -90,6 +90,41 @@ def test_the_picture_is_pyqtgraph_s_pixel_for_pixel_as_the_view_moves(plot, qtbo
     assert shown[0] != shown[1] != shown[2]  # the axes followed the view
 
 
+def rendered(plot, image_format, shift):
+    """The plot drawn into a new image of `image_format`, moved by `shift` (x, y)."""
+    for side in ("bottom", "left"):
+        plot.plotItem.getAxis(side).picture = None
+    target = QtGui.QImage(plot.size(), image_format)
+    target.fill(QtGui.QColor("white"))
+    painter = QtGui.QPainter(target)
+    try:
+        painter.translate(*shift)
+        plot.render(painter)
+    finally:
+        painter.end()
+    return target
+
+
+@pytest.mark.parametrize("shift", [(0, 0), (0.4, 0.7), (-0.6, -1.25)])
+def test_grid_rows_filled_as_rectangles_are_the_lines_pixel_for_pixel_on_32_bit_pixels(plot, qtbot,
+                                                                                monkeypatch, shift):
+    formats = (QtGui.QImage.Format.Format_RGB32, QtGui.QImage.Format.Format_ARGB32_Premultiplied)
+    filled = []
+    monkeypatch.setattr(axisdraw.PixelRows, "rects", lambda self, at, rects=axisdraw.PixelRows.rects:
+                        filled.append(at) or rects(self, at))
+    for kind in (NUMBER, TEXT):
+        axes.set_axis_kind(plot, "left", kind, WORDS)
+        plot.plotItem.vb.setYRange(*RANGES[kind][0], padding=0)
+        qtbot.wait(20)
+        for image_format in formats:
+            ours = rendered(plot, image_format, shift)
+            with monkeypatch.context() as m:
+                m.setattr(axisdraw, "device_shift", lambda painter: None)  # lines, as pyqtgraph
+                stroked = rendered(plot, image_format, shift)
+            assert ours == stroked
+    assert filled  # the rows were filled, not stroked
+
+
 def test_a_plot_s_number_axes_are_drawn_directly_and_keep_the_grid(plot):
     for side in ("bottom", "left"):
         axis = plot.plotItem.getAxis(side)
@@ -140,6 +175,20 @@ def test_a_scrolling_axis_ticks_and_writes_as_without_kept_ticks(plot, qtbot, mo
                 texts.append("changed")
     axis.setRange(-3.0, 37.0)
     assert comparable(axis.measured_specs()[0]) == comparable(pyqtgraph_specs(axis))
+
+
+@pytest.mark.parametrize("scale", [1.0, 1e-3, -2.5])
+def test_ticks_are_made_as_pyqtgraph_makes_them_over_any_range(plot, scale):
+    axis = plot.plotItem.getAxis("bottom")
+    axis.setScale(scale)
+    rng = np.random.default_rng(5)
+    ranges = [(-1.3, 2.7), (1e6, 1e6 + 0.004), (0, 1e-9), (-5e8, 7e8), (3.0, -3.0), (0.1, 0.1000001)]
+    ranges += [tuple(rng.uniform(-1e4, 1e4) + np.sort(rng.uniform(0, 10.0 ** rng.integers(-6, 6), 2)))
+               for _ in range(300)]
+    for low, high in ranges:
+        for size in (80.0, 903.6, 2400.0):
+            assert axisticks.tick_values(axis, low, high, size) == \
+                pg.AxisItem.tickValues(axis, low, high, size)
 
 
 def test_the_hidden_top_and_right_axes_stay_hidden_and_draw_directly_when_shown(plot, qtbot):

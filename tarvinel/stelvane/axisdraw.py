@@ -15,11 +15,13 @@ to None (a new range, size, style, font or pen; subclasses do it too); that
 contract stays: `picture` is not None while the kept drawing is valid.
 """
 
+import math
+
 from .qt_compat import QtCore, QtGui  # chooses the binding: before pyqtgraph
 
 import pyqtgraph as pg  # noqa: E402
 
-from .axisticks import MEASURE_BOX, draw_specs, tick_values_key  # noqa: E402
+from .axisticks import MEASURE_BOX, draw_specs, tick_values, tick_values_key  # noqa: E402
 
 # Text measures, laid-out texts and ticks an axis keeps, at most: a text
 # column of very many words would otherwise keep them all.
@@ -33,6 +35,10 @@ ALIGN_HCENTER = QtCore.Qt.AlignmentFlag.AlignHCenter
 ALIGN_BOTTOM = QtCore.Qt.AlignmentFlag.AlignBottom
 ALIGN_VCENTER = QtCore.Qt.AlignmentFlag.AlignVCenter
 INTERSECT_CLIP = QtCore.Qt.ClipOperation.IntersectClip
+NO_PEN = QtCore.Qt.PenStyle.NoPen
+_Tx = QtGui.QTransform.TransformationType
+SHIFTS_ONLY = (_Tx.TxNone, _Tx.TxTranslate)
+SOURCE_OVER = QtGui.QPainter.CompositionMode.CompositionMode_SourceOver
 
 
 def bounded(cache: dict) -> dict:
@@ -94,10 +100,12 @@ class AxisDrawing:
     lines by pen, and the tick texts laid out at their places."""
 
     def __init__(self, specs, font: QtGui.QFont, text_pen: QtGui.QPen, clip: QtCore.QRect,
-                 texts: dict):
+                 texts: dict, across_rows: bool = False):
         axis_spec, tick_specs, text_specs = specs
         self.axis = (axis_spec[0], QtCore.QLineF(axis_spec[1], axis_spec[2]))
         self.lines = _lines_by_pen(tick_specs)
+        # The ticks of a vertical axis (and its grid) run along the rows.
+        self.rows = [PixelRows(pen, lines) if across_rows else None for pen, lines in self.lines]
         self.font, self.text_pen, self.clip = font, text_pen, clip
         font_key = font.key()
         self.texts = [_placed_text(rect, flags, text, font, font_key, texts)
@@ -110,9 +118,17 @@ class AxisDrawing:
             p.setRenderHint(p.RenderHint.TextAntialiasing, True)
             p.setPen(self.axis[0])
             p.drawLine(self.axis[1])
-            for pen, lines in self.lines:
+            shift = device_shift(p)
+            for (pen, lines), rows in zip(self.lines, self.rows):
                 p.setPen(pen)
-                p.drawLines(lines)
+                if shift is None or rows is None or not rows.filled:
+                    p.drawLines(lines)
+                    continue
+                if rows.others:
+                    p.drawLines(rows.others)
+                p.setPen(NO_PEN)
+                p.setBrush(rows.colour)
+                p.drawRects(rows.rects(shift))
             if self.texts:
                 p.setFont(self.font)
                 p.setPen(self.text_pen)
@@ -121,6 +137,64 @@ class AxisDrawing:
                     p.drawStaticText(corner, text)
         finally:
             p.restore()
+
+
+def device_shift(p: QtGui.QPainter):
+    """(dx, dy) of a painter that maps to its device by a shift alone,
+    blends plainly and paints 32-bit pixels, else None: where the pixels
+    of a one-pixel line are those of a one-pixel row of a rectangle (see
+    PixelRows). On 16-bit pixels Qt rounds the two blends differently."""
+    device = p.deviceTransform()
+    if device.type() not in SHIFTS_ONLY or p.compositionMode() != SOURCE_OVER \
+            or p.opacity() != 1.0:
+        return None
+    engine = p.paintEngine()
+    target = engine.paintDevice() if engine is not None else None
+    if target is None or target.depth() != 32:
+        return None
+    return device.dx(), device.dy()
+
+
+class PixelRows:
+    """The horizontal lines of one pen as rectangles one pixel high.
+
+    Qt draws a cosmetic solid line of one pixel without antialiasing pixel
+    by pixel, a row of a rectangle as one span: a grid line across the plot
+    costs a few times less as a rectangle. The pixels are the same: a line
+    from x1 to x2 at y covers, in device pixels, the row floor(y) from
+    floor(x1) to floor(x2), and the blend of a plain colour is the same
+    either way (tests/test_axisdraw.py compares the pictures with
+    pyqtgraph's). A rectangle is placed by the integer part of the device
+    shift (as the raster engine places a QRect), the rest of the shift
+    taken into its corner. Other lines, and every line of any other pen, are
+    drawn as lines."""
+
+    def __init__(self, pen: QtGui.QPen, lines):
+        self.filled = (pen.style() == QtCore.Qt.PenStyle.SolidLine and pen.isCosmetic()
+                       and pen.widthF() <= 1 and pen.capStyle() == QtCore.Qt.PenCapStyle.SquareCap
+                       and pen.brush().style() == QtCore.Qt.BrushStyle.SolidPattern)
+        self.colour = QtGui.QColor(pen.color())
+        self.spans = []   # (x1, x2, y) of the horizontal lines, x1 <= x2
+        self.others = []  # the other lines
+        for line in lines:
+            if line.y1() == line.y2() and line.x1() != line.x2():
+                self.spans.append((*sorted((line.x1(), line.x2())), line.y1()))
+            else:
+                self.others.append(line)
+        self.filled = self.filled and bool(self.spans)
+        self._rects = (None, [])  # (shift, rectangles) of the last draw
+
+    def rects(self, shift) -> list:
+        if self._rects[0] != shift:
+            dx, dy = shift
+            ix, iy = int(dx), int(dy)  # as the raster engine shifts a QRect
+            rects = []
+            for x1, x2, y in self.spans:
+                left = math.floor(x1 + dx)
+                rects.append(QtCore.QRect(left - ix, math.floor(y + dy) - iy,
+                                          math.floor(x2 + dx) - left + 1, 1))
+            self._rects = (shift, rects)
+        return self._rects[1]
 
 
 def _lines_by_pen(tick_specs) -> list:
@@ -195,9 +269,9 @@ class DirectAxis(pg.AxisItem):
         key = tick_values_key(self, minVal, maxVal, size)
         levels = None if key is None else self._tick_values.get(key)
         if levels is None:
-            levels = super().tickValues(minVal, maxVal, size)
-            if key is not None:
-                bounded(self._tick_values)[key] = levels
+            if key is None:  # a log scale: the base class' own
+                return super().tickValues(minVal, maxVal, size)
+            levels = bounded(self._tick_values)[key] = tick_values(self, minVal, maxVal, size)
         return [(spacing, list(values)) for spacing, values in levels]
 
     def tickStrings(self, values, scale, spacing):
@@ -225,7 +299,8 @@ class DirectAxis(pg.AxisItem):
         if specs is None:
             return None
         clip = self.boundingRect().toAlignedRect()
-        return AxisDrawing(specs, font, QtGui.QPen(self.textPen()), clip, self._texts)
+        return AxisDrawing(specs, font, QtGui.QPen(self.textPen()), clip, self._texts,
+                           across_rows=self.orientation in ("left", "right"))
 
     def measured_specs(self):
         """(generateDrawSpecs' answer, the tick font), measured on a painter

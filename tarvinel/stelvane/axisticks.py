@@ -11,6 +11,7 @@ cover (ticks set by hand, an axis line stopped at the outer ticks, hidden
 values) are left to pyqtgraph (`draw_specs` returns NotImplemented).
 """
 
+import bisect
 import math
 
 from .qt_compat import QtCore, QtGui  # chooses the binding: before pyqtgraph
@@ -100,6 +101,32 @@ def tick_values_key(axis, low: float, high: float, size: float):
         start = first * spacing + offset
         counts.append((first, int((high - start) / spacing) + 1))
     return axis.scale, levels, tuple(counts)
+
+
+def tick_values(axis, low: float, high: float, size: float) -> list:
+    """AxisItem.tickValues' answer on a linear axis, by the same arithmetic
+    over plain floats: each level's ticks start at the first multiple of
+    its spacing (plus offset) in the range, and a tick within a hundredth
+    of the spacing of a higher level's tick is that tick (left out)."""
+    low, high = sorted((low, high))
+    low *= axis.scale
+    high *= axis.scale
+    ticks, seen = [], []  # seen: the higher levels' ticks, in order
+    for spacing, offset in axis.tickSpacing(low, high, size):
+        start = (math.ceil((low - offset) / spacing) * spacing) + offset
+        count = int((high - start) / spacing) + 1
+        near = spacing / axis.scale * 0.01
+        values = [(k * spacing + start) / axis.scale for k in range(count)]
+        values = [v for v in values if not _near_any(seen, v, near)]
+        seen = sorted(seen + values)
+        ticks.append((spacing / axis.scale, values))
+    return ticks
+
+
+def _near_any(ordered: list, value: float, near: float) -> bool:
+    """Whether a value of `ordered` (sorted) lies within `near` of `value`."""
+    i = bisect.bisect_left(ordered, value)
+    return any(abs(ordered[j] - value) <= near for j in (i - 1, i) if 0 <= j < len(ordered))
 
 
 def _span(orientation, bounds, tick_bounds):

@@ -134,6 +134,13 @@ class DeadlineQueue:
         self._held = []  # an item taken while looking, handed out by get()
 
     @property
+    def wake_fd(self):
+        """A file descriptor readable when the queue has something new (the
+        pipe's, until its writers have all gone), else None."""
+        pipe = self._pipe
+        return None if pipe is None or pipe.ended else pipe._fd
+
+    @property
     def unfinished(self) -> int:
         """Bytes of an item still arriving (0 for a queue not read by pipe)."""
         return self._pipe.unfinished if self._pipe is not None else 0
@@ -173,6 +180,11 @@ class Intake:
         self.queue = DeadlineQueue(queue)
         self.vandrel = Vandrel(self.queue, toolbar, point_dataset, trace_dataset)
         self.report = report
+
+    @property
+    def progress(self) -> tuple:
+        """Changes whenever an item is taken or part of one arrives."""
+        return self.queue.last_item, self.queue.unfinished
 
     def drain(self, deadline: float) -> None:
         """Applies queued commands until the queue is empty or `deadline` has

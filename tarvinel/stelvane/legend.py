@@ -124,6 +124,8 @@ class CurveLegend:
         self.names: tuple[tuple[object, str], ...] = ()  # (curve key, name) per entry
         self.shown = True
         self.corner = CORNERS[0]
+        self._placed = None  # what the last placement read (see _placing)
+        self._arrays = ()
 
     @property
     def entries(self) -> list[tuple[str, str]]:
@@ -162,6 +164,9 @@ class CurveLegend:
         view = self._view_rect()
         if view.width() <= 0 or view.height() <= 0:
             return
+        arrays, looks = self._placing()
+        if looks == self._placed:
+            return  # nothing it is placed by has changed
         points = self._points_in_pixels(view)
         spots = {corner: self._spot(corner, view) for corner in CORNERS}
         scores = {corner: _covered(points, spot) for corner, spot in spots.items()}
@@ -171,6 +176,21 @@ class CurveLegend:
         spot = spots[self.corner]
         if self.label.geometry() != spot:
             self.label.move(spot.topLeft())
+        self._arrays, self._placed = self._placing()
+
+    def _placing(self):
+        """(the curves' arrays, what the placement reads): the view, the
+        captions and the label where they are, and which arrays the curves
+        show (by identity; the arrays are kept with it, so no other array
+        can take an identity over while it is compared)."""
+        plot = self.plot
+        arrays = tuple(array for key, _ in self.names
+                       for array in (plot.plots[key].xData, plot.plots[key].yData))
+        looks = (tuple(map(tuple, plot.plotItem.vb.viewRange())), self._view_rect(),
+                 self.label.geometry(), plot.XLabel.geometry(), plot.YLabel.geometry(),
+                 plot.XLabel.isVisible(), plot.YLabel.isVisible(), self.corner,
+                 tuple(map(id, arrays)))
+        return arrays, looks
 
     def _view_rect(self) -> QtCore.QRect:
         """The plot's data area in the widget's coordinates."""

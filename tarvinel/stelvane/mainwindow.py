@@ -7,7 +7,6 @@ what arrived. However fast rows come in, the curves are redrawn at most once
 per frame.
 """
 
-import math
 import time
 
 from . import config, settings
@@ -16,6 +15,7 @@ from .dataset import Dataset
 from .export import VisibleRange
 from .intake import Intake
 from .modes import MODES, ModeRecord
+from .pacing import FramePacer, frame_interval
 from .plotfeeds import FeedOptions, HistoryFeed, LiveFeed
 from .presenter import Presenter
 from .problems import ExceptionHook, ProblemLog
@@ -41,8 +41,7 @@ INTAKE_SHARE = 0.5
 STATUS_INTERVAL = 0.25
 # Width of the column of data boxes, in pixels.
 DATA_BOX_WIDTH = 250
-# The window's plots, top to bottom: (name, kind; see plotfeeds.py). The
-# first is the one the others follow when the axes are shared.
+# The window's plots, top to bottom (name, kind; see plotfeeds.py); the others follow the first.
 PLOTS = (("live", LiveFeed), ("history", HistoryFeed), ("spectrum", SpectrumFeed))
 
 
@@ -126,8 +125,19 @@ class MainWindow(QtWidgets.QMainWindow):
         self.excepthook.install()
         self.timer = QtCore.QTimer(self)
         self.timer.setTimerType(PRECISE_TIMER)
-        self.timer.setInterval(max(1, round(1000 * self.frame_interval)))
         self.timer.timeout.connect(self.tick)
+        self.pacer = self._make_pacer()
+
+    def _make_pacer(self) -> FramePacer:
+        """The frame timer's pace (pacing.py), woken by new data in the
+        queue, the view actions and any change of a plot's view range."""
+        pacer = FramePacer(self.timer, self.frame_interval, self,
+                           data_fd=lambda: self.intake.queue.wake_fd)
+        for button in self.controls.buttons.values():
+            button.defaultAction().toggled.connect(pacer.wake)
+        for plot in self.plots:
+            plot.plotItem.vb.sigRangeChanged.connect(pacer.wake)
+        return pacer
 
     def _make_toolbar(self) -> ToolbarAdapter:
         selection = ToolbarAdapter(self)
@@ -184,23 +194,26 @@ class MainWindow(QtWidgets.QMainWindow):
     def tick(self) -> None:
         """One frame: drain the queue for part of it, then redraw what changed."""
         start = time.monotonic()
+        progress, playing = self.intake.progress, False
         self._ticking = True
         try:
             self.intake.drain(start + INTAKE_SHARE * self.frame_interval)
-            if self.replay_bar is not None:
-                self.advance_replay()
+            playing = self.replay_bar is not None and self.advance_replay()
             self.presenter.present()
         finally:
             self._ticking = False
         if self._problems_changed:
             self._show_problems()
-        if start >= self._next_status:
+        idle = self.pacer.idle
+        self.pacer.frame_done(playing or self.intake.progress != progress or self.presenter.busy)
+        if idle or start >= self._next_status:
             self._next_status = start + STATUS_INTERVAL
             self.refresh_status(start)
 
-    def advance_replay(self) -> None:
+    def advance_replay(self) -> bool:
         """Moves the replay's cursor on (paced by the X column of the first
-        pair the points show) and shows it in the bar."""
+        pair the points show) and shows it in the bar; true while it plays
+        (the frame timer then keeps its pace)."""
         selection, bar = self.selection, self.replay_bar
         pairs = selection.pairs if selection.mode == MODES[0].key else []
         bar.replay.advance(pairs[0][0] if pairs else None, self.watch.source_ended is not None)
@@ -208,6 +221,7 @@ class MainWindow(QtWidgets.QMainWindow):
         news = bar.end_news()
         if news:
             self.status_bar.showMessage(news)  # until something else is said
+        return not (bar.replay.paused or bar.replay.ended)
 
     def present_now(self) -> None:
         """Feeds the plots at once (what a seek asked for), unless a seek fed
@@ -362,6 +376,7 @@ class MainWindow(QtWidgets.QMainWindow):
             return
         self._closed = True
         self.timer.stop()
+        self.pacer.stop()
         self.export_keys.wait()  # a data file under way is finished, not cut off
         self.stats.close()
         self.excepthook.remove()
@@ -376,11 +391,3 @@ class MainWindow(QtWidgets.QMainWindow):
             close()
             self.queue.join_thread()
 
-
-def frame_interval(widget) -> float:
-    """Seconds per frame of the screen the widget is on (30 to 144 Hz)."""
-    screen = widget.screen() or QtWidgets.QApplication.primaryScreen()
-    rate = screen.refreshRate() if screen is not None else 60.0
-    if not rate or not math.isfinite(rate):
-        rate = 60.0
-    return 1.0 / min(144.0, max(30.0, rate))

@@ -54,6 +54,8 @@ class PlotFeed:
     # Whether the plot's axes are the selection's columns: their labels, log
     # scales and shared ranges then follow the toolbar.
     follows_selection = True
+    # Curves made over several frames, while under way (see HistoryJob).
+    job = None
 
     def __init__(self, name: str, plot, options: FeedOptions):
         self.name, self.plot, self.options = name, plot, options

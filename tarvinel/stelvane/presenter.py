@@ -45,6 +45,7 @@ class Presenter:
         self.legends = [feed.legend for feed in self.feeds]
         self.shown_mode: str | None = None
         self.matched_pairs = 0
+        self.busy = False  # the last present() fed a plot, or left curves under way
 
     @property
     def paused(self) -> bool:
@@ -84,8 +85,11 @@ class Presenter:
         if refeed:
             self._forget()  # each feed sets its labels, axes and legend anew
         frame = Frame(record, shown_pairs, fx, fy, self.paused)
+        shown = [feed.shown for feed in self.feeds]  # what each feed drew last
         for feed in self.feeds:
             feed.present(frame)
+        self.busy = any(feed.shown != before or feed.job is not None
+                        for feed, before in zip(self.feeds, shown))
 
     def _apply_changes(self, mode: str, changes: ToolbarChanges) -> bool:
         """Acts on a new mode and the toolbar's changes; true when every curve

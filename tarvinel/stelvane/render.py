@@ -235,7 +235,9 @@ def _x_extent(run, name, fx, cache: dict):
 
 class CurveFeeder:
     """Feeds the curves of one plot widget: curve k shows series k, curves
-    without a series are emptied once (not at every frame)."""
+    without a series are emptied once (not at every frame) and hidden
+    while empty: the view then leaves them out when it fits its range to
+    the data, at every frame, instead of asking each for its bounds."""
 
     def __init__(self, plot, keys: Sequence, symbol_points: int = SYMBOL_POINTS):
         self.plot = plot
@@ -245,6 +247,10 @@ class CurveFeeder:
         # The symbol shape the widget gave each curve, to put back when the
         # curve is sparse again.
         self._symbols = {key: plot.plots[key].opts["symbol"] for key in self.keys}
+        for key in self.keys:
+            curve = plot.plots[key]
+            if curve.xData is None or not len(curve.xData):
+                curve.hide()
 
     def show(self, series: Sequence) -> None:
         for key, data in zip(self.keys, series):
@@ -259,6 +265,8 @@ class CurveFeeder:
                 self.plot.set_data(key, data[0], data[1])
                 if sparse:
                     self._show_symbols(key, True)
+                if key not in self._filled:
+                    self.plot.plots[key].show()
                 self._filled.add(key)
         for key in self.keys[len(series):]:
             self._empty(key)
@@ -272,6 +280,7 @@ class CurveFeeder:
     def _empty(self, key) -> None:
         if key in self._filled:
             self.plot.set_data(key, _EMPTY, _EMPTY)
+            self.plot.plots[key].hide()
             self._filled.discard(key)
 
 

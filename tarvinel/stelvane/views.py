@@ -99,8 +99,53 @@ class PlotView(ploter.PlotWidget):
 
     def settle(self) -> None:
         """Fits the view to new data now rather than in the next paint: a
-        range change during a paint asks for a second paint of the frame."""
-        self.scene().prepareForPaint()
+        range change during a paint asks for a second paint of the frame.
+
+        The fit ends by moving the view's item group to the new range, and
+        the group reports that to the view as a change of its children's
+        bounds: the paint's own preparation would fit the view a second time
+        and find the same range (the children's bounds, their pixel padding
+        included, are read from the data and the view's size, not from that
+        transform). The request is dropped here; any later change of data,
+        size or range asks again. Not so while an axis fits the visible data
+        only (the view box's menu offers it): then the other axis' new range
+        may well change the fit."""
+        vb = self.plotItem.vb
+        relaxed = self._relax_range_limits()
+        try:
+            self.scene().prepareForPaint()
+        finally:
+            self._restore_range_limits(relaxed, vb.viewRect())
+        if not any(vb.state["autoVisibleOnly"]):
+            vb._autoRangeNeedsUpdate = False
+
+    def _relax_range_limits(self) -> list:
+        """A curve limits its data's range to a million view heights around
+        the view (pyqtgraph's dynamicRangeLimit), and makes its curve again
+        whenever the view's height changes to see whether that applies:
+        after a fit, the same curve it was given a moment ago, in nearly
+        every frame. Curves that show their data as given (no limit applied
+        now, nothing else done to it) go through the fit without the limit;
+        `_restore_range_limits` gives it back. Returns (curve, limit) pairs."""
+        relaxed = []
+        for curve in self.plots.values():
+            limit = curve.opts["dynamicRangeLimit"]
+            if limit is None or not curve.isVisible():
+                continue
+            x, y = curve.getData()
+            if x is not None and x is curve.xData and y is curve.yData:
+                curve.opts["dynamicRangeLimit"] = None
+                relaxed.append((curve, limit))
+        return relaxed
+
+    @staticmethod
+    def _restore_range_limits(relaxed, view) -> None:
+        """The limits back; a curve the limit applies to in the new view
+        (`view`, a QRectF) is made again as the view's change would have."""
+        for curve, limit in relaxed:
+            curve.opts["dynamicRangeLimit"] = limit
+            if range_limited(curve.dataRect(), view, limit, curve.opts["dynamicRangeHyst"]):
+                curve.updateItems(styleUpdate=False)
 
     def set_log_mode(self, x: bool, y: bool) -> None:
         # Switching makes pyqtgraph fit the view again, which would undo the
@@ -141,6 +186,14 @@ class PlotView(ploter.PlotWidget):
             self.frames += 1
             if self.on_painted is not None:
                 self.on_painted()
+
+
+def range_limited(data, view, limit: float, hysteresis: float) -> bool:
+    """Whether pyqtgraph cuts a curve whose data spans `data` (a QRectF, or
+    None) to `limit` view heights around `view` (PlotDataItem's own test)."""
+    height = view.height()
+    return (data is not None and height > 0 and not data.bottom() < view.top()
+            and not data.top() > view.bottom() and data.height() > 2 * hysteresis * limit * height)
 
 
 def copied_text(first, second, is_range: bool, as_time: bool = False) -> tuple[str, str]:
