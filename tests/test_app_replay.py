@@ -310,3 +310,16 @@ def test_scripted_replays_say_where_they_are_and_save_the_rows_shown(recorded, t
     assert len(lines) == 1 + shown["position"]
     last = datetime.datetime.fromisoformat(lines[-1].split(",")[0])
     assert last.timestamp() == pytest.approx(shown["x"], abs=1e-6)
+
+
+def test_a_playing_replay_keeps_the_frame_rate_between_sparse_rows(qtbot, open_app, tmp_path):
+    sparse = tmp_path / "sparse.csv"  # a row every 3 s: many frames show nothing new
+    sparse.write_text("t,v\n" + "".join(f"{3 * i},{i}\n" for i in range(100)))
+    window = open_app(str(sparse), "--replay", "1")
+    wait_read(qtbot, window, 100)
+    ticks = []
+    window.timer.timeout.connect(lambda: ticks.append(time.monotonic()))
+    qtbot.wait(1500)
+    assert not window.pacer.idle and len(ticks) > 20  # idle it would tick six times
+    window.controls.pause.trigger()
+    qtbot.waitUntil(lambda: window.pacer.idle, timeout=WAIT)  # paused: nothing new
