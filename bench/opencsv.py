@@ -87,17 +87,23 @@ def open_with_pandas(path: pathlib.Path) -> dict:
     return {"seconds": spent, "stored": len(frame)}
 
 
+def made_file(folder, rows: int) -> pathlib.Path:
+    """The benchmark's file of `rows` rows in `folder`, said on standard output."""
+    path = pathlib.Path(folder) / "rows.csv"
+    write_file(path, rows)
+    print(f"{rows:,} rows ({path.stat().st_size / 1e6:.0f} MB: a date-time, a word, 8 numbers), "
+          f"{qt_compat.API}, {os.cpu_count()} cores, load average {os.getloadavg()[0]:.1f}",
+          flush=True)
+    return path
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--rows", type=int, default=ROWS, help="rows of the file (default %(default)s)")
     rows = parser.parse_args(argv).rows
     app = qt_compat.QtWidgets.QApplication.instance() or qt_compat.QtWidgets.QApplication([])
     with tempfile.TemporaryDirectory(prefix="stelvane-opencsv-") as folder:
-        path = pathlib.Path(folder) / "rows.csv"
-        write_file(path, rows)
-        print(f"{rows:,} rows ({path.stat().st_size / 1e6:.0f} MB: a date-time, a word, 8 numbers), "
-              f"{qt_compat.API}, {os.cpu_count()} cores, load average {os.getloadavg()[0]:.1f}",
-              flush=True)
+        path = made_file(folder, rows)
         pandas_figures = open_with_pandas(path)  # also brings the file into the page cache
         ours = open_with_stelvane(app, path, rows)
         pandas_again = open_with_pandas(path)

@@ -13,7 +13,6 @@
    seek painted within one frame (and by the first paint after it).
 """
 import argparse
-import os
 import pathlib
 import sys
 import tempfile
@@ -24,7 +23,7 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 
 import numpy as np  # noqa: E402
 
-from opencsv import write_file  # noqa: E402
+from opencsv import made_file  # noqa: E402
 from roads import LOAD_NOTE, application, wait  # noqa: E402  (also keeps the bench's settings apart)
 from tarvinel.stelvane import qt_compat  # noqa: E402  (binding before pyqtgraph)
 
@@ -114,11 +113,7 @@ def main(argv=None):
     rows = options.rows
     app = application()
     with tempfile.TemporaryDirectory(prefix="stelvane-replay-") as folder:
-        path = pathlib.Path(folder) / "rows.csv"
-        write_file(path, rows)
-        print(f"{rows:,} rows ({path.stat().st_size / 1e6:.0f} MB: a date-time, a word, 8 numbers), "
-              f"{qt_compat.API}, {os.cpu_count()} cores, load average {os.getloadavg()[0]:.1f}",
-              flush=True)
+        path = made_file(folder, rows)
         path.read_bytes()  # into the page cache for both roads
         for road in (["--no-follow"], ["--replay", "max"]):  # a warm-up of each, not counted
             open_file(app, path, rows, *road)[0].close()

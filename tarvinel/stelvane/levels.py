@@ -42,21 +42,25 @@ class ExtremesTable:
         if values is not None:
             self.extend(values, offset)
 
+    def _kept(self, table: np.ndarray, side: int) -> np.ndarray:
+        """One side (0 low, 1 high) of `table` over the bins the table keeps."""
+        return table[self._start:self._start + self.end_bin - self.first_bin, side]
+
     @property
     def low(self) -> np.ndarray:
-        return self._index[self._start:self._start + self.end_bin - self.first_bin, 0]
+        return self._kept(self._index, 0)
 
     @property
     def high(self) -> np.ndarray:
-        return self._index[self._start:self._start + self.end_bin - self.first_bin, 1]
+        return self._kept(self._index, 1)
 
     @property
     def low_values(self) -> np.ndarray:
-        return self._value[self._start:self._start + self.end_bin - self.first_bin, 0]
+        return self._kept(self._value, 0)
 
     @property
     def high_values(self) -> np.ndarray:
-        return self._value[self._start:self._start + self.end_bin - self.first_bin, 1]
+        return self._kept(self._value, 1)
 
     def extend(self, values: np.ndarray, offset: int = 0) -> None:
         """Takes the whole bins of `values` (rows offset, offset + 1, ...)
