@@ -168,6 +168,10 @@ def test_max_shows_every_row_as_it_is_read_and_ends_with_the_file(qtbot, open_ap
     np.savetxt(path, np.column_stack([t, np.sin(t)]), fmt="%.4f", delimiter=",", header="t,v",
                comments="")
     window = open_app(str(path), "--replay", "max")
+    # The window takes the queue's items for a millisecond a frame, as a busy
+    # one would: the whole file may well be waiting by its first frame.
+    drain = window.intake.drain
+    window.intake.drain = lambda deadline: drain(time.monotonic() + 1e-3)
     seen = []
 
     def watch():
