@@ -91,7 +91,7 @@ class LiveRun:
         except KeyError:
             return None
         n = len(x)
-        grows = self._x_grows(x, getattr(data, "dropped", 0), pair[0], fx)
+        grows = self._x_grows(x, data.dropped, pair[0], fx)
         if view.following:
             span = view.window.span
             if span is not None and grows and n and math.isfinite(x[-1]):
@@ -113,7 +113,7 @@ class LiveRun:
         x, y = data.column(pair[0]), data.column(pair[1])
         if (last - first) // max(2, points // 2) <= BIN:  # finer than a table: from the rows
             return peak_decimated(formatted(x[first:last], fx), formatted(y[first:last], fy), points)
-        offset = getattr(data, "dropped", 0)
+        offset = data.dropped
         table = self._table(y, offset, pair[1], fy)
 
         def part(begin, end):

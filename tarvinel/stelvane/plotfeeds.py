@@ -187,7 +187,7 @@ class LiveFeed(PlotFeed):
         described = data.described
         # The same rows of the same run (counted from its first, dropped or
         # not) read the same: new rows outside them draw nothing again.
-        dropped = getattr(data, "dropped", 0)
+        dropped = data.dropped
         state = (frame.record.key, data.run_number, tuple(frame.pairs), described.changes,
                  tuple(r and (r[0] + dropped, r[1] + dropped, r[2]) for r in rows))
         if state == self.shown:

@@ -2,7 +2,7 @@
 
 The file is read whole, as fast as ever, into the data set; the replay is
 the window's: a cursor (a run and the rows of it shown) moves over the
-stored rows, and the plots draw from a `ReplayData`, that run cut at the
+stored rows, and the plots draw from a `hold.HeldData`, that run cut at the
 cursor with the runs before it as its history, which reads like the data
 set. Everything that draws from what the plots show (the live plot, the
 history plot, the statistics, the spectrum, the tracker, saving the visible
@@ -35,7 +35,8 @@ import time
 
 import numpy as np
 
-from .columnkinds import KindsByName, shown_column
+from .columnkinds import shown_column
+from .hold import HeldData
 
 MAX = math.inf       # the speed `max`: every stored row as soon as it is read
 DEFAULT_RATE = 1000.0  # rows per second at speed 1 where X cannot set the pace
@@ -44,30 +45,6 @@ DEFAULT_RATE = 1000.0  # rows per second at speed 1 where X cannot set the pace
 SLOWEST, FASTEST = 1 / 1024, 1024.0
 # A step (Left, Right) moves the cursor by this share of all the rows.
 STEP_SHARE = 0.01
-
-
-class ReplayData(KindsByName):
-    """The first `rows` stored rows of `run` (a finished run.Run, or the
-    data set's current run), read like the data set (as hold.HeldData is),
-    with `history` the finished runs before it. Taking it copies nothing:
-    the columns are views, which the data set never changes once handed out."""
-
-    def __init__(self, name: str, run, rows: int, *, run_number: int, history: tuple,
-                 version, history_version):
-        self.name = name
-        self.column_names = list(run.column_names)
-        self._columns = {column: run.column(column)[:rows] for column in self.column_names}
-        self.run_number = run_number
-        self.history = history
-        self.version = version
-        self.history_version = history_version
-        self.described = run.described
-
-    def column(self, name: str):
-        return self._columns[name]
-
-    def __len__(self) -> int:
-        return len(next(iter(self._columns.values()))) if self._columns else 0
 
 
 @dataclass
@@ -132,7 +109,7 @@ class Replay:
         self.pace_column: str | None = None  # the X column asked for, if any
         self._check = MonotonicCheck()
         self._anchor: Anchor | None = None
-        self._view: ReplayData | None = None
+        self._view: HeldData | None = None
         self._view_key = None
         self._views = 0
 
@@ -189,7 +166,7 @@ class Replay:
             return None
         return name if self._check.rising_over(run, name) else None
 
-    def view(self) -> ReplayData:
+    def view(self) -> HeldData:
         """What the plots draw from: the cursor's run up to the cursor."""
         runs, k = self._cursor()
         run, ds = runs[k], self.dataset
@@ -198,7 +175,7 @@ class Replay:
         if key != self._view_key:
             self._view_key = key
             self._views += 1
-            self._view = ReplayData(
+            self._view = HeldData.cut(
                 ds.name, run, self.row - run.dropped, run_number=self._at, history=tuple(runs[:k]),
                 version=("replay", self._views), history_version=(self._at, ds.history_version))
         return self._view
