@@ -6,6 +6,7 @@ from collections import deque
 
 from . import ploter
 from .axisdraw import use_direct_axes
+from .curvedraw import use_polylines
 from .columnkinds import PLAIN, with_unit
 from .dataset import Dataset
 from .protocol import TIME
@@ -29,6 +30,7 @@ class PlotView(ploter.PlotWidget):
     def __init__(self, title: str, minimum_height: int = 200):
         super().__init__(minimum_height)
         use_direct_axes(self.plotItem)
+        use_polylines(self)
         self.title_text = ""
         self.set_title(title)
         # pyqtgraph's own thinning and clipping stay off: they assume that x
