@@ -36,19 +36,22 @@ def curve_pixels(plot) -> np.ndarray:
     return np.abs(pixels[..., :3] - [pen.blue(), pen.green(), pen.red()]).sum(axis=2) < 60
 
 
+def touching(line: np.ndarray, first: int = 0, last: int | None = None) -> np.ndarray:
+    """Per pixel column from `first` to `last`: whether the line's pixels
+    there touch those of the next column."""
+    columns = [np.nonzero(line[:, c])[0] for c in range(line.shape[1])[first:last]]
+    return np.array([len(here) > 0 and len(there) > 0 and here.min() <= there.max() + 1
+                     and there.min() <= here.max() + 1 for here, there in zip(columns, columns[1:])],
+                    dtype=bool)
+
+
 def columns_of_line(plot, x) -> np.ndarray:
-    """Per pixel column between the first and the last x: whether the
-    curve's pixels there touch those of the next column."""
-    line = curve_pixels(plot)
+    """touching() over the columns between the plot's first and last x."""
+    line = curve_pixels(plot)  # the paint fits the view first
     vb = plot.plotItem.vb
     first, last = (int(round(vb.mapViewToDevice(QtCore.QPointF(float(v), 0.0)).x()))
                    for v in (x[0], x[-1]))
-    touching = []
-    for column in range(first + 2, last - 2):
-        here, there = np.nonzero(line[:, column])[0], np.nonzero(line[:, column + 1])[0]
-        touching.append(len(here) > 0 and len(there) > 0
-                        and here.min() <= there.max() + 1 and there.min() <= here.max() + 1)
-    return np.array(touching)
+    return touching(line, first + 2, last - 1)
 
 
 def painted_alone(curve_class, x, y, width=900, height=360) -> np.ndarray:
@@ -68,17 +71,9 @@ def painted_alone(curve_class, x, y, width=900, height=360) -> np.ndarray:
     return (pixels[..., 0] > 200) & (pixels[..., 2] < 100)
 
 
-def broken_columns(line: np.ndarray) -> int:
-    touching = 0
-    for column in range(1, line.shape[1] - 2):
-        here, there = np.nonzero(line[:, column])[0], np.nonzero(line[:, column + 1])[0]
-        touching += (len(here) > 0 and len(there) > 0
-                     and here.min() <= there.max() + 1 and there.min() <= here.max() + 1)
-    return line.shape[1] - 3 - touching
-
-
 def test_a_thinned_line_is_painted_whole(qtbot):
-    broken = {frequency: broken_columns(painted_alone(curvedraw.PolylineCurve, *thinned(frequency)))
+    broken = {frequency: int(np.sum(~touching(painted_alone(curvedraw.PolylineCurve,
+                                                            *thinned(frequency)), 1, -1)))
               for frequency in (0.3, 0.5, 0.7, 1.0, 1.3)}
     assert broken == dict.fromkeys(broken, 0)
 
