@@ -17,9 +17,9 @@ bisection where X grows (else the whole run, which the view clips).
 The rows are thinned from a table of extremes per Y column (levels.py),
 made when a thinning first needs it and extended by the rows that came
 since, so a million rows zoomed out cost a few thousand table entries a
-frame. What the data is does not matter: anything with `column(name)` and
-`run_number` (the data set, the data held at a pause, a cut of it), with
-`dropped` if rows left the run's start (row numbers then go on from there).
+frame. What the data is does not matter: anything with `column(name)`,
+`run_number` and `dropped` (the data set, the data held at a pause, a cut of
+it; row numbers go on from the rows dropped at the run's start).
 """
 
 from dataclasses import dataclass
@@ -60,6 +60,34 @@ class Growth:
     grows: bool
 
 
+class GrowingX:
+    """Whether an X column grows over a run's rows (each row's X at least
+    the one before), per key (a column as it is read), looking only at the
+    rows since the last look."""
+
+    def __init__(self):
+        self.memo: dict = {}  # key -> Growth
+
+    def clear(self) -> None:
+        self.memo.clear()
+
+    def grows(self, x: np.ndarray, offset: int, key) -> bool:
+        """Whether X grows over all of `x` (the run's rows from `offset`)."""
+        memo = self.memo.get(key)
+        end = offset + len(x)
+        if memo is not None and offset < memo.end <= end and (
+                x[memo.end - offset - 1] == memo.last
+                or (math.isnan(memo.last) and math.isnan(x[memo.end - offset - 1]))):
+            grows = memo.grows and _grows(x[memo.end - offset - 1:])
+        elif memo is not None and memo.end > end and memo.grows:
+            return True  # rows cut short (a pause's, a replay's) of rows that grow
+        else:
+            grows = _grows(x)
+        if len(x):
+            self.memo[key] = Growth(end, float(x[-1]), grows)
+        return grows
+
+
 def rows_of(data, pair, fx, fy, rows) -> tuple[np.ndarray, np.ndarray]:
     """(x, y) of `pair` over `rows` (see LiveRun.rows), as the formats show them."""
     return tuple(formatted(data.column(name)[rows[0]:rows[1]], fmt)
@@ -78,7 +106,7 @@ class LiveRun:
     def __init__(self):
         self.run = None
         self.tables: dict = {}  # (y name, fy) -> ExtremesTable
-        self.growth: dict = {}  # (x name, fx) -> Growth
+        self.growth = GrowingX()  # of (x name, fx)
 
     def rows(self, data, mode_key, pair, fx, view: LiveView):
         """(first, last, points): the rows of `pair` drawn (data's row
@@ -91,7 +119,7 @@ class LiveRun:
         except KeyError:
             return None
         n = len(x)
-        grows = self._x_grows(x, data.dropped, pair[0], fx)
+        grows = self.growth.grows(x, data.dropped, (pair[0], fx))
         if view.following:
             span = view.window.span
             if span is not None and grows and n and math.isfinite(x[-1]):
@@ -143,20 +171,3 @@ class LiveRun:
         new = max(offset, table.end_bin * BIN)
         table.extend(part(new, end), new)
         return table
-
-    def _x_grows(self, x: np.ndarray, offset: int, name, fx) -> bool:
-        """Whether X grows over all of `x` (rows from `offset`), looking only
-        at the rows since the last frame."""
-        memo = self.growth.get((name, fx))
-        end = offset + len(x)
-        if memo is not None and offset < memo.end <= end and (
-                x[memo.end - offset - 1] == memo.last
-                or (math.isnan(memo.last) and math.isnan(x[memo.end - offset - 1]))):
-            grows = memo.grows and _grows(x[memo.end - offset - 1:])
-        elif memo is not None and memo.end > end and memo.grows:
-            return True  # rows cut short (a pause's, a replay's) of rows that grow
-        else:
-            grows = _grows(x)
-        if len(x):
-            self.growth[(name, fx)] = Growth(end, float(x[-1]), grows)
-        return grows

@@ -37,6 +37,7 @@ import numpy as np
 
 from .columnkinds import shown_column
 from .hold import HeldData
+from .liverun import GrowingX
 
 MAX = math.inf       # the speed `max`: every stored row as soon as it is read
 DEFAULT_RATE = 1000.0  # rows per second at speed 1 where X cannot set the pace
@@ -71,25 +72,22 @@ def end_of(run) -> int:
 
 class MonotonicCheck:
     """Whether a column does not decrease over a run's stored rows, looked at
-    once per new block of rows (only the new ones and the one before)."""
+    once per new block of rows (liverun.GrowingX); a complex column, or one
+    whose newest X is NaN, sets no pace."""
 
     def __init__(self):
         self.key = None   # (run number, column name, the run's column kinds)
-        self.checked = 0  # rows looked at, counted from the run's first row
-        self.rising = True
+        self.growth = GrowingX()
 
     def rising_over(self, run, name: str) -> bool:
         key = (number_of(run), name, run.described)
-        first, total = run.dropped, end_of(run)
-        if key != self.key or self.checked < first:
-            self.key, self.checked, self.rising = key, first, True
-        if self.rising and total > self.checked:
-            x = run.column(name)[max(0, self.checked - first - 1):]
-            # NaN is no X to keep pace by: it compares false, and so does its difference.
-            self.rising = (not np.iscomplexobj(x) and bool(np.all(np.diff(x) >= 0))
-                           and not np.isnan(x[-1]))
-        self.checked = total
-        return self.rising
+        if key != self.key:
+            self.key = key
+            self.growth.clear()
+        x = run.column(name)
+        # NaN is no X to keep pace by: it compares false, and so does its difference.
+        return (not np.iscomplexobj(x) and self.growth.grows(x, run.dropped, key)
+                and not (len(x) and np.isnan(x[-1])))
 
 
 class Replay:

@@ -55,19 +55,19 @@ class PlotView(ploter.PlotWidget):
 
     def points_wanted(self) -> int:
         """How many points a curve needs to look exact: see render.zoom_points."""
-        vb = self.plotItem.vb
-        if vb.autoRangeEnabled()[0]:
-            return zoom_points(vb.width())
-        return zoom_points(vb.width(), *self._x_view_and_data(), MAX_ZOOM_STEPS)
+        width = self.plotItem.vb.width()
+        if self.following():
+            return zoom_points(width)
+        return zoom_points(width, *self._x_view_and_data(), MAX_ZOOM_STEPS)
 
     def detail(self) -> tuple[int, tuple[float, float] | None]:
         """(points, window) for curves over several runs: see
         render.detail_window. Deep in a long history only a window around
         the view is made exact, so zooming and panning stay cheap."""
-        vb = self.plotItem.vb
-        if vb.autoRangeEnabled()[0]:
-            return zoom_points(vb.width()), None
-        return detail_window(*self._x_view_and_data(), vb.width(), MAX_ZOOM_STEPS)
+        width = self.plotItem.vb.width()
+        if self.following():
+            return zoom_points(width), None
+        return detail_window(*self._x_view_and_data(), width, MAX_ZOOM_STEPS)
 
     def _x_view_and_data(self):
         """The x range shown, and the x range of the data (None while nothing is shown)."""
