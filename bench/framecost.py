@@ -24,7 +24,8 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
 if not os.environ.get("DISPLAY") and not os.environ.get("QT_QPA_PLATFORM"):
     os.environ["QT_QPA_PLATFORM"] = "offscreen"
 
-from tarvinel.stelvane import qt_compat, settings  # noqa: E402  (binding before pyqtgraph)
+from tarvinel.stelvane import qt_compat  # noqa: E402  (binding before pyqtgraph)
+from tarvinel.stelvane.window import settings  # noqa: E402  (binding before pyqtgraph)
 
 QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
 PAINT_EVENT = getattr(getattr(QtCore.QEvent, "Type", QtCore.QEvent), "Paint")

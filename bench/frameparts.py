@@ -24,7 +24,8 @@ from framecost import QtWidgets, wait  # noqa: E402  (the binding, the settings,
 
 import pyqtgraph as pg  # noqa: E402
 
-from tarvinel.stelvane import axisdraw, qt_compat, views  # noqa: E402
+from tarvinel.stelvane.widgets import axisdraw, views  # noqa: E402
+from tarvinel.stelvane import qt_compat  # noqa: E402
 
 SAVED = {"settle": views.PlotView.settle, "relax": views.PlotView._relax_range_limits,
          "shift": axisdraw.device_shift, "tick_values": axisdraw.tick_values}

@@ -25,7 +25,7 @@ if not os.environ.get("DISPLAY") and not os.environ.get("QT_QPA_PLATFORM"):
 import numpy as np  # noqa: E402
 
 from tarvinel.stelvane import config, qt_compat  # noqa: E402  (binding before pyqtgraph)
-from tarvinel.stelvane.render import pair_series  # noqa: E402
+from tarvinel.stelvane.model.series import pair_series  # noqa: E402
 
 from panzoom import PATTERN, wait  # noqa: E402  (bench/ is on the path)
 
@@ -49,7 +49,7 @@ def block(first: int, count: int, width: int) -> np.ndarray:
 
 def live_window(app):
     """A shown window whose current run holds ROWS rows, drawn as eight curves."""
-    from tarvinel.stelvane.mainwindow import MainWindow
+    from tarvinel.stelvane.window.mainwindow import MainWindow
 
     window = MainWindow(queue_module.Queue())
     window.resize(1200, 900)

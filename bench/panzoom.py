@@ -97,7 +97,7 @@ def apply(vb, kind, amount):
 def history_window(app, fill):
     """A shown window whose data set `fill` filled, its history plot drawing
     every curve (the pattern's eight): the window and the plot."""
-    from tarvinel.stelvane.mainwindow import MainWindow
+    from tarvinel.stelvane.window.mainwindow import MainWindow
 
     window = MainWindow(queue_module.Queue())
     window.resize(1200, 900)  # within the screen `make bench` gives it (1280 x 1024)

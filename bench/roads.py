@@ -32,7 +32,8 @@ if not os.environ.get("DISPLAY") and not os.environ.get("QT_QPA_PLATFORM"):
 
 import numpy as np  # noqa: E402
 
-from tarvinel.stelvane import config, qt_compat, settings  # noqa: E402  (binding before pyqtgraph)
+from tarvinel.stelvane import config, qt_compat  # noqa: E402  (binding before pyqtgraph)
+from tarvinel.stelvane.window import settings  # noqa: E402  (binding before pyqtgraph)
 from tarvinel.stelvane.sources.instrument import PointSource, ProducerOptions, point_names  # noqa: E402
 
 # The benchmarks' windows remember their settings in a folder of their own,

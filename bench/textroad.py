@@ -88,7 +88,7 @@ def feed_costs(rows: int, blocks: int, trials: int = 5):
     row, medians of `trials`, alternately), and seconds per call into a queue
     that keeps nothing (best of `trials`)."""
     from tarvinel.stelvane.app import QUEUE_ITEMS
-    from tarvinel.stelvane.feed import Feed
+    from tarvinel.stelvane.sources.feed import Feed
 
     context = multiprocessing.get_context("spawn")
     queue = context.Queue(QUEUE_ITEMS)

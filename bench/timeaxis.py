@@ -21,7 +21,8 @@ time.tzset()
 
 import numpy as np  # noqa: E402
 
-from tarvinel.stelvane import axes, config, qt_compat  # noqa: E402  (binding before pyqtgraph)
+from tarvinel.stelvane.widgets import axes  # noqa: E402  (binding before pyqtgraph)
+from tarvinel.stelvane import config, qt_compat  # noqa: E402  (binding before pyqtgraph)
 from tarvinel.stelvane.protocol import NUMBER, TIME  # noqa: E402
 
 from panzoom import PaintCounter, apply, history_window, steps, wait  # noqa: E402  (bench/ is on the path)

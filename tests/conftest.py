@@ -28,7 +28,7 @@ atexit.register(shutil.rmtree, _config_home, True)
 os.environ["XDG_CONFIG_HOME"] = _config_home
 
 from tarvinel.stelvane import qt_compat  # noqa: E402  (must precede pyqtgraph)
-from tarvinel.stelvane import settings as remembered_settings  # noqa: E402
+from tarvinel.stelvane.window import settings as remembered_settings  # noqa: E402
 
 try:
     from hypothesis import settings

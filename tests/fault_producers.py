@@ -5,8 +5,8 @@ import os
 import signal
 import struct
 
-from tarvinel.stelvane.feed import put_until_stopped
-from tarvinel.stelvane.producer import ProducerOptions, ProducerProcess
+from tarvinel.stelvane.sources.feed import put_until_stopped
+from tarvinel.stelvane.sources.producer import ProducerOptions, ProducerProcess
 from tarvinel.stelvane.protocol import PD, PN, PXY
 
 # Items the intake turns into a problem each, one of every kind: not a

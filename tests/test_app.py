@@ -14,7 +14,7 @@ import pytest
 
 from tarvinel.stelvane import config, qt_compat
 from tarvinel.stelvane.app import create_app
-from tarvinel.stelvane.mainwindow import MainWindow
+from tarvinel.stelvane.window.mainwindow import MainWindow
 
 from .test_toolbar_widgets import choose
 

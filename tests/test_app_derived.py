@@ -8,10 +8,12 @@ import multiprocessing
 import numpy as np
 import pytest
 
-from tarvinel.stelvane import qt_compat, savekeys, spectrumfeed
+from tarvinel.stelvane import qt_compat
+from tarvinel.stelvane.window import savekeys
+from tarvinel.stelvane.presenters import spectrumplot as spectrumfeed
 from tarvinel.stelvane.protocol import NUMBER, TIME, Columns
-from tarvinel.stelvane.columnkinds import PLAIN
-from tarvinel.stelvane.statistics import figure_texts
+from tarvinel.stelvane.model.columnkinds import PLAIN
+from tarvinel.stelvane.model.statistics import figure_texts
 
 from .test_app import WAIT, active_window, curve_data, filled_curves, put_all
 from .test_app_export import CTRL, press

@@ -11,7 +11,8 @@ from xml.etree import ElementTree
 import numpy as np
 import pytest
 
-from tarvinel.stelvane import config, export, qt_compat, savekeys
+from tarvinel.stelvane import config, qt_compat
+from tarvinel.stelvane.window import export, savekeys
 from tarvinel.stelvane.dataset import Dataset
 
 from .test_app import WAIT, active_window, filled_curves

@@ -10,7 +10,8 @@ import re
 import numpy as np
 import pytest
 
-from tarvinel.stelvane import axes, ploter, qt_compat
+from tarvinel.stelvane.widgets import axes
+from tarvinel.stelvane import ploter, qt_compat
 from tarvinel.stelvane.protocol import NUMBER, TEXT, TIME, Columns, TextRows
 
 from .test_app import WAIT, active_window, filled_curves, put_all

@@ -2,8 +2,8 @@
 
 import pytest
 
-from tarvinel.stelvane.toolbar_adapter import ToolbarChanges, take_toolbar_changes
-from tarvinel.stelvane.problems import ProblemLog
+from tarvinel.stelvane.presenters.toolbar_adapter import ToolbarChanges, take_toolbar_changes
+from tarvinel.stelvane.window.problems import ProblemLog
 from tarvinel.stelvane.toolbar import ToolBar
 
 FLAGS = {"pairs": "xypairs_dirty", "formats": "xyfm_dirty", "links": "link_dirty",

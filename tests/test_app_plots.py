@@ -5,7 +5,8 @@ import queue as queue_module
 
 import numpy as np
 
-from tarvinel.stelvane import mainwindow, plotfeeds
+from tarvinel.stelvane.window import mainwindow
+from tarvinel.stelvane.presenters import plots as plotfeeds
 
 from .test_app import WAIT, active_window, filled_curves, put_all
 

@@ -7,7 +7,7 @@ import time
 import numpy as np
 import pytest
 
-from tarvinel.stelvane.producer import ProducerProcess
+from tarvinel.stelvane.sources.producer import ProducerProcess
 from tarvinel.stelvane.protocol import PD, PN, PXY, ROLL, TD, TN, TXY
 from tarvinel.stelvane.sources.instrument import TRACE_NAMES, ProducerOptions, point_names
 

@@ -6,7 +6,7 @@ import pytest
 
 from tarvinel.stelvane import config, ploter
 from tarvinel.stelvane.dataset import Dataset
-from tarvinel.stelvane.render import (
+from tarvinel.stelvane.model.series import (
     CurveFeeder, axis_label, detail_window, formatted, zoom_points, history_series, history_series_steps,
     pair_series, peak_decimated)
 

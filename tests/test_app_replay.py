@@ -11,9 +11,10 @@ import time
 import numpy as np
 import pytest
 
-from tarvinel.stelvane import export, qt_compat
+from tarvinel.stelvane.window import export
+from tarvinel.stelvane import qt_compat
 from tarvinel.stelvane.dataset import Dataset
-from tarvinel.stelvane.replay import MAX, Replay
+from tarvinel.stelvane.model.replay import MAX, Replay
 
 from .test_app import curve_data
 from .test_app_cli import start

@@ -9,7 +9,8 @@ import sys
 
 import pytest
 
-from tarvinel.stelvane import qt_compat, settings
+from tarvinel.stelvane import qt_compat
+from tarvinel.stelvane.window import settings
 from tarvinel.stelvane.app import create_app
 
 from .test_app import WAIT, type_pattern

@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 from tarvinel.stelvane import qt_compat
-from tarvinel.stelvane.controls import KEYS
+from tarvinel.stelvane.window.controls import KEYS
 
 from .test_app import WAIT, active_window, curve_data, filled_curves, put_all, type_pattern
 

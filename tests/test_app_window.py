@@ -6,10 +6,11 @@ the window remembered across a restart."""
 import numpy as np
 import pytest
 
-from tarvinel.stelvane import qt_compat, savekeys
+from tarvinel.stelvane import qt_compat
+from tarvinel.stelvane.window import savekeys
 from tarvinel.stelvane.options import parse_args
 from tarvinel.stelvane.protocol import TIME
-from tarvinel.stelvane.timewindow import parse_window
+from tarvinel.stelvane.model.timewindow import parse_window
 
 from .test_app import curve_data, type_pattern
 from .test_app_export import press

@@ -7,9 +7,10 @@ import re
 import pyqtgraph as pg
 import pytest
 
-from tarvinel.stelvane import axes, ploter, qt_compat, timeticks, views
+from tarvinel.stelvane.widgets import axes, timeticks, views
+from tarvinel.stelvane import ploter, qt_compat
 from tarvinel.stelvane.protocol import NUMBER, TEXT, TIME
-from tarvinel.stelvane.valuetext import MONTHS, utc_offset, value_text
+from tarvinel.stelvane.formats.valuetext import MONTHS, utc_offset, value_text
 
 from .timezones import FALL_BACK, HOUR, SPRING_FORWARD, berlin, local_zone  # noqa: F401 (fixture)
 

@@ -5,7 +5,8 @@ import numpy as np
 import pyqtgraph as pg
 import pytest
 
-from tarvinel.stelvane import axes, axisdraw, axisticks, qt_compat, views
+from tarvinel.stelvane.widgets import axes, axisdraw, axisticks, views
+from tarvinel.stelvane import qt_compat
 from tarvinel.stelvane.protocol import NUMBER, TEXT, TIME
 
 QtGui = qt_compat.QtGui

@@ -4,7 +4,8 @@ import numpy as np
 import pyqtgraph as pg
 import pytest
 
-from tarvinel.stelvane import curvedraw, qt_compat, views
+from tarvinel.stelvane.widgets import curvedraw, views
+from tarvinel.stelvane import qt_compat
 
 QtCore, QtGui = qt_compat.QtCore, qt_compat.QtGui
 

@@ -6,10 +6,10 @@ plots make of them."""
 import numpy as np
 import pytest
 
-from tarvinel.stelvane.columnkinds import PLAIN, Shown, axis_text, common, shown_over_runs
+from tarvinel.stelvane.model.columnkinds import PLAIN, Shown, axis_text, common, shown_over_runs
 from tarvinel.stelvane.dataset import DataWarning, Dataset
-from tarvinel.stelvane.hold import HeldData
-from tarvinel.stelvane.legend import curve_names
+from tarvinel.stelvane.model.hold import HeldData
+from tarvinel.stelvane.widgets.legend import curve_names
 from tarvinel.stelvane.protocol import NUMBER, TEXT, TIME, Columns, TextRows
 
 NAMES = ["when", "volts", "state"]

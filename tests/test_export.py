@@ -8,7 +8,7 @@ import subprocess
 import numpy as np
 import pytest
 
-from tarvinel.stelvane import export
+from tarvinel.stelvane.window import export
 from tarvinel.stelvane.formats.text import writer
 from tarvinel.stelvane.dataset import Dataset
 

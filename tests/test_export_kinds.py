@@ -5,7 +5,7 @@ a daylight-saving change."""
 import numpy as np
 import pytest
 
-from tarvinel.stelvane import export
+from tarvinel.stelvane.window import export
 from tarvinel.stelvane.dataset import Dataset
 from tarvinel.stelvane.formats.sniff import sniff
 from tarvinel.stelvane.formats.tableblock import TableState, parse_block

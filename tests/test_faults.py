@@ -18,11 +18,12 @@ from pathlib import Path
 import numpy as np
 import pytest
 
-from tarvinel.stelvane import qt_compat, watch
+from tarvinel.stelvane import qt_compat
+from tarvinel.stelvane.window import watch
 from tarvinel.stelvane.app import QUEUE_ITEMS
-from tarvinel.stelvane.mainwindow import MainWindow
-from tarvinel.stelvane.problems import PROBLEMS_KEPT
-from tarvinel.stelvane.producer import ProducerOptions, ProducerProcess
+from tarvinel.stelvane.window.mainwindow import MainWindow
+from tarvinel.stelvane.window.problems import PROBLEMS_KEPT
+from tarvinel.stelvane.sources.producer import ProducerOptions, ProducerProcess
 
 from .fault_producers import ScriptedProducer, flood, half_an_item
 from .test_app_cli import children, gone, is_producer, start, wait_gone

@@ -8,7 +8,7 @@ import re
 import numpy as np
 import pytest
 
-from tarvinel.stelvane.feed import Feed, default_pattern
+from tarvinel.stelvane.sources.feed import Feed, default_pattern
 from tarvinel.stelvane.protocol import NUMBER, PD, PN, PXY, TEXT, TIME, Columns, TextRows
 
 

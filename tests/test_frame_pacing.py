@@ -9,7 +9,8 @@ import multiprocessing
 import numpy as np
 import pytest
 
-from tarvinel.stelvane import pacing, qt_compat
+from tarvinel.stelvane.window import pacing
+from tarvinel.stelvane import qt_compat
 
 from .test_app import WAIT, active_window, curve_data, filled_curves, put_all, type_pattern
 

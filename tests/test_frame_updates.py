@@ -4,7 +4,7 @@ the status bar and the window out again."""
 import numpy as np
 import pytest
 
-from tarvinel.stelvane import views
+from tarvinel.stelvane.widgets import views
 
 
 def test_status_labels_keep_their_room_and_skip_unchanged_texts(qtbot, monkeypatch):
@@ -27,7 +27,7 @@ def test_status_labels_keep_their_room_and_skip_unchanged_texts(qtbot, monkeypat
 
 def test_a_legend_is_placed_again_only_when_the_data_or_the_view_changed(qtbot, monkeypatch):
     import numpy as np
-    from tarvinel.stelvane.legend import CurveLegend
+    from tarvinel.stelvane.widgets.legend import CurveLegend
 
     plot = views.PlotView("live")
     qtbot.addWidget(plot)

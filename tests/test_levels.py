@@ -4,8 +4,8 @@ next to none of the run's rows."""
 import numpy as np
 import pytest
 
-from tarvinel.stelvane.levels import BIN, ExtremesTable
-from tarvinel.stelvane.render import peak_decimated
+from tarvinel.stelvane.model.extremes import BIN, ExtremesTable
+from tarvinel.stelvane.model.series import peak_decimated
 
 ROWS = BIN * 64 * 10
 

@@ -5,9 +5,9 @@ table that grows with the run, whatever the data set drops or a pause holds."""
 import numpy as np
 
 from tarvinel.stelvane.dataset import Dataset
-from tarvinel.stelvane.hold import HeldData
-from tarvinel.stelvane.liverun import LiveRun, LiveView
-from tarvinel.stelvane.timewindow import ROWS, parse_window
+from tarvinel.stelvane.model.hold import HeldData
+from tarvinel.stelvane.model.liverun import LiveRun, LiveView
+from tarvinel.stelvane.model.timewindow import ROWS, parse_window
 
 PAIR = ("t", "v")
 

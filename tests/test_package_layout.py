@@ -1,6 +1,7 @@
-"""The package's shape, read from its source: no module imports another in a
-circle (lazy imports inside functions included), the producer process's
-modules reach no Qt, and no file grows past 400 lines."""
+"""The package's shape, read from its source: its folders are layers, each
+importing only the layers below it; no module imports another in a circle
+(lazy imports inside functions included); nothing below the plot widgets
+reaches Qt; the package top stays small; no file grows past 400 lines."""
 
 import ast
 from pathlib import Path
@@ -9,6 +10,25 @@ PACKAGE = Path(__file__).resolve().parents[1] / "tarvinel" / "stelvane"
 ROOT = "tarvinel.stelvane"
 MAX_LINES = 400
 QT_MODULES = ("PyQt5", "PyQt6", "PySide6", "pyqtgraph")
+MAX_TOP_MODULES = 12
+
+# The layers from the bottom up, each by the folders and top modules it holds.
+# A module may import its own layer and those below it; the sources and the
+# window's data model never import each other; the layers up to the data
+# model import no Qt (the producer process runs them, and the model's
+# arithmetic is tested without a window).
+LAYERS = (
+    ("shared", {"protocol", "config"}),
+    ("formats", {"formats"}),
+    ("sources", {"sources"}),
+    ("model", {"model", "dataset"}),
+    ("widgets", {"widgets", "qt_compat"}),
+    ("presenters", {"presenters"}),
+    ("window", {"window"}),
+    ("app", {"", "__main__", "app", "options"}),
+)
+QT_FREE_LAYERS = ("shared", "formats", "sources", "model")
+APART = {frozenset({"sources", "model"})}
 
 
 def module_files() -> dict[str, Path]:
@@ -87,7 +107,7 @@ def test_no_module_of_the_package_imports_another_in_a_circle():
 
 def test_the_producer_process_reaches_no_qt():
     graph, files = import_graph(), module_files()
-    reached, todo = set(), [f"{ROOT}.producer", f"{ROOT}.sources", f"{ROOT}.feed"]
+    reached, todo = set(), [f"{ROOT}.sources.producer", f"{ROOT}.sources", f"{ROOT}.sources.feed"]
     while todo:
         name = todo.pop()
         if name not in reached:
@@ -107,3 +127,44 @@ def test_no_file_of_the_package_is_over_400_lines():
     long = {str(path.relative_to(PACKAGE)): lines for path in PACKAGE.rglob("*.py")
             if (lines := len(path.read_text().splitlines())) > MAX_LINES}
     assert long == {}
+
+
+def layer_of(module: str) -> int:
+    first = module[len(ROOT):].lstrip(".").split(".")[0]
+    for index, (_, rooms) in enumerate(LAYERS):
+        if first in rooms:
+            return index
+    raise AssertionError(f"{module} lies in no layer: add its folder to LAYERS")
+
+
+def test_each_layer_imports_only_the_layers_below_it():
+    wrong = []
+    for name, imported in import_graph().items():
+        for other in imported:
+            mine, theirs = layer_of(name), layer_of(other)
+            pair = frozenset({LAYERS[mine][0], LAYERS[theirs][0]})
+            if theirs > mine or (mine != theirs and pair in APART):
+                wrong.append(f"{name} ({LAYERS[mine][0]}) imports {other} ({LAYERS[theirs][0]})")
+    assert wrong == []
+
+
+def test_the_layers_below_the_widgets_import_no_qt():
+    files = module_files()
+    wrong = []
+    for name, path in files.items():
+        if LAYERS[layer_of(name)][0] not in QT_FREE_LAYERS:
+            continue
+        for node in ast.walk(ast.parse(path.read_text())):
+            if isinstance(node, ast.Import):
+                named = [a.name for a in node.names]
+            elif isinstance(node, ast.ImportFrom) and not node.level:
+                named = [node.module or ""]
+            else:
+                continue
+            wrong += [(name, n) for n in named if n.split(".")[0] in QT_MODULES]
+    assert wrong == []
+
+
+def test_the_package_top_holds_only_the_entry_points_and_what_native_code_imports():
+    top = sorted(path.stem for path in PACKAGE.glob("*.py"))
+    assert len(top) <= MAX_TOP_MODULES, top

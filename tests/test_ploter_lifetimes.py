@@ -13,7 +13,7 @@ import weakref
 import pytest
 
 from tarvinel.stelvane import ploter, qt_compat
-from tarvinel.stelvane.views import PlotView
+from tarvinel.stelvane.widgets.views import PlotView
 
 QtCore, QtGui, QtWidgets = qt_compat.QtCore, qt_compat.QtGui, qt_compat.QtWidgets
 Qt = QtCore.Qt

@@ -9,7 +9,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from tarvinel.stelvane.feed import Feed
+from tarvinel.stelvane.sources.feed import Feed
 from tarvinel.stelvane.formats import ReadOptions, make_reader
 from tarvinel.stelvane.protocol import NUMBER, PD, PN, PXY, ROLL, TEXT, TIME, Columns, TextRows
 

@@ -18,7 +18,7 @@ import subprocess
 import numpy as np
 import pytest
 
-from tarvinel.stelvane.producer import ProducerProcess
+from tarvinel.stelvane.sources.producer import ProducerProcess
 from tarvinel.stelvane.sources import FileSource, StdinSource, TcpSource
 
 from .test_faults import (  # noqa: F401  (run_window: a fixture)

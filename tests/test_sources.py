@@ -18,8 +18,8 @@ import time
 import numpy as np
 import pytest
 
-from tarvinel.stelvane.feed import Feed, FeedClosed
-from tarvinel.stelvane.producer import ProducerProcess
+from tarvinel.stelvane.sources.feed import Feed, FeedClosed
+from tarvinel.stelvane.sources.producer import ProducerProcess
 from tarvinel.stelvane.protocol import PD, PN, PXY, ROLL, TD, TN, TXY
 from tarvinel.stelvane.sources import (
     FileSource, FunctionSource, InstrumentSource, ScriptSource, SerialSource, SourceError, StdinSource,

@@ -7,12 +7,12 @@ import math
 import numpy as np
 import pytest
 
-from tarvinel.stelvane.columnkinds import PLAIN, Shown
+from tarvinel.stelvane.model.columnkinds import PLAIN, Shown
 from tarvinel.stelvane.protocol import TEXT, TIME
-from tarvinel.stelvane.spectrum import amplitude_spectrum, fast_size
-from tarvinel.stelvane.statistics import (EMPTY, CurveStats, figure_texts, rows_in_range,
+from tarvinel.stelvane.model.spectrum import amplitude_spectrum, fast_size
+from tarvinel.stelvane.model.statistics import (EMPTY, CurveStats, figure_texts, rows_in_range,
                                           stats_line, summarise, summarise_in_range)
-from tarvinel.stelvane.valuetext import duration_text, time_text
+from tarvinel.stelvane.formats.valuetext import duration_text, time_text
 
 
 def numpy_stats(y):

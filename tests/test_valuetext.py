@@ -9,9 +9,9 @@ import re
 from hypothesis import given, strategies as st
 import pytest
 
-from tarvinel.stelvane import readout, views
+from tarvinel.stelvane.widgets import readout, views
 from tarvinel.stelvane.protocol import NUMBER, TEXT, TIME
-from tarvinel.stelvane.valuetext import duration_text, iso_text, iso_texts, value_text
+from tarvinel.stelvane.formats.valuetext import duration_text, iso_text, iso_texts, value_text
 
 from .timezones import FALL_BACK, HOUR, SPRING_FORWARD, berlin, local_zone  # noqa: F401 (fixture)
 

@@ -18,7 +18,7 @@ import time
 import numpy as np
 import pytest
 
-from tarvinel.stelvane.feed import Feed, FeedClosed
+from tarvinel.stelvane.sources.feed import Feed, FeedClosed
 
 USER, PASSWORD = "meter", "s3cret-Pw"
 

@@ -25,13 +25,14 @@ import sys
 import time
 
 from . import qt_compat  # chooses the Qt binding before pyqtgraph is loaded
-from . import export, plotimage, settings
-from .atomic import ExportError
-from .mainwindow import MainWindow
-from .modes import MODES
+from .window import export, settings
+from .widgets import plotimage
+from .formats.atomic import ExportError
+from .window.mainwindow import MainWindow
+from .model.modes import MODES
 from .options import make_parser, parse_args, read_options, transport_options
-from .producer import ProducerProcess
-from .replay import DEFAULT_RATE
+from .sources.producer import ProducerProcess
+from .model.replay import DEFAULT_RATE
 from .sources import FileSource, FunctionSource, SourceError, source_from_text
 from .sources.instrument import InstrumentSource, ProducerOptions
 

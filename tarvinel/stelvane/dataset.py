@@ -28,9 +28,9 @@ import warnings
 
 import numpy as np
 
-from .columnkinds import ColumnKinds, DataWarning, KindsByName
-from .protocol import TextRows
-from .run import Run
+from .model.columnkinds import ColumnKinds, DataWarning, KindsByName
+from .protocol import TextRows, unique_names
+from .model.run import Run
 
 # Rows a new run's arrays start with; they double until they hold 2 * max_rows.
 _INITIAL_CAPACITY = 1024
@@ -66,27 +66,6 @@ def _is_sequence(value) -> bool:
 def _describe(value) -> str:
     text = repr(value)
     return text if len(text) <= 40 else text[:37] + "..."
-
-
-def unique_names(names: list[str]) -> tuple[list[str], list[str]]:
-    """Names made unique by suffixes #2, #3, ...; also returns what was renamed."""
-    taken = set(names)
-    seen: set[str] = set()
-    unique, renamed = [], []
-    for name in names:
-        if name not in seen:
-            seen.add(name)
-            unique.append(name)
-            continue
-        n = 2
-        while f"{name}#{n}" in taken:
-            n += 1
-        new = f"{name}#{n}"
-        taken.add(new)
-        seen.add(new)
-        unique.append(new)
-        renamed.append(f"{name} -> {new}")
-    return unique, renamed
 
 
 def _row_problem(row, width: int) -> str | None:

@@ -7,13 +7,13 @@ import math
 import os
 import sys
 
-from . import plotimage
-from .atomic import ExportError
+from .widgets import plotimage
+from .formats.atomic import ExportError
 from .formats.reading import FORMAT_CHOICES, ReadOptions, separator
-from .replay import DEFAULT_RATE, MAX
+from .model.replay import DEFAULT_RATE, MAX
 from .sources import source_forms
 from .sources.instrument import ProducerOptions
-from .timewindow import CHOICES, parse_window
+from .model.timewindow import CHOICES, parse_window
 
 
 def _positive(kind):

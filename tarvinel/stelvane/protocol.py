@@ -64,3 +64,24 @@ class TextRows:
     block, in code order: they continue that column's words so far."""
     block: np.ndarray
     words: dict[int, list[str]] = field(default_factory=dict)
+
+
+def unique_names(names: list[str]) -> tuple[list[str], list[str]]:
+    """Names made unique by suffixes #2, #3, ...; also returns what was renamed."""
+    taken = set(names)
+    seen: set[str] = set()
+    unique, renamed = [], []
+    for name in names:
+        if name not in seen:
+            seen.add(name)
+            unique.append(name)
+            continue
+        n = 2
+        while f"{name}#{n}" in taken:
+            n += 1
+        new = f"{name}#{n}"
+        taken.add(new)
+        seen.add(new)
+        unique.append(new)
+        renamed.append(f"{name} -> {new}")
+    return unique, renamed

@@ -15,9 +15,9 @@ from dataclasses import dataclass
 
 import numpy as np
 
-from ...dataset import unique_names
+from ...protocol import unique_names
 from ...protocol import NUMBER, TEXT, TIME
-from ...valuetext import MISSING_TEXT, iso_texts, number_text
+from ..valuetext import MISSING_TEXT, iso_texts, number_text
 
 # Rows formatted at a time: bounds the memory a long run's text takes.
 CHUNK_ROWS = 65_536

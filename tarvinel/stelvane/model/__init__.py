@@ -1,0 +1,24 @@
+"""The window's data model: what the window knows of the data, without Qt.
+
+    run.py          one run's columns as stored, the unit of the history
+    columnkinds.py  what each column holds (numbers, times, words) and how
+                    its values read
+    hold.py         a still view of the data sets (pause, and a replay's cut)
+    modes.py        the plot modes (Points, Traces) as records
+    replay.py       a cursor over stored rows that moves at the data's pace
+    liverun.py      the rows the live plot shows: the time window, or all
+                    of the current run thinned when panned or zoomed out
+    extremes.py     the table of extremes that thins long runs fast
+    series.py       columns to curve arrays: formats, thinning, the
+                    history's runs
+    statistics.py   the figures of the statistics table
+    spectrum.py     the spectra of the spectrum plot
+    timewindow.py   the live window's span ("rows", "30s", "500")
+
+The data sets themselves are `..dataset` (at the package top: the native
+intake imports it by name), and they belong to this layer.
+
+May import: the formats, the shared modules (protocol, config) and numpy.
+Never the sources, never Qt or pyqtgraph: everything here is arithmetic over
+arrays, testable without a window.
+"""

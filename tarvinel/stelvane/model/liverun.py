@@ -1,0 +1,173 @@
+"""The current run as the live plot draws it: which of its rows, thinned to
+the plot's width.
+
+Following its data (auto-range on), the live plot shows its window
+(timewindow.py): the newest rows, or the rows whose X lies in the last SPAN
+of X, up to the newest row's X. Where X grows with the row over the whole
+run (each row's X at least the one before: a time column, a counter) those
+rows are found by bisection. Where it does not (a sweep back and forth, a
+missing value in X), a span of X is no stretch of rows, and the plot shows
+the newest --live-rows rows instead.
+
+Panned or zoomed by the user (auto-range off), it shows the whole current
+run from memory: all of it while zoomed in at most twice, deeper in a window
+of three views around the view on a grid (render.detail_window), cut by
+bisection where X grows (else the whole run, which the view clips).
+
+The rows are thinned from a table of extremes per Y column (levels.py),
+made when a thinning first needs it and extended by the rows that came
+since, so a million rows zoomed out cost a few thousand table entries a
+frame. What the data is does not matter: anything with `column(name)`,
+`run_number` and `dropped` (the data set, the data held at a pause, a cut of
+it; row numbers go on from the rows dropped at the run's start).
+"""
+
+from dataclasses import dataclass
+import math
+
+import numpy as np
+
+from .extremes import BIN, ExtremesTable
+from .series import detail_window, formatted, peak_decimated
+from .timewindow import TimeWindow
+
+
+@dataclass(frozen=True)
+class LiveView:
+    """What the live plot asks of its rows in a frame: its `window` (and
+    the --live-rows behind it), the points a curve wants (`points`, as the
+    plot widget says), and while the user steers the view (not following)
+    the X range shown (`view`, in the data's units), the plot's width in
+    `pixels` and its deepest zoom (`zoom_steps`)."""
+    window: TimeWindow
+    live_rows: int
+    points: int
+    view: tuple[float, float] | None = None
+    pixels: int = 0
+    zoom_steps: int = 0
+
+    @property
+    def following(self) -> bool:
+        return self.view is None
+
+
+@dataclass(frozen=True)
+class Growth:
+    """Whether X grew over the run's rows up to `end` (counted from the
+    run's first row), whose last X was `last`."""
+    end: int
+    last: float
+    grows: bool
+
+
+class GrowingX:
+    """Whether an X column grows over a run's rows (each row's X at least
+    the one before), per key (a column as it is read), looking only at the
+    rows since the last look."""
+
+    def __init__(self):
+        self.memo: dict = {}  # key -> Growth
+
+    def clear(self) -> None:
+        self.memo.clear()
+
+    def grows(self, x: np.ndarray, offset: int, key) -> bool:
+        """Whether X grows over all of `x` (the run's rows from `offset`)."""
+        memo = self.memo.get(key)
+        end = offset + len(x)
+        if memo is not None and offset < memo.end <= end and (
+                x[memo.end - offset - 1] == memo.last
+                or (math.isnan(memo.last) and math.isnan(x[memo.end - offset - 1]))):
+            grows = memo.grows and _grows(x[memo.end - offset - 1:])
+        elif memo is not None and memo.end > end and memo.grows:
+            return True  # rows cut short (a pause's, a replay's) of rows that grow
+        else:
+            grows = _grows(x)
+        if len(x):
+            self.memo[key] = Growth(end, float(x[-1]), grows)
+        return grows
+
+
+def rows_of(data, pair, fx, fy, rows) -> tuple[np.ndarray, np.ndarray]:
+    """(x, y) of `pair` over `rows` (see LiveRun.rows), as the formats show them."""
+    return tuple(formatted(data.column(name)[rows[0]:rows[1]], fmt)
+                 for name, fmt in zip(pair, (fx, fy)))
+
+
+def _grows(x: np.ndarray) -> bool:
+    return bool(len(x) < 2 or np.all(x[1:] >= x[:-1]))
+
+
+class LiveRun:
+    """The rows a live plot draws from the current run, and what it keeps
+    about the run between frames: per Y column a table of extremes, per X
+    column whether it grows. Another run (or mode) starts afresh."""
+
+    def __init__(self):
+        self.run = None
+        self.tables: dict = {}  # (y name, fy) -> ExtremesTable
+        self.growth = GrowingX()  # of (x name, fx)
+
+    def rows(self, data, mode_key, pair, fx, view: LiveView):
+        """(first, last, points): the rows of `pair` drawn (data's row
+        indices) and the points to thin them to; None when a name is no
+        column of `data`."""
+        self._meet(data, mode_key)
+        try:
+            x = formatted(data.column(pair[0]), fx)
+            data.column(pair[1])
+        except KeyError:
+            return None
+        n = len(x)
+        grows = self.growth.grows(x, data.dropped, (pair[0], fx))
+        if view.following:
+            span = view.window.span
+            if span is not None and grows and n and math.isfinite(x[-1]):
+                return int(np.searchsorted(x, x[-1] - span, side="left")), n, view.points
+            return max(0, n - view.window.row_count(view.live_rows)), n, view.points
+        if not (grows and n and math.isfinite(x[0]) and math.isfinite(x[-1])):
+            return 0, n, view.points
+        points, cut = detail_window(view.view, (float(x[0]), float(x[-1])), view.pixels,
+                                    view.zoom_steps)
+        if cut is None:
+            return 0, n, points
+        first = max(0, int(np.searchsorted(x, cut[0], side="left")) - 1)
+        return first, min(n, int(np.searchsorted(x, cut[1], side="right")) + 1), points
+
+    def series(self, data, pair, fx, fy, rows):
+        """(x, y) of `pair` over `rows` (see rows()), thinned; the newest
+        rows after the last whole bin are kept exact."""
+        first, last, points = rows
+        x, y = data.column(pair[0]), data.column(pair[1])
+        if (last - first) // max(2, points // 2) <= BIN:  # finer than a table: from the rows
+            return peak_decimated(formatted(x[first:last], fx), formatted(y[first:last], fy), points)
+        offset = data.dropped
+        table = self._table(y, offset, pair[1], fy)
+
+        def part(begin, end):
+            return formatted(y[begin - offset:end - offset], fy)
+        keep = table.thinned(part, slice(first + offset, last + offset), points, exact_tail=True)
+        keep -= offset
+        return formatted(x[keep], fx), formatted(y[keep], fy)
+
+    def _meet(self, data, mode_key) -> None:
+        run = (mode_key, data.run_number)
+        if run != self.run:
+            self.run = run
+            self.tables.clear()
+            self.growth.clear()
+
+    def _table(self, y, offset: int, name, fy) -> ExtremesTable:
+        """The table of column `name` in `fy`, brought up to the rows of `y`."""
+        table = self.tables.get((name, fy))
+        end = offset + len(y)
+
+        def part(begin, stop):
+            return formatted(y[begin - offset:stop - offset], fy)
+        if table is not None:
+            table.forget(offset)
+        if table is None or not table.matches(part, end):
+            table = self.tables[(name, fy)] = ExtremesTable(offset=offset)
+        new = max(offset, table.end_bin * BIN)
+        table.extend(part(new, end), new)
+        return table

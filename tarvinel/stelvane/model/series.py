@@ -1,0 +1,324 @@
+"""From data sets and the toolbar's published selection to curve data.
+
+Pure functions over numpy arrays plus one small class that feeds a plot
+widget's curves; no Qt here, so the arithmetic is testable on its own.
+"""
+
+from collections.abc import Iterable, Sequence
+import math
+
+import numpy as np
+
+from .extremes import ExtremesTable
+
+# The toolbar's format names and what they make of a column. Real data stays
+# real under "real" without a copy; "phase" is in degrees.
+FORMATS = {
+    "real": np.real,
+    "imag": np.imag,
+    "mag": np.abs,
+    "phase": lambda values: np.angle(values, deg=True),
+}
+
+# The fewest points a finished run is drawn with in the history plot.
+MIN_RUN_POINTS = 64
+# A curve shows its symbols up to this many points. Beyond, the symbols would
+# merge into a thick line anyway, and drawing them costs far more than the
+# line (pyqtgraph builds each symbol in Python).
+SYMBOL_POINTS = 1_000
+
+_GAP = np.array([np.nan])
+_EMPTY = np.empty(0)
+
+
+def formatted(values: np.ndarray, fmt: str | None) -> np.ndarray:
+    """`values` as the format shows them; an unknown or missing format is "real"."""
+    return FORMATS.get(fmt, np.real)(values)
+
+
+def axis_label(names: Iterable[str], fmt: str | None) -> str:
+    """The label of an axis showing the columns `names` (repeats once) in `fmt`."""
+    unique = list(dict.fromkeys(names))
+    if fmt in (None, "real"):
+        return ", ".join(unique)
+    suffix = " [deg]" if fmt == "phase" else ""
+    return ", ".join(f"{fmt}({name})" for name in unique) + suffix
+
+
+def peak_decimated(x: np.ndarray, y: np.ndarray, points: int, exact_tail: bool = True):
+    """At most about `points` points of (x, y) that draw the same picture: the
+    rows are cut into equal bins and each bin keeps its lowest and its highest
+    y, in row order. The rows after the last full bin (fewer than a bin) are
+    all kept when `exact_tail`, so the newest rows of a live run are exact;
+    otherwise they are one more bin, which matters when a bin is large (a
+    long finished run thinned hard could keep thousands of rows there).
+    Works for any x (x follows the kept rows). A NaN in a bin is kept as both
+    points, so the curve shows the gap."""
+    n = len(y)
+    if n <= max(points, 4):
+        return x, y
+    size = -(-n // max(2, points // 2))  # rows per bin
+    bins = n // size
+    whole = bins * size
+    grouped = y[:whole].reshape(bins, size)
+    low, high = np.argmin(grouped, axis=1), np.argmax(grouped, axis=1)
+    starts = np.arange(0, whole, size)
+    tail = n - whole
+    exact = tail if exact_tail or tail <= 2 else 0
+    keep = np.empty(2 * bins + exact + (2 if tail > exact else 0), dtype=np.intp)
+    keep[0:2 * bins:2] = starts + np.minimum(low, high)
+    keep[1:2 * bins:2] = starts + np.maximum(low, high)
+    if exact:
+        keep[2 * bins:] = np.arange(whole, n)
+    elif tail:
+        last = y[whole:]
+        low, high = int(np.argmin(last)), int(np.argmax(last))
+        keep[2 * bins:] = whole + min(low, high), whole + max(low, high)
+    return x[keep], y[keep]
+
+
+def pair_series(columns, pair, fx, fy, last: int | None = None, points: int | None = None,
+                exact_tail: bool = True):
+    """(x, y) of one XY pair from `columns` (anything with `column(name)`),
+    the last `last` rows only if given, peak-decimated to about `points` if
+    given (see peak_decimated for `exact_tail`); None when a name is not a
+    column."""
+    try:
+        x = columns.column(pair[0])
+        y = columns.column(pair[1])
+    except KeyError:
+        return None
+    if last is not None and len(x) > last:
+        x, y = x[-last:], y[-last:]
+    x, y = formatted(x, fx), formatted(y, fy)
+    return (x, y) if points is None else peak_decimated(x, y, points, exact_tail)
+
+
+def history_series(runs: Sequence, pair, fx, fy, points: int, cache: dict | None = None,
+                   window: tuple[float, float] | None = None):
+    """(x, y) of one XY pair over several runs, one after the other with a gap
+    (NaN) between runs so that no line joins them. Runs without the pair's
+    columns are left out.
+
+    `points` is what the whole x extent of the runs needs to look exact; each
+    run gets its share by the part of that extent it covers (runs side by side
+    share it, runs on top of each other each get all of it), rounded up to a
+    power of two, and is peak-decimated to it.
+
+    `window` (low, high), when given, is the x range that must look exact
+    (the view of a zoomed plot, with a margin), and `points` is for that
+    range alone: a run whose x grows with the row is cut to the window (one
+    row beyond each edge, so lines leave the window as they should), a run
+    wholly outside it is left out. A run whose x does not grow is drawn
+    whole, as without a window.
+
+    `cache` (a dict) keeps each run's series, x extent and table of extremes
+    (levels.py) between calls, keyed by the run first: finished runs never change, so a new run costs only its
+    own share (until the shares move to another power of two). Series cut to
+    a window are kept for that window only; runs wholly inside the window keep
+    the key they have without one, so panning costs only the runs at the
+    window's edges."""
+    steps = history_series_steps(runs, pair, fx, fy, points, cache, window)
+    while True:
+        try:
+            next(steps)
+        except StopIteration as finished:
+            return finished.value
+
+
+def history_series_steps(runs: Sequence, pair, fx, fy, points: int, cache: dict | None = None,
+                         window: tuple[float, float] | None = None):
+    """history_series a little at a time: a generator that yields after each
+    pass over a run's rows (an extent, a thinning) and returns the series, so
+    a caller can spread a long history over several frames."""
+    cache = {} if cache is None else cache
+    extents = {}
+    for run in runs:
+        known_before = (run, "x extent", pair[0], fx) in cache
+        extents[run] = _x_extent(run, pair[0], fx, cache)
+        if not known_before:
+            yield
+    known = [e for e in extents.values() if e is not None]
+    if not known:
+        return _EMPTY, _EMPTY
+    if window is None:
+        whole = max(hi for _, hi in known) - min(lo for lo, _ in known)
+    else:
+        whole = window[1] - window[0]
+        _forget_other_windows(cache, window)
+    xs, ys = [], []
+    for run, extent in extents.items():
+        if extent is None:
+            continue
+        cut = None
+        if window is not None and not window[0] <= extent[0] <= extent[1] <= window[1] \
+                and _x_grows(run, pair[0], fx, cache):
+            if extent[1] < window[0] or extent[0] > window[1]:
+                continue
+            cut = _window_rows(run, pair[0], fx, window)
+            extent = (max(extent[0], window[0]), min(extent[1], window[1]))
+        share = (extent[1] - extent[0]) / whole if whole > 0 else 1.0
+        run_points = 2 ** math.ceil(math.log2(max(MIN_RUN_POINTS, points * min(share, 1.0))))
+        key = (run, pair, fx, fy, run_points) if cut is None else (run, pair, fx, fy, run_points, window)
+        if key not in cache:
+            cache[key] = _run_series(run, pair, fx, fy, run_points, cut, cache)
+            yield
+        series = cache[key]
+        if series is None:
+            continue
+        xs += [series[0], _GAP]
+        ys += [series[1], _GAP]
+    if not xs:
+        return _EMPTY, _EMPTY
+    return np.concatenate(xs[:-1]), np.concatenate(ys[:-1])
+
+
+def _run_series(run, pair, fx, fy, points: int, rows: slice | None, cache: dict):
+    """The run's rows (all, or `rows`) thinned to about `points`, from the
+    run's table of extremes (levels.py; made once per run and column): a
+    finished run has no newest rows to keep exact, and a new zoom level
+    does not read all its rows again."""
+    try:
+        x = run.column(pair[0])
+        y = run.column(pair[1])
+    except KeyError:
+        return None
+    key = (run, "extremes", pair[1], fy)
+    if key not in cache:
+        cache[key] = ExtremesTable(formatted(y, fy))
+    keep = cache[key].thinned(lambda first, last: formatted(y[first:last], fy),
+                              rows or slice(None), points)
+    return formatted(x[keep], fx), formatted(y[keep], fy)
+
+
+def _forget_other_windows(cache: dict, window) -> None:
+    # Series cut to an earlier window are of no more use once the view moved on.
+    stale = [k for k in cache if len(k) == 6 and k[5] != window]
+    for key in stale:
+        del cache[key]
+
+
+def _x_grows(run, name, fx, cache: dict) -> bool:
+    """Whether the run's x (as `fx` shows it) never decreases from row to row."""
+    key = (run, "x grows", name, fx)
+    if key not in cache:
+        x = formatted(run.column(name), fx)
+        cache[key] = bool(len(x) < 2 or np.all(x[1:] >= x[:-1]))
+    return cache[key]
+
+
+def _window_rows(run, name, fx, window) -> slice:
+    """The rows of a run whose x grows that lie in `window`, and one more on
+    each side."""
+    x = formatted(run.column(name), fx)
+    first = max(0, int(np.searchsorted(x, window[0], side="left")) - 1)
+    last = min(len(x), int(np.searchsorted(x, window[1], side="right")) + 1)
+    return slice(first, last)
+
+
+def _x_extent(run, name, fx, cache: dict):
+    """(lowest, highest) finite x of a run, or None (no such column, no finite x)."""
+    key = (run, "x extent", name, fx)
+    if key not in cache:
+        try:
+            x = formatted(run.column(name), fx)
+        except KeyError:
+            cache[key] = None
+        else:
+            extent = (float(x.min()), float(x.max())) if len(x) else None
+            if extent is not None and not all(map(math.isfinite, extent)):
+                finite = x[np.isfinite(x)]  # the rare case: look again without them
+                extent = (float(finite.min()), float(finite.max())) if len(finite) else None
+            cache[key] = extent
+    return cache[key]
+
+
+class CurveFeeder:
+    """Feeds the curves of one plot widget: curve k shows series k, curves
+    without a series are emptied once (not at every frame) and hidden
+    while empty: the view then leaves them out when it fits its range to
+    the data, at every frame, instead of asking each for its bounds."""
+
+    def __init__(self, plot, keys: Sequence, symbol_points: int = SYMBOL_POINTS):
+        self.plot = plot
+        self.keys = list(keys)
+        self.symbol_points = symbol_points
+        self._filled: set = set()
+        # The symbol shape the widget gave each curve, to put back when the
+        # curve is sparse again.
+        self._symbols = {key: plot.plots[key].opts["symbol"] for key in self.keys}
+        for key in self.keys:
+            curve = plot.plots[key]
+            if curve.xData is None or not len(curve.xData):
+                curve.hide()
+
+    def show(self, series: Sequence) -> None:
+        for key, data in zip(self.keys, series):
+            if data is None:
+                self._empty(key)
+            else:
+                # Symbols go off before dense data arrives and come on after
+                # sparse data has: they are never built for a dense curve.
+                sparse = len(data[1]) <= self.symbol_points
+                if not sparse:
+                    self._show_symbols(key, False)
+                self.plot.set_data(key, data[0], data[1])
+                if sparse:
+                    self._show_symbols(key, True)
+                if key not in self._filled:
+                    self.plot.plots[key].show()
+                self._filled.add(key)
+        for key in self.keys[len(series):]:
+            self._empty(key)
+
+    def _show_symbols(self, key, shown: bool) -> None:
+        curve = self.plot.plots[key]
+        symbol = self._symbols[key] if shown else None
+        if curve.opts["symbol"] != symbol:
+            curve.setSymbol(symbol)
+
+    def _empty(self, key) -> None:
+        if key in self._filled:
+            self.plot.set_data(key, _EMPTY, _EMPTY)
+            self.plot.plots[key].hide()
+            self._filled.discard(key)
+
+
+def zoom_points(pixels: int, view: tuple[float, float] | None = None,
+                data: tuple[float, float] | None = None, max_zoom_steps: int = 0) -> int:
+    """How many points a curve needs to look exact in a plot `pixels` wide:
+    two per pixel column (of 200 at least), times the zoom of x range
+    `view` into data spanning `data` (none: no zoom), by powers of two and at
+    most 2**max_zoom_steps, so that zooming does not make every frame a new
+    size."""
+    points = 2 * max(200, int(pixels))
+    if data is None or view is None or not view[1] > view[0] or not data[1] > data[0]:
+        return points
+    zoom = (data[1] - data[0]) / (view[1] - view[0])
+    steps = math.ceil(math.log2(max(zoom, 1)) - 1e-6)  # 2.000001 times is 2 times
+    return points * 2 ** min(max_zoom_steps, max(0, steps))
+
+
+def detail_window(view: tuple[float, float], data: tuple[float, float] | None, pixels: int,
+                  max_zoom_steps: int):
+    """How a plot zoomed to x range `view` over data spanning `data`, `pixels`
+    wide, wants its curves: (points, window) for `history_series`.
+
+    Up to twice zoomed in, the whole data gets two points per pixel column
+    times the zoom (rounded up to a power of two) and no window. Further in,
+    only a window around the view is made exact: three times the view's
+    width rounded up to a power-of-two part of the data, centred on a grid
+    of half that width, so a pan of less than a quarter of it keeps the
+    window, and a zoom that stays within the same power of two keeps it too.
+    The window gets two points per pixel column of a view its own third's
+    width, which is at least as wide as the view."""
+    if data is None or not view[1] > view[0] or not data[1] > data[0]:
+        return zoom_points(pixels), None
+    zoom = (data[1] - data[0]) / (view[1] - view[0])
+    if zoom <= 2:
+        return zoom_points(pixels, view, data, max_zoom_steps), None
+    points = zoom_points(pixels)
+    width = (data[1] - data[0]) / 2 ** math.floor(math.log2(zoom))  # view width <= width < twice it
+    half = width / 2
+    centre = data[0] + round(((view[0] + view[1]) / 2 - data[0]) / half) * half
+    return 3 * points, (centre - 1.5 * width, centre + 1.5 * width)

@@ -1,0 +1,11 @@
+"""The presenters: each frame, the data model's arrays handed to the widgets.
+
+    presenter.py        the frame: the toolbar's changes, then every plot
+    plots.py            the live plot's and the history plot's presenters,
+                        records the window loops over
+    spectrumplot.py     the spectrum plot's presenter
+    toolbar_adapter.py  the toolbar's published selection, read as changes
+
+May import: the widgets, the window's data model, the formats and the shared
+modules. The model below never calls back up into a presenter.
+"""

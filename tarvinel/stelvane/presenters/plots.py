@@ -1,0 +1,294 @@
+"""The plots as feeds: each plot of the window is a `PlotFeed` that says
+what data it shows, makes its curves from the frame's selection, and keeps
+its legend. The presenter runs them in the order of the window's `PLOTS`
+(mainwindow.py); a new plot is an entry there, a new kind of plot a class
+beside these (spectrumfeed.py holds one).
+
+A feed redraws only what changed since it last drew (`shown`, None: redraw),
+and it is fed only from `Presenter.present` (see presenter.py).
+"""
+
+from dataclasses import dataclass
+import time
+
+from .. import config
+from ..widgets.axes import set_axis_kind
+from ..model.columnkinds import axis_text, common, shown_column, shown_over_runs
+from ..widgets.legend import CurveLegend, curve_names
+from ..model.liverun import LiveRun, LiveView, rows_of
+from ..model.series import CurveFeeder, _x_extent, history_series_steps, pair_series
+from ..model.statistics import CurveRows, RowBlock
+from ..model.timewindow import ROWS, TimeWindow
+from ..widgets.views import MAX_ZOOM_STEPS
+
+# The share of a frame for making the history plot's curves; a long run is
+# thinned over several frames.
+HISTORY_SHARE = 0.25
+
+
+@dataclass(frozen=True)
+class FeedOptions:
+    live_rows: int          # the newest rows of the current run a live plot shows
+    frame_interval: float   # seconds per frame
+    window: TimeWindow = ROWS  # what the live plot shows while it follows (timewindow.py)
+
+
+@dataclass(frozen=True)
+class Frame:
+    """What the plots of one frame draw from."""
+    record: object      # the shown mode's modes.ModeRecord
+    pairs: list         # the shown (X, Y) pairs, one per curve key at most
+    fx: str | None
+    fy: str | None
+    paused: bool
+
+    @property
+    def data(self):
+        return self.record.shown
+
+
+class PlotFeed:
+    """One plot widget (a `views.PlotView`), its curves, its legend, and
+    its axes and labels as its columns read (numbers, times, words; units)."""
+
+    # Whether the plot's axes are the selection's columns: their labels, log
+    # scales and shared ranges then follow the toolbar.
+    follows_selection = True
+    # Curves made over several frames, while under way (see HistoryJob).
+    job = None
+
+    def __init__(self, name: str, plot, options: FeedOptions):
+        self.name, self.plot, self.options = name, plot, options
+        self.curves = CurveFeeder(plot, config.ridx)
+        self.legend = CurveLegend(plot)
+        self.shown = None
+        self.looks = None  # what _show_columns last gave the plot
+        self.columns_key = None  # what the looks were made from
+        self.names: list[str] = []  # the legend's text of each pair
+        self.frame: Frame | None = None  # the frame last presented
+
+    def attach(self, feeds) -> None:
+        """Meets the window's other feeds (`feeds`, in the order of mainwindow.PLOTS)."""
+
+    def visible_x(self) -> tuple[float, float]:
+        """The X range the plot shows, in the data's units (not log10)."""
+        low, high = self.plot.plotItem.vb.viewRange()[0]
+        if self.plot.plotItem.getAxis("bottom").logMode:
+            return 10.0 ** low, 10.0 ** high
+        return float(low), float(high)
+
+    def curve_blocks(self) -> list[CurveRows]:
+        """The rows behind each curve the plot shows (all of them, not the
+        visible ones only), for its statistics."""
+        frame = self.frame
+        if frame is None:
+            return []
+        curves = []
+        for key, pair, name in zip(config.ridx, frame.pairs, self.names):
+            blocks = self.pair_blocks(pair, frame)
+            if blocks:
+                shown = self.shown_of(pair[1], frame.fy, frame)
+                curves.append(CurveRows(key, (pair, frame.fx, frame.fy), name, shown, blocks))
+        return curves
+
+    def pair_blocks(self, pair, frame: Frame) -> list[RowBlock]:
+        """The rows of one XY pair the plot draws from, as blocks in order."""
+        return []
+
+    def shown_of(self, name: str, fmt: str | None, frame: Frame):
+        """How column `name` reads in format `fmt` (a columnkinds.Shown)."""
+        return shown_column(frame.data, name, fmt)
+
+    def forget(self) -> None:
+        """The next frame draws again, whatever it shows."""
+        self.shown = None
+        self.looks = self.columns_key = None
+
+    def clear(self, modes: dict) -> None:
+        """The user asked for an empty history (the CLR button)."""
+
+    def present(self, frame: Frame) -> None:
+        raise NotImplementedError
+
+    def _show(self, series, frame: Frame, columns_key=None) -> None:
+        """Shows the curves, and the axes, labels and legend as the pairs'
+        columns read (see shown_of). A `columns_key` the same as the last
+        frame's says they read as then."""
+        if columns_key is None or columns_key != self.columns_key:
+            self.columns_key = columns_key
+            self._show_columns(frame)
+        names = self.names
+        self.curves.show(series)
+        # The legend names the curves that show something.
+        named = [(key, name) for key, data, name in zip(config.ridx, series, names)
+                 if data is not None and len(data[0])]
+        self.legend.show_names([key for key, _ in named], [name for _, name in named])
+
+    def _pairs_shown(self, frame: Frame) -> tuple[list, list]:
+        """How the X and the Y column of each pair read (see shown_of)."""
+        return ([self.shown_of(x, frame.fx, frame) for x, _ in frame.pairs],
+                [self.shown_of(y, frame.fy, frame) for _, y in frame.pairs])
+
+    def _show_columns(self, frame: Frame) -> None:
+        """Sets each axis' kind (a time axis, the words of a text column, or
+        numbers), the labels with their units, what the readout and the
+        tracker read values as, and the legend's names."""
+        pairs, plot = frame.pairs, self.plot
+        xs, ys = self._pairs_shown(frame)
+        looks = (tuple(pairs), frame.fx, frame.fy, tuple(xs), tuple(ys))
+        if looks != self.looks:
+            self.looks = looks
+            plot.shown_x, plot.shown_y = common(xs), common(ys)
+            plot.curve_shown = dict(zip(config.ridx, zip(xs, ys)))
+            for side, shown in (("bottom", plot.shown_x), ("left", plot.shown_y)):
+                set_axis_kind(plot, side, shown.kind, shown.words)
+            plot.set_labels(axis_text([x for x, _ in pairs], frame.fx, xs),
+                            axis_text([y for _, y in pairs], frame.fy, ys))
+            self.names = curve_names(pairs, frame.fx, frame.fy, [y.unit for y in ys])
+
+    def _title(self, text: str, frame: Frame) -> None:
+        self.plot.set_title(f"{self.name}: {text}" + ("  (paused)" if frame.paused else ""))
+
+
+class LiveFeed(PlotFeed):
+    """The current run, or the newest trace: following its data, the
+    window's rows (a point run's; a trace's newest --live-rows rows), else
+    the run from memory where the user took the view (see liverun.py)."""
+
+    def __init__(self, name: str, plot, options: FeedOptions):
+        super().__init__(name, plot, options)
+        self.window = options.window
+        self.run = LiveRun()
+        self.drawn_rows = 0  # the rows behind the first curve in the last frame drawn
+
+    def set_window(self, window: TimeWindow) -> None:
+        self.window = window
+        self.shown = None
+
+    def live_view(self, frame: Frame) -> LiveView:
+        plot = self.plot
+        window = self.window if frame.record.mode.windowed else ROWS
+        points, live_rows = plot.points_wanted(), self.options.live_rows
+        if plot.following():
+            return LiveView(window, live_rows, points)
+        return LiveView(window, live_rows, points, self.visible_x(),
+                        int(plot.plotItem.vb.width()), MAX_ZOOM_STEPS)
+
+    def pair_rows(self, frame: Frame, data=None) -> list:
+        """The rows of `data` (the frame's) each pair draws from: liverun.LiveRun.rows."""
+        view = self.live_view(frame)
+        return [self.run.rows(frame.data if data is None else data, frame.record.key, p,
+                              frame.fx, view) for p in frame.pairs]
+
+    def present(self, frame: Frame) -> None:
+        self.frame = frame
+        data = frame.data
+        rows = self.pair_rows(frame)
+        described = data.described
+        # The same rows of the same run (counted from its first, dropped or
+        # not) read the same: new rows outside them draw nothing again.
+        dropped = data.dropped
+        state = (frame.record.key, data.run_number, tuple(frame.pairs), described.changes,
+                 tuple(r and (r[0] + dropped, r[1] + dropped, r[2]) for r in rows))
+        if state == self.shown:
+            return
+        self.shown = state
+        self.drawn_rows = rows[0][1] - rows[0][0] if rows and rows[0] else 0
+        series = [None if r is None else self.run.series(data, p, frame.fx, frame.fy, r)
+                  for p, r in zip(frame.pairs, rows)]
+        self._show(series, frame, (state[0], state[2], frame.fx, frame.fy, described,
+                                   described.changes))
+        self.plot.fresh = True
+        self.plot.settle()
+        self._title(f"{frame.record.mode.run_word} {data.run_number}", frame)
+
+    def pair_blocks(self, pair, frame: Frame) -> list[RowBlock]:
+        rows = self.run.rows(frame.data, frame.record.key, pair, frame.fx, self.live_view(frame))
+        return [] if rows is None else [RowBlock(*rows_of(frame.data, pair, frame.fx, frame.fy, rows))]
+
+
+class HistoryJob:
+    """New curves for the history plot, made a few per frame."""
+
+    def __init__(self, runs, frame: Frame, points, window=None):
+        self.runs, self.frame = runs, frame
+        self.points, self.window = points, window
+        self.series = []
+        self.steps = None  # the curve under way: a history_series_steps generator
+
+    @property
+    def done(self) -> bool:
+        return len(self.series) == len(self.frame.pairs)
+
+    def advance(self, deadline: float, cache: dict) -> bool:
+        """Works until `deadline` (one pass over one run at least); true once
+        done. Ten long runs take a while to thin for eight curves; spread
+        over frames a run at a time, they hold up neither the live plot nor
+        a pan or zoom of the history."""
+        frame = self.frame
+        while not self.done:
+            if self.steps is None:
+                self.steps = history_series_steps(self.runs, frame.pairs[len(self.series)],
+                                                  frame.fx, frame.fy, self.points, cache,
+                                                  self.window)
+            try:
+                next(self.steps)
+            except StopIteration as finished:
+                self.series.append(finished.value)
+                self.steps = None
+            if time.monotonic() >= deadline:
+                break
+        return self.done
+
+
+class HistoryFeed(PlotFeed):
+    """The finished runs, or the earlier traces, from the first the user did
+    not clear away."""
+
+    def __init__(self, name: str, plot, options: FeedOptions):
+        super().__init__(name, plot, options)
+        self.first_run: dict = {}  # mode key -> first run shown
+        self.cache: dict = {}  # series of finished runs, see render.history_series
+        self.job: HistoryJob | None = None
+        self.runs = []  # the runs shown
+
+    def clear(self, modes: dict) -> None:
+        self.first_run = {key: record.dataset.run_number for key, record in modes.items()}
+        self.shown = None
+
+    def present(self, frame: Frame) -> None:
+        data, key = frame.data, frame.record.key
+        first = self.first_run.get(key, 0)
+        points, window = self.plot.detail()
+        state = (key, data.history_version, first, points, window)
+        if state != self.shown:
+            self.shown = state
+            runs = self.runs = [r for r in data.history if r.number >= first]
+            self.frame = frame
+            kept = set(runs)
+            self.cache = {k: v for k, v in self.cache.items() if k[0] in kept}
+            self.job = HistoryJob(runs, frame, points, window)
+        if self.job is not None:
+            deadline = time.monotonic() + HISTORY_SHARE * self.options.frame_interval
+            if self.job.advance(deadline, self.cache):
+                self._finish(self.job)
+
+    def _finish(self, job: HistoryJob) -> None:
+        self.job = None
+        self._show(job.series, job.frame)
+        self.plot.settle()
+        count, what = len(job.runs), job.frame.record.mode.run_word
+        self._title(f"{count} {what}{'s' if count > 1 else ''}" if count
+                    else f"no finished {what}s", job.frame)
+
+    def shown_of(self, name: str, fmt: str | None, frame: Frame):
+        return shown_over_runs(self.runs, name, fmt)
+
+    def pair_blocks(self, pair, frame: Frame) -> list[RowBlock]:
+        blocks = []
+        for run in self.runs:
+            series = pair_series(run, pair, frame.fx, frame.fy)
+            extent = _x_extent(run, pair[0], frame.fx, self.cache)
+            if series is not None and extent is not None:
+                blocks.append(RowBlock(*series, key=run, low=extent[0], high=extent[1]))
+        return blocks

@@ -1,0 +1,107 @@
+"""What the plots show: the toolbar's published selection and the data sets
+turned into curves, redrawing only what changed since the last frame.
+
+The toolbar tells the host what changed through flags that the host alone
+clears (see toolbar_adapter.take_toolbar_changes). Everything on screen
+changes in `Presenter.present` only: a caller that does not call it holds the
+picture still while the intake goes on, and the flags wait, set, until it
+does.
+
+Pausing is more than not calling it: a paused presenter draws from the data
+as it was at the pause (`modes.ModeRecord.held`), so zooming, panning and new
+patterns still redraw the held picture correctly while the data sets go on
+growing.
+"""
+
+from .. import config
+from .plots import Frame
+from .toolbar_adapter import ToolbarChanges
+
+
+def link_axes(plots, share_x: bool, share_y: bool) -> None:
+    """Makes every plot after the first follow the first one's X and/or Y range."""
+    leader = plots[0]
+    for plot in plots[1:]:
+        plot.setXLink(leader if share_x else None)
+        plot.setYLink(leader if share_y else None)
+    for plot in plots:
+        plot.XAxisLinked, plot.YAxisLinked = bool(share_x), bool(share_y)
+
+
+class Presenter:
+    """Feeds the plots (`feeds`, plotfeeds.PlotFeed) from the mode records
+    (`modes`, key -> modes.ModeRecord) as the toolbar (a
+    toolbar_adapter.ToolbarAdapter) says."""
+
+    def __init__(self, toolbar, modes: dict, feeds):
+        self.toolbar = toolbar
+        self.modes = modes
+        self.feeds = list(feeds)
+        self.plots = [feed.plot for feed in self.feeds]
+        # The plots whose axes show the selection's columns (not a spectrum's).
+        self.selection_plots = [feed.plot for feed in self.feeds if feed.follows_selection]
+        for feed in self.feeds:
+            feed.attach(self.feeds)
+        self.legends = [feed.legend for feed in self.feeds]
+        self.shown_mode: str | None = None
+        self.matched_pairs = 0
+        self.busy = False  # the last present() fed a plot, or left curves under way
+
+    @property
+    def paused(self) -> bool:
+        return any(record.paused for record in self.modes.values())
+
+    def set_paused(self, paused: bool) -> None:
+        """Holds the picture still (the plots draw from the data as it is
+        now) or lets it go on; the next frame shows the latest data."""
+        if paused == self.paused:
+            return
+        for record in self.modes.values():
+            record.hold(paused)
+        self._forget()
+
+    def show_legends(self, shown: bool) -> None:
+        for legend in self.legends:
+            legend.set_shown(shown)
+
+    def place_legends(self) -> None:
+        """Moves each legend off the newest data (a few times a second)."""
+        for legend in self.legends:
+            legend.place()
+
+    def _forget(self) -> None:
+        for feed in self.feeds:
+            feed.forget()
+
+    def present(self) -> None:
+        """Takes the toolbar's changes and feeds the plots whose data or
+        selection changed."""
+        selection = self.toolbar.selection()
+        record = self.modes[selection.mode]
+        refeed = self._apply_changes(selection.mode, self.toolbar.take_changes())
+        self.matched_pairs = len(selection.pairs)
+        shown_pairs = selection.pairs[:len(config.ridx)]
+        fx, fy = selection.fx, selection.fy
+        if refeed:
+            self._forget()  # each feed sets its labels, axes and legend anew
+        frame = Frame(record, shown_pairs, fx, fy, self.paused)
+        shown = [feed.shown for feed in self.feeds]  # what each feed drew last
+        for feed in self.feeds:
+            feed.present(frame)
+        self.busy = any(feed.shown != before or feed.job is not None
+                        for feed, before in zip(self.feeds, shown))
+
+    def _apply_changes(self, mode: str, changes: ToolbarChanges) -> bool:
+        """Acts on a new mode and the toolbar's changes; true when every curve
+        must be fed again."""
+        mode_changed = mode != self.shown_mode
+        self.shown_mode = mode
+        if changes.formats:
+            for plot in self.selection_plots:
+                plot.set_log_mode(*self.toolbar.log_scales())
+        if changes.links or mode_changed:
+            link_axes(self.selection_plots, *self.toolbar.shared_axes())
+        if changes.clear_history:
+            for feed in self.feeds:
+                feed.clear(self.modes)
+        return mode_changed or changes.formats or changes.pairs

@@ -1,0 +1,152 @@
+"""The producer process: the process that runs a source (see sources/) and
+writes its commands into the queue, and the window's handle on it.
+
+    ProducerProcess   starts the process, reads its status messages, stops it
+    run_source        the body of the process: a source, its Feed and Status
+
+This module imports no Qt: the producer process runs it.
+"""
+
+import contextlib
+import os
+import runpy
+import signal
+import traceback
+
+from .. import sources
+from .feed import Feed, FeedClosed
+from . import SourceError
+from .instrument import InstrumentSource, ProducerOptions
+from .status import Status
+
+# The folder of the sources: their frames in a producer script's traceback
+# are ours, left out so that it begins at the user's code.
+_SOURCES_FOLDER = os.path.dirname(sources.__file__)
+
+
+def run_source(source, queue, stop, status_connection, pattern=None, trace_pattern=None) -> None:
+    """Body of the producer process: runs `source` until it ends or the window
+    closes, then tells the window why it ended (after every row was taken)."""
+    # Whatever the window has not read when it closes is thrown away; a source
+    # that ends by itself waits below until the window has taken everything.
+    queue.cancel_join_thread()
+    status = Status(status_connection)
+    feed = Feed(queue, stop, pattern=pattern, trace_pattern=trace_pattern)
+    try:
+        reason = source.run(feed, status, stop)
+    except FeedClosed:
+        reason = None
+    except SystemExit as error:  # sys.exit() in a script: an end like returning
+        reason = f"{source.describe} exited ({error.code})"
+    except (OSError, SourceError) as error:
+        if stop.poll():
+            reason = None
+        else:
+            status.problem(f"{source.describe}: {error}")
+            reason = f"{source.describe}: {error}"
+    except Exception as error:
+        status.send("traceback", _traceback_text(error))
+        reason = f"{source.describe} raised {type(error).__name__}: {error}"
+    if reason is not None and feed.drain():
+        status.ended(reason)
+    status.close()
+
+
+def _traceback_text(error: BaseException) -> str:
+    """The traceback from the user's code on: the frames of this module, of
+    the sources and of runpy are left out."""
+    tb = error.__traceback__
+    while tb is not None and _is_ours(tb.tb_frame.f_code.co_filename):
+        tb = tb.tb_next
+    return "".join(traceback.format_exception(type(error), error, tb))
+
+
+def _is_ours(filename: str) -> bool:
+    return (filename in (__file__, runpy.__file__)
+            or os.path.dirname(filename) == _SOURCES_FOLDER)
+
+
+def run(queue, stop, status, source, pattern, trace_pattern) -> None:
+    """Body of the producer process for any source."""
+    # Ctrl+C in a terminal reaches every process of the job: the window
+    # handles it, and stops this one through the stop pipe.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+    run_source(source, queue, stop, status, pattern, trace_pattern)
+
+
+class ProducerProcess:
+    """The producer process and its stop signal, for the window that reads
+    the queue. The process is started with "spawn": a fresh interpreter, not a
+    copy of one that runs Qt threads.
+
+    It runs `source` (see sources/), by default the simulated instrument
+    with `options`. `pattern` and `trace_pattern`, when given, are sent before
+    anything of the source's. Beside the queue, the producer writes status
+    messages into a pipe whose reading end is `status` (see sources/status.py).
+
+    The stop signal is a pipe that the window closes: the producer sees the
+    end of the pipe. (A multiprocessing Event would do the same until the
+    producer dies while waiting on it: its set() then waits forever for the
+    dead waiter.)"""
+
+    def __init__(self, context, queue, options: ProducerOptions | None = None,
+                 epoch: float = 0.0, *, source=None, pattern: str | None = None,
+                 trace_pattern: str | None = None):
+        if source is None:
+            source = InstrumentSource(options or ProducerOptions(), epoch)
+        self.source = source
+        self._stop_reader, self._stop_writer = context.Pipe(duplex=False)
+        self.status, self._status_writer = context.Pipe(duplex=False)
+        self.process = context.Process(
+            target=run, args=(queue, self._stop_reader, self._status_writer, source,
+                              pattern, trace_pattern),
+            name="stelvane-producer", daemon=True)
+
+    def start(self) -> None:
+        try:
+            self.process.start()
+        finally:
+            # The producer has its own copies; a descriptor handed to it (the
+            # standard input) is its alone from now on.
+            self._stop_reader.close()
+            self._status_writer.close()
+            stdin = getattr(self.source, "stdin", None)
+            if stdin is not None:
+                stdin.close()
+
+    def is_alive(self) -> bool:
+        return self.process.is_alive()
+
+    def messages(self) -> list:
+        """The status messages that have arrived (see sources/status.py)."""
+        received = []
+        try:
+            while not self.status.closed and self.status.poll():
+                received.append(self.status.recv())
+        except (EOFError, OSError):  # the producer has ended
+            self.status.close()
+        return received
+
+    def stop(self, timeout: float = 3.0) -> int | None:
+        """Asks the process to end, waits up to `timeout`, then terminates it;
+        returns its exit code."""
+        self._stop_writer.close()
+        # A producer blocked writing a status message gets an error at once.
+        self.status.close()
+        if self.process.pid is None:  # never started
+            self._stop_reader.close()
+            self._status_writer.close()
+            return None
+        self.process.join(timeout)
+        if self.process.is_alive():
+            self.process.terminate()
+            # A stopped process (SIGSTOP, Ctrl+Z, a debugger) keeps SIGTERM
+            # pending until it runs again.
+            with contextlib.suppress(ProcessLookupError):
+                os.kill(self.process.pid, signal.SIGCONT)
+            self.process.join(timeout)
+        if self.process.is_alive():
+            self.process.kill()
+            self.process.join()
+        return self.process.exitcode

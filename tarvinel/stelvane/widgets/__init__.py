@@ -1,0 +1,18 @@
+"""The plot widgets: what draws, on top of pyqtgraph and Qt.
+
+    views.py        the application's plot view, on the native plot widget
+    curvedraw.py    a curve drawn as one polyline
+    axes.py         the time, text and number axes
+    axisdraw.py     an axis' ticks, grid and labels painted fast
+    axisticks.py    where an axis' ticks go
+    timeticks.py    the ticks of a time axis, by zoom level
+    legend.py       the legend of a plot's curves
+    readout.py      the tracker: the values under the pointer
+    plotimage.py    a plot saved as PNG or SVG
+    statstable.py   the statistics table
+
+Widgets draw what they are given: arrays and texts come from the presenters.
+
+May import: the window's data model, the formats, the shared modules,
+`..qt_compat` (the one module that knows the Qt binding) and pyqtgraph.
+"""

@@ -1,0 +1,157 @@
+"""The statistics table: one line per curve of the plots whose axes show the
+selection (live and history), with the count, lowest, highest, mean,
+standard deviation and last value of the rows each plot shows, in the
+curve's colour (the numbers are statistics.py's).
+
+The table is brought up to date a few times a second while it is shown, and
+each plot's figures are made again only when its rows, its curves or its
+visible X range changed; the tracker asks the same keeper for the curve
+under the pointer.
+"""
+
+from concurrent.futures import ThreadPoolExecutor
+import html
+
+from ..qt_compat import AlignRight, QtCore, QtGui, QtWidgets
+from ..model.statistics import FIGURES, PlotStatistics, figure_texts, stats_line
+
+HEADERS = ("plot", "curve", *FIGURES)
+# Lines the table shows before it scrolls: the curves of one plot.
+SHOWN_ROWS = 8
+
+
+class StatsKeeper:
+    """The statistics of each feed (plotfeeds.PlotFeed) that follows the
+    selection, made again only when what the feed shows changed."""
+
+    def __init__(self, feeds):
+        self.feeds = [feed for feed in feeds if feed.follows_selection]
+        # One thread sums up finished runs (see statistics.PlotStatistics).
+        self.pool = ThreadPoolExecutor(1, thread_name_prefix="stelvane-stats")
+        self._stats = {feed.name: PlotStatistics(feed, self.pool) for feed in self.feeds}
+        self._made: dict = {}  # feed name -> (state, curves)
+
+    def curves(self, feed, wait: bool = False) -> list:
+        """(curve key, statistics.CurveStats, columnkinds.Shown) of each
+        curve of `feed` over its visible X range. While a finished run is
+        still being summed up, the figures made before (if any) stand in."""
+        frame, span = feed.frame, feed.visible_x()
+        state = (feed.shown, None if frame is None else (tuple(frame.pairs), frame.fx, frame.fy),
+                 span)
+        made = self._made.get(feed.name)
+        if made is None or made[0] != state or feed.shown is None:
+            curves = self._stats[feed.name].curves(span, wait)
+            if curves is None:  # asked again at the next refresh
+                return made[1] if made is not None else []
+            made = self._made[feed.name] = (state, curves)
+        return made[1]
+
+    def close(self) -> None:
+        """Drops the summing up under way, for a window that closes."""
+        self.pool.shutdown(wait=False, cancel_futures=True)
+
+    def line(self, feed, key) -> str:
+        """The statistics of curve `key` of `feed` on one line, "" if none."""
+        if feed.name not in self._stats:
+            return ""
+        for curve_key, stats, kind in self.curves(feed):
+            if curve_key == key:
+                return stats_line(stats, kind)
+        return ""
+
+    def summary(self) -> list[dict]:
+        """The first plot's statistics, one object per curve (for --summary)."""
+        if not self.feeds:
+            return []
+        return [stats.as_dict() for _, stats, _ in self.curves(self.feeds[0], wait=True)]
+
+
+class StatsTable(QtWidgets.QTableWidget):
+    """The table; `refresh()` fills it from `keeper` while it is shown."""
+
+    def __init__(self, keeper: StatsKeeper, parent=None):
+        super().__init__(0, len(HEADERS), parent)
+        self.keeper = keeper
+        self.row_colours: list[str] = []  # the colour each row's texts are in
+        self.setObjectName("statistics")
+        self.setHorizontalHeaderLabels(list(HEADERS))
+        self.verticalHeader().setVisible(False)
+        self.setEditTriggers(QtWidgets.QAbstractItemView.EditTrigger.NoEditTriggers)
+        self.setFocusPolicy(QtCore.Qt.FocusPolicy.NoFocus)  # the keys stay with the plots
+        # The columns are fitted to their texts once per refresh: a header
+        # that fits them itself measures every cell at every change of one.
+        self.horizontalHeader().setSectionResizeMode(QtWidgets.QHeaderView.ResizeMode.Interactive)
+        rows = self.verticalHeader()
+        rows.setSectionResizeMode(QtWidgets.QHeaderView.ResizeMode.Fixed)
+        rows.setDefaultSectionSize(self.fontMetrics().height() + 6)
+        self._fit_height(0)
+        self.hide()
+
+    def _fit_height(self, rows: int) -> None:
+        """As high as its lines, SHOWN_ROWS of them at most (then it scrolls)."""
+        shown = max(1, min(rows, SHOWN_ROWS))
+        self.setFixedHeight(self.horizontalHeader().sizeHint().height()
+                            + shown * self.verticalHeader().defaultSectionSize()
+                            + 2 * self.frameWidth())
+
+    def set_shown(self, shown: bool) -> None:
+        self.setVisible(shown)
+        self.refresh()
+
+    def refresh(self) -> None:
+        if not self.isVisible():
+            return
+        lines = self._lines()
+        if len(lines) != self.rowCount():
+            self.setRowCount(len(lines))
+            self._fit_height(len(lines))
+            self.row_colours = []  # new rows' items are new: colour them all
+        longer = False
+        for row, (_, cells) in enumerate(lines):
+            for column, text in enumerate(cells):
+                longer |= self._set_cell(row, column, text)
+        if longer:
+            self.resizeColumnsToContents()
+        self._colour([colour for colour, _ in lines])
+
+    def _lines(self) -> list[tuple[str, list[str]]]:
+        """(colour, texts) of each line: a plot's curves, plot after plot."""
+        lines = []
+        for feed in self.keeper.feeds:
+            for key, stats, kind in self.keeper.curves(feed):
+                texts = figure_texts(stats, kind)
+                lines.append((feed.plot.colors[key],
+                              [feed.name, stats.name, *(texts[f] for f in FIGURES)]))
+        return lines
+
+    def _colour(self, colours: list[str]) -> None:
+        """Puts each row's texts in its colour, where that changed."""
+        for row, colour in enumerate(colours):
+            if row >= len(self.row_colours) or self.row_colours[row] != colour:
+                brush = QtGui.QBrush(QtGui.QColor(colour))
+                for column in range(self.columnCount()):
+                    self.item(row, column).setForeground(brush)
+        self.row_colours = colours
+
+    def rows(self) -> list[list[str]]:
+        """The texts of the table, row by row."""
+        return [[self.item(r, c).text() for c in range(self.columnCount())]
+                for r in range(self.rowCount())]
+
+    def _set_cell(self, row: int, column: int, text: str) -> bool:
+        """Puts `text` into a cell; true when it is longer than the one before."""
+        item = self.item(row, column)
+        longer = item is None or len(text) > len(item.text())
+        if item is None:
+            item = QtWidgets.QTableWidgetItem(text)
+            if column > 1:  # the figures
+                item.setTextAlignment(AlignRight)
+            self.setItem(row, column, item)
+        elif item.text() != text:
+            item.setText(text)
+        return longer
+
+
+def tracker_line(name: str, colour: str, line: str) -> str:
+    """The tracker box's line of statistics for one curve."""
+    return f"<span style='color:{colour}'>{html.escape(name)}: <small>{html.escape(line)}</small></span>"

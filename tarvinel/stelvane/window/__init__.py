@@ -1,0 +1,18 @@
+"""The window's wiring: the main window and what connects it to the world.
+
+    mainwindow.py     the main window: plots, toolbar, boxes, frame timer
+    intake.py         the producer's queue drained into the data sets and the
+                      toolbar, a bounded share of each frame
+    watch.py          the producer's status pipe: news, problems, the end
+    problems.py       the problems box and the status bar's messages
+    controls.py       the check boxes and fields beside the plots
+    replaybar.py      the replay's slider, label and keys
+    savekeys.py       the save and copy keys (Ctrl+S, Ctrl+E, ...)
+    export.py         data saved as text, the visible range or all
+    writer_thread.py  files written off the frame's thread
+    settings.py       what the window remembers between runs
+    pacing.py         the frame timer: the frame rate, and still when idle
+
+May import every layer below: presenters, widgets, the data model, the
+sources (to name them), the formats and the shared modules.
+"""

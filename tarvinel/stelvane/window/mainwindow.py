@@ -1,0 +1,394 @@
+"""The main window: puts the data sets, the toolbar, the plots, the intake
+and the presenter together and runs them.
+
+One timer drives everything, at the display's frame rate: it lets the intake
+drain the queue for part of the frame, then the presenter redraws once from
+what arrived. However fast rows come in, the curves are redrawn at most once
+per frame.
+"""
+
+import time
+
+from .. import config
+from . import settings
+from .controls import ViewControls, WindowField
+from ..dataset import Dataset
+from .export import VisibleRange
+from .intake import Intake
+from ..model.modes import MODES, ModeRecord
+from .pacing import FramePacer, frame_interval
+from ..presenters.plots import FeedOptions, HistoryFeed, LiveFeed
+from ..presenters.presenter import Presenter
+from .problems import ExceptionHook, ProblemLog
+from ..qt_compat import QtCore, QtWidgets
+from ..widgets.readout import PointerReadout
+from ..model.replay import DEFAULT_RATE, Replay
+from .replaybar import ReplayBar
+from .savekeys import ExportKeys
+from ..presenters.spectrumplot import SpectrumFeed
+from ..widgets.statstable import StatsKeeper, StatsTable, tracker_line
+from ..model.timewindow import ROWS, TimeWindow, parse_window
+from ..presenters.toolbar_adapter import ToolbarAdapter
+from ..widgets.views import MESSAGE_MS, DataBox, PlotView, RateMeter, StatusBar
+from .watch import ProducerWatch
+
+PRECISE_TIMER = QtCore.Qt.TimerType.PreciseTimer
+
+# The share of a frame the intake may spend draining the queue; the rest is
+# for feeding the curves and painting, so the window stays responsive even
+# when the producer sends more than can be shown.
+INTAKE_SHARE = 0.5
+# How often the status bar and the data boxes are brought up to date.
+STATUS_INTERVAL = 0.25
+# Width of the column of data boxes, in pixels.
+DATA_BOX_WIDTH = 250
+# The window's plots, top to bottom (name, kind; see plotfeeds.py); the others follow the first.
+PLOTS = (("live", LiveFeed), ("history", HistoryFeed), ("spectrum", SpectrumFeed))
+
+
+class MainWindow(QtWidgets.QMainWindow):
+    """The live-plotting window. `queue` is the producer's command queue;
+    `producer` (optional) is stopped when the window closes. With
+    `replay_speed` (a number, or replay.MAX) the points are replayed (see
+    replay.py) at that speed, or `replay_rate` rows per second where X sets
+    no pace."""
+
+    def __init__(self, queue, *, producer=None, epoch: float | None = None,
+                 live_rows: int = 20_000, max_rows: int = 1_000_000, max_history: int = 10,
+                 window: TimeWindow | None = None,
+                 replay_speed: float | None = None, replay_rate: float = DEFAULT_RATE):
+        super().__init__()
+        self.setWindowTitle("stelvane: live data")
+        self.queue = queue
+        self.producer = producer
+        self.epoch = time.monotonic() if epoch is None else epoch
+
+        self.modes = {mode.key: ModeRecord(mode, Dataset(
+            mode.name, max_rows=max_rows, max_history=max_history, whole_runs=mode.whole_runs))
+            for mode in MODES}
+        self.point_dataset, self.trace_dataset = (r.dataset for r in self.modes.values())
+        for record in self.modes.values():
+            record.data_box = DataBox(record.mode.caption, record.dataset)
+        # The toolbar reads the column names from the data boxes, through this window.
+        ToolbarAdapter.publish_data_boxes(self, {k: r.data_box for k, r in self.modes.items()})
+        self.selection = self._make_toolbar()
+        self.toolbar = self.selection.toolbar
+        self.frame_interval = frame_interval(self)
+        options = FeedOptions(live_rows=live_rows, frame_interval=self.frame_interval,
+                              window=window or ROWS)
+        self.feeds = [kind(name, PlotView(name), options) for name, kind in PLOTS]
+        self.plots = [feed.plot for feed in self.feeds]
+        self.live_plot, self.history_plot = self.plots[0], self.plots[1]
+        self.spectrum = next((f for f in self.feeds if isinstance(f, SpectrumFeed)), None)
+        self.stats = StatsKeeper(self.feeds)
+        self.stats_table = StatsTable(self.stats)
+        self.status_bar = StatusBar()
+        self.setStatusBar(self.status_bar)
+        for plot in self.plots:
+            plot.on_copied = self.status_bar.show_copied
+        self.controls = ViewControls(self)
+        self.window_field = WindowField(self, self.set_live_window, options.window.text)
+        self.replay_bar = None
+        if replay_speed is not None:
+            replay = Replay(self.point_dataset, replay_speed, replay_rate)
+            self.modes[MODES[0].key].replay = replay
+            self.replay_bar = ReplayBar(self, replay, self.present_now)
+        self._seek_presented = 0.0  # when a seek last fed the plots
+        self._build_layout()
+
+        self.problems = ProblemLog()
+        self.intake = Intake(queue, self.toolbar, self.point_dataset, self.trace_dataset,
+                             self.report)
+        self.watch = ProducerWatch(producer, self.intake.queue, self)
+        self.presenter = Presenter(self.selection, self.modes, self.feeds)
+        self.readouts = [PointerReadout(feed.plot, self.status_bar.show_pointer, feed.legend)
+                         for feed in self.feeds]
+        self.controls.pause.toggled.connect(self.set_paused)
+        self.controls.legend.toggled.connect(self.presenter.show_legends)
+        self.controls.tracker.toggled.connect(self.set_tracking)
+        self.controls.stats.toggled.connect(self.stats_table.set_shown)
+        self.controls.spectrum.toggled.connect(self.show_spectrum)
+        self.controls.db.toggled.connect(self.set_spectrum_db)
+        for readout, feed in zip(self.readouts, self.feeds):
+            readout.stats_line = lambda key, name, feed=feed: self.tracker_stats(feed, key, name)
+        self.row_rate, self.frame_rate = RateMeter(), RateMeter()
+        self._next_status = 0.0
+        self._closed = False
+        self.export_keys = ExportKeys(self, {feed.name: feed.plot for feed in self.feeds},
+                                      self.current_dataset, self.report, self.inform,
+                                      self.visible_range)
+        self.export_keys.keep_keys_in(*(r.controls.pattern_field for r in self.modes.values()),
+                                      self.window_field.field)
+        self.settings = settings.Keeper(self)
+        self._ticking = False  # inside tick: problems are shown at its end
+        self._problems_changed = False
+        self.excepthook = ExceptionHook(self.report, self.close)
+        self.excepthook.install()
+        self.timer = QtCore.QTimer(self)
+        self.timer.setTimerType(PRECISE_TIMER)
+        self.timer.timeout.connect(self.tick)
+        self.pacer = self._make_pacer()
+
+    def _make_pacer(self) -> FramePacer:
+        """The frame timer's pace (pacing.py), woken by new data in the
+        queue, the view actions and any change of a plot's view range."""
+        pacer = FramePacer(self.timer, self.frame_interval, self,
+                           data_fd=lambda: self.intake.queue.wake_fd)
+        for button in self.controls.buttons.values():
+            button.defaultAction().toggled.connect(pacer.wake)
+        for plot in self.plots:
+            plot.plotItem.vb.sigRangeChanged.connect(pacer.wake)
+        return pacer
+
+    def _make_toolbar(self) -> ToolbarAdapter:
+        selection = ToolbarAdapter(self)
+        for key, record in self.modes.items():
+            record.controls = selection.controls[key]
+            if record.mode.y_format is not None:
+                record.controls.set_format("fy", record.mode.y_format)
+        return selection
+
+    def _build_layout(self) -> None:
+        plots = QtWidgets.QSplitter(QtCore.Qt.Orientation.Vertical)
+        plots.setObjectName("plots")
+        for plot in self.plots:
+            plots.addWidget(plot)
+        boxes = QtWidgets.QWidget()
+        box_layout = QtWidgets.QVBoxLayout(boxes)
+        box_layout.setContentsMargins(0, 0, 0, 0)
+        # The live plot's window heads the column (the toolbar's row has no
+        # room to spare for the pattern field).
+        box_layout.addWidget(self.window_field)
+        for record in self.modes.values():
+            box_layout.addWidget(record.data_box)
+        # A fixed width: the boxes' titles and values change several times a
+        # second, and a panel that followed their width would resize (and
+        # repaint) the plots beside it each time.
+        boxes.setFixedWidth(DATA_BOX_WIDTH)
+        body = QtWidgets.QSplitter(QtCore.Qt.Orientation.Horizontal)
+        body.setObjectName("body")
+        self.splitters = {"plots": plots, "body": body}  # by the names the settings use
+        body.addWidget(plots)
+        body.addWidget(boxes)
+        body.setStretchFactor(0, 4)
+        body.setStretchFactor(1, 1)
+        central = QtWidgets.QWidget()
+        layout = QtWidgets.QVBoxLayout(central)
+        layout.setContentsMargins(6, 6, 6, 0)
+        top = QtWidgets.QHBoxLayout()
+        top.setContentsMargins(0, 0, 0, 0)
+        top.addWidget(self.toolbar, 1)
+        top.addWidget(self.controls)
+        layout.addLayout(top)
+        layout.addWidget(body, 1)
+        if self.replay_bar is not None:
+            layout.addWidget(self.replay_bar)
+        layout.addWidget(self.stats_table)
+        self.setCentralWidget(central)
+        self.resize(1200, 760)
+
+    # --- running ---------------------------------------------------------------
+
+    def start(self) -> None:
+        self.timer.start()
+
+    def tick(self) -> None:
+        """One frame: drain the queue for part of it, then redraw what changed."""
+        start = time.monotonic()
+        progress, playing = self.intake.progress, False
+        self._ticking = True
+        try:
+            self.intake.drain(start + INTAKE_SHARE * self.frame_interval)
+            playing = self.replay_bar is not None and self.advance_replay()
+            self.presenter.present()
+        finally:
+            self._ticking = False
+        if self._problems_changed:
+            self._show_problems()
+        idle = self.pacer.idle
+        self.pacer.frame_done(playing or self.intake.progress != progress or self.presenter.busy)
+        if idle or start >= self._next_status:
+            self._next_status = start + STATUS_INTERVAL
+            self.refresh_status(start)
+
+    def advance_replay(self) -> bool:
+        """Moves the replay's cursor on (paced by the X column of the first
+        pair the points show) and shows it in the bar; true while it plays
+        (the frame timer then keeps its pace)."""
+        selection, bar = self.selection, self.replay_bar
+        pairs = selection.pairs if selection.mode == MODES[0].key else []
+        bar.replay.advance(pairs[0][0] if pairs else None, self.watch.source_ended is not None)
+        bar.refresh()
+        news = bar.end_news()
+        if news:
+            self.status_bar.showMessage(news)  # until something else is said
+        return not (bar.replay.paused or bar.replay.ended)
+
+    def present_now(self) -> None:
+        """Feeds the plots at once (what a seek asked for), unless a seek fed
+        them less than a frame ago: a drag moves the slider more often than
+        the screen shows frames, and the frame timer shows the rest."""
+        now = time.monotonic()
+        if now - self._seek_presented >= self.frame_interval:
+            self._seek_presented = now
+            self.presenter.present()
+
+    def refresh_status(self, now: float) -> None:
+        """Brings the status bar and the data boxes up to date, and notices a
+        producer that stopped."""
+        points = self.point_dataset
+        bar = self.status_bar
+        bar.show_counts(points, self.trace_dataset)
+        bar.show_rate(self.row_rate.update(now, points.rows_stored),
+                      self.frame_rate.update(now, self.live_plot.frames))
+        bar.show_pairs(self.presenter.matched_pairs, len(config.ridx))
+        for record in self.modes.values():
+            record.data_box.refresh()
+        self.presenter.place_legends()
+        for readout in self.readouts:
+            readout.refresh()
+        self.stats_table.refresh()
+        self.watch.look(now)
+
+    def report(self, message: str, count: int = 1) -> None:
+        """Logs a problem (or `count` summed up in one message) and shows it
+        in the status bar: at once, or at the end of the frame when it comes
+        from the frame's work. A flood of bad items then costs the status bar
+        one update a frame, not one an item."""
+        self.problems.add(message, count)
+        if self._ticking:
+            self._problems_changed = True
+        else:
+            self._show_problems()
+
+    def _show_problems(self) -> None:
+        self._problems_changed = False
+        self.status_bar.show_problems(self.problems.text, self.problems.count,
+                                      self.problems.tool_tip)
+
+    def summary(self) -> dict:
+        """What the window holds, in figures: for a script that ran it."""
+        points, traces = self.point_dataset, self.trace_dataset
+        return {
+            "points": points.rows_stored,
+            "runs": points.run_number - 1 + (1 if len(points) else 0),
+            "traces": traces.payloads_stored,
+            "point_columns": points.column_names,
+            "trace_columns": traces.column_names,
+            "pairs": [list(pair) for pair in self.selection.pairs],
+            "problems": self.problems.count,
+            "problem_texts": self.problems.texts(),
+            "ended": self.watch.source_ended is not None,
+            "live_x": list(self.feeds[0].visible_x()),
+            "window": self.live_window.text,
+            "window_rows": self.feeds[0].drawn_rows,
+            "stats": self.stats.summary(),
+            **({"replay": self.replay_bar.replay.summary()} if self.replay_bar else {}),
+        }
+
+    def inform(self, message: str) -> None:
+        """Shows news that is no problem (a file saved) in the status bar."""
+        self.status_bar.showMessage(message, MESSAGE_MS)
+
+    def visible_range(self) -> VisibleRange | None:
+        """The rows the live plot shows: those of the rows it draws from
+        (its window's, or older ones panned back to) whose X (the first
+        curve's X column) lies in its visible range."""
+        feed = self.feeds[0]
+        if feed.frame is None or not feed.frame.pairs:
+            return None
+        data = self.current_dataset()
+        rows = feed.pair_rows(feed.frame, data)[0]
+        last = None if rows is None else len(data.column(feed.frame.pairs[0][0])) - rows[0]
+        return VisibleRange(feed.frame.pairs[0][0], *feed.visible_x(), last=last,
+                            fx=feed.frame.fx)
+
+    @property
+    def live_window(self) -> TimeWindow:
+        """What the live plot shows while it follows (timewindow.py)."""
+        return self.feeds[0].window
+
+    def set_live_window(self, text: str) -> str | None:
+        """The window field's Return: the live plot shows window `text`;
+        a text that names none is refused with the reason in the status
+        bar (returned too)."""
+        try:
+            window = parse_window(text)
+        except ValueError as error:
+            self.inform(f"window not changed: {error}")
+            return str(error)
+        self.feeds[0].set_window(window)
+        self.window_field.show_window(window.text)
+        return None
+
+    def current_dataset(self):
+        """What the plots show: the data set of the toolbar's mode, or while
+        paused the data held at the pause."""
+        return self.modes[self.selection.mode].shown
+
+    # --- view actions (controls.ViewControls) -------------------------------------
+
+    def set_paused(self, paused: bool) -> None:
+        """Space or the Pause button: the plots hold still, intake goes on."""
+        self.presenter.set_paused(paused)
+        self.status_bar.show_paused(paused)
+
+    def set_tracking(self, on: bool) -> None:
+        """T or the Tracker button."""
+        for readout in self.readouts:
+            readout.set_tracking(on)
+
+    def tracker_stats(self, feed, key, name: str) -> str:
+        """The tracker's line of statistics for curve `key` of `feed`, "" for none."""
+        line = self.stats.line(feed, key)
+        return tracker_line(name, feed.plot.colors[key], line) if line else ""
+
+    def show_spectrum(self, shown: bool) -> None:
+        """P or the Spectrum button."""
+        if self.spectrum is not None:
+            self.spectrum.plot.setVisible(shown)
+            self.spectrum.forget()
+
+    def set_spectrum_db(self, on: bool) -> None:
+        """D or the dB button."""
+        if self.spectrum is not None:
+            self.spectrum.set_db(on)
+
+    # --- what the toolbar calls -------------------------------------------------
+
+    def all_enable_auto_range(self) -> None:
+        """The "AR" button: every plot follows its data again."""
+        self.enable_all_auto_range()
+
+    def enable_all_auto_range(self) -> None:
+        for plot in self.plots:
+            plot.enable_auto_range()
+
+    # --- shutdown ------------------------------------------------------------------
+
+    def closeEvent(self, event) -> None:
+        self.settings.save()
+        self.shutdown()
+        super().closeEvent(event)
+
+    def shutdown(self) -> None:
+        """Stops the timer and the producer and closes the queue; safe to call again."""
+        if self._closed:
+            return
+        self._closed = True
+        self.timer.stop()
+        self.pacer.stop()
+        self.export_keys.wait()  # a data file under way is finished, not cut off
+        self.stats.close()
+        self.excepthook.remove()
+        if self.producer is not None:
+            self.watch.take_messages()
+            self.producer.stop()
+        close = getattr(self.queue, "close", None)
+        if close is not None:
+            # Whatever this process itself put and nobody read is dropped
+            # rather than waited for.
+            self.queue.cancel_join_thread()
+            close()
+            self.queue.join_thread()
+
