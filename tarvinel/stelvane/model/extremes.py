@@ -14,7 +14,7 @@ The current run grows: its table is extended with each frame's new rows
 drops, so a live plot zoomed out over a million rows costs about as much
 per frame as one following its newest rows (liverun.py).
 
-The result is what render.peak_decimated makes of the same rows (without
+The result is what series.peak_decimated makes of the same rows (without
 an exact tail): each bin keeps its lowest and its highest row, in row
 order, and a NaN in a bin is kept as both; the bins are only rounded up to
 whole table bins (at most one table bin more than asked for).
@@ -123,12 +123,12 @@ class ExtremesTable:
         count = last - first
         if count <= max(points, 4):
             return np.arange(first, last)
-        size = -(-count // max(2, points // 2))  # rows per bin, as peak_decimated
+        size = bin_size(count, points)
         group = -(-size // BIN)  # table bins per bin
         start_bin = max(-(-first // BIN), self.first_bin)
         if group <= 1 or start_bin * BIN - first > size or self.end_bin < last // BIN:
             # (Finer than the table, or rows the table does not cover.)
-            return first + _peak_rows(part(first, last), size, exact_tail)
+            return first + peak_rows(part(first, last), size, exact_tail)
         whole = max(0, (min(last // BIN, self.end_bin) - start_bin) // group)
         end = (start_bin + whole * group) * BIN
         head = _extreme_rows(part, first, min(start_bin * BIN, last))
@@ -162,18 +162,30 @@ def _extreme_rows(part, first: int, last: int) -> np.ndarray:
     return first + np.unique(np.array([low, high], dtype=np.intp))
 
 
-def _peak_rows(values: np.ndarray, size: int, exact_tail: bool = False) -> np.ndarray:
-    """Bins of `size` rows from row 0, each kept as its extreme rows; the
-    rows after the last whole bin are all kept with `exact_tail`, else one
-    more bin."""
+def bin_size(rows: int, points: int) -> int:
+    """Rows per bin to draw `rows` rows with about `points` points (each bin
+    keeps two)."""
+    return -(-rows // max(2, points // 2))
+
+
+def peak_rows(values: np.ndarray, size: int, exact_tail: bool = False) -> np.ndarray:
+    """Bins of `size` rows from row 0, each kept as its lowest and highest
+    row, in row order (a NaN in a bin is both). The rows after the last
+    whole bin are all kept with `exact_tail` (or when there are at most
+    two), else kept as one more bin."""
     bins = len(values) // size
-    grouped = values[:bins * size].reshape(bins, size)
-    starts = np.arange(0, bins * size, size)
+    whole = bins * size
+    grouped = values[:whole].reshape(bins, size)
+    starts = np.arange(0, whole, size)
     low = starts + np.argmin(grouped, axis=1)
     high = starts + np.argmax(grouped, axis=1)
     keep = np.empty(2 * bins, dtype=np.intp)
     keep[0::2] = np.minimum(low, high)
     keep[1::2] = np.maximum(low, high)
-    tail = (np.arange(bins * size, len(values)) if exact_tail else
-            _extreme_rows(lambda first, last: values[first:last], bins * size, len(values)))
+    if exact_tail or len(values) - whole <= 2:
+        tail = np.arange(whole, len(values))
+    else:
+        last = values[whole:]
+        low, high = int(np.argmin(last)), int(np.argmax(last))
+        tail = whole + np.array([min(low, high), max(low, high)], dtype=np.intp)
     return np.concatenate([keep, tail])

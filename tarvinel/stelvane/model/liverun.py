@@ -28,6 +28,7 @@ import math
 import numpy as np
 
 from .extremes import BIN, ExtremesTable
+from .growth import GrowingX
 from .series import detail_window, formatted, peak_decimated
 from .timewindow import TimeWindow
 
@@ -51,51 +52,10 @@ class LiveView:
         return self.view is None
 
 
-@dataclass(frozen=True)
-class Growth:
-    """Whether X grew over the run's rows up to `end` (counted from the
-    run's first row), whose last X was `last`."""
-    end: int
-    last: float
-    grows: bool
-
-
-class GrowingX:
-    """Whether an X column grows over a run's rows (each row's X at least
-    the one before), per key (a column as it is read), looking only at the
-    rows since the last look."""
-
-    def __init__(self):
-        self.memo: dict = {}  # key -> Growth
-
-    def clear(self) -> None:
-        self.memo.clear()
-
-    def grows(self, x: np.ndarray, offset: int, key) -> bool:
-        """Whether X grows over all of `x` (the run's rows from `offset`)."""
-        memo = self.memo.get(key)
-        end = offset + len(x)
-        if memo is not None and offset < memo.end <= end and (
-                x[memo.end - offset - 1] == memo.last
-                or (math.isnan(memo.last) and math.isnan(x[memo.end - offset - 1]))):
-            grows = memo.grows and _grows(x[memo.end - offset - 1:])
-        elif memo is not None and memo.end > end and memo.grows:
-            return True  # rows cut short (a pause's, a replay's) of rows that grow
-        else:
-            grows = _grows(x)
-        if len(x):
-            self.memo[key] = Growth(end, float(x[-1]), grows)
-        return grows
-
-
 def rows_of(data, pair, fx, fy, rows) -> tuple[np.ndarray, np.ndarray]:
     """(x, y) of `pair` over `rows` (see LiveRun.rows), as the formats show them."""
     return tuple(formatted(data.column(name)[rows[0]:rows[1]], fmt)
                  for name, fmt in zip(pair, (fx, fy)))
-
-
-def _grows(x: np.ndarray) -> bool:
-    return bool(len(x) < 2 or np.all(x[1:] >= x[:-1]))
 
 
 class LiveRun:

@@ -37,7 +37,7 @@ import numpy as np
 
 from .columnkinds import shown_column
 from .hold import HeldData
-from .liverun import GrowingX
+from .growth import GrowingX
 
 MAX = math.inf       # the speed `max`: every stored row as soon as it is read
 DEFAULT_RATE = 1000.0  # rows per second at speed 1 where X cannot set the pace
@@ -72,7 +72,7 @@ def end_of(run) -> int:
 
 class MonotonicCheck:
     """Whether a column does not decrease over a run's stored rows, looked at
-    once per new block of rows (liverun.GrowingX); a complex column, or one
+    once per new block of rows (growth.GrowingX); a complex column, or one
     whose newest X is NaN, sets no pace."""
 
     def __init__(self):

@@ -9,7 +9,8 @@ import math
 
 import numpy as np
 
-from .extremes import ExtremesTable
+from .extremes import ExtremesTable, bin_size, peak_rows
+from .growth import grows
 
 # The toolbar's format names and what they make of a column. Real data stays
 # real under "real" without a copy; "phase" is in degrees.
@@ -54,26 +55,9 @@ def peak_decimated(x: np.ndarray, y: np.ndarray, points: int, exact_tail: bool =
     long finished run thinned hard could keep thousands of rows there).
     Works for any x (x follows the kept rows). A NaN in a bin is kept as both
     points, so the curve shows the gap."""
-    n = len(y)
-    if n <= max(points, 4):
+    if len(y) <= max(points, 4):
         return x, y
-    size = -(-n // max(2, points // 2))  # rows per bin
-    bins = n // size
-    whole = bins * size
-    grouped = y[:whole].reshape(bins, size)
-    low, high = np.argmin(grouped, axis=1), np.argmax(grouped, axis=1)
-    starts = np.arange(0, whole, size)
-    tail = n - whole
-    exact = tail if exact_tail or tail <= 2 else 0
-    keep = np.empty(2 * bins + exact + (2 if tail > exact else 0), dtype=np.intp)
-    keep[0:2 * bins:2] = starts + np.minimum(low, high)
-    keep[1:2 * bins:2] = starts + np.maximum(low, high)
-    if exact:
-        keep[2 * bins:] = np.arange(whole, n)
-    elif tail:
-        last = y[whole:]
-        low, high = int(np.argmin(last)), int(np.argmax(last))
-        keep[2 * bins:] = whole + min(low, high), whole + max(low, high)
+    keep = peak_rows(y, bin_size(len(y), points), exact_tail)
     return x[keep], y[keep]
 
 
@@ -203,7 +187,7 @@ def _x_grows(run, name, fx, cache: dict) -> bool:
     key = (run, "x grows", name, fx)
     if key not in cache:
         x = formatted(run.column(name), fx)
-        cache[key] = bool(len(x) < 2 or np.all(x[1:] >= x[:-1]))
+        cache[key] = grows(x)
     return cache[key]
 
 

@@ -14,6 +14,8 @@ import math
 
 import numpy as np
 
+from .growth import grows
+
 # X steps that differ from their mean by less than this share of it count
 # as even: the jitter of floating-point time stamps is not unevenness.
 EVEN_TOLERANCE = 1e-6
@@ -77,7 +79,7 @@ def even_rows(x: np.ndarray, y: np.ndarray) -> tuple[np.ndarray, float] | None:
             return y, float(step)
     else:
         x, y = x[finite], y[finite]
-    if len(x) >= 2 and np.any(x[1:] < x[:-1]):
+    if not grows(x):
         order = np.argsort(x, kind="stable")
         x, y = x[order], y[order]
     steps = np.diff(x)

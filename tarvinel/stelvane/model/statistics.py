@@ -16,6 +16,7 @@ import math
 
 import numpy as np
 
+from . import growth
 from .columnkinds import Shown
 from ..protocol import NUMBER, TIME
 from ..formats.valuetext import duration_text, value_text
@@ -76,7 +77,7 @@ def rows_in_range(x: np.ndarray, low: float, high: float, grows: bool | None = N
     (found by bisection), else a boolean mask. `grows` says which when the
     caller knows."""
     if grows is None:
-        grows = bool(len(x) < 2 or np.all(x[1:] >= x[:-1]))
+        grows = growth.grows(x)
     if grows:
         return slice(int(np.searchsorted(x, low, side="left")),
                      int(np.searchsorted(x, high, side="right")))
