@@ -66,7 +66,7 @@ def wait(app, seconds):
 
 
 def watched_widgets(window) -> dict:
-    widgets = {f"{feed.name} plot": feed.plot.viewport() for feed in window.feeds}
+    widgets = {f"{presenter.name} plot": presenter.plot.viewport() for presenter in window.plot_presenters}
     for key, record in window.modes.items():
         widgets[f"{key} box"] = record.data_box.table.viewport()
     widgets["status bar"] = window.status_bar

@@ -47,10 +47,10 @@ def rows(window, on):
 
 
 def hidden(window, on):
-    for feed in window.feeds:
-        for key in feed.curves.keys:
-            if key not in feed.curves._filled:
-                feed.plot.plots[key].setVisible(not on)
+    for presenter in window.plot_presenters:
+        for key in presenter.curves.keys:
+            if key not in presenter.curves._filled:
+                presenter.plot.plots[key].setVisible(not on)
 
 
 def ticks(window, on):

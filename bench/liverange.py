@@ -67,16 +67,16 @@ def live_window(app):
 
 
 class Redraws:
-    """Counts the live feed's redraws (its curves fed anew)."""
+    """Counts the live presenter's redraws (its curves fed anew)."""
 
-    def __init__(self, feed):
+    def __init__(self, presenter):
         self.count = 0
-        shown = feed._show
+        shown = presenter._show
 
         def counted(*args, **kwargs):
             self.count += 1
             return shown(*args, **kwargs)
-        feed._show = counted
+        presenter._show = counted
 
 
 def round_of(window, zoomed: bool, rows: int) -> tuple[list[float], int]:
@@ -104,8 +104,8 @@ def round_of(window, zoomed: bool, rows: int) -> tuple[list[float], int]:
 def main():
     app = qt_compat.QtWidgets.QApplication.instance() or qt_compat.QtWidgets.QApplication([])
     window = live_window(app)
-    feed, live = window.feeds[0], window.live_plot
-    redraws = Redraws(feed)
+    presenter, live = window.plot_presenters[0], window.live_plot
+    redraws = Redraws(presenter)
     following, zoomed, rows = [], [], ROWS
     for _ in range(ROUNDS):
         for side, is_zoomed in ((following, False), (zoomed, True)):
@@ -117,7 +117,7 @@ def main():
         window.presenter.present()
         live.viewport().repaint()
     idle = redraws.count - before
-    drawn = feed.drawn_rows
+    drawn = presenter.drawn_rows
     points = live.points_wanted()
     data, pairs = window.point_dataset, window.selection.pairs[:len(config.ridx)]
     thinnings = []

@@ -137,7 +137,7 @@ def main():
         durations.append(now - step_start)
         # The curves' detail for a new zoom level or window is made over a
         # few frames while the steps go on, as they would under a dragging hand.
-        if window.feeds[1].job is None:  # the history plot's curves are all made
+        if window.plot_presenters[1].job is None:  # the history plot's curves are all made
             if detail_pending is not None:
                 detail_waits.append(now - detail_pending)
                 detail_pending = None

@@ -72,15 +72,15 @@ def test_the_statistics_follow_the_visible_range_of_each_plot(qtbot, fed):
     sent = fed.sent
     current = sent[sum(FIRST_RUNS):]
     finished = sent[:sum(FIRST_RUNS)]
-    for plot_name, data, (low, high) in (("live", current, fed.feeds[0].visible_x()),
-                                         ("history", finished, fed.feeds[1].visible_x())):
+    for plot_name, data, (low, high) in (("live", current, fed.plot_presenters[0].visible_x()),
+                                         ("history", finished, fed.plot_presenters[1].visible_x())):
         figures = {name: expected(data[:, 0], data[:, j], low, high)
                    for j, name in ((1, "a"), (2, "b"))}
         qtbot.waitUntil(lambda: {name: int(cells[2].replace(",", ""))
                                  for name, cells in table_lines(fed, plot_name).items()}
                         == {name: f[0] for name, f in figures.items()})
-        feed = next(f for f in fed.feeds if f.name == plot_name)
-        for key, stats, kind in fed.stats.curves(feed):
+        presenter = next(f for f in fed.plot_presenters if f.name == plot_name)
+        for key, stats, kind in fed.stats.curves(presenter):
             count, low_y, high_y, mean, std, last = figures[stats.name]
             assert (stats.count, stats.min, stats.max, stats.last) == (count, low_y, high_y, last)
             assert stats.mean == pytest.approx(mean, rel=1e-12, abs=1e-12)
@@ -98,7 +98,7 @@ def test_the_statistics_follow_the_visible_range_of_each_plot(qtbot, fed):
         y = finished[:, j]
         figures = expected(finished[:, 0], y, -np.inf, np.inf)
         qtbot.waitUntil(lambda: table_lines(fed, "history")[name][2] == f"{figures[0]:,}")
-        stats = next(s for _, s, _ in fed.stats.curves(fed.feeds[1]) if s.name == name)
+        stats = next(s for _, s, _ in fed.stats.curves(fed.plot_presenters[1]) if s.name == name)
         assert (stats.min, stats.max, stats.last) == figures[1:3] + figures[5:]
         assert stats.std == pytest.approx(figures[4], rel=1e-9)
 
@@ -153,7 +153,7 @@ def test_the_spectrum_shows_the_live_sine_and_is_made_only_when_needed(qtbot, fe
 
 def test_ctrl_e_saves_the_visible_range_with_all_columns(qtbot, fed, tmp_path):
     fed.live_plot.setXRange(2.25, 2.5, padding=0)
-    qtbot.waitUntil(lambda: fed.feeds[0].visible_x() == (2.25, 2.5))
+    qtbot.waitUntil(lambda: fed.plot_presenters[0].visible_x() == (2.25, 2.5))
     fed.answer = (str(tmp_path / "visible"), savekeys.VISIBLE_FILTER)
     fed.export_keys.ask_path = lambda caption, suggested, filters: fed.answer
     press(qtbot, fed, Qt.Key.Key_E, fed.live_plot)

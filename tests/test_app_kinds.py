@@ -49,14 +49,14 @@ def window(qtbot, berlin):
     win.close()
 
 
-def feed(qtbot, win, pattern, items):
+def presenter(qtbot, win, pattern, items):
     put_all(win.queue_in, [("PN", COLUMNS), ("PXY", pattern), *items])
     qtbot.waitUntil(lambda: bool(filled_curves(win.live_plot)), timeout=WAIT)
     qtbot.wait(50)  # the frame after has settled the axes
 
 
 def test_a_time_column_reads_as_local_times_everywhere(qtbot, window):
-    feed(qtbot, window, "when,(volts|state)", [("PD", TextRows(rows(), {2: WORDS}))])
+    presenter(qtbot, window, "when,(volts|state)", [("PD", TextRows(rows(), {2: WORDS}))])
     live = window.live_plot
     axis = live.plotItem.getAxis("bottom")
     assert isinstance(axis, axes.TimeAxis)
@@ -67,7 +67,7 @@ def test_a_time_column_reads_as_local_times_everywhere(qtbot, window):
     # The mixed Y side (volts and states) is plain numbers; units in the labels and legend.
     assert type(live.plotItem.getAxis("left")) is axes.AXIS_CLASSES[NUMBER]
     assert (live.XLabel.text(), live.YLabel.text()) == ("X:when", "Y:volts [V], state")
-    assert [name for name, _ in window.feeds[0].legend.entries] == ["volts [V]", "state"]
+    assert [name for name, _ in window.plot_presenters[0].legend.entries] == ["volts [V]", "state"]
 
     window.refresh_status(0.0)
     box = window.point_data_box.table
@@ -96,7 +96,7 @@ def axis_ticks(axis):
 
 
 def test_a_state_plot_ticks_its_words_and_numbers_bring_the_plain_axes_back(qtbot, window):
-    feed(qtbot, window, "when,state", [("PD", TextRows(rows(0, 60), {2: WORDS[:2]}))])
+    presenter(qtbot, window, "when,state", [("PD", TextRows(rows(0, 60), {2: WORDS[:2]}))])
     live, history = window.live_plot, window.history_plot
     left = live.plotItem.getAxis("left")
     assert isinstance(left, axes.LevelsAxis) and left.words == tuple(WORDS[:2])
@@ -125,7 +125,7 @@ def test_the_middle_button_copies_times_as_iso_texts_and_a_range_as_a_duration(
         qtbot, window, monkeypatch):
     clipboard = Clipboard()
     monkeypatch.setattr(ploter, "pc", clipboard)
-    feed(qtbot, window, "when,volts", [("PD", rows())])
+    presenter(qtbot, window, "when,volts", [("PD", rows())])
     live = window.live_plot
     vb = live.plotItem.vb
 

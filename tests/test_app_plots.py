@@ -13,7 +13,7 @@ from .test_app import WAIT, active_window, filled_curves, put_all
 
 def test_a_third_plot_is_one_entry_and_is_fed_like_the_others(qtbot, monkeypatch):
     own = mainwindow.PLOTS
-    monkeypatch.setattr(mainwindow, "PLOTS", (*own, ("newest", plotfeeds.LiveFeed)))
+    monkeypatch.setattr(mainwindow, "PLOTS", (*own, ("newest", plotfeeds.LivePresenter)))
     queue = queue_module.Queue()
     win = active_window(qtbot, queue)
     added = len(own)  # the new plot comes after the window's own
@@ -28,7 +28,7 @@ def test_a_third_plot_is_one_entry_and_is_fed_like_the_others(qtbot, monkeypatch
     qtbot.waitUntil(lambda: filled_curves(third) == [0, 1], timeout=WAIT)
     assert filled_curves(win.live_plot) == [0, 1]
     assert third.title_text == "newest: run 1"
-    assert [name for name, _ in win.feeds[added].legend.entries] == ["a", "b"]
+    assert [name for name, _ in win.plot_presenters[added].legend.entries] == ["a", "b"]
 
     win.controls.pause.trigger()  # the new plot holds still with the others
     qtbot.waitUntil(lambda: third.title_text == "newest: run 1  (paused)", timeout=WAIT)

@@ -6,8 +6,9 @@ import pytest
 
 from tarvinel.stelvane import config, ploter
 from tarvinel.stelvane.dataset import Dataset
+from tarvinel.stelvane.presenters.curves import PlotCurves
 from tarvinel.stelvane.model.series import (
-    CurveFeeder, axis_label, detail_window, formatted, zoom_points, history_series, history_series_steps,
+    axis_label, detail_window, formatted, zoom_points, history_series, history_series_steps,
     pair_series, peak_decimated)
 
 Z = np.array([3 + 4j, -1 + 0j, 1j])
@@ -207,31 +208,31 @@ def test_live_series_takes_the_newest_rows_and_skips_unknown_names():
     assert pair_series(ds, ("t", "nope"), None, None) is None
 
 
-def test_feeder_fills_matched_curves_and_empties_the_rest(qtbot):
+def test_plot_curves_fill_matched_curves_and_empty_the_rest(qtbot):
     plot = ploter.PlotWidget()
     qtbot.addWidget(plot)
     keys = list(config.ridx)
     calls = []
     plot.set_data = lambda key, x, y: (calls.append(key), ploter.PlotWidget.set_data(plot, key, x, y))
-    feeder = CurveFeeder(plot, keys, symbol_points=5)
+    curves = PlotCurves(plot, keys, symbol_points=5)
     symbol = plot.plots[keys[0]].opts["symbol"]
     assert symbol is not None
     assert not any(plot.plots[key].isVisible() for key in keys)  # empty: left out of the fit
 
     short, long = np.arange(3.0), np.arange(50.0)
-    feeder.show([(short, short), None, (long, long)])
+    curves.show([(short, short), None, (long, long)])
     assert calls == [keys[0], keys[2]]
     assert [key for key in keys if plot.plots[key].isVisible()] == [keys[0], keys[2]]
     assert plot.plots[keys[0]].opts["symbol"] == symbol  # few points: symbols as styled
     assert plot.plots[keys[2]].opts["symbol"] is None    # dense: the line alone
     assert plot.plots[keys[2]].opts["pen"] is not None
     calls.clear()
-    feeder.show([(short, short)])
+    curves.show([(short, short)])
     assert calls == [keys[0], keys[2]]  # the dropped curve is emptied once
     assert plot.plots[keys[2]].xData is None or len(plot.plots[keys[2]].xData) == 0
     assert not plot.plots[keys[2]].isVisible()
     calls.clear()
-    feeder.show([(short, short)])
+    curves.show([(short, short)])
     assert calls == [keys[0]]
-    feeder.show([(short, short), (short, short), (short, short)])
+    curves.show([(short, short), (short, short), (short, short)])
     assert plot.plots[keys[2]].opts["symbol"] == symbol

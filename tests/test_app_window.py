@@ -43,7 +43,7 @@ def followed(tmp_path):
 
 def shown(win):
     """The live curve's x, and the visible X range."""
-    return curve_data(win.live_plot, 0)[0], win.feeds[0].visible_x()
+    return curve_data(win.live_plot, 0)[0], win.plot_presenters[0].visible_x()
 
 
 def in_last(rows, span):
@@ -81,7 +81,7 @@ def test_a_time_window_follows_a_pan_shows_older_rows_and_a_follows_again(
     assert low <= x[0] and x[-1] <= high and high - low < 10 * 1.1  # the view is the span
     # The statistics read the rows shown; Ctrl+E saves them with all their columns.
     win.controls.stats.trigger()
-    qtbot.waitUntil(lambda: [s.count for _, s, _ in win.stats.curves(win.feeds[0])] == [101])
+    qtbot.waitUntil(lambda: [s.count for _, s, _ in win.stats.curves(win.plot_presenters[0])] == [101])
     win.export_keys.ask_path = lambda *_: (str(tmp_path / "visible"), savekeys.VISIBLE_FILTER)
     press(qtbot, win, Qt.Key.Key_E, win.live_plot)
     qtbot.waitUntil(lambda: win.status_bar.currentMessage().startswith("saved "), timeout=5000)

@@ -93,4 +93,4 @@ def test_a_resize_wakes_it_and_the_curves_are_made_for_the_new_width(qtbot, stil
     wanted = live.points_wanted()
     still.resize(still.width() + 400, still.height())
     assert woken(qtbot, still)
-    qtbot.waitUntil(lambda: still.feeds[0].shown[2] != wanted, timeout=2000)
+    qtbot.waitUntil(lambda: still.plot_presenters[0].shown[2] != wanted, timeout=2000)

@@ -23,10 +23,6 @@ FORMATS = {
 
 # The fewest points a finished run is drawn with in the history plot.
 MIN_RUN_POINTS = 64
-# A curve shows its symbols up to this many points. Beyond, the symbols would
-# merge into a thick line anyway, and drawing them costs far more than the
-# line (pyqtgraph builds each symbol in Python).
-SYMBOL_POINTS = 1_000
 
 _GAP = np.array([np.nan])
 _EMPTY = np.empty(0)
@@ -119,7 +115,7 @@ def history_series_steps(runs: Sequence, pair, fx, fy, points: int, cache: dict 
     extents = {}
     for run in runs:
         known_before = (run, "x extent", pair[0], fx) in cache
-        extents[run] = _x_extent(run, pair[0], fx, cache)
+        extents[run] = x_extent(run, pair[0], fx, cache)
         if not known_before:
             yield
     known = [e for e in extents.values() if e is not None]
@@ -200,7 +196,7 @@ def _window_rows(run, name, fx, window) -> slice:
     return slice(first, last)
 
 
-def _x_extent(run, name, fx, cache: dict):
+def x_extent(run, name, fx, cache: dict):
     """(lowest, highest) finite x of a run, or None (no such column, no finite x)."""
     key = (run, "x extent", name, fx)
     if key not in cache:
@@ -215,57 +211,6 @@ def _x_extent(run, name, fx, cache: dict):
                 extent = (float(finite.min()), float(finite.max())) if len(finite) else None
             cache[key] = extent
     return cache[key]
-
-
-class CurveFeeder:
-    """Feeds the curves of one plot widget: curve k shows series k, curves
-    without a series are emptied once (not at every frame) and hidden
-    while empty: the view then leaves them out when it fits its range to
-    the data, at every frame, instead of asking each for its bounds."""
-
-    def __init__(self, plot, keys: Sequence, symbol_points: int = SYMBOL_POINTS):
-        self.plot = plot
-        self.keys = list(keys)
-        self.symbol_points = symbol_points
-        self._filled: set = set()
-        # The symbol shape the widget gave each curve, to put back when the
-        # curve is sparse again.
-        self._symbols = {key: plot.plots[key].opts["symbol"] for key in self.keys}
-        for key in self.keys:
-            curve = plot.plots[key]
-            if curve.xData is None or not len(curve.xData):
-                curve.hide()
-
-    def show(self, series: Sequence) -> None:
-        for key, data in zip(self.keys, series):
-            if data is None:
-                self._empty(key)
-            else:
-                # Symbols go off before dense data arrives and come on after
-                # sparse data has: they are never built for a dense curve.
-                sparse = len(data[1]) <= self.symbol_points
-                if not sparse:
-                    self._show_symbols(key, False)
-                self.plot.set_data(key, data[0], data[1])
-                if sparse:
-                    self._show_symbols(key, True)
-                if key not in self._filled:
-                    self.plot.plots[key].show()
-                self._filled.add(key)
-        for key in self.keys[len(series):]:
-            self._empty(key)
-
-    def _show_symbols(self, key, shown: bool) -> None:
-        curve = self.plot.plots[key]
-        symbol = self._symbols[key] if shown else None
-        if curve.opts["symbol"] != symbol:
-            curve.setSymbol(symbol)
-
-    def _empty(self, key) -> None:
-        if key in self._filled:
-            self.plot.set_data(key, _EMPTY, _EMPTY)
-            self.plot.plots[key].hide()
-            self._filled.discard(key)
 
 
 def zoom_points(pixels: int, view: tuple[float, float] | None = None,

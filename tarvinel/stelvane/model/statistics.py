@@ -159,9 +159,9 @@ def stats_line(stats: CurveStats, kind: Shown) -> str:
 
 
 class PlotStatistics:
-    """The statistics of one plot feed's curves over its visible X range,
+    """The statistics of one plot's curves over its visible X range,
     with each block's summary kept while the block, the curve and the range
-    stay the same. `feed` gives `curve_blocks()` (see plotfeeds.PlotFeed).
+    stay the same. `source` gives `curve_blocks()` (a plot's presenter).
 
     `pool` (an executor, optional) sums up the finished blocks wholly in
     view: a run that has just ended holds up to --max-rows rows per curve,
@@ -169,18 +169,18 @@ class PlotStatistics:
     window's frames go on meanwhile. Finished blocks never change, which
     makes reading them from another thread safe."""
 
-    def __init__(self, feed, pool=None):
-        self.feed = feed
+    def __init__(self, source, pool=None):
+        self.source = source
         self.pool = pool
         self.kept: dict = {}  # (block key, curve, cut) -> Summary
         self.pending: dict = {}  # the same keys -> the pool's future Summary
 
     def curves(self, span, wait: bool = False) -> list[tuple[object, CurveStats, Shown]] | None:
         """(curve key, statistics, kind of its Y column) per shown curve over
-        the X range `span` (the feed's visible one); None while the pool is
+        the X range `span` (the plot's visible one); None while the pool is
         still summing up a block (unless `wait`)."""
         result, used, complete = [], {}, True
-        for curve in self.feed.curve_blocks():
+        for curve in self.source.curve_blocks():
             total = EMPTY
             for block in curve.blocks:
                 summary = self._summary(block, curve.ident, span, used, wait)

@@ -1,11 +1,11 @@
-"""The plots as feeds: each plot of the window is a `PlotFeed` that says
-what data it shows, makes its curves from the frame's selection, and keeps
-its legend. The presenter runs them in the order of the window's `PLOTS`
+"""The plots' presenters: each plot of the window has a `PlotPresenter`
+that says what data it shows, makes its curves from the frame's selection,
+and keeps its legend. The presenter runs them in the order of the window's `PLOTS`
 (mainwindow.py); a new plot is an entry there, a new kind of plot a class
-beside these (spectrumfeed.py holds one).
+beside these (spectrumplot.py holds one).
 
-A feed redraws only what changed since it last drew (`shown`, None: redraw),
-and it is fed only from `Presenter.present` (see presenter.py).
+A presenter redraws only what changed since it last drew (`shown`, None: redraw),
+and it draws only from `Presenter.present` (see presenter.py).
 """
 
 from dataclasses import dataclass
@@ -16,7 +16,8 @@ from ..widgets.axes import set_axis_kind
 from ..model.columnkinds import axis_text, common, shown_column, shown_over_runs
 from ..widgets.legend import CurveLegend, curve_names
 from ..model.liverun import LiveRun, LiveView, rows_of
-from ..model.series import CurveFeeder, _x_extent, history_series_steps, pair_series
+from ..model.series import history_series_steps, pair_series, x_extent
+from .curves import PlotCurves
 from ..model.statistics import CurveRows, RowBlock
 from ..model.timewindow import ROWS, TimeWindow
 from ..widgets.views import MAX_ZOOM_STEPS
@@ -27,7 +28,7 @@ HISTORY_SHARE = 0.25
 
 
 @dataclass(frozen=True)
-class FeedOptions:
+class PlotOptions:
     live_rows: int          # the newest rows of the current run a live plot shows
     frame_interval: float   # seconds per frame
     window: TimeWindow = ROWS  # what the live plot shows while it follows (timewindow.py)
@@ -47,7 +48,7 @@ class Frame:
         return self.record.shown
 
 
-class PlotFeed:
+class PlotPresenter:
     """One plot widget (a `views.PlotView`), its curves, its legend, and
     its axes and labels as its columns read (numbers, times, words; units)."""
 
@@ -57,9 +58,9 @@ class PlotFeed:
     # Curves made over several frames, while under way (see HistoryJob).
     job = None
 
-    def __init__(self, name: str, plot, options: FeedOptions):
+    def __init__(self, name: str, plot, options: PlotOptions):
         self.name, self.plot, self.options = name, plot, options
-        self.curves = CurveFeeder(plot, config.ridx)
+        self.curves = PlotCurves(plot, config.ridx)
         self.legend = CurveLegend(plot)
         self.shown = None
         self.looks = None  # what _show_columns last gave the plot
@@ -67,8 +68,8 @@ class PlotFeed:
         self.names: list[str] = []  # the legend's text of each pair
         self.frame: Frame | None = None  # the frame last presented
 
-    def attach(self, feeds) -> None:
-        """Meets the window's other feeds (`feeds`, in the order of mainwindow.PLOTS)."""
+    def attach(self, plot_presenters) -> None:
+        """Meets the window's other plot_presenters (`plot_presenters`, in the order of mainwindow.PLOTS)."""
 
     def visible_x(self) -> tuple[float, float]:
         """The X range the plot shows, in the data's units (not log10)."""
@@ -150,12 +151,12 @@ class PlotFeed:
         self.plot.set_title(f"{self.name}: {text}" + ("  (paused)" if frame.paused else ""))
 
 
-class LiveFeed(PlotFeed):
+class LivePresenter(PlotPresenter):
     """The current run, or the newest trace: following its data, the
     window's rows (a point run's; a trace's newest --live-rows rows), else
     the run from memory where the user took the view (see liverun.py)."""
 
-    def __init__(self, name: str, plot, options: FeedOptions):
+    def __init__(self, name: str, plot, options: PlotOptions):
         super().__init__(name, plot, options)
         self.window = options.window
         self.run = LiveRun()
@@ -241,11 +242,11 @@ class HistoryJob:
         return self.done
 
 
-class HistoryFeed(PlotFeed):
+class HistoryPresenter(PlotPresenter):
     """The finished runs, or the earlier traces, from the first the user did
     not clear away."""
 
-    def __init__(self, name: str, plot, options: FeedOptions):
+    def __init__(self, name: str, plot, options: PlotOptions):
         super().__init__(name, plot, options)
         self.first_run: dict = {}  # mode key -> first run shown
         self.cache: dict = {}  # series of finished runs, see render.history_series
@@ -288,7 +289,7 @@ class HistoryFeed(PlotFeed):
         blocks = []
         for run in self.runs:
             series = pair_series(run, pair, frame.fx, frame.fy)
-            extent = _x_extent(run, pair[0], frame.fx, self.cache)
+            extent = x_extent(run, pair[0], frame.fx, self.cache)
             if series is not None and extent is not None:
                 blocks.append(RowBlock(*series, key=run, low=extent[0], high=extent[1]))
         return blocks

@@ -29,20 +29,20 @@ def link_axes(plots, share_x: bool, share_y: bool) -> None:
 
 
 class Presenter:
-    """Feeds the plots (`feeds`, plotfeeds.PlotFeed) from the mode records
+    """Feeds the plots (`plot_presenters`, plots.PlotPresenter) from the mode records
     (`modes`, key -> modes.ModeRecord) as the toolbar (a
     toolbar_adapter.ToolbarAdapter) says."""
 
-    def __init__(self, toolbar, modes: dict, feeds):
+    def __init__(self, toolbar, modes: dict, plot_presenters):
         self.toolbar = toolbar
         self.modes = modes
-        self.feeds = list(feeds)
-        self.plots = [feed.plot for feed in self.feeds]
+        self.plot_presenters = list(plot_presenters)
+        self.plots = [presenter.plot for presenter in self.plot_presenters]
         # The plots whose axes show the selection's columns (not a spectrum's).
-        self.selection_plots = [feed.plot for feed in self.feeds if feed.follows_selection]
-        for feed in self.feeds:
-            feed.attach(self.feeds)
-        self.legends = [feed.legend for feed in self.feeds]
+        self.selection_plots = [presenter.plot for presenter in self.plot_presenters if presenter.follows_selection]
+        for presenter in self.plot_presenters:
+            presenter.attach(self.plot_presenters)
+        self.legends = [presenter.legend for presenter in self.plot_presenters]
         self.shown_mode: str | None = None
         self.matched_pairs = 0
         self.busy = False  # the last present() fed a plot, or left curves under way
@@ -70,26 +70,26 @@ class Presenter:
             legend.place()
 
     def _forget(self) -> None:
-        for feed in self.feeds:
-            feed.forget()
+        for presenter in self.plot_presenters:
+            presenter.forget()
 
     def present(self) -> None:
-        """Takes the toolbar's changes and feeds the plots whose data or
+        """Takes the toolbar's changes and plot_presenters the plots whose data or
         selection changed."""
         selection = self.toolbar.selection()
         record = self.modes[selection.mode]
-        refeed = self._apply_changes(selection.mode, self.toolbar.take_changes())
+        redraw_all = self._apply_changes(selection.mode, self.toolbar.take_changes())
         self.matched_pairs = len(selection.pairs)
         shown_pairs = selection.pairs[:len(config.ridx)]
         fx, fy = selection.fx, selection.fy
-        if refeed:
-            self._forget()  # each feed sets its labels, axes and legend anew
+        if redraw_all:
+            self._forget()  # each presenter sets its labels, axes and legend anew
         frame = Frame(record, shown_pairs, fx, fy, self.paused)
-        shown = [feed.shown for feed in self.feeds]  # what each feed drew last
-        for feed in self.feeds:
-            feed.present(frame)
-        self.busy = any(feed.shown != before or feed.job is not None
-                        for feed, before in zip(self.feeds, shown))
+        shown = [presenter.shown for presenter in self.plot_presenters]  # what each presenter drew last
+        for presenter in self.plot_presenters:
+            presenter.present(frame)
+        self.busy = any(presenter.shown != before or presenter.job is not None
+                        for presenter, before in zip(self.plot_presenters, shown))
 
     def _apply_changes(self, mode: str, changes: ToolbarChanges) -> bool:
         """Acts on a new mode and the toolbar's changes; true when every curve
@@ -102,6 +102,6 @@ class Presenter:
         if changes.links or mode_changed:
             link_axes(self.selection_plots, *self.toolbar.shared_axes())
         if changes.clear_history:
-            for feed in self.feeds:
-                feed.clear(self.modes)
+            for presenter in self.plot_presenters:
+                presenter.clear(self.modes)
         return mode_changed or changes.formats or changes.pairs

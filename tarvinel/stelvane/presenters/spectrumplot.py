@@ -1,4 +1,4 @@
-"""The spectrum plot's feed: the amplitude spectrum (or power in dB) of
+"""The spectrum plot's presenter: the amplitude spectrum (or power in dB) of
 each curve of the plot it follows, made a few curves a frame (see
 spectrum.py for the arithmetic)."""
 
@@ -6,13 +6,13 @@ import time
 
 from ..widgets.axes import set_axis_kind
 from ..widgets.legend import curve_names
-from .plots import FeedOptions, Frame, PlotFeed
+from .plots import PlotOptions, Frame, PlotPresenter
 from ..protocol import NUMBER, TIME
 from ..model.series import peak_decimated
 from ..model.spectrum import amplitude_spectrum
 from ..model.statistics import rows_in_range
 
-# The share of a frame for making spectra (see SpectrumFeed): eight
+# The share of a frame for making spectra (see SpectrumPresenter): eight
 # curves of 20,000 rows each get new spectra every frame at 400,000
 # points/s, and the live plot keeps its frame rate.
 SPECTRUM_SHARE = 0.25
@@ -46,7 +46,7 @@ class SpectrumJob:
         return peak_decimated(spectrum.frequency, values, self.points)
 
 
-class SpectrumFeed(PlotFeed):
+class SpectrumPresenter(PlotPresenter):
     """The amplitude spectrum (or power in dB) of each curve of the plot it
     follows (the first of PLOTS), over the rows that plot shows; see
     spectrum.py. Made only while the plot is on screen and when the rows or
@@ -56,15 +56,15 @@ class SpectrumFeed(PlotFeed):
 
     follows_selection = False
 
-    def __init__(self, name: str, plot, options: FeedOptions):
+    def __init__(self, name: str, plot, options: PlotOptions):
         super().__init__(name, plot, options)
-        self.source: PlotFeed | None = None
+        self.source: PlotPresenter | None = None
         self.in_db = False
         self.job: SpectrumJob | None = None
         plot.hide()  # until the user asks for it
 
-    def attach(self, feeds) -> None:
-        self.source = feeds[0]
+    def attach(self, plot_presenters) -> None:
+        self.source = plot_presenters[0]
 
     def forget(self) -> None:
         super().forget()

@@ -21,49 +21,49 @@ SHOWN_ROWS = 8
 
 
 class StatsKeeper:
-    """The statistics of each feed (plotfeeds.PlotFeed) that follows the
-    selection, made again only when what the feed shows changed."""
+    """The statistics of each presenter (plots.PlotPresenter) that follows the
+    selection, made again only when what the presenter shows changed."""
 
-    def __init__(self, feeds):
-        self.feeds = [feed for feed in feeds if feed.follows_selection]
+    def __init__(self, plot_presenters):
+        self.plot_presenters = [presenter for presenter in plot_presenters if presenter.follows_selection]
         # One thread sums up finished runs (see statistics.PlotStatistics).
         self.pool = ThreadPoolExecutor(1, thread_name_prefix="stelvane-stats")
-        self._stats = {feed.name: PlotStatistics(feed, self.pool) for feed in self.feeds}
-        self._made: dict = {}  # feed name -> (state, curves)
+        self._stats = {presenter.name: PlotStatistics(presenter, self.pool) for presenter in self.plot_presenters}
+        self._made: dict = {}  # presenter name -> (state, curves)
 
-    def curves(self, feed, wait: bool = False) -> list:
+    def curves(self, presenter, wait: bool = False) -> list:
         """(curve key, statistics.CurveStats, columnkinds.Shown) of each
-        curve of `feed` over its visible X range. While a finished run is
+        curve of `presenter` over its visible X range. While a finished run is
         still being summed up, the figures made before (if any) stand in."""
-        frame, span = feed.frame, feed.visible_x()
-        state = (feed.shown, None if frame is None else (tuple(frame.pairs), frame.fx, frame.fy),
+        frame, span = presenter.frame, presenter.visible_x()
+        state = (presenter.shown, None if frame is None else (tuple(frame.pairs), frame.fx, frame.fy),
                  span)
-        made = self._made.get(feed.name)
-        if made is None or made[0] != state or feed.shown is None:
-            curves = self._stats[feed.name].curves(span, wait)
+        made = self._made.get(presenter.name)
+        if made is None or made[0] != state or presenter.shown is None:
+            curves = self._stats[presenter.name].curves(span, wait)
             if curves is None:  # asked again at the next refresh
                 return made[1] if made is not None else []
-            made = self._made[feed.name] = (state, curves)
+            made = self._made[presenter.name] = (state, curves)
         return made[1]
 
     def close(self) -> None:
         """Drops the summing up under way, for a window that closes."""
         self.pool.shutdown(wait=False, cancel_futures=True)
 
-    def line(self, feed, key) -> str:
-        """The statistics of curve `key` of `feed` on one line, "" if none."""
-        if feed.name not in self._stats:
+    def line(self, presenter, key) -> str:
+        """The statistics of curve `key` of `presenter` on one line, "" if none."""
+        if presenter.name not in self._stats:
             return ""
-        for curve_key, stats, kind in self.curves(feed):
+        for curve_key, stats, kind in self.curves(presenter):
             if curve_key == key:
                 return stats_line(stats, kind)
         return ""
 
     def summary(self) -> list[dict]:
         """The first plot's statistics, one object per curve (for --summary)."""
-        if not self.feeds:
+        if not self.plot_presenters:
             return []
-        return [stats.as_dict() for _, stats, _ in self.curves(self.feeds[0], wait=True)]
+        return [stats.as_dict() for _, stats, _ in self.curves(self.plot_presenters[0], wait=True)]
 
 
 class StatsTable(QtWidgets.QTableWidget):
@@ -117,11 +117,11 @@ class StatsTable(QtWidgets.QTableWidget):
     def _lines(self) -> list[tuple[str, list[str]]]:
         """(colour, texts) of each line: a plot's curves, plot after plot."""
         lines = []
-        for feed in self.keeper.feeds:
-            for key, stats, kind in self.keeper.curves(feed):
+        for presenter in self.keeper.plot_presenters:
+            for key, stats, kind in self.keeper.curves(presenter):
                 texts = figure_texts(stats, kind)
-                lines.append((feed.plot.colors[key],
-                              [feed.name, stats.name, *(texts[f] for f in FIGURES)]))
+                lines.append((presenter.plot.colors[key],
+                              [presenter.name, stats.name, *(texts[f] for f in FIGURES)]))
         return lines
 
     def _colour(self, colours: list[str]) -> None:

@@ -151,23 +151,31 @@ class DeadlineQueue:
         return self._pipe.discard_unfinished() if self._pipe is not None else 0
 
     def empty(self) -> bool:
+        """The queue's `empty`, as the native intake asks it before each
+        get(): true once the frame's time is spent or nothing came within
+        the grace time."""
+        return not self._hold_next()
+
+    def _hold_next(self) -> bool:
+        """Whether an item is held for get(): one held already, or the next
+        one, waited for up to `grace` within the frame's deadline."""
         if self._held:
-            return False
-        if time.monotonic() >= self.deadline:
             return True
+        if time.monotonic() >= self.deadline:
+            return False
         try:
             if self._pipe is not None:
                 item = self._pipe.get(self.grace, self.deadline)
             else:
                 item = self.queue.get(timeout=self.grace)
         except queue_module.Empty:
-            return True
+            return False
         self._held.append(item)
         self.last_item = time.monotonic()
-        return False
+        return True
 
     def get(self):
-        if not self._held and self.empty():
+        if not self._hold_next():
             raise queue_module.Empty
         return self._held.pop()
 

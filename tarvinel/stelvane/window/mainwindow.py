@@ -17,7 +17,7 @@ from .export import VisibleRange
 from .intake import Intake
 from ..model.modes import MODES, ModeRecord
 from .pacing import FramePacer, frame_interval
-from ..presenters.plots import FeedOptions, HistoryFeed, LiveFeed
+from ..presenters.plots import PlotOptions, HistoryPresenter, LivePresenter
 from ..presenters.presenter import Presenter
 from .problems import ExceptionHook, ProblemLog
 from ..qt_compat import QtCore, QtWidgets
@@ -25,7 +25,7 @@ from ..widgets.readout import PointerReadout
 from ..model.replay import DEFAULT_RATE, Replay
 from .replaybar import ReplayBar
 from .savekeys import ExportKeys
-from ..presenters.spectrumplot import SpectrumFeed
+from ..presenters.spectrumplot import SpectrumPresenter
 from ..widgets.statstable import StatsKeeper, StatsTable, tracker_line
 from ..model.timewindow import ROWS, TimeWindow, parse_window
 from ..presenters.toolbar_adapter import ToolbarAdapter
@@ -35,15 +35,15 @@ from .watch import ProducerWatch
 PRECISE_TIMER = QtCore.Qt.TimerType.PreciseTimer
 
 # The share of a frame the intake may spend draining the queue; the rest is
-# for feeding the curves and painting, so the window stays responsive even
+# for making the curves and painting, so the window stays responsive even
 # when the producer sends more than can be shown.
 INTAKE_SHARE = 0.5
 # How often the status bar and the data boxes are brought up to date.
 STATUS_INTERVAL = 0.25
 # Width of the column of data boxes, in pixels.
 DATA_BOX_WIDTH = 250
-# The window's plots, top to bottom (name, kind; see plotfeeds.py); the others follow the first.
-PLOTS = (("live", LiveFeed), ("history", HistoryFeed), ("spectrum", SpectrumFeed))
+# The window's plots, top to bottom (name, kind; see presenters/plots.py); the others follow the first.
+PLOTS = (("live", LivePresenter), ("history", HistoryPresenter), ("spectrum", SpectrumPresenter))
 
 
 class MainWindow(QtWidgets.QMainWindow):
@@ -74,13 +74,13 @@ class MainWindow(QtWidgets.QMainWindow):
         self.selection = self._make_toolbar()
         self.toolbar = self.selection.toolbar
         self.frame_interval = frame_interval(self)
-        options = FeedOptions(live_rows=live_rows, frame_interval=self.frame_interval,
+        options = PlotOptions(live_rows=live_rows, frame_interval=self.frame_interval,
                               window=window or ROWS)
-        self.feeds = [kind(name, PlotView(name), options) for name, kind in PLOTS]
-        self.plots = [feed.plot for feed in self.feeds]
+        self.plot_presenters = [kind(name, PlotView(name), options) for name, kind in PLOTS]
+        self.plots = [presenter.plot for presenter in self.plot_presenters]
         self.live_plot, self.history_plot = self.plots[0], self.plots[1]
-        self.spectrum = next((f for f in self.feeds if isinstance(f, SpectrumFeed)), None)
-        self.stats = StatsKeeper(self.feeds)
+        self.spectrum = next((f for f in self.plot_presenters if isinstance(f, SpectrumPresenter)), None)
+        self.stats = StatsKeeper(self.plot_presenters)
         self.stats_table = StatsTable(self.stats)
         self.status_bar = StatusBar()
         self.setStatusBar(self.status_bar)
@@ -100,21 +100,21 @@ class MainWindow(QtWidgets.QMainWindow):
         self.intake = Intake(queue, self.toolbar, self.point_dataset, self.trace_dataset,
                              self.report)
         self.watch = ProducerWatch(producer, self.intake.queue, self)
-        self.presenter = Presenter(self.selection, self.modes, self.feeds)
-        self.readouts = [PointerReadout(feed.plot, self.status_bar.show_pointer, feed.legend)
-                         for feed in self.feeds]
+        self.presenter = Presenter(self.selection, self.modes, self.plot_presenters)
+        self.readouts = [PointerReadout(presenter.plot, self.status_bar.show_pointer, presenter.legend)
+                         for presenter in self.plot_presenters]
         self.controls.pause.toggled.connect(self.set_paused)
         self.controls.legend.toggled.connect(self.presenter.show_legends)
         self.controls.tracker.toggled.connect(self.set_tracking)
         self.controls.stats.toggled.connect(self.stats_table.set_shown)
         self.controls.spectrum.toggled.connect(self.show_spectrum)
         self.controls.db.toggled.connect(self.set_spectrum_db)
-        for readout, feed in zip(self.readouts, self.feeds):
-            readout.stats_line = lambda key, name, feed=feed: self.tracker_stats(feed, key, name)
+        for readout, presenter in zip(self.readouts, self.plot_presenters):
+            readout.stats_line = lambda key, name, presenter=presenter: self.tracker_stats(presenter, key, name)
         self.row_rate, self.frame_rate = RateMeter(), RateMeter()
         self._next_status = 0.0
         self._closed = False
-        self.export_keys = ExportKeys(self, {feed.name: feed.plot for feed in self.feeds},
+        self.export_keys = ExportKeys(self, {presenter.name: presenter.plot for presenter in self.plot_presenters},
                                       self.current_dataset, self.report, self.inform,
                                       self.visible_range)
         self.export_keys.keep_keys_in(*(r.controls.pattern_field for r in self.modes.values()),
@@ -279,9 +279,9 @@ class MainWindow(QtWidgets.QMainWindow):
             "problems": self.problems.count,
             "problem_texts": self.problems.texts(),
             "ended": self.watch.source_ended is not None,
-            "live_x": list(self.feeds[0].visible_x()),
+            "live_x": list(self.plot_presenters[0].visible_x()),
             "window": self.live_window.text,
-            "window_rows": self.feeds[0].drawn_rows,
+            "window_rows": self.plot_presenters[0].drawn_rows,
             "stats": self.stats.summary(),
             **({"replay": self.replay_bar.replay.summary()} if self.replay_bar else {}),
         }
@@ -294,19 +294,19 @@ class MainWindow(QtWidgets.QMainWindow):
         """The rows the live plot shows: those of the rows it draws from
         (its window's, or older ones panned back to) whose X (the first
         curve's X column) lies in its visible range."""
-        feed = self.feeds[0]
-        if feed.frame is None or not feed.frame.pairs:
+        presenter = self.plot_presenters[0]
+        if presenter.frame is None or not presenter.frame.pairs:
             return None
         data = self.current_dataset()
-        rows = feed.pair_rows(feed.frame, data)[0]
-        last = None if rows is None else len(data.column(feed.frame.pairs[0][0])) - rows[0]
-        return VisibleRange(feed.frame.pairs[0][0], *feed.visible_x(), last=last,
-                            fx=feed.frame.fx)
+        rows = presenter.pair_rows(presenter.frame, data)[0]
+        last = None if rows is None else len(data.column(presenter.frame.pairs[0][0])) - rows[0]
+        return VisibleRange(presenter.frame.pairs[0][0], *presenter.visible_x(), last=last,
+                            fx=presenter.frame.fx)
 
     @property
     def live_window(self) -> TimeWindow:
         """What the live plot shows while it follows (timewindow.py)."""
-        return self.feeds[0].window
+        return self.plot_presenters[0].window
 
     def set_live_window(self, text: str) -> str | None:
         """The window field's Return: the live plot shows window `text`;
@@ -317,7 +317,7 @@ class MainWindow(QtWidgets.QMainWindow):
         except ValueError as error:
             self.inform(f"window not changed: {error}")
             return str(error)
-        self.feeds[0].set_window(window)
+        self.plot_presenters[0].set_window(window)
         self.window_field.show_window(window.text)
         return None
 
@@ -338,10 +338,10 @@ class MainWindow(QtWidgets.QMainWindow):
         for readout in self.readouts:
             readout.set_tracking(on)
 
-    def tracker_stats(self, feed, key, name: str) -> str:
-        """The tracker's line of statistics for curve `key` of `feed`, "" for none."""
-        line = self.stats.line(feed, key)
-        return tracker_line(name, feed.plot.colors[key], line) if line else ""
+    def tracker_stats(self, presenter, key, name: str) -> str:
+        """The tracker's line of statistics for curve `key` of `presenter`, "" for none."""
+        line = self.stats.line(presenter, key)
+        return tracker_line(name, presenter.plot.colors[key], line) if line else ""
 
     def show_spectrum(self, shown: bool) -> None:
         """P or the Spectrum button."""
