@@ -7,8 +7,7 @@ import math
 import os
 import sys
 
-from .widgets import plotimage
-from .formats.atomic import ExportError
+from .formats.atomic import ExportError, plot_format
 from .formats.reading import FORMAT_CHOICES, ReadOptions, separator
 from .model.replay import DEFAULT_RATE, MAX
 from .sources import source_forms
@@ -225,7 +224,7 @@ def parse_args(argv=None, parser=None) -> argparse.Namespace:
         parser.error("--replay plays a recorded file: give it (stelvane FILE --replay)")
     if args.export_png:
         try:
-            plotimage.plot_format(args.export_png)
+            plot_format(args.export_png)
         except ExportError as error:
             parser.error(f"--export-png: {error}")
     return args

@@ -112,3 +112,15 @@ def _sync_directory(directory: str) -> None:
         pass
     finally:
         os.close(fd)
+
+
+# The pictures a plot is saved as, by the file name's suffix.
+PLOT_FORMATS = {".png": "PNG", ".svg": "SVG"}
+
+
+def plot_format(path: str) -> str:
+    """"PNG" or "SVG" by the file name's suffix; ExportError for any other."""
+    suffix = os.path.splitext(path)[1].lower()
+    if suffix not in PLOT_FORMATS:
+        raise ExportError(f"could not save {path}: name it .png or .svg")
+    return PLOT_FORMATS[suffix]

@@ -24,6 +24,9 @@ FORMATS = {
 # The fewest points a finished run is drawn with in the history plot.
 MIN_RUN_POINTS = 64
 
+# Zooming in up to 2**MAX_ZOOM_STEPS times gives the curves more detail.
+MAX_ZOOM_STEPS = 5
+
 _GAP = np.array([np.nan])
 _EMPTY = np.empty(0)
 

@@ -3,21 +3,9 @@ column names on the axes, written whole or not at all (see atomic.py).
 """
 
 from contextlib import contextmanager
-import os
 
-from ..formats.atomic import ExportError, write_atomically
+from ..formats.atomic import ExportError, plot_format, write_atomically
 from ..qt_compat import QtCore
-
-PLOT_FORMATS = {".png": "PNG", ".svg": "SVG"}
-
-
-def plot_format(path: str) -> str:
-    """"PNG" or "SVG" by the file name's suffix; ExportError for any other."""
-    suffix = os.path.splitext(path)[1].lower()
-    if suffix not in PLOT_FORMATS:
-        raise ExportError(f"could not save {path}: name it .png or .svg")
-    return PLOT_FORMATS[suffix]
-
 
 def plot_bytes(plot, fmt: str) -> bytes:
     """The plot (title, axes, curves and what else its plot item holds) as a

@@ -11,14 +11,12 @@ from ..model.columnkinds import PLAIN, with_unit
 from ..dataset import Dataset
 from ..protocol import TIME
 from ..qt_compat import QtCore, QtWidgets
-from ..model.series import detail_window, zoom_points
+from ..model.series import MAX_ZOOM_STEPS, detail_window, zoom_points
 from ..formats.valuetext import duration_text, iso_text, number_text, value_text
 
 
 MIDDLE_BUTTON = QtCore.Qt.MouseButton.MiddleButton
 
-# Zooming in up to 2**MAX_ZOOM_STEPS times gives the curves more detail.
-MAX_ZOOM_STEPS = 5
 # How long the status bar shows a problem or a source's message, in ms.
 MESSAGE_MS = 15000
 
