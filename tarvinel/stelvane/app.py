@@ -25,16 +25,16 @@ import sys
 import time
 
 from . import qt_compat  # chooses the Qt binding before pyqtgraph is loaded
-from .window import export, settings
-from .widgets import plotimage
 from .formats.atomic import ExportError
-from .window.mainwindow import MainWindow
 from .model.modes import MODES
-from .options import make_parser, parse_args, read_options, transport_options
-from .sources.producer import ProducerProcess
 from .model.replay import DEFAULT_RATE
+from .options import make_parser, parse_args, read_options, transport_options
 from .sources import FileSource, FunctionSource, SourceError, source_from_text
 from .sources.instrument import InstrumentSource, ProducerOptions
+from .sources.producer import ProducerProcess
+from .widgets import plotimage
+from .window import export, settings
+from .window.mainwindow import MainWindow
 
 QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
 

@@ -29,8 +29,8 @@ import warnings
 import numpy as np
 
 from .model.columnkinds import ColumnKinds, DataWarning, KindsByName
-from .protocol import TextRows, unique_names
 from .model.run import Run
+from .protocol import TextRows, unique_names
 
 # Rows a new run's arrays start with; they double until they hold 2 * max_rows.
 _INITIAL_CAPACITY = 1024

@@ -10,9 +10,9 @@ import sys
 from .formats.atomic import ExportError, plot_format
 from .formats.reading import FORMAT_CHOICES, ReadOptions, separator
 from .model.replay import DEFAULT_RATE, MAX
+from .model.timewindow import CHOICES, parse_window
 from .sources import source_forms
 from .sources.instrument import ProducerOptions
-from .model.timewindow import CHOICES, parse_window
 
 
 def _positive(kind):

@@ -9,9 +9,9 @@ This module imports no Qt: the data sets and the export use it.
 from dataclasses import dataclass
 import warnings
 
+from ..formats.valuetext import value_text
 from ..protocol import NUMBER, TEXT, TIME, Columns
 from .series import axis_label
-from ..formats.valuetext import value_text
 
 # Formats (the toolbar's fx/fy) that show a column's values as they are;
 # under any other a time or a level code is only a number.

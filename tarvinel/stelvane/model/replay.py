@@ -36,8 +36,8 @@ import time
 import numpy as np
 
 from .columnkinds import shown_column
-from .hold import HeldData
 from .growth import GrowingX
+from .hold import HeldData
 
 MAX = math.inf       # the speed `max`: every stored row as soon as it is read
 DEFAULT_RATE = 1000.0  # rows per second at speed 1 where X cannot set the pace

@@ -16,10 +16,10 @@ import math
 
 import numpy as np
 
+from ..formats.valuetext import duration_text, value_text
+from ..protocol import NUMBER, TIME
 from . import growth
 from .columnkinds import Shown
-from ..protocol import NUMBER, TIME
-from ..formats.valuetext import duration_text, value_text
 
 
 @dataclass(frozen=True)

@@ -12,14 +12,14 @@ from dataclasses import dataclass
 import time
 
 from .. import config
-from ..widgets.axes import set_axis_kind
 from ..model.columnkinds import axis_text, common, shown_column, shown_over_runs
-from ..widgets.legend import CurveLegend, curve_names
 from ..model.liverun import LiveRun, LiveView, rows_of
 from ..model.series import MAX_ZOOM_STEPS, history_series_steps, pair_series, x_extent
-from .curves import PlotCurves
 from ..model.statistics import CurveRows, RowBlock
 from ..model.timewindow import ROWS, TimeWindow
+from ..widgets.axes import set_axis_kind
+from ..widgets.legend import CurveLegend, curve_names
+from .curves import PlotCurves
 
 # The share of a frame for making the history plot's curves; a long run is
 # thinned over several frames.

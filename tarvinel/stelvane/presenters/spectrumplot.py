@@ -4,13 +4,13 @@ spectrum.py for the arithmetic)."""
 
 import time
 
-from ..widgets.axes import set_axis_kind
-from ..widgets.legend import curve_names
-from .plots import PlotOptions, Frame, PlotPresenter
-from ..protocol import NUMBER, TIME
 from ..model.series import peak_decimated
 from ..model.spectrum import amplitude_spectrum
 from ..model.statistics import rows_in_range
+from ..protocol import NUMBER, TIME
+from ..widgets.axes import set_axis_kind
+from ..widgets.legend import curve_names
+from .plots import PlotOptions, Frame, PlotPresenter
 
 # The share of a frame for making spectra (see SpectrumPresenter): eight
 # curves of 20,000 rows each get new spectra every frame at 400,000

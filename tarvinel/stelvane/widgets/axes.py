@@ -10,9 +10,9 @@ from ..qt_compat import QtGui  # chooses the binding: before pyqtgraph
 
 import pyqtgraph as pg  # noqa: E402
 
+from ..protocol import NUMBER, TEXT, TIME  # noqa: E402
 from . import timeticks  # noqa: E402
 from .axisdraw import DirectAxis, bounded  # noqa: E402
-from ..protocol import NUMBER, TEXT, TIME  # noqa: E402
 
 # A word longer than this is cut on the axis (the data box shows it whole).
 LONGEST_WORD = 24

@@ -17,9 +17,9 @@ import html
 
 import numpy as np
 
-from ..qt_compat import QtCore, QtGui, QtWidgets, event_point
 from ..model.columnkinds import with_unit
 from ..model.series import axis_label
+from ..qt_compat import QtCore, QtGui, QtWidgets, event_point
 
 # The corners by (x, y) in the plot's unit square, y downwards as on screen,
 # in the order they are preferred when the data leaves several free.

@@ -13,10 +13,10 @@ import math
 import numpy as np
 import pyqtgraph as pg
 
+from ..formats.valuetext import number_text
 from ..model.columnkinds import PLAIN
 from ..protocol import TEXT
 from ..qt_compat import QtCore
-from ..formats.valuetext import number_text
 
 LEAVE = QtCore.QEvent.Type.Leave
 TEXT_COLOUR = "#33404d"  # the toolbar's labels' colour

@@ -12,8 +12,8 @@ under the pointer.
 from concurrent.futures import ThreadPoolExecutor
 import html
 
-from ..qt_compat import AlignRight, QtCore, QtGui, QtWidgets
 from ..model.statistics import FIGURES, PlotStatistics, figure_texts, stats_line
+from ..qt_compat import AlignRight, QtCore, QtGui, QtWidgets
 
 HEADERS = ("plot", "curve", *FIGURES)
 # Lines the table shows before it scrolls: the curves of one plot.

@@ -5,14 +5,14 @@ its labels, and the small helpers they share (value and copy formatting).
 from collections import deque
 
 from .. import ploter
-from .axisdraw import use_direct_axes
-from .curvedraw import use_polylines
-from ..model.columnkinds import PLAIN, with_unit
 from ..dataset import Dataset
+from ..formats.valuetext import duration_text, iso_text, number_text, value_text
+from ..model.columnkinds import PLAIN, with_unit
+from ..model.series import MAX_ZOOM_STEPS, detail_window, zoom_points
 from ..protocol import TIME
 from ..qt_compat import QtCore, QtWidgets
-from ..model.series import MAX_ZOOM_STEPS, detail_window, zoom_points
-from ..formats.valuetext import duration_text, iso_text, number_text, value_text
+from .axisdraw import use_direct_axes
+from .curvedraw import use_polylines
 
 
 MIDDLE_BUTTON = QtCore.Qt.MouseButton.MiddleButton

@@ -8,8 +8,8 @@ F, A and R are not among them: on a plot those belong to the plot widget.
 The replay's keys are replaybar.py's, made only for a replay.
 """
 
-from ..qt_compat import QAction, QtCore, QtGui, QtWidgets
 from ..model.timewindow import CHOICES
+from ..qt_compat import QAction, QtCore, QtGui, QtWidgets
 
 # Every key and mouse action of the window: (keys, what they do). The README's
 # list says the same.

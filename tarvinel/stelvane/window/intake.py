@@ -15,8 +15,8 @@ import struct
 import time
 import warnings
 
-from .problems import describe_problem
 from ..vandrel import Vandrel
+from .problems import describe_problem
 
 # The framing of multiprocessing's connections: a 4-byte big-endian length,
 # or -1 and then an 8-byte one for an item of 2 GiB or more.

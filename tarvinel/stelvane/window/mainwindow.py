@@ -10,26 +10,27 @@ per frame.
 import time
 
 from .. import config
-from . import settings
-from .controls import ViewControls, WindowField
 from ..dataset import Dataset
-from .export import VisibleRange
-from .intake import Intake
 from ..model.modes import MODES, ModeRecord
-from .pacing import FramePacer, frame_interval
+from ..model.replay import DEFAULT_RATE, Replay
+from ..model.timewindow import ROWS, TimeWindow, parse_window
 from ..presenters.plots import PlotOptions, HistoryPresenter, LivePresenter
 from ..presenters.presenter import Presenter
-from .problems import ExceptionHook, ProblemLog
+from ..presenters.spectrumplot import SpectrumPresenter
+from ..presenters.toolbar_adapter import ToolbarAdapter
 from ..qt_compat import QtCore, QtWidgets
 from ..widgets.readout import PointerReadout
-from ..model.replay import DEFAULT_RATE, Replay
+from ..widgets.statstable import StatsKeeper, StatsTable, tracker_line
+from ..widgets.views import MESSAGE_MS, DataBox, PlotView, RateMeter, StatusBar
+from . import settings
+from .controls import ViewControls, WindowField
+from .export import VisibleRange
+from .intake import Intake
+from .pacing import FramePacer, frame_interval
+from .problems import ExceptionHook, ProblemLog
 from .replaybar import ReplayBar
 from .savekeys import ExportKeys
-from ..presenters.spectrumplot import SpectrumPresenter
-from ..widgets.statstable import StatsKeeper, StatsTable, tracker_line
-from ..model.timewindow import ROWS, TimeWindow, parse_window
-from ..presenters.toolbar_adapter import ToolbarAdapter
-from ..widgets.views import MESSAGE_MS, DataBox, PlotView, RateMeter, StatusBar
+from .summary import window_summary
 from .watch import ProducerWatch
 
 PRECISE_TIMER = QtCore.Qt.TimerType.PreciseTimer
@@ -62,32 +63,13 @@ class MainWindow(QtWidgets.QMainWindow):
         self.queue = queue
         self.producer = producer
         self.epoch = time.monotonic() if epoch is None else epoch
-
-        self.modes = {mode.key: ModeRecord(mode, Dataset(
-            mode.name, max_rows=max_rows, max_history=max_history, whole_runs=mode.whole_runs))
-            for mode in MODES}
-        self.point_dataset, self.trace_dataset = (r.dataset for r in self.modes.values())
-        for record in self.modes.values():
-            record.data_box = DataBox(record.mode.caption, record.dataset)
-        # The toolbar reads the column names from the data boxes, through this window.
-        ToolbarAdapter.publish_data_boxes(self, {k: r.data_box for k, r in self.modes.items()})
+        self._make_data_sets(max_rows, max_history)
         self.selection = self._make_toolbar()
         self.toolbar = self.selection.toolbar
         self.frame_interval = frame_interval(self)
         options = PlotOptions(live_rows=live_rows, frame_interval=self.frame_interval,
                               window=window or ROWS)
-        self.plot_presenters = [kind(name, PlotView(name), options) for name, kind in PLOTS]
-        self.plots = [presenter.plot for presenter in self.plot_presenters]
-        self.live_plot, self.history_plot = self.plots[0], self.plots[1]
-        self.spectrum = next((f for f in self.plot_presenters if isinstance(f, SpectrumPresenter)), None)
-        self.stats = StatsKeeper(self.plot_presenters)
-        self.stats_table = StatsTable(self.stats)
-        self.status_bar = StatusBar()
-        self.setStatusBar(self.status_bar)
-        for plot in self.plots:
-            plot.on_copied = self.status_bar.show_copied
-        self.controls = ViewControls(self)
-        self.window_field = WindowField(self, self.set_live_window, options.window.text)
+        self._make_plots(options)
         self.replay_bar = None
         if replay_speed is not None:
             replay = Replay(self.point_dataset, replay_speed, replay_rate)
@@ -101,24 +83,11 @@ class MainWindow(QtWidgets.QMainWindow):
                              self.report)
         self.watch = ProducerWatch(producer, self.intake.queue, self)
         self.presenter = Presenter(self.selection, self.modes, self.plot_presenters)
-        self.readouts = [PointerReadout(presenter.plot, self.status_bar.show_pointer, presenter.legend)
-                         for presenter in self.plot_presenters]
-        self.controls.pause.toggled.connect(self.set_paused)
-        self.controls.legend.toggled.connect(self.presenter.show_legends)
-        self.controls.tracker.toggled.connect(self.set_tracking)
-        self.controls.stats.toggled.connect(self.stats_table.set_shown)
-        self.controls.spectrum.toggled.connect(self.show_spectrum)
-        self.controls.db.toggled.connect(self.set_spectrum_db)
-        for readout, presenter in zip(self.readouts, self.plot_presenters):
-            readout.stats_line = lambda key, name, presenter=presenter: self.tracker_stats(presenter, key, name)
+        self._connect_views()
         self.row_rate, self.frame_rate = RateMeter(), RateMeter()
         self._next_status = 0.0
         self._closed = False
-        self.export_keys = ExportKeys(self, {presenter.name: presenter.plot for presenter in self.plot_presenters},
-                                      self.current_dataset, self.report, self.inform,
-                                      self.visible_range)
-        self.export_keys.keep_keys_in(*(r.controls.pattern_field for r in self.modes.values()),
-                                      self.window_field.field)
+        self._make_export_keys()
         self.settings = settings.Keeper(self)
         self._ticking = False  # inside tick: problems are shown at its end
         self._problems_changed = False
@@ -128,6 +97,55 @@ class MainWindow(QtWidgets.QMainWindow):
         self.timer.setTimerType(PRECISE_TIMER)
         self.timer.timeout.connect(self.tick)
         self.pacer = self._make_pacer()
+
+    def _make_data_sets(self, max_rows: int, max_history: int) -> None:
+        """A data set and a data box per mode, the boxes published to the toolbar."""
+        self.modes = {mode.key: ModeRecord(mode, Dataset(
+            mode.name, max_rows=max_rows, max_history=max_history, whole_runs=mode.whole_runs))
+            for mode in MODES}
+        self.point_dataset, self.trace_dataset = (r.dataset for r in self.modes.values())
+        for record in self.modes.values():
+            record.data_box = DataBox(record.mode.caption, record.dataset)
+        # The toolbar reads the column names from the data boxes, through this window.
+        ToolbarAdapter.publish_data_boxes(self, {k: r.data_box for k, r in self.modes.items()})
+
+    def _make_plots(self, options: PlotOptions) -> None:
+        """The plots and their presenters, the statistics, the status bar and the view controls."""
+        self.plot_presenters = [kind(name, PlotView(name), options) for name, kind in PLOTS]
+        self.plots = [presenter.plot for presenter in self.plot_presenters]
+        self.live_plot, self.history_plot = self.plots[0], self.plots[1]
+        self.spectrum = next((p for p in self.plot_presenters if isinstance(p, SpectrumPresenter)),
+                             None)
+        self.stats = StatsKeeper(self.plot_presenters)
+        self.stats_table = StatsTable(self.stats)
+        self.status_bar = StatusBar()
+        self.setStatusBar(self.status_bar)
+        for plot in self.plots:
+            plot.on_copied = self.status_bar.show_copied
+        self.controls = ViewControls(self)
+        self.window_field = WindowField(self, self.set_live_window, options.window.text)
+
+    def _connect_views(self) -> None:
+        """The pointer readouts, and the view controls wired to what they switch."""
+        self.readouts = [PointerReadout(presenter.plot, self.status_bar.show_pointer,
+                                        presenter.legend)
+                         for presenter in self.plot_presenters]
+        self.controls.pause.toggled.connect(self.set_paused)
+        self.controls.legend.toggled.connect(self.presenter.show_legends)
+        self.controls.tracker.toggled.connect(self.set_tracking)
+        self.controls.stats.toggled.connect(self.stats_table.set_shown)
+        self.controls.spectrum.toggled.connect(self.show_spectrum)
+        self.controls.db.toggled.connect(self.set_spectrum_db)
+        for readout, presenter in zip(self.readouts, self.plot_presenters):
+            readout.stats_line = (lambda key, name, presenter=presenter:
+                                  self.tracker_stats(presenter, key, name))
+
+    def _make_export_keys(self) -> None:
+        self.export_keys = ExportKeys(self, {p.name: p.plot for p in self.plot_presenters},
+                                      self.current_dataset, self.report, self.inform,
+                                      self.visible_range)
+        self.export_keys.keep_keys_in(*(r.controls.pattern_field for r in self.modes.values()),
+                                      self.window_field.field)
 
     def _make_pacer(self) -> FramePacer:
         """The frame timer's pace (pacing.py), woken by new data in the
@@ -268,23 +286,7 @@ class MainWindow(QtWidgets.QMainWindow):
 
     def summary(self) -> dict:
         """What the window holds, in figures: for a script that ran it."""
-        points, traces = self.point_dataset, self.trace_dataset
-        return {
-            "points": points.rows_stored,
-            "runs": points.run_number - 1 + (1 if len(points) else 0),
-            "traces": traces.payloads_stored,
-            "point_columns": points.column_names,
-            "trace_columns": traces.column_names,
-            "pairs": [list(pair) for pair in self.selection.pairs],
-            "problems": self.problems.count,
-            "problem_texts": self.problems.texts(),
-            "ended": self.watch.source_ended is not None,
-            "live_x": list(self.plot_presenters[0].visible_x()),
-            "window": self.live_window.text,
-            "window_rows": self.plot_presenters[0].drawn_rows,
-            "stats": self.stats.summary(),
-            **({"replay": self.replay_bar.replay.summary()} if self.replay_bar else {}),
-        }
+        return window_summary(self)
 
     def inform(self, message: str) -> None:
         """Shows news that is no problem (a file saved) in the status bar."""

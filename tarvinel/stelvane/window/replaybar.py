@@ -4,8 +4,8 @@ the row, the X value there and the speed, and the replay's keys as window
 actions (see controls.KEYS). The cursor itself is replay.py's.
 """
 
-from ..qt_compat import QAction, QtCore, QtGui, QtWidgets
 from ..model.replay import MAX
+from ..qt_compat import QAction, QtCore, QtGui, QtWidgets
 
 HORIZONTAL = QtCore.Qt.Orientation.Horizontal
 NO_FOCUS = QtCore.Qt.FocusPolicy.NoFocus

@@ -6,10 +6,10 @@ both keys working in a line edit that would take them.
 
 import os
 
-from .export import current_run_writer, history_writer, visible_range_writer
 from ..formats.atomic import ExportError
-from ..widgets.plotimage import save_plot
 from ..qt_compat import QShortcut, QtCore, QtGui, QtWidgets, pressed_keys
+from ..widgets.plotimage import save_plot
+from .export import current_run_writer, history_writer, visible_range_writer
 from .writer_thread import DataFileWriter
 
 PICTURE_FILTERS = ("PNG image (*.png)", "SVG drawing (*.svg)")

@@ -26,12 +26,12 @@ import binascii
 import sys
 from urllib.parse import quote
 
-from .controls import REMEMBERED_VIEWS
 from ..model.modes import MODES
-from ..qt_compat import QtCore
-from ..sources.instrument import InstrumentSource
 from ..model.timewindow import parse_window
 from ..presenters.toolbar_adapter import ModeControls
+from ..qt_compat import QtCore
+from ..sources.instrument import InstrumentSource
+from .controls import REMEMBERED_VIEWS
 
 ORGANIZATION = "tarvinel"
 APPLICATION = "stelvane"
