@@ -126,6 +126,13 @@ def make_parser() -> argparse.ArgumentParser:
     add_reading_options(parser)
     add_replay_options(parser)
     add_transport_options(parser)
+    add_instrument_options(parser, defaults)
+    add_window_options(parser)
+    return parser
+
+
+def add_instrument_options(parser: argparse.ArgumentParser, defaults: ProducerOptions) -> None:
+    """The simulated instrument's rates and sizes (used when there is no SOURCE)."""
     producer = parser.add_argument_group("the simulated instrument (no SOURCE)")
     producer.add_argument("--rate", type=_positive(float), default=defaults.rate,
                           help="point rows per second (default %(default)s)")
@@ -137,6 +144,10 @@ def make_parser() -> argparse.ArgumentParser:
                           help="whole traces per second; 0: none (default %(default)s)")
     producer.add_argument("--trace-points", type=_positive(int), default=defaults.trace_points,
                           help="rows per trace (default %(default)s)")
+
+
+def add_window_options(parser: argparse.ArgumentParser) -> None:
+    """What the window shows and keeps, and what it does at the end of --seconds."""
     window = parser.add_argument_group("window")
     window.add_argument("--live-rows", type=_positive(int), default=20_000,
                         help="newest rows of the current run in the live plot: the 'rows' "
@@ -169,7 +180,6 @@ def make_parser() -> argparse.ArgumentParser:
     window.add_argument("--fresh", action="store_true",
                         help="start from the default settings, not the remembered ones "
                              "(the settings are still saved at the end)")
-    return parser
 
 
 def _separator(text: str):

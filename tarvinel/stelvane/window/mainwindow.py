@@ -70,11 +70,7 @@ class MainWindow(QtWidgets.QMainWindow):
         options = PlotOptions(live_rows=live_rows, frame_interval=self.frame_interval,
                               window=window or ROWS)
         self._make_plots(options)
-        self.replay_bar = None
-        if replay_speed is not None:
-            replay = Replay(self.point_dataset, replay_speed, replay_rate)
-            self.modes[MODES[0].key].replay = replay
-            self.replay_bar = ReplayBar(self, replay, self.present_now)
+        self.replay_bar = self._make_replay(replay_speed, replay_rate)
         self._seek_presented = 0.0  # when a seek last fed the plots
         self._build_layout()
 
@@ -97,6 +93,14 @@ class MainWindow(QtWidgets.QMainWindow):
         self.timer.setTimerType(PRECISE_TIMER)
         self.timer.timeout.connect(self.tick)
         self.pacer = self._make_pacer()
+
+    def _make_replay(self, speed: float | None, rate: float) -> ReplayBar | None:
+        """With a replay speed: the replay of the points and its bar."""
+        if speed is None:
+            return None
+        replay = Replay(self.point_dataset, speed, rate)
+        self.modes[MODES[0].key].replay = replay
+        return ReplayBar(self, replay, self.present_now)
 
     def _make_data_sets(self, max_rows: int, max_history: int) -> None:
         """A data set and a data box per mode, the boxes published to the toolbar."""

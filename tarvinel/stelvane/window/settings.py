@@ -133,19 +133,11 @@ def read(store, warn, source: str = INSTRUMENT) -> Remembered:
     raises for what the file holds."""
     remembered = Remembered()
     where = store.fileName()
-    status = store.status()
-    if status != NO_ERROR:
-        reason = "it is damaged" if status == FORMAT_ERROR else "it cannot be read"
-        warn(f"settings file {where} ignored: {reason}; starting from the defaults")
+    ignored = _ignored_because(store, where)
+    if ignored:
+        warn(f"settings file {where} ignored: {ignored}; starting from the defaults")
         return remembered
-    keys = store.allKeys()
-    if not keys:
-        if _has_content(where):  # bytes that Qt's parser made nothing of
-            warn(f"settings file {where} ignored: it is damaged; starting from the defaults")
-        return remembered
-    if str(store.value("format")) != str(FORMAT):
-        warn(f"settings file {where} ignored: it is not a stelvane settings file "
-             f"of format {FORMAT}; starting from the defaults")
+    if not store.allKeys():
         return remembered
 
     def value(key, parse):
@@ -158,6 +150,25 @@ def read(store, warn, source: str = INSTRUMENT) -> Remembered:
             warn(f"settings file {where}: {key} ignored ({error}: {str(raw)[:40]!r})")
             return None
 
+    _read_modes(remembered, value, source)
+    _read_window(remembered, value, store.allKeys())
+    return remembered
+
+
+def _ignored_because(store, where: str) -> str | None:
+    """Why the whole file is ignored (damaged, unreadable, another format); None if it is not."""
+    status = store.status()
+    if status != NO_ERROR:
+        return "it is damaged" if status == FORMAT_ERROR else "it cannot be read"
+    if not store.allKeys():
+        # Bytes that Qt's parser made nothing of are a damaged file; no bytes, a new one.
+        return "it is damaged" if _has_content(where) else None
+    if str(store.value("format")) != str(FORMAT):
+        return f"it is not a stelvane settings file of format {FORMAT}"
+    return None
+
+
+def _read_modes(remembered: Remembered, value, source: str) -> None:
     for mode in MODES:
         group = mode.name
         # An empty pattern is none: the source's own or the default applies.
@@ -167,6 +178,9 @@ def read(store, warn, source: str = INSTRUMENT) -> Remembered:
         for box in BOXES:
             values[box] = value(f"{group}/{box}", _as_bool)
         remembered.modes[mode.key] = {k: v for k, v in values.items() if v is not None}
+
+
+def _read_window(remembered: Remembered, value, keys) -> None:
     remembered.geometry = value("window/geometry", _as_state)
     for view in REMEMBERED_VIEWS:
         on = value(f"views/{view}", _as_bool)
@@ -178,7 +192,6 @@ def read(store, warn, source: str = INSTRUMENT) -> Remembered:
             state = value(key, _as_state)
             if state is not None:
                 remembered.splitters[key.split("/", 1)[1]] = state
-    return remembered
 
 
 # --- into the window -----------------------------------------------------------------------
@@ -257,8 +270,20 @@ def write(store, modes: dict, window, splitters: dict, source: str = INSTRUMENT,
     the producer sends that one, and a window closed before it arrived must
     not forget it. Returns None, or what went wrong (the old file then stays
     as it was: QSettings writes a new file and renames it)."""
-    given_patterns = given_patterns or {}
-    mine = _source_name(source)
+    _write_sources(store, _source_name(source))
+    _write_modes(store, modes, source, given_patterns or {})
+    _write_window(store, window, splitters)
+    store.sync()
+    # (A file that was damaged keeps reporting its format error after a
+    # sound write; only an access error says the write failed.)
+    if store.status() == ACCESS_ERROR:
+        return f"settings could not be saved to {store.fileName()}"
+    return None
+
+
+def _write_sources(store, mine: str) -> None:
+    """Clears the file and keeps the patterns of the sources used most
+    recently before `mine`, which becomes the newest."""
     others = _remembered_sources(store)
     others.pop(mine, None)
     kept = sorted(others.items(), key=lambda item: item[1][0])[-(SOURCES_KEPT - 1):]
@@ -271,6 +296,9 @@ def write(store, modes: dict, window, splitters: dict, source: str = INSTRUMENT,
         for key, value in values.items():
             store.setValue(key, value)
     store.setValue(f"order/{mine}", max((use for _, (use, _) in kept), default=0) + 1)
+
+
+def _write_modes(store, modes: dict, source, given_patterns: dict) -> None:
     for key, record in modes.items():
         group, controls = record.mode.name, record.controls
         pattern = controls.pattern_field.text() or given_patterns.get(key, "")
@@ -280,18 +308,15 @@ def write(store, modes: dict, window, splitters: dict, source: str = INSTRUMENT,
             store.setValue(f"{group}/{box}", controls.formats[box].currentText())
         for box in BOXES:
             store.setValue(f"{group}/{box}", "true" if controls.boxes[box].isChecked() else "false")
+
+
+def _write_window(store, window, splitters: dict) -> None:
     store.setValue("window/geometry", _state_text(window.saveGeometry()))
     store.setValue("window/live", window.live_window.text)
     for name, splitter in splitters.items():
         store.setValue(f"splitters/{name}", _state_text(splitter.saveState()))
     for view, action in window.controls.views.items():
         store.setValue(f"views/{view}", "true" if action.isChecked() else "false")
-    store.sync()
-    # (A file that was damaged keeps reporting its format error after a
-    # sound write; only an access error says the write failed.)
-    if store.status() == ACCESS_ERROR:
-        return f"settings could not be saved to {store.fileName()}"
-    return None
 
 
 class Keeper:
