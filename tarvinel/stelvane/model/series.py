@@ -124,21 +124,18 @@ def history_series_steps(runs: Sequence, pair, fx, fy, points: int, cache: dict 
     known = [e for e in extents.values() if e is not None]
     if not known:
         return _EMPTY, _EMPTY
-    if window is None:
-        whole = max(hi for _, hi in known) - min(lo for lo, _ in known)
-    else:
-        whole = window[1] - window[0]
+    whole = (max(hi for _, hi in known) - min(lo for lo, _ in known) if window is None
+             else window[1] - window[0])
+    if window is not None:
         _forget_other_windows(cache, window)
     xs, ys = [], []
     for run, extent in extents.items():
         if extent is None:
             continue
-        cut = None
-        if window is not None and not window[0] <= extent[0] <= extent[1] <= window[1] \
-                and _x_grows(run, pair[0], fx, cache):
-            if extent[1] < window[0] or extent[0] > window[1]:
-                continue
-            cut = _window_rows(run, pair[0], fx, window)
+        cut = _cut_to_window(run, pair[0], fx, extent, window, cache)
+        if cut is False:
+            continue
+        if cut is not None:
             extent = (max(extent[0], window[0]), min(extent[1], window[1]))
         share = (extent[1] - extent[0]) / whole if whole > 0 else 1.0
         run_points = 2 ** math.ceil(math.log2(max(MIN_RUN_POINTS, points * min(share, 1.0))))
@@ -154,6 +151,18 @@ def history_series_steps(runs: Sequence, pair, fx, fy, points: int, cache: dict 
     if not xs:
         return _EMPTY, _EMPTY
     return np.concatenate(xs[:-1]), np.concatenate(ys[:-1])
+
+
+def _cut_to_window(run, name, fx, extent, window, cache: dict):
+    """The rows of a run to draw in `window`: None for all of them, a
+    slice for those of a run whose x grows and reaches past the window,
+    False for a run wholly outside it."""
+    if window is None or window[0] <= extent[0] <= extent[1] <= window[1] \
+            or not _x_grows(run, name, fx, cache):
+        return None
+    if extent[1] < window[0] or extent[0] > window[1]:
+        return False
+    return _window_rows(run, name, fx, window)
 
 
 def _run_series(run, pair, fx, fy, points: int, rows: slice | None, cache: dict):

@@ -55,10 +55,23 @@ def draw_specs(axis, p):
     levels = axis.tickValues(axis.range[0], axis.range[1], length)
     scale, offset = _mapping(axis.range, bounds, along)
     low, high = sorted(x * scale - offset for x in axis.range)
+    positions, tick_specs = _ticks(axis, levels, (scale, offset), (low, high),
+                                   (tick_start, tick_stop, tick_dir), length, along)
+    axis_spec = (axis.pen(), span[0], span[1])
+    text_specs, widest = _texts(axis, p, levels, positions, tick_stop, length, along)
+    axis._updateMaxTextSize(widest)
+    return axis_spec, tick_specs, text_specs
+
+
+def _ticks(axis, levels, mapping, limits, tick_places, length: float, along: bool):
+    """(the position of each level's values on the axis, None for those
+    outside it; the tick line specs)."""
+    (scale, offset), (low, high) = mapping, limits
+    tick_start, tick_stop, tick_dir = tick_places
     positions, tick_specs = [], []
     for i, (_, values) in enumerate(levels):
         pen = _level_pen(axis, i, len(values), length)
-        tick_length = 0 if axis.grid is not False else style["tickLength"] / (i * 0.5 + 1.0) * tick_dir
+        tick_length = 0 if axis.grid is not False else axis.style["tickLength"] / (i * 0.5 + 1.0) * tick_dir
         shown = []
         for v in values:
             x = v * scale - offset
@@ -74,10 +87,7 @@ def draw_specs(axis, p):
             else:
                 tick_specs.append((pen, QPointF(tick_start, x), QPointF(tick_stop + tick_length, x)))
         positions.append(shown)
-    axis_spec = (axis.pen(), span[0], span[1])
-    text_specs, widest = _texts(axis, p, levels, positions, tick_stop, length, along)
-    axis._updateMaxTextSize(widest)
-    return axis_spec, tick_specs, text_specs
+    return positions, tick_specs
 
 
 def tick_values_key(axis, low: float, high: float, size: float):
