@@ -11,6 +11,7 @@ ROOT = "tarvinel.stelvane"
 MAX_LINES = 400
 QT_MODULES = ("PyQt5", "PyQt6", "PySide6", "pyqtgraph")
 MAX_TOP_MODULES = 12
+MAX_FUNCTION_LINES = 40
 
 # The layers from the bottom up, each by the folders and top modules it holds.
 # A module may import its own layer and those below it; the sources and the
@@ -168,3 +169,12 @@ def test_the_layers_below_the_widgets_import_no_qt():
 def test_the_package_top_holds_only_the_entry_points_and_what_native_code_imports():
     top = sorted(path.stem for path in PACKAGE.glob("*.py"))
     assert len(top) <= MAX_TOP_MODULES, top
+
+
+def test_at_most_two_functions_of_the_package_are_over_40_lines():
+    long = sorted(f"{path.relative_to(PACKAGE)}:{node.lineno} {node.name}"
+                  for path in PACKAGE.rglob("*.py")
+                  for node in ast.walk(ast.parse(path.read_text()))
+                  if isinstance(node, (ast.FunctionDef, ast.AsyncFunctionDef))
+                  and node.end_lineno - node.lineno + 1 > MAX_FUNCTION_LINES)
+    assert len(long) <= 2, long

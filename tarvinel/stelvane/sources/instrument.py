@@ -141,10 +141,7 @@ def produce(feed, options: ProducerOptions, epoch: float) -> None:
                 feed.roll()
                 in_run = 0
         if options.trace_rate > 0 and now >= next_trace:
-            feed.trace(traces.trace())
-            next_trace += 1 / options.trace_rate
-            if next_trace < now:  # fell behind: do not send a burst
-                next_trace = now + 1 / options.trace_rate
+            next_trace = _send_trace(feed, traces, next_trace, now, options.trace_rate)
         wake = min(now + options.block_interval,
                    next_trace if options.trace_rate > 0 else math.inf)
         feed.sleep(max(0.0, wake - time.monotonic()))
@@ -165,3 +162,10 @@ class InstrumentSource:
     def run(self, feed, status, stop) -> str | None:
         produce(feed, self.options, self.epoch)
         return None
+
+
+def _send_trace(feed, traces: TraceSource, due: float, now: float, rate: float) -> float:
+    """Sends the trace due at `due`; returns when the next one is due."""
+    feed.trace(traces.trace())
+    due += 1 / rate
+    return now + 1 / rate if due < now else due  # fell behind: no burst
