@@ -26,6 +26,7 @@ import numpy as np  # noqa: E402
 
 from tarvinel.stelvane import config, qt_compat  # noqa: E402  (binding before pyqtgraph)
 from tarvinel.stelvane.model.series import pair_series  # noqa: E402
+from tarvinel.stelvane.presenters.plots import points_wanted  # noqa: E402
 
 from panzoom import PATTERN, wait  # noqa: E402  (bench/ is on the path)
 
@@ -118,7 +119,7 @@ def main():
         live.viewport().repaint()
     idle = redraws.count - before
     drawn = presenter.drawn_rows
-    points = live.points_wanted()
+    points = points_wanted(live)
     data, pairs = window.point_dataset, window.selection.pairs[:len(config.ridx)]
     thinnings = []
     for _ in range(5):

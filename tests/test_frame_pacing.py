@@ -9,6 +9,7 @@ import multiprocessing
 import numpy as np
 import pytest
 
+from tarvinel.stelvane.presenters.plots import points_wanted
 from tarvinel.stelvane.window import pacing
 from tarvinel.stelvane import qt_compat
 
@@ -90,7 +91,7 @@ def test_a_toolbar_change_wakes_it_and_the_new_pattern_is_drawn(qtbot, still):
 
 def test_a_resize_wakes_it_and_the_curves_are_made_for_the_new_width(qtbot, still):
     live = still.live_plot
-    wanted = live.points_wanted()
+    wanted = points_wanted(live)
     still.resize(still.width() + 400, still.height())
     assert woken(qtbot, still)
     qtbot.waitUntil(lambda: still.plot_presenters[0].shown[2] != wanted, timeout=2000)

@@ -11,10 +11,10 @@ the newest --live-rows rows instead.
 
 Panned or zoomed by the user (auto-range off), it shows the whole current
 run from memory: all of it while zoomed in at most twice, deeper in a window
-of three views around the view on a grid (render.detail_window), cut by
+of three views around the view on a grid (series.detail_window), cut by
 bisection where X grows (else the whole run, which the view clips).
 
-The rows are thinned from a table of extremes per Y column (levels.py),
+The rows are thinned from a table of extremes per Y column (extremes.py),
 made when a thinning first needs it and extended by the rows that came
 since, so a million rows zoomed out cost a few thousand table entries a
 frame. What the data is does not matter: anything with `column(name)`,

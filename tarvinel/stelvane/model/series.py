@@ -1,7 +1,8 @@
 """From data sets and the toolbar's published selection to curve data.
 
-Pure functions over numpy arrays plus one small class that feeds a plot
-widget's curves; no Qt here, so the arithmetic is testable on its own.
+Pure functions over numpy arrays that return arrays: the presenters hand
+them to the widgets (presenters/curves.py); no Qt here, so the arithmetic is
+testable on its own.
 """
 
 from collections.abc import Iterable, Sequence
@@ -96,7 +97,7 @@ def history_series(runs: Sequence, pair, fx, fy, points: int, cache: dict | None
     whole, as without a window.
 
     `cache` (a dict) keeps each run's series, x extent and table of extremes
-    (levels.py) between calls, keyed by the run first: finished runs never change, so a new run costs only its
+    (extremes.py) between calls, keyed by the run first: finished runs never change, so a new run costs only its
     own share (until the shares move to another power of two). Series cut to
     a window are kept for that window only; runs wholly inside the window keep
     the key they have without one, so panning costs only the runs at the
@@ -167,7 +168,7 @@ def _cut_to_window(run, name, fx, extent, window, cache: dict):
 
 def _run_series(run, pair, fx, fy, points: int, rows: slice | None, cache: dict):
     """The run's rows (all, or `rows`) thinned to about `points`, from the
-    run's table of extremes (levels.py; made once per run and column): a
+    run's table of extremes (extremes.py; made once per run and column): a
     finished run has no newest rows to keep exact, and a new zoom level
     does not read all its rows again."""
     try:

@@ -14,7 +14,8 @@ import time
 from .. import config
 from ..model.columnkinds import axis_text, common, shown_column, shown_over_runs
 from ..model.liverun import LiveRun, LiveView, rows_of
-from ..model.series import MAX_ZOOM_STEPS, history_series_steps, pair_series, x_extent
+from ..model.series import (MAX_ZOOM_STEPS, detail_window, history_series_steps, pair_series,
+                             x_extent, zoom_points)
 from ..model.statistics import CurveRows, RowBlock
 from ..model.timewindow import ROWS, TimeWindow
 from ..widgets.axes import set_axis_kind
@@ -45,6 +46,24 @@ class Frame:
     @property
     def data(self):
         return self.record.shown
+
+
+def points_wanted(plot) -> int:
+    """How many points a curve of `plot` needs to look exact (series.zoom_points)."""
+    width = plot.plotItem.vb.width()
+    if plot.following():
+        return zoom_points(width)
+    return zoom_points(width, *plot.x_view_and_data(), MAX_ZOOM_STEPS)
+
+
+def detail(plot) -> tuple[int, tuple[float, float] | None]:
+    """(points, window) for curves over several runs (series.detail_window):
+    deep in a long history only a window around the view is made exact, so
+    zooming and panning stay cheap."""
+    width = plot.plotItem.vb.width()
+    if plot.following():
+        return zoom_points(width), None
+    return detail_window(*plot.x_view_and_data(), width, MAX_ZOOM_STEPS)
 
 
 class PlotPresenter:
@@ -168,7 +187,7 @@ class LivePresenter(PlotPresenter):
     def live_view(self, frame: Frame) -> LiveView:
         plot = self.plot
         window = self.window if frame.record.mode.windowed else ROWS
-        points, live_rows = plot.points_wanted(), self.options.live_rows
+        points, live_rows = points_wanted(plot), self.options.live_rows
         if plot.following():
             return LiveView(window, live_rows, points)
         return LiveView(window, live_rows, points, self.visible_x(),
@@ -248,7 +267,7 @@ class HistoryPresenter(PlotPresenter):
     def __init__(self, name: str, plot, options: PlotOptions):
         super().__init__(name, plot, options)
         self.first_run: dict = {}  # mode key -> first run shown
-        self.cache: dict = {}  # series of finished runs, see render.history_series
+        self.cache: dict = {}  # series of finished runs, see series.history_series
         self.job: HistoryJob | None = None
         self.runs = []  # the runs shown
 
@@ -259,7 +278,7 @@ class HistoryPresenter(PlotPresenter):
     def present(self, frame: Frame) -> None:
         data, key = frame.data, frame.record.key
         first = self.first_run.get(key, 0)
-        points, window = self.plot.detail()
+        points, window = detail(self.plot)
         state = (key, data.history_version, first, points, window)
         if state != self.shown:
             self.shown = state

@@ -10,7 +10,7 @@ from ..model.statistics import rows_in_range
 from ..protocol import NUMBER, TIME
 from ..widgets.axes import set_axis_kind
 from ..widgets.legend import curve_names
-from .plots import PlotOptions, Frame, PlotPresenter
+from .plots import Frame, PlotOptions, PlotPresenter, points_wanted
 
 # The share of a frame for making spectra (see SpectrumPresenter): eight
 # curves of 20,000 rows each get new spectra every frame at 400,000
@@ -92,7 +92,7 @@ class SpectrumPresenter(PlotPresenter):
     def _start(self, frame: Frame) -> bool:
         """Starts new spectra if what they are made of changed; true if so."""
         span = self.source.visible_x()
-        points = self.plot.points_wanted()
+        points = points_wanted(self.plot)
         state = (frame.record.key, frame.data.version, tuple(frame.pairs), frame.fx, frame.fy,
                  span, self.in_db, points)
         if state == self.shown:

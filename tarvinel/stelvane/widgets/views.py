@@ -8,7 +8,6 @@ from .. import ploter
 from ..dataset import Dataset
 from ..formats.valuetext import duration_text, iso_text, number_text, value_text
 from ..model.columnkinds import PLAIN, with_unit
-from ..model.series import MAX_ZOOM_STEPS, detail_window, zoom_points
 from ..protocol import TIME
 from ..qt_compat import QtCore, QtWidgets
 from .axisdraw import use_direct_axes
@@ -51,23 +50,7 @@ class PlotView(ploter.PlotWidget):
         """Whether the X range follows the data (auto-range; a pan or zoom stops it)."""
         return bool(self.plotItem.vb.autoRangeEnabled()[0])
 
-    def points_wanted(self) -> int:
-        """How many points a curve needs to look exact: see render.zoom_points."""
-        width = self.plotItem.vb.width()
-        if self.following():
-            return zoom_points(width)
-        return zoom_points(width, *self._x_view_and_data(), MAX_ZOOM_STEPS)
-
-    def detail(self) -> tuple[int, tuple[float, float] | None]:
-        """(points, window) for curves over several runs: see
-        render.detail_window. Deep in a long history only a window around
-        the view is made exact, so zooming and panning stay cheap."""
-        width = self.plotItem.vb.width()
-        if self.following():
-            return zoom_points(width), None
-        return detail_window(*self._x_view_and_data(), width, MAX_ZOOM_STEPS)
-
-    def _x_view_and_data(self):
+    def x_view_and_data(self):
         """The x range shown, and the x range of the data (None while nothing is shown)."""
         vb = self.plotItem.vb
         data = vb.childrenBounds()[0]  # None, or a bound None, while nothing is shown
