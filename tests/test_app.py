@@ -4,9 +4,7 @@ process and queue, driven by real key and mouse events."""
 import math
 import multiprocessing
 import signal
-import subprocess
 import sys
-import time
 
 import numpy as np
 import pyperclip
@@ -16,50 +14,11 @@ from tarvinel.stelvane import config, qt_compat
 from tarvinel.stelvane.app import create_app
 from tarvinel.stelvane.window.mainwindow import MainWindow
 
-from .test_toolbar_widgets import choose
+from tests.support.userinput import choose, pasted, send_key, type_pattern
+from tests.support.window import WAIT, curve_data, filled_curves, put_all
 
 QtCore, QtGui, QtWidgets = qt_compat.QtCore, qt_compat.QtGui, qt_compat.QtWidgets
 Qt = QtCore.Qt
-WAIT = 15_000  # ms; the producer is a fresh interpreter that loads numpy first
-
-
-def curve_data(plot, key):
-    curve = plot.plots[key]
-    x = curve.xData if curve.xData is not None else np.empty(0)
-    y = curve.yData if curve.yData is not None else np.empty(0)
-    return x, y
-
-
-def filled_curves(plot):
-    return [key for key in config.ridx if len(curve_data(plot, key)[0])]
-
-
-def type_pattern(qtbot, field, text):
-    field.setFocus()
-    qtbot.keyClick(field, Qt.Key.Key_A, Qt.KeyboardModifier.ControlModifier)
-    qtbot.keyClicks(field, text)
-    qtbot.keyClick(field, Qt.Key.Key_Return)
-
-
-def send_key(widget, kind, key, text):
-    QtWidgets.QApplication.sendEvent(
-        widget, QtGui.QKeyEvent(kind, key, Qt.KeyboardModifier.NoModifier, text))
-
-
-def pasted(expected, timeout=5.0):
-    """What a user pasting from the clipboard gets, once it is `expected` or
-    `timeout` has passed: xclip takes the selection over in a child process
-    after pyperclip's copy has returned, so a paste right after a copy may
-    find no owner yet, or the text before."""
-    deadline = time.monotonic() + timeout
-    while True:
-        done = subprocess.run(["xclip", "-o", "-selection", "clipboard"], capture_output=True,
-                              text=True, timeout=10)
-        if done.stdout == expected or time.monotonic() > deadline:
-            return done.stdout
-        time.sleep(0.02)
-
-
 @pytest.fixture
 def window(qtbot):
     """The application as `python -m tarvinel.stelvane` starts it, a little slower."""
@@ -194,22 +153,6 @@ def test_middle_button_copies_positions_and_the_status_bar_shows_them(qtbot, win
     assert first < second
     assert pasted(f"{first!r},{second!r}") == window.status_bar.copied == f"{first!r},{second!r}"
     assert window.status_bar.copied_label.text() == f"copied x {first!r} → {second!r}  (Δ {second - first:.6g})"
-
-
-def active_window(qtbot, queue):
-    """A window over `queue`, shown, active (its shortcuts need that) and running."""
-    win = MainWindow(queue)
-    qtbot.addWidget(win)
-    win.show()
-    win.activateWindow()
-    qtbot.waitActive(win)
-    win.start()
-    return win
-
-
-def put_all(queue, items):
-    for item in items:
-        queue.put(item)
 
 
 def test_bad_input_is_reported_and_loses_no_good_data(qtbot):

@@ -1,55 +1,14 @@
 """`python -m tarvinel.stelvane` as a user starts it: a real process on the
 test's X display, with its producer process."""
 
-import os
-from pathlib import Path
 import signal
-import subprocess
-import sys
 import time
 
 import pytest
 
 from tarvinel.stelvane import config, qt_compat
 
-REPO_ROOT = Path(__file__).resolve().parents[1]
-
-
-def start(*args, env=None):
-    env = dict(os.environ, PYTHONPATH=str(REPO_ROOT), **(env or {}))
-    env.pop("STELVANE_SCREENSHOT", None)
-    env.pop("STELVANE_RUN_SECONDS", None)
-    return subprocess.Popen([sys.executable, "-m", "tarvinel.stelvane", *args], env=env,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-
-
-def children(pid):
-    try:
-        return {int(c) for c in Path(f"/proc/{pid}/task/{pid}/children").read_text().split()}
-    except FileNotFoundError:
-        return set()
-
-
-def is_producer(pid):
-    try:
-        return b"spawn_main" in Path(f"/proc/{pid}/cmdline").read_bytes()
-    except FileNotFoundError:
-        return False
-
-
-def gone(pid):
-    try:
-        stat = Path(f"/proc/{pid}/stat").read_text()
-    except FileNotFoundError:
-        return True
-    return stat.rsplit(")", 1)[1].split()[0] == "Z"  # a zombie has ended
-
-
-def wait_gone(pids, seconds=5):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end and not all(gone(pid) for pid in pids):
-        time.sleep(0.05)
-    return [pid for pid in pids if not gone(pid)]
+from tests.support.running import children, is_producer, start, wait_gone
 
 
 def test_timed_run_writes_a_screenshot_with_live_curves_and_exits(tmp_path, qapp):

@@ -15,10 +15,10 @@ from tarvinel.stelvane.protocol import NUMBER, TIME, Columns
 from tarvinel.stelvane.model.columnkinds import PLAIN
 from tarvinel.stelvane.model.statistics import figure_texts
 
-from .test_app import WAIT, active_window, curve_data, filled_curves, put_all
-from .test_app_export import CTRL, press
-from .test_app_sources import stelvane, summary_of
-from .test_export import read_table
+from tests.support.running import stelvane, summary_of
+from tests.support.tables import read_table
+from tests.support.userinput import press
+from tests.support.window import WAIT, active_window, curve_data, filled_curves, put_all
 
 Qt = qt_compat.QtCore.Qt
 RATE = 1000.0  # rows per second of t

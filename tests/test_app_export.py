@@ -15,13 +15,13 @@ from tarvinel.stelvane import config, qt_compat
 from tarvinel.stelvane.window import export, savekeys
 from tarvinel.stelvane.dataset import Dataset
 
-from .test_app import WAIT, active_window, filled_curves
-from .test_app_cli import REPO_ROOT, start
-from .test_export import read_table
+from tests.support.running import REPO_ROOT, start
+from tests.support.tables import read_table
+from tests.support.userinput import press
+from tests.support.window import WAIT, active_window, filled_curves
 
 QtCore, QtGui, QtWidgets = qt_compat.QtCore, qt_compat.QtGui, qt_compat.QtWidgets
 Qt = QtCore.Qt
-CTRL = Qt.KeyboardModifier.ControlModifier
 NAMES = ["time", "a", "z"]
 
 
@@ -60,16 +60,6 @@ def fed_window(qtbot):
     win.asked = asked
     yield win
     win.close()
-
-
-def press(qtbot, win, key, over, focus=None):
-    """The key with Ctrl, the pointer resting on the plot `over`, the focus
-    in `focus` (the plot if not given)."""
-    focus = focus or over
-    qtbot.mouseMove(over)
-    focus.setFocus()
-    qtbot.waitUntil(focus.hasFocus, timeout=2000)
-    qtbot.keyClick(focus, key, CTRL)
 
 
 @pytest.mark.parametrize("choice", [savekeys.RUN_FILTER, savekeys.HISTORY_FILTER])

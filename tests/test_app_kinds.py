@@ -14,9 +14,9 @@ from tarvinel.stelvane.widgets import axes
 from tarvinel.stelvane import ploter, qt_compat
 from tarvinel.stelvane.protocol import NUMBER, TEXT, TIME, Columns, TextRows
 
-from .test_app import WAIT, active_window, filled_curves, put_all
-from .test_axes import agrees_with_readout, drawn_texts
-from .timezones import FALL_BACK, HOUR, berlin  # noqa: F401 (fixture)
+from tests.support.axes import agrees_with_readout, drawn_texts
+from tests.support.timezones import FALL_BACK, HOUR
+from tests.support.window import WAIT, active_window, filled_curves, put_all
 
 QtCore = qt_compat.QtCore
 Button = QtCore.Qt.MouseButton

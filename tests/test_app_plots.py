@@ -8,7 +8,7 @@ import numpy as np
 from tarvinel.stelvane.window import mainwindow
 from tarvinel.stelvane.presenters import plots as plotfeeds
 
-from .test_app import WAIT, active_window, filled_curves, put_all
+from tests.support.window import WAIT, active_window, filled_curves, put_all
 
 
 def test_a_third_plot_is_one_entry_and_is_fed_like_the_others(qtbot, monkeypatch):

@@ -16,10 +16,9 @@ from tarvinel.stelvane import qt_compat
 from tarvinel.stelvane.dataset import Dataset
 from tarvinel.stelvane.model.replay import MAX, Replay
 
-from .test_app import curve_data
-from .test_app_cli import start
-from .test_app_sources import WAIT, open_app  # noqa: F401  (a fixture)
-from .test_app_viewer import drag_to
+from tests.support.running import WAIT, start
+from tests.support.userinput import drag_to
+from tests.support.window import curve_data
 
 QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
 Qt = QtCore.Qt

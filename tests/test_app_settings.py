@@ -13,9 +13,8 @@ from tarvinel.stelvane import qt_compat
 from tarvinel.stelvane.window import settings
 from tarvinel.stelvane.app import create_app
 
-from .test_app import WAIT, type_pattern
-from .test_app_cli import REPO_ROOT
-from .test_toolbar_widgets import choose
+from tests.support.running import REPO_ROOT, WAIT
+from tests.support.userinput import choose, type_pattern
 
 Qt = qt_compat.QtCore.Qt
 ARGS = ["--rate", "300", "--columns", "6", "--trace-rate", "5", "--trace-points", "21"]

@@ -5,7 +5,6 @@ published selection and the status bar."""
 
 import json
 import os
-from pathlib import Path
 import subprocess
 import sys
 import textwrap
@@ -13,29 +12,9 @@ import textwrap
 import pytest
 
 from tarvinel.stelvane import show
-from tarvinel.stelvane.app import create_app
 
-from .test_sources import APPEND, free_port, send
-
-REPO_ROOT = Path(__file__).resolve().parents[1]
-WAIT = 20_000  # ms: the producer is a fresh interpreter that loads numpy first
-
-
-def stelvane(*args, stdin=None, seconds=5):
-    env = dict(os.environ, PYTHONPATH=str(REPO_ROOT))
-    env.pop("STELVANE_SCREENSHOT", None)
-    env.pop("STELVANE_RUN_SECONDS", None)
-    return subprocess.Popen(
-        [sys.executable, "-m", "tarvinel.stelvane", *args, "--seconds", str(seconds), "--summary"],
-        env=env, stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-
-
-def summary_of(app):
-    out, err = app.communicate(timeout=60)
-    assert app.returncode == 0, err
-    assert "Traceback" not in err
-    return json.loads(out.strip().splitlines()[-1])
-
+from tests.support.network import free_port, send
+from tests.support.running import REPO_ROOT, WAIT, stelvane, summary_of, write
 
 ROWS = "t,a,b\n" + "".join(f"{i},{2 * i},{i * i}\n" for i in range(3000))
 
@@ -69,27 +48,6 @@ def test_standard_input_through_a_pipe():
             "trace_columns": [], "pairs": pairs, "problems": 1,
             "problem_texts": ["stdin line 3002: 'oops' is not a number: '1,oops,2'"],
             "ended": True, "window": "rows", "window_rows": 1}
-
-
-@pytest.fixture
-def open_app(qtbot):
-    opened = []
-
-    def start(*argv):
-        application = create_app(list(argv))
-        opened.append(application.window)
-        qtbot.waitExposed(application.window)
-        return application.window
-
-    yield start
-    for window in opened:
-        window.close()
-
-
-def write(path, mode, text):
-    """Writes to the file from another process."""
-    assert subprocess.run([sys.executable, "-c", textwrap.dedent(APPEND), str(path), mode, text],
-                          timeout=30).returncode == 0
 
 
 def test_a_followed_file_written_by_another_process(qtbot, open_app, tmp_path):

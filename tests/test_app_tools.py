@@ -10,7 +10,7 @@ import pytest
 
 from tarvinel.stelvane.dataset import Dataset
 
-from .test_app_sources import stelvane, summary_of
+from tests.support.running import stelvane, summary_of
 
 TOOL_ENV = {"LC_ALL": "C", "PATH": "/usr/bin:/bin"}
 # A text column's rows come as TextRows, which the data set stores once it

@@ -3,7 +3,6 @@ pointer readout and tracker, pause and the help. Each window is fed known
 rows through a real multiprocessing queue the test fills itself."""
 
 import multiprocessing
-import pathlib
 
 import numpy as np
 import pytest
@@ -11,7 +10,9 @@ import pytest
 from tarvinel.stelvane import qt_compat
 from tarvinel.stelvane.window.controls import KEYS
 
-from .test_app import WAIT, active_window, curve_data, filled_curves, put_all, type_pattern
+from tests.support.running import REPO_ROOT
+from tests.support.userinput import drag_to, on_widget, type_pattern
+from tests.support.window import WAIT, active_window, curve_data, filled_curves, put_all
 
 QtCore, QtGui, QtWidgets = qt_compat.QtCore, qt_compat.QtGui, qt_compat.QtWidgets
 Qt = QtCore.Qt
@@ -67,24 +68,9 @@ def test_legends_follow_the_typed_pattern_and_the_legend_key_hides_them(qtbot, f
     text = fed.help_dialog.findChild(QtWidgets.QLabel).text()
     assert all(keys in text for keys, _ in KEYS)
     # The README's list says the same.
-    readme = (pathlib.Path(__file__).parent.parent / "README.md").read_text(encoding="utf-8")
+    readme = (REPO_ROOT / "README.md").read_text(encoding="utf-8")
     listed = readme.replace("**", "").replace("`", "")
     assert all(f"| {keys} | {what} |" in listed for keys, what in KEYS)
-
-
-def on_widget(plot, x, y) -> QtCore.QPoint:
-    """Where the data point (x, y) is in the plot widget's coordinates."""
-    scene = plot.plotItem.vb.mapViewToScene(QtCore.QPointF(x, y))
-    return plot.mapFromScene(scene) + plot.viewport().pos()
-
-
-def drag_to(widget, pos: QtCore.QPoint) -> None:
-    """A move with the left button held (QTest's own move warps the X pointer,
-    which arrives later and without the button)."""
-    local = QtCore.QPointF(pos)
-    QtWidgets.QApplication.sendEvent(widget, QtGui.QMouseEvent(
-        QtCore.QEvent.Type.MouseMove, local, QtCore.QPointF(widget.mapToGlobal(pos)),
-        Qt.MouseButton.NoButton, Qt.MouseButton.LeftButton, Qt.KeyboardModifier.NoModifier))
 
 
 def test_a_legend_keeps_off_the_newest_points_and_stays_where_it_is_dragged(qtbot, fed):

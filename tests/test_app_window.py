@@ -12,10 +12,9 @@ from tarvinel.stelvane.options import parse_args
 from tarvinel.stelvane.protocol import TIME
 from tarvinel.stelvane.model.timewindow import parse_window
 
-from .test_app import curve_data, type_pattern
-from .test_app_export import press
-from .test_app_sources import WAIT, open_app, stelvane, summary_of, write  # noqa: F401 (fixture)
-from .test_app_viewer import on_widget
+from tests.support.running import WAIT, stelvane, summary_of, write
+from tests.support.userinput import on_widget, press, type_pattern
+from tests.support.window import curve_data
 
 QtCore, QtGui, QtWidgets = qt_compat.QtCore, qt_compat.QtGui, qt_compat.QtWidgets
 Qt = QtCore.Qt

@@ -10,9 +10,10 @@ import pytest
 from tarvinel.stelvane.widgets import axes, timeticks, views
 from tarvinel.stelvane import ploter, qt_compat
 from tarvinel.stelvane.protocol import NUMBER, TEXT, TIME
-from tarvinel.stelvane.formats.valuetext import MONTHS, utc_offset, value_text
+from tarvinel.stelvane.formats.valuetext import utc_offset
 
-from .timezones import FALL_BACK, HOUR, SPRING_FORWARD, berlin, local_zone  # noqa: F401 (fixture)
+from tests.support.axes import agrees_with_readout, drawn_texts
+from tests.support.timezones import FALL_BACK, HOUR, SPRING_FORWARD, local_zone
 
 QtCore, QtGui = qt_compat.QtCore, qt_compat.QtGui
 Key, Modifier, Button = QtCore.Qt.Key, QtCore.Qt.KeyboardModifier, QtCore.Qt.MouseButton
@@ -27,36 +28,6 @@ def ticks(axis, low, high, length=LENGTH):
     for spacing, values in axis.tickValues(low, high, length):
         found += zip(values, axis.tickStrings(values, 1.0, spacing))
     return sorted(found)
-
-
-def drawn_texts(axis):
-    """The tick texts the axis' paint draws, in order along the axis."""
-    picture = QtGui.QPicture()
-    painter = QtGui.QPainter(picture)
-    try:
-        _, _, texts = axis.generateDrawSpecs(painter)
-    finally:
-        painter.end()
-    return [text for rect, _, text in sorted(texts, key=lambda spec: spec[0].x())]
-
-
-def agrees_with_readout(value, text) -> bool:
-    """Whether a tick's text says what the readout says of its instant,
-    and the instant is as round as the text claims."""
-    full = value_text(value, TIME)  # "2026-03-29 01:59:59.500"
-    date, clock = full.split(" ")
-    if re.fullmatch(r"\d{4}", text):
-        return date == f"{text}-01-01" and clock == "00:00:00"
-    if text in MONTHS:
-        return date[5:] == f"{MONTHS.index(text) + 1:02d}-01" and clock == "00:00:00"
-    if re.fullmatch(r"[A-Z][a-z]{2} \d{1,2}", text):
-        month, day = text.split(" ")
-        return date[5:] == f"{MONTHS.index(month) + 1:02d}-{int(day):02d}" and clock == "00:00:00"
-    if re.fullmatch(r"\d\d:\d\d", text):
-        return clock == f"{text}:00"
-    if re.fullmatch(r"\d\d:\d\d:\d\d", text):
-        return clock == text
-    return re.fullmatch(r"\d\d\.\d{1,3}", text) is not None and clock[6:].startswith(text)
 
 
 @pytest.fixture

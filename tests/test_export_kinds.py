@@ -11,7 +11,7 @@ from tarvinel.stelvane.formats.sniff import sniff
 from tarvinel.stelvane.formats.tableblock import TableState, parse_block
 from tarvinel.stelvane.protocol import NUMBER, TEXT, TIME, Columns, TextRows
 
-from .timezones import FALL_BACK, HOUR, SPRING_FORWARD, berlin  # noqa: F401 (fixture)
+from tests.support.timezones import FALL_BACK, HOUR, SPRING_FORWARD
 
 COLUMNS = Columns(["when", "volts", "state"], [TIME, NUMBER, TEXT], ["", "V", ""])
 WORDS = ["on", "off, for now", 'said "stop"', "#7", "état"]

@@ -6,34 +6,23 @@ SIGHUP or closed while the producer writes, the X server going away.
 Through every fault the window's frame timer must keep ticking: the longest
 gap between two frames is recorded and printed at the end of the run."""
 
-import multiprocessing
 import os
 import shutil
 import signal
 import subprocess
-import sys
 import time
 from pathlib import Path
 
-import numpy as np
 import pytest
 
-from tarvinel.stelvane import qt_compat
 from tarvinel.stelvane.window import watch
-from tarvinel.stelvane.app import QUEUE_ITEMS
-from tarvinel.stelvane.window.mainwindow import MainWindow
 from tarvinel.stelvane.window.problems import PROBLEMS_KEPT
 from tarvinel.stelvane.sources.producer import ProducerOptions, ProducerProcess
 
-from .fault_producers import ScriptedProducer, flood, half_an_item
-from .test_app_cli import children, gone, is_producer, start, wait_gone
+from tests.support.fault_producers import ScriptedProducer, flood, half_an_item
+from tests.support.frames import CONTEXT, LONGEST_GAP, assert_still_drawing, closed_within, stored_rows
+from tests.support.running import WAIT, children, is_producer, start, wait_gone
 
-QtCore = qt_compat.QtCore
-CONTEXT = multiprocessing.get_context("spawn")
-WAIT = 20_000  # ms; a spawned producer loads numpy first, on a busy machine
-# Frames may come late on a loaded machine; a GUI thread held by a read
-# waits for good (the test then times out).
-LONGEST_GAP = 0.5
 # Frames a second that showed new rows during the flood, at the least.
 MIN_FLOOD_FPS = 10
 # 1,000,000 by STELVANE_FLOOD_ITEMS; the default keeps the test short.
@@ -43,57 +32,8 @@ FLOOD_ITEMS = int(os.environ.get("STELVANE_FLOOD_ITEMS", "30000"))
 LARGE_BLOCKS = ProducerOptions(rate=200_000, columns=20, run_length=0, trace_rate=0, block_interval=0.5)
 
 
-class FrameClock:
-    """Times the window's frames (the timer's ticks)."""
-
-    def __init__(self, window, record):
-        self.stamps = []
-        self.record = record
-        self.fault = None  # when the fault began
-        window.timer.timeout.connect(lambda: self.stamps.append(time.monotonic()))
-
-    def mark_fault(self) -> float:
-        self.fault = time.monotonic()
-        return self.fault
-
-    def longest_gap(self, since: float | None = None) -> float:
-        since = self.fault if since is None else since
-        stamps = [t for t in self.stamps if t >= since]
-        return float(np.max(np.diff(stamps))) if len(stamps) > 1 else 0.0
-
-    def frames_per_second(self, since: float, until: float) -> float:
-        return sum(since <= t <= until for t in self.stamps) / (until - since)
-
-
-@pytest.fixture
-def run_window(qtbot, request, frame_gaps):
-    """Starts a window reading `producer`'s queue; closes it at the end."""
-    clocks = []
-
-    def run(make_producer, **window_args):
-        queue = CONTEXT.Queue(QUEUE_ITEMS)
-        producer = make_producer(queue)
-        window = MainWindow(queue, producer=producer, **window_args)
-        qtbot.addWidget(window)
-        clock = FrameClock(window, request.node.name)
-        clocks.append(clock)
-        window.show()
-        producer.start()
-        window.start()
-        return window, clock
-
-    yield run
-    for clock in clocks:
-        if clock.fault is not None:
-            frame_gaps.append((clock.record, clock.longest_gap()))
-
-
 def simulated(options):
     return lambda queue: ProducerProcess(CONTEXT, queue, options, time.monotonic())
-
-
-def stored_rows(dataset):
-    return np.column_stack([dataset.column(name) for name in dataset.column_names])
 
 
 def strike_mid_item(qtbot, window):
@@ -101,28 +41,6 @@ def strike_mid_item(qtbot, window):
     intake = window.intake.queue
     qtbot.waitUntil(lambda: len(window.point_dataset) > 0 and intake.unfinished > 0, timeout=WAIT)
     return stored_rows(window.point_dataset)
-
-
-def assert_still_drawing(qtbot, window, clock, before):
-    """Frames keep coming (a few a second while nothing is new, at the frame
-    rate again as soon as the user does something: a key here, which Qt
-    delivers at once, where a pointer moved under Xvfb may never reach the
-    window), and every row stored before the fault is still there."""
-    qtbot.wait(300)
-    assert clock.longest_gap() < LONGEST_GAP
-    woken = time.monotonic()
-    qtbot.keyClick(window.live_plot, QtCore.Qt.Key.Key_Shift)
-    qtbot.wait(300)
-    assert clock.frames_per_second(woken, time.monotonic()) > 10
-    assert clock.longest_gap() < LONGEST_GAP
-    after = stored_rows(window.point_dataset)
-    assert len(after) >= len(before) and np.array_equal(after[:len(before)], before)
-
-
-def closed_within(window, seconds):
-    started = time.monotonic()
-    window.close()
-    return time.monotonic() - started < seconds and not window.producer.is_alive()
 
 
 @pytest.mark.parametrize("then", ["dies", "stalls"])

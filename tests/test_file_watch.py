@@ -13,9 +13,9 @@ import pytest
 from tarvinel.stelvane.sources import FileSource
 from tarvinel.stelvane.sources import file_watch
 
-from .test_source_faults import IDLE_CPU, cpu_seconds
-from .test_sources import Run
-from .transport_peers import running  # noqa: F401  (a fixture)
+from tests.support.producers import Run
+from tests.support.running import IDLE_CPU, cpu_seconds
+from tests.support.transport_peers import running  # noqa: F401  (a fixture)
 
 pytestmark = pytest.mark.skipif(not sys.platform.startswith("linux"),
                                 reason="inotify is Linux's")

@@ -12,7 +12,8 @@ import pytest
 from tarvinel.stelvane.window import pacing
 from tarvinel.stelvane import qt_compat
 
-from .test_app import WAIT, active_window, curve_data, filled_curves, put_all, type_pattern
+from tests.support.userinput import type_pattern
+from tests.support.window import WAIT, active_window, curve_data, filled_curves, put_all
 
 QtCore = qt_compat.QtCore
 Qt = QtCore.Qt

@@ -19,8 +19,8 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from tarvinel.stelvane import toolbar, vandrel
-from tests import standins
-from tests.standins import FakeQueue
+from tests.support import standins
+from tests.support.standins import FakeQueue
 from twins import matching as plain_matching
 from twins import vandrel as plain_vandrel
 

@@ -3,7 +3,6 @@ and the settings (the data sets have tests/test_dataset.py)."""
 
 import importlib.util
 import os
-from pathlib import Path
 import subprocess
 import sys
 
@@ -11,7 +10,8 @@ import pytest
 
 from tarvinel.stelvane import config, qt_compat
 
-REPO_ROOT = Path(__file__).resolve().parents[1]
+from tests.support.running import REPO_ROOT
+
 PYQTGRAPH_NAMES = {"pyqt5": "PyQt5", "pyqt6": "PyQt6", "pyside6": "PySide6"}
 
 
@@ -134,7 +134,7 @@ def test_style_sheet_parses_for_every_toolbar_widget(qtbot, qtlog):
 def test_clipboard_round_trip_on_the_test_display(qapp):
     import pyperclip
 
-    from .test_app import pasted
+    from tests.support.userinput import pasted
 
     assert os.environ.get("DISPLAY"), "tests run on Xvfb (pytest-xvfb)"
     for text in ("12.5", "-3.25,7"):

@@ -16,8 +16,9 @@ import numpy as np
 import pytest
 
 from tarvinel.stelvane import ploter, qt_compat, toolbar, vandrel
-from tests.leakcheck import TOLERANCE, assert_no_growth, growth, raising, settle
-from tests.standins import FakeQueue, MainWindow
+from tests.support.leakcheck import TOLERANCE, assert_no_growth, growth, raising, settle
+from tests.support.standins import FakeQueue, MainWindow
+from tests.support.userinput import counter, shown
 
 QtCore, QtGui, QtWidgets = qt_compat.QtCore, qt_compat.QtGui, qt_compat.QtWidgets
 Qt = QtCore.Qt
@@ -50,16 +51,6 @@ def no_growth(operation, *watched, repeat=1000, warmup=None):
             assert_no_growth(operation, *watched, repeat=repeat, warmup=0)
     finally:
         gc.unfreeze()
-
-
-def counter():
-    """A change handler as the toolbar's own: no arguments; counts its calls."""
-
-    def handler():
-        handler.calls += 1
-
-    handler.calls = 0
-    return handler
 
 
 def failing():
@@ -134,13 +125,6 @@ def test_matching_errors(monkeypatch, road):
 
 
 # --- widgets and bundles ------------------------------------------------------------
-
-
-def shown(qtbot, widget):
-    qtbot.addWidget(widget)
-    widget.show()
-    qtbot.waitExposed(widget)
-    return widget
 
 
 @pytest.mark.parametrize("cls", [toolbar.XFormatCombo, toolbar.YFormatCombo])
@@ -493,8 +477,8 @@ def test_flush_and_handle_errors(intake):
 UNCHECKED_PROBE = """
 import sys
 from tarvinel.stelvane import vandrel
-from tests.leakcheck import growth, raising, TOLERANCE
-from tests.standins import FakeQueue
+from tests.support.leakcheck import growth, raising, TOLERANCE
+from tests.support.standins import FakeQueue
 
 if __debug__:
     sys.exit("the probe must run optimised")

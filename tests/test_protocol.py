@@ -7,7 +7,7 @@ import warnings
 import pytest
 
 from tarvinel.stelvane import protocol, vandrel
-from tests.standins import FakeQueue, Recorder
+from tests.support.standins import FakeQueue, Recorder
 
 DATA = [1.0, 2.0]
 # What each word does in the window: the calls it makes, in order.

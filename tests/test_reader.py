@@ -13,7 +13,7 @@ from tarvinel.stelvane.sources.feed import Feed
 from tarvinel.stelvane.formats import ReadOptions, make_reader
 from tarvinel.stelvane.protocol import NUMBER, PD, PN, PXY, ROLL, TEXT, TIME, Columns, TextRows
 
-from .timezones import FALL_BACK, HOUR, berlin  # noqa: F401  (a fixture)
+from tests.support.timezones import FALL_BACK, HOUR
 
 
 class Read:

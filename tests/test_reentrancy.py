@@ -19,8 +19,8 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from tarvinel.stelvane import ploter, qt_compat, toolbar, vandrel
-from tests import standins
-from tests.standins import FakeQueue, MainWindow
+from tests.support import standins
+from tests.support.standins import FakeQueue, MainWindow
 from twins import vandrel as plain_vandrel
 
 QtCore = qt_compat.QtCore
@@ -227,7 +227,7 @@ def test_flushes_nested_without_end_stop_at_the_recursion_limit(module):
 DEEP_FLUSH = r"""
 import sys
 from tarvinel.stelvane import vandrel
-from tests import standins
+from tests.support import standins
 
 sys.setrecursionlimit(1_000_000)
 log = []
@@ -288,7 +288,7 @@ def test_objects_dropped_mid_flush_live_until_their_call_returns(module):
 DROPPED_MID_LOOKUP = r"""
 import sys, types
 from tarvinel.stelvane import vandrel
-from tests.standins import FakeQueue
+from tests.support.standins import FakeQueue
 from twins import vandrel as plain_vandrel
 
 module = vandrel if sys.argv[1] == "native" else plain_vandrel

@@ -6,7 +6,6 @@ producer process beside a window: every row stored before the fault stays,
 the end or the problem is shown, frames keep coming, the window closes
 cleanly, and the producer never spins."""
 
-import multiprocessing
 from multiprocessing.connection import Connection
 import os
 from pathlib import Path
@@ -21,27 +20,20 @@ import pytest
 from tarvinel.stelvane.sources.producer import ProducerProcess
 from tarvinel.stelvane.sources import FileSource, StdinSource, TcpSource
 
-from .test_faults import (  # noqa: F401  (run_window: a fixture)
-    WAIT, assert_still_drawing, closed_within, run_window, stored_rows)
-from .test_sources import free_port, python, send
+from tests.support.frames import assert_still_drawing, closed_within, stored_rows
+from tests.support.network import free_port, send
+from tests.support.producers import CONTEXT
+from tests.support.running import IDLE_CPU, WAIT, cpu_seconds, python
 
-CONTEXT = multiprocessing.get_context("spawn")
 ROWS = 300
 TEXT = "t,v\n" + "".join(f"{i},{i * i}\n" for i in range(ROWS))
-# CPU time a waiting producer may take in a second (it wakes a few times a second).
-IDLE_CPU = 0.2
 
 
 @pytest.fixture
-def source_window(run_window):  # noqa: F811  (the fixture imported above)
+def source_window(run_window):
     def start(source):
         return run_window(lambda queue: ProducerProcess(CONTEXT, queue, source=source))
     return start
-
-
-def cpu_seconds(pid: int) -> float:
-    fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def ends_in_time(qtbot, window, reason):

@@ -3,16 +3,9 @@ written by another process, a file appended to and truncated by another
 process, TCP clients on 127.0.0.1, a pseudo-terminal as a serial port, and
 producer scripts. Also the feed's checks, in the producer."""
 
-import errno
-import multiprocessing
 from multiprocessing.connection import Connection
 import os
-from pathlib import Path
 import queue as queue_module
-import socket
-import subprocess
-import sys
-import textwrap
 import time
 
 import numpy as np
@@ -20,54 +13,17 @@ import pytest
 
 from tarvinel.stelvane.sources.feed import Feed, FeedClosed
 from tarvinel.stelvane.sources.producer import ProducerProcess
-from tarvinel.stelvane.protocol import PD, PN, PXY, ROLL, TD, TN, TXY
+from tarvinel.stelvane.protocol import PN, PXY, ROLL, TD, TN, TXY
 from tarvinel.stelvane.sources import (
     FileSource, FunctionSource, InstrumentSource, ScriptSource, SerialSource, SourceError, StdinSource,
     TcpSource, source_from_text)
 
-CONTEXT = multiprocessing.get_context("spawn")
-EXAMPLES = Path(__file__).resolve().parents[1] / "examples"
+from tests.support import running
+from tests.support.network import free_port, send
+from tests.support.producers import CONTEXT, Run
+from tests.support.running import REPO_ROOT, python
 
-
-class Run:
-    """A source in its producer process, and what arrived from it."""
-
-    def __init__(self, source, **options):
-        self.queue = CONTEXT.Queue(200)
-        self.producer = ProducerProcess(CONTEXT, self.queue, source=source, **options)
-        self.producer.start()
-        self.items, self.messages = [], []
-
-    def until(self, done, seconds=20.0):
-        end = time.monotonic() + seconds
-        while not done(self) and time.monotonic() < end:
-            try:
-                self.items.append(self.queue.get(timeout=0.05))
-            except queue_module.Empty:
-                pass
-            self.messages += self.producer.messages()
-        assert done(self), (self.items, self.messages)
-        return self
-
-    def words(self):
-        return [word for word, _ in self.items]
-
-    def runs(self):
-        """Point rows per run, as lists."""
-        runs = [[]]
-        for word, data in self.items:
-            if word == PD:
-                runs[-1].extend(np.atleast_2d(data).tolist())
-            elif word in (ROLL, PN) and runs[-1]:
-                runs.append([])
-        return [run for run in runs if run]
-
-    def of(self, kind):
-        return [m[1] for m in self.messages if m[0] == kind]
-
-    @property
-    def ended(self):
-        return (self.of("ended") or [None])[0]
+EXAMPLES = REPO_ROOT / "examples"
 
 
 @pytest.fixture
@@ -81,11 +37,6 @@ def run():
     yield start
     for r in started:
         r.producer.stop()
-
-
-def python(code, *args, **kwargs):
-    return subprocess.Popen([sys.executable, "-c", textwrap.dedent(code), *map(str, args)],
-                            **kwargs)
 
 
 def test_standard_input_from_another_process_through_a_pipe(run):
@@ -121,17 +72,6 @@ def test_standard_input_from_a_file(run, tmp_path):
     assert r.runs() == [[[1, 2], [3, 4]]] and r.ended == "end of standard input"
 
 
-APPEND = """
-    import os, sys
-    path, mode, text = sys.argv[1:]
-    if mode == "rm":
-        os.remove(path)
-    else:
-        with open(path, mode) as f:
-            f.write(text)
-    """
-
-
 def test_a_followed_file_grows_is_truncated_and_deleted(run, tmp_path):
     path = tmp_path / "log.csv"
     r = run(FileSource(str(path)))
@@ -139,7 +79,7 @@ def test_a_followed_file_grows_is_truncated_and_deleted(run, tmp_path):
     assert r.of("info") == [f"waiting for {path}"]
 
     def write(mode, text):
-        assert python(APPEND, path, mode, text).wait(30) == 0
+        running.write(path, mode, text)
 
     write("w", "time,x\n1,10\n2,")       # the last line is unfinished
     r.until(lambda r: r.runs() == [[[1, 10]]])
@@ -174,28 +114,6 @@ def test_a_file_read_once(run, tmp_path, exists, ended):
     r = run(source_from_text(str(path), follow=False)).until(lambda r: r.ended)
     assert r.ended == ended
     assert r.runs() == ([[[1, 2], [3, 4]]] if exists else [])
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def send(port, data):
-    """Sends `data` as one client, and waits until the source closes the
-    connection (at the end of the data, or earlier for a line over the limits)."""
-    with socket.create_connection(("127.0.0.1", port), timeout=10) as client:
-        try:
-            client.sendall(data)
-            client.shutdown(socket.SHUT_WR)
-            while client.recv(4096):
-                pass
-        except OSError as error:
-            # The source closed first (a line over the limits): the reset may
-            # reach the client in any of its calls, shutdown() included.
-            if error.errno not in (errno.ECONNRESET, errno.EPIPE, errno.ENOTCONN):
-                raise
 
 
 def test_tcp_connections_one_at_a_time_and_garbage_closes_its_own(run):

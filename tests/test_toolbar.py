@@ -15,9 +15,9 @@ import pytest
 from tarvinel.stelvane import config, toolbar
 from tarvinel.stelvane.qt_compat import AlignRight, QtCore, QtWidgets
 
-from tests.standins import MainWindow
+from tests.support.standins import MainWindow
+from tests.support.userinput import choose
 
-from .test_toolbar_widgets import choose
 
 Qt = QtCore.Qt
 

@@ -5,7 +5,7 @@ import pytest
 from tarvinel.stelvane import toolbar
 from tarvinel.stelvane.qt_compat import QtCore, QtWidgets
 
-from .test_toolbar_widgets import choose, counter
+from tests.support.userinput import choose, counter
 
 Qt = QtCore.Qt
 

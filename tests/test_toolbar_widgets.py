@@ -9,38 +9,9 @@ import pytest
 from tarvinel.stelvane import toolbar
 from tarvinel.stelvane.qt_compat import QtCore, QtWidgets
 
+from tests.support.userinput import choose, counter, shown
+
 Qt = QtCore.Qt
-
-
-def counter():
-    """A change handler that takes no arguments, as the toolbar's own do, and
-    counts its calls. (A plain function: the bindings fit signal arguments to
-    a function's parameters, not always to a callable object's.)"""
-
-    def handler():
-        handler.calls += 1
-
-    handler.calls = 0
-    return handler
-
-
-def shown(qtbot, widget):
-    qtbot.addWidget(widget)
-    widget.show()
-    qtbot.waitExposed(widget)
-    return widget
-
-
-def choose(qtbot, combo, text):
-    """Opens the popup with the keyboard, walks to `text` and takes it with Return."""
-    qtbot.keyClick(combo, Qt.Key.Key_Space)
-    view = combo.view()
-    qtbot.waitUntil(view.isVisible)
-    steps = combo.findText(text) - view.currentIndex().row()
-    for _ in range(abs(steps)):
-        qtbot.keyClick(view, Qt.Key.Key_Down if steps > 0 else Qt.Key.Key_Up)
-    qtbot.keyClick(view, Qt.Key.Key_Return)
-    qtbot.waitUntil(lambda: not view.isVisible())
 
 
 def items(combo):

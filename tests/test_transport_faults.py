@@ -14,10 +14,11 @@ from tarvinel.stelvane.sources import (
     MqttSource, TcpClientSource, UdpSource, ZmqSource, source_from_text)
 from tarvinel.stelvane.sources.udp import MAX_SENDERS
 
-from .test_source_faults import IDLE_CPU, cpu_seconds
-from .test_sources import Run, python
-from .transport_peers import (  # noqa: F401  (fixtures)
-    LineServer, WebSocketServer, broker, certificates, free_port, running)
+from tests.support.network import free_port
+from tests.support.producers import Run
+from tests.support.running import IDLE_CPU, cpu_seconds, python
+from tests.support.transport_peers import (  # noqa: F401  (fixtures)
+    LineServer, WebSocketServer, broker, certificates, running)
 
 ADDRESS = "127.0.0.1"
 GARBAGE = bytes(np.random.default_rng(7).integers(11, 256, 30_000, dtype=np.uint8)).replace(

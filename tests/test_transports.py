@@ -11,7 +11,6 @@ import re
 import socket
 import time
 import urllib.parse
-from pathlib import Path
 
 import pytest
 
@@ -19,9 +18,10 @@ from tarvinel.stelvane.sources import (
     MqttSource, SerialSource, SourceError, TcpClientSource, UdpSource, WebSocketSource, ZmqSource,
     source_from_text)
 
-from .test_app_sources import stelvane, summary_of
-from .transport_peers import (  # noqa: F401  (fixtures)
-    PASSWORD, USER, LineServer, WebSocketServer, broker, certificates, free_port, running)
+from tests.support.network import free_port
+from tests.support.running import REPO_ROOT, stelvane, summary_of
+from tests.support.transport_peers import (  # noqa: F401  (fixtures)
+    PASSWORD, USER, LineServer, WebSocketServer, broker, certificates, running)
 
 ADDRESS = "127.0.0.1"
 
@@ -309,7 +309,7 @@ def test_every_source_form_has_its_line_in_help_and_in_the_readme():
     from tarvinel.stelvane.sources import SYNTAXES, source_forms
 
     shown = make_parser().format_help().splitlines()
-    readme = (Path(__file__).resolve().parents[1] / "README.md").read_text()
+    readme = (REPO_ROOT / "README.md").read_text()
     for usage, meaning in source_forms():
         assert any(line.split() == [usage, *meaning.split()] for line in shown), usage
     for syntax in SYNTAXES:

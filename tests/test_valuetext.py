@@ -13,7 +13,7 @@ from tarvinel.stelvane.widgets import readout, views
 from tarvinel.stelvane.protocol import NUMBER, TEXT, TIME
 from tarvinel.stelvane.formats.valuetext import duration_text, iso_text, iso_texts, value_text
 
-from .timezones import FALL_BACK, HOUR, SPRING_FORWARD, berlin, local_zone  # noqa: F401 (fixture)
+from tests.support.timezones import FALL_BACK, HOUR, SPRING_FORWARD, local_zone
 
 BERLIN_TAKES_CET = -2422054408  # 1893-04-01, from local mean time (+00:53:28)
 WINTER_MORNING = 1796720400  # 2026-12-08 10:00:00 in Berlin (CET, +01:00)

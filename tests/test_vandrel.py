@@ -17,7 +17,7 @@ from collections import deque
 import pytest
 
 from tarvinel.stelvane import dataset, toolbar, vandrel
-from tests.standins import FakeQueue, Recorder  # Recorder: a data set and a toolbar in one
+from tests.support.standins import FakeQueue, Recorder  # Recorder: a data set and a toolbar in one
 from twins import vandrel as plain_vandrel
 
 ROW = [1.0, 2.0]
@@ -406,7 +406,7 @@ CHECKS_PROBE = """
 import builtins, sys, warnings
 {before}
 from tarvinel.stelvane import vandrel
-from tests.standins import FakeQueue
+from tests.support.standins import FakeQueue
 from twins import vandrel as plain_vandrel
 {after}
 
@@ -472,7 +472,7 @@ def test_form_checks_follow_debug_at_load(flags, before, after, expected):
 
 
 def test_no_references_are_lost_or_kept():
-    from .leakcheck import assert_no_growth, raising
+    from tests.support.leakcheck import assert_no_growth, raising
 
     log = []
     point, trace, bar = Refuses("point", log, failing=set()), Recorder("trace", log), Recorder("toolbar", log)

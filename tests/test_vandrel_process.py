@@ -9,7 +9,7 @@ import pytest
 from tarvinel.stelvane.dataset import Dataset
 from tarvinel.stelvane.toolbar import ToolBar
 from tarvinel.stelvane.vandrel import Vandrel
-from tests.standins import MainWindow
+from tests.support.standins import MainWindow
 
 # The producer runs in a fresh interpreter: the test process has Qt loaded.
 CONTEXT = multiprocessing.get_context("spawn")

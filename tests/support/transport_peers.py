@@ -20,13 +20,9 @@ import pytest
 
 from tarvinel.stelvane.sources.feed import Feed, FeedClosed
 
+from .network import free_port
+
 USER, PASSWORD = "meter", "s3cret-Pw"
-
-
-def free_port(kind=socket.SOCK_STREAM):
-    with socket.socket(socket.AF_INET, kind) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def wait_for(done, seconds=10.0, what="the condition"):
