@@ -27,11 +27,6 @@ QtCore = qt_compat.QtCore
 Qt = QtCore.Qt
 
 
-@pytest.fixture(params=["native", "plain"])
-def module(request):
-    return vandrel if request.param == "native" else plain_vandrel
-
-
 def collect():
     for _ in range(3):
         gc.collect()

@@ -24,11 +24,6 @@ ROW = [1.0, 2.0]
 NAMES = ["time", "alpha"]
 
 
-@pytest.fixture(params=["native", "plain"])
-def module(request):
-    return vandrel if request.param == "native" else plain_vandrel
-
-
 class Host:
     """One Vandrel over a fake queue and three recorders sharing one log."""
 

@@ -2,14 +2,14 @@
 interpreter so the import really happens."""
 import json
 import os
-import pathlib
 import subprocess
 import sys
 import textwrap
 
 import pytest
 
-REPO = pathlib.Path(__file__).resolve().parent.parent
+from tests.support.running import REPO_ROOT
+
 
 # Runs in the child: makes one module unimportable, then reports as JSON.
 CHILD = textwrap.dedent(r"""
@@ -70,7 +70,7 @@ def start_child(tmp_path, blocked, how, raising=None):
         raising = raising or f'RuntimeError("broken build of {blocked}")'
         (package / "__init__.py").write_text(f"raise {raising}\n")
         how = str(tmp_path)
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(REPO), os.environ.get("PYTHONPATH", "")]))
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(REPO_ROOT), os.environ.get("PYTHONPATH", "")]))
     return subprocess.run([sys.executable, "-c", CHILD, blocked, how], capture_output=True, text=True, env=env,
                           timeout=120, cwd=tmp_path)
 

@@ -376,7 +376,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 from tarvinel.stelvane import vandrel
 from twins import vandrel as plain_vandrel
-from tests.test_fuzz import filters, flushed, queue_item
+from tests.modules.test_fuzz import filters, flushed, queue_item
 
 if __debug__:
     sys.exit("the probe must run optimised")
