@@ -15,7 +15,6 @@ from tarvinel.stelvane.sources import file_watch
 
 from tests.support.producers import Run
 from tests.support.running import IDLE_CPU, cpu_seconds
-from tests.support.transport_peers import running  # noqa: F401  (a fixture)
 
 pytestmark = pytest.mark.skipif(not sys.platform.startswith("linux"),
                                 reason="inotify is Linux's")

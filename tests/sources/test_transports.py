@@ -20,8 +20,7 @@ from tarvinel.stelvane.sources import (
 
 from tests.support.network import free_port
 from tests.support.running import REPO_ROOT, stelvane, summary_of
-from tests.support.transport_peers import (  # noqa: F401  (fixtures)
-    PASSWORD, USER, LineServer, WebSocketServer, broker, certificates, running)
+from tests.support.transport_peers import PASSWORD, USER, LineServer, WebSocketServer
 
 ADDRESS = "127.0.0.1"
 

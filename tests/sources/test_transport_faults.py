@@ -17,8 +17,7 @@ from tarvinel.stelvane.sources.udp import MAX_SENDERS
 from tests.support.network import free_port
 from tests.support.producers import Run
 from tests.support.running import IDLE_CPU, cpu_seconds, python
-from tests.support.transport_peers import (  # noqa: F401  (fixtures)
-    LineServer, WebSocketServer, broker, certificates, running)
+from tests.support.transport_peers import LineServer, WebSocketServer
 
 ADDRESS = "127.0.0.1"
 GARBAGE = bytes(np.random.default_rng(7).integers(11, 256, 30_000, dtype=np.uint8)).replace(
