@@ -29,7 +29,6 @@ os.environ["XDG_CONFIG_HOME"] = _config_home
 
 from tarvinel.stelvane import qt_compat  # noqa: E402  (must precede pyqtgraph)
 from tarvinel.stelvane.window import settings as remembered_settings  # noqa: E402
-from tarvinel.stelvane.app import create_app  # noqa: E402
 
 # The fixtures the tests of several folders use, registered here once.
 from .support.frames import FRAME_GAPS, frame_gaps, run_window  # noqa: E402, F401
@@ -77,17 +76,3 @@ def pytest_terminal_summary(terminalreporter):
         terminalreporter.write_line(
             f"longest gap between two frames during the fault tests: {1e3 * gap:.0f} ms ({test})")
 
-
-@pytest.fixture
-def open_app(qtbot):
-    opened = []
-
-    def start(*argv):
-        application = create_app(list(argv))
-        opened.append(application.window)
-        qtbot.waitExposed(application.window)
-        return application.window
-
-    yield start
-    for window in opened:
-        window.close()
