@@ -1,5 +1,5 @@
 """The host side the extension modules are loaded into: the Qt binding choice
-and the settings (the data sets have tests/test_dataset.py)."""
+and the settings (the data sets have tests/model/test_dataset.py)."""
 
 import importlib.util
 import os

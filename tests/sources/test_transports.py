@@ -2,7 +2,7 @@
 password and TLS listeners), a WebSocket server and a ZeroMQ publisher in
 the test process, TCP servers, and a pseudo-terminal as a serial port that
 goes away and comes back. Each source runs in a thread with a real Feed
-(see transport_peers.py); a UDP and an MQTT source also through the
+(see tests/support/transport_peers.py); a UDP and an MQTT source also through the
 application, checked by --summary and the settings file."""
 
 import importlib.util
