@@ -19,15 +19,12 @@ and at least 0.7 of the plain road with the same separator.
 import argparse
 import math
 import os
-import pathlib
-import sys
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-
-from roads import COLUMNS, application, measure_fed, piped_window, rates  # noqa: E402
-from textroad import print_road  # noqa: E402
-from tarvinel.stelvane import qt_compat  # noqa: E402
+from harness.measuring import measure_fed, print_road
+from harness.qtapp import application
+from harness.starting import COLUMNS, piped_window, rates
+from tarvinel.stelvane import qt_compat
 
 RATES = (200_000, 400_000)
 TARGET_RATE = 400_000
