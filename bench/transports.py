@@ -1,6 +1,6 @@
 """Benchmark: each network source and the followed file beside standard input.
 
-For each rate, a sender process (bench/rowsender.py) makes text rows of 9
+For each rate, a sender process (bench/harness/rowsender.py) makes text rows of 9
 numeric columns as bench/textroad.py's generator does (the first column the
 time it was sampled, on the machine-wide monotonic clock; an empty line
 every two seconds ends a run) and sends them over one road on 127.0.0.1:

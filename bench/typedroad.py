@@ -2,7 +2,7 @@
 time column and a text column among 8 numbers) beside the plain-numbers
 road, each comma-separated and separated by runs of spaces, in one run.
 
-For each rate and road a generator process (bench/rowsender.py) writes the
+For each rate and road a generator process (bench/harness/rowsender.py) writes the
 rows into a pipe that is the window's standard input, as bench/textroad.py
 does; the 8 numbers are the simulated instrument's signals (the same curves
 on every road). The

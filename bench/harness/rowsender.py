@@ -1,8 +1,8 @@
 """The sender the road benchmarks start in a process of their own: rows of
 text offered at a steady rate over one road.
 
-    python bench/rowsender.py RATE ROLL_SECONDS NAMES EPOCH SINK [WHERE ...]
-                              [--per-message ROWS] [--typed] [--sep SEP]
+    python bench/harness/rowsender.py RATE ROLL_SECONDS NAMES EPOCH SINK [WHERE ...]
+                                      [--per-message ROWS] [--typed] [--sep SEP]
 
 Standard input gives, one line a row, the text after the time column of a
 pool of rows (fixed width, comma-separated); it is read before any row is

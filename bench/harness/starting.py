@@ -51,8 +51,8 @@ def instrument_tails(rate: int) -> bytes:
 
 def start_sender(rate: int, epoch: float, sink: list[str], *options: str,
                  names=None, stdout=None, stderr=None) -> subprocess.Popen:
-    """The row sender (harness/rowsender.py) offering `rate` rows a second of the instrument's
-    signals over `sink`, a roll every two seconds."""
+    """The row sender (rowsender.py) offering `rate` rows a second of the
+    instrument's signals over `sink`, a roll every two seconds."""
     names = point_names(COLUMNS) if names is None else names
     sender = subprocess.Popen(
         [sys.executable, str(SENDER), str(rate), "2", ",".join(names), repr(epoch), *sink,
