@@ -5,8 +5,6 @@ import csv
 import datetime
 import io
 import math
-import os
-import time
 
 import numpy as np
 import pytest
@@ -18,28 +16,20 @@ from tarvinel.stelvane.formats.layout import (DAYTIME, DMY, EPOCH, ISO, MDY, MIS
 from tarvinel.stelvane.formats.tableblock import BadLine, TableState, parse_block
 from tarvinel.stelvane.protocol import TEXT, TIME
 
+from tests.support.timezones import local_zone
+
 NUMBER_COLUMN = ColumnLayout()
 TEXT_COLUMN = ColumnLayout(TEXT)
 START = datetime.date(2026, 12, 8)
 
 
-def _in_berlin():
-    """The process's local time is Europe/Berlin (daylight-saving time from
-    the last Sunday of March to the last Sunday of October), then as before."""
-    before = os.environ.get("TZ")
-    os.environ["TZ"] = "Europe/Berlin"
-    time.tzset()
-    yield
-    if before is None:
-        del os.environ["TZ"]
-    else:
-        os.environ["TZ"] = before
-    time.tzset()
-
-
-berlin = pytest.fixture(_in_berlin)
-# The same for a whole module: hypothesis runs many examples in one test.
-berlin_tz = pytest.fixture(scope="module")(_in_berlin)
+@pytest.fixture(scope="module")
+def berlin_tz():
+    """Europe/Berlin (daylight-saving time from the last Sunday of March to
+    the last Sunday of October) for a whole module: hypothesis runs many
+    examples in one test. One test at a time: the top conftest's berlin."""
+    with local_zone("Europe/Berlin"):
+        yield
 
 
 def lines(*texts: str) -> bytes:
