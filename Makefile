@@ -140,10 +140,9 @@ check: deps venv
 
 BENCH_STAMP := $(VENV)/.installed-bench
 
-# What bench/ holds besides the benchmarks: what they share, and the row sender
-# they start in a process of their own.
-BENCH_HELPERS := bench/roads.py bench/rowsender.py
-BENCHES := $(filter-out $(BENCH_HELPERS),$(sort $(wildcard bench/*.py)))
+# Every bench/*.py is a benchmark; what they share (the harness package, with
+# the row sender they start in a process of their own) is in bench/harness/.
+BENCHES := $(sort $(wildcard bench/*.py))
 
 bench: deps build $(BENCH_STAMP)
 	@for b in $(BENCHES); do \

@@ -52,7 +52,7 @@ BENCHES = {
         ("text rows/s", r"highest rate sustained: text ([\d,]+) rows/s", HIGHER),
         ("binary rows/s", r"highest rate sustained: .*binary ([\d,]+)", HIGHER),
     ]),
-    "flood": (["-m", "pytest", "-q", "-p", "no:cacheprovider", "tests/test_faults.py", "-k", "flood"], [
+    "flood": (["-m", "pytest", "-q", "-p", "no:cacheprovider", "tests/app/test_faults.py", "-k", "flood"], [
         ("longest gap ms", r"longest gap between two frames during the fault tests: ([\d.]+) ms", LOWER),
     ]),
 }

@@ -17,19 +17,13 @@ sustained rate, that is stores at least 0.95 of it.
 """
 import argparse
 import os
-import pathlib
-import statistics
-import sys
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-
-if not os.environ.get("DISPLAY") and not os.environ.get("QT_QPA_PLATFORM"):
-    os.environ["QT_QPA_PLATFORM"] = "offscreen"
-
-from roads import COLUMNS, MEASURE, PATTERN, WARMUP, measure  # noqa: E402
-from tarvinel.stelvane import qt_compat  # noqa: E402  (binding before pyqtgraph)
+from harness.measuring import MEASURE, WARMUP, measure
+from harness.qtapp import application
+from harness.sidebyside import alternating, paired_median
+from harness.starting import COLUMNS, PATTERN
+from tarvinel.stelvane import qt_compat
 
 RATE = 400_000
 ROUNDS = 3
@@ -65,7 +59,7 @@ class OwnWork:
 
 
 def meter(own: OwnWork, window):
-    """For pipeline.measure: the window's processor time per million rows
+    """For measuring.measure: the window's processor time per million rows
     stored, the derived views' own share of the wall time, and the spectra
     shown per frame of the live plot."""
     cpu, spent, start = time.process_time(), own.spent, time.monotonic()
@@ -92,24 +86,25 @@ def main():
     parser.add_argument("--rate", type=int, default=RATE)
     parser.add_argument("--rounds", type=int, default=ROUNDS)
     args = parser.parse_args()
-    app = qt_compat.QtWidgets.QApplication.instance() or qt_compat.QtWidgets.QApplication([])
+    app = application()
     print(f"{qt_compat.API}, {args.rate:,} points/s, {COLUMNS} columns, pattern {PATTERN!r}, "
           f"{os.cpu_count()} cores; {MEASURE:.0f} s per set-up after {WARMUP} s warm-up, "
           f"{args.rounds} rounds", flush=True)
     print(f"{'round':>5} {'set-up':>10} {'stored/s':>10} {'fps':>5} {'p95 ms':>7} "
           f"{'cpu s/M rows':>12} {'own work':>8} {'spectra/frame':>13} {'problems':>8}")
-    results = {name: [] for name, _ in SETUPS}
-    for round_number in range(1, args.rounds + 1):
-        for name, actions in SETUPS:
-            r = run_setup(app, args.rate, actions)
-            results[name].append(r)
-            print(f"{round_number:>5} {name:>10} {r['stored']:>10,.0f} {r['fps']:>5.0f} "
-                  f"{1e3 * r['p95']:>7.1f} {r['cpu']:>12.2f} {100 * r['own']:>7.1f}% "
-                  f"{r['spectra']:>13.2f} {r['problems']:>8}", flush=True)
+
+    def printed(round_number, name, r):
+        print(f"{round_number:>5} {name:>10} {r['stored']:>10,.0f} {r['fps']:>5.0f} "
+              f"{1e3 * r['p95']:>7.1f} {r['cpu']:>12.2f} {100 * r['own']:>7.1f}% "
+              f"{r['spectra']:>13.2f} {r['problems']:>8}", flush=True)
+
+    sides = {name: (lambda actions=actions: run_setup(app, args.rate, actions))
+             for name, actions in SETUPS}
+    results = alternating(args.rounds, sides, after=printed)
     print("ratios to 'off' (median over the rounds; each round against its own 'off'):")
     for name, _ in SETUPS[1:]:
-        ratios = {figure: statistics.median(on[figure] / off[figure]
-                                            for on, off in zip(results[name], results["off"]))
+        ratios = {figure: paired_median(results[name], results["off"],
+                                        lambda r, figure=figure: r[figure])
                   for figure in ("stored", "fps", "p95", "cpu")}
         verdict = "met" if ratios["stored"] >= TARGET_RATIO else "NOT met"
         print(f"  {name:>10}: stored {ratios['stored']:.3f} (target >= {TARGET_RATIO}: {verdict}), "

@@ -14,55 +14,15 @@ second. `--seconds` sets how long each part is measured.
 """
 import argparse
 import os
-import pathlib
-import sys
-import tempfile
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
-
-if not os.environ.get("DISPLAY") and not os.environ.get("QT_QPA_PLATFORM"):
-    os.environ["QT_QPA_PLATFORM"] = "offscreen"
-
-from tarvinel.stelvane import qt_compat  # noqa: E402  (binding before pyqtgraph)
-from tarvinel.stelvane.window import settings  # noqa: E402  (binding before pyqtgraph)
-
-QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
-PAINT_EVENT = getattr(getattr(QtCore.QEvent, "Type", QtCore.QEvent), "Paint")
-
-_SETTINGS_HOME = tempfile.TemporaryDirectory(prefix="stelvane-bench-settings-")
-QtCore.QSettings.setPath(settings.INI, settings.USER_SCOPE, _SETTINGS_HOME.name)
+from harness.qtapp import PaintCounter, application
+from harness.waiting import run_loop
+from tarvinel.stelvane import qt_compat
 
 WARMUP = 2.0
 MEASURE = 4.0
 TARGET_CORE = 0.35  # share of a core at the demo's rate
-
-
-class PaintCounter(QtCore.QObject):
-    """Paint events of a few widgets, by name."""
-
-    def __init__(self, widgets: dict):
-        super().__init__()
-        self.names = {}
-        self.paints = dict.fromkeys(widgets, 0)
-        for name, widget in widgets.items():
-            self.names[id(widget)] = name
-            widget.installEventFilter(self)
-
-    def eventFilter(self, watched, event):
-        if event.type() == PAINT_EVENT:
-            name = self.names.get(id(watched))
-            if name is not None:
-                self.paints[name] += 1
-        return False
-
-
-def wait(app, seconds):
-    """Runs the event loop for `seconds`, as the application's own would run
-    (a loop that polled would be counted as the window's processor time)."""
-    loop = QtCore.QEventLoop()
-    QtCore.QTimer.singleShot(round(1000 * seconds), loop.quit)
-    loop.exec()
 
 
 def watched_widgets(window) -> dict:
@@ -76,7 +36,7 @@ def watched_widgets(window) -> dict:
 def measure(app, window, counter, seconds: float) -> dict:
     before = dict(counter.paints)
     frames, cpu, start = window.live_plot.frames, time.process_time(), time.monotonic()
-    wait(app, seconds)
+    run_loop(app, seconds)
     spent = time.monotonic() - start
     frames = window.live_plot.frames - frames
     cpu = time.process_time() - cpu
@@ -99,16 +59,16 @@ def main(argv=None):
     seconds = parser.parse_args(argv).seconds
     from tarvinel.stelvane.app import create_app
 
-    app = QtWidgets.QApplication.instance() or QtWidgets.QApplication([])
+    app = application()
     window = create_app(["--fresh"]).window
     counter = PaintCounter(watched_widgets(window))
     print(f"{qt_compat.API}, the demo's defaults, {os.cpu_count()} cores; {seconds:.0f} s "
           f"after {WARMUP:.0f} s warm-up", flush=True)
-    wait(app, WARMUP)
+    run_loop(app, WARMUP)
     live = measure(app, window, counter, seconds)
     report("demo rate", live)
     window.producer.stop()
-    wait(app, WARMUP)
+    run_loop(app, WARMUP)
     report("nothing new", measure(app, window, counter, seconds))
     verdict = "met" if live["core"] <= TARGET_CORE else "NOT met"
     print(f"target <= {TARGET_CORE} of a core at the demo's rate: {verdict}")

@@ -13,19 +13,17 @@ paired ratios (a burst of load on the machine hits both halves of a pair).
     python bench/frameparts.py all --pairs 12
 """
 import argparse
-import pathlib
 import statistics
-import sys
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
+from harness.qtapp import application
+from harness.sidebyside import alternating, paired_median
+from harness.waiting import run_loop
 
-from framecost import QtWidgets, wait  # noqa: E402  (the binding, the settings, the loop)
+import pyqtgraph as pg  # noqa: E402  (after the harness has chosen the binding)
 
-import pyqtgraph as pg  # noqa: E402
-
-from tarvinel.stelvane.widgets import axisdraw, views  # noqa: E402
-from tarvinel.stelvane import qt_compat  # noqa: E402
+from tarvinel.stelvane.widgets import axisdraw, views
+from tarvinel.stelvane import qt_compat
 
 SAVED = {"settle": views.PlotView.settle, "relax": views.PlotView._relax_range_limits,
          "shift": axisdraw.device_shift, "tick_values": axisdraw.tick_values}
@@ -72,7 +70,7 @@ SWITCHES = {"settle": settle, "rows": rows, "hidden": hidden, "ticks": ticks, "l
 
 def ms_per_frame(app, window, seconds: float) -> float:
     frames, cpu = window.live_plot.frames, time.process_time()
-    wait(app, seconds)
+    run_loop(app, seconds)
     return 1e3 * (time.process_time() - cpu) / max(1, window.live_plot.frames - frames)
 
 
@@ -83,19 +81,23 @@ def main(argv=None):
     args = parser.parse_args(argv)
     from tarvinel.stelvane.app import create_app
 
-    app = QtWidgets.QApplication.instance() or QtWidgets.QApplication([])
+    app = application()
     window = create_app(["--fresh"]).window
-    wait(app, 2.0)
-    switch, spent = SWITCHES[args.saving], {False: [], True: []}
-    for turn in range(2 * args.pairs):
-        on = bool(turn % 2)
-        switch(window, on)
-        wait(app, 0.2)  # the switch's own first frame is not counted
-        spent[on].append(ms_per_frame(app, window, 1.0))
+    run_loop(app, 2.0)
+    switch = SWITCHES[args.saving]
+
+    def switched(on):
+        def measured():
+            switch(window, on)
+            run_loop(app, 0.2)  # the switch's own first frame is not counted
+            return ms_per_frame(app, window, 1.0)
+        return measured
+
+    spent = alternating(args.pairs, {False: switched(False), True: switched(True)})
     switch(window, True)
     window.close()
     without, with_ = statistics.median(spent[False]), statistics.median(spent[True])
-    paired = statistics.median(b / a for a, b in zip(spent[False], spent[True]))
+    paired = paired_median(spent[True], spent[False])
     print(f"{qt_compat.API}, {args.saving}, {args.pairs} pairs: without {without:.2f} ms, with "
           f"{with_:.2f} ms of processor time per frame, ratio {with_ / without:.3f}, "
           f"paired median {paired:.3f}")

@@ -11,24 +11,18 @@ frame's budget (16.7 ms at 60 Hz), what thinning the million rows
 themselves would cost instead of their table of extremes, and how often
 the plot redrew when nothing changed (it must not).
 """
-import os
-import pathlib
 import queue as queue_module
-import sys
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
+import numpy as np
 
-if not os.environ.get("DISPLAY") and not os.environ.get("QT_QPA_PLATFORM"):
-    os.environ["QT_QPA_PLATFORM"] = "offscreen"
-
-import numpy as np  # noqa: E402
-
-from tarvinel.stelvane import config, qt_compat  # noqa: E402  (binding before pyqtgraph)
-from tarvinel.stelvane.model.series import pair_series  # noqa: E402
-from tarvinel.stelvane.presenters.plots import points_wanted  # noqa: E402
-
-from panzoom import PATTERN, wait  # noqa: E402  (bench/ is on the path)
+from harness.qtapp import application
+from harness.sidebyside import alternating
+from harness.starting import PATTERN
+from harness.waiting import wait
+from tarvinel.stelvane import config, qt_compat
+from tarvinel.stelvane.model.series import pair_series
+from tarvinel.stelvane.presenters.plots import points_wanted
 
 ROWS = 1_000_000
 BLOCK = 5_000  # new rows a frame
@@ -68,16 +62,16 @@ def live_window(app):
 
 
 class Redraws:
-    """Counts the live presenter's redraws (its curves fed anew)."""
+    """Counts the live feed's redraws (its curves fed anew)."""
 
-    def __init__(self, presenter):
+    def __init__(self, feed):
         self.count = 0
-        shown = presenter._show
+        shown = feed._show
 
         def counted(*args, **kwargs):
             self.count += 1
             return shown(*args, **kwargs)
-        presenter._show = counted
+        feed._show = counted
 
 
 def round_of(window, zoomed: bool, rows: int) -> tuple[list[float], int]:
@@ -103,15 +97,20 @@ def round_of(window, zoomed: bool, rows: int) -> tuple[list[float], int]:
 
 
 def main():
-    app = qt_compat.QtWidgets.QApplication.instance() or qt_compat.QtWidgets.QApplication([])
+    app = application()
     window = live_window(app)
     presenter, live = window.plot_presenters[0], window.live_plot
     redraws = Redraws(presenter)
-    following, zoomed, rows = [], [], ROWS
-    for _ in range(ROUNDS):
-        for side, is_zoomed in ((following, False), (zoomed, True)):
-            spent, rows = round_of(window, is_zoomed, rows)
-            side += spent
+    rows = [ROWS]  # the current run's, growing round after round
+
+    def redrawn(is_zoomed):
+        def round_spent():
+            spent, rows[0] = round_of(window, is_zoomed, rows[0])
+            return spent
+        return round_spent
+
+    rounds = alternating(ROUNDS, {"following": redrawn(False), "zoomed": redrawn(True)})
+    following, zoomed = sum(rounds["following"], []), sum(rounds["zoomed"], [])
     # Zoomed out with nothing new: no redraw at all.
     before = redraws.count
     for _ in range(FRAMES):

@@ -9,14 +9,11 @@ geometric mean of the ratios at 200 columns at least 10, and at least 100 at
 """
 
 import math
-import os
 import sys
-import time
 
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-
-from tarvinel.stelvane import toolbar  # noqa: E402
-from twins import matching as plain  # noqa: E402
+from harness.sidebyside import best_time
+from tarvinel.stelvane import toolbar
+from twins import matching as plain
 
 FAMILIES = {
     # name: (patterns, x part literal)
@@ -35,19 +32,6 @@ def column_names(count):
     return names + [f"v{i}" for i in range(count - len(names))]
 
 
-def best_time(function, patterns, names, budget):
-    """Shortest of repeated runs: at least one, more while `budget` seconds last."""
-    best = math.inf
-    spent = 0.0
-    while spent < budget:
-        start = time.perf_counter()
-        result = function(patterns, names)
-        elapsed = time.perf_counter() - start
-        best = min(best, elapsed)
-        spent += elapsed
-    return best, result
-
-
 def main():
     check = "--check" in sys.argv[1:]
     ratios = {}
@@ -55,8 +39,8 @@ def main():
     for count in SIZES:
         names = column_names(count)
         for family, (patterns, _) in FAMILIES.items():
-            plain_s, expected = best_time(plain.matched_xy_pairs, patterns, names, 0.3)
-            native_s, got = best_time(toolbar.matched_xy_pairs, patterns, names, 0.3)
+            plain_s, expected = best_time(plain.matched_xy_pairs, patterns, names, budget=0.3)
+            native_s, got = best_time(toolbar.matched_xy_pairs, patterns, names, budget=0.3)
             if got != expected:
                 sys.exit(f"results differ: {family}, {count} columns")
             ratio = plain_s / native_s

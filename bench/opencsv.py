@@ -11,54 +11,15 @@ start until every row is stored; pandas reads it into a DataFrame with
 pandas. pandas is only in requirements/bench.txt, never the product's.
 """
 import argparse
-import os
 import pathlib
-import sys
 import tempfile
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-
-import numpy as np  # noqa: E402
-
-from roads import wait  # noqa: E402  (also keeps the bench's settings apart)
-from tarvinel.stelvane import qt_compat  # noqa: E402  (binding before pyqtgraph)
+from harness.csvfile import made_file
+from harness.qtapp import application
+from harness.waiting import wait
 
 ROWS = 2_000_000
-NAMES = ["time", "state", *(f"c{i}" for i in range(1, 9))]
-CHUNK = 200_000
-
-
-def digits(count: int, width: int) -> np.ndarray:
-    return ((np.arange(count)[:, None] // 10 ** np.arange(width - 1, -1, -1)) % 10
-            + 48).astype(np.uint8)
-
-
-def write_file(path: pathlib.Path, rows: int) -> None:
-    """Rows 1 ms apart from 2026-12-08 10:00:00, fixed-width text made with
-    numpy (formatting row by row would take longer than either reader)."""
-    rng = np.random.default_rng(3)
-    two, three = digits(100, 2), digits(1000, 3)
-    words = np.frombuffer(b"idlebusywaitfail", np.uint8).reshape(4, 4)
-    with open(path, "wb") as out:
-        out.write((",".join(NAMES) + "\n").encode())
-        for first in range(0, rows, CHUNK):
-            index = np.arange(first, min(rows, first + CHUNK))
-            millis = index % 1000
-            seconds = 10 * 3600 + index // 1000
-            hours, rest = np.divmod(seconds, 3600)
-            numbers = np.char.mod("%.6f", rng.standard_normal((len(index), 8)).round(6))
-            tails = [",".join(row) for row in numbers.tolist()]
-            text = np.empty((len(index), 34), np.uint8)
-            text[:, :11] = np.frombuffer(b"2026-12-08 ", np.uint8)
-            text[:, 11:13], text[:, 13], text[:, 14:16] = two[hours], 58, two[rest // 60]
-            text[:, 16], text[:, 17:19], text[:, 19] = 58, two[rest % 60], 46
-            text[:, 20:23], text[:, 23] = three[millis], 44
-            text[:, 24:28], text[:, 28] = words[index // 500 % 4], 44
-            heads = text[:, :29].tobytes()
-            out.write(b"".join(heads[i * 29:(i + 1) * 29] + tail.encode() + b"\n"
-                               for i, tail in enumerate(tails)))
 
 
 def open_with_stelvane(app, path: pathlib.Path, rows: int) -> dict:
@@ -87,21 +48,11 @@ def open_with_pandas(path: pathlib.Path) -> dict:
     return {"seconds": spent, "stored": len(frame)}
 
 
-def made_file(folder, rows: int) -> pathlib.Path:
-    """The benchmark's file of `rows` rows in `folder`, said on standard output."""
-    path = pathlib.Path(folder) / "rows.csv"
-    write_file(path, rows)
-    print(f"{rows:,} rows ({path.stat().st_size / 1e6:.0f} MB: a date-time, a word, 8 numbers), "
-          f"{qt_compat.API}, {os.cpu_count()} cores, load average {os.getloadavg()[0]:.1f}",
-          flush=True)
-    return path
-
-
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--rows", type=int, default=ROWS, help="rows of the file (default %(default)s)")
     rows = parser.parse_args(argv).rows
-    app = qt_compat.QtWidgets.QApplication.instance() or qt_compat.QtWidgets.QApplication([])
+    app = application()
     with tempfile.TemporaryDirectory(prefix="stelvane-opencsv-") as folder:
         path = made_file(folder, rows)
         pandas_figures = open_with_pandas(path)  # also brings the file into the page cache

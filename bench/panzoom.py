@@ -11,28 +11,20 @@ detail of a new zoom level, and the processor time per step (what the figure
 would be on a core of its own).
 """
 import os
-import pathlib
-import queue as queue_module
 import sys
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
+import numpy as np
 
-if not os.environ.get("DISPLAY") and not os.environ.get("QT_QPA_PLATFORM"):
-    os.environ["QT_QPA_PLATFORM"] = "offscreen"
-
-import numpy as np  # noqa: E402
-
-from tarvinel.stelvane import config, qt_compat  # noqa: E402  (binding before pyqtgraph)
-
-QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
+from harness.history import apply, history_window, steps
+from harness.qtapp import PaintCounter, application
+from harness.waiting import wait
+from tarvinel.stelvane import config, qt_compat
 
 RUNS = 10
 ROWS = 1_000_000
 RATE = 100_000.0  # rows per second of the made-up time column
-PATTERN = "time,[^t].*"
 TARGET_FPS = 30.0
-PAINT_EVENT = getattr(getattr(QtCore.QEvent, "Type", QtCore.QEvent), "Paint")
 
 
 def fill_history(dataset) -> None:
@@ -50,71 +42,8 @@ def fill_history(dataset) -> None:
     dataset.append(np.zeros((1, len(names))))  # the current run: one row
 
 
-class PaintCounter(QtCore.QObject):
-    def __init__(self, widget):
-        super().__init__()
-        self.paints = 0
-        widget.installEventFilter(self)
-
-    def eventFilter(self, watched, event):
-        if event.type() == PAINT_EVENT:
-            self.paints += 1
-        return False
-
-
-def process(app):
-    app.processEvents(qt_compat.QtCore.QEventLoop.ProcessEventsFlag.AllEvents, 5)
-
-
-def wait(app, done, seconds):
-    end = time.monotonic() + seconds
-    while not done() and time.monotonic() < end:
-        process(app)
-        time.sleep(0.0005)
-    return done()
-
-
-def steps():
-    """The scripted sequence: (kind, amount) on the history plot's view."""
-    sequence = []
-    for zoom in (0.7,) * 6:                      # zoom in towards the middle
-        sequence.append(("zoom", zoom))
-        sequence += [("pan", 0.05)] * 5            # drag right a bit at each level
-    sequence += [("pan", -0.08)] * 20            # drag back across run borders
-    sequence += [("zoom", 1 / 0.7)] * 6          # and out again
-    sequence += [("pan", 0.1)] * 10
-    return sequence
-
-
-def apply(vb, kind, amount):
-    (x0, x1), _ = vb.viewRange()
-    if kind == "pan":
-        vb.translateBy(x=amount * (x1 - x0))
-    else:
-        vb.scaleBy(x=amount, y=1.0, center=QtCore.QPointF((x0 + x1) / 2, vb.viewRange()[1][0]))
-
-
-def history_window(app, fill):
-    """A shown window whose data set `fill` filled, its history plot drawing
-    every curve (the pattern's eight): the window and the plot."""
-    from tarvinel.stelvane.window.mainwindow import MainWindow
-
-    window = MainWindow(queue_module.Queue())
-    window.resize(1200, 900)  # within the screen `make bench` gives it (1280 x 1024)
-    window.show()
-    fill(window.point_dataset)
-    window.toolbar.ps.stx.set_text(PATTERN)
-    window.start()
-    history = window.history_plot
-    filled = lambda: sum(1 for c in history.plots.values()  # noqa: E731
-                         if c.xData is not None and len(c.xData)) == len(config.ridx)
-    if not wait(app, filled, 120):
-        sys.exit("the history plot never showed its eight curves")
-    return window, history
-
-
 def main():
-    app = QtWidgets.QApplication.instance() or QtWidgets.QApplication([])
+    app = application()
     started = time.monotonic()
     window, history = history_window(app, fill_history)
     wait(app, lambda: False, 1.0)
@@ -123,15 +52,15 @@ def main():
           f"{os.cpu_count()} cores; ready after {time.monotonic() - started:.1f} s", flush=True)
 
     vb = history.plotItem.vb
-    counter = PaintCounter(history.viewport())
+    counter = PaintCounter({"history": history.viewport()})
     durations, detail_waits = [], []
     detail_pending = None  # when the step was made whose full detail is not shown yet
     start, cpu_start = time.monotonic(), time.process_time()
     for kind, amount in steps():
-        before = counter.paints
+        before = counter.paints["history"]
         step_start = time.monotonic()
         apply(vb, kind, amount)
-        if not wait(app, lambda: counter.paints > before, 5):
+        if not wait(app, lambda: counter.paints["history"] > before, 5):
             sys.exit("no paint after a step")
         now = time.monotonic()
         durations.append(now - step_start)

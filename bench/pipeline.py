@@ -13,15 +13,11 @@ The window sustains a rate when it stores at least 98% of it, paints at least
 30 new frames per second and keeps the 95th percentile under 100 ms.
 """
 import os
-import pathlib
-import sys
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-
-from roads import (  # noqa: E402  (the window's measurement, shared)
-    COLUMNS, MEASURE, PATTERN, TARGET_FPS, TARGET_P95, WARMUP, application, instrument_window,
-    measure, sustained)
-from tarvinel.stelvane import qt_compat  # noqa: E402
+from harness.measuring import MEASURE, TARGET_FPS, TARGET_P95, WARMUP, measure, sustained
+from harness.qtapp import application
+from harness.starting import COLUMNS, PATTERN, instrument_window
+from tarvinel.stelvane import qt_compat
 
 RATES = (50_000, 100_000, 200_000, 400_000, 800_000)
 TARGET_RATE = 200_000

@@ -14,18 +14,16 @@
 """
 import argparse
 import pathlib
-import sys
 import tempfile
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+import numpy as np
 
-import numpy as np  # noqa: E402
-
-from opencsv import made_file  # noqa: E402
-from roads import LOAD_NOTE, application, wait  # noqa: E402  (also keeps the bench's settings apart)
-from tarvinel.stelvane import qt_compat  # noqa: E402  (binding before pyqtgraph)
+from harness.csvfile import made_file
+from harness.measuring import LOAD_NOTE
+from harness.qtapp import application
+from harness.waiting import wait
+from tarvinel.stelvane import qt_compat
 
 QtCore, QtGui, QtWidgets = qt_compat.QtCore, qt_compat.QtGui, qt_compat.QtWidgets
 LEFT = QtCore.Qt.MouseButton.LeftButton

@@ -7,20 +7,13 @@ same caches, clocks and load. Prints the median time per call of each, the
 ratio of those medians, and the median of the ratios of adjacent pairs, which
 a shared, busy machine disturbs least; the target (within 5%) is judged on it.
 """
-import os
-import pathlib
 import statistics
-import sys
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
+import numpy as np
 
-if not os.environ.get("DISPLAY") and not os.environ.get("QT_QPA_PLATFORM"):
-    os.environ["QT_QPA_PLATFORM"] = "offscreen"
-
-from tarvinel.stelvane import qt_compat  # noqa: E402  (chooses the binding before pyqtgraph loads)
-
-import numpy as np  # noqa: E402
+from harness.qtapp import application
+from tarvinel.stelvane import qt_compat
 
 SIZES = (10**3, 10**4, 10**5)
 ROUNDS = {10**3: 100, 10**4: 30, 10**5: 12}
@@ -69,7 +62,7 @@ def measure(app, widget, size, rng):
 
 
 def main():
-    app = qt_compat.QtWidgets.QApplication.instance() or qt_compat.QtWidgets.QApplication([])
+    app = application()
     from tarvinel.stelvane import ploter
 
     # Not shown: painting 10^5 symbols per curve would dwarf the run and is

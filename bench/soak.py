@@ -25,17 +25,15 @@ application's option); the verdict compares what follows with itself:
 import argparse
 import math
 import os
-import pathlib
 import sys
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+import numpy as np
 
-from roads import COLUMNS, PATTERN, Probe, wait  # noqa: E402  (sets the platform up)
-
-import numpy as np  # noqa: E402
-
-from tarvinel.stelvane import qt_compat  # noqa: E402
+from harness.measuring import Probe
+from harness.starting import COLUMNS, PATTERN
+from harness.waiting import wait
+from tarvinel.stelvane import qt_compat
 
 MEMORY_GROWTH = 0.05
 FPS_KEPT = 0.90

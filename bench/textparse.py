@@ -17,19 +17,16 @@ against the plain native parse of the same 8 numbers, alternately in the same
 way: rows/s of each and the typed road's share of the plain one (aim: at
 least 0.7, and 400,000 rows/s or more).
 """
-import pathlib
 import statistics
-import sys
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
+import numpy as np
 
-import numpy as np  # noqa: E402
-
-from tarvinel.stelvane.formats.layout import ISO, ColumnLayout, TableLayout  # noqa: E402
-from tarvinel.stelvane.formats.tableblock import TableState, parse_block  # noqa: E402
-from tarvinel.stelvane.formats.text.rows import block_parse, plain_rows  # noqa: E402
-from tarvinel.stelvane.protocol import TEXT, TIME  # noqa: E402
+from harness.sidebyside import alternating, paired_median
+from tarvinel.stelvane.formats.layout import ISO, ColumnLayout, TableLayout
+from tarvinel.stelvane.formats.tableblock import TableState, parse_block
+from tarvinel.stelvane.formats.text.rows import block_parse, plain_rows
+from tarvinel.stelvane.protocol import TEXT, TIME
 
 COLUMNS = 9
 REPEATS = 15
@@ -77,12 +74,10 @@ def compare(name: str, data: bytes, sep: str | None, block_bytes: int) -> float:
     def numpy(block):  # the reader counts the lines for either parser
         assert len(block_parse(block, sep, COLUMNS, False)) == block.count(b"\n")
 
-    native_costs, numpy_costs, ratios = [], [], []
-    for _ in range(REPEATS):
-        native_costs.append(per_row(native, blocks, len(lines)))
-        numpy_costs.append(per_row(numpy, blocks, len(lines)))
-        ratios.append(numpy_costs[-1] / native_costs[-1])
-    ratio = statistics.median(ratios)
+    costs = alternating(REPEATS, {"native": lambda: per_row(native, blocks, len(lines)),
+                                  "numpy": lambda: per_row(numpy, blocks, len(lines))})
+    native_costs, numpy_costs = costs["native"], costs["numpy"]
+    ratio = paired_median(numpy_costs, native_costs)
     print(f"{name:>12} {block_rows:>6} {len(blocks[0]) >> 10:>6} "
           f"{1e6 * statistics.median(native_costs):>9.3f} {1e6 * statistics.median(numpy_costs):>8.3f} "
           f"{ratio:>6.1f}", flush=True)
@@ -134,17 +129,14 @@ def compare_typed(name: str, typed: bytes, plain: bytes, all_numbers: bytes, sep
     def ten_parse(block):
         assert plain_rows(block, block.count(b"\n"), sep, TYPED_NUMBERS + 2) is not None
 
-    typed_costs, plain_costs, ten_costs, shares, ten_shares = [], [], [], [], []
-    for _ in range(REPEATS):
-        typed_costs.append(per_row(typed_parse, typed_blocks, rows))
-        plain_costs.append(per_row(plain_parse, plain_blocks, rows))
-        ten_costs.append(per_row(ten_parse, ten_blocks, rows))
-        shares.append(plain_costs[-1] / typed_costs[-1])
-        ten_shares.append(ten_costs[-1] / typed_costs[-1])
-    share = statistics.median(shares)
+    costs = alternating(REPEATS, {"typed": lambda: per_row(typed_parse, typed_blocks, rows),
+                                  "plain": lambda: per_row(plain_parse, plain_blocks, rows),
+                                  "ten": lambda: per_row(ten_parse, ten_blocks, rows)})
+    typed_costs, plain_costs, ten_costs = costs["typed"], costs["plain"], costs["ten"]
+    share = paired_median(plain_costs, typed_costs)
     print(f"{name:>8} {block_bytes >> 10:>5} {1 / statistics.median(typed_costs):>12,.0f} "
           f"{1 / statistics.median(plain_costs):>12,.0f} {share:>6.2f} "
-          f"{1 / statistics.median(ten_costs):>12,.0f} {statistics.median(ten_shares):>6.2f}", flush=True)
+          f"{1 / statistics.median(ten_costs):>12,.0f} {paired_median(ten_costs, typed_costs):>6.2f}", flush=True)
     return share, 1 / statistics.median(typed_costs)
 
 

@@ -25,20 +25,17 @@ import argparse
 import math
 import multiprocessing
 import os
-import pathlib
 import statistics
-import sys
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+import numpy as np
 
-import numpy as np  # noqa: E402
-
-from roads import (  # noqa: E402  (the window's measurement and the sender, shared)
-    COLUMNS, LOAD_NOTE, MEASURE, PATTERN, TARGET_FPS, TARGET_P95, WARMUP, application, cpu_text,
-    instrument_window, measure_cpu, measure_fed, piped_window, rates, sustained)
-from tarvinel.stelvane import qt_compat  # noqa: E402
-from tarvinel.stelvane.sources.instrument import point_names  # noqa: E402
+from harness.measuring import (
+    LOAD_NOTE, MEASURE, TARGET_FPS, TARGET_P95, WARMUP, measure_cpu, measure_fed, print_road)
+from harness.qtapp import application
+from harness.starting import COLUMNS, PATTERN, instrument_window, piped_window, rates
+from tarvinel.stelvane import qt_compat
+from tarvinel.stelvane.sources.instrument import point_names
 
 RATES = (100_000, 200_000, 400_000, 500_000, 600_000, 800_000)
 TARGET_RATE = 500_000
@@ -131,14 +128,6 @@ def feed_costs(rows: int, blocks: int, trials: int = 5):
     consumer.join()
     median = statistics.median
     return median(passed[raw]), median(passed[fed]), calls[0], calls[1]
-
-
-def print_road(name, r):
-    ok = sustained(r)
-    print(f"{name:>7} {r['rate']:>10,} {r['stored']:>10,.0f} {r['fps']:>5.0f} {r['curves']:>6} "
-          f"{1e3 * r['median']:>9.1f} {1e3 * r['p95']:>7.1f} {r['problems']:>8}  "
-          f"{'yes' if ok else 'no ':<9} {cpu_text(r)}", flush=True)
-    return ok
 
 
 def main(argv=None):

@@ -8,26 +8,23 @@ the processor time per step of each side by side, their ratio, and what the
 axis itself takes to lay out its ticks and texts for one frame.
 """
 import os
-import pathlib
 import sys
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
-
-if not os.environ.get("DISPLAY") and not os.environ.get("QT_QPA_PLATFORM"):
-    os.environ["QT_QPA_PLATFORM"] = "offscreen"
 os.environ.setdefault("TZ", "Europe/Berlin")
 time.tzset()
 
 import numpy as np  # noqa: E402
 
-from tarvinel.stelvane.widgets import axes  # noqa: E402  (binding before pyqtgraph)
-from tarvinel.stelvane import config, qt_compat  # noqa: E402  (binding before pyqtgraph)
+from harness.history import apply, history_window, steps  # noqa: E402
+from harness.qtapp import PaintCounter, application  # noqa: E402
+from harness.sidebyside import alternating  # noqa: E402
+from harness.waiting import wait  # noqa: E402
+from tarvinel.stelvane.widgets import axes  # noqa: E402
+from tarvinel.stelvane import config, qt_compat  # noqa: E402
 from tarvinel.stelvane.protocol import NUMBER, TIME  # noqa: E402
 
-from panzoom import PaintCounter, apply, history_window, steps, wait  # noqa: E402  (bench/ is on the path)
-
-QtGui, QtWidgets = qt_compat.QtGui, qt_compat.QtWidgets
+QtGui = qt_compat.QtGui
 
 ROWS = 1_000_000
 START = 1792890000 - 12 * 3600  # 2026-10-25, half a day before Berlin's clocks go back
@@ -52,13 +49,13 @@ def one_round(app, plot):
     vb = plot.plotItem.vb
     vb.autoRange()
     wait(app, lambda: False, 0.3)
-    counter = PaintCounter(plot.viewport())
+    counter = PaintCounter({"plot": plot.viewport()})
     sequence = steps()
     start, cpu_start = time.monotonic(), time.process_time()
     for kind, amount in sequence:
-        before = counter.paints
+        before = counter.paints["plot"]
         apply(vb, kind, amount)
-        if not wait(app, lambda: counter.paints > before, 5):
+        if not wait(app, lambda: counter.paints["plot"] > before, 5):
             sys.exit("no paint after a step")
     spent = time.monotonic() - start
     return len(sequence) / spent, (time.process_time() - cpu_start) / len(sequence)
@@ -83,14 +80,18 @@ def layout_seconds(axis, repeats=200) -> float:
 
 
 def main():
-    app = QtWidgets.QApplication.instance() or QtWidgets.QApplication([])
+    app = application()
     window, plot = history_window(app, fill_run)
     print(f"{qt_compat.API}, one run of {ROWS:,} rows, {len(config.ridx)} curves, history plot "
           f"{plot.width()}x{plot.height()} px, TZ={os.environ['TZ']}", flush=True)
-    results = {NUMBER: [], TIME: []}
-    for kind in [NUMBER, TIME] * ROUNDS:
-        axes.set_axis_kind(plot, "bottom", kind)
-        results[kind].append(one_round(app, plot))
+
+    def on_axis(kind):
+        def round_figures():
+            axes.set_axis_kind(plot, "bottom", kind)
+            return one_round(app, plot)
+        return round_figures
+
+    results = alternating(ROUNDS, {kind: on_axis(kind) for kind in (NUMBER, TIME)})
     layouts = {}
     for kind in (NUMBER, TIME):
         axis = axes.set_axis_kind(plot, "bottom", kind)

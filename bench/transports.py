@@ -1,6 +1,6 @@
 """Benchmark: each network source and the followed file beside standard input.
 
-For each rate, a sender process (bench/rowsender.py) makes text rows of 9
+For each rate, a sender process (bench/harness/rowsender.py) makes text rows of 9
 numeric columns as bench/textroad.py's generator does (the first column the
 time it was sampled, on the machine-wide monotonic clock; an empty line
 every two seconds ends a run) and sends them over one road on 127.0.0.1:
@@ -35,17 +35,16 @@ import pathlib
 import shutil
 import socket
 import subprocess
-import sys
 import tempfile
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-
-from roads import (  # noqa: E402  (the window's measurement and the sender, shared)
-    COLUMNS, LOAD_NOTE, PATTERN, TARGET_FPS, TARGET_P95, application, cpu_text, measure_fed,
-    piped_window, rates, start_sender, sustained, wait, window_on)
-from rowsender import PEER_FIRST  # noqa: E402
-from tarvinel.stelvane import qt_compat  # noqa: E402
+from harness.measuring import (
+    LOAD_NOTE, TARGET_FPS, TARGET_P95, cpu_text, measure_fed, sustained)
+from harness.qtapp import application
+from harness.rowsender import PEER_FIRST
+from harness.starting import COLUMNS, PATTERN, piped_window, rates, start_sender, window_on
+from harness.waiting import wait
+from tarvinel.stelvane import qt_compat
 
 NETWORK_RATES = (100_000, 200_000, 400_000)
 FILE_RATES = (10_000, 50_000, 100_000, 200_000)

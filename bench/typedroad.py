@@ -2,7 +2,7 @@
 time column and a text column among 8 numbers) beside the plain-numbers
 road, each comma-separated and separated by runs of spaces, in one run.
 
-For each rate and road a generator process (bench/rowsender.py) writes the
+For each rate and road a generator process (bench/harness/rowsender.py) writes the
 rows into a pipe that is the window's standard input, as bench/textroad.py
 does; the 8 numbers are the simulated instrument's signals (the same curves
 on every road). The
@@ -19,15 +19,12 @@ and at least 0.7 of the plain road with the same separator.
 import argparse
 import math
 import os
-import pathlib
-import sys
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-
-from roads import COLUMNS, application, measure_fed, piped_window, rates  # noqa: E402
-from textroad import print_road  # noqa: E402
-from tarvinel.stelvane import qt_compat  # noqa: E402
+from harness.measuring import measure_fed, print_road
+from harness.qtapp import application
+from harness.starting import COLUMNS, piped_window, rates
+from tarvinel.stelvane import qt_compat
 
 RATES = (200_000, 400_000)
 TARGET_RATE = 400_000

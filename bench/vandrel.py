@@ -24,16 +24,14 @@
 import gc
 import math
 import multiprocessing
-import os
 import pickle
 import queue
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-
-from tarvinel.stelvane import vandrel as native  # noqa: E402
-from twins import vandrel as plain  # noqa: E402
+from harness.sidebyside import alternating
+from tarvinel.stelvane import vandrel as native
+from twins import vandrel as plain
 
 QUEUE_SHARE_TARGET = 0.05
 
@@ -79,14 +77,17 @@ def timed_flush(vandrel):
 def in_process(items, count=50_000, rounds=9):
     """Best per-item ns of each implementation, rounds interleaved."""
     batch = [items[i % len(items)] for i in range(count)]
-    best = {native: math.inf, plain: math.inf}
-    for _ in range(rounds):
-        for module in best:
+
+    def flushed(module):
+        def per_item():
             q = queue.SimpleQueue()
             for item in batch:
                 q.put(item)
-            best[module] = min(best[module], timed_flush(make_vandrel(module, q)) / count)
-    return best[native], best[plain]
+            return timed_flush(make_vandrel(module, q)) / count
+        return per_item
+
+    spent = alternating(rounds, {native: flushed(native), plain: flushed(plain)})
+    return min(spent[native]), min(spent[plain])
 
 
 # --- (b): a producer process --------------------------------------------------------

@@ -30,6 +30,10 @@ os.environ["XDG_CONFIG_HOME"] = _config_home
 from tarvinel.stelvane import qt_compat  # noqa: E402  (must precede pyqtgraph)
 from tarvinel.stelvane.window import settings as remembered_settings  # noqa: E402
 
+# The fixtures the tests of several folders use, registered here once.
+from .support.frames import FRAME_GAPS, frame_gaps, run_window  # noqa: E402, F401
+from .support.timezones import berlin  # noqa: E402, F401
+
 try:
     from hypothesis import settings
 except ImportError:  # pragma: no cover - hypothesis is in requirements/dev.txt
@@ -66,18 +70,9 @@ def pytest_report_header(config):
     return f"Qt binding: {qt_compat.API}, Qt {qt_compat.QtCore.qVersion()}"
 
 
-# (test, longest gap between two frames of the window) for each window the
-# fault tests ran; the run ends by printing the longest.
-FRAME_GAPS = []
-
-
-@pytest.fixture(scope="session")
-def frame_gaps():
-    return FRAME_GAPS
-
-
 def pytest_terminal_summary(terminalreporter):
     if FRAME_GAPS:
         test, gap = max(FRAME_GAPS, key=lambda record: record[1])
         terminalreporter.write_line(
             f"longest gap between two frames during the fault tests: {1e3 * gap:.0f} ms ({test})")
+

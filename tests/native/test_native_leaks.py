@@ -3,7 +3,7 @@ binding errors, not on errors raised by a body (with their traceback entry)."""
 import pytest
 
 import _native_probe as probe
-from tests.leakcheck import assert_no_growth, raising
+from tests.support.leakcheck import assert_no_growth, raising
 
 
 @pytest.fixture(scope="module")

@@ -1,0 +1,66 @@
+"""`python -m tarvinel.stelvane` as a user starts it: a real process on the
+test's X display, with its producer process."""
+
+import signal
+import time
+
+import pytest
+
+from tarvinel.stelvane import config, qt_compat
+
+from tests.support.running import children, is_producer, start, wait_gone
+
+
+def test_timed_run_writes_a_screenshot_with_live_curves_and_exits(tmp_path, qapp):
+    shot = tmp_path / "docs" / "shot.png"
+    app = start("--seconds", "3", "--screenshot", str(shot), "--rate", "1000")
+    out, err = app.communicate(timeout=60)
+    assert app.returncode == 0, err
+    assert out.strip() == f"screenshot: {shot}"
+    image = qt_compat.QtGui.QImage(str(shot))
+    assert image.width() >= 800 and image.height() >= 500
+    # The first curve's colour is on screen: the live plot drew data.
+    curve = qt_compat.QtGui.QColor(config.defualt_colors[config.ridx[0]])
+
+    def near_curve(pixel):
+        color = qt_compat.QtGui.QColor(pixel)
+        return max(abs(color.red() - curve.red()), abs(color.green() - curve.green()),
+                   abs(color.blue() - curve.blue())) < 12
+
+    sampled = (image.pixel(x, y) for x in range(0, image.width(), 2)
+               for y in range(0, image.height(), 2))
+    assert sum(map(near_curve, sampled)) > 100  # one-pixel pens, every other pixel sampled
+
+
+def test_ctrl_c_closes_the_window_and_ends_the_producer(qapp):
+    app = start("--rate", "5000")
+    try:
+        end = time.monotonic() + 30
+        while time.monotonic() < end and not any(map(is_producer, children(app.pid))):
+            time.sleep(0.05)
+        helpers = children(app.pid)  # the producer, and multiprocessing's resource tracker
+        assert any(map(is_producer, helpers)), app.stderr.read() if app.poll() is not None else helpers
+        time.sleep(1.5)  # running, with data flowing
+        app.send_signal(signal.SIGINT)
+        out, err = app.communicate(timeout=20)
+    finally:
+        if app.poll() is None:
+            app.kill()
+    assert app.returncode == 128 + signal.SIGINT, err  # as a shell reports Ctrl+C
+    assert "Traceback" not in err
+    assert wait_gone(helpers) == []
+
+
+@pytest.mark.parametrize("args, complaint", [
+    (["--rate", "0"], "--rate: must be greater than 0"),
+    (["--columns", "x"], "--columns: invalid parse value"),
+    (["--history", "-1"], "--history: must not be negative"),
+    (["--export-csv", "run.csv"], "--export-png and --export-csv write when --seconds ends"),
+    (["--seconds", "1", "--export-png", "live.jpg"],
+     "--export-png: could not save live.jpg: name it .png or .svg"),
+])
+def test_bad_options_are_refused_before_anything_starts(args, complaint):
+    app = start(*args)
+    out, err = app.communicate(timeout=30)
+    assert app.returncode == 2
+    assert complaint in err and "usage: python -m tarvinel.stelvane" in err

@@ -1,0 +1,96 @@
+"""Processes the tests start: the application as a user starts it
+(`python -m tarvinel.stelvane`), with --summary for what it showed; child
+interpreters running a few lines; and what /proc says of a process (its
+children, whether it ended, its processor time)."""
+
+import json
+import os
+from pathlib import Path
+import subprocess
+import sys
+import textwrap
+import time
+
+REPO_ROOT = Path(__file__).resolve().parents[2]
+# ms: the producer is a fresh interpreter that loads numpy first, on a busy machine.
+WAIT = 20_000
+# Processor seconds a waiting producer may take in a second (it wakes a few times a second).
+IDLE_CPU = 0.2
+
+
+def start(*args, env=None, stdin=None):
+    """The application with `args`, its output read by the caller."""
+    env = dict(os.environ, PYTHONPATH=str(REPO_ROOT), **(env or {}))
+    env.pop("STELVANE_SCREENSHOT", None)
+    env.pop("STELVANE_RUN_SECONDS", None)
+    return subprocess.Popen([sys.executable, "-m", "tarvinel.stelvane", *args], env=env, stdin=stdin,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+
+def stelvane(*args, stdin=None, seconds=5):
+    """The application with `args` for `seconds`, printing its summary at the end."""
+    return start(*args, "--seconds", str(seconds), "--summary", stdin=stdin)
+
+
+def summary_of(app):
+    out, err = app.communicate(timeout=60)
+    assert app.returncode == 0, err
+    assert "Traceback" not in err
+    return json.loads(out.strip().splitlines()[-1])
+
+
+def python(code, *args, **kwargs):
+    """A child interpreter running `code` (dedented) with `args` as its sys.argv[1:]."""
+    return subprocess.Popen([sys.executable, "-c", textwrap.dedent(code), *map(str, args)],
+                            **kwargs)
+
+
+_APPEND = """
+    import os, sys
+    path, mode, text = sys.argv[1:]
+    if mode == "rm":
+        os.remove(path)
+    else:
+        with open(path, mode) as f:
+            f.write(text)
+    """
+
+
+def write(path, mode, text):
+    """Writes `text` to the file from another process (`mode` "w" or "a"), or
+    removes it (`mode` "rm")."""
+    assert python(_APPEND, path, mode, text).wait(30) == 0
+
+
+def children(pid):
+    try:
+        return {int(c) for c in Path(f"/proc/{pid}/task/{pid}/children").read_text().split()}
+    except FileNotFoundError:
+        return set()
+
+
+def is_producer(pid):
+    try:
+        return b"spawn_main" in Path(f"/proc/{pid}/cmdline").read_bytes()
+    except FileNotFoundError:
+        return False
+
+
+def gone(pid):
+    try:
+        stat = Path(f"/proc/{pid}/stat").read_text()
+    except FileNotFoundError:
+        return True
+    return stat.rsplit(")", 1)[1].split()[0] == "Z"  # a zombie has ended
+
+
+def wait_gone(pids, seconds=5):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end and not all(gone(pid) for pid in pids):
+        time.sleep(0.05)
+    return [pid for pid in pids if not gone(pid)]
+
+
+def cpu_seconds(pid: int) -> float:
+    fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")

@@ -1,0 +1,2 @@
+"""Fixtures of the widgets' tests: the time zone fixture (berlin) comes from
+the top conftest; each module makes its plot view at the size it needs."""
