@@ -62,16 +62,16 @@ def live_window(app):
 
 
 class Redraws:
-    """Counts the live feed's redraws (its curves fed anew)."""
+    """Counts the live presenter's redraws (its curves made anew)."""
 
-    def __init__(self, feed):
+    def __init__(self, presenter):
         self.count = 0
-        shown = feed._show
+        shown = presenter._show
 
         def counted(*args, **kwargs):
             self.count += 1
             return shown(*args, **kwargs)
-        feed._show = counted
+        presenter._show = counted
 
 
 def round_of(window, zoomed: bool, rows: int) -> tuple[list[float], int]:

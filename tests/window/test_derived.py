@@ -10,7 +10,7 @@ import pytest
 
 from tarvinel.stelvane import qt_compat
 from tarvinel.stelvane.window import savekeys
-from tarvinel.stelvane.presenters import spectrumplot as spectrumfeed
+from tarvinel.stelvane.presenters import spectrumplot
 from tarvinel.stelvane.protocol import NUMBER, TIME, Columns
 from tarvinel.stelvane.model.columnkinds import PLAIN
 from tarvinel.stelvane.model.statistics import figure_texts
@@ -116,8 +116,8 @@ def spectrum_peak(win):
                          indirect=True)  # t a time column: the frequency in Hz
 def test_the_spectrum_shows_the_live_sine_and_is_made_only_when_needed(qtbot, fed, monkeypatch):
     made = []
-    real = spectrumfeed.amplitude_spectrum
-    monkeypatch.setattr(spectrumfeed, "amplitude_spectrum", lambda x, y: made.append(len(x)) or real(x, y))
+    real = spectrumplot.amplitude_spectrum
+    monkeypatch.setattr(spectrumplot, "amplitude_spectrum", lambda x, y: made.append(len(x)) or real(x, y))
     spectrum = fed.spectrum.plot
     qtbot.wait(200)
     assert not spectrum.isVisible() and not made  # hidden: nothing is made

@@ -6,14 +6,14 @@ import queue as queue_module
 import numpy as np
 
 from tarvinel.stelvane.window import mainwindow
-from tarvinel.stelvane.presenters import plots as plotfeeds
+from tarvinel.stelvane.presenters import plots
 
 from tests.support.window import WAIT, active_window, filled_curves, put_all
 
 
 def test_a_third_plot_is_one_entry_and_is_fed_like_the_others(qtbot, monkeypatch):
     own = mainwindow.PLOTS
-    monkeypatch.setattr(mainwindow, "PLOTS", (*own, ("newest", plotfeeds.LivePresenter)))
+    monkeypatch.setattr(mainwindow, "PLOTS", (*own, ("newest", plots.LivePresenter)))
     queue = queue_module.Queue()
     win = active_window(qtbot, queue)
     added = len(own)  # the new plot comes after the window's own

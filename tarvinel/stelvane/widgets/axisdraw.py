@@ -163,7 +163,7 @@ class PixelRows:
     costs a few times less as a rectangle. The pixels are the same: a line
     from x1 to x2 at y covers, in device pixels, the row floor(y) from
     floor(x1) to floor(x2), and the blend of a plain colour is the same
-    either way (tests/test_axisdraw.py compares the pictures with
+    either way (tests/widgets/test_axisdraw.py compares the pictures with
     pyqtgraph's). A rectangle is placed by the integer part of the device
     shift (as the raster engine places a QRect), the rest of the shift
     taken into its corner. Other lines, and every line of any other pen, are
