@@ -29,8 +29,10 @@ from ..protocol import NUMBER, TEXT, TIME
 
 # Bytes of float64 values per block sent; the feed bounds what is queued.
 BLOCK_BYTES = 4 << 20
-# A 2-D array of at most this many columns (its shorter side) reads as columns.
-MATRIX_COLUMNS = 64
+# A 2-D array of at most this many columns, and at least ROWS_PER_COLUMN
+# times as many rows, reads as columns (a wider one is an image).
+MATRIX_COLUMNS = 32
+ROWS_PER_COLUMN = 8
 # Names listed in the message about what was not read.
 LISTED = 8
 _CF_TIME = re.compile(r"^\s*(seconds?|minutes?|hours?|days?|milliseconds?)\s+since\s+(.+?)\s*$",
@@ -95,7 +97,7 @@ def as_columns(name: str, shape: tuple, transposed: bool = False) -> list[tuple[
     rows, width = (shape[1], shape[0]) if transposed else shape
     if width == 1 or rows == 1:
         return [(name, (0, slice(None)) if (rows == 1) != transposed else (slice(None), 0))]
-    if width > MATRIX_COLUMNS or rows < width:
+    if width > MATRIX_COLUMNS or rows < ROWS_PER_COLUMN * width:
         return None
     if transposed:
         return [(f"{name}[{i}]", (i, slice(None))) for i in range(width)]
