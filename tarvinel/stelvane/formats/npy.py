@@ -18,6 +18,23 @@ from .columnar import RecordingError, send_recording
 _PICKLED = "holds Python objects (pickled), which are not read: loading them could run code"
 
 
+def _check_header(path: str) -> None:
+    """Raises RecordingError where the .npy's header says Python objects, or
+    counts more bytes than the file holds."""
+    with open(path, "rb") as file:
+        version = np.lib.format.read_magic(file)
+        read_header = np.lib.format.read_array_header_1_0 if version == (1, 0) else \
+            np.lib.format.read_array_header_2_0
+        shape, _, dtype = read_header(file)
+        wanted = file.tell() + int(np.prod(shape)) * dtype.itemsize
+    if dtype.hasobject:
+        raise RecordingError(_PICKLED)
+    held = os.path.getsize(path)
+    if held < wanted:
+        raise RecordingError(f"cut short: it holds {held:,} of the {wanted:,} bytes its header "
+                             "counts")
+
+
 def read(recording, archive: bool = False) -> str | None:
     found = ArrayColumns()
     try:
@@ -26,6 +43,7 @@ def read(recording, archive: bool = False) -> str | None:
                 for name in stored.files:
                     found.add(name, stored[name])
         else:
+            _check_header(recording.path)
             stem = os.path.splitext(recording.name)[0] or "values"
             found.add(stem, np.load(recording.path, mmap_mode="r", allow_pickle=False))
     except ValueError as error:

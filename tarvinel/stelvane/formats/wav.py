@@ -34,6 +34,7 @@ def read(recording) -> str | None:
         def batches(step: int):
             for start in range(0, max(frames, 1), step):
                 data = stored.readframes(step)
+                data = data[:len(data) - len(data) % (width * channels)]  # whole frames only
                 samples = _samples(data, width).reshape(-1, channels)
                 yield [(start + np.arange(len(samples))) / rate, *samples.T]
                 read_frames[0] += len(samples)
