@@ -45,8 +45,9 @@ def read(recording) -> str | None:
             offset = data_at + math.ceil(data_size / BLOCK) * BLOCK
             number += 1
     if table is None:
-        raise RecordingError("no binary table in it" + (f"; {skipped.message()}" if skipped.items
-                                                       else ""))
+        cut = " (it is cut short)" if offset > size else ""
+        raise RecordingError(f"no binary table in it{cut}" +
+                             (f"; {skipped.message()}" if skipped.items else ""))
     return send_recording(recording, table, skipped)
 
 

@@ -189,7 +189,7 @@ def read(fmt: RecordingFormat, recording: Recording) -> str | None:
         raise
     except Exception as error:  # noqa: BLE001 - a library's own error for a bad file
         text = str(error).strip().splitlines()[0] if str(error).strip() else type(error).__name__
-        return _said(recording, f"cannot be read as {fmt.name}: {text}")
+        return _said(recording, f"cannot be read as {fmt.name}, damaged or cut short: {text}")
     if done is None:
         return None
     return f"end of file: {done} ({fmt.name})"
