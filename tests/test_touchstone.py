@@ -32,12 +32,13 @@ class Status:
         pass
 
 
-def read(path, reading=ReadOptions()):
+def read(path, reading=ReadOptions(), trace_pattern=None):
     """The file through FileSource: (its trace names, the trace, the trace
     pattern, the problems, why it ended)."""
     commands, (stop, window) = queue.Queue(), Pipe(False)
     status = Status()
-    ended = FileSource(str(path), False, reading).run(Feed(commands), status, stop)
+    feed = Feed(commands, trace_pattern=trace_pattern)
+    ended = FileSource(str(path), False, reading).run(feed, status, stop)
     window.close()
     items = [commands.get() for _ in range(commands.qsize())]
     found = {word: data for word, data in items if word in (TN, TD, TXY)}
@@ -116,6 +117,7 @@ def test_any_number_of_ports_with_records_over_several_lines(tmp_path, ports):
     assert np.allclose(freq, FREQS) and np.allclose(read_matrices, matrices)
     assert pattern == ("freq,S11" if ports == 1 else "freq,S21") and problems == []
     assert "reference 75 Ω" in ended
+    assert read(path, trace_pattern="freq,S.2")[2] == "freq,S.2"  # the user's pattern stays
 
 
 def test_recognised_by_its_option_line_where_the_name_does_not_say(tmp_path):

@@ -175,6 +175,7 @@ def recognise(head: bytes, path: str, texts: bool = True) -> RecordingFormat | s
 def read(fmt: RecordingFormat, recording: Recording) -> str | None:
     """Reads a recognised file whole; why it ended, or None where the window
     closed. Whatever goes wrong is one problem, never a traceback."""
+    recording.info(f"reading {recording.name}: {fmt.name}")
     try:
         reader = importlib.import_module(f".{fmt.module}", __package__)
         done = reader.read(recording, **dict(fmt.options))
