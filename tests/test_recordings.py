@@ -336,7 +336,7 @@ def test_the_app_shows_a_recording_and_its_summary(tmp_path):
     path, _, _ = written(tmp_path, "rec.h5")
     env = dict(os.environ, PYTHONPATH=str(REPO_ROOT))
     env.pop("STELVANE_SCREENSHOT", None)
-    app = subprocess.run([sys.executable, "-m", "tarvinel.stelvane", str(path), "--seconds", "2",
+    app = subprocess.run([sys.executable, "-m", "tarvinel.stelvane", str(path), "--seconds", "5",
                           "--summary"], env=env, capture_output=True, text=True, timeout=60)
     assert app.returncode == 0 and "Traceback" not in app.stderr, app.stderr
     summary = json.loads(app.stdout.strip().splitlines()[-1])
