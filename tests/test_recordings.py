@@ -295,6 +295,30 @@ def test_a_cut_short_file_of_each_format_gives_one_clear_problem(tmp_path, name)
         assert len(read.rows) == 10 and "ends after 10 of the 50 frames" in problem
 
 
+def test_damaged_bytes_never_raise_out_of_a_reader(tmp_path):
+    rng = np.random.default_rng(1)
+    for name in WRITERS:
+        path, _, _ = written(tmp_path, name)
+        whole = path.read_bytes()
+        for _ in range(4):
+            damaged = bytearray(whole)
+            for at in rng.integers(0, len(whole), rng.integers(1, 8)):
+                damaged[at] = rng.integers(0, 256)
+            path.write_bytes(bytes(damaged))
+            read = Read(path)  # raises nothing
+            assert read.ended and all(p.startswith(name) for p in read.problems)
+
+
+def test_a_reader_that_crashes_on_a_file_is_one_problem(tmp_path, monkeypatch):
+    from tarvinel.stelvane.formats import scipyio
+    path, _, _ = written(tmp_path, "rec5.mat")
+    monkeypatch.setattr(scipyio, "_LOAD_MATLAB",  # as scipy's reader does on some damaged files
+                        "import os, signal; os.kill(os.getpid(), signal.SIGSEGV)")
+    read = Read(path)
+    assert read.problems == ["rec5.mat: damaged: the MATLAB reader crashed on it (SIGSEGV)"]
+    assert read.ended == read.problems[0] and read.columns is None
+
+
 def test_a_binary_file_no_reader_knows_says_so(tmp_path):
     rng = np.random.default_rng(5)
     cases = {"noise.csv": rng.bytes(3000),                      # whatever its name says

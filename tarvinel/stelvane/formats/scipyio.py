@@ -4,22 +4,47 @@ dimension `time`) come first, so that one is the X; its fill values are
 NaN, its scale and offset applied, "days since ..." times read as times.
 A MATLAB struct's fields are columns named `struct.field`.
 
-Both formats are read into memory whole (scipy reads them so).
+Both formats are read into memory whole (scipy reads them so). scipy's
+MATLAB reader can crash the process on a damaged file (a segmentation
+fault in its compiled part), so a MATLAB file is loaded in a child
+interpreter of its own that hands the variables back pickled: a crash
+there is one problem, and the source goes on to end as usual.
 
 This module imports no Qt: the producer process uses it.
 """
 
+import pickle
+import signal
+import subprocess
+import sys
+
 import numpy as np
 
 from .arrays import ArrayColumns, text_of
-from .columnar import send_recording
+from .columnar import RecordingError, send_recording
 from .recordings import need
+
+# The child: loads the file, writes its variables (the header's left out) pickled.
+_LOAD_MATLAB = """
+import pickle, sys
+from scipy.io import loadmat
+found = loadmat(sys.argv[1], squeeze_me=False, struct_as_record=True)
+pickle.dump({k: v for k, v in found.items() if not k.startswith("__")}, sys.stdout.buffer, 5)
+"""
+WAIT_STEP = 0.1
 
 
 def read(recording, kind: str) -> str | None:
     io = need("scipy.io", "scipy")
     found = ArrayColumns()
-    (_netcdf if kind == "netcdf" else _matlab)(io, recording.path, found)
+    if kind == "netcdf":
+        _netcdf(io, recording.path, found)
+    else:
+        variables = _load_matlab(recording)
+        if variables is None:
+            return None
+        for name, value in variables.items():
+            _add_matlab(found, name, value, depth=0)
     return send_recording(recording, found.table(), found.skipped)
 
 
@@ -43,12 +68,31 @@ def _filled(values) -> np.ndarray:
     return values
 
 
-def _matlab(io, path: str, found: ArrayColumns) -> None:
-    variables = io.loadmat(path, squeeze_me=False, struct_as_record=True)
-    for name, value in variables.items():
-        if name.startswith("__"):
-            continue  # the file's header and version
-        _add_matlab(found, name, value, depth=0)
+def _load_matlab(recording) -> dict | None:
+    """The variables of a MATLAB file, loaded by a child interpreter; None
+    where the window closed first."""
+    child = subprocess.Popen([sys.executable, "-c", _LOAD_MATLAB, recording.path],
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE)
+    try:
+        while True:
+            try:
+                out, err = child.communicate(timeout=WAIT_STEP)
+                break
+            except subprocess.TimeoutExpired:
+                if recording.stopped():
+                    return None
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
+    if child.returncode < 0:
+        raise RecordingError("damaged: the MATLAB reader crashed on it "
+                             f"({signal.Signals(-child.returncode).name})")
+    if child.returncode:
+        lines = err.decode("utf-8", "replace").strip().splitlines() or ["no message"]
+        raise RecordingError(f"cannot be read as MATLAB, damaged or cut short: {lines[-1]}")
+    return pickle.loads(out)
 
 
 def _add_matlab(found: ArrayColumns, name: str, value, depth: int) -> None:
