@@ -295,6 +295,22 @@ def test_a_cut_short_file_of_each_format_gives_one_clear_problem(tmp_path, name)
         assert len(read.rows) == 10 and "ends after 10 of the 50 frames" in problem
 
 
+def test_damage_in_the_middle_keeps_the_rows_before_it_and_says_so(tmp_path, monkeypatch):
+    monkeypatch.setattr(columnar, "BLOCK_BYTES", 16 * 10)  # ten rows a block, as stored
+    path = tmp_path / "groups.parquet"
+    pq.write_table(pa.table({"t": T, "v": V}), path, row_group_size=10)
+    page = pq.ParquetFile(path).metadata.row_group(3).column(0)
+    data = bytearray(path.read_bytes())
+    at = page.dictionary_page_offset or page.data_page_offset
+    data[at:at + 12] = b"\xff" * 12  # the fourth group's first page header
+    path.write_bytes(bytes(data))
+    read = Read(path)
+    assert np.allclose(read.column("t"), T[:30])
+    [problem] = read.problems
+    assert problem.startswith("groups.parquet: cannot be read as Parquet, damaged or cut short: ")
+    assert problem.endswith(" (the 30 rows before it are kept)") and problem.isprintable()
+
+
 def test_damaged_bytes_never_raise_out_of_a_reader(tmp_path):
     rng = np.random.default_rng(1)
     for name in WRITERS:

@@ -21,11 +21,11 @@ def read(recording) -> str | None:
             if magic == b"ARROW1":
                 stored = pa.ipc.open_file(source)
                 rows = sum(stored.get_batch(i).num_rows for i in range(stored.num_record_batches))
-                batches = (lambda: (stored.get_batch(i) for i in range(stored.num_record_batches)))
+                batches = (lambda _: (stored.get_batch(i) for i in range(stored.num_record_batches)))
             else:
                 stored = pa.ipc.open_stream(source)
                 whole = stored.read_all()  # a stream tells its length only at its end
-                rows, batches = whole.num_rows, whole.to_batches
+                rows, batches = whole.num_rows, lambda _: whole.to_batches()
         except pa.ArrowException as error:
             raise RecordingError(f"no Arrow IPC file, or a truncated one: {error}") from None
         skipped = Skipped()
@@ -39,5 +39,5 @@ def _read_feather_v1(recording, pa) -> str | None:
     except pa.ArrowException as error:
         raise RecordingError(f"no Feather file, or a truncated one: {error}") from None
     skipped = Skipped()
-    return send_recording(recording, arrow_table(whole.schema, whole.num_rows, whole.to_batches,
-                                                 skipped), skipped)
+    table = arrow_table(whole.schema, whole.num_rows, lambda _: whole.to_batches(), skipped)
+    return send_recording(recording, table, skipped)

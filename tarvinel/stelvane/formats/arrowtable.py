@@ -27,8 +27,9 @@ def _converter(pa, kind):
 
 
 def arrow_table(schema, rows: int, batches, skipped: Skipped) -> Table:
-    """A Table of the record batches `batches()` yields under `schema`:
-    each sliced to the rows asked for at most."""
+    """A Table of the record batches `batches(rows)` yields under `schema`
+    (of about that many rows where the format lets it choose): each sliced
+    to the rows asked for at most."""
     pa = need("pyarrow")
     kept = []
     for index, field in enumerate(schema):
@@ -41,7 +42,7 @@ def arrow_table(schema, rows: int, batches, skipped: Skipped) -> Table:
 
     def blocks(step: int):
         sent = False
-        for batch in batches():
+        for batch in batches(step):
             for start in range(0, batch.num_rows, step):
                 part = batch.slice(start, step)
                 sent = True

@@ -181,10 +181,10 @@ def _numbers(values: np.ndarray) -> np.ndarray:
     return values.astype(np.float64, copy=False)
 
 
-def send_table(sink, table: Table, stop=None) -> bool:
+def send_table(sink, table: Table, stop=None, sent: list | None = None) -> bool:
     """Sends `table` to `sink` (a Feed): its names with their kinds and
     units, then its rows in blocks; False where `stop` (a pipe's reading
-    end) became readable on the way."""
+    end) became readable on the way. `sent[0]` counts the rows sent."""
     step = max(1, BLOCK_BYTES // (8 * max(1, len(table.names))))
     words = None
     for columns in table.blocks(step):
@@ -198,6 +198,8 @@ def send_table(sink, table: Table, stop=None) -> bool:
             values.append(_numbers(column))
         if values and len(values[0]):
             sink.rows(np.column_stack(values), {i: w for i, w in new_words.items() if w} or None)
+            if sent is not None:
+                sent[0] += len(values[0])
         if stop is not None and stop.poll():
             return False
     return True
@@ -231,6 +233,6 @@ def send_recording(recording, table: Table, skipped: Skipped) -> str | None:
         raise RecordingError(skipped.message() or "no table in it")
     if skipped.message():
         recording.problem(f"{recording.name}: {skipped.message()}")
-    if not send_table(recording.sink, table, recording.stop):
+    if not send_table(recording.sink, table, recording.stop, recording.rows_sent):
         return None
     return f"{table.rows:,} rows of {len(table.names)} columns"

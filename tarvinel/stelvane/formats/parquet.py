@@ -17,5 +17,5 @@ def read(recording) -> str | None:
             raise RecordingError(f"no Parquet file, or a truncated one: {error}") from None
         skipped = Skipped()
         table = arrow_table(stored.schema_arrow, stored.metadata.num_rows,
-                            lambda: stored.iter_batches(batch_size=1 << 16), skipped)
+                            lambda rows: stored.iter_batches(batch_size=rows), skipped)
         return send_recording(recording, table, skipped)

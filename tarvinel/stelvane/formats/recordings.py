@@ -26,7 +26,7 @@ raises RecordingError (one problem) or MissingLibrary.
 This module imports no Qt: the producer process uses it.
 """
 
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 import importlib
 import os
 import re
@@ -79,6 +79,7 @@ class Recording:
     info: Callable[[str], None]
     stop: object = None
     text_reader: Callable[[], object] | None = None
+    rows_sent: list = field(default_factory=lambda: [0])  # [rows handed to the sink so far]
 
     @property
     def name(self) -> str:
@@ -106,6 +107,13 @@ def _matlab5(head: bytes, path: str) -> bool:
         head[124:126] in (b"\x00\x01", b"\x01\x00")
 
 
+def _arrow_stream(head: bytes, path: str) -> bool:
+    # A stream has no magic: its first message's continuation marker and a
+    # length of metadata that fits in the file's start.
+    length = int.from_bytes(head[4:8], "little")
+    return head[:4] == b"\xff\xff\xff\xff" and 0 < length < HEAD_BYTES and length % 8 == 0
+
+
 def _zip_of_arrays(head: bytes, path: str) -> bool:
     return head.startswith(b"PK\x03\x04") and (path.lower().endswith(".npz") or b".npy" in head)
 
@@ -119,7 +127,7 @@ def _touchstone(head: bytes, path: str) -> bool:
 
 FORMATS = (
     RecordingFormat("Parquet", "parquet", _at(0, b"PAR1"), (".parquet", ".pq")),
-    RecordingFormat("Arrow IPC", "arrowipc", _any(_at(0, b"ARROW1"), _at(0, b"\xff\xff\xff\xff")),
+    RecordingFormat("Arrow IPC", "arrowipc", _any(_at(0, b"ARROW1"), _arrow_stream),
                     (".arrow", ".feather", ".ipc", ".arrows")),
     RecordingFormat("Feather v1", "arrowipc", _at(0, b"FEA1")),
     RecordingFormat("HDF5", "hdf5", _hdf5, (".h5", ".hdf5", ".hdf", ".he5", ".nc", ".nc4")),
@@ -190,7 +198,10 @@ def read(fmt: RecordingFormat, recording: Recording) -> str | None:
         raise
     except Exception as error:  # noqa: BLE001 - a library's own error for a bad file
         text = str(error).strip().splitlines()[0] if str(error).strip() else type(error).__name__
-        return _said(recording, f"cannot be read as {fmt.name}, damaged or cut short: {text}")
+        text = "".join(c if c.isprintable() else "?" for c in text)
+        kept = recording.rows_sent[0]
+        return _said(recording, f"cannot be read as {fmt.name}, damaged or cut short: {text}"
+                     + (f" (the {kept:,} rows before it are kept)" if kept else ""))
     if done is None:
         return None
     return f"end of file: {done} ({fmt.name})"
