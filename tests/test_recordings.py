@@ -160,8 +160,8 @@ def npy(path):
 
 
 def npz(path):
-    np.savez(path, t=T, v=V, frame=np.zeros((4, 4)))
-    return ["t", "v"], ["frame (2-D 4×4)"]
+    np.savez(path, t=T, v=V, frame=np.zeros((4, 4)), meta=np.array([{"a": 1}], dtype=object))
+    return ["t", "v"], ["frame (2-D 4×4)", "meta (Python objects (pickled), not loaded)"]
 
 
 def wav(path):

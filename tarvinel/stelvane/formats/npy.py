@@ -35,13 +35,22 @@ def _check_header(path: str) -> None:
                              "counts")
 
 
+def _add_member(found: ArrayColumns, stored, name: str) -> None:
+    try:
+        found.add(name, stored[name])
+    except ValueError as error:
+        if "allow_pickle" not in str(error):
+            raise
+        found.skipped.add(name, "Python objects (pickled), not loaded")
+
+
 def read(recording, archive: bool = False) -> str | None:
     found = ArrayColumns()
     try:
         if archive:
             with np.load(recording.path, allow_pickle=False) as stored:
                 for name in stored.files:
-                    found.add(name, stored[name])
+                    _add_member(found, stored, name)
         else:
             _check_header(recording.path)
             stem = os.path.splitext(recording.name)[0] or "values"
