@@ -26,7 +26,9 @@ DELETE_GRACE = 0.5
 @dataclass
 class FileSource(NamedByPath):
     """A text file from its start; followed as it grows unless `follow` is
-    false. A file that does not exist yet is waited for; a file truncated or
+    false. A recording in a format of its own (Parquet, HDF5, Touchstone,
+    compressed text, ...: formats/recordings.py, told by its first bytes)
+    is read whole, once. A file that does not exist yet is waited for; a file truncated or
     replaced begins a new run; a deleted one ends the source, and so does a
     path that comes to hold something that is no file (a directory, a FIFO,
     a socket). A FIFO or a device named from the start is read as a stream."""
