@@ -339,6 +339,7 @@ def test_a_binary_file_no_reader_knows_says_so(tmp_path):
     rng = np.random.default_rng(5)
     cases = {"noise.csv": rng.bytes(3000),                      # whatever its name says
              "archive.zip": b"PK\x03\x04" + rng.bytes(500),     # a ZIP of no arrays
+             "sweep.s2p": rng.bytes(2000),                      # a text format's name
              "image.dat": b"\x89PNG\r\n\x1a\n" + rng.bytes(500),
              "packed.gz": gzip.compress(np.arange(100.0).tobytes())}
     for name, data in cases.items():

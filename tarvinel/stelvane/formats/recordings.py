@@ -168,11 +168,11 @@ def recognise(head: bytes, path: str, texts: bool = True) -> RecordingFormat | s
     for a binary file none knows; None for text (the text reader's).
     `texts`: whether the text formats (Touchstone, JSON arrays) are
     recognised too (not where the command line gave the format)."""
-    formats = [f for f in FORMATS if texts or not f.text]
+    binary = looks_binary(head)
+    formats = [f for f in FORMATS if not f.text or texts and not binary]
     for fmt in formats:
         if fmt.recognise(head, path):
             return fmt
-    binary = looks_binary(head)
     lower = path.lower()
     for fmt in formats:
         if (binary or fmt.text) and any(lower.endswith(suffix) for suffix in fmt.suffixes):
