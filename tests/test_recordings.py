@@ -260,6 +260,15 @@ def test_compressed_text_reads_as_the_text_itself(tmp_path, suffix):
     assert np.allclose(read.column("t"), T) and np.allclose(read.column("v"), V)
 
 
+def test_a_compressed_json_array_goes_to_its_own_reader(tmp_path):
+    json_array(tmp_path / "rec.json")
+    (tmp_path / "rec.json.gz").write_bytes(gzip.compress((tmp_path / "rec.json").read_bytes()))
+    read = Read(tmp_path / "rec.json.gz")
+    assert read.columns == ["t", "v", "when"] and read.problems == []
+    assert read.ended == f"end of file: {ROWS} rows of 3 columns, JSON array (gzip)"
+    assert np.allclose(read.column("v"), V)
+
+
 # --- what is not read, said once -------------------------------------------------------
 
 
@@ -348,6 +357,10 @@ def test_a_binary_file_no_reader_knows_says_so(tmp_path):
         kind = " (gzip-compressed)" if name == "packed.gz" else ""
         assert read.problems == [f"{name}: binary file: no reader for it{kind}"]
         assert read.ended == read.problems[0] and read.columns is None
+    written(tmp_path, "rec.npy")
+    (tmp_path / "rec.npy.xz").write_bytes(lzma.compress((tmp_path / "rec.npy").read_bytes()))
+    assert Read(tmp_path / "rec.npy.xz").problems == [
+        "rec.npy.xz: a NumPy file inside: decompress it first (xz-compressed)"]
 
 
 def test_the_bytes_decide_before_the_name(tmp_path):

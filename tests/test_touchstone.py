@@ -3,6 +3,7 @@ to GHz), versions 1 and 2, one to four ports, and read back through the
 real file source: one whole trace, `freq` in Hz and S11...SNN in matrix
 order, checked against the values written; the Traces mode shows them."""
 
+import gzip
 from multiprocessing import Pipe
 import queue
 
@@ -128,6 +129,14 @@ def test_recognised_by_its_option_line_where_the_name_does_not_say(tmp_path):
     assert np.allclose(as_matrices(names, trace, 2)[1], matrices)
     names, trace, *_ = read(path, ReadOptions(format="table"))  # the format given: a table
     assert names is None and trace is None
+
+
+def test_a_compressed_touchstone_file(tmp_path):
+    matrices = network(3)
+    (tmp_path / "dut.s3p.gz").write_bytes(gzip.compress(touchstone_v1(matrices).encode()))
+    names, trace, pattern, problems, ended = read(tmp_path / "dut.s3p.gz")
+    assert np.allclose(as_matrices(names, trace, 3)[1], matrices) and problems == []
+    assert ended.endswith(", Touchstone (gzip)")
 
 
 def test_version_2_keywords(tmp_path):

@@ -1,18 +1,22 @@
 """Compressed text (gzip, bzip2, xz, zstd): read through and handed to the
 text reader as it comes, so that it reads as the same text uncompressed
 would, every line accounted for. Concatenated members or frames read as
-one text. A compressed recording is read once, not followed.
+one text. A compressed recording is read once, not followed. A text
+recording inside (a Touchstone file, a JSON array: `sweep.s2p.gz`) goes
+to its own reader, whole.
 
 This module imports no Qt: the producer process uses it.
 """
 
 import bz2
 import gzip
+import importlib
 import lzma
+import os
 import zlib
 
 from .columnar import RecordingError
-from .recordings import BINARY_FILE, HEAD_BYTES, looks_binary, need
+from .recordings import BINARY_FILE, HEAD_BYTES, RecordingFormat, need, recognise
 
 CHUNK = 1 << 20
 
@@ -42,8 +46,9 @@ def read(recording, codec: str) -> str | None:
                 if not data:
                     break
                 if reader is None:
-                    if looks_binary(data[:HEAD_BYTES]):
-                        raise RecordingError(f"{BINARY_FILE} ({codec}-compressed)")
+                    inside = _inside(recording, data[:HEAD_BYTES], codec)
+                    if inside is not None:
+                        return _read_inside(recording, inside, data, stream)
                     reader = recording.text_reader()
                 read_bytes += len(data)
                 reader.feed(data)
@@ -62,6 +67,33 @@ def read(recording, codec: str) -> str | None:
     if reader is not None:
         reader.finish()
     return f"{read_bytes:,} bytes of text"
+
+
+def _contents_name(recording) -> str:
+    return os.path.splitext(recording.name)[0]
+
+
+def _inside(recording, head: bytes, codec: str) -> RecordingFormat | None:
+    """The text recording format of the decompressed bytes, or None for
+    text; RecordingError for a binary file inside."""
+    found = recognise(head, _contents_name(recording), texts=recording.texts)
+    if found is None or isinstance(found, RecordingFormat) and found.text:
+        return found
+    what = BINARY_FILE if isinstance(found, str) else f"a {found.name} file inside: decompress it first"
+    raise RecordingError(f"{what} ({codec}-compressed)")
+
+
+def _read_inside(recording, inside: RecordingFormat, first: bytes, stream) -> str | None:
+    """Reads a text recording inside, all its bytes decompressed."""
+    parts = [first]
+    while data := stream.read(CHUNK):
+        parts.append(data)
+        if recording.stopped():
+            return None
+    recording.contents, recording.contents_name = b"".join(parts), _contents_name(recording)
+    reader = importlib.import_module(f".{inside.module}", __package__)
+    done = reader.read(recording, **dict(inside.options))
+    return None if done is None else f"{done}, {inside.name}"
 
 
 def _first_line(error: Exception) -> str:

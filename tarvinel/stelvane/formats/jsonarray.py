@@ -21,8 +21,7 @@ _NAMED = 3
 
 
 def read(recording) -> str | None:
-    with open(recording.path, "rb") as file:
-        text = file.read().decode("utf-8-sig", "replace")
+    text = recording.whole().decode("utf-8-sig", "replace")
     try:
         items = json.loads(text)
     except json.JSONDecodeError as error:

@@ -79,11 +79,22 @@ class Recording:
     info: Callable[[str], None]
     stop: object = None
     text_reader: Callable[[], object] | None = None
+    texts: bool = True  # whether text formats are recognised (see recognise)
     rows_sent: list = field(default_factory=lambda: [0])  # [rows handed to the sink so far]
+    # Contents handed over whole (a compressed file's), and the name they go by.
+    contents: bytes | None = None
+    contents_name: str | None = None
 
     @property
     def name(self) -> str:
         return os.path.basename(self.path)
+
+    def whole(self) -> bytes:
+        """The recording's bytes, all of them."""
+        if self.contents is not None:
+            return self.contents
+        with open(self.path, "rb") as file:
+            return file.read()
 
     def stopped(self) -> bool:
         return self.stop is not None and self.stop.poll()

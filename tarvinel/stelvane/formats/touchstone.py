@@ -50,9 +50,9 @@ def looks_like_touchstone(head: bytes) -> bool:
 
 
 def read(recording) -> str | None:
-    with open(recording.path, "rb") as file:
-        text = file.read().decode("latin-1")
-    header, records, problems = read_lines(text.splitlines(), _ports_of(recording.name))
+    text = recording.whole().decode("latin-1")
+    header, records, problems = read_lines(text.splitlines(),
+                                           _ports_of(recording.contents_name or recording.name))
     for problem in problems:
         recording.problem(f"{recording.name} {problem}")
     if not records:

@@ -81,7 +81,8 @@ class FileSource(NamedByPath):
             status.problem(message)
             return message
         recording = recordings.Recording(self.path, feed, status.problem, status.info, stop,
-                                         text_reader=lambda: reader)
+                                         text_reader=lambda: reader,
+                                         texts=self.reading.format == AUTO)
         return recordings.read(found, recording)
 
     def _unreadable(self, status, how: str, error: OSError, cut: int | None = None) -> str:
