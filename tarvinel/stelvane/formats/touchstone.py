@@ -21,7 +21,8 @@ keywords, and the reader needs nothing but numpy.
                     [Noise Data], [End]; [Begin Information] blocks skipped
 
 Version 1 keeps Y and Z normalised to the reference resistance: they are
-read as siemens and ohms. Noise parameters are not read (said so).
+read as siemens and ohms (version 2 keeps them so already; H and G are read
+as written). Noise parameters are not read (said so).
 
 This module imports no Qt: the producer process uses it.
 """
