@@ -10,6 +10,10 @@ source's reader.
     keyed.py      label:value, >name:value and JSON lines (lines.py)
     reading.py    ReadOptions: what the command line says about a stream
     layout.py     how the lines of a table are laid out
+    recordings.py files in formats of their own (Parquet, Arrow, HDF5, netCDF,
+                  MATLAB, NumPy, WAV, FITS, JSON arrays, Touchstone, compressed
+                  text), told by their first bytes and read whole, one reader
+                  module each; the file source asks it before the text reader
 
 A reader turns the bytes of one stream into the feed's commands and reports
 bad lines to `problem(text)`: feed(bytes) as they come, finish(broken=False)

@@ -229,9 +229,11 @@ class Feed:
         """Ends the current run: it goes to the history plot."""
         self._put((ROLL, None))
 
-    def trace_columns(self, names, *, pattern: str | None = None) -> None:
+    def trace_columns(self, names, *, pattern: str | None = None,
+                      default_pattern: str | None = None) -> None:
         """New trace column names; `pattern`, when given, follows them as the
-        trace pattern."""
+        trace pattern. `default_pattern` is the pattern new names bring
+        where none was given (else the first column against the others)."""
         names = _names(names, "trace_columns")
         changed = names != self.trace_column_names
         self._put((TN, names))
@@ -239,7 +241,7 @@ class Feed:
         if pattern is not None:
             self.trace_pattern(pattern)
         elif changed and not self._pattern_given[TXY]:
-            self._put((TXY, first_column_pattern(names)))
+            self._put((TXY, default_pattern or first_column_pattern(names)))
 
     def trace(self, block) -> None:
         """A whole trace: a 2-D array (or a list of rows) under the trace columns."""

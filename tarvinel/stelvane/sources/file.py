@@ -12,7 +12,8 @@ import os
 import stat
 import time
 
-from ..formats import ReadOptions, make_reader
+from ..formats import AUTO, ReadOptions, make_reader
+from ..formats import recordings
 from .base import NamedByPath
 from .file_watch import FileWatch
 from .streams import READ_SIZE, read_stream
@@ -25,7 +26,9 @@ DELETE_GRACE = 0.5
 @dataclass
 class FileSource(NamedByPath):
     """A text file from its start; followed as it grows unless `follow` is
-    false. A file that does not exist yet is waited for; a file truncated or
+    false. A recording in a format of its own (Parquet, HDF5, Touchstone,
+    compressed text, ...: formats/recordings.py, told by its first bytes)
+    is read whole, once. A file that does not exist yet is waited for; a file truncated or
     replaced begins a new run; a deleted one ends the source, and so does a
     path that comes to hold something that is no file (a directory, a FIFO,
     a socket). A FIFO or a device named from the start is read as a stream."""
@@ -48,6 +51,9 @@ class FileSource(NamedByPath):
                              options=self.reading)
         try:
             if stat.S_ISREG(os.fstat(file.fileno()).st_mode):
+                found = self._recognise(file)
+                if found is not None:
+                    return self._read_recording(found, feed, status, stop, reader)
                 watch = FileWatch(stop)
                 try:
                     return self._read(file, reader, status, watch)
@@ -59,6 +65,25 @@ class FileSource(NamedByPath):
             return f"end of {self.path}"
         finally:
             file.close()
+
+    def _recognise(self, file):
+        """The recording format the file's first bytes (or its name) say, or
+        recordings.BINARY_FILE; None for text (and for a file still empty)."""
+        head = os.pread(file.fileno(), recordings.HEAD_BYTES, 0)
+        if not head:
+            return None
+        return recordings.recognise(head, self.path, texts=self.reading.format == AUTO)
+
+    def _read_recording(self, found, feed, status, stop, reader) -> str | None:
+        """A recording is read whole, once: it is not followed."""
+        if found == recordings.BINARY_FILE:
+            message = f"{os.path.basename(self.path)}: {found}"
+            status.problem(message)
+            return message
+        recording = recordings.Recording(self.path, feed, status.problem, status.info, stop,
+                                         text_reader=lambda: reader,
+                                         texts=self.reading.format == AUTO)
+        return recordings.read(found, recording)
 
     def _unreadable(self, status, how: str, error: OSError, cut: int | None = None) -> str:
         reason = f"{self.path} {how}: {error.strerror or error}"

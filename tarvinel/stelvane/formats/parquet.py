@@ -1,0 +1,21 @@
+"""Parquet files (pyarrow), read in batches of rows as they are stored.
+
+This module imports no Qt: the producer process uses it.
+"""
+
+from .arrowtable import arrow_table
+from .columnar import RecordingError, Skipped, send_recording
+from .recordings import need
+
+
+def read(recording) -> str | None:
+    parquet = need("pyarrow.parquet", "pyarrow")
+    with open(recording.path, "rb") as file:
+        try:
+            stored = parquet.ParquetFile(file)
+        except Exception as error:  # noqa: BLE001 - pyarrow's own errors for a bad footer
+            raise RecordingError(f"no Parquet file, or a truncated one: {error}") from None
+        skipped = Skipped()
+        table = arrow_table(stored.schema_arrow, stored.metadata.num_rows,
+                            lambda rows: stored.iter_batches(batch_size=rows), skipped)
+        return send_recording(recording, table, skipped)
