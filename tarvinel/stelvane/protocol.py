@@ -85,3 +85,8 @@ def unique_names(names: list[str]) -> tuple[list[str], list[str]]:
         unique.append(new)
         renamed.append(f"{name} -> {new}")
     return unique, renamed
+
+
+class FeedClosed(Exception):
+    """The window has closed: the feed takes nothing more (a reader that
+    catches every error lets this one through)."""

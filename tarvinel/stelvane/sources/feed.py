@@ -27,7 +27,8 @@ import time
 
 import numpy as np
 
-from ..protocol import NUMBER, PD, PN, PXY, ROLL, TD, TIME, TN, TXY, Columns, TextRows
+from ..protocol import (NUMBER, PD, PN, PXY, ROLL, TD, TIME, TN, TXY, Columns, FeedClosed,  # noqa: F401
+                        TextRows)
 
 # Bytes of row data this process may have queued that the window has not
 # taken yet; beyond that a command waits. (The queue bounds the items, not
@@ -37,10 +38,6 @@ BYTES_IN_FLIGHT = 32 << 20
 STOP_CHECK_INTERVAL = 0.05
 # How long one wait for room in the queue lasts before looking at the window.
 WAIT_STEP = 0.05
-
-
-class FeedClosed(Exception):
-    """The window has closed: the feed takes nothing more."""
 
 
 def put_until_stopped(queue, stop, item) -> bool:

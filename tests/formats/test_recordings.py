@@ -18,7 +18,7 @@ import wave
 import numpy as np
 import pytest
 
-from tarvinel.stelvane.feed import Feed
+from tarvinel.stelvane.sources.feed import Feed
 from tarvinel.stelvane.formats import ReadOptions, columnar
 from tarvinel.stelvane.protocol import PD, PN, TEXT, TIME, TextRows
 from tarvinel.stelvane.sources.file import FileSource
@@ -31,7 +31,7 @@ scipy_io = pytest.importorskip("scipy.io")
 fitsio = pytest.importorskip("fitsio")
 zstandard = pytest.importorskip("zstandard")
 
-REPO_ROOT = Path(__file__).resolve().parents[1]
+REPO_ROOT = Path(__file__).resolve().parents[2]
 ROWS = 50
 T = np.arange(ROWS, dtype=np.float64) * 0.5
 V = np.sin(T)

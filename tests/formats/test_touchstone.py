@@ -11,7 +11,7 @@ import numpy as np
 import pytest
 
 from tarvinel.stelvane.app import create_app
-from tarvinel.stelvane.feed import Feed
+from tarvinel.stelvane.sources.feed import Feed
 from tarvinel.stelvane.formats import ReadOptions
 from tarvinel.stelvane.protocol import TD, TN, TXY
 from tarvinel.stelvane.sources.file import FileSource
