@@ -19,7 +19,8 @@ import numpy as np
 import pytest
 
 from tarvinel.stelvane.sources.feed import Feed
-from tarvinel.stelvane.formats import ReadOptions, columnar
+from tarvinel.stelvane.formats import ReadOptions
+from tarvinel.stelvane.formats.recordings import columnar
 from tarvinel.stelvane.protocol import PD, PN, TEXT, TIME, TextRows
 from tarvinel.stelvane.sources.file import FileSource
 
@@ -335,7 +336,7 @@ def test_damaged_bytes_never_raise_out_of_a_reader(tmp_path):
 
 
 def test_a_reader_that_crashes_on_a_file_is_one_problem(tmp_path, monkeypatch):
-    from tarvinel.stelvane.formats import scipyio
+    from tarvinel.stelvane.formats.recordings import scipyio
     path, _, _ = written(tmp_path, "rec5.mat")
     monkeypatch.setattr(scipyio, "_LOAD_MATLAB",  # as scipy's reader does on some damaged files
                         "import os, signal; os.kill(os.getpid(), signal.SIGSEGV)")

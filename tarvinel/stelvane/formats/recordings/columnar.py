@@ -25,7 +25,7 @@ from typing import Callable, Iterator
 
 import numpy as np
 
-from ..protocol import NUMBER, TEXT, TIME
+from ...protocol import NUMBER, TEXT, TIME
 
 # Bytes of float64 values per block sent; the feed bounds what is queued.
 BLOCK_BYTES = 4 << 20

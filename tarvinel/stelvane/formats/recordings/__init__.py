@@ -32,7 +32,7 @@ import os
 import re
 from typing import Callable
 
-from ..protocol import FeedClosed
+from ...protocol import FeedClosed
 from .columnar import RecordingError
 
 # The bytes looked at to recognise a file.

@@ -16,7 +16,7 @@ import os
 import zlib
 
 from .columnar import RecordingError
-from .recordings import BINARY_FILE, HEAD_BYTES, RecordingFormat, need, recognise
+from . import BINARY_FILE, HEAD_BYTES, RecordingFormat, need, recognise
 
 CHUNK = 1 << 20
 

@@ -22,7 +22,7 @@ import numpy as np
 
 from .arrays import ArrayColumns, text_of
 from .columnar import RecordingError, send_recording
-from .recordings import need
+from . import need
 
 # The child: loads the file, writes its variables (the header's left out) pickled.
 _LOAD_MATLAB = """

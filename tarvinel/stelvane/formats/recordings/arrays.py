@@ -15,7 +15,7 @@ from typing import Callable
 
 import numpy as np
 
-from ..protocol import TIME
+from ...protocol import TIME
 from .columnar import Skipped, Table, as_columns, cf_times, pick_columns, rows_of, unique_names
 
 # dtype kinds a column may hold: booleans, integers, floats, complex,

@@ -13,7 +13,7 @@ import wave
 import numpy as np
 
 from .columnar import Skipped, Table, send_recording
-from .recordings import need
+from . import need
 
 # Integer samples by width: their dtype, and the value of full scale.
 _SAMPLES = {1: (np.uint8, 128.0), 2: (np.dtype("<i2"), 32768.0), 4: (np.dtype("<i4"), 2.0 ** 31)}

@@ -6,7 +6,7 @@ This module imports no Qt: the producer process uses it.
 """
 
 from .columnar import Skipped, Table, unique_names
-from .recordings import need
+from . import need
 
 
 def _converter(pa, kind):

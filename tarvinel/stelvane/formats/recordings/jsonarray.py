@@ -13,7 +13,7 @@ import json
 
 import numpy as np
 
-from ..protocol import TIME
+from ...protocol import TIME
 from .columnar import RecordingError, Skipped, Table, send_recording, unique_names
 
 # Elements named one by one among the problems; the rest are counted.

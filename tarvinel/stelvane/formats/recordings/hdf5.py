@@ -11,7 +11,7 @@ This module imports no Qt: the producer process uses it.
 
 from .arrays import ArrayColumns, shape_text, text_of
 from .columnar import send_recording
-from .recordings import need
+from . import need
 
 # What netCDF-4 and MATLAB keep for themselves, holding no data of the user's.
 _PHONY = "This is a netCDF dimension but not a netCDF variable"

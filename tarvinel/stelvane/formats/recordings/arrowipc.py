@@ -7,7 +7,7 @@ This module imports no Qt: the producer process uses it.
 
 from .arrowtable import arrow_table
 from .columnar import RecordingError, Skipped, send_recording
-from .recordings import need
+from . import need
 
 
 def read(recording) -> str | None:
