@@ -10,7 +10,7 @@ source's reader.
     keyed.py      label:value, >name:value and JSON lines (lines.py)
     reading.py    ReadOptions: what the command line says about a stream
     layout.py     how the lines of a table are laid out
-    recordings.py files in formats of their own (Parquet, Arrow, HDF5, netCDF,
+    recordings/   files in formats of their own (Parquet, Arrow, HDF5, netCDF,
                   MATLAB, NumPy, WAV, FITS, JSON arrays, Touchstone, compressed
                   text), told by their first bytes and read whole, one reader
                   module each; the file source asks it before the text reader
