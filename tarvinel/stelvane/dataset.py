@@ -19,6 +19,9 @@ Bad input is never silently lost and never spoils what is stored:
 - duplicate column names are made unique (the second "a" becomes "a#2") and
   names that are not text are turned into text, each with a `DataWarning`;
 - column names that are no list at all raise and leave everything as it was.
+
+Derived series (derivedcolumns.py, set by `set_derived`) follow the
+producer's columns as columns of their own, computed as each block arrives.
 """
 
 from collections import deque
@@ -29,6 +32,7 @@ import warnings
 import numpy as np
 
 from .columnkinds import ColumnKinds, DataWarning, KindsByName
+from .derivedcolumns import DerivedColumns, plan
 from .protocol import TextRows
 from .run import Run
 
@@ -118,7 +122,9 @@ class Dataset(KindsByName):
         self.name = name
         self.max_rows = max_rows
         self.whole_runs = whole_runs
-        self._names: list[str] = []
+        self._names: list[str] = []  # the producer's columns, then the derived series
+        self._width = 0  # the producer's columns
+        self.derived = DerivedColumns()
         self._described = ColumnKinds((), ())
         self._history: deque[Run] = deque(maxlen=max_history)
         # Totals since construction, for whoever reports on the data.
@@ -205,13 +211,18 @@ class Dataset(KindsByName):
         if renamed:
             problems.append(f"duplicate column names renamed: {', '.join(renamed)}")
         described = ColumnKinds.of_names(names, len(texts))
-        changed = texts != self._names or not described.same_columns(self._described)
+        derived = plan(self.derived.expressions, texts, described.kinds)
+        problems += derived.problems
+        described = described.with_numbers(len(derived.applied))
+        all_names = texts + derived.names
+        changed = all_names != self._names or not described.same_columns(self._described)
         if changed:
-            described.carried_from(self._described, texts, self._names)
+            described.carried_from(self._described, all_names, self._names)
         if changed or (described.has_text and self._end > self._start):
             self._finish_run()
-            self._names = texts
+            self._names, self._width = all_names, len(texts)
             self._described = described
+            self.derived.use(derived)
             self._new_run_storage()
             self.version += 1
         elif described.has_text:  # no rows yet that the words so far name
@@ -241,13 +252,30 @@ class Dataset(KindsByName):
             if self.whole_runs:
                 self._finish_run()
                 self._new_run_storage()
-            self._store(block)
+            self._store(self._with_derived(block))
         if kept and block.dtype.kind in "fc":
             self.nonfinite_values += block.size - int(np.count_nonzero(np.isfinite(block)))
         if rejected:
             total = kept + rejected
             raise RowsRejected(f"{self.name}: {rejected} of {total} row(s) rejected ({reason}); "
                                f"{kept} kept", kept=kept, rejected=rejected)
+
+    def set_derived(self, expressions) -> None:
+        """Derives the series of `expressions` (expressions.Expression; each
+        may read the ones before it); the current run's rows get theirs at once."""
+        self.derived.expressions = tuple(expressions)
+        if not self._names:
+            return
+        width, source = self._width, self._names[:self._width]
+        derived = plan(self.derived.expressions, source, self._described.kinds[:width])
+        for problem in derived.problems:
+            warnings.warn(f"{self.name}: {problem}", DataWarning, stacklevel=2)
+        self.derived.use(derived)
+        kept = self._columns[:width]
+        self._columns = kept + self.derived.stored(kept, self._start, self._end, source, self.name)
+        self._names = source + derived.names
+        self._described = self._described.with_numbers(len(derived.applied), keep=width)
+        self.version += 1
 
     def roll(self) -> None:
         """Ends the current run: it moves to the history and a new, empty run
@@ -259,6 +287,14 @@ class Dataset(KindsByName):
 
     # --- storage ----------------------------------------------------------------
 
+    def _with_derived(self, block: np.ndarray) -> np.ndarray:
+        """`block` with the derived series' values of its rows after its columns."""
+        if not self.derived.names:
+            return block
+        made = self.derived.values(lambda i: block[:, i], len(block), self._names[:self._width],
+                                   self.name)
+        return np.column_stack((block, *made))
+
     def _new_run_storage(self) -> None:
         # Runs tend to be as long as the one before: room for twice that from
         # the start spares the new run the copies of growing. (Memory that is
@@ -267,6 +303,7 @@ class Dataset(KindsByName):
         self._columns = [np.empty(capacity, np.float64) for _ in self._names]
         self._start = self._end = 0
         self._dropped = 0
+        self.derived.start_run()
 
     def _finish_run(self) -> None:
         if self._end == self._start or not self._names:
@@ -285,7 +322,7 @@ class Dataset(KindsByName):
     def _as_block(self, data) -> tuple[np.ndarray, int, str]:
         """The storable rows of a payload as a 2-D array, how many rows were
         rejected, and why (the first reason)."""
-        width = len(self._names)
+        width = self._width
         if isinstance(data, np.ndarray) and data.dtype.kind in "biufc" and data.ndim in (1, 2):
             block = data.reshape(1, -1) if data.ndim == 1 else data
             if block.shape[1] == width:

@@ -1,0 +1,149 @@
+"""The derived series of a data set: columns computed from its columns by
+expressions (expressions.py), stored after them as columns like any other,
+so that patterns match them and everything that shows or saves columns
+shows or saves them.
+
+An expression applies to a data set whose columns (or the derived series
+before it) hold every column it names; one that names a column the data
+set lacks while naming others it has is reported (a misspelt name), one
+that names none of its columns is for another data set and left out
+quietly. A derived series named as a column of the data is left out with a
+report too.
+
+The row functions read X, the column the default pattern plots against:
+the first time column, else the first number column, else the row number
+of the run. Each run starts them afresh, a row at a time as blocks arrive:
+the values of a block are computed once, when it arrives, and never change.
+
+No Qt here.
+"""
+
+from dataclasses import dataclass
+import warnings
+
+import numpy as np
+
+from .columnkinds import DataWarning
+from .expressions import EvaluationError, Expression
+from .protocol import NUMBER, TIME
+
+
+@dataclass(frozen=True)
+class Plan:
+    """Which expressions apply to a data set's columns, and its X."""
+    applied: tuple[Expression, ...] = ()
+    x_index: int | None = None  # the column of X; None: the row number
+    problems: tuple[str, ...] = ()
+
+    @property
+    def names(self) -> list[str]:
+        return [expression.name for expression in self.applied]
+
+
+def x_column(kinds) -> int | None:
+    """The column the default pattern plots against: the first time column,
+    else the first number column; None where there is neither."""
+    for wanted in (TIME, NUMBER):
+        found = next((i for i, kind in enumerate(kinds) if kind == wanted), None)
+        if found is not None:
+            return found
+    return None
+
+
+def plan(expressions, names, kinds) -> Plan:
+    """What of `expressions` applies to columns `names` of `kinds`."""
+    available = set(names)
+    applied, problems = [], []
+    for expression in expressions:
+        if expression.name in available:
+            problems.append(f"derived series {expression.name!r} left out: "
+                            "a column of that name is there")
+            continue
+        missing = expression.missing(available)
+        if missing is not None:
+            if available.intersection(expression.columns):
+                problems.append(f"derived series left out: {missing.one_line}")
+            continue
+        applied.append(expression)
+        available.add(expression.name)
+    return Plan(tuple(applied), x_column(kinds), tuple(problems))
+
+
+class DerivedColumns:
+    """The expressions of a data set, and their values over its current
+    run as blocks of rows arrive."""
+
+    def __init__(self, expressions=()):
+        self.expressions: tuple[Expression, ...] = tuple(expressions)
+        self.plan = Plan()
+        self._series = []
+        self._rows = 0  # rows of the run so far: the row number of the next one
+        self._failed: set[str] = set()  # reported once a plan
+
+    @property
+    def names(self) -> list[str]:
+        return self.plan.names
+
+    def use(self, plan: Plan) -> None:
+        self.plan = plan
+        self._failed.clear()
+        self.start_run()
+
+    def start_run(self) -> None:
+        self._series = [expression.start() for expression in self.plan.applied]
+        self._rows = 0
+
+    def stored(self, columns, start: int, end: int, names, dataset_name: str) -> list[np.ndarray]:
+        """The derived columns of the rows start:end of a run's `columns`
+        (named `names`), over the whole columns at once: arrays as long as
+        those, the values at the same place."""
+        made = self.values(lambda i: columns[i][start:end], end - start, names, dataset_name)
+        arrays = []
+        for values in made:
+            arrays.append(np.empty(len(columns[0]) if columns else end, values.dtype))
+            arrays[-1][start:end] = values
+        return arrays
+
+    def values(self, column, rows: int, names, dataset_name: str) -> list[np.ndarray]:
+        """The derived columns of a block of `rows` rows of the columns
+        `names` (`column(i)`: the block's values of column i). A series'
+        first failure of a plan is warned about: its values are NaN where
+        numpy could not make them."""
+        x_index = self.plan.x_index
+        if x_index is None:
+            x = np.arange(self._rows, self._rows + rows, dtype=np.float64)
+        else:
+            x = np.ascontiguousarray(column(x_index).real)
+        self._rows += rows
+        columns = _Columns(column, names)
+        made = []
+        for series in self._series:
+            name = series.expression.name
+            try:
+                values = series.values(columns, x)
+            except EvaluationError as error:
+                values = np.full(rows, np.nan)
+                if name not in self._failed:
+                    self._failed.add(name)
+                    warnings.warn(f"{dataset_name}: derived series {error}; its values are NaN",
+                                  DataWarning, stacklevel=4)
+            columns.made[name] = values
+            made.append(values)
+        return made
+
+
+class _Columns:
+    """A block's columns by name, each made contiguous once when first read
+    (numpy reads a column of a row-major block with a stride), and the
+    derived series made so far."""
+
+    def __init__(self, column, names):
+        self.column = column
+        self.index = {name: i for i, name in enumerate(names)}
+        self.made: dict[str, np.ndarray] = {}
+
+    def __getitem__(self, name: str) -> np.ndarray:
+        found = self.made.get(name)
+        if found is None:
+            found = self.made[name] = np.ascontiguousarray(self.column(self.index[name]))
+        return found
