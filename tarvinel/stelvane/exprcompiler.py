@@ -171,6 +171,8 @@ class Compiler:
     def call(self, node):
         function = node.func
         if not isinstance(function, ast.Name) or self.where(function) in self.quoted:
+            if not isinstance(function, ast.Name):
+                self.compile(function)  # an attribute, a lambda, ...: refused as such
             raise self.refuse("only the functions of the list can be called",
                               self.where(function))
         for argument in (*node.args, *node.keywords):

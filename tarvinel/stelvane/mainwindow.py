@@ -54,7 +54,7 @@ class MainWindow(QtWidgets.QMainWindow):
 
     def __init__(self, queue, *, producer=None, epoch: float | None = None,
                  live_rows: int = 20_000, max_rows: int = 1_000_000, max_history: int = 10,
-                 window: TimeWindow | None = None,
+                 window: TimeWindow | None = None, expressions=(),
                  replay_speed: float | None = None, replay_rate: float = DEFAULT_RATE):
         super().__init__()
         self.setWindowTitle("stelvane: live data")
@@ -66,6 +66,9 @@ class MainWindow(QtWidgets.QMainWindow):
             mode.name, max_rows=max_rows, max_history=max_history, whole_runs=mode.whole_runs))
             for mode in MODES}
         self.point_dataset, self.trace_dataset = (r.dataset for r in self.modes.values())
+        self.expressions = tuple(expressions)  # derived series (expressions.Expression)
+        for record in self.modes.values():
+            record.dataset.set_derived(self.expressions)
         for record in self.modes.values():
             record.data_box = DataBox(record.mode.caption, record.dataset)
         # The toolbar reads the column names from the data boxes, through this window.
@@ -282,6 +285,7 @@ class MainWindow(QtWidgets.QMainWindow):
             "window": self.live_window.text,
             "window_rows": self.feeds[0].drawn_rows,
             "stats": self.stats.summary(),
+            "derived": [expression.definition for expression in self.expressions],
             **({"replay": self.replay_bar.replay.summary()} if self.replay_bar else {}),
         }
 

@@ -1,7 +1,7 @@
 """Remembered settings: what the user set in the window survives a restart.
 
 Per mode (points, traces): the X and Y formats, the log and share boxes;
-per source and mode: the pattern (a pattern fits the columns of the data it
+per source: each mode's pattern and the derived series (a pattern fits the columns of the data it
 was typed for: a file's pattern would match nothing in another file, and a
 plain file opened for the first time shows its first column against the
 others); for the window: its geometry, the positions of its splitters, the live
@@ -27,6 +27,7 @@ import sys
 from urllib.parse import quote
 
 from .controls import REMEMBERED_VIEWS
+from .expressions import ExpressionError, parse_definition
 from .modes import MODES
 from .qt_compat import QtCore
 from .sources.instrument import InstrumentSource
@@ -67,13 +68,15 @@ class Remembered:
     value ("pattern" its text, "fx"/"fy" the format text, the boxes of BOXES
     a bool); the window's geometry and the splitters' states by object name;
     the live plot's window (a timewindow.TimeWindow); whether each view of
-    controls.REMEMBERED_VIEWS is on."""
+    controls.REMEMBERED_VIEWS is on; the source's derived series (a list
+    of expressions.Expression; None: none remembered)."""
 
     modes: dict = field(default_factory=dict)
     geometry: bytes | None = None
     splitters: dict = field(default_factory=dict)
     views: dict = field(default_factory=dict)
     live_window: object = None
+    expressions: list | None = None
 
 
 # --- reading ---------------------------------------------------------------------------
@@ -119,6 +122,18 @@ def _source_name(source) -> str:
     the source itself gives, escaped, so that a path's slashes make no
     groups of their own."""
     return quote(getattr(source, "settings_key", source), safe="")
+
+
+def _expressions(text: str, warn, where: str) -> list:
+    """The derived series of a remembered text, one NAME=EXPRESSION a line;
+    a line that is none is ignored with a warning."""
+    found = []
+    for line in filter(None, (line.strip() for line in text.split("\n"))):
+        try:
+            found.append(parse_definition(line))
+        except ExpressionError as error:
+            warn(f"settings file {where}: derived series ignored: {error.one_line}")
+    return found
 
 
 def source_key(source) -> str:
@@ -167,6 +182,9 @@ def read(store, warn, source: str = INSTRUMENT) -> Remembered:
         for box in BOXES:
             values[box] = value(f"{group}/{box}", _as_bool)
         remembered.modes[mode.key] = {k: v for k, v in values.items() if v is not None}
+    expressions = value(f"{source_key(source)}/expressions", _as_text)
+    if expressions is not None:
+        remembered.expressions = _expressions(expressions, warn, where)
     remembered.geometry = value("window/geometry", _as_state)
     for view in REMEMBERED_VIEWS:
         on = value(f"views/{view}", _as_bool)
@@ -248,14 +266,15 @@ def _remembered_sources(store) -> dict[str, tuple[int, dict]]:
 
 
 def write(store, modes: dict, window, splitters: dict, source: str = INSTRUMENT,
-          given_patterns=None) -> str | None:
+          given_patterns=None, expressions=()) -> str | None:
     """Replaces what `store` holds with the state of the toolbar's controls
     of each mode (`modes`, key -> modes.ModeRecord) and of the window;
     the patterns go to `source`, and the patterns of the other sources used
     most recently stay. A mode whose pattern field is still empty keeps the
     pattern given for it on the command line (`given_patterns`, mode: text):
     the producer sends that one, and a window closed before it arrived must
-    not forget it. Returns None, or what went wrong (the old file then stays
+    not forget it. The source's derived series are `expressions`' (none: no
+    key). Returns None, or what went wrong (the old file then stays
     as it was: QSettings writes a new file and renames it)."""
     given_patterns = given_patterns or {}
     mine = _source_name(source)
@@ -280,6 +299,9 @@ def write(store, modes: dict, window, splitters: dict, source: str = INSTRUMENT,
             store.setValue(f"{group}/{box}", controls.formats[box].currentText())
         for box in BOXES:
             store.setValue(f"{group}/{box}", "true" if controls.boxes[box].isChecked() else "false")
+    if expressions:
+        store.setValue(f"{source_key(source)}/expressions",
+                       "\n".join(expression.definition for expression in expressions))
     store.setValue("window/geometry", _state_text(window.saveGeometry()))
     store.setValue("window/live", window.live_window.text)
     for name, splitter in splitters.items():
@@ -326,7 +348,7 @@ class Keeper:
         window = self.window
         try:
             problem = write(store, window.modes, window, window.splitters, self.source,
-                            self.given_patterns)
+                            self.given_patterns, window.expressions)
         except Exception as error:  # a window that cannot save still closes
             problem = f"settings could not be saved: {error}"
         if problem:

@@ -1,0 +1,61 @@
+"""--expr as a user gives it: derived series of a file read back from
+--summary and from the exported data, remembered for the file, and a bad
+expression refused before anything starts."""
+
+import json
+import os
+from pathlib import Path
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+REPO_ROOT = Path(__file__).resolve().parents[1]
+SERIES = ["p=r*c", "i = integral(r)", "`avg c`=moving_average(c, 10)"]
+
+
+def stelvane(*args):
+    env = dict(os.environ, PYTHONPATH=str(REPO_ROOT))
+    env.pop("STELVANE_SCREENSHOT", None)
+    env.pop("STELVANE_RUN_SECONDS", None)
+    return subprocess.run([sys.executable, "-m", "tarvinel.stelvane", *args],
+                          env=env, capture_output=True, text=True, timeout=60)
+
+
+def summary(*args, seconds=2):
+    done = stelvane(*args, "--seconds", str(seconds), "--summary")
+    assert done.returncode == 0 and "Traceback" not in done.stderr, done.stderr
+    return json.loads(done.stdout.strip().splitlines()[-1])
+
+
+def test_derived_series_of_a_file_in_the_summary_the_export_and_the_next_start(tmp_path):
+    t = np.arange(500) / 10.0
+    r, c = np.sqrt(t), np.cos(t)
+    path, saved = tmp_path / "run.csv", tmp_path / "saved.csv"
+    path.write_text("t,r,c\n" + "".join(f"{a!r},{b!r},{d!r}\n" for a, b, d in zip(*np.column_stack((t, r, c)).T.tolist())))
+    expr = [option for text in SERIES for option in ("--expr", text)]
+    first = summary(str(path), "--no-follow", *expr, "--export-csv", str(saved))
+    assert first["point_columns"] == ["t", "r", "c", "p", "i", "avg c"] and first["ended"]
+    expected = {"p": r * c, "i": np.concatenate(([0], np.cumsum((r[1:] + r[:-1]) / 2 * 0.1))),
+                "avg c": np.array([c[max(0, k - 9):k + 1].mean() for k in range(500)])}
+    stats = {s["name"]: s for s in first["stats"]}  # the first column against every other
+    for name, values in expected.items():
+        assert stats[name]["count"] == 500 and stats[name]["last"] == pytest.approx(values[-1])
+        assert stats[name]["mean"] == pytest.approx(values.mean(), rel=1e-9)
+    lines = saved.read_text().splitlines()
+    assert lines[1] == "t,r,c,p,i,avg c"
+    exported = np.loadtxt(lines[2:], delimiter=",")
+    for j, values in enumerate(expected.values(), start=3):
+        np.testing.assert_allclose(exported[:, j], values, rtol=1e-12)
+    again = summary(str(path), "--no-follow", seconds=0.5)  # remembered for the file
+    assert again["derived"] == ["p=r*c", "i=integral(r)", "`avg c`=moving_average(c, 10)"]
+    assert summary(str(path), "--no-follow", "--expr", "", seconds=0.5)["derived"] == []
+
+
+def test_a_bad_expression_exits_with_status_2_and_points_at_the_character():
+    done = stelvane("--expr", "p=volts", "--expr", "dB = 20*log10(abs(S21)) + os.system('ls')")
+    assert done.returncode == 2 and done.stdout == ""
+    assert done.stderr.endswith("error: argument --expr: dB: an attribute is not allowed here\n"
+                                "  20*log10(abs(S21)) + os.system('ls')\n"
+                                "                         ^\n")
