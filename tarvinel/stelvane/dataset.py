@@ -252,7 +252,7 @@ class Dataset(KindsByName):
             if self.whole_runs:
                 self._finish_run()
                 self._new_run_storage()
-            self._store(self._with_derived(block))
+            self._store(self._columns_of(block), len(block))
         if kept and block.dtype.kind in "fc":
             self.nonfinite_values += block.size - int(np.count_nonzero(np.isfinite(block)))
         if rejected:
@@ -287,13 +287,13 @@ class Dataset(KindsByName):
 
     # --- storage ----------------------------------------------------------------
 
-    def _with_derived(self, block: np.ndarray) -> np.ndarray:
-        """`block` with the derived series' values of its rows after its columns."""
-        if not self.derived.names:
-            return block
-        made = self.derived.values(lambda i: block[:, i], len(block), self._names[:self._width],
-                                   self.name)
-        return np.column_stack((block, *made))
+    def _columns_of(self, block: np.ndarray) -> list[np.ndarray]:
+        """Each column's values in `block`, the derived series' after the producer's."""
+        columns = [block[:, j] for j in range(self._width)]
+        if self.derived.names:
+            columns += self.derived.values(columns.__getitem__, len(block),
+                                           self._names[:self._width], self.name)
+        return columns
 
     def _new_run_storage(self) -> None:
         # Runs tend to be as long as the one before: room for twice that from
@@ -351,15 +351,14 @@ class Dataset(KindsByName):
         block = np.array(good, dtype=np.complex128 if is_complex else np.float64).reshape(-1, width)
         return block, rejected, reason
 
-    def _store(self, block: np.ndarray) -> None:
-        n = len(block)
+    def _store(self, columns: list[np.ndarray], n: int) -> None:
         if n > self.max_rows:
             self._dropped += n - self.max_rows
-            block = block[-self.max_rows:]
+            columns = [values[-self.max_rows:] for values in columns]
             n = self.max_rows
         self._make_room(n)
         for j, column in enumerate(self._columns):
-            values = block[:, j]
+            values = columns[j]
             if values.dtype.kind == "c":
                 if np.any(values.imag != 0):
                     if column.dtype.kind != "c":

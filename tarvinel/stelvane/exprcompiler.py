@@ -56,6 +56,8 @@ def as_column(value, rows: int) -> np.ndarray:
     if array.dtype.kind not in "biufc":
         raise TypeError(f"values of type {array.dtype} are no numbers")
     kind = np.complex128 if array.dtype.kind == "c" else np.float64
+    if array.shape == (rows,) and array.dtype == kind:
+        return array  # made for this block: no copy
     return np.array(np.broadcast_to(array, (rows,)), dtype=kind)
 
 

@@ -44,6 +44,16 @@ def _with_last(last, values: np.ndarray) -> np.ndarray:
     return np.concatenate((np.asarray([last], dtype=np.result_type(values, last)), values))
 
 
+def _steps(last, values: np.ndarray, pairs=np.subtract) -> np.ndarray:
+    """`pairs` of each value and the one before it (the first with `last`):
+    numpy.diff of the values after `last` without joining them first."""
+    made = np.empty(len(values), np.result_type(values, last))
+    if len(values):
+        made[0] = pairs(values[0], last)
+        pairs(values[1:], values[:-1], out=made[1:])
+    return made
+
+
 def in_pieces(step, y: np.ndarray, x: np.ndarray) -> np.ndarray:
     """`step(y, x)` over pieces of at most PIECE rows, joined."""
     if len(y) <= PIECE:
@@ -59,7 +69,7 @@ class Delta:
         self.last_x = self.last_y = math.nan
 
     def __call__(self, y: np.ndarray, x: np.ndarray) -> np.ndarray:
-        values = np.diff(_with_last(self.last_y, y))
+        values = _steps(self.last_y, y)
         self._remember(y, x)
         return values
 
@@ -72,7 +82,8 @@ class Derivative(Delta):
     """derivative(y): the backward difference dy/dX."""
 
     def __call__(self, y: np.ndarray, x: np.ndarray) -> np.ndarray:
-        values = np.diff(_with_last(self.last_y, y)) / np.diff(_with_last(self.last_x, x))
+        values = _steps(self.last_y, y)
+        values /= _steps(self.last_x, x)
         self._remember(y, x)
         return values
 
@@ -88,10 +99,14 @@ class Integral(Delta):
         return in_pieces(self._piece, y, x)
 
     def _piece(self, y, x) -> np.ndarray:
-        ys = _with_last(self.last_y, y)
-        areas = (ys[1:] + ys[:-1]) * 0.5 * np.diff(_with_last(self.last_x, x))
-        areas[np.isnan(areas)] = 0  # the first row's (nothing before it), and missing values
-        values = self.total + np.cumsum(areas)
+        areas = _steps(self.last_y, y, np.add)
+        areas *= _steps(self.last_x, x)
+        areas *= 0.5
+        missing = np.isnan(areas)  # the first row's (nothing before it), and missing values
+        if missing.any():
+            areas[missing] = 0
+        values = np.cumsum(areas, out=areas)
+        values += self.total
         self._remember(y, x)
         if len(values):
             self.total = values[-1]
@@ -111,12 +126,19 @@ class MovingAverage:
     def _piece(self, y, x) -> np.ndarray:
         ys = np.concatenate((self.tail.astype(np.result_type(self.tail, y)), y))
         before = len(ys) - len(y)
-        end = np.arange(before + 1, len(ys) + 1)  # each row's window: ys[start:end]
-        start = np.maximum(end - self.rows, 0)
+        # Each row's window is ys[start:end]; once a run has rows - 1 rows
+        # before a block, every window of the block is whole.
+        end = slice(before + 1, len(ys) + 1)
+        if before + 1 >= self.rows:
+            start, counts = slice(before + 1 - self.rows, len(ys) + 1 - self.rows), self.rows
+        else:
+            start = np.maximum(np.arange(before + 1, len(ys) + 1) - self.rows, 0)
+            counts = np.arange(before + 1, len(ys) + 1) - start
         finite = np.isfinite(ys)
-        sums = _running(np.where(finite, ys, 0))
-        values = (sums[end] - sums[start]) / (end - start)
-        if not finite.all():
+        all_finite = finite.all()
+        sums = _running(ys if all_finite else np.where(finite, ys, 0))
+        values = (sums[end] - sums[start]) / counts
+        if not all_finite:
             values = _with_nonfinite(values, ys, finite, start, end)
         self.tail = ys[len(ys) - min(len(ys), self.rows - 1):].copy()
         return values
@@ -124,7 +146,10 @@ class MovingAverage:
 
 def _running(values: np.ndarray) -> np.ndarray:
     """0 and the running sums of `values`: any stretch's sum is a difference of two."""
-    return np.concatenate((np.zeros(1, values.dtype), np.cumsum(values)))
+    sums = np.empty(len(values) + 1, values.dtype)
+    sums[0] = 0
+    np.cumsum(values, out=sums[1:])
+    return sums
 
 
 def _with_nonfinite(means, ys, finite, start, end) -> np.ndarray:

@@ -1,0 +1,85 @@
+"""Benchmark: what four derived series (--expr) cost the live window on
+standard input.
+
+A sender process writes 400,000 rows/s of text (the simulated instrument's
+signals, 9 columns, a roll every two seconds) into the window's standard
+input, as `python my_instrument.py | stelvane -` would, and the window is
+measured as bench/textroad.py measures it (roads.py), in three set-ups taken
+in turn, round after round, in one run:
+- plain: eight curves of the columns, no derived series;
+- computed: the same eight curves, and four derived series computed for
+  every row (a product, a derivative, a moving average over 100 rows, an
+  integral), not drawn;
+- drawn: the four derived series drawn, in place of four of the columns
+  (eight curves again).
+Each set-up reports the rows per second stored, the frames per second that
+showed new data, the 95th percentile of the rows' latency and the window's
+processor time per million rows; at the end the ratios of the derived
+set-ups' figures to plain's (the median over the rounds, each round against
+its own plain). The target: rows/s and frames/s at least 0.9 of plain's.
+"""
+import argparse
+import os
+import pathlib
+import statistics
+import sys
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+
+from roads import (  # noqa: E402  (the window's measurement and the sender, shared)
+    COLUMNS, LOAD_NOTE, MEASURE, PATTERN, WARMUP, application, measure_fed, piped_window)
+from tarvinel.stelvane import qt_compat  # noqa: E402
+
+RATE = 400_000
+ROUNDS = 3
+TARGET_RATIO = 0.9
+SERIES = ("product=sine*cosine", "slope=derivative(sine)", "mean=moving_average(noise, 100)",
+          "area=integral(cosine)")
+DRAWN = "time,(sine|cosine|sinc|noise|product|slope|mean|area)"
+SETUPS = (("plain", PATTERN, ()), ("computed", PATTERN, SERIES), ("drawn", DRAWN, SERIES))
+
+
+def run_setup(app, rate, pattern, series):
+    argv = ["-", "--pattern", pattern, "--fresh"]
+    for text in series:
+        argv += ["--expr", text]
+    window, sender = piped_window(rate, argv)
+    result = measure_fed(app, window, rate, sender)
+    result["columns"] = len(window.point_dataset.column_names)
+    return result
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--rate", type=int, default=RATE)
+    parser.add_argument("--rounds", type=int, default=ROUNDS)
+    args = parser.parse_args()
+    app = application()
+    print(f"{qt_compat.API}, {args.rate:,} rows/s on standard input, {COLUMNS} columns, "
+          f"{os.cpu_count()} cores; {MEASURE:.0f} s per set-up after {WARMUP} s warm-up, "
+          f"{args.rounds} rounds; load average {os.getloadavg()[0]:.1f} {LOAD_NOTE}", flush=True)
+    print(f"{'round':>5} {'set-up':>9} {'columns':>7} {'curves':>6} {'stored/s':>10} {'fps':>5} "
+          f"{'p95 ms':>7} {'window cpu s/M rows':>19} {'problems':>8}")
+    results = {name: [] for name, _, _ in SETUPS}
+    for round_number in range(1, args.rounds + 1):
+        for name, pattern, series in SETUPS:
+            r = run_setup(app, args.rate, pattern, series)
+            results[name].append(r)
+            print(f"{round_number:>5} {name:>9} {r['columns']:>7} {r['curves']:>6} "
+                  f"{r['stored']:>10,.0f} {r['fps']:>5.0f} {1e3 * r['p95']:>7.1f} "
+                  f"{r['cpu']['window']:>19.2f} {r['problems']:>8}", flush=True)
+    print("ratios to plain (median over the rounds; each round against its own plain):")
+    for name, _, _ in SETUPS[1:]:
+        ratios = {figure: statistics.median(on[figure] / off[figure]
+                                            for on, off in zip(results[name], results["plain"]))
+                  for figure in ("stored", "fps", "p95")}
+        cpu = statistics.median(on["cpu"]["window"] / off["cpu"]["window"]
+                                for on, off in zip(results[name], results["plain"]))
+        met = min(ratios["stored"], ratios["fps"]) >= TARGET_RATIO
+        print(f"  {name:>9}: rows/s {ratios['stored']:.3f}, frames/s {ratios['fps']:.3f} "
+              f"(target both >= {TARGET_RATIO}: {'met' if met else 'NOT met'}), p95 "
+              f"{ratios['p95']:.3f}, window cpu per row {cpu:.3f}", flush=True)
+
+
+if __name__ == "__main__":
+    main()
