@@ -11,6 +11,10 @@ import sys
 import numpy as np
 import pytest
 
+from tarvinel.stelvane import config, qt_compat
+from tarvinel.stelvane.app import create_app
+
+Qt = qt_compat.QtCore.Qt
 REPO_ROOT = Path(__file__).resolve().parents[1]
 SERIES = ["p=r*c", "i = integral(r)", "`avg c`=moving_average(c, 10)"]
 
@@ -59,3 +63,33 @@ def test_a_bad_expression_exits_with_status_2_and_points_at_the_character():
     assert done.stderr.endswith("error: argument --expr: dB: an attribute is not allowed here\n"
                                 "  20*log10(abs(S21)) + os.system('ls')\n"
                                 "                         ^\n")
+
+
+def test_a_derived_series_is_matched_drawn_named_and_listed_in_the_window(qtbot, tmp_path):
+    path = tmp_path / "log.csv"
+    path.write_text("t,volts,amps\n" + "".join(f"{i / 10},{i % 7},{2 + i % 3}\n"
+                                                 for i in range(200)))
+    window = create_app([str(path), "--no-follow", "--fresh", "--expr", "`P [W]`=volts*amps",
+                         "--expr", "v_avg=moving_average(volts, 7)"]).window
+    try:
+        qtbot.waitUntil(lambda: len(window.point_dataset) == 200, timeout=10_000)
+        field = window.modes["P"].controls.pattern_field
+        field.setFocus()
+        qtbot.keyClick(field, Qt.Key.Key_A, Qt.KeyboardModifier.ControlModifier)
+        qtbot.keyClicks(field, "t,(P.*|v_.*)")
+        qtbot.keyClick(field, Qt.Key.Key_Return)
+        qtbot.waitUntil(lambda: [tuple(pair) for pair in window.selection.pairs]
+                        == [("t", "P [W]"), ("t", "v_avg")], timeout=5000)
+        volts, amps = np.arange(200) % 7, 2 + np.arange(200) % 3
+        curve = window.live_plot.plots[config.ridx[0]]
+        qtbot.waitUntil(lambda: curve.yData is not None
+                        and np.array_equal(curve.yData, volts * amps), timeout=5000)
+        assert [name for name, _ in window.feeds[0].legend.entries] == ["P [W]", "v_avg"]
+        window.refresh_status(0.0)
+        table = window.modes["P"].data_box.table
+        cells = {table.item(i, 0).text(): float(table.item(i, 1).text())
+                 for i in range(table.rowCount())}
+        assert cells["P [W]"] == volts[-1] * amps[-1]
+        assert cells["v_avg"] == pytest.approx(volts[-7:].mean(), rel=1e-6)
+    finally:
+        window.close()
