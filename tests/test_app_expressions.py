@@ -37,7 +37,8 @@ def test_derived_series_of_a_file_in_the_summary_the_export_and_the_next_start(t
     t = np.arange(500) / 10.0
     r, c = np.sqrt(t), np.cos(t)
     path, saved = tmp_path / "run.csv", tmp_path / "saved.csv"
-    path.write_text("t,r,c\n" + "".join(f"{a!r},{b!r},{d!r}\n" for a, b, d in zip(*np.column_stack((t, r, c)).T.tolist())))
+    rows = np.column_stack((t, r, c)).tolist()
+    path.write_text("t,r,c\n" + "".join(f"{a!r},{b!r},{d!r}\n" for a, b, d in rows))
     expr = [option for text in SERIES for option in ("--expr", text)]
     first = summary(str(path), "--no-follow", *expr, "--export-csv", str(saved))
     assert first["point_columns"] == ["t", "r", "c", "p", "i", "avg c"] and first["ended"]

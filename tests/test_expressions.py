@@ -194,7 +194,7 @@ REFUSED = [
     ("sqrt(a, b)", "sqrt takes 1 argument: sqrt(a)", "        ^"),
     ("where(a, b)", "where takes 3 arguments: where(a, b, c)", "^"),
     ("moving_average(a, 0)", "the window N must be a whole number", "                  ^"),
-    ("moving_average(a, n)", "moving_average's N must be a number written out", "                  ^"),
+    ("moving_average(a, n)", "moving_average's N must be a number written out", " " * 18 + "^"),
     ("lowpass(a, -2)", "the frequency f must be a number greater than 0", "           ^"),
     ("derivative(a, 2)", "derivative takes 1 argument: derivative(y)", "              ^"),
     ("abs(a, *b)", "only plain arguments", "       ^"),
