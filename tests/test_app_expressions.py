@@ -11,7 +11,7 @@ import sys
 import numpy as np
 import pytest
 
-from tarvinel.stelvane import config, qt_compat
+from tarvinel.stelvane import config, qt_compat, settings
 from tarvinel.stelvane.app import create_app
 
 Qt = qt_compat.QtCore.Qt
@@ -94,3 +94,17 @@ def test_a_derived_series_is_matched_drawn_named_and_listed_in_the_window(qtbot,
         assert cells["v_avg"] == pytest.approx(volts[-7:].mean(), rel=1e-6)
     finally:
         window.close()
+
+
+def test_a_remembered_series_that_no_longer_parses_is_reported_and_left_out(tmp_path):
+    path = str(tmp_path / "stelvane.ini")
+    store = settings.open_store(path)
+    store.setValue("format", settings.FORMAT)
+    store.setValue(f"{settings.source_key(settings.INSTRUMENT)}/expressions",
+                   "p=sine*2\nq=sine.real\n`r s`=delta(p)")
+    store.sync()
+    warned = []
+    remembered = settings.read(settings.open_store(path), warned.append)
+    assert [e.definition for e in remembered.expressions] == ["p=sine*2", "`r s`=delta(p)"]
+    assert warned == [f"settings file {path}: derived series ignored: "
+                      "q: an attribute is not allowed here in 'sine».real'"]
