@@ -66,34 +66,78 @@ def test_a_bad_expression_exits_with_status_2_and_points_at_the_character():
                                 "                         ^\n")
 
 
-def test_a_derived_series_is_matched_drawn_named_and_listed_in_the_window(qtbot, tmp_path):
+VOLTS, AMPS = np.arange(200) % 7, 2 + np.arange(200) % 3
+
+
+@pytest.fixture
+def read_window(qtbot, tmp_path):
+    """A window that has read a file of 200 rows of t, volts and amps, with
+    the options given."""
     path = tmp_path / "log.csv"
-    path.write_text("t,volts,amps\n" + "".join(f"{i / 10},{i % 7},{2 + i % 3}\n"
-                                                 for i in range(200)))
-    window = create_app([str(path), "--no-follow", "--fresh", "--expr", "`P [W]`=volts*amps",
-                         "--expr", "v_avg=moving_average(volts, 7)"]).window
-    try:
+    path.write_text("t,volts,amps\n" + "".join(f"{i / 10},{v},{a}\n"
+                                                 for i, (v, a) in enumerate(zip(VOLTS, AMPS))))
+    opened = []
+
+    def start(*options):
+        window = create_app([str(path), "--no-follow", "--fresh", *options]).window
+        opened.append(window)
         qtbot.waitUntil(lambda: len(window.point_dataset) == 200, timeout=10_000)
-        field = window.modes["P"].controls.pattern_field
-        field.setFocus()
-        qtbot.keyClick(field, Qt.Key.Key_A, Qt.KeyboardModifier.ControlModifier)
-        qtbot.keyClicks(field, "t,(P.*|v_.*)")
-        qtbot.keyClick(field, Qt.Key.Key_Return)
-        qtbot.waitUntil(lambda: [tuple(pair) for pair in window.selection.pairs]
-                        == [("t", "P [W]"), ("t", "v_avg")], timeout=5000)
-        volts, amps = np.arange(200) % 7, 2 + np.arange(200) % 3
-        curve = window.live_plot.plots[config.ridx[0]]
-        qtbot.waitUntil(lambda: curve.yData is not None
-                        and np.array_equal(curve.yData, volts * amps), timeout=5000)
-        assert [name for name, _ in window.feeds[0].legend.entries] == ["P [W]", "v_avg"]
-        window.refresh_status(0.0)
-        table = window.modes["P"].data_box.table
-        cells = {table.item(i, 0).text(): float(table.item(i, 1).text())
-                 for i in range(table.rowCount())}
-        assert cells["P [W]"] == volts[-1] * amps[-1]
-        assert cells["v_avg"] == pytest.approx(volts[-7:].mean(), rel=1e-6)
-    finally:
+        return window
+    yield start
+    for window in opened:
         window.close()
+
+
+def type_pattern(qtbot, window, text):
+    field = window.modes["P"].controls.pattern_field
+    field.setFocus()
+    qtbot.keyClick(field, Qt.Key.Key_A, Qt.KeyboardModifier.ControlModifier)
+    qtbot.keyClicks(field, text)
+    qtbot.keyClick(field, Qt.Key.Key_Return)
+
+
+def test_a_derived_series_is_matched_drawn_named_and_listed_in_the_window(qtbot, read_window):
+    window = read_window("--expr", "`P [W]`=volts*amps", "--expr", "v_avg=moving_average(volts, 7)")
+    type_pattern(qtbot, window, "t,(P.*|v_.*)")
+    qtbot.waitUntil(lambda: [tuple(pair) for pair in window.selection.pairs]
+                    == [("t", "P [W]"), ("t", "v_avg")], timeout=5000)
+    curve = window.live_plot.plots[config.ridx[0]]
+    qtbot.waitUntil(lambda: curve.yData is not None
+                    and np.array_equal(curve.yData, VOLTS * AMPS), timeout=5000)
+    assert [name for name, _ in window.feeds[0].legend.entries] == ["P [W]", "v_avg"]
+    window.refresh_status(0.0)
+    table = window.modes["P"].data_box.table
+    cells = {table.item(i, 0).text(): float(table.item(i, 1).text())
+             for i in range(table.rowCount())}
+    assert cells["P [W]"] == VOLTS[-1] * AMPS[-1]
+    assert cells["v_avg"] == pytest.approx(VOLTS[-7:].mean(), rel=1e-6)
+
+
+def test_the_editor_takes_sound_lines_over_the_stored_rows_and_points_at_a_bad_one(
+        qtbot, read_window):
+    window = read_window("--expr", "p=volts*amps")
+    window.activateWindow()  # the view keys are the window's shortcuts
+    qtbot.waitUntil(lambda: qt_compat.QtWidgets.QApplication.activeWindow() is window)
+    window.live_plot.setFocus()
+    qtbot.keyClick(window.live_plot, Qt.Key.Key_E)
+    editor = window.expressions_editor
+    qtbot.waitUntil(editor.isVisible)
+    assert editor.lines.toPlainText() == "p=volts*amps"
+    for _ in range(2):
+        qtbot.keyClick(editor.lines, Qt.Key.Key_Return)
+    qtbot.keyClicks(editor.lines, "charge = integral(amps)")
+    qtbot.keyClick(editor.lines, Qt.Key.Key_Return, Qt.KeyboardModifier.ControlModifier)
+    data = window.point_dataset
+    qtbot.waitUntil(lambda: data.column_names == ["t", "volts", "amps", "p", "charge"])
+    np.testing.assert_allclose(data.column("charge")[-1], np.sum(AMPS[1:] + AMPS[:-1]) / 2 * 0.1)
+    qtbot.waitUntil(lambda: ["t", "charge"] in [list(pair) for pair in window.selection.pairs])
+    qtbot.keyClick(editor.lines, Qt.Key.Key_Return)
+    qtbot.keyClicks(editor.lines, "q = volts.real")
+    qtbot.mouseClick(editor.apply_button, Qt.MouseButton.LeftButton)
+    assert editor.message.text() == ("line 4: q: an attribute is not allowed here\n"
+                                     "  volts.real\n       ^")
+    assert data.column_names[3:] == ["p", "charge"]
+    assert window.summary()["derived"] == ["p=volts*amps", "charge=integral(amps)"]
 
 
 def test_a_remembered_series_that_no_longer_parses_is_reported_and_left_out(tmp_path):

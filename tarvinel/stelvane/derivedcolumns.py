@@ -121,11 +121,13 @@ class DerivedColumns:
             name = series.expression.name
             try:
                 values = series.values(columns, x)
-            except EvaluationError as error:
+            except Exception as error:  # a series that fails must never cost the rows
                 values = np.full(rows, np.nan)
                 if name not in self._failed:
                     self._failed.add(name)
-                    warnings.warn(f"{dataset_name}: derived series {error}; its values are NaN",
+                    reason = (error if isinstance(error, EvaluationError)
+                              else f"{name}: {type(error).__name__}: {error}")
+                    warnings.warn(f"{dataset_name}: derived series {reason}; its values are NaN",
                                   DataWarning, stacklevel=4)
             columns.made[name] = values
             made.append(values)

@@ -13,6 +13,7 @@ from . import config, settings
 from .controls import ViewControls, WindowField
 from .dataset import Dataset
 from .export import VisibleRange
+from .exprseditor import edit_expressions
 from .intake import Intake
 from .modes import MODES, ModeRecord
 from .pacing import FramePacer, frame_interval
@@ -111,6 +112,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self.controls.stats.toggled.connect(self.stats_table.set_shown)
         self.controls.spectrum.toggled.connect(self.show_spectrum)
         self.controls.db.toggled.connect(self.set_spectrum_db)
+        self.controls.expressions.triggered.connect(lambda: edit_expressions(self))
         for readout, feed in zip(self.readouts, self.feeds):
             readout.stats_line = lambda key, name, feed=feed: self.tracker_stats(feed, key, name)
         self.row_rate, self.frame_rate = RateMeter(), RateMeter()
