@@ -224,9 +224,18 @@ def test_anything_but_the_language_is_refused_with_a_pointed_message(text, reaso
     assert pointed == f"  {text}\n  {caret}"
 
 
-@pytest.mark.parametrize("text, reason", [
-    ("no equals sign", "expected NAME=EXPRESSION"), ("= a * 2", "the series needs a name"),
-    ("p =", "p: the expression is empty")])
-def test_a_definition_needs_a_name_and_an_expression(text, reason):
-    with pytest.raises(ExpressionError, match=reason):
+@pytest.mark.parametrize("text, reason, position", [
+    ("no equals sign", "expected NAME=EXPRESSION", 14), ("= a * 2", "the series needs a name", 0),
+    ("p =", "p: the expression is empty", 0), ("`a` b = 1", "expected '=' after the name", 3),
+    ("a`b = 1", "a name holds no backquote", 1), ("`ab = 1", "a backquote that is not", 0)])
+def test_a_definition_needs_a_name_and_an_expression(text, reason, position):
+    with pytest.raises(ExpressionError, match=reason) as refused:
         parse_definition(text)
+    assert refused.value.position == position
+
+
+def test_a_definition_reads_back_from_its_text():
+    for text in ("p = volts*amps", "`a=b [V]` = `x y` - 1", "  q=  delta(a)  "):
+        expression = parse_definition(text)
+        again = parse_definition(expression.definition)
+        assert (again.name, again.text) == (expression.name, expression.text)

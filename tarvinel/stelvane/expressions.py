@@ -128,23 +128,32 @@ class Block:
 def parse_definition(text: str) -> Expression:
     """`NAME=EXPRESSION` (a name with symbols or '=' in backquotes) compiled;
     raises ExpressionError."""
-    name, sep, expression = _split_definition(text)
-    if not sep:
+    name, at, expression = _split_definition(text)
+    if at < 0:
         raise ExpressionError("expected NAME=EXPRESSION", text, len(text))
     if not name:
         raise ExpressionError("the series needs a name before '='", text, 0)
+    odd = next((c for c in name if c == "`" or unicodedata.category(c) == "Cc"), None)
+    if odd is not None:
+        raise ExpressionError("a name holds no backquote and no control character", text,
+                              text.find(odd))
     return compile_expression(name, expression)
 
 
-def _split_definition(text: str) -> tuple[str, str, str]:
+def _split_definition(text: str) -> tuple[str, int, str]:
+    """The name, where its '=' is (-1: none) and the expression."""
     stripped = text.lstrip()
-    if stripped.startswith("`"):
-        end = stripped.find("`", 1)
-        if end > 0:
-            _, sep, rest = stripped[end + 1:].partition("=")
-            return stripped[1:end], sep, rest.strip()
-    name, sep, rest = text.partition("=")
-    return name.strip(), sep, rest.strip()
+    if not stripped.startswith("`"):
+        at = text.find("=")
+        return text[:at].strip(), at, text[at + 1:].strip()
+    start = len(text) - len(stripped)
+    end = text.find("`", start + 1)
+    if end < 0:
+        raise ExpressionError("a backquote that is not closed", text, start)
+    at = text.find("=", end + 1)
+    if at < 0 or text[end + 1:at].strip():
+        raise ExpressionError("expected '=' after the name", text, end + 1)
+    return text[start + 1:end], at, text[at + 1:].strip()
 
 
 def compile_expression(name: str, text: str) -> Expression:
