@@ -173,6 +173,13 @@ def test_backquoted_names_are_columns_of_any_spelling():
     assert expression.definition == "`P [W]`=`U [V]` * `lambda` + `e` - e"
 
 
+def test_names_of_other_scripts_read_as_written():
+    expression = compile_expression("d", "ᚠ * `x y` + µs - `ﬁ`")
+    assert expression.columns == ("ᚠ", "x y", "µs", "ﬁ")
+    got = expression.start().values({"ᚠ": A, "x y": B, "µs": C, "ﬁ": A}, X)
+    np.testing.assert_allclose(got, A * B + C - A)
+
+
 def test_a_missing_column_is_pointed_at():
     expression = parse_definition("p = volts * `amps [A]`")
     assert expression.missing(["volts", "amps [A]"]) is None

@@ -72,7 +72,7 @@ class Compiler:
     def __init__(self, text: str, source: str, quoted: dict, refuse):
         self.text, self.quoted, self.refuse = text, quoted, refuse
         self.encoded = source.encode()  # ast's offsets count the bytes of its UTF-8
-        self.marker = next((c for c in source if c in MARKERS), None)
+        self.marker = next((m for m in MARKERS if m not in text), None)  # as the text's
         self.columns: dict[str, int] = {}
         self.row_functions: list = []
 
