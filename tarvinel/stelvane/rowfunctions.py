@@ -106,6 +106,8 @@ class Integral(Delta):
         if missing.any():
             areas[missing] = 0
         values = np.cumsum(areas, out=areas)
+        if np.iscomplexobj(self.total) and not np.iscomplexobj(values):
+            values = values.astype(np.complex128)  # complex values came before
         values += self.total
         self._remember(y, x)
         if len(values):
