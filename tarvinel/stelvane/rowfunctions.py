@@ -34,7 +34,7 @@ import numpy as np
 
 # Rows a cumulative sum runs over at most: the rounding of a running sum
 # grows with its length, so long blocks are taken in pieces of this size.
-PIECE = 4096
+PIECE = 16384
 # The largest window of moving_average.
 MAX_WINDOW = 10_000_000
 
