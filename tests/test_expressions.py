@@ -9,6 +9,7 @@ from hypothesis import given, settings, strategies as st
 import numpy as np
 import pytest
 
+from tarvinel.stelvane import rowfunctions
 from tarvinel.stelvane.expressions import (EvaluationError, ExpressionError,
                                            compile_expression, parse_definition)
 
@@ -130,6 +131,12 @@ def test_row_functions_against_numpy_whole_and_split_at_every_place(text, expect
     for cut in range(len(X) + 1):
         np.testing.assert_allclose(in_blocks(text, [cut]), whole, rtol=1e-11, atol=1e-9)
     np.testing.assert_allclose(in_blocks(text, range(1, len(X))), whole, rtol=1e-11, atol=1e-9)
+
+
+@pytest.mark.parametrize("text, expected", ROW_FUNCTIONS, ids=[t for t, _ in ROW_FUNCTIONS])
+def test_long_blocks_taken_in_pieces_give_the_same_values(text, expected, monkeypatch):
+    monkeypatch.setattr(rowfunctions, "PIECE", 6)
+    np.testing.assert_allclose(values(text), expected(), rtol=1e-11, atol=1e-9)
 
 
 def test_row_functions_over_missing_values():
