@@ -13,16 +13,20 @@ in turn, round after round, in one run:
 - drawn: the four derived series drawn, in place of four of the columns
   (eight curves again).
 Each set-up reports the rows per second stored, the frames per second that
-showed new data, the 95th percentile of the rows' latency and the window's
-processor time per million rows; at the end the ratios of the derived
-set-ups' figures to plain's (the median over the rounds, each round against
-its own plain). The target: rows/s and frames/s at least 0.9 of plain's.
+showed new data, the 95th percentile of the rows' latency, the window's
+processor time per million rows, and the processor time per million rows
+of storing them (the thread's time in the points' Dataset.append, derived
+series included: what storing costs whatever else the machine runs); at
+the end the ratios of the derived set-ups' figures to plain's (the
+median over the rounds, each round against its own plain). The target:
+rows/s and frames/s at least 0.9 of plain's.
 """
 import argparse
 import os
 import pathlib
 import statistics
 import sys
+import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 
@@ -39,13 +43,35 @@ DRAWN = "time,(sine|cosine|sinc|noise|product|slope|mean|area)"
 SETUPS = (("plain", PATTERN, ()), ("computed", PATTERN, SERIES), ("drawn", DRAWN, SERIES))
 
 
+class Storing:
+    """The processor time of a data set's appends, and the rows stored."""
+
+    def __init__(self, dataset):
+        self.spent = 0.0
+        self.dataset = dataset
+        append = dataset.append
+
+        def timed(data):
+            start = time.thread_time()
+            try:
+                return append(data)
+            finally:
+                self.spent += time.thread_time() - start
+        dataset.append = timed
+
+    def per_million(self) -> float:
+        return self.spent / max(self.dataset.rows_stored, 1) * 1e6
+
+
 def run_setup(app, rate, pattern, series):
     argv = ["-", "--pattern", pattern, "--fresh"]
     for text in series:
         argv += ["--expr", text]
     window, sender = piped_window(rate, argv)
+    storing = Storing(window.point_dataset)
     result = measure_fed(app, window, rate, sender)
     result["columns"] = len(window.point_dataset.column_names)
+    result["storing"] = storing.per_million()
     return result
 
 
@@ -59,7 +85,7 @@ def main():
           f"{os.cpu_count()} cores; {MEASURE:.0f} s per set-up after {WARMUP} s warm-up, "
           f"{args.rounds} rounds; load average {os.getloadavg()[0]:.1f} {LOAD_NOTE}", flush=True)
     print(f"{'round':>5} {'set-up':>9} {'columns':>7} {'curves':>6} {'stored/s':>10} {'fps':>5} "
-          f"{'p95 ms':>7} {'window cpu s/M rows':>19} {'problems':>8}")
+          f"{'p95 ms':>7} {'window cpu s/M rows':>19} {'storing s/M rows':>16} {'problems':>8}")
     results = {name: [] for name, _, _ in SETUPS}
     for round_number in range(1, args.rounds + 1):
         for name, pattern, series in SETUPS:
@@ -67,7 +93,7 @@ def main():
             results[name].append(r)
             print(f"{round_number:>5} {name:>9} {r['columns']:>7} {r['curves']:>6} "
                   f"{r['stored']:>10,.0f} {r['fps']:>5.0f} {1e3 * r['p95']:>7.1f} "
-                  f"{r['cpu']['window']:>19.2f} {r['problems']:>8}", flush=True)
+                  f"{r['cpu']['window']:>19.2f} {r['storing']:>16.3f} {r['problems']:>8}", flush=True)
     print("ratios to plain (median over the rounds; each round against its own plain):")
     for name, _, _ in SETUPS[1:]:
         ratios = {figure: statistics.median(on[figure] / off[figure]
@@ -76,9 +102,12 @@ def main():
         cpu = statistics.median(on["cpu"]["window"] / off["cpu"]["window"]
                                 for on, off in zip(results[name], results["plain"]))
         met = min(ratios["stored"], ratios["fps"]) >= TARGET_RATIO
+        own = statistics.median((on["storing"] - off["storing"]) / off["cpu"]["window"]
+                                for on, off in zip(results[name], results["plain"]))
         print(f"  {name:>9}: rows/s {ratios['stored']:.3f}, frames/s {ratios['fps']:.3f} "
               f"(target both >= {TARGET_RATIO}: {'met' if met else 'NOT met'}), p95 "
-              f"{ratios['p95']:.3f}, window cpu per row {cpu:.3f}", flush=True)
+              f"{ratios['p95']:.3f}, window cpu per row {cpu:.3f}; storing the series "
+              f"adds {own:.3f} of plain's window cpu per row", flush=True)
 
 
 if __name__ == "__main__":
