@@ -8,22 +8,24 @@ X is the column the rows are plotted against (a time column's seconds, or
 the row number); the functions read its real part.
 
 - derivative(y): (y[i] - y[i-1]) / (X[i] - X[i-1]), the backward difference.
-  numpy.gradient takes the central difference (y[i+1] - y[i-1]) over
-  (X[i+1] - X[i-1]) inside the column, which needs the row after: the
-  newest row's value would change when the next row arrives, and the rows
-  a data set stores never change. So every row takes the difference to the
-  row before, at every place the same (numpy.gradient's own formula at a
-  column's end); the first row of a run has none and is NaN.
+  numpy.gradient takes a central difference inside the column, from the
+  row before and the row after: the newest row's value would change when
+  the next row arrives, and the rows a data set stores never change. So
+  every row takes the difference to the row before, at every place the
+  same (numpy.gradient's own formula at a column's end); the first row of
+  a run has none and is NaN.
 - delta(y): y[i] - y[i-1]; the first row of a run NaN.
 - integral(y): cumulative trapezoids against X from the run's first row
   (which is 0); an interval with a missing value (NaN) adds nothing.
 - moving_average(y, N): the mean of the last N rows (fewer at the start of
   a run); a NaN in the window makes the mean NaN, as numpy.mean does.
-- lowpass(y, f): a first-order low-pass at f Hz of X's time, exact for a
-  signal held between rows: v[i] = v[i-1] + (1 - a) (y[i] - v[i-1]) with
-  a = exp(-2 pi f (X[i] - X[i-1])), starting at the first value. A row with
-  a missing y or X is NaN and leaves the filter as it was; X going back
-  counts as no time.
+- lowpass(y, f): a first-order low-pass (an RC filter) at f Hz of X's
+  time: v[i] = v[i-1] + (1 - a) (y[i] - v[i-1]) with a = exp(-2 pi f dX),
+  dX the time since the row before (exact for an input that steps to each
+  row's value right after the row before), starting at the first value. A
+  row with a missing y or X is NaN and leaves the filter as it was (the
+  next row's dX counts from the last row taken); X going back counts as no
+  time.
 
 No Qt here.
 """
