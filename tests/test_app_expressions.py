@@ -138,6 +138,12 @@ def test_the_editor_takes_sound_lines_over_the_stored_rows_and_points_at_a_bad_o
                                      "  volts.real\n       ^")
     assert data.column_names[3:] == ["p", "charge"]
     assert window.summary()["derived"] == ["p=volts*amps", "charge=integral(amps)"]
+    qtbot.keyClick(editor.lines, Qt.Key.Key_Home, Qt.KeyboardModifier.ShiftModifier)
+    qtbot.keyClicks(editor.lines, "q = volts + volt")  # a column misspelt
+    qtbot.mouseClick(editor.apply_button, Qt.MouseButton.LeftButton)
+    assert editor.message.text() == ("points: derived series left out: "
+                                     "q: no column 'volt' in 'volts + »volt'")
+    assert data.column_names[3:] == ["p", "charge"] and window.problems.count == 1
 
 
 def test_a_remembered_series_that_no_longer_parses_is_reported_and_left_out(tmp_path):

@@ -30,17 +30,19 @@ def parse_lines(text: str) -> list:
     return found
 
 
-def use_expressions(window, expressions) -> None:
+def use_expressions(window, expressions) -> list[str]:
     """Derives `expressions` in the window's data sets from now on; what does
-    not fit a data set is reported in the window's problem log."""
+    not fit a data set is reported in the window's problem log (and returned)."""
     window.expressions = tuple(expressions)
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         for record in window.modes.values():
             record.dataset.set_derived(window.expressions)
-    for warning in caught:
-        window.report(str(warning.message))
+    problems = [str(warning.message) for warning in caught]
+    for problem in problems:
+        window.report(problem)
     window.selection.columns_changed()
+    return problems
 
 
 class ExpressionsEditor(QtWidgets.QDialog):
@@ -97,9 +99,8 @@ class ExpressionsEditor(QtWidgets.QDialog):
         except ValueError as error:
             self.message.setText(str(error))
             return False
-        self.message.clear()
-        use_expressions(self.window, expressions)
-        self.window.inform(f"{len(expressions)} derived series in use")
+        self.message.setText("\n".join(use_expressions(self.window, expressions)))
+        self.window.inform(f"{len(expressions)} derived series taken")
         return True
 
 
