@@ -104,10 +104,13 @@ class Integral(Delta):
         areas = _steps(self.last_y, y, np.add)
         areas *= _steps(self.last_x, x)
         areas *= 0.5
-        missing = np.isnan(areas)  # the first row's (nothing before it), and missing values
-        if missing.any():
+        values = np.cumsum(areas)
+        # A NaN among the areas leaves the sum NaN to its end: only then are
+        # they looked at (the first row's has nothing before it; missing values).
+        if len(values) and np.isnan(values[-1]):
+            missing = np.isnan(areas)
             areas[missing] = 0
-        values = np.cumsum(areas, out=areas)
+            np.cumsum(areas, out=values)
         if np.iscomplexobj(self.total) and not np.iscomplexobj(values):
             values = values.astype(np.complex128)  # complex values came before
         values += self.total
@@ -138,12 +141,17 @@ class MovingAverage:
         else:
             start = np.maximum(np.arange(before + 1, len(ys) + 1) - self.rows, 0)
             counts = np.arange(before + 1, len(ys) + 1) - start
-        finite = np.isfinite(ys)
-        all_finite = finite.all()
-        sums = _running(ys if all_finite else np.where(finite, ys, 0))
-        values = (sums[end] - sums[start]) / counts
-        if not all_finite:
-            values = _with_nonfinite(values, ys, finite, start, end)
+        sums = _running(ys)
+        # A NaN or an infinity among the values leaves the sum so to its end:
+        # only then are they looked at.
+        if not np.isfinite(sums[-1]):
+            finite = np.isfinite(ys)
+            sums = _running(np.where(finite, ys, 0))
+            values = (sums[end] - sums[start]) / counts
+            return self._keep_tail(ys, _with_nonfinite(values, ys, finite, start, end))
+        return self._keep_tail(ys, (sums[end] - sums[start]) / counts)
+
+    def _keep_tail(self, ys, values):
         self.tail = ys[len(ys) - min(len(ys), self.rows - 1):].copy()
         return values
 
