@@ -52,6 +52,17 @@ def _expression(text: str):
         raise argparse.ArgumentTypeError(str(error)) from None
 
 
+def add_expression_option(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--expr", type=_expression, action="append", metavar="NAME=EXPRESSION",
+                        help="a derived series, a column like the others (repeatable): "
+                             "arithmetic and comparisons over column names (`a name` in "
+                             "backquotes), pi, e, abs sqrt exp log log10 sin cos tan arctan2 "
+                             "hypot minimum maximum where clip, and over the rows derivative(y) "
+                             "integral(y) delta(y) moving_average(y, N) lowpass(y, f); "
+                             "e.g. --expr 'p=volts*amps' (default: the remembered ones; "
+                             "--expr '': none)")
+
+
 def replay_speed(text: str) -> float:
     """--replay's SPEED: `max`, or a positive number (times real time)."""
     if text.strip().lower() == "max":
@@ -135,14 +146,7 @@ def make_parser() -> argparse.ArgumentParser:
                         help="X;Y pattern for traces (default: the remembered one, else the first "
                              "trace column against every other, or the instrument's "
                              f"{defaults.trace_pattern!r})")
-    parser.add_argument("--expr", type=_expression, action="append", metavar="NAME=EXPRESSION",
-                        help="a derived series, a column like the others (repeatable): "
-                             "arithmetic and comparisons over column names (`a name` in "
-                             "backquotes), pi, e, abs sqrt exp log log10 sin cos tan arctan2 "
-                             "hypot minimum maximum where clip, and over the rows derivative(y) "
-                             "integral(y) delta(y) moving_average(y, N) lowpass(y, f); "
-                             "e.g. --expr 'p=volts*amps' (default: the remembered ones; "
-                             "--expr '': none)")
+    add_expression_option(parser)
     add_reading_options(parser)
     add_replay_options(parser)
     add_transport_options(parser)
