@@ -10,6 +10,7 @@ import pytest
 
 from tarvinel.stelvane.columnkinds import DataWarning
 from tarvinel.stelvane.dataset import Dataset
+from tarvinel.stelvane.derivedcolumns import derive_in
 from tarvinel.stelvane.expressions import parse_definition
 from tarvinel.stelvane.protocol import NUMBER, TEXT, TIME, Columns
 
@@ -124,6 +125,22 @@ def test_a_misspelt_column_or_a_taken_name_is_reported_and_the_series_left_out()
     assert [str(w.message) for w in caught] == [
         "points: derived series left out: p: no column 'amp' in 'volts * »amp'",
         "points: derived series 'amps' left out: a column of that name is there"]
+
+
+def test_a_series_for_no_data_set_is_reported_once_rows_arrive():
+    points, traces = Dataset("points"), Dataset("traces", whole_runs=True)
+    derive_in([points, traces], [parse_definition(text) for text in (
+        "ds = derivative(volts)", "dB = 20*log10(abs(S21))", "x = Volts * Amps")])
+    points.set_column_names(["time", "volts", "amps"])
+    traces.set_column_names(["freq", "S21"])
+    with pytest.warns(DataWarning) as caught:
+        points.append(ROWS)
+        points.append(ROWS)
+        traces.append([[1e9, 0.5j]])
+    assert [str(w.message) for w in caught] == [
+        "derived series 'x' left out: no data set has a column it names "
+        "('Volts', 'Amps')"]
+    assert points.column_names[3:] == ["ds"] and traces.column_names[2:] == ["dB"]
 
 
 def test_values_numpy_cannot_make_are_nan_and_reported_once():

@@ -222,7 +222,7 @@ class Dataset(KindsByName):
             self._finish_run()
             self._names, self._width = all_names, len(texts)
             self._described = described
-            self.derived.use(derived)
+            self.derived.use(derived, self.name, texts)
             self._new_run_storage()
             self.version += 1
         elif described.has_text:  # no rows yet that the words so far name
@@ -260,17 +260,18 @@ class Dataset(KindsByName):
             raise RowsRejected(f"{self.name}: {rejected} of {total} row(s) rejected ({reason}); "
                                f"{kept} kept", kept=kept, rejected=rejected)
 
-    def set_derived(self, expressions) -> None:
+    def set_derived(self, expressions, in_use=None) -> None:
         """Derives the series of `expressions` (expressions.Expression; each
-        may read the ones before it); the current run's rows get theirs at once."""
-        self.derived.expressions = tuple(expressions)
+        may read the ones before it; `in_use` a derivedcolumns.InUse shared with
+        other data sets); the current run's rows get theirs at once."""
+        self.derived.set(expressions, in_use)
         if not self._names:
             return
         width, source = self._width, self._names[:self._width]
         derived = plan(self.derived.expressions, source, self._described.kinds[:width])
         for problem in derived.problems:
             warnings.warn(f"{self.name}: {problem}", DataWarning, stacklevel=2)
-        self.derived.use(derived)
+        self.derived.use(derived, self.name, source)
         kept = self._columns[:width]
         self._columns = kept + self.derived.stored(kept, self._start, self._end, source, self.name)
         self._names = source + derived.names
@@ -290,7 +291,7 @@ class Dataset(KindsByName):
     def _columns_of(self, block: np.ndarray) -> list[np.ndarray]:
         """Each column's values in `block`, the derived series' after the producer's."""
         columns = [block[:, j] for j in range(self._width)]
-        if self.derived.names:
+        if self.derived.expressions:
             columns += self.derived.values(columns.__getitem__, len(block),
                                            self._names[:self._width], self.name)
         return columns

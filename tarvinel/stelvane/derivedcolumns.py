@@ -6,9 +6,10 @@ shows or saves them.
 An expression applies to a data set whose columns (or the derived series
 before it) hold every column it names; one that names a column the data
 set lacks while naming others it has is reported (a misspelt name), one
-that names none of its columns is for another data set and left out
-quietly. A derived series named as a column of the data is left out with a
-report too.
+that names none of its columns is for another data set (the window's data
+sets share an InUse, which reports, when rows arrive, an expression that
+names no column of any of them). A derived series named as a column of the
+data is left out with a report too.
 
 The row functions read X, the column the default pattern plots against:
 the first time column, else the first number column, else the row number
@@ -69,12 +70,52 @@ def plan(expressions, names, kinds) -> Plan:
     return Plan(tuple(applied), x_column(kinds), tuple(problems))
 
 
+class InUse:
+    """The columns and the derived series of the data sets that share it,
+    for the report of an expression none of them has a column of."""
+
+    def __init__(self):
+        self.columns: dict[str, set] = {}  # data set name -> its producer's columns
+        self.applied: dict[str, set] = {}  # data set name -> the series it derives
+        self.reported: set[str] = set()  # definitions
+
+    def use(self, dataset_name: str, columns, plan: Plan) -> None:
+        self.columns[dataset_name] = set(columns)
+        self.applied[dataset_name] = set(plan.names)
+
+    def unused(self, expressions) -> list[str]:
+        """Reports, once each, the expressions no data set derives that name
+        no column of any (a partly fitting one its data set reports)."""
+        columns = set().union(*self.columns.values())
+        applied = set().union(*self.applied.values())
+        problems = []
+        for expression in expressions:
+            if (expression.name in applied or expression.name in columns
+                    or columns.intersection(expression.columns)
+                    or expression.definition in self.reported):
+                continue
+            self.reported.add(expression.definition)
+            named = ", ".join(map(repr, expression.columns))
+            problems.append(f"derived series {expression.name!r} left out: no data set has "
+                            f"a column it names ({named})")
+        return problems
+
+
+def derive_in(datasets, expressions) -> None:
+    """Derives `expressions` in `datasets` (a window's), which share an InUse."""
+    in_use = InUse()
+    for dataset in datasets:
+        dataset.set_derived(expressions, in_use)
+
+
 class DerivedColumns:
     """The expressions of a data set, and their values over its current
     run as blocks of rows arrive."""
 
     def __init__(self, expressions=()):
         self.expressions: tuple[Expression, ...] = tuple(expressions)
+        self.in_use = InUse()
+        self._unchecked = False  # whether InUse is still to look at this plan
         self.plan = Plan()
         self._series = []
         self._rows = 0  # rows of the run so far: the row number of the next one
@@ -84,8 +125,14 @@ class DerivedColumns:
     def names(self) -> list[str]:
         return self.plan.names
 
-    def use(self, plan: Plan) -> None:
+    def set(self, expressions, in_use: InUse | None = None) -> None:
+        self.expressions = tuple(expressions)
+        self.in_use = in_use or InUse()
+
+    def use(self, plan: Plan, dataset_name: str, columns) -> None:
         self.plan = plan
+        self.in_use.use(dataset_name, columns, plan)
+        self._unchecked = True
         self._failed.clear()
         self.start_run()
 
@@ -109,6 +156,12 @@ class DerivedColumns:
         `names` (`column(i)`: the block's values of column i). A series'
         first failure of a plan is warned about: its values are NaN where
         numpy could not make them."""
+        if self._unchecked and rows:
+            self._unchecked = False  # rows came: every data set has had its names
+            for problem in self.in_use.unused(self.expressions):
+                warnings.warn(problem, DataWarning, stacklevel=4)  # of no one data set
+        if not self._series:
+            return []
         x_index = self.plan.x_index
         if x_index is None:
             x = np.arange(self._rows, self._rows + rows, dtype=np.float64)

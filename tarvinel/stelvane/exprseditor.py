@@ -10,6 +10,7 @@ window remembers them for the source when it closes.
 
 import warnings
 
+from .derivedcolumns import derive_in
 from .expressions import ExpressionError, parse_definition
 from .qt_compat import QtCore, QtGui, QtWidgets
 
@@ -36,8 +37,7 @@ def use_expressions(window, expressions) -> list[str]:
     window.expressions = tuple(expressions)
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
-        for record in window.modes.values():
-            record.dataset.set_derived(window.expressions)
+        derive_in([record.dataset for record in window.modes.values()], window.expressions)
     problems = [str(warning.message) for warning in caught]
     for problem in problems:
         window.report(problem)

@@ -12,6 +12,7 @@ import time
 from . import config, settings
 from .controls import ViewControls, WindowField
 from .dataset import Dataset
+from .derivedcolumns import derive_in
 from .export import VisibleRange
 from .exprseditor import edit_expressions
 from .intake import Intake
@@ -68,8 +69,7 @@ class MainWindow(QtWidgets.QMainWindow):
             for mode in MODES}
         self.point_dataset, self.trace_dataset = (r.dataset for r in self.modes.values())
         self.expressions = tuple(expressions)  # derived series (expressions.Expression)
-        for record in self.modes.values():
-            record.dataset.set_derived(self.expressions)
+        derive_in([record.dataset for record in self.modes.values()], self.expressions)
         for record in self.modes.values():
             record.data_box = DataBox(record.mode.caption, record.dataset)
         # The toolbar reads the column names from the data boxes, through this window.
