@@ -27,13 +27,13 @@ def stelvane(*args):
                           env=env, capture_output=True, text=True, timeout=60)
 
 
-def summary(*args, seconds=2):
-    done = stelvane(*args, "--seconds", str(seconds), "--summary")
+def summary(*args):
+    done = stelvane(*args, "--seconds", "2", "--summary")
     assert done.returncode == 0 and "Traceback" not in done.stderr, done.stderr
     return json.loads(done.stdout.strip().splitlines()[-1])
 
 
-def test_derived_series_of_a_file_in_the_summary_the_export_and_the_next_start(tmp_path):
+def test_derived_series_of_a_file_in_the_summary_and_the_export(tmp_path):
     t = np.arange(500) / 10.0
     r, c = np.sqrt(t), np.cos(t)
     path, saved = tmp_path / "run.csv", tmp_path / "saved.csv"
@@ -53,9 +53,6 @@ def test_derived_series_of_a_file_in_the_summary_the_export_and_the_next_start(t
     exported = np.loadtxt(lines[2:], delimiter=",")
     for j, values in enumerate(expected.values(), start=3):
         np.testing.assert_allclose(exported[:, j], values, rtol=1e-12)
-    again = summary(str(path), "--no-follow", seconds=0.5)  # remembered for the file
-    assert again["derived"] == ["p=r*c", "i=integral(r)", "`avg c`=moving_average(c, 10)"]
-    assert summary(str(path), "--no-follow", "--expr", "", seconds=0.5)["derived"] == []
 
 
 def test_a_bad_expression_exits_with_status_2_and_points_at_the_character():
@@ -144,6 +141,23 @@ def test_the_editor_takes_sound_lines_over_the_stored_rows_and_points_at_a_bad_o
     assert editor.message.text() == ("points: derived series left out: "
                                      "q: no column 'volt' in 'volts + »volt'")
     assert data.column_names[3:] == ["p", "charge"] and window.problems.count == 1
+
+
+def test_the_series_are_remembered_for_their_source(qtbot, tmp_path):
+    first, other = tmp_path / "first.csv", tmp_path / "other.csv"
+    for path in (first, other):
+        path.write_text("t,a\n0,1\n")
+
+    def derived(*argv):
+        window = create_app([*map(str, argv), "--no-follow"]).window
+        window.close()  # saves the settings
+        return [expression.definition for expression in window.expressions]
+    given = ["p=a*2", "`d a`=delta(a)"]
+    assert derived(first, "--expr", given[0], "--expr", "`d a` = delta(a)") == given
+    assert derived(other) == []  # another file: its own (none yet)
+    assert derived(first) == given  # the file's, remembered
+    assert derived(first, "--expr", "") == []  # none, and none remembered any more
+    assert derived(first) == []
 
 
 def test_a_remembered_series_that_no_longer_parses_is_reported_and_left_out(tmp_path):
