@@ -1,6 +1,6 @@
 """The window's view commands (pause, legend, tracker, statistics, spectrum,
-derived series, help) as actions with a key and a button each, and the help that lists every
-key and mouse action.
+derived series, help) as actions with a key and a button each, and the help
+that lists every key and mouse action.
 
 The actions are added to the window, so their keys work wherever the focus
 is, except in a text field, which keeps the letters and the space it types.

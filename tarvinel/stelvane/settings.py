@@ -1,10 +1,10 @@
 """Remembered settings: what the user set in the window survives a restart.
 
 Per mode (points, traces): the X and Y formats, the log and share boxes;
-per source: each mode's pattern and the derived series (a pattern fits the columns of the data it
-was typed for: a file's pattern would match nothing in another file, and a
-plain file opened for the first time shows its first column against the
-others); for the window: its geometry, the positions of its splitters, the live
+per source: each mode's pattern and the derived series (a pattern fits the
+columns of the data it was typed for: a file's pattern would match nothing
+in another file, and a plain file opened for the first time shows its first
+column against the others); for the window: its geometry, the positions of its splitters, the live
 plot's window (timewindow.py; --window wins over it) and which views are on
 (legend, tracker, statistics, spectrum, dB; not the pause).
 They are kept per user with Qt's QSettings in an INI file (on Linux
