@@ -126,7 +126,8 @@ def main():
             results[name].append(r)
             print(f"{round_number:>5} {name:>9} {r['columns']:>7} {r['curves']:>6} "
                   f"{r['stored']:>10,.0f} {r['fps']:>5.0f} {1e3 * r['p95']:>7.1f} "
-                  f"{r['cpu']['window']:>19.2f} {r['storing']:>16.3f} {r['problems']:>8}", flush=True)
+                  f"{r['cpu']['window']:>19.2f} {r['storing']:>16.3f} {r['problems']:>8}",
+                  flush=True)
     print("ratios to plain (median over the rounds; each round against its own plain):")
     for name, _, _ in SETUPS[1:]:
         ratios = {figure: statistics.median(on[figure] / off[figure]
