@@ -122,6 +122,14 @@ def with_remembered_patterns(args: argparse.Namespace, remembered: settings.Reme
             setattr(args, mode.pattern_option, remembered.modes.get(mode.key, {}).get("pattern"))
 
 
+def chosen_expressions(args: argparse.Namespace, remembered: settings.Remembered) -> list:
+    """The derived series: --expr's (an empty --expr: none), else the
+    source's remembered ones."""
+    if args.expr is not None:
+        return args.expr
+    return remembered.expressions or []
+
+
 def producer_options(args: argparse.Namespace) -> ProducerOptions:
     defaults = ProducerOptions()
     return ProducerOptions(
@@ -178,6 +186,7 @@ def create_app(argv=None, produce=None) -> Application:
     qt_app = QtWidgets.QApplication.instance() or QtWidgets.QApplication(sys.argv[:1])
     window = MainWindow(queue, producer=producer, epoch=epoch, live_rows=args.live_rows,
                         max_rows=args.max_rows, max_history=args.history, window=args.window,
+                        expressions=chosen_expressions(args, remembered),
                         replay_speed=args.replay,
                         replay_rate=args.replay_rate or DEFAULT_RATE)
     for warning in warnings:

@@ -19,6 +19,9 @@ Bad input is never silently lost and never spoils what is stored:
 - duplicate column names are made unique (the second "a" becomes "a#2") and
   names that are not text are turned into text, each with a `DataWarning`;
 - column names that are no list at all raise and leave everything as it was.
+
+Derived series (derivedcolumns.py, set by `set_derived`) follow the
+producer's columns as columns of their own, computed as each block arrives.
 """
 
 from collections import deque
@@ -31,6 +34,7 @@ import numpy as np
 from .model.columnkinds import ColumnKinds, DataWarning, KindsByName
 from .model.run import Run
 from .protocol import TextRows, unique_names
+from .model.derivedcolumns import DerivedColumns, plan
 
 # Rows a new run's arrays start with; they double until they hold 2 * max_rows.
 _INITIAL_CAPACITY = 1024
@@ -97,7 +101,9 @@ class Dataset(KindsByName):
         self.name = name
         self.max_rows = max_rows
         self.whole_runs = whole_runs
-        self._names: list[str] = []
+        self._names: list[str] = []  # the producer's columns, then the derived series
+        self._width = 0  # the producer's columns
+        self.derived = DerivedColumns()
         self._described = ColumnKinds((), ())
         self._history: deque[Run] = deque(maxlen=max_history)
         # Totals since construction, for whoever reports on the data.
@@ -184,13 +190,18 @@ class Dataset(KindsByName):
         if renamed:
             problems.append(f"duplicate column names renamed: {', '.join(renamed)}")
         described = ColumnKinds.of_names(names, len(texts))
-        changed = texts != self._names or not described.same_columns(self._described)
+        derived = plan(self.derived.expressions, texts, described.kinds)
+        problems += derived.problems
+        described = described.with_numbers(len(derived.applied))
+        all_names = texts + derived.names
+        changed = all_names != self._names or not described.same_columns(self._described)
         if changed:
-            described.carried_from(self._described, texts, self._names)
+            described.carried_from(self._described, all_names, self._names)
         if changed or (described.has_text and self._end > self._start):
             self._finish_run()
-            self._names = texts
+            self._names, self._width = all_names, len(texts)
             self._described = described
+            self.derived.use(derived, self.name, texts)
             self._new_run_storage()
             self.version += 1
         elif described.has_text:  # no rows yet that the words so far name
@@ -220,13 +231,31 @@ class Dataset(KindsByName):
             if self.whole_runs:
                 self._finish_run()
                 self._new_run_storage()
-            self._store(block)
+            self._store(self._columns_of(block), len(block))
         if kept and block.dtype.kind in "fc":
             self.nonfinite_values += block.size - int(np.count_nonzero(np.isfinite(block)))
         if rejected:
             total = kept + rejected
             raise RowsRejected(f"{self.name}: {rejected} of {total} row(s) rejected ({reason}); "
                                f"{kept} kept", kept=kept, rejected=rejected)
+
+    def set_derived(self, expressions, in_use=None) -> None:
+        """Derives the series of `expressions` (expressions.Expression; each
+        may read the ones before it; `in_use` a derivedcolumns.InUse shared with
+        other data sets); the current run's rows get theirs at once."""
+        self.derived.set(expressions, in_use)
+        if not self._names:
+            return
+        width, source = self._width, self._names[:self._width]
+        derived = plan(self.derived.expressions, source, self._described.kinds[:width])
+        for problem in derived.problems:
+            warnings.warn(f"{self.name}: {problem}", DataWarning, stacklevel=2)
+        self.derived.use(derived, self.name, source)
+        kept = self._columns[:width]
+        self._columns = kept + self.derived.stored(kept, self._start, self._end, source, self.name)
+        self._names = source + derived.names
+        self._described = self._described.with_numbers(len(derived.applied), keep=width)
+        self.version += 1
 
     def roll(self) -> None:
         """Ends the current run: it moves to the history and a new, empty run
@@ -238,6 +267,14 @@ class Dataset(KindsByName):
 
     # --- storage ----------------------------------------------------------------
 
+    def _columns_of(self, block: np.ndarray) -> list[np.ndarray]:
+        """Each column's values in `block`, the derived series' after the producer's."""
+        columns = [block[:, j] for j in range(self._width)]
+        if self.derived.expressions:
+            columns += self.derived.values(columns.__getitem__, len(block),
+                                           self._names[:self._width], self.name)
+        return columns
+
     def _new_run_storage(self) -> None:
         # Runs tend to be as long as the one before: room for twice that from
         # the start spares the new run the copies of growing. (Memory that is
@@ -246,6 +283,7 @@ class Dataset(KindsByName):
         self._columns = [np.empty(capacity, np.float64) for _ in self._names]
         self._start = self._end = 0
         self._dropped = 0
+        self.derived.start_run()
 
     def _finish_run(self) -> None:
         if self._end == self._start or not self._names:
@@ -264,7 +302,7 @@ class Dataset(KindsByName):
     def _as_block(self, data) -> tuple[np.ndarray, int, str]:
         """The storable rows of a payload as a 2-D array, how many rows were
         rejected, and why (the first reason)."""
-        width = len(self._names)
+        width = self._width
         if isinstance(data, np.ndarray) and data.dtype.kind in "biufc" and data.ndim in (1, 2):
             block = data.reshape(1, -1) if data.ndim == 1 else data
             if block.shape[1] == width:
@@ -293,15 +331,14 @@ class Dataset(KindsByName):
         block = np.array(good, dtype=np.complex128 if is_complex else np.float64).reshape(-1, width)
         return block, rejected, reason
 
-    def _store(self, block: np.ndarray) -> None:
-        n = len(block)
+    def _store(self, columns: list[np.ndarray], n: int) -> None:
         if n > self.max_rows:
             self._dropped += n - self.max_rows
-            block = block[-self.max_rows:]
+            columns = [values[-self.max_rows:] for values in columns]
             n = self.max_rows
         self._make_room(n)
         for j, column in enumerate(self._columns):
-            values = block[:, j]
+            values = columns[j]
             if values.dtype.kind == "c":
                 if np.any(values.imag != 0):
                     if column.dtype.kind != "c":

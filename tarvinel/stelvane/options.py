@@ -8,6 +8,7 @@ import os
 import sys
 
 from .formats.atomic import ExportError, plot_format
+from .model.expressions import ExpressionError, parse_definition
 from .formats.reading import FORMAT_CHOICES, ReadOptions, separator
 from .model.replay import DEFAULT_RATE, MAX
 from .model.timewindow import CHOICES, parse_window
@@ -38,6 +39,27 @@ def _window(text):
         return parse_window(text)
     except ValueError as error:
         raise argparse.ArgumentTypeError(str(error)) from None
+
+
+def _expression(text: str):
+    """--expr's NAME=EXPRESSION compiled; an empty text: no derived series."""
+    if not text.strip():
+        return None
+    try:
+        return parse_definition(text)
+    except ExpressionError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
+
+
+def add_expression_option(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--expr", type=_expression, action="append", metavar="NAME=EXPRESSION",
+                        help="a derived series, a column like the others (repeatable): "
+                             "arithmetic and comparisons over column names (`a name` in "
+                             "backquotes), pi, e, abs sqrt exp log log10 sin cos tan arctan2 "
+                             "hypot minimum maximum where clip, and over the rows derivative(y) "
+                             "integral(y) delta(y) moving_average(y, N) lowpass(y, f); "
+                             "e.g. --expr 'p=volts*amps' (default: the remembered ones; "
+                             "--expr '': none)")
 
 
 def replay_speed(text: str) -> float:
@@ -123,6 +145,7 @@ def make_parser() -> argparse.ArgumentParser:
                         help="X;Y pattern for traces (default: the remembered one, else the first "
                              "trace column against every other, or the instrument's "
                              f"{defaults.trace_pattern!r})")
+    add_expression_option(parser)
     add_reading_options(parser)
     add_replay_options(parser)
     add_transport_options(parser)
@@ -172,7 +195,7 @@ def add_window_options(parser: argparse.ArgumentParser) -> None:
     window.add_argument("--summary", action="store_true",
                         help="at exit, print one JSON line: points, runs, traces, point_columns, "
                              "trace_columns, pairs, problems, ended, live_x, window, window_rows, "
-                             "stats (and replay)")
+                             "stats, derived (and replay)")
     window.add_argument("--export-png", metavar="PATH",
                         help="save the live plot to PATH (.png or .svg) when --seconds ends")
     window.add_argument("--export-csv", metavar="PATH",
@@ -232,6 +255,12 @@ def parse_args(argv=None, parser=None) -> argparse.Namespace:
         parser.error("--replay-rate sets the pace of --replay: give --replay")
     if args.replay is not None and args.source is None:
         parser.error("--replay plays a recorded file: give it (stelvane FILE --replay)")
+    if args.expr is not None:
+        args.expr = [expression for expression in args.expr if expression is not None]
+        names = [expression.name for expression in args.expr]
+        twice = next((name for name in names if names.count(name) > 1), None)
+        if twice is not None:
+            parser.error(f"--expr: the derived series {twice!r} is given twice")
     if args.export_png:
         try:
             plot_format(args.export_png)

@@ -14,6 +14,12 @@
     statistics.py   the figures of the statistics table
     spectrum.py     the spectra of the spectrum plot
     timewindow.py   the live window's span ("rows", "30s", "500")
+    expressions.py  derived series: an expression parsed, never run as Python
+    exprcompiler.py what an expression may use, made into numpy calls
+    rowfunctions.py derivative, integral, moving_average, ... block by block
+    derivedcolumns.py  the data sets' derived columns, computed as rows arrive
+    growth.py       whether X grows with the rows
+    siunits.py      values with SI prefixes (1.42 GHz)
 
 The data sets themselves are `..dataset` (at the package top: the native
 intake imports it by name), and they belong to this layer.

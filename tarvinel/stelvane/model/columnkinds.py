@@ -82,6 +82,14 @@ class ColumnKinds:
         self.changes += gained
         return gained
 
+    def with_numbers(self, count: int, keep: int | None = None) -> "ColumnKinds":
+        """The first `keep` columns (all: None) and `count` number columns
+        after them (derived series), with the same words."""
+        keep = len(self.kinds) if keep is None else keep
+        more = ColumnKinds(self.kinds[:keep] + (NUMBER,) * count, self.units[:keep] + ("",) * count)
+        more.words, more.changes = self.words, self.changes  # the text columns come first
+        return more
+
     def frozen(self) -> "ColumnKinds":
         """A copy whose words never change (tuples)."""
         copy = ColumnKinds(self.kinds, self.units)

@@ -109,6 +109,11 @@ class ToolbarAdapter:
     def pairs(self) -> list:
         return list(self.toolbar.xypairs)
 
+    def columns_changed(self) -> None:
+        """Matches the patterns against the data sets' columns again (the
+        intake does so whenever new names arrive)."""
+        self.toolbar.refresh_comb()
+
     def take_changes(self) -> ToolbarChanges:
         return take_toolbar_changes(self.toolbar)
 

@@ -1,6 +1,6 @@
 """The window's view commands (pause, legend, tracker, statistics, spectrum,
-help) as actions with a key and a button each, and the help that lists every
-key and mouse action.
+derived series, help) as actions with a key and a button each, and the help
+that lists every key and mouse action.
 
 The actions are added to the window, so their keys work wherever the focus
 is, except in a text field, which keeps the letters and the space it types.
@@ -24,6 +24,8 @@ KEYS = (
     ("P, Spectrum button", "the spectrum plot: the amplitude spectrum of each live curve's "
                            "visible rows"),
     ("D, dB button", "the spectrum as power in dB, or as amplitude again"),
+    ("E, f(x) button", "the derived series: one NAME = EXPRESSION a line (Apply or Ctrl+Return "
+                       "takes them)"),
     ("F1, ? button", "this list of keys and mouse actions"),
     ("Return in the pattern field", "apply the X;Y pattern"),
     ("Return in the live window field, or a choice of its list",
@@ -76,6 +78,8 @@ class ViewControls(QtWidgets.QWidget):
                                      tip="The spectrum of the live curves' visible rows (P)")
         self.db = self._action(window, "dB", "D", checkable=True,
                                tip="The spectrum as power in dB, else as amplitude (D)")
+        self.expressions = self._action(window, "f(x)", "E",
+                                        tip="The derived series, one NAME = EXPRESSION a line (E)")
         self.help = self._action(window, "?", "F1", tip="Keys and mouse actions (F1)")
         self.views = {name: getattr(self, name) for name in REMEMBERED_VIEWS}
         self.help.triggered.connect(lambda: show_help(window))
@@ -84,7 +88,7 @@ class ViewControls(QtWidgets.QWidget):
         layout.setSpacing(2)
         self.buttons = {}
         for action in (self.pause, self.legend, self.tracker, self.stats, self.spectrum, self.db,
-                       self.help):
+                       self.expressions, self.help):
             button = QtWidgets.QToolButton(self)
             button.setDefaultAction(action)
             button.setFocusPolicy(QtCore.Qt.FocusPolicy.NoFocus)  # keys stay where they were

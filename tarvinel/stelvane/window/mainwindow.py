@@ -11,6 +11,7 @@ import time
 
 from .. import config
 from ..dataset import Dataset
+from ..model.derivedcolumns import derive_in
 from ..model.modes import MODES, ModeRecord
 from ..model.replay import DEFAULT_RATE, Replay
 from ..model.timewindow import ROWS, TimeWindow, parse_window
@@ -25,6 +26,7 @@ from ..widgets.views import MESSAGE_MS, DataBox, PlotView, RateMeter, StatusBar
 from . import settings
 from .controls import ViewControls, WindowField
 from .export import VisibleRange
+from .exprseditor import edit_expressions
 from .intake import Intake
 from .pacing import FramePacer, frame_interval
 from .problems import ExceptionHook, ProblemLog
@@ -56,13 +58,14 @@ class MainWindow(QtWidgets.QMainWindow):
 
     def __init__(self, queue, *, producer=None, epoch: float | None = None,
                  live_rows: int = 20_000, max_rows: int = 1_000_000, max_history: int = 10,
-                 window: TimeWindow | None = None,
+                 window: TimeWindow | None = None, expressions=(),
                  replay_speed: float | None = None, replay_rate: float = DEFAULT_RATE):
         super().__init__()
         self.setWindowTitle("stelvane: live data")
         self.queue = queue
         self.producer = producer
         self.epoch = time.monotonic() if epoch is None else epoch
+        self.expressions = tuple(expressions)  # derived series (expressions.Expression)
         self._make_data_sets(max_rows, max_history)
         self.selection = self._make_toolbar()
         self.toolbar = self.selection.toolbar
@@ -108,6 +111,7 @@ class MainWindow(QtWidgets.QMainWindow):
             mode.name, max_rows=max_rows, max_history=max_history, whole_runs=mode.whole_runs))
             for mode in MODES}
         self.point_dataset, self.trace_dataset = (r.dataset for r in self.modes.values())
+        derive_in([record.dataset for record in self.modes.values()], self.expressions)
         for record in self.modes.values():
             record.data_box = DataBox(record.mode.caption, record.dataset)
         # The toolbar reads the column names from the data boxes, through this window.
@@ -140,6 +144,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self.controls.stats.toggled.connect(self.stats_table.set_shown)
         self.controls.spectrum.toggled.connect(self.show_spectrum)
         self.controls.db.toggled.connect(self.set_spectrum_db)
+        self.controls.expressions.triggered.connect(lambda: edit_expressions(self))
         for readout, presenter in zip(self.readouts, self.plot_presenters):
             readout.stats_line = (lambda key, name, presenter=presenter:
                                   self.tracker_stats(presenter, key, name))

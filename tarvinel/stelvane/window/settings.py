@@ -1,10 +1,10 @@
 """Remembered settings: what the user set in the window survives a restart.
 
 Per mode (points, traces): the X and Y formats, the log and share boxes;
-per source and mode: the pattern (a pattern fits the columns of the data it
-was typed for: a file's pattern would match nothing in another file, and a
-plain file opened for the first time shows its first column against the
-others); for the window: its geometry, the positions of its splitters, the live
+per source: each mode's pattern and the derived series (a pattern fits the
+columns of the data it was typed for: a file's pattern would match nothing
+in another file, and a plain file opened for the first time shows its first
+column against the others); for the window: its geometry, the positions of its splitters, the live
 plot's window (timewindow.py; --window wins over it) and which views are on
 (legend, tracker, statistics, spectrum, dB; not the pause).
 They are kept per user with Qt's QSettings in an INI file (on Linux
@@ -26,6 +26,7 @@ import binascii
 import sys
 from urllib.parse import quote
 
+from ..model.expressions import ExpressionError, parse_definition
 from ..model.modes import MODES
 from ..model.timewindow import parse_window
 from ..presenters.toolbar_adapter import ModeControls
@@ -67,13 +68,15 @@ class Remembered:
     value ("pattern" its text, "fx"/"fy" the format text, the boxes of BOXES
     a bool); the window's geometry and the splitters' states by object name;
     the live plot's window (a timewindow.TimeWindow); whether each view of
-    controls.REMEMBERED_VIEWS is on."""
+    controls.REMEMBERED_VIEWS is on; the source's derived series (a list
+    of expressions.Expression; None: none remembered)."""
 
     modes: dict = field(default_factory=dict)
     geometry: bytes | None = None
     splitters: dict = field(default_factory=dict)
     views: dict = field(default_factory=dict)
     live_window: object = None
+    expressions: list | None = None
 
 
 # --- reading ---------------------------------------------------------------------------
@@ -121,6 +124,18 @@ def _source_name(source) -> str:
     return quote(getattr(source, "settings_key", source), safe="")
 
 
+def _expressions(text: str, warn, where: str) -> list:
+    """The derived series of a remembered text, one NAME=EXPRESSION a line;
+    a line that is none is ignored with a warning."""
+    found = []
+    for line in filter(None, (line.strip() for line in text.split("\n"))):
+        try:
+            found.append(parse_definition(line))
+        except ExpressionError as error:
+            warn(f"settings file {where}: derived series ignored: {error.one_line}")
+    return found
+
+
 def source_key(source) -> str:
     """The settings group of a source's patterns (`source`: a Source, or its
     settings_key)."""
@@ -151,6 +166,9 @@ def read(store, warn, source: str = INSTRUMENT) -> Remembered:
             return None
 
     _read_modes(remembered, value, source)
+    expressions = value(f"{source_key(source)}/expressions", _as_text)
+    if expressions is not None:
+        remembered.expressions = _expressions(expressions, warn, where)
     _read_window(remembered, value, store.allKeys())
     return remembered
 
@@ -261,17 +279,21 @@ def _remembered_sources(store) -> dict[str, tuple[int, dict]]:
 
 
 def write(store, modes: dict, window, splitters: dict, source: str = INSTRUMENT,
-          given_patterns=None) -> str | None:
+          given_patterns=None, expressions=()) -> str | None:
     """Replaces what `store` holds with the state of the toolbar's controls
     of each mode (`modes`, key -> modes.ModeRecord) and of the window;
     the patterns go to `source`, and the patterns of the other sources used
     most recently stay. A mode whose pattern field is still empty keeps the
     pattern given for it on the command line (`given_patterns`, mode: text):
     the producer sends that one, and a window closed before it arrived must
-    not forget it. Returns None, or what went wrong (the old file then stays
+    not forget it. The source's derived series are `expressions`' (none: no
+    key). Returns None, or what went wrong (the old file then stays
     as it was: QSettings writes a new file and renames it)."""
     _write_sources(store, _source_name(source))
     _write_modes(store, modes, source, given_patterns or {})
+    if expressions:
+        store.setValue(f"{source_key(source)}/expressions",
+                       "\n".join(expression.definition for expression in expressions))
     _write_window(store, window, splitters)
     store.sync()
     # (A file that was damaged keeps reporting its format error after a
@@ -351,7 +373,7 @@ class Keeper:
         window = self.window
         try:
             problem = write(store, window.modes, window, window.splitters, self.source,
-                            self.given_patterns)
+                            self.given_patterns, window.expressions)
         except Exception as error:  # a window that cannot save still closes
             problem = f"settings could not be saved: {error}"
         if problem:

@@ -19,5 +19,6 @@ def window_summary(window) -> dict:
         "window": window.live_window.text,
         "window_rows": window.plot_presenters[0].drawn_rows,
         "stats": window.stats.summary(),
+        "derived": [expression.definition for expression in window.expressions],
         **({"replay": window.replay_bar.replay.summary()} if window.replay_bar else {}),
     }

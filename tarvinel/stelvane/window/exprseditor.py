@@ -1,0 +1,113 @@
+"""The window's editor of derived series (E, the f(x) button): one
+NAME=EXPRESSION a line, as --expr takes them. Apply takes them all or none:
+a line that is no expression is shown with its character pointed at, and
+the series in use stay until every line is sound.
+
+The series taken go to both data sets (the current runs get their values
+at once), the toolbar matches its patterns against the new columns, and the
+window remembers them for the source when it closes.
+"""
+
+import warnings
+
+from ..model.derivedcolumns import derive_in
+from ..model.expressions import ExpressionError, parse_definition
+from ..qt_compat import QtCore, QtGui, QtWidgets
+
+TITLE = "stelvane: derived series"
+
+
+def parse_lines(text: str) -> list:
+    """The expressions of `text`, one a line (blank lines skipped); raises
+    ValueError naming the line of the first that is none, pointed at."""
+    found = []
+    for number, line in enumerate(text.splitlines(), start=1):
+        if not line.strip():
+            continue
+        try:
+            found.append(parse_definition(line))
+        except ExpressionError as error:
+            raise ValueError(f"line {number}: {error.pointed}") from None
+    return found
+
+
+def use_expressions(window, expressions) -> list[str]:
+    """Derives `expressions` in the window's data sets from now on; what does
+    not fit a data set is reported in the window's problem log (and returned)."""
+    window.expressions = tuple(expressions)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        derive_in([record.dataset for record in window.modes.values()], window.expressions)
+    problems = [str(warning.message) for warning in caught]
+    for problem in problems:
+        window.report(problem)
+    window.selection.columns_changed()
+    return problems
+
+
+class ExpressionsEditor(QtWidgets.QDialog):
+    """The lines of the window's derived series, applied with Apply (or
+    Ctrl+Return); Close or Esc leaves them as they were."""
+
+    def __init__(self, window):
+        super().__init__(window)
+        self.window = window
+        self.setWindowTitle(TITLE)
+        fixed = QtGui.QFontDatabase.systemFont(QtGui.QFontDatabase.SystemFont.FixedFont)
+        self.lines = QtWidgets.QPlainTextEdit(self)
+        self.lines.setFont(fixed)
+        self.lines.setPlaceholderText("p = volts * amps\nslope = derivative(level)")
+        self.message = QtWidgets.QLabel(self)
+        self.message.setFont(fixed)
+        self.message.setStyleSheet("color: #c0392b")
+        buttons = QtWidgets.QDialogButtonBox(self)
+        standard = QtWidgets.QDialogButtonBox.StandardButton
+        self.apply_button = buttons.addButton(standard.Apply)
+        buttons.addButton(standard.Close).clicked.connect(self.reject)
+        self.apply_button.clicked.connect(self.apply)
+        self.lines.installEventFilter(self)  # Ctrl+Return, which the text field would take
+        layout = QtWidgets.QVBoxLayout(self)
+        layout.addWidget(QtWidgets.QLabel(
+            "One derived series a line: NAME = EXPRESSION (a name with spaces or "
+            "symbols in `backquotes`)", self))
+        layout.addWidget(self.lines, 1)
+        layout.addWidget(self.message)
+        layout.addWidget(buttons)
+        self.resize(560, 260)
+
+    def eventFilter(self, watched, event) -> bool:
+        if (event.type() == QtCore.QEvent.Type.KeyPress
+                and event.key() in (QtCore.Qt.Key.Key_Return, QtCore.Qt.Key.Key_Enter)
+                and event.modifiers() & QtCore.Qt.KeyboardModifier.ControlModifier):
+            self.apply()
+            return True
+        return super().eventFilter(watched, event)
+
+    def open_with_series(self) -> None:
+        self.lines.setPlainText("\n".join(e.definition for e in self.window.expressions))
+        self.lines.moveCursor(QtGui.QTextCursor.MoveOperation.End)  # a new line goes last
+        self.message.clear()
+        self.show()
+        self.raise_()
+        self.lines.setFocus()
+
+    def apply(self) -> bool:
+        """Takes the lines as the window's derived series; False (and the
+        reason shown) when one is no expression."""
+        try:
+            expressions = parse_lines(self.lines.toPlainText())
+        except ValueError as error:
+            self.message.setText(str(error))
+            return False
+        self.message.setText("\n".join(use_expressions(self.window, expressions)))
+        self.window.inform(f"{len(expressions)} derived series taken")
+        return True
+
+
+def edit_expressions(window) -> ExpressionsEditor:
+    """Opens the window's editor (one per window) with its series."""
+    editor = getattr(window, "expressions_editor", None)
+    if editor is None:
+        editor = window.expressions_editor = ExpressionsEditor(window)
+    editor.open_with_series()
+    return editor
