@@ -14,6 +14,7 @@ from .replay import DEFAULT_RATE, MAX
 from .sources import source_forms
 from .sources.instrument import ProducerOptions
 from .timewindow import CHOICES, parse_window
+from .version import version
 
 
 def _positive(kind):
@@ -32,6 +33,17 @@ def _not_negative(kind):
             raise argparse.ArgumentTypeError(f"must not be negative, not {text}")
         return value
     return parse
+
+
+class _PrintVersion(argparse.Action):
+    """--version: the version is looked up only when asked for."""
+
+    def __init__(self, option_strings, dest, **options):
+        super().__init__(option_strings, dest, nargs=0, default=argparse.SUPPRESS, **options)
+
+    def __call__(self, parser, namespace, values, option_string=None):
+        print(parser.prog, version())
+        parser.exit()
 
 
 def _window(text):
@@ -114,6 +126,7 @@ def make_parser() -> argparse.ArgumentParser:
     parser.add_argument(
         "source", nargs="?", metavar="SOURCE",
         help="where the data comes from (the forms below); none: the simulated instrument")
+    parser.add_argument("--version", action=_PrintVersion, help="print the version and exit")
     parser.add_argument("--no-follow", action="store_true",
                         help="read a file once instead of following it as it grows")
     parser.add_argument("--pattern", default=None,
