@@ -37,8 +37,16 @@ from .sources.instrument import InstrumentSource, ProducerOptions
 
 QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
 
-# Signals that end the application as closing its window does.
-SHUTDOWN_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+# Signals that end the application as closing its window does: those of
+# these names the system has (Windows has no SIGHUP).
+SHUTDOWN_SIGNAL_NAMES = ("SIGINT", "SIGTERM", "SIGHUP")
+
+
+def shutdown_signals(system=signal) -> tuple:
+    return tuple(getattr(system, name) for name in SHUTDOWN_SIGNAL_NAMES if hasattr(system, name))
+
+
+SHUTDOWN_SIGNALS = shutdown_signals()
 
 # Queue items the producer may be ahead of the window; beyond that it waits,
 # so a window that cannot keep up slows the producer instead of filling memory.
@@ -59,6 +67,8 @@ def return_large_blocks_when_freed() -> bool:
     returned, and the window's resident memory grows for as long as data flows
     (by most of its size again over ten minutes at 400,000 points/s). A fixed
     size keeps it flat. Elsewhere than glibc this does nothing (False)."""
+    if not sys.platform.startswith("linux"):  # no C library to load by None elsewhere
+        return False
     try:
         mallopt = ctypes.CDLL(None).mallopt
     except (OSError, AttributeError):
