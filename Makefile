@@ -77,7 +77,7 @@ $(VENV)/pyvenv.cfg:
 # A stamp per requirements file: requirements/NAME.txt installed into the venv.
 PIP_INSTALL = $(VPY) -m pip install --disable-pip-version-check -q --only-binary=:all: -r
 
-$(DEV_STAMP): requirements/dev.txt requirements/runtime.txt | $(VENV)/pyvenv.cfg
+$(DEV_STAMP): requirements/dev.txt requirements/runtime.txt requirements/native.txt | $(VENV)/pyvenv.cfg
 	$(PIP_INSTALL) requirements/dev.txt
 	@touch $@
 
