@@ -34,6 +34,7 @@ from .producer import ProducerProcess
 from .replay import DEFAULT_RATE
 from .sources import FileSource, FunctionSource, SourceError, source_from_text
 from .sources.instrument import InstrumentSource, ProducerOptions
+from .videoexport import VideoRecording
 
 QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
 
@@ -184,7 +185,10 @@ def create_app(argv=None, produce=None) -> Application:
     queue = context.Queue(QUEUE_ITEMS)
     epoch = time.monotonic()
     producer = make_producer(context, queue, args, epoch, source)
-    qt_app = QtWidgets.QApplication.instance() or QtWidgets.QApplication(sys.argv[:1])
+    qt_argv = sys.argv[:1]
+    if args.export_video and not os.environ.get("QT_QPA_PLATFORM"):
+        qt_argv += ["-platform", "offscreen"]  # rendered headless: no window on the screen
+    qt_app = QtWidgets.QApplication.instance() or QtWidgets.QApplication(qt_argv)
     window = MainWindow(queue, producer=producer, epoch=epoch, live_rows=args.live_rows,
                         max_rows=args.max_rows, max_history=args.history, window=args.window,
                         replay_speed=args.replay,
@@ -247,6 +251,8 @@ def main(argv=None, produce=None) -> int:
 
     if args.seconds:
         QtCore.QTimer.singleShot(round(args.seconds * 1000), finish)
+    recording = (VideoRecording(window, args.export_video, args.video_fps, args.video_size)
+                 if args.export_video else None)
     received = []
 
     def close_on_signal(signum, frame):
@@ -262,6 +268,8 @@ def main(argv=None, produce=None) -> int:
     qt_app = application.qt_app
     code = qt_app.exec()
     window.shutdown()
+    if recording is not None:
+        failures += recording.report()
     if args.summary:
         print(json.dumps(window.summary()), flush=True)
     if received:

@@ -7,7 +7,7 @@ import math
 import os
 import sys
 
-from . import plotimage
+from . import plotimage, videoencode
 from .atomic import ExportError
 from .formats.reading import FORMAT_CHOICES, ReadOptions, separator
 from .replay import DEFAULT_RATE, MAX
@@ -80,6 +80,42 @@ def add_replay_options(parser: argparse.ArgumentParser) -> None:
                              f"(default {DEFAULT_RATE:g})")
 
 
+def _video_size(text: str) -> tuple[int, int]:
+    width, x, height = text.lower().partition("x")
+    if not (x and width.strip().isdigit() and height.strip().isdigit()
+            and int(width) > 0 and int(height) > 0):
+        raise argparse.ArgumentTypeError(f"WIDTHxHEIGHT in pixels (e.g. 1280x720), not {text!r}")
+    return int(width), int(height)
+
+
+def add_video_options(parser: argparse.ArgumentParser) -> None:
+    video = parser.add_argument_group("a replay to video (the [video] extra)")
+    video.add_argument("--export-video", metavar="PATH",
+                       help="with --replay SPEED: render the replay to PATH (.mp4 or .gif), "
+                            "frame by frame at the replay's pace but as fast as it draws, "
+                            "then exit (a 10 s file at speed 2 makes a 5 s video)")
+    video.add_argument("--video-fps", type=_positive(float), default=30.0, metavar="FPS",
+                       help="the video's frames per second (default %(default)g)")
+    video.add_argument("--video-size", type=_video_size, metavar="WxH",
+                       help="the video's size in pixels (default: the window's)")
+
+
+def check_video(parser: argparse.ArgumentParser, args: argparse.Namespace) -> None:
+    if not args.export_video:
+        return
+    if args.replay is None or args.replay == MAX:
+        parser.error("--export-video renders a replay: give --replay SPEED (a number)")
+    if args.seconds:
+        parser.error("--export-video ends with the replay: leave out --seconds")
+    try:
+        videoencode.video_format(args.export_video)
+        if args.video_size:
+            videoencode.check_size(args.export_video, args.video_size)
+        videoencode.encoder_library()
+    except ExportError as error:
+        parser.error(str(error))
+
+
 def source_forms_text() -> str:
     """The --help epilog: a line per SOURCE form, from the sources' registry."""
     lines = [f"  {usage:<34} {meaning}" for usage, meaning in source_forms()]
@@ -139,6 +175,7 @@ def make_parser() -> argparse.ArgumentParser:
                              f"{defaults.trace_pattern!r})")
     add_reading_options(parser)
     add_replay_options(parser)
+    add_video_options(parser)
     add_transport_options(parser)
     producer = parser.add_argument_group("the simulated instrument (no SOURCE)")
     producer.add_argument("--rate", type=_positive(float), default=defaults.rate,
@@ -236,6 +273,7 @@ def parse_args(argv=None, parser=None) -> argparse.Namespace:
         parser.error("--replay-rate sets the pace of --replay: give --replay")
     if args.replay is not None and args.source is None:
         parser.error("--replay plays a recorded file: give it (stelvane FILE --replay)")
+    check_video(parser, args)
     if args.export_png:
         try:
             plotimage.plot_format(args.export_png)

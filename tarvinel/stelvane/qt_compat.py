@@ -82,5 +82,20 @@ def event_point(event) -> "QtCore.QPoint":
     return event.position().toPoint() if QT6 else event.pos()
 
 
+def image_array(image: "QtGui.QImage"):
+    """An RGB888 image's pixels as a numpy array of height × width × 3 bytes
+    (a copy): PySide6 hands out the bytes as a buffer, PyQt a pointer whose
+    size must be set first. Each line of the image may be padded."""
+    import numpy as np
+
+    bits = image.constBits()
+    if hasattr(bits, "setsize"):
+        bits.setsize(image.sizeInBytes())
+    width, height = image.width(), image.height()
+    lines = np.frombuffer(bits, np.uint8, image.bytesPerLine() * height)
+    return lines.reshape(height, image.bytesPerLine())[:, :3 * width].reshape(
+        height, width, 3).copy()
+
+
 __all__ = ["API", "AlignRight", "QAction", "QShortcut", "QT6", "QtCore", "QtGui", "QtWidgets",
-           "Signal", "event_point", "pressed_keys"]
+           "Signal", "event_point", "image_array", "pressed_keys"]

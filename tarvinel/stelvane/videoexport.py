@@ -1,0 +1,116 @@
+"""--export-video: a replay rendered to a video file, frame by frame in step
+with the replay's clock, as fast as the machine draws and encodes, not in
+real time.
+
+The file is read whole first (the replay's cursor waits at its start, its
+clock stopped). Then the window's own frame timer stops and each frame moves
+the replay's clock on by 1/fps seconds, draws the window as a frame does,
+and hands the window's picture (both plots, legends, axes, the replay bar)
+to the encoder. Frame k shows the replay k/fps seconds in (k from 1): a
+replay that lasts D seconds of its clock makes ceil(D × fps) frames, the last
+of them its end, and the window closes.
+"""
+
+import sys
+
+from .atomic import ExportError
+from .qt_compat import QtCore, QtGui, image_array
+from .videoencode import VideoWriter
+
+RGB888 = QtGui.QImage.Format.Format_RGB888
+IGNORE_ASPECT = QtCore.Qt.AspectRatioMode.IgnoreAspectRatio
+SMOOTH = QtCore.Qt.TransformationMode.SmoothTransformation
+# How often the recording looks whether the file has been read whole.
+LOADING_CHECK_MS = 20
+
+
+class FrameClock:
+    """The replay's clock while a video is made: the time of the frame drawn."""
+
+    def __init__(self):
+        self.now = 0.0
+
+    def __call__(self) -> float:
+        return self.now
+
+
+def window_frame(window, size: tuple[int, int]):
+    """The window's picture as an RGB array of `size` (width, height),
+    scaled where the window could not take that size."""
+    image = window.grab().toImage()
+    if (image.width(), image.height()) != size:
+        image = image.scaled(size[0], size[1], IGNORE_ASPECT, SMOOTH)
+    return image_array(image.convertToFormat(RGB888))
+
+
+class VideoRecording:
+    """Renders `window`'s replay into `path` at `fps` frames per second and
+    `size` (width, height; None: the window's), then closes the window.
+    `failures` gets the ExportError text if the video could not be written."""
+
+    def __init__(self, window, path: str, fps: float, size=None):
+        self.window, self.path, self.fps = window, path, fps
+        self.replay = window.replay_bar.replay
+        self.clock = FrameClock()
+        self.replay.clock = self.clock
+        if size is not None:
+            window.resize(*size)
+        self.size = size or (window.width(), window.height())
+        self.writer: VideoWriter | None = None
+        self.failures: list[str] = []
+        self.timer = QtCore.QTimer(window)
+        self.timer.timeout.connect(self._wait_for_the_file)
+        self.timer.start(LOADING_CHECK_MS)
+
+    def loaded(self) -> bool:
+        """The source has ended, its process has gone and nothing waits in the queue."""
+        watch, queue = self.window.watch, self.window.intake.queue
+        return watch.source_ended is not None and watch.gone and queue.empty()
+
+    def _wait_for_the_file(self) -> None:
+        if not self.loaded():
+            return
+        self.window.timer.stop()  # from here on the recording draws the frames
+        self.timer.timeout.disconnect(self._wait_for_the_file)
+        try:
+            self.writer = VideoWriter(self.path, self.size, self.fps)
+        except ExportError as error:
+            self._finish(str(error))
+            return
+        self.timer.timeout.connect(self._frame)
+        self.timer.start(0)
+
+    def _frame(self) -> None:
+        """One frame of the video: the replay one frame's time further on."""
+        self.clock.now = (self.writer.frames + 1) / self.fps
+        self.window.tick()
+        try:
+            self.writer.add(window_frame(self.window, self.size))
+        except ExportError as error:
+            self._finish(str(error))
+            return
+        if self.replay.ended:
+            self._finish(None)
+
+    def _finish(self, failure: str | None) -> None:
+        self.timer.stop()
+        if self.writer is not None:
+            try:
+                self.writer.close()
+            except ExportError as error:
+                failure = failure or str(error)
+        if failure:
+            self.failures.append(failure)
+        self.window.close()
+
+    def report(self) -> list[str]:
+        """Says on the terminal what was written; returns the failures."""
+        if self.failures:
+            print(f"video failed: {self.failures[0]}", file=sys.stderr)
+        elif self.writer is None:
+            self.failures.append(f"{self.path}: the window closed before the file was read")
+            print(f"video failed: {self.failures[0]}", file=sys.stderr)
+        else:
+            frames = self.writer.frames
+            print(f"video: {self.path} ({frames} frames, {frames / self.fps:g} s)")
+        return self.failures

@@ -1,0 +1,87 @@
+"""`stelvane FILE --replay SPEED --export-video PATH`: the replay rendered to
+a video, checked with the encoder library's own reader."""
+
+import json
+import os
+from pathlib import Path
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+from tarvinel.stelvane import app, options
+
+imageio_ffmpeg = pytest.importorskip("imageio_ffmpeg")
+
+REPO_ROOT = Path(__file__).resolve().parents[1]
+SECONDS, STEP = 2.0, 0.1  # the recording: two seconds of X, ten rows a second
+ROWS = round(SECONDS / STEP) + 1
+
+
+@pytest.fixture(scope="module")
+def recording(tmp_path_factory):
+    path = tmp_path_factory.mktemp("recording") / "recorded.csv"
+    path.write_text("t,v\n" + "".join(f"{i * STEP:.1f},{(i * 7) % 13}\n" for i in range(ROWS)))
+    return path
+
+
+def run_command(*args, cwd):
+    env = dict(os.environ, PYTHONPATH=str(REPO_ROOT))
+    return subprocess.run([sys.executable, "-m", "tarvinel.stelvane", *map(str, args)],
+                          cwd=cwd, env=env, capture_output=True, text=True, timeout=120)
+
+
+@pytest.mark.parametrize("name, speed, fps", [("replay.mp4", 2, 10), ("replay.gif", 4, 10)])
+def test_the_video_lasts_the_replay_at_its_speed(recording, tmp_path, name, speed, fps):
+    video = tmp_path / "out" / name
+    done = run_command(recording, "--replay", speed, "--export-video", video, "--video-fps", fps,
+                       "--video-size", "320x200", "--summary", "--fresh", cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    frames = round(SECONDS / speed * fps)
+    assert f"video: {video} ({frames} frames, {SECONDS / speed:g} s)" in done.stdout
+    assert imageio_ffmpeg.count_frames_and_secs(str(video)) == (frames, SECONDS / speed)
+    reader = imageio_ffmpeg.read_frames(str(video))
+    assert next(reader)["size"] == (320, 200)
+    pictures = [np.frombuffer(frame, np.uint8).reshape(200, 320, 3) for frame in reader]
+    assert len(pictures) == frames
+    # The curve grows from frame to frame; the replay ended at the last one.
+    assert np.abs(pictures[0].astype(int) - pictures[-1]).mean() > 0.5
+    replay = json.loads(done.stdout.splitlines()[-1])["replay"]
+    assert replay["ended"] and replay["position"] == ROWS
+    assert sorted(p.name for p in video.parent.iterdir()) == [name]  # no partial file left
+
+
+@pytest.mark.parametrize("args, complaint", [
+    (["FILE", "--export-video", "v.mp4"], "--export-video renders a replay: give --replay SPEED"),
+    (["FILE", "--replay", "max", "--export-video", "v.mp4"], "give --replay SPEED (a number)"),
+    (["FILE", "--replay", "--export-video", "v.avi"], "could not save v.avi: name it .mp4 or .gif"),
+    (["FILE", "--replay", "--export-video", "v.mp4", "--video-size", "321x200"],
+     "v.mp4: an MP4 video's width and height are even, not 321x200"),
+    (["FILE", "--replay", "--export-video", "v.gif", "--video-size", "big"],
+     "WIDTHxHEIGHT in pixels (e.g. 1280x720), not 'big'"),
+    (["FILE", "--replay", "--export-video", "v.gif", "--seconds", "3"],
+     "--export-video ends with the replay: leave out --seconds"),
+])
+def test_bad_video_requests_are_refused_before_anything_starts(capsys, args, complaint):
+    with pytest.raises(SystemExit) as leaving:
+        options.parse_args(args)
+    assert leaving.value.code == 2
+    assert complaint in capsys.readouterr().err
+
+
+def test_without_the_encoder_the_message_names_the_extra(capsys, monkeypatch):
+    monkeypatch.setitem(sys.modules, "imageio_ffmpeg", None)  # import fails
+    with pytest.raises(SystemExit):
+        options.parse_args(["FILE", "--replay", "--export-video", "v.mp4"])
+    assert "needs the [video] extra: pip install 'tarvinel-stelvane[video]'" in \
+        capsys.readouterr().err
+
+
+def test_a_video_that_cannot_be_written_fails_the_run(qapp, recording, tmp_path, capsys):
+    blocker = tmp_path / "file"
+    blocker.write_text("")
+    code = app.main([str(recording), "--replay", "4", "--export-video",
+                     str(blocker / "v.mp4"), "--video-size", "320x200", "--fresh"])
+    assert code == 1
+    assert f"video failed: could not write {blocker / 'v.mp4'}" in capsys.readouterr().err
