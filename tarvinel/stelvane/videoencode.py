@@ -1,6 +1,6 @@
 """Writing a video file frame by frame: MP4 (H.264) or GIF, through the
 ffmpeg that imageio-ffmpeg ships in its wheel (the [video] extra). A frame is
-a numpy array of height × width × 3 bytes (RGB). ffmpeg runs in a process of
+a numpy array of height × width × 4 bytes (FRAME_PIXELS). ffmpeg runs in a process of
 its own and takes the frames through a pipe: it encodes on the other core
 while the window draws the next frame.
 
@@ -9,9 +9,13 @@ This module imports no Qt.
 
 from dataclasses import dataclass
 import os
+import sys
 
 from .atomic import ExportError
 
+# A frame's bytes: Qt's RGB32, one 32-bit word 0xffRRGGBB a pixel, in the
+# machine's byte order; ffmpeg turns it into the video's pixel format.
+FRAME_PIXELS = "bgr0" if sys.byteorder == "little" else "0rgb"
 EXTRA_HINT = "--export-video needs the [video] extra: pip install 'tarvinel-stelvane[video]'"
 
 
@@ -78,7 +82,7 @@ class VideoWriter:
         # renamed when whole: a failed video leaves no partial file as `path`.
         self.partial = os.path.join(directory, f".{name}.partial{os.path.splitext(name)[1]}")
         self._encoder = library.write_frames(
-            self.partial, size, fps=fps, codec=kind.codec, pix_fmt_out=kind.pixels, quality=None,
+            self.partial, size, pix_fmt_in=FRAME_PIXELS, fps=fps, codec=kind.codec, pix_fmt_out=kind.pixels, quality=None,
             macro_block_size=1, output_params=list(kind.options), ffmpeg_log_level="error")
         try:
             self._encoder.send(None)  # starts ffmpeg
@@ -86,7 +90,7 @@ class VideoWriter:
             raise ExportError(f"could not write {path}: {error}") from None
 
     def add(self, frame) -> None:
-        if frame.shape != (self.size[1], self.size[0], 3):
+        if frame.shape != (self.size[1], self.size[0], 4):
             raise ExportError(f"a frame of {frame.shape[1]}x{frame.shape[0]} pixels "
                               f"in a video of {self.size[0]}x{self.size[1]}")
         try:

@@ -17,7 +17,7 @@ from .atomic import ExportError
 from .qt_compat import QtCore, QtGui, image_array
 from .videoencode import VideoWriter
 
-RGB888 = QtGui.QImage.Format.Format_RGB888
+RGB32 = QtGui.QImage.Format.Format_RGB32  # what the window paints fastest into
 IGNORE_ASPECT = QtCore.Qt.AspectRatioMode.IgnoreAspectRatio
 SMOOTH = QtCore.Qt.TransformationMode.SmoothTransformation
 # How often the recording looks whether the file has been read whole.
@@ -34,13 +34,24 @@ class FrameClock:
         return self.now
 
 
-def window_frame(window, size: tuple[int, int]):
-    """The window's picture as an RGB array of `size` (width, height),
-    scaled where the window could not take that size."""
-    image = window.grab().toImage()
-    if (image.width(), image.height()) != size:
-        image = image.scaled(size[0], size[1], IGNORE_ASPECT, SMOOTH)
-    return image_array(image.convertToFormat(RGB888))
+class WindowFrames:
+    """The window's picture (both plots, legends, axes, the replay bar) as
+    frames of `size` (width, height): painted straight into one image of
+    that size, or where the window could not take that size, grabbed and
+    scaled. A frame is a view on that image, valid until the next one."""
+
+    def __init__(self, window, size: tuple[int, int]):
+        self.window, self.size = window, size
+        self.image = QtGui.QImage(size[0], size[1], RGB32)
+
+    def next(self):
+        window = self.window
+        if (window.width(), window.height()) == self.size:
+            window.render(self.image)
+        else:
+            picture = window.grab().toImage().scaled(*self.size, IGNORE_ASPECT, SMOOTH)
+            self.image = picture.convertToFormat(RGB32)
+        return image_array(self.image)
 
 
 class VideoRecording:
@@ -56,6 +67,7 @@ class VideoRecording:
         if size is not None:
             window.resize(*size)
         self.size = size or (window.width(), window.height())
+        self.frames = WindowFrames(window, self.size)
         self.writer: VideoWriter | None = None
         self.failures: list[str] = []
         self.timer = QtCore.QTimer(window)
@@ -85,7 +97,7 @@ class VideoRecording:
         self.clock.now = (self.writer.frames + 1) / self.fps
         self.window.tick()
         try:
-            self.writer.add(window_frame(self.window, self.size))
+            self.writer.add(self.frames.next())
         except ExportError as error:
             self._finish(str(error))
             return
