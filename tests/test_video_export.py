@@ -1,5 +1,6 @@
 """`stelvane FILE --replay SPEED --export-video PATH`: the replay rendered to
-a video, checked with the encoder library's own reader."""
+a video, checked with the encoder library's own reader; and `--at X`: the
+replay saved at an instant."""
 
 import json
 import os
@@ -85,3 +86,46 @@ def test_a_video_that_cannot_be_written_fails_the_run(qapp, recording, tmp_path,
                      str(blocker / "v.mp4"), "--video-size", "320x200", "--fresh"])
     assert code == 1
     assert f"video failed: could not write {blocker / 'v.mp4'}" in capsys.readouterr().err
+
+
+def saved_rows(path: Path) -> list[str]:
+    return [line for line in path.read_text().splitlines() if not line.startswith("#")]
+
+
+@pytest.mark.parametrize("at, last_x", [("1.25", "1.2"), ("+0.5s", "0.5"), ("-3", None)])
+def test_at_saves_the_replay_at_that_instant(qapp, recording, tmp_path, capsys, at, last_x):
+    picture, rows = tmp_path / "at.png", tmp_path / "at.csv"
+    code = app.main([str(recording), "--replay", "2", f"--at={at}", "--export-png", str(picture),
+                     "--export-csv", str(rows), "--summary", "--fresh"])
+    assert code == 0
+    replay = json.loads(capsys.readouterr().out.splitlines()[-1])["replay"]
+    shown = saved_rows(rows)[1:]
+    assert replay["paused"] and replay["position"] == len(shown)
+    assert (shown[-1].split(",")[0] if shown else None) == last_x
+    assert picture.read_bytes().startswith(b"\x89PNG")
+
+
+def test_at_needs_an_x_that_rises(qapp, tmp_path, capsys):
+    wobbly = tmp_path / "wobbly.csv"
+    wobbly.write_text("t,v\n0,1\n2,1\n1,1\n")
+    code = app.main([str(wobbly), "--replay", "--at", "1", "--export-csv",
+                     str(tmp_path / "at.csv"), "--fresh"])
+    assert code == 1
+    assert "--at 1: the replay has no X column that rises to seek by" in capsys.readouterr().err
+    assert not (tmp_path / "at.csv").exists()
+
+
+@pytest.mark.parametrize("args, complaint", [
+    (["FILE", "--at", "3", "--export-png", "a.png"], "--at saves the replay at an instant"),
+    (["FILE", "--replay", "--at", "3"], "give --replay and --export-png or --export-csv"),
+    (["FILE", "--replay", "--at", "3", "--export-png", "a.png", "--seconds", "2"],
+     "(no --seconds, no --export-video)"),
+    (["FILE", "--replay", "--at", "soon", "--export-png", "a.png"],
+     "X must be a number (a value of the X column) or +SPAN after the start"),
+    (["FILE", "--replay", "--at", "+3 rows", "--export-png", "a.png"], "not '+3 rows'"),
+])
+def test_bad_instants_are_refused_before_anything_starts(capsys, args, complaint):
+    with pytest.raises(SystemExit) as leaving:
+        options.parse_args(args)
+    assert leaving.value.code == 2
+    assert complaint in capsys.readouterr().err

@@ -34,7 +34,7 @@ from .producer import ProducerProcess
 from .replay import DEFAULT_RATE
 from .sources import FileSource, FunctionSource, SourceError, source_from_text
 from .sources.instrument import InstrumentSource, ProducerOptions
-from .videoexport import VideoRecording
+from .videoexport import VideoRecording, show_instant
 
 QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
 
@@ -233,6 +233,16 @@ def scripted_exports(window: MainWindow, args: argparse.Namespace) -> list[str]:
     return failures
 
 
+def finish_at(window: MainWindow, args: argparse.Namespace, failure, failures: list) -> None:
+    """--at: the replay stands at the instant; what was asked is saved."""
+    if failure:
+        print(failure, file=sys.stderr)
+        failures.append(failure)
+    else:
+        failures.extend(scripted_exports(window, args))
+    window.close()
+
+
 def main(argv=None, produce=None) -> int:
     application = create_app(argv, produce)
     window, args = application.window, application.args
@@ -253,6 +263,8 @@ def main(argv=None, produce=None) -> int:
         QtCore.QTimer.singleShot(round(args.seconds * 1000), finish)
     recording = (VideoRecording(window, args.export_video, args.video_fps, args.video_size)
                  if args.export_video else None)
+    if args.at is not None:
+        show_instant(window, args.at, lambda failure: finish_at(window, args, failure, failures))
     received = []
 
     def close_on_signal(signum, frame):

@@ -3,6 +3,7 @@
 options that argparse cannot make by itself."""
 
 import argparse
+from dataclasses import dataclass
 import math
 import os
 import sys
@@ -69,6 +70,33 @@ def replay_speed(text: str) -> float:
     return value
 
 
+@dataclass(frozen=True)
+class At:
+    """--at: an X value, or (after_start) a span after the first row's X."""
+    text: str
+    value: float
+    after_start: bool = False
+
+
+def instant(text: str) -> At:
+    """--at's X: a number in X's units, or +SPAN after the start (+30s, +2min)."""
+    given = text.strip()
+    try:
+        if given.startswith("+"):
+            span = parse_window(given[1:])
+            if span.span is None:
+                raise ValueError("rows")
+            return At(given, span.span, after_start=True)
+        value = float(given)
+    except ValueError:
+        value = math.nan
+    if not math.isfinite(value):
+        raise argparse.ArgumentTypeError(
+            f"X must be a number (a value of the X column) or +SPAN after the start "
+            f"(+30s, +2min, +5), not {text!r}")
+    return At(given, value)
+
+
 def add_replay_options(parser: argparse.ArgumentParser) -> None:
     replay = parser.add_argument_group("replaying a recorded file")
     replay.add_argument("--replay", type=replay_speed, nargs="?", const=1.0, metavar="SPEED",
@@ -78,6 +106,10 @@ def add_replay_options(parser: argparse.ArgumentParser) -> None:
     replay.add_argument("--replay-rate", type=_positive(float), metavar="ROWS",
                         help="rows per second at speed 1 where X does not grow with the rows "
                              f"(default {DEFAULT_RATE:g})")
+    replay.add_argument("--at", type=instant, metavar="X",
+                        help="with --export-png or --export-csv: the replay paused where X (a "
+                             "value of the X column, or +SPAN after the start: +30s, +2min) is, "
+                             "saved, then exit")
 
 
 def _video_size(text: str) -> tuple[int, int]:
@@ -267,8 +299,13 @@ def read_options(args: argparse.Namespace) -> ReadOptions:
 def parse_args(argv=None, parser=None) -> argparse.Namespace:
     parser = parser or make_parser()
     args = parser.parse_args(argv)
-    if (args.export_png or args.export_csv) and not args.seconds:
-        parser.error("--export-png and --export-csv write when --seconds ends: give --seconds")
+    if args.at is not None and (args.replay is None or not (args.export_png or args.export_csv)
+                                or args.export_video or args.seconds):
+        parser.error("--at saves the replay at an instant: give --replay and --export-png or "
+                     "--export-csv (no --seconds, no --export-video)")
+    if (args.export_png or args.export_csv) and not args.seconds and args.at is None:
+        parser.error("--export-png and --export-csv write when --seconds ends (or at --at "
+                     "in a replay): give --seconds")
     if args.replay_rate is not None and args.replay is None:
         parser.error("--replay-rate sets the pace of --replay: give --replay")
     if args.replay is not None and args.source is None:

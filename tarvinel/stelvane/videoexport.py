@@ -20,7 +20,7 @@ from .videoencode import VideoWriter
 RGB32 = QtGui.QImage.Format.Format_RGB32  # what the window paints fastest into
 IGNORE_ASPECT = QtCore.Qt.AspectRatioMode.IgnoreAspectRatio
 SMOOTH = QtCore.Qt.TransformationMode.SmoothTransformation
-# How often the recording looks whether the file has been read whole.
+# How often it is looked whether the file has been read whole.
 LOADING_CHECK_MS = 20
 
 
@@ -54,6 +54,39 @@ class WindowFrames:
         return image_array(self.image)
 
 
+def when_read_whole(window, then) -> QtCore.QTimer:
+    """Calls `then()` once the source has ended, its process has gone and
+    nothing waits in the queue: every row of the file is in the data set."""
+    timer = QtCore.QTimer(window)
+    watch, queue = window.watch, window.intake.queue
+
+    def look():
+        if watch.source_ended is not None and watch.gone and queue.empty():
+            timer.stop()
+            then()
+
+    timer.timeout.connect(look)
+    timer.start(LOADING_CHECK_MS)
+    return timer
+
+
+def show_instant(window, at, then) -> None:
+    """--at: once the file is read, the replay paused at the instant `at`
+    (an options.At) and drawn; then `then(failure)`, failure None or a text."""
+    replay = window.replay_bar.replay
+
+    def show():
+        window.tick()  # the pace column is the X the plot shows
+        if not replay.seek_x(at.value, at.after_start):
+            then(f"--at {at.text}: the replay has no X column that rises to seek by")
+            return
+        replay.set_paused(True)
+        window.tick()
+        then(None)
+
+    when_read_whole(window, show)
+
+
 class VideoRecording:
     """Renders `window`'s replay into `path` at `fps` frames per second and
     `size` (width, height; None: the window's), then closes the window.
@@ -70,26 +103,17 @@ class VideoRecording:
         self.frames = WindowFrames(window, self.size)
         self.writer: VideoWriter | None = None
         self.failures: list[str] = []
-        self.timer = QtCore.QTimer(window)
-        self.timer.timeout.connect(self._wait_for_the_file)
-        self.timer.start(LOADING_CHECK_MS)
+        self.timer = QtCore.QTimer(window)  # a frame at each turn of the event loop
+        self.timer.timeout.connect(self._frame)
+        when_read_whole(window, self._start)
 
-    def loaded(self) -> bool:
-        """The source has ended, its process has gone and nothing waits in the queue."""
-        watch, queue = self.window.watch, self.window.intake.queue
-        return watch.source_ended is not None and watch.gone and queue.empty()
-
-    def _wait_for_the_file(self) -> None:
-        if not self.loaded():
-            return
+    def _start(self) -> None:
         self.window.timer.stop()  # from here on the recording draws the frames
-        self.timer.timeout.disconnect(self._wait_for_the_file)
         try:
             self.writer = VideoWriter(self.path, self.size, self.fps)
         except ExportError as error:
             self._finish(str(error))
             return
-        self.timer.timeout.connect(self._frame)
         self.timer.start(0)
 
     def _frame(self) -> None:
