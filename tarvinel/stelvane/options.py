@@ -246,9 +246,11 @@ def make_parser() -> argparse.ArgumentParser:
                              "trace_columns, pairs, problems, ended, live_x, window, window_rows, "
                              "stats (and replay)")
     window.add_argument("--export-png", metavar="PATH",
-                        help="save the live plot to PATH (.png or .svg) when --seconds ends")
+                        help="save the live plot to PATH (.png or .svg) when --seconds ends "
+                            "(or at --at in a replay)")
     window.add_argument("--export-csv", metavar="PATH",
-                        help="save the current run's data to PATH as text when --seconds ends")
+                        help="save the current run's data to PATH as text when --seconds ends "
+                             "(at --at: the rows the replay shows)")
     window.add_argument("--fresh", action="store_true",
                         help="start from the default settings, not the remembered ones "
                              "(the settings are still saved at the end)")
