@@ -247,7 +247,7 @@ def make_parser() -> argparse.ArgumentParser:
                              "stats (and replay)")
     window.add_argument("--export-png", metavar="PATH",
                         help="save the live plot to PATH (.png or .svg) when --seconds ends "
-                            "(or at --at in a replay)")
+                             "(or at --at in a replay)")
     window.add_argument("--export-csv", metavar="PATH",
                         help="save the current run's data to PATH as text when --seconds ends "
                              "(at --at: the rows the replay shows)")
