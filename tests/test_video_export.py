@@ -33,18 +33,23 @@ def run_command(*args, cwd):
                           cwd=cwd, env=env, capture_output=True, text=True, timeout=120)
 
 
-@pytest.mark.parametrize("name, speed, fps", [("replay.mp4", 2, 10), ("replay.gif", 4, 10)])
-def test_the_video_lasts_the_replay_at_its_speed(recording, tmp_path, name, speed, fps):
+# The window's own size, and one smaller than the window can be (scaled to it).
+@pytest.mark.parametrize("name, speed, fps, size, frames", [
+    ("replay.mp4", 2, 10, (320, 200), 10), ("replay.gif", 4, 10, (320, 200), 5),
+    ("replay.mp4", 4, 5, None, 3)])  # half a second at 5 frames/s: the last frame is the end
+def test_the_video_lasts_the_replay_at_its_speed(recording, tmp_path, name, speed, fps, size,
+                                                 frames):
     video = tmp_path / "out" / name
+    sized = ["--video-size", "{}x{}".format(*size)] if size else []
     done = run_command(recording, "--replay", speed, "--export-video", video, "--video-fps", fps,
-                       "--video-size", "320x200", "--summary", "--fresh", cwd=tmp_path)
+                       *sized, "--summary", "--fresh", cwd=tmp_path)
     assert done.returncode == 0, done.stderr
-    frames = round(SECONDS / speed * fps)
-    assert f"video: {video} ({frames} frames, {SECONDS / speed:g} s)" in done.stdout
-    assert imageio_ffmpeg.count_frames_and_secs(str(video)) == (frames, SECONDS / speed)
+    assert f"video: {video} ({frames} frames, {frames / fps:g} s)" in done.stdout
+    assert imageio_ffmpeg.count_frames_and_secs(str(video)) == (frames, frames / fps)
     reader = imageio_ffmpeg.read_frames(str(video))
-    assert next(reader)["size"] == (320, 200)
-    pictures = [np.frombuffer(frame, np.uint8).reshape(200, 320, 3) for frame in reader]
+    width, height = size or (1200, 760)
+    assert next(reader)["size"] == (width, height)
+    pictures = [np.frombuffer(frame, np.uint8).reshape(height, width, 3) for frame in reader]
     assert len(pictures) == frames
     # The curve grows from frame to frame; the replay ended at the last one.
     assert np.abs(pictures[0].astype(int) - pictures[-1]).mean() > 0.5
