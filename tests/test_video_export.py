@@ -5,8 +5,10 @@ replay saved at an instant."""
 import json
 import os
 from pathlib import Path
+import signal
 import subprocess
 import sys
+import time
 
 import numpy as np
 import pytest
@@ -91,6 +93,42 @@ def test_a_video_that_cannot_be_written_fails_the_run(qapp, recording, tmp_path,
                      str(blocker / "v.mp4"), "--video-size", "320x200", "--fresh"])
     assert code == 1
     assert f"video failed: could not write {blocker / 'v.mp4'}" in capsys.readouterr().err
+
+
+def test_a_source_that_stops_before_the_end_of_the_file_fails_the_run(
+        qapp, recording, tmp_path, capsys, monkeypatch):
+    opened = app.create_app
+
+    def producer_killed(*args, **options):
+        application = opened(*args, **options)
+        application.producer.process.kill()  # still starting: it reads nothing
+        return application
+
+    monkeypatch.setattr(app, "create_app", producer_killed)
+    video = tmp_path / "v.mp4"
+    code = app.main([str(recording), "--replay", "4", "--export-video", str(video), "--fresh"])
+    assert code == 1
+    assert "video failed: the file could not be read to its end" in capsys.readouterr().err
+    assert list(tmp_path.iterdir()) == []
+
+
+def test_an_interrupted_recording_leaves_no_file(recording, tmp_path):
+    video = tmp_path / "v.mp4"
+    env = dict(os.environ, PYTHONPATH=str(REPO_ROOT))
+    command = subprocess.Popen(
+        [sys.executable, "-m", "tarvinel.stelvane", str(recording), "--replay", "0.05",
+         "--export-video", str(video), "--video-size", "320x200", "--fresh"],
+        env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    partial = tmp_path / ".v.mp4.partial.mp4"
+    deadline = time.monotonic() + 60
+    while not partial.exists() and time.monotonic() < deadline and command.poll() is None:
+        time.sleep(0.05)
+    assert partial.exists()  # the recording is under way: forty seconds of replay
+    command.send_signal(signal.SIGINT)
+    out, err = command.communicate(timeout=60)
+    assert command.returncode == 128 + signal.SIGINT
+    assert f"video failed: {video}: stopped before the replay's end" in err
+    assert list(tmp_path.iterdir()) == []
 
 
 def saved_rows(path: Path) -> list[str]:

@@ -54,16 +54,21 @@ class WindowFrames:
         return image_array(self.image)
 
 
+NOT_READ = "the file could not be read to its end (the problems say why)"
+
+
 def when_read_whole(window, then) -> QtCore.QTimer:
-    """Calls `then()` once the source has ended, its process has gone and
-    nothing waits in the queue: every row of the file is in the data set."""
+    """Calls `then(failure)` once the producer's process has gone and nothing
+    waits in the queue: every row it read is in the data set. `failure` is
+    None when the source ended at the end of the file, else NOT_READ (the
+    producer stopped before it: nothing more will come)."""
     timer = QtCore.QTimer(window)
     watch, queue = window.watch, window.intake.queue
 
     def look():
-        if watch.source_ended is not None and watch.gone and queue.empty():
+        if watch.gone and queue.empty():
             timer.stop()
-            then()
+            then(None if watch.source_ended is not None else NOT_READ)
 
     timer.timeout.connect(look)
     timer.start(LOADING_CHECK_MS)
@@ -75,7 +80,10 @@ def show_instant(window, at, then) -> None:
     (an options.At) and drawn; then `then(failure)`, failure None or a text."""
     replay = window.replay_bar.replay
 
-    def show():
+    def show(failure):
+        if failure:
+            then(failure)
+            return
         window.tick()  # the pace column is the X the plot shows
         if not replay.seek_x(at.value, at.after_start):
             then(f"--at {at.text}: the replay has no X column that rises to seek by")
@@ -102,12 +110,16 @@ class VideoRecording:
         self.size = size or (window.width(), window.height())
         self.frames = WindowFrames(window, self.size)
         self.writer: VideoWriter | None = None
+        self.finished = False
         self.failures: list[str] = []
         self.timer = QtCore.QTimer(window)  # a frame at each turn of the event loop
         self.timer.timeout.connect(self._frame)
         when_read_whole(window, self._start)
 
-    def _start(self) -> None:
+    def _start(self, failure: str | None) -> None:
+        if failure:
+            self._finish(failure)
+            return
         self.window.timer.stop()  # from here on the recording draws the frames
         try:
             self.writer = VideoWriter(self.path, self.size, self.fps)
@@ -130,6 +142,7 @@ class VideoRecording:
 
     def _finish(self, failure: str | None) -> None:
         self.timer.stop()
+        self.finished = True
         if self.writer is not None:
             try:
                 self.writer.close()
@@ -140,11 +153,13 @@ class VideoRecording:
         self.window.close()
 
     def report(self) -> list[str]:
-        """Says on the terminal what was written; returns the failures."""
+        """Says on the terminal what was written; returns the failures. A
+        recording the window's closing cut short (Ctrl+C) leaves no file."""
+        if not self.finished:
+            if self.writer is not None:
+                self.writer.abort()
+            self.failures.append(f"{self.path}: stopped before the replay's end")
         if self.failures:
-            print(f"video failed: {self.failures[0]}", file=sys.stderr)
-        elif self.writer is None:
-            self.failures.append(f"{self.path}: the window closed before the file was read")
             print(f"video failed: {self.failures[0]}", file=sys.stderr)
         else:
             frames = self.writer.frames
