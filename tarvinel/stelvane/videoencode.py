@@ -54,6 +54,13 @@ def check_size(path: str, size: tuple[int, int]) -> None:
                           f"not {size[0]}x{size[1]}")
 
 
+def fitting_size(path: str, size: tuple[int, int]) -> tuple[int, int]:
+    """`size` made even where the file's format needs it (one pixel less)."""
+    if video_format(path).even_size:
+        return size[0] - size[0] % 2, size[1] - size[1] % 2
+    return size
+
+
 def encoder_library():
     """imageio_ffmpeg, or ExportError naming the extra that brings it."""
     try:

@@ -15,7 +15,7 @@ import sys
 
 from .atomic import ExportError
 from .qt_compat import QtCore, QtGui, image_array
-from .videoencode import VideoWriter
+from .videoencode import VideoWriter, fitting_size
 
 RGB32 = QtGui.QImage.Format.Format_RGB32  # what the window paints fastest into
 IGNORE_ASPECT = QtCore.Qt.AspectRatioMode.IgnoreAspectRatio
@@ -37,8 +37,10 @@ class FrameClock:
 class WindowFrames:
     """The window's picture (both plots, legends, axes, the replay bar) as
     frames of `size` (width, height): painted straight into one image of
-    that size, or where the window could not take that size, grabbed and
-    scaled. A frame is a view on that image, valid until the next one."""
+    that size (a window a pixel larger, as an MP4's even size leaves it, loses
+    its last column or row), or where the window could not take that size,
+    grabbed and scaled. A frame is a view on that image, valid until the next
+    one."""
 
     def __init__(self, window, size: tuple[int, int]):
         self.window, self.size = window, size
@@ -46,7 +48,7 @@ class WindowFrames:
 
     def next(self):
         window = self.window
-        if (window.width(), window.height()) == self.size:
+        if 0 <= window.width() - self.size[0] <= 1 and 0 <= window.height() - self.size[1] <= 1:
             window.render(self.image)
         else:
             picture = window.grab().toImage().scaled(*self.size, IGNORE_ASPECT, SMOOTH)
@@ -107,7 +109,7 @@ class VideoRecording:
         self.replay.clock = self.clock
         if size is not None:
             window.resize(*size)
-        self.size = size or (window.width(), window.height())
+        self.size = size or fitting_size(path, (window.width(), window.height()))
         self.frames = WindowFrames(window, self.size)
         self.writer: VideoWriter | None = None
         self.finished = False
@@ -163,5 +165,6 @@ class VideoRecording:
             print(f"video failed: {self.failures[0]}", file=sys.stderr)
         else:
             frames = self.writer.frames
-            print(f"video: {self.path} ({frames} frames, {frames / self.fps:g} s)")
+            print(f"video: {self.path} ({frames} frames, {frames / self.fps:g} s, "
+                  f"{self.size[0]}x{self.size[1]})")
         return self.failures
