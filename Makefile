@@ -198,13 +198,13 @@ wheel: $(foreach version,$(WHEEL_PYTHONS),$(WHEEL_BUILD)/venv-$(version)/.instal
 # The smoke test of the default Python's wheel (built into build/wheel/smoke,
 # dist/ stays as it is): a fresh venv outside the tree installs it, binaries
 # only and the dependencies at the versions the tests use, and the installed
-# command reads a file.
+# command reads a file and makes a video (the [video] extra).
 SMOKE_DIST := $(WHEEL_BUILD)/smoke
 wheel-smoke:
 	$(MAKE) wheel WHEEL_PYTHONS=3.12 DIST=$(SMOKE_DIST)
 	$(WHEEL_BUILD)/venv-3.12/bin/python .ci/wheel-smoke $(SMOKE_DIST)/tarvinel_stelvane-$(PACKAGE_VERSION)-cp312-*.whl \
-	  --python $(WHEEL_BUILD)/venv-3.12/bin/python \
-	  --constraint requirements/runtime.txt --constraint requirements/qt-pyside6.txt
+	  --python $(WHEEL_BUILD)/venv-3.12/bin/python --video \
+	  --constraint requirements/dev.txt --constraint requirements/qt-pyside6.txt
 
 clean:
 	rm -rf build .pytest_cache .hypothesis dist
