@@ -72,7 +72,9 @@ def test_the_video_lasts_the_replay_at_its_speed(recording, tmp_path, name, spee
     (["FILE", "--replay", "--export-video", "v.mp4", "--video-size", "321x200"],
      "v.mp4: an MP4 video's width and height are even, not 321x200"),
     (["FILE", "--replay", "--export-video", "v.gif", "--video-size", "big"],
-     "WIDTHxHEIGHT in pixels (e.g. 1280x720), not 'big'"),
+     "WIDTHxHEIGHT in pixels, each from 1 to 7680 (e.g. 1280x720), not 'big'"),
+    (["FILE", "--replay", "--export-video", "v.gif", "--video-size", "100000x100"],
+     "not '100000x100'"),
     (["FILE", "--replay", "--export-video", "v.gif", "--seconds", "3"],
      "--export-video ends with the replay: leave out --seconds"),
 ])

@@ -112,11 +112,17 @@ def add_replay_options(parser: argparse.ArgumentParser) -> None:
                              "saved, then exit")
 
 
+# The largest side of a video: 8K's width (a frame is painted in memory whole).
+LARGEST_VIDEO_SIDE = 7680
+
+
 def _video_size(text: str) -> tuple[int, int]:
     width, x, height = text.lower().partition("x")
     if not (x and width.strip().isdigit() and height.strip().isdigit()
-            and int(width) > 0 and int(height) > 0):
-        raise argparse.ArgumentTypeError(f"WIDTHxHEIGHT in pixels (e.g. 1280x720), not {text!r}")
+            and 0 < int(width) <= LARGEST_VIDEO_SIDE and 0 < int(height) <= LARGEST_VIDEO_SIDE):
+        raise argparse.ArgumentTypeError(
+            f"WIDTHxHEIGHT in pixels, each from 1 to {LARGEST_VIDEO_SIDE} (e.g. 1280x720), "
+            f"not {text!r}")
     return int(width), int(height)
 
 
