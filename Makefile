@@ -6,10 +6,13 @@
 #   make bench                 deps + build + every bench/*.py under xvfb-run
 #   make demo                  deps + build + the demo application
 #   make check                 the test suite against modules built with ASan and UBSan
+#   make wheel                 an sdist and manylinux wheels for WHEEL_PYTHONS into dist/
+#   make wheel-smoke           the wheel for Python 3.12, installed and run outside the tree
 #   make clean / distclean     build products / build products and the venv
 #
 # Variables: PYTHON (interpreter the venv is made from), VENV (venv directory),
-# QT_API (pyside6, the default, pyqt5 or pyqt6), PYTEST_ARGS, JOBS, CMAKE_ARGS.
+# QT_API (pyside6, the default, pyqt5 or pyqt6), PYTEST_ARGS, JOBS, CMAKE_ARGS,
+# WHEEL_PYTHONS (the versions make wheel builds for: 3.11 3.12 3.13).
 #   make build PYTHON=/root/.pyenv/versions/3.11.7/bin/python3.11 VENV=.venv311
 #   make test QT_API=pyqt5
 
@@ -54,7 +57,7 @@ DEB_PACKAGES := xvfb xauth xclip mosquitto openssl \
 
 XVFB_RUN := xvfb-run -a -s "-screen 0 1280x1024x24"
 
-.PHONY: deps venv build test check bench demo clean distclean
+.PHONY: deps venv build test check bench demo wheel wheel-smoke clean distclean
 
 deps:
 	@missing=$$(for p in $(DEB_PACKAGES); do \
@@ -74,7 +77,7 @@ $(VENV)/pyvenv.cfg:
 # A stamp per requirements file: requirements/NAME.txt installed into the venv.
 PIP_INSTALL = $(VPY) -m pip install --disable-pip-version-check -q --only-binary=:all: -r
 
-$(DEV_STAMP): requirements/dev.txt requirements/runtime.txt | $(VENV)/pyvenv.cfg
+$(DEV_STAMP): requirements/dev.txt requirements/runtime.txt requirements/native.txt | $(VENV)/pyvenv.cfg
 	$(PIP_INSTALL) requirements/dev.txt
 	@touch $@
 
@@ -159,8 +162,51 @@ demo: deps build
 	    $(XVFB_RUN) $(VPY) -m tarvinel.stelvane --fresh; \
 	fi
 
+# Wheels: the sdist first, then a wheel per Python built from it (what is not
+# in the sdist cannot reach a wheel), each repaired by auditwheel to the
+# manylinux tag its symbols allow. Each Python gets a build venv of its own
+# with the pinned native build and tools (requirements/wheel.txt).
+WHEEL_PYTHONS ?= 3.11 3.12 3.13
+DIST ?= dist
+WHEEL_BUILD := build/wheel
+PACKAGE_VERSION := $(shell sed -n 's/^version = "\(.*\)"/\1/p' pyproject.toml)
+SDIST := $(DIST)/tarvinel_stelvane-$(PACKAGE_VERSION).tar.gz
+python_of = $(or $(shell ls -d /root/.pyenv/versions/$(1).*/bin/python$(1) 2>/dev/null | sort -V | tail -n 1),$(shell command -v python$(1)))
+
+$(WHEEL_BUILD)/venv-%/.installed: requirements/wheel.txt requirements/native.txt
+	@python="$(call python_of,$*)"; \
+	test -n "$$python" || { echo "No Python $* found: set WHEEL_PYTHONS" >&2; exit 1; }; \
+	rm -rf $(@D) && "$$python" -m venv $(@D)
+	$(@D)/bin/python -m pip install --disable-pip-version-check -q --only-binary=:all: -r requirements/wheel.txt
+	@touch $@
+
+wheel: $(foreach version,$(WHEEL_PYTHONS),$(WHEEL_BUILD)/venv-$(version)/.installed)
+	rm -rf $(WHEEL_BUILD)/raw $(DIST)/tarvinel_stelvane-*
+	$(WHEEL_BUILD)/venv-$(firstword $(WHEEL_PYTHONS))/bin/python -m build --sdist --no-isolation --outdir $(DIST) .
+	@for version in $(WHEEL_PYTHONS); do \
+	  venv=$(WHEEL_BUILD)/venv-$$version; raw=$(WHEEL_BUILD)/raw/$$version; \
+	  echo "== wheel for Python $$version"; \
+	  start=$$(date +%s); \
+	  PATH="$(CURDIR)/$$venv/bin:$$PATH" $$venv/bin/python -m pip wheel --disable-pip-version-check -q \
+	    --no-build-isolation --no-deps -w $$raw $(SDIST) || exit 1; \
+	  PATH="$(CURDIR)/$$venv/bin:$$PATH" $$venv/bin/auditwheel repair -w $(DIST) $$raw/*.whl || exit 1; \
+	  echo "Python $$version: $$(( $$(date +%s) - start )) s"; \
+	done
+	@ls -l $(DIST)
+
+# The smoke test of the default Python's wheel (built into build/wheel/smoke,
+# dist/ stays as it is): a fresh venv outside the tree installs it, binaries
+# only and the dependencies at the versions the tests use, and the installed
+# command reads a file and makes a video (the [video] extra).
+SMOKE_DIST := $(WHEEL_BUILD)/smoke
+wheel-smoke:
+	$(MAKE) wheel WHEEL_PYTHONS=3.12 DIST=$(SMOKE_DIST)
+	$(WHEEL_BUILD)/venv-3.12/bin/python .ci/wheel-smoke $(SMOKE_DIST)/tarvinel_stelvane-$(PACKAGE_VERSION)-cp312-*.whl \
+	  --python $(WHEEL_BUILD)/venv-3.12/bin/python --video \
+	  --constraint requirements/dev.txt --constraint requirements/qt-pyside6.txt
+
 clean:
-	rm -rf build .pytest_cache .hypothesis
+	rm -rf build .pytest_cache .hypothesis dist
 	rm -f tarvinel/stelvane/*.so tests/native/*.so
 	find . -name __pycache__ -type d -not -path './.venv*' -prune -exec rm -rf {} +
 

@@ -26,7 +26,7 @@ LAYERS = (
     ("widgets", {"widgets", "qt_compat"}),
     ("presenters", {"presenters"}),
     ("window", {"window"}),
-    ("app", {"", "__main__", "app", "options"}),
+    ("app", {"", "__main__", "app", "options", "version"}),
 )
 QT_FREE_LAYERS = ("shared", "formats", "sources", "model")
 APART = {frozenset({"sources", "model"})}

@@ -35,11 +35,20 @@ from .sources.producer import ProducerProcess
 from .widgets import plotimage
 from .window import export, settings
 from .window.mainwindow import MainWindow
+from .window.videoexport import VideoRecording, show_instant
 
 QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
 
-# Signals that end the application as closing its window does.
-SHUTDOWN_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+# Signals that end the application as closing its window does: those of
+# these names the system has (Windows has no SIGHUP).
+SHUTDOWN_SIGNAL_NAMES = ("SIGINT", "SIGTERM", "SIGHUP")
+
+
+def shutdown_signals(system=signal) -> tuple:
+    return tuple(getattr(system, name) for name in SHUTDOWN_SIGNAL_NAMES if hasattr(system, name))
+
+
+SHUTDOWN_SIGNALS = shutdown_signals()
 
 # Queue items the producer may be ahead of the window; beyond that it waits,
 # so a window that cannot keep up slows the producer instead of filling memory.
@@ -60,6 +69,8 @@ def return_large_blocks_when_freed() -> bool:
     returned, and the window's resident memory grows for as long as data flows
     (by most of its size again over ten minutes at 400,000 points/s). A fixed
     size keeps it flat. Elsewhere than glibc this does nothing (False)."""
+    if not sys.platform.startswith("linux"):  # no C library to load by None elsewhere
+        return False
     try:
         mallopt = ctypes.CDLL(None).mallopt
     except (OSError, AttributeError):
@@ -183,7 +194,10 @@ def create_app(argv=None, produce=None) -> Application:
     queue = context.Queue(QUEUE_ITEMS)
     epoch = time.monotonic()
     producer = make_producer(context, queue, args, epoch, source)
-    qt_app = QtWidgets.QApplication.instance() or QtWidgets.QApplication(sys.argv[:1])
+    qt_argv = sys.argv[:1]
+    if args.export_video and not os.environ.get("QT_QPA_PLATFORM"):
+        qt_argv += ["-platform", "offscreen"]  # rendered headless: no window on the screen
+    qt_app = QtWidgets.QApplication.instance() or QtWidgets.QApplication(qt_argv)
     window = MainWindow(queue, producer=producer, epoch=epoch, live_rows=args.live_rows,
                         max_rows=args.max_rows, max_history=args.history, window=args.window,
                         expressions=chosen_expressions(args, remembered),
@@ -229,6 +243,16 @@ def scripted_exports(window: MainWindow, args: argparse.Namespace) -> list[str]:
     return failures
 
 
+def finish_at(window: MainWindow, args: argparse.Namespace, failure, failures: list) -> None:
+    """--at: the replay stands at the instant; what was asked is saved."""
+    if failure:
+        print(failure, file=sys.stderr)
+        failures.append(failure)
+    else:
+        failures.extend(scripted_exports(window, args))
+    window.close()
+
+
 def main(argv=None, produce=None) -> int:
     application = create_app(argv, produce)
     window, args = application.window, application.args
@@ -247,6 +271,10 @@ def main(argv=None, produce=None) -> int:
 
     if args.seconds:
         QtCore.QTimer.singleShot(round(args.seconds * 1000), finish)
+    recording = (VideoRecording(window, args.export_video, args.video_fps, args.video_size)
+                 if args.export_video else None)
+    if args.at is not None:
+        show_instant(window, args.at, lambda failure: finish_at(window, args, failure, failures))
     received = []
 
     def close_on_signal(signum, frame):
@@ -262,6 +290,8 @@ def main(argv=None, produce=None) -> int:
     qt_app = application.qt_app
     code = qt_app.exec()
     window.shutdown()
+    if recording is not None:
+        failures += recording.report()
     if args.summary:
         print(json.dumps(window.summary()), flush=True)
     if received:

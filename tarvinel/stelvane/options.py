@@ -3,17 +3,20 @@
 options that argparse cannot make by itself."""
 
 import argparse
+from dataclasses import dataclass
 import math
 import os
 import sys
 
 from .formats.atomic import ExportError, plot_format
-from .model.expressions import ExpressionError, parse_definition
 from .formats.reading import FORMAT_CHOICES, ReadOptions, separator
+from .formats.videoencode import check_size, encoder_library, video_format
+from .model.expressions import ExpressionError, parse_definition
 from .model.replay import DEFAULT_RATE, MAX
 from .model.timewindow import CHOICES, parse_window
 from .sources import source_forms
 from .sources.instrument import ProducerOptions
+from .version import version
 
 
 def _positive(kind):
@@ -32,6 +35,17 @@ def _not_negative(kind):
             raise argparse.ArgumentTypeError(f"must not be negative, not {text}")
         return value
     return parse
+
+
+class _PrintVersion(argparse.Action):
+    """--version: the version is looked up only when asked for."""
+
+    def __init__(self, option_strings, dest, **options):
+        super().__init__(option_strings, dest, nargs=0, default=argparse.SUPPRESS, **options)
+
+    def __call__(self, parser, namespace, values, option_string=None):
+        print(parser.prog, version())
+        parser.exit()
 
 
 def _window(text):
@@ -78,6 +92,33 @@ def replay_speed(text: str) -> float:
     return value
 
 
+@dataclass(frozen=True)
+class At:
+    """--at: an X value, or (after_start) a span after the first row's X."""
+    text: str
+    value: float
+    after_start: bool = False
+
+
+def instant(text: str) -> At:
+    """--at's X: a number in X's units, or +SPAN after the start (+30s, +2min)."""
+    given = text.strip()
+    try:
+        if given.startswith("+"):
+            span = parse_window(given[1:])
+            if span.span is None:
+                raise ValueError("rows")
+            return At(given, span.span, after_start=True)
+        value = float(given)
+    except ValueError:
+        value = math.nan
+    if not math.isfinite(value):
+        raise argparse.ArgumentTypeError(
+            f"X must be a number (a value of the X column) or +SPAN after the start "
+            f"(+30s, +2min, +5), not {text!r}")
+    return At(given, value)
+
+
 def add_replay_options(parser: argparse.ArgumentParser) -> None:
     replay = parser.add_argument_group("replaying a recorded file")
     replay.add_argument("--replay", type=replay_speed, nargs="?", const=1.0, metavar="SPEED",
@@ -87,6 +128,52 @@ def add_replay_options(parser: argparse.ArgumentParser) -> None:
     replay.add_argument("--replay-rate", type=_positive(float), metavar="ROWS",
                         help="rows per second at speed 1 where X does not grow with the rows "
                              f"(default {DEFAULT_RATE:g})")
+    replay.add_argument("--at", type=instant, metavar="X",
+                        help="with --export-png or --export-csv: the replay paused where X (a "
+                             "value of the X column, or +SPAN after the start: +30s, +2min) is, "
+                             "saved, then exit")
+
+
+# The largest side of a video: 8K's width (a frame is painted in memory whole).
+LARGEST_VIDEO_SIDE = 7680
+
+
+def _video_size(text: str) -> tuple[int, int]:
+    width, x, height = text.lower().partition("x")
+    if not (x and width.strip().isdigit() and height.strip().isdigit()
+            and 0 < int(width) <= LARGEST_VIDEO_SIDE and 0 < int(height) <= LARGEST_VIDEO_SIDE):
+        raise argparse.ArgumentTypeError(
+            f"WIDTHxHEIGHT in pixels, each from 1 to {LARGEST_VIDEO_SIDE} (e.g. 1280x720), "
+            f"not {text!r}")
+    return int(width), int(height)
+
+
+def add_video_options(parser: argparse.ArgumentParser) -> None:
+    video = parser.add_argument_group("a replay to video (the [video] extra)")
+    video.add_argument("--export-video", metavar="PATH",
+                       help="with --replay SPEED: render the replay to PATH (.mp4 or .gif), "
+                            "frame by frame at the replay's pace but as fast as it draws, "
+                            "then exit (a 10 s file at speed 2 makes a 5 s video)")
+    video.add_argument("--video-fps", type=_positive(float), default=30.0, metavar="FPS",
+                       help="the video's frames per second (default %(default)g)")
+    video.add_argument("--video-size", type=_video_size, metavar="WxH",
+                       help="the video's size in pixels (default: the window's)")
+
+
+def check_video(parser: argparse.ArgumentParser, args: argparse.Namespace) -> None:
+    if not args.export_video:
+        return
+    if args.replay is None or args.replay == MAX:
+        parser.error("--export-video renders a replay: give --replay SPEED (a number)")
+    if args.seconds:
+        parser.error("--export-video ends with the replay: leave out --seconds")
+    try:
+        video_format(args.export_video)
+        if args.video_size:
+            check_size(args.export_video, args.video_size)
+        encoder_library()
+    except ExportError as error:
+        parser.error(str(error))
 
 
 def source_forms_text() -> str:
@@ -135,6 +222,7 @@ def make_parser() -> argparse.ArgumentParser:
     parser.add_argument(
         "source", nargs="?", metavar="SOURCE",
         help="where the data comes from (the forms below); none: the simulated instrument")
+    parser.add_argument("--version", action=_PrintVersion, help="print the version and exit")
     parser.add_argument("--no-follow", action="store_true",
                         help="read a file once instead of following it as it grows")
     parser.add_argument("--pattern", default=None,
@@ -148,6 +236,7 @@ def make_parser() -> argparse.ArgumentParser:
     add_expression_option(parser)
     add_reading_options(parser)
     add_replay_options(parser)
+    add_video_options(parser)
     add_transport_options(parser)
     add_instrument_options(parser, defaults)
     add_window_options(parser)
@@ -197,9 +286,11 @@ def add_window_options(parser: argparse.ArgumentParser) -> None:
                              "trace_columns, pairs, problems, ended, live_x, window, window_rows, "
                              "stats, derived (and replay)")
     window.add_argument("--export-png", metavar="PATH",
-                        help="save the live plot to PATH (.png or .svg) when --seconds ends")
+                        help="save the live plot to PATH (.png or .svg) when --seconds ends "
+                             "(or at --at in a replay)")
     window.add_argument("--export-csv", metavar="PATH",
-                        help="save the current run's data to PATH as text when --seconds ends")
+                        help="save the current run's data to PATH as text when --seconds ends "
+                             "(at --at: the rows the replay shows)")
     window.add_argument("--fresh", action="store_true",
                         help="start from the default settings, not the remembered ones "
                              "(the settings are still saved at the end)")
@@ -249,8 +340,13 @@ def read_options(args: argparse.Namespace) -> ReadOptions:
 def parse_args(argv=None, parser=None) -> argparse.Namespace:
     parser = parser or make_parser()
     args = parser.parse_args(argv)
-    if (args.export_png or args.export_csv) and not args.seconds:
-        parser.error("--export-png and --export-csv write when --seconds ends: give --seconds")
+    if args.at is not None and (args.replay is None or not (args.export_png or args.export_csv)
+                                or args.export_video or args.seconds):
+        parser.error("--at saves the replay at an instant: give --replay and --export-png or "
+                     "--export-csv (no --seconds, no --export-video)")
+    if (args.export_png or args.export_csv) and not args.seconds and args.at is None:
+        parser.error("--export-png and --export-csv write when --seconds ends (or at --at "
+                     "in a replay): give --seconds")
     if args.replay_rate is not None and args.replay is None:
         parser.error("--replay-rate sets the pace of --replay: give --replay")
     if args.replay is not None and args.source is None:
@@ -261,6 +357,7 @@ def parse_args(argv=None, parser=None) -> argparse.Namespace:
         twice = next((name for name in names if names.count(name) > 1), None)
         if twice is not None:
             parser.error(f"--expr: the derived series {twice!r} is given twice")
+    check_video(parser, args)
     if args.export_png:
         try:
             plot_format(args.export_png)

@@ -82,5 +82,22 @@ def event_point(event) -> "QtCore.QPoint":
     return event.position().toPoint() if QT6 else event.pos()
 
 
+def image_array(image: "QtGui.QImage"):
+    """An image's pixels (a format of whole bytes per pixel: RGB888, RGB32)
+    as a numpy array of height × width × bytes per pixel: a view on the
+    image's memory, valid while the image lives unchanged. PySide6 hands out
+    the bytes as a buffer, PyQt a pointer whose size must be set first. Each
+    line of the image may be padded."""
+    import numpy as np
+
+    bits = image.constBits()
+    if hasattr(bits, "setsize"):
+        bits.setsize(image.sizeInBytes())
+    width, height, depth = image.width(), image.height(), image.depth() // 8
+    lines = np.frombuffer(bits, np.uint8, image.bytesPerLine() * height)
+    return lines.reshape(height, image.bytesPerLine())[:, :depth * width].reshape(
+        height, width, depth)
+
+
 __all__ = ["API", "AlignRight", "QAction", "QShortcut", "QT6", "QtCore", "QtGui", "QtWidgets",
-           "Signal", "event_point", "pressed_keys"]
+           "Signal", "event_point", "image_array", "pressed_keys"]

@@ -232,6 +232,24 @@ class Replay:
         self._anchor = None
         self._note_end()
 
+    def seek_x(self, value: float, after_start: bool = False) -> bool:
+        """Puts the cursor at the last row whose X (the pace column) is at
+        most `value` (with `after_start`: the first row's X plus `value`), in
+        the first run that reaches it; False where X sets no pace."""
+        runs, position = self._runs(), 0
+        for run in runs:
+            name = self._pace_of(run)
+            if name is None:
+                return False
+            x = run.column(name)
+            if after_start:
+                value, after_start = (x[0] if len(x) else 0.0) + value, False
+            if run is runs[-1] or (len(x) and x[-1] >= value):
+                self.seek(position + int(np.searchsorted(x, value, side="right")))
+                return True
+            position += len(run)
+        return False
+
     def step(self, steps: int) -> None:
         """Moves the cursor by `steps` steps of STEP_SHARE of all the rows."""
         self.seek(self.position + steps * max(1, round(STEP_SHARE * self.rows)))

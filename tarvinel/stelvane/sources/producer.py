@@ -142,9 +142,10 @@ class ProducerProcess:
         if self.process.is_alive():
             self.process.terminate()
             # A stopped process (SIGSTOP, Ctrl+Z, a debugger) keeps SIGTERM
-            # pending until it runs again.
-            with contextlib.suppress(ProcessLookupError):
-                os.kill(self.process.pid, signal.SIGCONT)
+            # pending until it runs again (Windows has no such state).
+            if hasattr(signal, "SIGCONT"):
+                with contextlib.suppress(ProcessLookupError):
+                    os.kill(self.process.pid, signal.SIGCONT)
             self.process.join(timeout)
         if self.process.is_alive():
             self.process.kill()

@@ -1,0 +1,170 @@
+"""--export-video: a replay rendered to a video file, frame by frame in step
+with the replay's clock, as fast as the machine draws and encodes, not in
+real time.
+
+The file is read whole first (the replay's cursor waits at its start, its
+clock stopped). Then the window's own frame timer stops and each frame moves
+the replay's clock on by 1/fps seconds, draws the window as a frame does,
+and hands the window's picture (both plots, legends, axes, the replay bar)
+to the encoder. Frame k shows the replay k/fps seconds in (k from 1): a
+replay that lasts D seconds of its clock makes ceil(D × fps) frames, the last
+of them its end, and the window closes.
+"""
+
+import sys
+
+from ..formats.atomic import ExportError
+from ..formats.videoencode import VideoWriter, fitting_size
+from ..qt_compat import QtCore, QtGui, image_array
+
+RGB32 = QtGui.QImage.Format.Format_RGB32  # what the window paints fastest into
+IGNORE_ASPECT = QtCore.Qt.AspectRatioMode.IgnoreAspectRatio
+SMOOTH = QtCore.Qt.TransformationMode.SmoothTransformation
+# How often it is looked whether the file has been read whole.
+LOADING_CHECK_MS = 20
+
+
+class FrameClock:
+    """The replay's clock while a video is made: the time of the frame drawn."""
+
+    def __init__(self):
+        self.now = 0.0
+
+    def __call__(self) -> float:
+        return self.now
+
+
+class WindowFrames:
+    """The window's picture (both plots, legends, axes, the replay bar) as
+    frames of `size` (width, height): painted straight into one image of
+    that size (a window a pixel larger, as an MP4's even size leaves it, loses
+    its last column or row), or where the window could not take that size,
+    grabbed and scaled. A frame is a view on that image, valid until the next
+    one."""
+
+    def __init__(self, window, size: tuple[int, int]):
+        self.window, self.size = window, size
+        self.image = QtGui.QImage(size[0], size[1], RGB32)
+
+    def next(self):
+        window = self.window
+        if 0 <= window.width() - self.size[0] <= 1 and 0 <= window.height() - self.size[1] <= 1:
+            window.render(self.image)
+        else:
+            picture = window.grab().toImage().scaled(*self.size, IGNORE_ASPECT, SMOOTH)
+            self.image = picture.convertToFormat(RGB32)
+        return image_array(self.image)
+
+
+NOT_READ = "the file could not be read to its end (the problems say why)"
+
+
+def when_read_whole(window, then) -> QtCore.QTimer:
+    """Calls `then(failure)` once the producer's process has gone and nothing
+    waits in the queue: every row it read is in the data set. `failure` is
+    None when the source ended at the end of the file, else NOT_READ (the
+    producer stopped before it: nothing more will come)."""
+    timer = QtCore.QTimer(window)
+    watch, queue = window.watch, window.intake.queue
+
+    def look():
+        if watch.gone and queue.empty():
+            timer.stop()
+            then(None if watch.source_ended is not None else NOT_READ)
+
+    timer.timeout.connect(look)
+    timer.start(LOADING_CHECK_MS)
+    return timer
+
+
+def show_instant(window, at, then) -> None:
+    """--at: once the file is read, the replay paused at the instant `at`
+    (an options.At) and drawn; then `then(failure)`, failure None or a text."""
+    replay = window.replay_bar.replay
+
+    def show(failure):
+        if failure:
+            then(failure)
+            return
+        window.tick()  # the pace column is the X the plot shows
+        if not replay.seek_x(at.value, at.after_start):
+            then(f"--at {at.text}: the replay has no X column that rises to seek by")
+            return
+        replay.set_paused(True)
+        window.tick()
+        then(None)
+
+    when_read_whole(window, show)
+
+
+class VideoRecording:
+    """Renders `window`'s replay into `path` at `fps` frames per second and
+    `size` (width, height; None: the window's), then closes the window.
+    `failures` gets the ExportError text if the video could not be written."""
+
+    def __init__(self, window, path: str, fps: float, size=None):
+        self.window, self.path, self.fps = window, path, fps
+        self.replay = window.replay_bar.replay
+        self.clock = FrameClock()
+        self.replay.clock = self.clock
+        if size is not None:
+            window.resize(*size)
+        self.size = size or fitting_size(path, (window.width(), window.height()))
+        self.frames = WindowFrames(window, self.size)
+        self.writer: VideoWriter | None = None
+        self.finished = False
+        self.failures: list[str] = []
+        self.timer = QtCore.QTimer(window)  # a frame at each turn of the event loop
+        self.timer.timeout.connect(self._frame)
+        when_read_whole(window, self._start)
+
+    def _start(self, failure: str | None) -> None:
+        if failure:
+            self._finish(failure)
+            return
+        self.window.timer.stop()  # from here on the recording draws the frames
+        try:
+            self.writer = VideoWriter(self.path, self.size, self.fps)
+        except ExportError as error:
+            self._finish(str(error))
+            return
+        self.timer.start(0)
+
+    def _frame(self) -> None:
+        """One frame of the video: the replay one frame's time further on."""
+        self.clock.now = (self.writer.frames + 1) / self.fps
+        self.window.tick()
+        try:
+            self.writer.add(self.frames.next())
+        except ExportError as error:
+            self._finish(str(error))
+            return
+        if self.replay.ended:
+            self._finish(None)
+
+    def _finish(self, failure: str | None) -> None:
+        self.timer.stop()
+        self.finished = True
+        if self.writer is not None:
+            try:
+                self.writer.close()
+            except ExportError as error:
+                failure = failure or str(error)
+        if failure:
+            self.failures.append(failure)
+        self.window.close()
+
+    def report(self) -> list[str]:
+        """Says on the terminal what was written; returns the failures. A
+        recording the window's closing cut short (Ctrl+C) leaves no file."""
+        if not self.finished:
+            if self.writer is not None:
+                self.writer.abort()
+            self.failures.append(f"{self.path}: stopped before the replay's end")
+        if self.failures:
+            print(f"video failed: {self.failures[0]}", file=sys.stderr)
+        else:
+            frames = self.writer.frames
+            print(f"video: {self.path} ({frames} frames, {frames / self.fps:g} s, "
+                  f"{self.size[0]}x{self.size[1]})")
+        return self.failures
