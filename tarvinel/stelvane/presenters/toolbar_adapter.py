@@ -9,7 +9,9 @@ The flags' protocol: the toolbar only ever sets `xypairs_dirty`,
 them, in `take_toolbar_changes` and nowhere else.
 """
 
+from collections.abc import Callable
 from dataclasses import dataclass
+import re
 
 from ..toolbar import ToolBar
 
@@ -17,6 +19,7 @@ from ..toolbar import ToolBar
 # mode's column names from (`<box>.column_names`).
 _BUNDLES = {"P": "ps", "T": "ts"}
 _WINDOW_DATA_BOXES = {"P": "point_data_box", "T": "trace_data_box"}
+_MODE_NAMES = {"P": "Points", "T": "Traces"}
 
 
 @dataclass(frozen=True)
@@ -84,15 +87,58 @@ class ModeControls:
 
 
 class ToolbarAdapter:
-    """The host's view of one toolbar."""
+    """The host's view of one toolbar.
 
-    def __init__(self, window):
+    The toolbar raises re.error from its own slots when a pattern does not
+    compile (the field's Return, a mode switch), and leaves its published
+    pairs as they were: after a switch those are the other mode's. The host
+    keeps its own whole here: the toolbar's slots run through `_guarded`,
+    which reports the bad pattern once, and the selection keeps the last
+    pairs each mode's pattern matched until the toolbar matches that mode
+    again."""
+
+    def __init__(self, window, report: Callable[[str], None] = print):
         # The toolbar reads the column names through the window, so it must
         # know the window before the intake hands it the first names.
         self.toolbar = ToolBar()
         self.toolbar.set_mainwindow(window)
         self.controls = {key: ModeControls(getattr(self.toolbar, bundle))
                          for key, bundle in _BUNDLES.items()}
+        self.report = report
+        self._matched_mode = self.toolbar.mode  # the mode the toolbar's pairs belong to
+        self._last_pairs = {key: [] for key in _BUNDLES}  # each mode's last good pairs
+        self._bad_patterns = {key: None for key in _BUNDLES}  # the one reported, per mode
+        self._guard_slots()
+
+    def _guard_slots(self) -> None:
+        """Connects the pattern fields and the mode buttons to the toolbar's
+        own handlers through `_guarded`, in place of their direct connections."""
+        tb = self.toolbar
+        for controls in self.controls.values():
+            controls.pattern_field.editingFinished.disconnect()
+            controls.pattern_field.set_on_change_event_action(self._guarded(tb.textEdited))
+        for button in (tb.pb, tb.tb):
+            button.toggled.disconnect()
+            button.toggled.connect(self._guarded(tb.toggle_mode))
+
+    def _guarded(self, handler):
+        def run(*_signal_args):
+            try:
+                handler()
+            except re.error as error:  # the mode is the one the handler switched to
+                self.bad_pattern(self.toolbar.mode, error)
+            else:
+                self._matched_mode = self.toolbar.mode
+                self._bad_patterns[self.toolbar.mode] = None
+        return run
+
+    def bad_pattern(self, mode: str, error: re.error) -> None:
+        """Reports a pattern that does not compile, once while it stands."""
+        if self._bad_patterns[mode] == error.pattern:
+            return
+        self._bad_patterns[mode] = error.pattern
+        self.report(f"invalid pattern {error.pattern!r}: {error} "
+                    f"({_MODE_NAMES[mode]} keep the pairs matched before)")
 
     @staticmethod
     def publish_data_boxes(window, boxes: dict) -> None:
@@ -107,14 +153,18 @@ class ToolbarAdapter:
 
     @property
     def pairs(self) -> list:
-        return list(self.toolbar.xypairs)
+        """The pairs the current mode's pattern matched last."""
+        mode = self.toolbar.mode
+        if mode == self._matched_mode:
+            self._last_pairs[mode] = list(self.toolbar.xypairs)
+        return list(self._last_pairs[mode])
 
     def take_changes(self) -> ToolbarChanges:
         return take_toolbar_changes(self.toolbar)
 
     def selection(self) -> Selection:
         tb = self.toolbar
-        return Selection(tb.mode, list(tb.xypairs), tb.fx, tb.fy)
+        return Selection(tb.mode, self.pairs, tb.fx, tb.fy)
 
     def log_scales(self) -> tuple[bool, bool]:
         """Whether X and Y are on a log scale."""

@@ -163,7 +163,7 @@ class MainWindow(QtWidgets.QMainWindow):
         return pacer
 
     def _make_toolbar(self) -> ToolbarAdapter:
-        selection = ToolbarAdapter(self)
+        selection = ToolbarAdapter(self, self.report)
         for key, record in self.modes.items():
             record.controls = selection.controls[key]
             if record.mode.y_format is not None:
