@@ -82,5 +82,11 @@ def event_point(event) -> "QtCore.QPoint":
     return event.position().toPoint() if QT6 else event.pos()
 
 
+def enum_int(value) -> int:
+    """A Qt enum's value as a plain int (what a style hint returns): Qt 6's
+    enums are Python enums, PyQt5's are ints already."""
+    return value.value if hasattr(value, "value") else int(value)
+
+
 __all__ = ["API", "AlignRight", "QAction", "QShortcut", "QT6", "QtCore", "QtGui", "QtWidgets",
-           "Signal", "event_point", "pressed_keys"]
+           "Signal", "enum_int", "event_point", "pressed_keys"]
