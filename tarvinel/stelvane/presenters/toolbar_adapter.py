@@ -20,6 +20,10 @@ from ..toolbar import ToolBar
 _BUNDLES = {"P": "ps", "T": "ts"}
 _WINDOW_DATA_BOXES = {"P": "point_data_box", "T": "trace_data_box"}
 _MODE_NAMES = {"P": "Points", "T": "Traces"}
+# The toolbar's grid column of the pattern field, and the least width the
+# field keeps, in pixels: a pattern of two or three names stays readable.
+_PATTERN_COLUMN = 3
+PATTERN_WIDTH = 160
 
 
 @dataclass(frozen=True)
@@ -139,6 +143,15 @@ class ToolbarAdapter:
         self._bad_patterns[mode] = error.pattern
         self.report(f"invalid pattern {error.pattern!r}: {error} "
                     f"({_MODE_NAMES[mode]} keep the pairs matched before)")
+
+    def give_room_to_patterns(self) -> None:
+        """The toolbar's row packed closer, and its spare width to the
+        pattern field, which keeps PATTERN_WIDTH at least."""
+        grid = self.toolbar.layout
+        grid.setHorizontalSpacing(3)
+        grid.setColumnStretch(_PATTERN_COLUMN, 1)
+        for controls in self.controls.values():
+            controls.pattern_field.setMinimumWidth(PATTERN_WIDTH)
 
     @staticmethod
     def publish_data_boxes(window, boxes: dict) -> None:

@@ -12,6 +12,7 @@ from ..protocol import TIME
 from ..qt_compat import QtCore, QtWidgets
 from .axisdraw import use_direct_axes
 from .curvedraw import use_polylines
+from .elided import ElidedLabel, MessageArea, elided_words
 
 
 MIDDLE_BUTTON = QtCore.Qt.MouseButton.MiddleButton
@@ -24,7 +25,7 @@ class PlotView(ploter.PlotWidget):
     """A plot widget that tells its owner what its middle button copied and
     when it has painted a frame."""
 
-    def __init__(self, title: str, minimum_height: int = 200):
+    def __init__(self, title: str, minimum_height: int = 100):
         super().__init__(minimum_height)
         use_direct_axes(self.plotItem)
         use_polylines(self)
@@ -212,6 +213,22 @@ class DataBox(QtWidgets.QGroupBox):
         layout.setContentsMargins(4, 4, 4, 4)
         layout.addWidget(self.table)
         self._shown_version = None
+        self.full_title = title
+
+    def _show_title(self) -> None:
+        """What fits of the title, cut after a word; the whole on hover."""
+        title = elided_words(self.full_title, self.fontMetrics(), max(0, self.width() - 16))
+        if title != super().title():  # a new title lays the box out and repaints it
+            self.setTitle(title)
+            self.setToolTip(self.full_title if title != self.full_title else "")
+
+    def title(self) -> str:
+        """The whole title (the box shows what fits of it)."""
+        return self.full_title
+
+    def resizeEvent(self, event) -> None:
+        super().resizeEvent(event)
+        self._show_title()
 
     @property
     def column_names(self) -> list[str]:
@@ -223,9 +240,8 @@ class DataBox(QtWidgets.QGroupBox):
             return
         self._shown_version = ds.version
         missing = f", {ds.nonfinite_values:,} not drawn (NaN or inf)" if ds.nonfinite_values else ""
-        title = f"{self.caption}: run {ds.run_number}, {len(ds):,} rows{missing}"
-        if title != self.title():  # a new title lays the box out and repaints it
-            self.setTitle(title)
+        self.full_title = f"{self.caption}: run {ds.run_number}, {len(ds):,} rows{missing}"
+        self._show_title()
         names = ds.column_names
         last = ds.last_row() or ()
         described = ds.described
@@ -247,56 +263,66 @@ format_value = number_text  # a number as the data box writes it
 
 
 class StatusBar(QtWidgets.QStatusBar):
-    """The window's status bar: a transient message on the left (problems,
-    a data source's own news) and permanent labels on the right, each with
-    a method that shows its figure."""
+    """The window's status bar: a message on the left (problems, a data
+    source's own news) and labels on the right, each with a method that
+    shows its figure. No text in it widens the window: what does not fit
+    is cut after a word, and shown whole on hover."""
 
     def __init__(self):
         super().__init__()
-        self.pointer_label = QtWidgets.QLabel()
+        self.message_area = MessageArea(self)
+        self.addWidget(self.message_area, 1)
+        self.pointer_label = ElidedLabel()
         self.paused_label = QtWidgets.QLabel("‖ paused")
-        self.counts_label = QtWidgets.QLabel()
-        self.rate_label = QtWidgets.QLabel()
-        self.pairs_label = QtWidgets.QLabel()
-        self.copied_label = QtWidgets.QLabel()
+        self.counts_label = ElidedLabel()
+        self.rate_label = ElidedLabel()
+        self.pairs_label = ElidedLabel()
+        self.copied_label = ElidedLabel()
         self.problems_label = QtWidgets.QLabel()
         for label in (self.pointer_label, self.paused_label, self.counts_label, self.rate_label,
                       self.pairs_label, self.copied_label, self.problems_label):
-            label.setContentsMargins(10, 0, 10, 0)
+            label.setContentsMargins(6, 0, 6, 0)
             self.addPermanentWidget(label)
-        # Room for two numbers: the labels on its right stay where they are
-        # while the pointer moves.
-        self.pointer_label.setMinimumWidth(230)
         self.paused_label.setStyleSheet("QLabel { color: #b3261e; font-weight: bold; }")
         self.paused_label.hide()
         self.copied = ""  # the clipboard text of the last middle-button copy
 
+    # The message is the message area's (never QStatusBar's own, which is
+    # cut mid-word and hides the area while shown).
+    def showMessage(self, text: str, timeout: int = 0) -> None:
+        self.message_area.show_message(text, timeout)
+
+    def currentMessage(self) -> str:
+        return self.message_area.full_text
+
+    def clearMessage(self) -> None:
+        self.message_area.show_message("")
+
     def show_pointer(self, text: str) -> None:
         """The x and y under the pointer over a plot, "" when it is over none."""
-        if text != self.pointer_label.text():
-            self.pointer_label.setText(text)
+        self.pointer_label.set_full_text(text)
 
     def show_paused(self, paused: bool) -> None:
         self.paused_label.setVisible(paused)
 
     def show_counts(self, points: Dataset, traces: Dataset) -> None:
-        _show_text(self.counts_label,
-                   f"points {points.rows_stored:,} (run {points.run_number}) · "
-                   f"traces {traces.payloads_stored:,}")
+        self.counts_label.set_full_text(f"points {points.rows_stored:,} (run {points.run_number}) · "
+                                        f"traces {traces.payloads_stored:,}")
 
     def show_rate(self, rows_per_second: float, frames_per_second: float) -> None:
-        _show_text(self.rate_label, f"{rows_per_second:,.0f} points/s · {frames_per_second:.0f} fps")
+        self.rate_label.set_full_text(
+            f"{rows_per_second:,.0f} points/s · {frames_per_second:.0f} fps")
 
     def show_pairs(self, matched: int, curves: int) -> None:
         """`matched` X;Y pairs, of which the first `curves` at most are drawn."""
         shown = min(matched, curves)
-        _show_text(self.pairs_label,
-                   f"pairs {matched}" if shown == matched else f"pairs {matched} ({shown} shown)")
+        self.pairs_label.set_full_text(
+            f"pairs {matched}" if shown == matched else f"pairs {matched} ({shown} shown)")
 
     def show_copied(self, shown: str, clipboard_text: str) -> None:
         """A plot's middle-button copy: `shown` here, `clipboard_text` on the clipboard."""
         self.copied = clipboard_text
-        self.copied_label.setText(f"copied {shown}")
+        self.copied_label.set_full_text(f"copied {shown}")
 
     def show_problems(self, text: str, count: int, tool_tip: str) -> None:
         """The newest problem as the message, the count of all and the kept ones in the counter."""
@@ -307,18 +333,6 @@ class StatusBar(QtWidgets.QStatusBar):
     def show_source_message(self, text: str) -> None:
         """What a data source says about itself ("source ended" and the like)."""
         self.showMessage(text, MESSAGE_MS)
-
-
-def _show_text(label: QtWidgets.QLabel, text: str) -> None:
-    """Sets a status label's text only when it changed. The label keeps the
-    widest room it has needed: a figure that gets a digit shorter and back
-    does not lay the status bar (and the window beside it) out again."""
-    if text == label.text():
-        return
-    label.setText(text)
-    width = label.sizeHint().width()
-    if width > label.minimumWidth():
-        label.setMinimumWidth(width)
 
 
 class RateMeter:

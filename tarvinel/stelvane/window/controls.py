@@ -57,9 +57,14 @@ KEYS = (
 REMEMBERED_VIEWS = ("legend", "tracker", "stats", "spectrum", "db")
 
 
+# Buttons in a row of the view controls: the column beside the plots holds
+# them in two rows.
+BUTTONS_IN_A_ROW = 4
+
+
 class ViewControls(QtWidgets.QWidget):
-    """A row of buttons for the view actions. `window` gets the actions, so
-    their keys work anywhere in it."""
+    """The buttons of the view actions, in rows of BUTTONS_IN_A_ROW.
+    `window` gets the actions, so their keys work anywhere in it."""
 
     def __init__(self, window: QtWidgets.QWidget):
         super().__init__(window)
@@ -79,16 +84,18 @@ class ViewControls(QtWidgets.QWidget):
         self.help = self._action(window, "?", "F1", tip="Keys and mouse actions (F1)")
         self.views = {name: getattr(self, name) for name in REMEMBERED_VIEWS}
         self.help.triggered.connect(lambda: show_help(window))
-        layout = QtWidgets.QHBoxLayout(self)
-        layout.setContentsMargins(4, 0, 0, 0)
+        layout = QtWidgets.QGridLayout(self)
+        layout.setContentsMargins(4, 0, 4, 0)
         layout.setSpacing(2)
         self.buttons = {}
-        for action in (self.pause, self.legend, self.tracker, self.stats, self.spectrum, self.db,
-                       self.help):
+        for place, action in enumerate((self.pause, self.legend, self.tracker, self.stats,
+                                        self.spectrum, self.db, self.help)):
             button = QtWidgets.QToolButton(self)
             button.setDefaultAction(action)
             button.setFocusPolicy(QtCore.Qt.FocusPolicy.NoFocus)  # keys stay where they were
-            layout.addWidget(button)
+            button.setSizePolicy(QtWidgets.QSizePolicy.Policy.Expanding,
+                                 QtWidgets.QSizePolicy.Policy.Fixed)
+            layout.addWidget(button, *divmod(place, BUTTONS_IN_A_ROW))
             self.buttons[action.text()] = button
 
     @staticmethod

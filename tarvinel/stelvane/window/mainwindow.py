@@ -164,6 +164,7 @@ class MainWindow(QtWidgets.QMainWindow):
 
     def _make_toolbar(self) -> ToolbarAdapter:
         selection = ToolbarAdapter(self, self.report)
+        selection.give_room_to_patterns()
         for key, record in self.modes.items():
             record.controls = selection.controls[key]
             if record.mode.y_format is not None:
@@ -178,8 +179,9 @@ class MainWindow(QtWidgets.QMainWindow):
         boxes = QtWidgets.QWidget()
         box_layout = QtWidgets.QVBoxLayout(boxes)
         box_layout.setContentsMargins(0, 0, 0, 0)
-        # The live plot's window heads the column (the toolbar's row has no
-        # room to spare for the pattern field).
+        # The view buttons and the live plot's window head the column: the
+        # toolbar's row keeps its room for the pattern field.
+        box_layout.addWidget(self.controls)
         box_layout.addWidget(self.window_field)
         for record in self.modes.values():
             box_layout.addWidget(record.data_box)
@@ -194,14 +196,11 @@ class MainWindow(QtWidgets.QMainWindow):
         body.addWidget(boxes)
         body.setStretchFactor(0, 4)
         body.setStretchFactor(1, 1)
+        body.setCollapsible(1, False)  # it holds the view buttons
         central = QtWidgets.QWidget()
         layout = QtWidgets.QVBoxLayout(central)
         layout.setContentsMargins(6, 6, 6, 0)
-        top = QtWidgets.QHBoxLayout()
-        top.setContentsMargins(0, 0, 0, 0)
-        top.addWidget(self.toolbar, 1)
-        top.addWidget(self.controls)
-        layout.addLayout(top)
+        layout.addWidget(self.toolbar)
         layout.addWidget(body, 1)
         if self.replay_bar is not None:
             layout.addWidget(self.replay_bar)
