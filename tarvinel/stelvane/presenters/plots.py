@@ -14,8 +14,8 @@ import time
 from .. import config
 from ..model.columnkinds import axis_text, common, shown_column, shown_over_runs
 from ..model.liverun import LiveRun, LiveView, rows_of
-from ..model.series import (MAX_ZOOM_STEPS, detail_window, history_series_steps, pair_series,
-                             x_extent, zoom_points)
+from ..model.series import (MAX_ZOOM_STEPS, data_extent, detail_window, history_series_steps,
+                             pair_series, x_extent, zoom_points)
 from ..model.statistics import CurveRows, RowBlock
 from ..model.timewindow import ROWS, TimeWindow
 from ..widgets.axes import set_axis_kind
@@ -85,6 +85,18 @@ class PlotPresenter:
         self.columns_key = None  # what the looks were made from
         self.names: list[str] = []  # the legend's text of each pair
         self.frame: Frame | None = None  # the frame last presented
+        plot.on_fit = self.fit_to_data
+
+    def fit_to_data(self) -> bool:
+        """F: the view fitted to all the rows the plot draws from, not only
+        to those its curves hold now (deep in a zoom, a window around the
+        view); false when it has none."""
+        axis = self.plot.plotItem.getAxis
+        extent = data_extent(self.all_blocks(), axis("bottom").logMode, axis("left").logMode)
+        if extent is None:
+            return False
+        self.plot.plotItem.vb.setRange(xRange=extent[0], yRange=extent[1])
+        return True
 
     def attach(self, plot_presenters) -> None:
         """Meets the window's other plot_presenters (`plot_presenters`, in the order of mainwindow.PLOTS)."""
@@ -113,6 +125,10 @@ class PlotPresenter:
     def pair_blocks(self, pair, frame: Frame) -> list[RowBlock]:
         """The rows of one XY pair the plot draws from, as blocks in order."""
         return []
+
+    def all_blocks(self) -> list[RowBlock]:
+        """Every row the plot may draw from, over all its pairs."""
+        return [block for curve in self.curve_blocks() for block in curve.blocks]
 
     def shown_of(self, name: str, fmt: str | None, frame: Frame):
         """How column `name` reads in format `fmt` (a columnkinds.Shown)."""
@@ -220,6 +236,16 @@ class LivePresenter(PlotPresenter):
         self.plot.fresh = True
         self.plot.settle()
         self._title(f"{frame.record.mode.run_word} {data.run_number}", frame)
+
+    def all_blocks(self) -> list[RowBlock]:
+        """Following, the rows of its window; else the whole current run
+        (zoomed in, the curves hold a window around the view only)."""
+        frame = self.frame
+        if frame is None or self.plot.following():
+            return super().all_blocks()
+        data = frame.data
+        return [RowBlock(*rows_of(data, pair, frame.fx, frame.fy, (0, len(data))))
+                for pair in frame.pairs if pair[0] in data.column_names and pair[1] in data.column_names]
 
     def pair_blocks(self, pair, frame: Frame) -> list[RowBlock]:
         rows = self.run.rows(frame.data, frame.record.key, pair, frame.fx, self.live_view(frame))

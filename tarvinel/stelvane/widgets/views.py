@@ -39,6 +39,7 @@ class PlotView(ploter.PlotWidget):
         self.enable_auto_range()
         self.on_copied = None   # called with (text shown, clipboard text)
         self.on_painted = None  # called after each paint that showed new data
+        self.on_fit = None      # F: fits the view to all the data (the presenter's)
         self.fresh = False      # set by whoever feeds new data to the curves
         self.frames = 0         # paints that showed new data
         # How values read on each axis and on each curve (columnkinds.Shown),
@@ -152,6 +153,13 @@ class PlotView(ploter.PlotWidget):
         super().keyPressEvent(ev)
         if ev.text() in ("a", "A"):
             self.enable_auto_range()
+        elif ev.text() in ("f", "F") and self.on_fit is not None:
+            self.on_fit()  # the widget fitted to the curves, which may hold a part only
+
+    def keyReleaseEvent(self, ev):
+        super().keyReleaseEvent(ev)  # the widget fits F's view again on the release
+        if ev.text() in ("f", "F") and self.on_fit is not None:
+            self.on_fit()
 
     def mouseReleaseEvent(self, ev):
         middle = ev.button() == MIDDLE_BUTTON

@@ -1,0 +1,62 @@
+"""The plot views as a new user steers them with keys and the wheel: F
+after a deep zoom into a long file, the wheel over a time axis, the spectrum's
+band, the readout's precision."""
+
+import multiprocessing
+
+import numpy as np
+import pytest
+
+from tarvinel.stelvane import qt_compat
+from tarvinel.stelvane.window.mainwindow import MainWindow
+
+QtCore, QtGui, QtWidgets = qt_compat.QtCore, qt_compat.QtGui, qt_compat.QtWidgets
+Qt = QtCore.Qt
+DAY = 86_400.0
+START = 1_700_000_000.0  # epoch seconds: a time column
+
+
+@pytest.fixture
+def window(qtbot):
+    queue = multiprocessing.get_context("spawn").Queue()
+    win = MainWindow(queue)
+    qtbot.addWidget(win)
+    win.show()
+    win.start()
+    win.activateWindow()
+    qtbot.waitActive(win)
+    yield win, queue
+    win.close()
+    queue.close()
+
+
+def feed(qtbot, win, queue, names, rows):
+    queue.put(("PN", list(names)))
+    queue.put(("PXY", f"{names[0]},{names[1]}"))
+    for block in np.array_split(rows, max(1, len(rows) // 5000)):
+        queue.put(("PD", block))
+    qtbot.waitUntil(lambda: len(win.point_dataset) == len(rows), timeout=10_000)
+
+
+def x_view(plot):
+    return tuple(plot.plotItem.vb.viewRange()[0])
+
+
+def test_f_after_a_deep_zoom_fits_the_whole_file(qtbot, window):
+    win, queue = window
+    t = START + 3600.0 * np.arange(4 * 365 * 24)  # four years, hourly
+    rows = np.column_stack([t, np.sin(np.arange(len(t)) / 500.0)])
+    feed(qtbot, win, queue, ("time", "v"), rows)
+    live = win.live_plot
+    middle = t[len(t) // 2]
+    live.plotItem.vb.setXRange(middle, middle + 2 * DAY, padding=0)  # zoomed to two days
+    qtbot.waitUntil(lambda: not live.following())
+    qtbot.wait(200)  # the curves follow the zoom: a window around the view
+    live.setFocus()
+    qtbot.keyClick(live, Qt.Key.Key_F)
+    qtbot.wait(100)
+    low, high = x_view(live)
+    span = t[-1] - t[0]
+    assert low <= t[0] and high >= t[-1] and high - low < 1.1 * span
+    y_low, y_high = live.plotItem.vb.viewRange()[1]
+    assert y_low <= -0.99 and y_high >= 0.99
