@@ -60,3 +60,39 @@ def test_f_after_a_deep_zoom_fits_the_whole_file(qtbot, window):
     assert low <= t[0] and high >= t[-1] and high - low < 1.1 * span
     y_low, y_high = live.plotItem.vb.viewRange()[1]
     assert y_low <= -0.99 and y_high >= 0.99
+
+
+def text_rects(axis):
+    specs, _ = axis.measured_specs()
+    return [(rect, text) for rect, _, text in specs[2] if text]
+
+
+def test_corner_labels_stay_off_the_ticks_the_tracker_and_log_labels_do_not_stack(
+        qtbot, window):
+    win, queue = window
+    x = np.arange(400.0)
+    feed(qtbot, win, queue, ("t", "level"), np.column_stack([x, 10.0 + 90.0 * x / 399]))
+    live = win.live_plot
+    live.setFocus()
+    qtbot.keyClick(live, Qt.Key.Key_T)  # the tracker on
+    view = live.plotItem.vb
+    middle = live.mapFromScene(view.sceneBoundingRect().center())
+    qtbot.mouseMove(live.viewport(), middle)
+    qtbot.waitUntil(lambda: win.readouts[0].box.isVisible())
+    box = live.mapFromScene(win.readouts[0].box.sceneBoundingRect()).boundingRect()
+    top_of_view = live.mapFromScene(view.sceneBoundingRect()).boundingRect().top()
+    left_axis = live.plotItem.getAxis("left")
+    for label in (live.XLabel, live.YLabel):
+        assert label.geometry().bottom() < top_of_view and not label.geometry().intersects(box)
+        for rect, _ in text_rects(left_axis):
+            tick = live.mapFromScene(left_axis.mapRectToScene(rect)).boundingRect()
+            assert not label.geometry().intersects(tick)
+    # logY by a click on its box: one decade, its minor ticks labelled where there is room.
+    win.resize(900, 500)
+    qtbot.mouseClick(win.modes["P"].controls.boxes["logY"], Qt.MouseButton.LeftButton)
+    qtbot.waitUntil(lambda: left_axis.logMode)
+    qtbot.wait(100)
+    rects = [rect for rect, _ in text_rects(left_axis)]
+    assert len(rects) >= 2
+    for i, first in enumerate(rects):
+        assert not any(first.intersects(other) for other in rects[i + 1:])

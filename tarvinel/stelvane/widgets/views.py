@@ -81,6 +81,7 @@ class PlotView(ploter.PlotWidget):
         if title != self.title_text:
             self.title_text = title
             self.setTitle(title)
+            self.place_corner_labels()
 
     def settle(self) -> None:
         """Fits the view to new data now rather than in the next paint: a
@@ -142,10 +143,30 @@ class PlotView(ploter.PlotWidget):
     def set_labels(self, x_label: str, y_label: str) -> None:
         self.set_X_label(x_label)
         self.set_Y_label(y_label)
-        # The corner labels are placed by hand, outside any layout: they only
-        # grow to fit a longer text when asked to.
-        self.XLabel.adjustSize()
-        self.YLabel.adjustSize()
+        self.place_corner_labels()
+
+    def place_corner_labels(self) -> None:
+        """Both corner labels in the title's row, side by side, left of the
+        title: over the view they would cover its top tick label, the top
+        word of a text axis and the tracker's header. What does not fit
+        before the title is cut, and shown whole on hover. They are placed
+        by hand, outside any layout."""
+        x_label, y_label = getattr(self, "XLabel", None), getattr(self, "YLabel", None)
+        if x_label is None or y_label is None or self.plotItem is None:  # not made yet, or gone
+            return
+        x_label.adjustSize()
+        y_label.adjustSize()
+        x_label.move(4, 5)
+        left = x_label.x() + x_label.width() + 14
+        title = self.plotItem.titleLabel.item.boundingRect().width()
+        room = max(40, int((self.width() - title) / 2) - left - 8)
+        y_label.move(left, 5)
+        y_label.resize(min(y_label.width(), room), y_label.height())
+        y_label.setToolTip(y_label.text() if y_label.width() < y_label.sizeHint().width() else "")
+
+    def resizeEvent(self, ev):
+        super().resizeEvent(ev)
+        self.place_corner_labels()
 
     def keyPressEvent(self, ev):
         # The widget's A calls pyqtgraph's setAutoPan without arguments,
