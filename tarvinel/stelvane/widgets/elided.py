@@ -7,6 +7,9 @@ from ..qt_compat import QtCore, QtGui, QtWidgets
 ELLIPSIS = "…"
 # The least width an elided label asks for, in average characters.
 LEAST_CHARACTERS = 6
+# Characters of a text measured and laid out at most: more never fit on a
+# screen, and laying out megabytes of text stalls the window.
+MEASURED = 2000
 
 
 def elided_words(text: str, metrics: QtGui.QFontMetrics, width: int) -> str:
@@ -43,7 +46,7 @@ class ElidedLabel(QtWidgets.QLabel):
         if text == self.full_text:
             return
         self.full_text = text
-        wanted = self.fontMetrics().horizontalAdvance(text) + self._margins()
+        wanted = self.fontMetrics().horizontalAdvance(text[:MEASURED]) + self._margins()
         if wanted > self._wanted:
             self._wanted = wanted
             self.updateGeometry()
@@ -58,7 +61,8 @@ class ElidedLabel(QtWidgets.QLabel):
 
     def forget_width(self) -> None:
         """Asks for no more room than the present text needs."""
-        self._wanted = self.fontMetrics().horizontalAdvance(self.full_text) + self._margins()
+        self._wanted = self.fontMetrics().horizontalAdvance(self.full_text[:MEASURED]) + \
+            self._margins()
         self.updateGeometry()
 
     def _margins(self) -> int:
@@ -67,10 +71,13 @@ class ElidedLabel(QtWidgets.QLabel):
 
     def _show(self) -> None:
         width = self.contentsRect().width() - 2 * self.margin()
-        shown = elided_words(self.full_text, self.fontMetrics(), max(0, width))
+        text = self.full_text[:MEASURED]
+        shown = elided_words(text, self.fontMetrics(), max(0, width))
+        if len(self.full_text) > MEASURED and not shown.endswith(ELLIPSIS):
+            shown += ELLIPSIS
         if shown != super().text():
             self.setText(shown)
-        tip = self.full_text if shown != self.full_text else ""
+        tip = text if shown != self.full_text else ""
         if tip != self.toolTip():
             self.setToolTip(tip)
 
