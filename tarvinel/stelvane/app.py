@@ -29,7 +29,8 @@ from .formats.atomic import ExportError
 from .model.modes import MODES
 from .model.replay import DEFAULT_RATE
 from .options import make_parser, parse_args, read_options, transport_options
-from .sources import FileSource, FunctionSource, SourceError, source_from_text
+from .sources import (FileSource, FunctionSource, SourceError, check_source_text,
+                      source_from_text)
 from .sources.instrument import InstrumentSource, ProducerOptions
 from .sources.producer import ProducerProcess
 from .widgets import plotimage
@@ -80,6 +81,7 @@ def make_source(args: argparse.Namespace, produce=None):
     # duplicate of ours goes to it, and ours is left alone.
     stdin = Connection(os.dup(0), writable=False) if args.source == "-" else None
     follow = not args.no_follow and args.replay is None  # a replay reads the file whole
+    check_source_text(args.source)
     return source_from_text(args.source, follow=follow, stdin=stdin,
                             reading=read_options(args), **transport_options(args))
 
