@@ -74,3 +74,21 @@ def test_a_bad_pattern_then_points_traces_points_keeps_the_points_whole(
     qtbot.waitUntil(lambda: win.selection.pairs == [("time", "sine")], timeout=WAIT)
     qtbot.waitUntil(lambda: drawn(win)[1] == ("X:time", "Y:sine"), timeout=WAIT)
     assert win.problems.count == 1
+
+
+def test_a_file_gets_a_plain_list_and_a_pattern_that_matches_nothing_says_so(
+        qtbot, open_app, tmp_path):
+    path = tmp_path / "weather.csv"
+    path.write_text("date,temp_max,temp_min,weather\n" + "".join(
+        f"2024-01-{day:02d},{5 + day},{day - 3},{'sun' if day % 2 else 'rain'}\n"
+        for day in range(1, 29)))
+    win = open_app(str(path), "--no-follow")
+    field = win.modes["P"].controls.pattern_field
+    qtbot.waitUntil(lambda: field.text() == "date,(temp_max|temp_min)", timeout=WAIT)
+    qtbot.waitUntil(lambda: win.selection.pairs == [("date", "temp_max"), ("date", "temp_min")])
+    type_pattern(qtbot, field, "date;temp_max")  # the semicolon where the comma goes
+    qtbot.waitUntil(lambda: "no pair matched" in win.status_bar.currentMessage())
+    assert "did you mean 'date,temp_max'?" in win.status_bar.currentMessage()
+    qtbot.waitUntil(lambda: win.status_bar.pairs_label.text() == "no pair matched", timeout=2000)
+    type_pattern(qtbot, field, "date,temp_max")
+    qtbot.waitUntil(lambda: win.status_bar.pairs_label.text() == "pairs 1", timeout=2000)

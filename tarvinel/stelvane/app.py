@@ -1,7 +1,7 @@
 """The application: a producer process streams commands through a
 multiprocessing queue into the live-plotting window.
 
-    stelvane [SOURCE] [--pattern X;Y] [--seconds S] [--summary] ...
+    stelvane [SOURCE] [--pattern X,Y] [--seconds S] [--summary] ...
 
 SOURCE picks the source the producer runs (see sources/): none for the simulated
 instrument, "-" for text rows from standard input, a file to follow,

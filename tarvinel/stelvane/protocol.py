@@ -6,7 +6,7 @@ of the payloads that say more than numbers.
     (PD, rows)       point rows: one row (a list), a 2-D array, or a TextRows
     (TD, rows)       one whole trace: a 2-D array
     (ROLL, None)     the current run ends
-    (PXY, text)      the point pattern, X;Y regular expressions
+    (PXY, text)      the point pattern: (X,Y) regular expressions, ; between pairs
     (TXY, text)      the trace pattern
 
 Every value travels as a number: a time as seconds since the epoch (UTC), a

@@ -90,6 +90,14 @@ class ModeControls:
         return True
 
 
+def unmatched_text(pattern: str) -> str:
+    """What the window says of an (X,Y) pattern that matches no pair."""
+    hint = "write X,Y: a comma between the X and the Y column, ; between pairs"
+    if "," not in pattern and ";" in pattern:
+        hint = f"did you mean {pattern.replace(';', ',', 1)!r}? ({hint})"
+    return f"(X,Y) pattern {pattern!r}: no pair matched; {hint}"
+
+
 class ToolbarAdapter:
     """The host's view of one toolbar.
 
@@ -112,6 +120,7 @@ class ToolbarAdapter:
         self._matched_mode = self.toolbar.mode  # the mode the toolbar's pairs belong to
         self._last_pairs = {key: [] for key in _BUNDLES}  # each mode's last good pairs
         self._bad_patterns = {key: None for key in _BUNDLES}  # the one reported, per mode
+        self._unmatched: dict = {}  # the pattern last said to match nothing, per mode
         self._guard_slots()
 
     def _guard_slots(self) -> None:
@@ -134,7 +143,17 @@ class ToolbarAdapter:
             else:
                 self._matched_mode = self.toolbar.mode
                 self._bad_patterns[self.toolbar.mode] = None
+                self._tell_unmatched()
         return run
+
+    def _tell_unmatched(self) -> None:
+        """Says once that a pattern matches no pair of the columns there are."""
+        tb, mode = self.toolbar, self.toolbar.mode
+        text = tb.selections.stx.text()
+        unmatched = text if text and not tb.xypairs and tb.column_names else None
+        if unmatched is not None and unmatched != self._unmatched.get(mode):
+            self.report(unmatched_text(unmatched))
+        self._unmatched[mode] = unmatched
 
     def bad_pattern(self, mode: str, error: re.error) -> None:
         """Reports a pattern that does not compile, once while it stands."""

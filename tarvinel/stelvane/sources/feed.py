@@ -56,10 +56,14 @@ def put_until_stopped(queue, stop, item) -> bool:
     return False
 
 
+# The longest default pattern written as a list of names; a longer list
+# (very many columns) is written as "all but these" instead.
+LISTED_PATTERN = 120
+
+
 def first_column_pattern(names: list[str]) -> str:
     """The default pattern: the first column as X against every other column."""
-    first = _literal(names[0])
-    return f"{first},(?!{first}$).*"
+    return _pattern(names, 0, range(1, len(names)))
 
 
 def default_pattern(names, kinds=None) -> str:
@@ -73,8 +77,19 @@ def default_pattern(names, kinds=None) -> str:
     ys = [i for i, kind in enumerate(kinds) if kind == NUMBER and i != x]
     if x is None or not ys:
         return first_column_pattern(names)
-    if x == 0 and len(ys) == len(names) - 1:
-        return first_column_pattern(names)  # all numbers: as always
+    return _pattern(names, x, ys)
+
+
+def _pattern(names, x: int, ys) -> str:
+    """Column `x` against the columns `ys`: a plain list of their names
+    (time,(sine|cosine)) where it is short and the names are all different,
+    else "every column but the others" (time,(?!(?:time|status)$).*)."""
+    ys = list(ys)
+    if not ys:
+        return f"{_literal(names[x])},(?!{_literal(names[x])}$).*"
+    listed = "|".join(_literal(names[i]) for i in ys)
+    if len(listed) <= LISTED_PATTERN and len(set(names)) == len(names):
+        return f"{_literal(names[x])},{listed if len(ys) == 1 else f'({listed})'}"
     left_out = "|".join(_literal(names[i]) for i in range(len(names)) if i not in ys)
     return f"{_literal(names[x])},(?!(?:{left_out})$).*"
 
@@ -250,7 +265,7 @@ class Feed:
         self._put((TD, block), block.nbytes)
 
     def pattern(self, text: str) -> None:
-        """The point pattern, X;Y regular expressions as in the toolbar."""
+        """The point (X,Y) pattern, as typed into the toolbar's field."""
         self._pattern(PXY, text)
 
     def trace_pattern(self, text: str) -> None:

@@ -32,7 +32,7 @@ class PlotView(ploter.PlotWidget):
         self.title_text = ""
         self.set_title(title)
         # pyqtgraph's own thinning and clipping stay off: they assume that x
-        # grows with the row, which an X;Y pair need not do. The window hands
+        # grows with the row, which an (X,Y) pair need not do. The window hands
         # the curves data already thinned to the plot's width instead.
         # Construction fitted the empty view once, which switched following
         # the data off; a live plot follows its data.
@@ -342,10 +342,12 @@ class StatusBar(QtWidgets.QStatusBar):
         self.rate_label.set_full_text(
             f"{rows_per_second:,.0f} points/s · {frames_per_second:.0f} fps")
 
-    def show_pairs(self, matched: int, curves: int) -> None:
-        """`matched` X;Y pairs, of which the first `curves` at most are drawn."""
+    def show_pairs(self, matched: int, curves: int, columns: bool = True) -> None:
+        """`matched` (X,Y) pairs, of which the first `curves` at most are
+        drawn; none, where there are `columns`, is said in words."""
         shown = min(matched, curves)
         self.pairs_label.set_full_text(
+            "no pair matched" if columns and not matched else
             f"pairs {matched}" if shown == matched else f"pairs {matched} ({shown} shown)")
 
     def show_copied(self, shown: str, clipboard_text: str) -> None:

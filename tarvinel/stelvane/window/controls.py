@@ -25,7 +25,7 @@ KEYS = (
                            "visible rows"),
     ("D, dB button", "the spectrum as power in dB, or as amplitude again"),
     ("F1, ? button", "this list of keys and mouse actions"),
-    ("Return in the pattern field", "apply the X;Y pattern"),
+    ("Return in the pattern field", "apply the (X,Y) pattern: X,Y regular expressions, ; between pairs"),
     ("Return in the live window field, or a choice of its list",
      "the live plot shows that window while it follows: a span of X (10s, 250ms, 5min, 2h, "
      "a plain number in X's units) or N rows; rows: the newest --live-rows"),

@@ -262,7 +262,8 @@ class MainWindow(QtWidgets.QMainWindow):
         bar.show_counts(points, self.trace_dataset)
         bar.show_rate(self.row_rate.update(now, points.rows_stored),
                       self.frame_rate.update(now, self.live_plot.frames))
-        bar.show_pairs(self.presenter.matched_pairs, len(config.ridx))
+        bar.show_pairs(self.presenter.matched_pairs, len(config.ridx),
+                       bool(self.current_dataset().column_names))
         for record in self.modes.values():
             record.data_box.refresh()
         self.presenter.place_legends()
