@@ -96,3 +96,30 @@ def test_corner_labels_stay_off_the_ticks_the_tracker_and_log_labels_do_not_stac
     assert len(rects) >= 2
     for i, first in enumerate(rects):
         assert not any(first.intersects(other) for other in rects[i + 1:])
+
+
+def test_the_spectrum_shows_the_band_of_its_power_and_g_makes_its_axis_logarithmic(
+        qtbot, window):
+    win, queue = window
+    t = np.arange(4000) / 1000.0  # a kilohertz of samples: Nyquist at 500 Hz
+    feed(qtbot, win, queue, ("t", "slow"), np.column_stack([t, np.sin(2 * np.pi * 5.0 * t)]))
+    live, spectrum = win.live_plot, win.spectrum.plot
+    live.setFocus()
+    qtbot.keyClick(live, Qt.Key.Key_P)
+    qtbot.waitUntil(lambda: spectrum.curve_data(0) is not None and win.spectrum.band_shown is not None)
+    low, high = x_view(spectrum)
+    assert low <= 0.0 and 6.0 < high < 50.0  # the 5 Hz peak in the band, far below 500 Hz
+    frequency, amplitude = spectrum.curve_data(0)
+    assert abs(frequency[np.argmax(amplitude)] - 5.0) < 0.5
+    qtbot.keyClick(live, Qt.Key.Key_G)
+    qtbot.waitUntil(lambda: spectrum.plotItem.getAxis("bottom").logMode)
+    qtbot.waitUntil(lambda: win.spectrum.band_shown is not None and x_view(spectrum)[1] < 2.0)
+    low, high = x_view(spectrum)
+    assert -1.0 < low < 0.5 and np.log10(6.0) < high < np.log10(50.0)
+    # A zoom of the user's stays; A brings the band back.
+    spectrum.plotItem.vb.setXRange(0.0, 0.3, padding=0)
+    qtbot.wait(200)
+    assert x_view(spectrum) == (0.0, 0.3)
+    spectrum.setFocus()
+    qtbot.keyClick(spectrum, Qt.Key.Key_A)
+    qtbot.waitUntil(lambda: np.log10(6.0) < x_view(spectrum)[1] < np.log10(50.0))

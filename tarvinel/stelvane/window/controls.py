@@ -24,6 +24,8 @@ KEYS = (
     ("P, Spectrum button", "the spectrum plot: the amplitude spectrum of each live curve's "
                            "visible rows"),
     ("D, dB button", "the spectrum as power in dB, or as amplitude again"),
+    ("G, log f button", "the spectrum's frequency axis logarithmic, or linear again (its "
+                        "default view shows the band that holds 99% of the power)"),
     ("F1, ? button", "this list of keys and mouse actions"),
     ("Return in the pattern field", "apply the (X,Y) pattern: X,Y regular expressions, ; between pairs"),
     ("Return in the live window field, or a choice of its list",
@@ -54,7 +56,7 @@ KEYS = (
 
 # The views whose being on a restart keeps (settings.py), by attribute name;
 # the pause is not among them: a window starts showing its data.
-REMEMBERED_VIEWS = ("legend", "tracker", "stats", "spectrum", "db")
+REMEMBERED_VIEWS = ("legend", "tracker", "stats", "spectrum", "db", "log_frequency")
 
 
 # Buttons in a row of the view controls: the column beside the plots holds
@@ -81,6 +83,8 @@ class ViewControls(QtWidgets.QWidget):
                                      tip="The spectrum of the live curves' visible rows (P)")
         self.db = self._action(window, "dB", "D", checkable=True,
                                tip="The spectrum as power in dB, else as amplitude (D)")
+        self.log_frequency = self._action(window, "log f", "G", checkable=True,
+                                          tip="The spectrum's frequency axis logarithmic (G)")
         self.help = self._action(window, "?", "F1", tip="Keys and mouse actions (F1)")
         self.views = {name: getattr(self, name) for name in REMEMBERED_VIEWS}
         self.help.triggered.connect(lambda: show_help(window))
@@ -89,7 +93,7 @@ class ViewControls(QtWidgets.QWidget):
         layout.setSpacing(2)
         self.buttons = {}
         for place, action in enumerate((self.pause, self.legend, self.tracker, self.stats,
-                                        self.spectrum, self.db, self.help)):
+                                        self.spectrum, self.db, self.log_frequency, self.help)):
             button = QtWidgets.QToolButton(self)
             button.setDefaultAction(action)
             button.setFocusPolicy(QtCore.Qt.FocusPolicy.NoFocus)  # keys stay where they were

@@ -140,6 +140,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self.controls.stats.toggled.connect(self.stats_table.set_shown)
         self.controls.spectrum.toggled.connect(self.show_spectrum)
         self.controls.db.toggled.connect(self.set_spectrum_db)
+        self.controls.log_frequency.toggled.connect(self.spectrum.set_log_frequency)
         for readout, presenter in zip(self.readouts, self.plot_presenters):
             readout.stats_line = (lambda key, name, presenter=presenter:
                                   self.tracker_stats(presenter, key, name))
@@ -362,8 +363,7 @@ class MainWindow(QtWidgets.QMainWindow):
 
     # --- what the toolbar calls -------------------------------------------------
 
-    def all_enable_auto_range(self) -> None:
-        """The "AR" button: every plot follows its data again."""
+    def all_enable_auto_range(self) -> None:  # the "AR" button
         self.enable_all_auto_range()
 
     def enable_all_auto_range(self) -> None:
