@@ -75,6 +75,10 @@ def test_the_handle_drags_while_playing_and_a_click_on_the_track_jumps_there(
     slider = window.replay_bar.slider
     qtbot.waitUntil(lambda: replay_of(window)["rows"] == ROWS and replay_of(window)["position"] > 5,
                     timeout=WAIT)
+    # The reading ended, the replay did not: the title says nothing of an end.
+    qtbot.waitUntil(lambda: window.summary()["ended"], timeout=WAIT)
+    assert "ended" not in window.windowTitle() and not replay_of(window)["ended"]
+    assert "the whole file is read" in window.status_bar.currentMessage()
     rows_per_pixel = ROWS / slider.width()
     # A press aimed at the moving handle lands on the track: the handle jumps
     # there and drags on, in steps as a hand moves, with frames between.
@@ -91,3 +95,17 @@ def test_the_handle_drags_while_playing_and_a_click_on_the_track_jumps_there(
     # A click on the track far from the handle puts the replay there, not one page on.
     qtbot.mouseClick(slider, Qt.MouseButton.LeftButton, pos=slider_point(slider, 100))
     assert abs(replay_of(window)["position"] - 100) <= rows_per_pixel + 2
+
+
+def test_a_file_of_one_run_gives_the_room_to_the_live_plot_until_a_second_run_comes(
+        qtbot, open_app, recording):
+    window = open_app(str(recording))
+    qtbot.waitUntil(lambda: len(window.point_dataset) == ROWS, timeout=WAIT)
+    qtbot.wait(400)  # the status refresh, a few times a second
+    live, history = window.live_plot, window.history_plot
+    assert history.isHidden() and window.trace_data_box.isHidden()
+    assert live.height() > 0.8 * live.parentWidget().height()
+    with open(recording, "a") as file:  # a blank line ends the run
+        file.write("\n2026-12-09T11:00:00+00:00,0.5\n")
+    qtbot.waitUntil(lambda: not history.isHidden(), timeout=WAIT)
+    qtbot.waitUntil(lambda: history.height() > 50)

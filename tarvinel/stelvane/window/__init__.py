@@ -4,6 +4,7 @@
     intake.py         the producer's queue drained into the data sets and the
                       toolbar, a bounded share of each frame
     watch.py          the producer's status pipe: news, problems, the end
+    emptyparts.py     the history plot and data boxes shown once they hold data
     problems.py       the problems box and the status bar's messages
     controls.py       the check boxes and fields beside the plots
     replaybar.py      the replay's slider, label and keys

@@ -24,6 +24,7 @@ from ..widgets.statstable import StatsKeeper, StatsTable, tracker_line
 from ..widgets.views import MESSAGE_MS, DataBox, PlotView, RateMeter, StatusBar
 from . import settings
 from .controls import ViewControls, WindowField
+from .emptyparts import show_parts_with_data
 from .export import VisibleRange
 from .intake import Intake
 from .pacing import FramePacer, frame_interval
@@ -177,6 +178,7 @@ class MainWindow(QtWidgets.QMainWindow):
         plots.setObjectName("plots")
         for plot in self.plots:
             plots.addWidget(plot)
+            plots.setCollapsible(plots.count() - 1, False)  # a hidden plot comes back at its size
         boxes = QtWidgets.QWidget()
         box_layout = QtWidgets.QVBoxLayout(boxes)
         box_layout.setContentsMargins(0, 0, 0, 0)
@@ -256,10 +258,8 @@ class MainWindow(QtWidgets.QMainWindow):
             self.presenter.present()
 
     def refresh_status(self, now: float) -> None:
-        """Brings the status bar and the data boxes up to date, and notices a
-        producer that stopped."""
-        points = self.point_dataset
-        bar = self.status_bar
+        """Brings the status bar and the data boxes up to date, and notices a producer that stopped."""
+        points, bar = self.point_dataset, self.status_bar
         bar.show_counts(points, self.trace_dataset)
         bar.show_rate(self.row_rate.update(now, points.rows_stored),
                       self.frame_rate.update(now, self.live_plot.frames))
@@ -267,6 +267,7 @@ class MainWindow(QtWidgets.QMainWindow):
                        bool(self.current_dataset().column_names))
         for record in self.modes.values():
             record.data_box.refresh()
+        show_parts_with_data(self)
         self.presenter.place_legends()
         for readout in self.readouts:
             readout.refresh()
@@ -356,8 +357,7 @@ class MainWindow(QtWidgets.QMainWindow):
             self.spectrum.plot.setVisible(shown)
             self.spectrum.forget()
 
-    def set_spectrum_db(self, on: bool) -> None:
-        """D or the dB button."""
+    def set_spectrum_db(self, on: bool) -> None:  # D or the dB button
         if self.spectrum is not None:
             self.spectrum.set_db(on)
 
