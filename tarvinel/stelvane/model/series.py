@@ -266,6 +266,14 @@ def detail_window(view: tuple[float, float], data: tuple[float, float] | None, p
     return 3 * points, (centre - 1.5 * width, centre + 1.5 * width)
 
 
+def stepped(x, y):
+    """A state's curve as steps: each word held until the next row's x,
+    not a slope from one word to the next."""
+    if x is None or len(x) < 2:
+        return x, y
+    return np.repeat(x, 2)[1:], np.repeat(y, 2)[:-1]
+
+
 def data_extent(blocks, log_x: bool = False, log_y: bool = False):
     """((x low, x high), (y low, y high)) of the finite values of `blocks`
     (statistics.RowBlock), as a view with log axes takes them (log10 of

@@ -15,8 +15,10 @@ from .. import config
 from ..model.columnkinds import axis_text, common, shown_column, shown_over_runs
 from ..model.liverun import LiveRun, LiveView, rows_of
 from ..model.series import (MAX_ZOOM_STEPS, data_extent, detail_window, history_series_steps,
-                             pair_series, x_extent, zoom_points)
+                             pair_series, stepped, x_extent, zoom_points)
+from ..model.siunits import frequency_unit
 from ..model.statistics import CurveRows, RowBlock
+from ..protocol import NUMBER, TEXT
 from ..model.timewindow import ROWS, TimeWindow
 from ..widgets.axes import set_axis_kind
 from ..widgets.legend import CurveLegend, curve_names
@@ -153,6 +155,10 @@ class PlotPresenter:
             self.columns_key = columns_key
             self._show_columns(frame)
         names = self.names
+        # A text column's words are states: drawn as steps.
+        series = [stepped(*data) if data is not None and key in self.plot.curve_shown
+                  and self.plot.curve_shown[key][1].kind == TEXT else data
+                  for key, data in zip(config.ridx, series)]
         self.curves.show(series)
         # The legend names the curves that show something.
         named = [(key, name) for key, data, name in zip(config.ridx, series, names)
@@ -177,12 +183,23 @@ class PlotPresenter:
             plot.curve_shown = dict(zip(config.ridx, zip(xs, ys)))
             for side, shown in (("bottom", plot.shown_x), ("left", plot.shown_y)):
                 set_axis_kind(plot, side, shown.kind, shown.words)
+            plot.si_units = tuple(_frequency_unit(names, shown) for names, shown in (
+                ([x for x, _ in pairs], xs), ([y for _, y in pairs], ys)))
+            for side, unit in zip(("bottom", "left"), plot.si_units):
+                plot.plotItem.getAxis(side).si_unit = unit
             plot.set_labels(axis_text([x for x, _ in pairs], frame.fx, xs),
                             axis_text([y for _, y in pairs], frame.fy, ys))
             self.names = curve_names(pairs, frame.fx, frame.fy, [y.unit for y in ys])
 
     def _title(self, text: str, frame: Frame) -> None:
         self.plot.set_title(f"{self.name}: {text}" + ("  (paused)" if frame.paused else ""))
+
+
+def _frequency_unit(names, shown) -> str | None:
+    """"Hz" when every column of an axis holds frequencies (siunits)."""
+    units = {frequency_unit(name, column.unit) if column.kind == NUMBER else None
+             for name, column in zip(names, shown)}
+    return units.pop() if len(units) == 1 else None
 
 
 class LivePresenter(PlotPresenter):

@@ -153,4 +153,6 @@ class SpectrumPresenter(PlotPresenter):
         in_seconds = any(x.kind == TIME or x.unit == "s" for x in xs)
         unit = "Hz" if in_seconds else "1/" + ", ".join(dict.fromkeys(x for x, _ in pairs))
         plot.set_labels(f"frequency [{unit}]", "power [dB]" if self.in_db else "amplitude")
+        plot.si_units = ("Hz" if in_seconds else None, None)
+        plot.plotItem.getAxis("bottom").si_unit = plot.si_units[0]
         self.names = curve_names(pairs, frame.fx, frame.fy, [y.unit for y in ys])

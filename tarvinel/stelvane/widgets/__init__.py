@@ -1,6 +1,9 @@
 """The plot widgets: what draws, on top of pyqtgraph and Qt.
 
-    views.py        the application's plot view, on the native plot widget
+    views.py        the application's plot view, on the native plot widget,
+                    and the data boxes
+    statusbar.py    the status bar and its figures
+    elided.py       texts cut after a word to the room they have, whole on hover
     curvedraw.py    a curve drawn as one polyline
     axes.py         the time, text and number axes
     axisdraw.py     an axis' ticks, grid and labels painted fast

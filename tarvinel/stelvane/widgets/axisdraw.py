@@ -21,6 +21,7 @@ from ..qt_compat import QtCore, QtGui  # chooses the binding: before pyqtgraph
 
 import pyqtgraph as pg  # noqa: E402
 
+from ..model.siunits import si_tick_texts  # noqa: E402
 from .axisticks import (MEASURE_BOX, draw_specs, spaced_log_labels, tick_values,  # noqa: E402
                         tick_values_key)
 
@@ -250,6 +251,7 @@ class DirectAxis(pg.AxisItem):
         self._drawing: AxisDrawing | None = None
         self._tick_values: dict = {}  # tick_values_key -> AxisItem.tickValues' answer
         self._tick_strings: dict = {}  # (values, scale, spacing, log) -> tick texts
+        self.si_unit = None  # a unit whose values are written with SI prefixes ("Hz")
 
     def _updateLabel(self):
         # The base class lays its label out again at every change of the
@@ -279,6 +281,8 @@ class DirectAxis(pg.AxisItem):
         # Kept by what the base class writes them from: a scrolling axis
         # writes the same texts for many frames.
         key = (tuple(values), scale, spacing, self.logMode, self._length() if self.logMode else 0)
+        if self.si_unit is not None and not self.logMode:
+            return si_tick_texts(values, spacing, self.si_unit)
         strings = self._tick_strings.get(key)
         if strings is None:
             strings = bounded(self._tick_strings)[key] = super().tickStrings(values, scale, spacing)

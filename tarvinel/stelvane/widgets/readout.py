@@ -15,7 +15,8 @@ import pyqtgraph as pg
 
 from ..formats.valuetext import number_text
 from ..model.columnkinds import PLAIN
-from ..protocol import TEXT
+from ..model.siunits import si_text
+from ..protocol import TEXT, TIME
 from ..qt_compat import QtCore
 
 LEAVE = QtCore.QEvent.Type.Leave
@@ -27,12 +28,25 @@ MOVES_PER_SECOND = 60
 format_number = number_text  # a number as the readout writes it
 
 
-def position_text(value: float, shown=PLAIN) -> str:
+# How much of a time's text `2026-12-08 10:00:00.250` a pointer says, by
+# the seconds one pixel spans: (at least these seconds, characters kept).
+TIME_PRECISION = ((43_200, 10), (30, 16), (0.5, 19), (5e-4, 23))
+
+
+def position_text(value: float, shown=PLAIN, per_pixel: float = 0.0, si_unit=None) -> str:
     """A place on an axis that shows `shown` (a columnkinds.Shown): a time
-    as a local time, a place on a levels axis as the nearest level's word."""
+    as a local time, to the precision one pixel of the zoom (`per_pixel`,
+    in X's units) can point at (daily data zoomed out: the day); a place on
+    a levels axis as the nearest level's word."""
     if shown.kind == TEXT and math.isfinite(value):
         return shown.text(float(round(value)))
-    return shown.text(value)
+    if si_unit is not None:
+        return si_text(value, si_unit)
+    text = shown.text(value)
+    if shown.kind == TIME and len(text) >= 19 and text[4] == "-" and text[10] == " ":
+        kept = next((chars for seconds, chars in TIME_PRECISION if per_pixel >= seconds), None)
+        return text[:kept] if kept else text
+    return text
 
 
 class PointerReadout(QtCore.QObject):
@@ -100,7 +114,12 @@ class PointerReadout(QtCore.QObject):
         x = 10.0 ** point.x() if log_x else point.x()
         y = 10.0 ** point.y() if log_y else point.y()
         plot = self.plot
-        self.show_text(f"x = {position_text(x, plot.shown_x)}   y = {position_text(y, plot.shown_y)}")
+        (x0, x1), (y0, y1) = vb.viewRange()
+        per_pixel = [(x1 - x0) / max(1.0, vb.width()), (y1 - y0) / max(1.0, vb.height())]
+        per_pixel = [0.0 if log else step for step, log in zip(per_pixel, (log_x, log_y))]
+        x_unit, y_unit = plot.si_units
+        self.show_text(f"x = {position_text(x, plot.shown_x, per_pixel[0], x_unit)}   "
+                       f"y = {position_text(y, plot.shown_y, per_pixel[1], y_unit)}")
         if self.tracking:
             self._track(point.x(), log_x, log_y, point.y())
         else:

@@ -2,23 +2,23 @@
 its labels, and the small helpers they share (value and copy formatting).
 """
 
-from collections import deque
+import math
 
 from .. import ploter
 from ..dataset import Dataset
 from ..formats.valuetext import duration_text, iso_text, number_text, value_text
 from ..model.columnkinds import PLAIN, with_unit
-from ..protocol import TIME
+from ..model.siunits import frequency_unit, si_text
+from ..protocol import NUMBER, TIME
 from ..qt_compat import QtCore, QtWidgets
 from .axisdraw import use_direct_axes
 from .curvedraw import use_polylines
-from .elided import ElidedLabel, MessageArea, elided_words
+from .elided import elided_words
 
 
 MIDDLE_BUTTON = QtCore.Qt.MouseButton.MiddleButton
+CONTROL = QtCore.Qt.KeyboardModifier.ControlModifier
 
-# How long the status bar shows a problem or a source's message, in ms.
-MESSAGE_MS = 15000
 
 
 class PlotView(ploter.PlotWidget):
@@ -47,6 +47,7 @@ class PlotView(ploter.PlotWidget):
         # middle-button copy write values so.
         self.shown_x = self.shown_y = PLAIN
         self.curve_shown: dict = {}  # curve key -> (Shown of x, Shown of y)
+        self.si_units = (None, None)  # X's and Y's unit written with SI prefixes ("Hz")
 
     def following(self) -> bool:
         """Whether the X range follows the data (auto-range; a pan or zoom stops it)."""
@@ -182,6 +183,20 @@ class PlotView(ploter.PlotWidget):
         if ev.text() in ("f", "F") and self.on_fit is not None:
             self.on_fit()
 
+    def wheelEvent(self, ev):
+        # Over a time axis the wheel zooms X only (a Y range zoomed with it
+        # would soon show nothing); Ctrl+wheel zooms both.
+        vb = self.plotItem.vb
+        enabled = list(vb.state["mouseEnabled"])
+        x_only = self.shown_x.kind == TIME and not ev.modifiers() & CONTROL
+        if x_only:
+            vb.setMouseEnabled(x=enabled[0], y=False)
+        try:
+            super().wheelEvent(ev)
+        finally:
+            if x_only:
+                vb.setMouseEnabled(*enabled)
+
     def mouseReleaseEvent(self, ev):
         middle = ev.button() == MIDDLE_BUTTON
         super().mouseReleaseEvent(ev)
@@ -241,7 +256,7 @@ class DataBox(QtWidgets.QGroupBox):
         layout = QtWidgets.QVBoxLayout(self)
         layout.setContentsMargins(4, 4, 4, 4)
         layout.addWidget(self.table)
-        self._shown_version = None
+        self._shown_version = self._shown_run = None
         self.full_title = title
 
     def _show_title(self) -> None:
@@ -263,8 +278,15 @@ class DataBox(QtWidgets.QGroupBox):
     def column_names(self) -> list[str]:
         return self.dataset.column_names
 
+    def refresh_if_new_run(self) -> None:
+        """Shows a new run at once (each frame): the live plot's title, which
+        names it, and the box never disagree."""
+        if self.dataset.run_number != self._shown_run:
+            self.refresh()
+
     def refresh(self) -> None:
         ds = self.dataset
+        self._shown_run = ds.run_number
         if ds.version == self._shown_version:
             return
         self._shown_version = ds.version
@@ -277,8 +299,8 @@ class DataBox(QtWidgets.QGroupBox):
         self.table.setRowCount(len(names))
         for i, name in enumerate(names):
             self._set_cell(i, 0, with_unit(name, described.unit(i)))
-            self._set_cell(i, 1, value_text(last[i], described.kind(i), described.words.get(i, ()))
-                           if i < len(last) else "")
+            self._set_cell(i, 1, "" if i >= len(last) else last_text(
+                name, last[i], described.kind(i), described.unit(i), described.words.get(i, ())))
 
     def _set_cell(self, row: int, column: int, text: str) -> None:
         item = self.table.item(row, column)
@@ -288,95 +310,13 @@ class DataBox(QtWidgets.QGroupBox):
             item.setText(text)
 
 
+def last_text(name: str, value, kind: str, unit: str, words) -> str:
+    """A data box's value: a frequency with an SI prefix (1.42 GHz), else
+    as the column's kind writes it."""
+    hertz = frequency_unit(name, unit) if kind == NUMBER else None
+    if hertz is not None and isinstance(value, float) and math.isfinite(value):
+        return si_text(value, hertz)
+    return value_text(value, kind, words)
+
+
 format_value = number_text  # a number as the data box writes it
-
-
-class StatusBar(QtWidgets.QStatusBar):
-    """The window's status bar: a message on the left (problems, a data
-    source's own news) and labels on the right, each with a method that
-    shows its figure. No text in it widens the window: what does not fit
-    is cut after a word, and shown whole on hover."""
-
-    def __init__(self):
-        super().__init__()
-        self.message_area = MessageArea(self)
-        self.addWidget(self.message_area, 1)
-        self.pointer_label = ElidedLabel()
-        self.paused_label = QtWidgets.QLabel("‖ paused")
-        self.counts_label = ElidedLabel()
-        self.rate_label = ElidedLabel()
-        self.pairs_label = ElidedLabel()
-        self.copied_label = ElidedLabel()
-        self.problems_label = QtWidgets.QLabel()
-        for label in (self.pointer_label, self.paused_label, self.counts_label, self.rate_label,
-                      self.pairs_label, self.copied_label, self.problems_label):
-            label.setContentsMargins(6, 0, 6, 0)
-            self.addPermanentWidget(label)
-        self.paused_label.setStyleSheet("QLabel { color: #b3261e; font-weight: bold; }")
-        self.paused_label.hide()
-        self.copied = ""  # the clipboard text of the last middle-button copy
-
-    # The message is the message area's (never QStatusBar's own, which is
-    # cut mid-word and hides the area while shown).
-    def showMessage(self, text: str, timeout: int = 0) -> None:
-        self.message_area.show_message(text, timeout)
-
-    def currentMessage(self) -> str:
-        return self.message_area.full_text
-
-    def clearMessage(self) -> None:
-        self.message_area.show_message("")
-
-    def show_pointer(self, text: str) -> None:
-        """The x and y under the pointer over a plot, "" when it is over none."""
-        self.pointer_label.set_full_text(text)
-
-    def show_paused(self, paused: bool) -> None:
-        self.paused_label.setVisible(paused)
-
-    def show_counts(self, points: Dataset, traces: Dataset) -> None:
-        self.counts_label.set_full_text(f"points {points.rows_stored:,} (run {points.run_number}) · "
-                                        f"traces {traces.payloads_stored:,}")
-
-    def show_rate(self, rows_per_second: float, frames_per_second: float) -> None:
-        self.rate_label.set_full_text(
-            f"{rows_per_second:,.0f} points/s · {frames_per_second:.0f} fps")
-
-    def show_pairs(self, matched: int, curves: int, columns: bool = True) -> None:
-        """`matched` (X,Y) pairs, of which the first `curves` at most are
-        drawn; none, where there are `columns`, is said in words."""
-        shown = min(matched, curves)
-        self.pairs_label.set_full_text(
-            "no pair matched" if columns and not matched else
-            f"pairs {matched}" if shown == matched else f"pairs {matched} ({shown} shown)")
-
-    def show_copied(self, shown: str, clipboard_text: str) -> None:
-        """A plot's middle-button copy: `shown` here, `clipboard_text` on the clipboard."""
-        self.copied = clipboard_text
-        self.copied_label.set_full_text(f"copied {shown}")
-
-    def show_problems(self, text: str, count: int, tool_tip: str) -> None:
-        """The newest problem as the message, the count of all and the kept ones in the counter."""
-        self.showMessage(text, MESSAGE_MS)
-        self.problems_label.setText(f"⚠ {count}")
-        self.problems_label.setToolTip(tool_tip)
-
-    def show_source_message(self, text: str) -> None:
-        """What a data source says about itself ("source ended" and the like)."""
-        self.showMessage(text, MESSAGE_MS)
-
-
-class RateMeter:
-    """Rate of a growing count over the last `span` seconds."""
-
-    def __init__(self, span: float = 1.0):
-        self.span = span
-        self._samples: deque[tuple[float, int]] = deque()
-
-    def update(self, now: float, count: int) -> float:
-        samples = self._samples
-        samples.append((now, count))
-        while len(samples) > 2 and now - samples[1][0] >= self.span:
-            samples.popleft()
-        (t0, c0), (t1, c1) = samples[0], samples[-1]
-        return (c1 - c0) / (t1 - t0) if t1 > t0 else 0.0

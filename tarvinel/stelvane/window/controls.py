@@ -41,7 +41,8 @@ KEYS = (
     ("R held + middle drag",
      "copy the x range as from,to (the status bar shows it with its difference)"),
     ("Left drag on a plot", "pan"),
-    ("Right drag or wheel on a plot", "zoom (the wheel over an axis zooms that axis only)"),
+    ("Right drag or wheel on a plot", "zoom (the wheel over an axis zooms that axis only; over a "
+                                      "time axis the wheel zooms X only, Ctrl+wheel both)"),
     ("Right click on a plot", "the plot's own menu (view range, mouse mode, ...)"),
     ("Pointer over a plot", "the status bar shows the x and y under it"),
     ("Drag a legend", "move it; a double click gives its place back to the window"),
@@ -88,6 +89,9 @@ class ViewControls(QtWidgets.QWidget):
         self.help = self._action(window, "?", "F1", tip="Keys and mouse actions (F1)")
         self.views = {name: getattr(self, name) for name in REMEMBERED_VIEWS}
         self.help.triggered.connect(lambda: show_help(window))
+        # A button that is on looks pressed in, in the selection's blue.
+        self.setStyleSheet("QToolButton:checked { background: #3d7ad6; color: white; "
+                           "border: 1px solid #2a5db0; border-radius: 3px; }")
         layout = QtWidgets.QGridLayout(self)
         layout.setContentsMargins(4, 0, 4, 0)
         layout.setSpacing(2)

@@ -21,7 +21,8 @@ from ..presenters.toolbar_adapter import ToolbarAdapter
 from ..qt_compat import QtCore, QtWidgets
 from ..widgets.readout import PointerReadout
 from ..widgets.statstable import StatsKeeper, StatsTable, tracker_line
-from ..widgets.views import MESSAGE_MS, DataBox, PlotView, RateMeter, StatusBar
+from ..widgets.statusbar import MESSAGE_MS, RateMeter, StatusBar
+from ..widgets.views import DataBox, PlotView
 from . import settings
 from .controls import ViewControls, WindowField
 from .emptyparts import show_parts_with_data
@@ -225,6 +226,7 @@ class MainWindow(QtWidgets.QMainWindow):
             self.intake.drain(start + INTAKE_SHARE * self.frame_interval)
             playing = self.replay_bar is not None and self.advance_replay()
             self.presenter.present()
+            self.modes[self.selection.mode].data_box.refresh_if_new_run()
         finally:
             self._ticking = False
         if self._problems_changed:
@@ -346,13 +348,11 @@ class MainWindow(QtWidgets.QMainWindow):
         for readout in self.readouts:
             readout.set_tracking(on)
 
-    def tracker_stats(self, presenter, key, name: str) -> str:
-        """The tracker's line of statistics for curve `key` of `presenter`, "" for none."""
+    def tracker_stats(self, presenter, key, name: str) -> str:  # "" for none
         line = self.stats.line(presenter, key)
         return tracker_line(name, presenter.plot.colors[key], line) if line else ""
 
-    def show_spectrum(self, shown: bool) -> None:
-        """P or the Spectrum button."""
+    def show_spectrum(self, shown: bool) -> None:  # P or the Spectrum button
         if self.spectrum is not None:
             self.spectrum.plot.setVisible(shown)
             self.spectrum.forget()
