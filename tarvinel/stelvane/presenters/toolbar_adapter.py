@@ -109,7 +109,7 @@ class ToolbarAdapter:
     pairs each mode's pattern matched until the toolbar matches that mode
     again."""
 
-    def __init__(self, window, report: Callable[[str], None] = print):
+    def __init__(self, window, report: Callable[[str], None]):
         # The toolbar reads the column names through the window, so it must
         # know the window before the intake hands it the first names.
         self.toolbar = ToolBar()
