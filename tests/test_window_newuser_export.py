@@ -41,7 +41,10 @@ def pixels(path):
     """The PNG's pixels as rows of (r, g, b)."""
     image = QtGui.QImage(str(path)).convertToFormat(QtGui.QImage.Format.Format_RGB32)
     width, height = image.width(), image.height()
-    words = np.frombuffer(bytes(image.constBits())[:4 * width * height], np.uint32)
+    bits = image.constBits()
+    if hasattr(bits, "setsize"):  # PyQt: a pointer that says its size only when told
+        bits.setsize(image.sizeInBytes())
+    words = np.frombuffer(bytes(bits)[:4 * width * height], np.uint32)
     words = words.reshape(height, width)
     return np.stack([(words >> 16) & 255, (words >> 8) & 255, words & 255], axis=-1)
 
