@@ -62,6 +62,13 @@ def test_f_after_a_deep_zoom_fits_the_whole_file(qtbot, window):
     assert y_low <= -0.99 and y_high >= 0.99
 
 
+def on_widget(plot, item) -> QtCore.QRect:
+    """Where a text item is drawn, in the plot widget's pixels: it ignores
+    the view's scaling, so its bounds are pixels around its anchor."""
+    anchor = plot.viewport().mapTo(plot, plot.mapFromScene(item.scenePos()))
+    return item.boundingRect().toRect().translated(anchor)
+
+
 def text_rects(axis):
     specs, _ = axis.measured_specs()
     return [(rect, text) for rect, _, text in specs[2] if text]
@@ -79,7 +86,7 @@ def test_corner_labels_stay_off_the_ticks_the_tracker_and_log_labels_do_not_stac
     middle = live.mapFromScene(view.sceneBoundingRect().center())
     qtbot.mouseMove(live.viewport(), middle)
     qtbot.waitUntil(lambda: win.readouts[0].box.isVisible())
-    box = live.mapFromScene(win.readouts[0].box.sceneBoundingRect()).boundingRect()
+    box = on_widget(live, win.readouts[0].box)
     top_of_view = live.mapFromScene(view.sceneBoundingRect()).boundingRect().top()
     left_axis = live.plotItem.getAxis("left")
     for label in (live.XLabel, live.YLabel):

@@ -23,7 +23,7 @@ _MODE_NAMES = {"P": "Points", "T": "Traces"}
 # The toolbar's grid column of the pattern field, and the least width the
 # field keeps, in pixels: a pattern of two or three names stays readable.
 _PATTERN_COLUMN = 3
-PATTERN_WIDTH = 160
+PATTERN_WIDTH = 150
 
 
 @dataclass(frozen=True)
@@ -167,7 +167,7 @@ class ToolbarAdapter:
         """The toolbar's row packed closer, and its spare width to the
         pattern field, which keeps PATTERN_WIDTH at least."""
         grid = self.toolbar.layout
-        grid.setHorizontalSpacing(3)
+        grid.setHorizontalSpacing(2)
         grid.setColumnStretch(_PATTERN_COLUMN, 1)
         for controls in self.controls.values():
             controls.pattern_field.setMinimumWidth(PATTERN_WIDTH)

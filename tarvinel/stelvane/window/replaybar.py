@@ -52,7 +52,7 @@ class ReplayBar(QtWidgets.QWidget):
         self.slider = QtWidgets.QSlider(HORIZONTAL, self)
         self.slider.setFocusPolicy(NO_FOCUS)  # the keys stay with the window's actions
         self.slider.setRange(0, 0)
-        self._slider_style = JumpingSliderStyle(self.slider.style().name())
+        self._slider_style = JumpingSliderStyle()  # over the application's style
         self.slider.setStyle(self._slider_style)
         self.label = QtWidgets.QLabel(self)
         layout = QtWidgets.QHBoxLayout(self)
