@@ -34,8 +34,8 @@ def test_an_oversized_settings_value_is_ignored_and_named_by_its_length(settings
 
 
 def test_a_long_problem_is_kept_by_its_start_and_its_length():
-    from tarvinel.stelvane.window.problems import MESSAGE_LIMIT, ProblemLog
+    from tarvinel.stelvane.window.problems import KEPT_LIMIT, ProblemLog
     log = ProblemLog()
     log.add("bad value " + "z" * 5_000_000)
     assert log.text.startswith("bad value zzz") and log.text.endswith("(5,000,010 characters in all)")
-    assert len(log.text) < MESSAGE_LIMIT + 50
+    assert len(log.text) < KEPT_LIMIT + 50

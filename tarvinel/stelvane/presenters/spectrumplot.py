@@ -114,6 +114,7 @@ class SpectrumPresenter(PlotPresenter):
             return
         vb.setXRange(*view, padding=0)  # leaves X's auto range off; Y follows on
         self.band_shown = tuple(vb.viewRange()[0])
+
     def present(self, frame: Frame) -> None:
         self.frame = frame
         if not self.plot.isVisible() or self.source is None:

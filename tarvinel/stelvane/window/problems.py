@@ -15,9 +15,11 @@ from ..dataset import DataError
 
 # Problems kept for the tool tip of the problem counter.
 PROBLEMS_KEPT = 50
-# Characters of one problem kept and shown: a value of megabytes (a damaged
-# settings file, a line of a stream) is named by its start and its length.
+# Characters of a problem's one-line description, and of a problem kept (a
+# producer's traceback fits): a value of megabytes (a damaged settings
+# file, a line of a stream) is named by its start and its length.
 MESSAGE_LIMIT = 300
+KEPT_LIMIT = 4000
 # The first and the last problems a summary gives as text.
 SUMMARY_FIRST, SUMMARY_LAST = 3, 3
 
@@ -61,7 +63,7 @@ class ProblemLog:
 
     def add(self, message: str, count: int = 1) -> None:
         """One problem, or `count` problems summed up in one message."""
-        message = shortened(message)
+        message = shortened(message, KEPT_LIMIT)
         self.count += count
         if self.entries and self.entries[-1][0] == message:
             self.entries[-1] = (message, self.entries[-1][1] + 1)
