@@ -6,7 +6,7 @@ was typed for: a file's pattern would match nothing in another file, and a
 plain file opened for the first time shows its first column against the
 others); for the window: its geometry, the positions of its splitters, the live
 plot's window (timewindow.py; --window wins over it) and which views are on
-(legend, tracker, statistics, spectrum, dB; not the pause).
+(legend, tracker, statistics, spectrum, dB, log frequency; not the pause).
 They are kept per user with Qt's QSettings in an INI file (on Linux
 $XDG_CONFIG_HOME/tarvinel/stelvane.ini, ~/.config by default), read when the
 window starts and written when it closes.
