@@ -99,6 +99,15 @@ def test_frequencies_read_with_si_prefixes(qtbot, window):
     feed(qtbot, win, queue, ("freq", "level"), np.column_stack([f, np.exp(-((f - 1.42e9) / 5e6) ** 2)]),
          kinds=(NUMBER, NUMBER))
     assert all(text.endswith(" GHz") for text in axis_texts(win.live_plot))
+    live = win.live_plot
+    live.setFocus()
+    qtbot.keyClick(live, Qt.Key.Key_T)  # the tracker, and the pointer over the plot
+    middle = live.mapFromScene(live.plotItem.vb.sceneBoundingRect().center())
+    qtbot.mouseMove(live.viewport(), middle - QtCore.QPoint(40, 0))  # a move, wherever it was
+    qtbot.mouseMove(live.viewport(), middle)
+    qtbot.waitUntil(lambda: win.readouts[0].box.isVisible())
+    assert re.match(r"x = 1\.4\d* GHz", win.status_bar.pointer_label.text())
+    assert re.search(r"x 1\.4\d* GHz", win.readouts[0].box.textItem.toPlainText())
     qtbot.waitUntil(lambda: win.point_data_box.table.item(0, 1) is not None
                     and win.point_data_box.table.item(0, 1).text() == "1.5 GHz", timeout=2000)
 

@@ -49,6 +49,21 @@ def position_text(value: float, shown=PLAIN, per_pixel: float = 0.0, si_unit=Non
     return text
 
 
+class _SiShown:
+    """A column's values written with an SI prefix (a frequency in Hz)."""
+
+    def __init__(self, unit: str):
+        self.unit = unit
+
+    def text(self, value) -> str:
+        return si_text(value, self.unit)
+
+
+def _with_unit(shown, si_unit):
+    """How the tracker writes a value: with SI prefixes where the axis does."""
+    return shown if si_unit is None else _SiShown(si_unit)
+
+
 class PointerReadout(QtCore.QObject):
     """The readout and tracker of one plot widget (a `views.PlotView`).
 
@@ -138,7 +153,8 @@ class PointerReadout(QtCore.QObject):
             if sample is None:
                 continue
             x, y = sample
-            shown_x, shown_y = self.plot.curve_shown.get(key, (PLAIN, PLAIN))
+            shown_x, shown_y = (_with_unit(shown, unit) for shown, unit in zip(
+                self.plot.curve_shown.get(key, (PLAIN, PLAIN)), self.plot.si_units))
             if not self.values:  # the first sample's x heads the box
                 lines.append(f"<span style='color:{TEXT_COLOUR}'>x {html.escape(shown_x.text(x))}</span>")
             self.values[key] = sample
