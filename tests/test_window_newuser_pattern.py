@@ -63,6 +63,10 @@ def test_a_bad_pattern_then_points_traces_points_keeps_the_points_whole(
     assert win.selection.mode == "P" and win.selection.pairs == good_pairs
     qtbot.waitUntil(lambda: drawn(win)[0] > 0, timeout=WAIT)
     assert drawn(win)[1] == labels
+    # The live plot's range is the points' time again, not the frequencies; the
+    # history names the points' runs.
+    qtbot.waitUntil(lambda: win.live_plot.plotItem.vb.viewRange()[0][1] < 1e6, timeout=WAIT)
+    qtbot.waitUntil(lambda: "trace" not in win.history_plot.title_text, timeout=WAIT)
     # The frames go on, the table shows the points' columns, one problem line.
     qtbot.waitUntil(lambda: win.live_plot.frames > frames + 5, timeout=WAIT)
     names = [stats.name for _, stats, _ in win.stats.curves(win.plot_presenters[0], wait=True)]
