@@ -212,8 +212,9 @@ class PointerReadout(QtCore.QObject):
 def nearest_sample(data, view_x: float, log_x: bool):
     """(x, y) of the sample of a curve's `data` ((x, y) as fed, or None)
     whose x is nearest to `view_x` (in view units: log10 of x on a log
-    axis), None when the curve has no finite one. Works for any order of x:
-    an X;Y pair need not grow with the row."""
+    axis), None when the curve has no finite one; of samples at the same
+    x the last (where a state plot steps, the word from there on). Works for
+    any order of x: an (X,Y) pair need not grow with the row."""
     if data is None:
         return None
     x, y = data
@@ -221,7 +222,7 @@ def nearest_sample(data, view_x: float, log_x: bool):
         shown_x = np.log10(x) if log_x else x
         distance = np.abs(np.asarray(shown_x, dtype=float) - view_x)
     distance[~(np.isfinite(distance) & np.isfinite(y))] = np.inf  # a gap is not a sample
-    i = int(np.argmin(distance))
+    i = len(distance) - 1 - int(np.argmin(distance[::-1]))
     if not math.isfinite(distance[i]):
         return None
     return float(x[i]), float(y[i])
