@@ -1,7 +1,7 @@
 """The application: a producer process streams commands through a
 multiprocessing queue into the live-plotting window.
 
-    stelvane [SOURCE] [--pattern X;Y] [--seconds S] [--summary] ...
+    stelvane [SOURCE] [--pattern X,Y] [--seconds S] [--summary] ...
 
 SOURCE picks the source the producer runs (see sources/): none for the simulated
 instrument, "-" for text rows from standard input, a file to follow,
@@ -29,7 +29,8 @@ from .formats.atomic import ExportError
 from .model.modes import MODES
 from .model.replay import DEFAULT_RATE
 from .options import make_parser, parse_args, read_options, transport_options
-from .sources import FileSource, FunctionSource, SourceError, source_from_text
+from .sources import (FileSource, FunctionSource, SourceError, check_source_text,
+                      source_from_text)
 from .sources.instrument import InstrumentSource, ProducerOptions
 from .sources.producer import ProducerProcess
 from .widgets import plotimage
@@ -91,6 +92,7 @@ def make_source(args: argparse.Namespace, produce=None):
     # duplicate of ours goes to it, and ours is left alone.
     stdin = Connection(os.dup(0), writable=False) if args.source == "-" else None
     follow = not args.no_follow and args.replay is None  # a replay reads the file whole
+    check_source_text(args.source)
     return source_from_text(args.source, follow=follow, stdin=stdin,
                             reading=read_options(args), **transport_options(args))
 
@@ -170,6 +172,25 @@ class Application:
     queue: object  # the producer's command queue; the window closes it
 
 
+def checked_source(parser, args: argparse.Namespace, produce):
+    """The source the command line names; a mistake exits through the parser."""
+    try:
+        source = make_source(args, produce)
+    except (SourceError, OSError) as error:
+        parser.error(str(error))
+    if args.replay is not None:
+        check_replayed(parser, source)
+    return source
+
+
+def qt_application(args: argparse.Namespace):
+    """The QApplication (made if there is none): off screen for a video."""
+    qt_argv = sys.argv[:1]
+    if args.export_video and not os.environ.get("QT_QPA_PLATFORM"):
+        qt_argv += ["-platform", "offscreen"]  # rendered headless: no window on the screen
+    return QtWidgets.QApplication.instance() or QtWidgets.QApplication(qt_argv)
+
+
 def create_app(argv=None, produce=None) -> Application:
     """Parses `argv`, makes the QApplication if there is none yet, starts the
     producer process (running `produce(feed)` when given) and shows the
@@ -178,12 +199,7 @@ def create_app(argv=None, produce=None) -> Application:
     parser = make_parser()
     args = parse_args(argv, parser)
     return_large_blocks_when_freed()
-    try:
-        source = make_source(args, produce)
-    except (SourceError, OSError) as error:
-        parser.error(str(error))
-    if args.replay is not None:
-        check_replayed(parser, source)
+    source = checked_source(parser, args, produce)
     store = settings.open_store()
     key = settings_source(source)
     remembered, warnings = read_settings(args, store, key)
@@ -194,15 +210,11 @@ def create_app(argv=None, produce=None) -> Application:
     queue = context.Queue(QUEUE_ITEMS)
     epoch = time.monotonic()
     producer = make_producer(context, queue, args, epoch, source)
-    qt_argv = sys.argv[:1]
-    if args.export_video and not os.environ.get("QT_QPA_PLATFORM"):
-        qt_argv += ["-platform", "offscreen"]  # rendered headless: no window on the screen
-    qt_app = QtWidgets.QApplication.instance() or QtWidgets.QApplication(qt_argv)
+    qt_app = qt_application(args)
     window = MainWindow(queue, producer=producer, epoch=epoch, live_rows=args.live_rows,
                         max_rows=args.max_rows, max_history=args.history, window=args.window,
                         expressions=chosen_expressions(args, remembered),
-                        replay_speed=args.replay,
-                        replay_rate=args.replay_rate or DEFAULT_RATE)
+                        replay_speed=args.replay, replay_rate=args.replay_rate or DEFAULT_RATE)
     for warning in warnings:
         print(warning, file=sys.stderr)
         window.report(warning)
@@ -253,40 +265,47 @@ def finish_at(window: MainWindow, args: argparse.Namespace, failure, failures: l
     window.close()
 
 
-def main(argv=None, produce=None) -> int:
-    application = create_app(argv, produce)
-    window, args = application.window, application.args
-    failures = []
+def finish_seconds(window: MainWindow, args: argparse.Namespace, failures: list) -> None:
+    """--seconds ended: the screenshot and the exports asked for, then close."""
+    try:
+        if args.screenshot:
+            save_screenshot(window, args.screenshot)
+            print(f"screenshot: {args.screenshot}")
+    except Exception as error:
+        failures.append(error)
+        print(f"screenshot failed: {error}", file=sys.stderr)
+    failures.extend(scripted_exports(window, args))
+    window.close()
 
-    def finish():
-        try:
-            if args.screenshot:
-                save_screenshot(window, args.screenshot)
-                print(f"screenshot: {args.screenshot}")
-        except Exception as error:
-            failures.append(error)
-            print(f"screenshot failed: {error}", file=sys.stderr)
-        failures.extend(scripted_exports(window, args))
-        window.close()
 
-    if args.seconds:
-        QtCore.QTimer.singleShot(round(args.seconds * 1000), finish)
-    recording = (VideoRecording(window, args.export_video, args.video_fps, args.video_size)
-                 if args.export_video else None)
-    if args.at is not None:
-        show_instant(window, args.at, lambda failure: finish_at(window, args, failure, failures))
+def close_on_signals(window: MainWindow) -> list:
+    """Ctrl+C in the terminal, `kill` and a closed terminal close the window
+    as the close button does: the producer is stopped and the queue and its
+    semaphores are released before the process ends. The frame timer gives
+    Python the chance to run the handler. Returns the signals received."""
     received = []
 
     def close_on_signal(signum, frame):
         received.append(signum)
         window.close()
 
-    # Ctrl+C in the terminal, `kill` and a closed terminal close the window
-    # as the close button does: the producer is stopped and the queue and its
-    # semaphores are released before the process ends. The frame timer gives
-    # Python the chance to run the handler.
     for signum in SHUTDOWN_SIGNALS:
         signal.signal(signum, close_on_signal)
+    return received
+
+
+def main(argv=None, produce=None) -> int:
+    application = create_app(argv, produce)
+    window, args = application.window, application.args
+    failures = []
+    if args.seconds:
+        QtCore.QTimer.singleShot(round(args.seconds * 1000),
+                                 lambda: finish_seconds(window, args, failures))
+    recording = (VideoRecording(window, args.export_video, args.video_fps, args.video_size)
+                 if args.export_video else None)
+    if args.at is not None:
+        show_instant(window, args.at, lambda failure: finish_at(window, args, failure, failures))
+    received = close_on_signals(window)
     qt_app = application.qt_app
     code = qt_app.exec()
     window.shutdown()

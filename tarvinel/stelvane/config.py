@@ -20,7 +20,10 @@ QLineEdit:focus {
 }
 QComboBox {
     padding: 1px 4px;
-    min-width: 4em;
+    min-width: 3em;
+}
+QCheckBox, QRadioButton {
+    spacing: 3px;
 }
 QPushButton {
     padding: 2px 1px;

@@ -239,6 +239,11 @@ class Dataset(KindsByName):
             raise RowsRejected(f"{self.name}: {rejected} of {total} row(s) rejected ({reason}); "
                                f"{kept} kept", kept=kept, rejected=rejected)
 
+    @property
+    def source_kinds(self) -> tuple:
+        """The kinds of the producer's columns (the derived series left out)."""
+        return tuple(self._described.kinds[:len(self._names) - len(self.derived.names)])
+
     def set_derived(self, expressions, in_use=None) -> None:
         """Derives the series of `expressions` (expressions.Expression; each
         may read the ones before it; `in_use` a derivedcolumns.InUse shared with

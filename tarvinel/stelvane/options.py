@@ -226,11 +226,11 @@ def make_parser() -> argparse.ArgumentParser:
     parser.add_argument("--no-follow", action="store_true",
                         help="read a file once instead of following it as it grows")
     parser.add_argument("--pattern", default=None,
-                        help="X;Y pattern for points; a pattern the source sends replaces it "
+                        help="(X,Y) pattern for points (X,Y regular expressions, ; between pairs); a pattern the source sends replaces it "
                              "(default: the remembered one, else the first column against every "
                              f"other, or the instrument's {defaults.point_pattern!r})")
     parser.add_argument("--trace-pattern", default=None,
-                        help="X;Y pattern for traces (default: the remembered one, else the first "
+                        help="(X,Y) pattern for traces (default: the remembered one, else the first "
                              "trace column against every other, or the instrument's "
                              f"{defaults.trace_pattern!r})")
     add_expression_option(parser)

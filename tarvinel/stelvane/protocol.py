@@ -6,7 +6,7 @@ of the payloads that say more than numbers.
     (PD, rows)       point rows: one row (a list), a 2-D array, or a TextRows
     (TD, rows)       one whole trace: a 2-D array
     (ROLL, None)     the current run ends
-    (PXY, text)      the point pattern, X;Y regular expressions
+    (PXY, text)      the point pattern: (X,Y) regular expressions, ; between pairs
     (TXY, text)      the trace pattern
 
 Every value travels as a number: a time as seconds since the epoch (UTC), a
@@ -24,6 +24,7 @@ This module imports no Qt: the producer process uses it.
 """
 
 from dataclasses import dataclass, field
+import re
 
 import numpy as np
 
@@ -90,3 +91,48 @@ def unique_names(names: list[str]) -> tuple[list[str], list[str]]:
 class FeedClosed(Exception):
     """The window has closed: the feed takes nothing more (a reader that
     catches every error lets this one through)."""
+
+
+# The patterns new columns bring.
+# The longest default pattern written as a list of names; a longer list
+# (very many columns) is written as "all but these" instead.
+LISTED_PATTERN = 120
+
+
+def first_column_pattern(names: list[str]) -> str:
+    """The default pattern: the first column as X against every other column."""
+    return _pattern(names, 0, range(1, len(names)))
+
+
+def default_pattern(names, kinds=None) -> str:
+    """The pattern new columns bring: the first time column as X (else the
+    first number column) against the other number columns only. Where
+    there is no such pair (a time and text columns), or no kinds are known,
+    the first column against every other."""
+    kinds = kinds or (NUMBER,) * len(names)
+    x = next((i for i, kind in enumerate(kinds) if kind == TIME),
+             next((i for i, kind in enumerate(kinds) if kind == NUMBER), None))
+    ys = [i for i, kind in enumerate(kinds) if kind == NUMBER and i != x]
+    if x is None or not ys:
+        return first_column_pattern(names)
+    return _pattern(names, x, ys)
+
+
+def _pattern(names, x: int, ys) -> str:
+    """Column `x` against the columns `ys`: a plain list of their names
+    (time,(sine|cosine)) where it is short and the names are all different,
+    else "every column but the others" (time,(?!(?:time|status)$).*)."""
+    ys = list(ys)
+    if not ys:
+        return f"{_literal(names[x])},(?!{_literal(names[x])}$).*"
+    listed = "|".join(_literal(names[i]) for i in ys)
+    if len(listed) <= LISTED_PATTERN and len(set(names)) == len(names):
+        return f"{_literal(names[x])},{listed if len(ys) == 1 else f'({listed})'}"
+    left_out = "|".join(_literal(names[i]) for i in range(len(names)) if i not in ys)
+    return f"{_literal(names[x])},(?!(?:{left_out})$).*"
+
+
+def _literal(name: str) -> str:
+    # The toolbar drops blanks from patterns and splits them at ";": both are
+    # written as escapes, which it leaves alone.
+    return re.escape(name).replace("\\ ", "\\x20").replace(";", "\\x3b")

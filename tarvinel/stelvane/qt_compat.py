@@ -99,5 +99,11 @@ def image_array(image: "QtGui.QImage"):
         height, width, depth)
 
 
+def enum_int(value) -> int:
+    """A Qt enum's value as a plain int (what a style hint returns): Qt 6's
+    enums are Python enums, PyQt5's are ints already."""
+    return value.value if hasattr(value, "value") else int(value)
+
+
 __all__ = ["API", "AlignRight", "QAction", "QShortcut", "QT6", "QtCore", "QtGui", "QtWidgets",
-           "Signal", "event_point", "image_array", "pressed_keys"]
+           "Signal", "enum_int", "event_point", "image_array", "pressed_keys"]

@@ -168,7 +168,7 @@ def test_example_scripts_run_in_the_producer(run):
     first = oscillator.runs()[0]
     assert len(first) == 2000 and oscillator.items[:2] == [
         (PN, ["time", "position", "velocity", "energy"]),
-        (PXY, "time,(?!time$).*")] and (PXY, "time,(position|velocity)") in oscillator.items
+        (PXY, "time,(position|velocity|energy)")] and (PXY, "time,(position|velocity)") in oscillator.items
 
 
 def test_a_script_that_raises_reports_its_traceback(run, tmp_path):
@@ -272,13 +272,13 @@ def test_the_feed_checks_in_the_producer_and_stops_with_the_window():
     with pytest.raises(ValueError, match="rows of different lengths"):
         feed.rows([[1, 2], [3]])
     assert [queue.get(timeout=5) for _ in range(2)] == [
-        (PN, ["t", "x y;z"]), (PXY, r"t,(?!t$).*")]
+        (PN, ["t", "x y;z"]), (PXY, r"t,x\x20y\x3bz")]
     assert queue.empty()  # nothing of the refused calls was queued
     # The same names again leave a pattern typed meanwhile alone; new names
     # bring the first-column pattern.
     for names, items in [(["t", "x y;z"], [(PN, ["t", "x y;z"])]),
-                         (["u", "w"], [(PN, ["u", "w"]), (PXY, r"u,(?!u$).*")]),
-                         (["t", "x y;z"], [(PN, ["t", "x y;z"]), (PXY, r"t,(?!t$).*")])]:
+                         (["u", "w"], [(PN, ["u", "w"]), (PXY, r"u,w")]),
+                         (["t", "x y;z"], [(PN, ["t", "x y;z"]), (PXY, r"t,x\x20y\x3bz")])]:
         feed.columns(names)
         assert [queue.get(timeout=5) for _ in items] == items
     feed.row([1, 2.5])
@@ -299,5 +299,5 @@ def test_the_same_trace_names_again_leave_the_trace_pattern_alone():
     for names in (["f", "S21"], ["f", "S21"], ["g", "S11"]):
         feed.trace_columns(names)
     assert [queue.get_nowait() for _ in range(queue.qsize())] == [
-        (TN, ["f", "S21"]), (TXY, r"f,(?!f$).*"), (TN, ["f", "S21"]),
-        (TN, ["g", "S11"]), (TXY, r"g,(?!g$).*")]
+        (TN, ["f", "S21"]), (TXY, r"f,S21"), (TN, ["f", "S21"]),
+        (TN, ["g", "S11"]), (TXY, r"g,S11")]

@@ -264,3 +264,30 @@ def detail_window(view: tuple[float, float], data: tuple[float, float] | None, p
     half = width / 2
     centre = data[0] + round(((view[0] + view[1]) / 2 - data[0]) / half) * half
     return 3 * points, (centre - 1.5 * width, centre + 1.5 * width)
+
+
+def stepped(x, y):
+    """A state's curve as steps: each word held until the next row's x,
+    not a slope from one word to the next."""
+    if x is None or len(x) < 2:
+        return x, y
+    return np.repeat(x, 2)[1:], np.repeat(y, 2)[:-1]
+
+
+def data_extent(blocks, log_x: bool = False, log_y: bool = False):
+    """((x low, x high), (y low, y high)) of the finite values of `blocks`
+    (statistics.RowBlock), as a view with log axes takes them (log10 of
+    the positive values); None when there are none."""
+    extents = []
+    for column, log in (("x", log_x), ("y", log_y)):
+        low, high = math.inf, -math.inf
+        for block in blocks:
+            values = np.asarray(getattr(block, column), dtype=float)
+            values = values[np.isfinite(values) & (values > 0)] if log else \
+                values[np.isfinite(values)]
+            if len(values):
+                low, high = min(low, float(values.min())), max(high, float(values.max()))
+        if low > high:
+            return None
+        extents.append((math.log10(low), math.log10(high)) if log else (low, high))
+    return tuple(extents)

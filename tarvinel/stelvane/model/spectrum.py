@@ -48,6 +48,41 @@ class Spectrum:
         return 20.0 * np.log10(np.maximum(self.amplitude, floor))
 
 
+# The share of a spectrum's power its default view shows the band of, and
+# the room beyond that band's edge, as a share of the edge.
+BAND_SHARE = 0.99
+BAND_MARGIN = 0.25
+
+
+def energy_band(frequency: np.ndarray, amplitude: np.ndarray, share: float = BAND_SHARE) -> float:
+    """The frequency under which `share` of the spectrum's power lies (the
+    highest frequency for a spectrum without power)."""
+    if not len(frequency):
+        return 0.0
+    power = np.cumsum(np.square(np.asarray(amplitude, dtype=float)))
+    total = float(power[-1])
+    if not total > 0 or not math.isfinite(total):
+        return float(frequency[-1])
+    edge = int(np.searchsorted(power, share * total))
+    return float(frequency[min(edge, len(frequency) - 1)])
+
+
+def band_view(edges, highest: float, log: bool, lowest: float = 0.0):
+    """The X range that shows the bands up to `edges` (one per spectrum) with
+    BAND_MARGIN beyond the widest, at most up to `highest` (Nyquist); on a
+    log axis from `lowest` (the first frequency above 0), as log10. None
+    when there is nothing to show."""
+    edges = [edge for edge in edges if edge > 0]
+    if not edges or not highest > 0:
+        return None
+    top = min(highest, max(edges) * (1 + BAND_MARGIN))
+    if not log:
+        return 0.0, top
+    if not 0 < lowest < top:
+        return None
+    return math.log10(lowest), math.log10(top)
+
+
 def hann(size: int) -> np.ndarray:
     """The Hann window of `size` points (read-only, kept for the next call)."""
     window = _windows.get(size)

@@ -14,9 +14,11 @@ import time
 from .. import config
 from ..model.columnkinds import axis_text, common, shown_column, shown_over_runs
 from ..model.liverun import LiveRun, LiveView, rows_of
-from ..model.series import (MAX_ZOOM_STEPS, detail_window, history_series_steps, pair_series,
-                             x_extent, zoom_points)
+from ..model.series import (MAX_ZOOM_STEPS, data_extent, detail_window, history_series_steps,
+                             pair_series, stepped, x_extent, zoom_points)
+from ..model.siunits import frequency_unit
 from ..model.statistics import CurveRows, RowBlock
+from ..protocol import NUMBER, TEXT
 from ..model.timewindow import ROWS, TimeWindow
 from ..widgets.axes import set_axis_kind
 from ..widgets.legend import CurveLegend, curve_names
@@ -85,6 +87,18 @@ class PlotPresenter:
         self.columns_key = None  # what the looks were made from
         self.names: list[str] = []  # the legend's text of each pair
         self.frame: Frame | None = None  # the frame last presented
+        plot.on_fit = self.fit_to_data
+
+    def fit_to_data(self) -> bool:
+        """F: the view fitted to all the rows the plot draws from, not only
+        to those its curves hold now (deep in a zoom, a window around the
+        view); false when it has none."""
+        axis = self.plot.plotItem.getAxis
+        extent = data_extent(self.all_blocks(), axis("bottom").logMode, axis("left").logMode)
+        if extent is None:
+            return False
+        self.plot.plotItem.vb.setRange(xRange=extent[0], yRange=extent[1])
+        return True
 
     def attach(self, plot_presenters) -> None:
         """Meets the window's other plot_presenters (`plot_presenters`, in the order of mainwindow.PLOTS)."""
@@ -114,6 +128,10 @@ class PlotPresenter:
         """The rows of one XY pair the plot draws from, as blocks in order."""
         return []
 
+    def all_blocks(self) -> list[RowBlock]:
+        """Every row the plot may draw from, over all its pairs."""
+        return [block for curve in self.curve_blocks() for block in curve.blocks]
+
     def shown_of(self, name: str, fmt: str | None, frame: Frame):
         """How column `name` reads in format `fmt` (a columnkinds.Shown)."""
         return shown_column(frame.data, name, fmt)
@@ -137,6 +155,10 @@ class PlotPresenter:
             self.columns_key = columns_key
             self._show_columns(frame)
         names = self.names
+        # A text column's words are states: drawn as steps.
+        series = [stepped(*data) if data is not None and key in self.plot.curve_shown
+                  and self.plot.curve_shown[key][1].kind == TEXT else data
+                  for key, data in zip(config.ridx, series)]
         self.curves.show(series)
         # The legend names the curves that show something.
         named = [(key, name) for key, data, name in zip(config.ridx, series, names)
@@ -161,12 +183,23 @@ class PlotPresenter:
             plot.curve_shown = dict(zip(config.ridx, zip(xs, ys)))
             for side, shown in (("bottom", plot.shown_x), ("left", plot.shown_y)):
                 set_axis_kind(plot, side, shown.kind, shown.words)
+            plot.si_units = tuple(_frequency_unit(names, shown) for names, shown in (
+                ([x for x, _ in pairs], xs), ([y for _, y in pairs], ys)))
+            for side, unit in zip(("bottom", "left"), plot.si_units):
+                plot.plotItem.getAxis(side).si_unit = unit
             plot.set_labels(axis_text([x for x, _ in pairs], frame.fx, xs),
                             axis_text([y for _, y in pairs], frame.fy, ys))
             self.names = curve_names(pairs, frame.fx, frame.fy, [y.unit for y in ys])
 
     def _title(self, text: str, frame: Frame) -> None:
         self.plot.set_title(f"{self.name}: {text}" + ("  (paused)" if frame.paused else ""))
+
+
+def _frequency_unit(names, shown) -> str | None:
+    """"Hz" when every column of an axis holds frequencies (siunits)."""
+    units = {frequency_unit(name, column.unit) if column.kind == NUMBER else None
+             for name, column in zip(names, shown)}
+    return units.pop() if len(units) == 1 else None
 
 
 class LivePresenter(PlotPresenter):
@@ -220,6 +253,16 @@ class LivePresenter(PlotPresenter):
         self.plot.fresh = True
         self.plot.settle()
         self._title(f"{frame.record.mode.run_word} {data.run_number}", frame)
+
+    def all_blocks(self) -> list[RowBlock]:
+        """Following, the rows of its window; else the whole current run
+        (zoomed in, the curves hold a window around the view only)."""
+        frame = self.frame
+        if frame is None or self.plot.following():
+            return super().all_blocks()
+        data = frame.data
+        return [RowBlock(*rows_of(data, pair, frame.fx, frame.fy, (0, len(data))))
+                for pair in frame.pairs if pair[0] in data.column_names and pair[1] in data.column_names]
 
     def pair_blocks(self, pair, frame: Frame) -> list[RowBlock]:
         rows = self.run.rows(frame.data, frame.record.key, pair, frame.fx, self.live_view(frame))

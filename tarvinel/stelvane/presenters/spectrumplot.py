@@ -5,7 +5,7 @@ spectrum.py for the arithmetic)."""
 import time
 
 from ..model.series import peak_decimated
-from ..model.spectrum import amplitude_spectrum
+from ..model.spectrum import amplitude_spectrum, band_view, energy_band
 from ..model.statistics import rows_in_range
 from ..protocol import NUMBER, TIME
 from ..widgets.axes import set_axis_kind
@@ -21,10 +21,11 @@ SPECTRUM_SHARE = 0.25
 class SpectrumJob:
     """The spectra of one frame's curves, made a few per frame."""
 
-    def __init__(self, rows: list, frame: Frame, span, points: int, in_db: bool):
+    def __init__(self, rows: list, frame: Frame, span, points: int, in_db: bool, log: bool = False):
         self.rows, self.frame = rows, frame  # the source's blocks per pair (views: they keep)
-        self.span, self.points, self.in_db = span, points, in_db
+        self.span, self.points, self.in_db, self.log = span, points, in_db, log
         self.series = []
+        self.bands = []  # per spectrum: (its power's band edge, its highest, its lowest > 0)
 
     def advance(self, deadline: float) -> bool:
         """Makes spectra until `deadline` (one at least); true once all are made."""
@@ -43,7 +44,19 @@ class SpectrumJob:
         if spectrum is None:
             return None
         values = spectrum.in_db() if self.in_db else spectrum.amplitude
-        return peak_decimated(spectrum.frequency, values, self.points)
+        frequency = spectrum.frequency
+        self.bands.append((energy_band(frequency, spectrum.amplitude), float(frequency[-1]),
+                           float(frequency[1]) if len(frequency) > 1 else 0.0))
+        if self.log:  # no 0 on a log axis
+            frequency, values = frequency[1:], values[1:]
+        return peak_decimated(frequency, values, self.points)
+
+    def view(self):
+        """The X range of the bands that hold the spectra's power (band_view)."""
+        if not self.bands:
+            return None
+        edges, highest, lowest = zip(*self.bands)
+        return band_view(edges, max(highest), self.log, min(lowest))
 
 
 class SpectrumPresenter(PlotPresenter):
@@ -60,7 +73,10 @@ class SpectrumPresenter(PlotPresenter):
         super().__init__(name, plot, options)
         self.source: PlotPresenter | None = None
         self.in_db = False
+        self.log_frequency = False
         self.job: SpectrumJob | None = None
+        self.band_shown = None  # the X range last set to the power's band, while it stands
+        plot.plotItem.vb.setAutoVisible(y=True)  # Y fits the band shown
         plot.hide()  # until the user asks for it
 
     def attach(self, plot_presenters) -> None:
@@ -74,6 +90,31 @@ class SpectrumPresenter(PlotPresenter):
         self.in_db = on
         self.forget()
 
+    def set_log_frequency(self, on: bool) -> None:
+        """A log frequency axis, or a linear one again (the G key)."""
+        self.log_frequency = on
+        self.plot.set_log_mode(on, False)
+        self.plot.plotItem.vb.enableAutoRange(x=True)  # the band again, on the new axis
+        self.forget()
+
+    def _show_band(self, job: SpectrumJob) -> None:
+        """The default X view: the band that holds the spectra's power, not
+        up to Nyquist, where slow signals' peaks would crowd the left edge.
+        Kept up to date until the user pans or zooms; A (auto range) brings
+        it back."""
+        vb = self.plot.plotItem.vb
+        shown = tuple(vb.viewRange()[0])
+        ours = self.band_shown is not None and all(
+            abs(a - b) <= 1e-9 * max(1.0, abs(b)) for a, b in zip(shown, self.band_shown))
+        if not (vb.autoRangeEnabled()[0] or ours):
+            self.band_shown = None
+            return
+        view = job.view()
+        if view is None:
+            return
+        vb.setXRange(*view, padding=0)  # leaves X's auto range off; Y follows on
+        self.band_shown = tuple(vb.viewRange()[0])
+
     def present(self, frame: Frame) -> None:
         self.frame = frame
         if not self.plot.isVisible() or self.source is None:
@@ -86,6 +127,7 @@ class SpectrumPresenter(PlotPresenter):
             frame = job.frame
             self._show(job.series, frame,
                        (frame.record.key, tuple(frame.pairs), frame.fx, frame.fy, self.in_db))
+            self._show_band(job)
             self.plot.settle()
             self._title(f"{job.frame.record.mode.run_word} {job.frame.data.run_number}", job.frame)
 
@@ -94,12 +136,12 @@ class SpectrumPresenter(PlotPresenter):
         span = self.source.visible_x()
         points = points_wanted(self.plot)
         state = (frame.record.key, frame.data.version, tuple(frame.pairs), frame.fx, frame.fy,
-                 span, self.in_db, points)
+                 span, self.in_db, self.log_frequency, points)
         if state == self.shown:
             return False
         self.shown = state
         rows = [self.source.pair_blocks(pair, frame) for pair in frame.pairs]
-        self.job = SpectrumJob(rows, frame, span, points, self.in_db)
+        self.job = SpectrumJob(rows, frame, span, points, self.in_db, self.log_frequency)
         return True
 
     def _show_columns(self, frame: Frame) -> None:
@@ -112,4 +154,6 @@ class SpectrumPresenter(PlotPresenter):
         in_seconds = any(x.kind == TIME or x.unit == "s" for x in xs)
         unit = "Hz" if in_seconds else "1/" + ", ".join(dict.fromkeys(x for x, _ in pairs))
         plot.set_labels(f"frequency [{unit}]", "power [dB]" if self.in_db else "amplitude")
+        plot.si_units = ("Hz" if in_seconds else None, None)
+        plot.plotItem.getAxis("bottom").si_unit = plot.si_units[0]
         self.names = curve_names(pairs, frame.fx, frame.fy, [y.unit for y in ys])

@@ -9,7 +9,9 @@ The flags' protocol: the toolbar only ever sets `xypairs_dirty`,
 them, in `take_toolbar_changes` and nowhere else.
 """
 
+from collections.abc import Callable
 from dataclasses import dataclass
+import re
 
 from ..toolbar import ToolBar
 
@@ -17,6 +19,11 @@ from ..toolbar import ToolBar
 # mode's column names from (`<box>.column_names`).
 _BUNDLES = {"P": "ps", "T": "ts"}
 _WINDOW_DATA_BOXES = {"P": "point_data_box", "T": "trace_data_box"}
+_MODE_NAMES = {"P": "Points", "T": "Traces"}
+# The toolbar's grid column of the pattern field, and the least width the
+# field keeps, in pixels: a pattern of two or three names stays readable.
+_PATTERN_COLUMN = 3
+PATTERN_WIDTH = 150
 
 
 @dataclass(frozen=True)
@@ -83,16 +90,87 @@ class ModeControls:
         return True
 
 
-class ToolbarAdapter:
-    """The host's view of one toolbar."""
+def unmatched_text(pattern: str) -> str:
+    """What the window says of an (X,Y) pattern that matches no pair."""
+    hint = "write X,Y: a comma between the X and the Y column, ; between pairs"
+    if "," not in pattern and ";" in pattern:
+        hint = f"did you mean {pattern.replace(';', ',', 1)!r}? ({hint})"
+    return f"(X,Y) pattern {pattern!r}: no pair matched; {hint}"
 
-    def __init__(self, window):
+
+class ToolbarAdapter:
+    """The host's view of one toolbar.
+
+    The toolbar raises re.error from its own slots when a pattern does not
+    compile (the field's Return, a mode switch), and leaves its published
+    pairs as they were: after a switch those are the other mode's. The host
+    keeps its own whole here: the toolbar's slots run through `_guarded`,
+    which reports the bad pattern once, and the selection keeps the last
+    pairs each mode's pattern matched until the toolbar matches that mode
+    again."""
+
+    def __init__(self, window, report: Callable[[str], None]):
         # The toolbar reads the column names through the window, so it must
         # know the window before the intake hands it the first names.
         self.toolbar = ToolBar()
         self.toolbar.set_mainwindow(window)
         self.controls = {key: ModeControls(getattr(self.toolbar, bundle))
                          for key, bundle in _BUNDLES.items()}
+        self.report = report
+        self._matched_mode = self.toolbar.mode  # the mode the toolbar's pairs belong to
+        self._last_pairs = {key: [] for key in _BUNDLES}  # each mode's last good pairs
+        self._bad_patterns = {key: None for key in _BUNDLES}  # the one reported, per mode
+        self._unmatched: dict = {}  # the pattern last said to match nothing, per mode
+        self._guard_slots()
+
+    def _guard_slots(self) -> None:
+        """Connects the pattern fields and the mode buttons to the toolbar's
+        own handlers through `_guarded`, in place of their direct connections."""
+        tb = self.toolbar
+        for controls in self.controls.values():
+            controls.pattern_field.editingFinished.disconnect()
+            controls.pattern_field.set_on_change_event_action(self._guarded(tb.textEdited))
+        for button in (tb.pb, tb.tb):
+            button.toggled.disconnect()
+            button.toggled.connect(self._guarded(tb.toggle_mode))
+
+    def _guarded(self, handler):
+        def run(*_signal_args):
+            try:
+                handler()
+            except re.error as error:  # the mode is the one the handler switched to
+                self.bad_pattern(self.toolbar.mode, error)
+            else:
+                self._matched_mode = self.toolbar.mode
+                self._bad_patterns[self.toolbar.mode] = None
+                self._tell_unmatched()
+        return run
+
+    def _tell_unmatched(self) -> None:
+        """Says once that a pattern matches no pair of the columns there are."""
+        tb, mode = self.toolbar, self.toolbar.mode
+        text = tb.selections.stx.text()
+        unmatched = text if text and not tb.xypairs and tb.column_names else None
+        if unmatched is not None and unmatched != self._unmatched.get(mode):
+            self.report(unmatched_text(unmatched))
+        self._unmatched[mode] = unmatched
+
+    def bad_pattern(self, mode: str, error: re.error) -> None:
+        """Reports a pattern that does not compile, once while it stands."""
+        if self._bad_patterns[mode] == error.pattern:
+            return
+        self._bad_patterns[mode] = error.pattern
+        self.report(f"invalid pattern {error.pattern!r}: {error} "
+                    f"({_MODE_NAMES[mode]} keep the pairs matched before)")
+
+    def give_room_to_patterns(self) -> None:
+        """The toolbar's row packed closer, and its spare width to the
+        pattern field, which keeps PATTERN_WIDTH at least."""
+        grid = self.toolbar.layout
+        grid.setHorizontalSpacing(2)
+        grid.setColumnStretch(_PATTERN_COLUMN, 1)
+        for controls in self.controls.values():
+            controls.pattern_field.setMinimumWidth(PATTERN_WIDTH)
 
     @staticmethod
     def publish_data_boxes(window, boxes: dict) -> None:
@@ -107,7 +185,11 @@ class ToolbarAdapter:
 
     @property
     def pairs(self) -> list:
-        return list(self.toolbar.xypairs)
+        """The pairs the current mode's pattern matched last."""
+        mode = self.toolbar.mode
+        if mode == self._matched_mode:
+            self._last_pairs[mode] = list(self.toolbar.xypairs)
+        return list(self._last_pairs[mode])
 
     def columns_changed(self) -> None:
         """Matches the patterns against the data sets' columns again (the
@@ -119,7 +201,7 @@ class ToolbarAdapter:
 
     def selection(self) -> Selection:
         tb = self.toolbar
-        return Selection(tb.mode, list(tb.xypairs), tb.fx, tb.fy)
+        return Selection(tb.mode, self.pairs, tb.fx, tb.fy)
 
     def log_scales(self) -> tuple[bool, bool]:
         """Whether X and Y are on a log scale."""

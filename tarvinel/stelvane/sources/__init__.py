@@ -23,7 +23,9 @@ producer.py) and writes the queue's commands through a Feed, reads its bytes
 status pipe (status.py) what the queue cannot carry. Reading a stream so that
 every wait watches the window's stop is in streams.py; lines from messages
 and from several senders side by side in messages.py; addresses, optional
-libraries, TLS and reconnecting with a back-off in peers.py. Only the SOURCE
+libraries, TLS and reconnecting with a back-off in peers.py; a SOURCE that looks
+mistyped, and what was probably meant, in mistakes.py; the producer's API
+in feed.py. Only the SOURCE
 asked for listens, and only where asked: the client forms listen nowhere.
 The libraries MQTT, WebSocket and ZeroMQ need are optional extras, loaded
 when such a source is named.
@@ -39,6 +41,7 @@ from .base import Source, SourceError, SourceOptions, Syntax
 from .file import FileSource
 from .function import FunctionSource
 from .instrument import InstrumentSource
+from .mistakes import check_file_text
 from .mqtt import MqttSource
 from .script import ScriptSource
 from .serial_port import SerialSource
@@ -79,7 +82,7 @@ __all__ = [
     "FileSource", "FunctionSource", "InstrumentSource", "MqttSource", "ScriptSource",
     "SerialSource", "Source", "SourceError", "SourceOptions", "Status", "StdinSource",
     "SYNTAXES", "TcpClientSource", "TcpSource", "UdpSource", "WebSocketSource", "ZmqSource",
-    "source_forms", "source_from_text",
+    "check_source_text", "source_forms", "source_from_text",
 ]
 
 
@@ -87,6 +90,15 @@ def source_forms() -> list[tuple[str, str]]:
     """Each SOURCE form as a user writes it, and what it reads (for --help)."""
     return [(syntax.usage, syntax.meaning) for syntax in SYNTAXES if syntax.usage] + [
         ("(none)", "the simulated instrument")]
+
+
+def check_source_text(text: str) -> None:
+    """Raises SourceError for a SOURCE that is read as a file but cannot be
+    one the user meant (its folder does not exist: a mistyped scheme, most
+    often), before anything waits for it."""
+    syntax = next(syntax for syntax in SYNTAXES if syntax.matches(text))
+    if syntax.form == "path":
+        check_file_text(text, [s.text for s in SYNTAXES if s.form == "scheme"])
 
 
 def source_from_text(text: str, *, follow: bool = True, stdin=None, **more) -> Source:

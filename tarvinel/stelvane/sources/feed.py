@@ -22,13 +22,12 @@ This module imports no Qt: it runs in the producer process.
 
 import numbers
 import queue as queue_module
-import re
 import time
 
 import numpy as np
 
 from ..protocol import (NUMBER, PD, PN, PXY, ROLL, TD, TIME, TN, TXY, Columns, FeedClosed,  # noqa: F401
-                        TextRows)
+                        TextRows, default_pattern, first_column_pattern)
 
 # Bytes of row data this process may have queued that the window has not
 # taken yet; beyond that a command waits. (The queue bounds the items, not
@@ -53,33 +52,6 @@ def put_until_stopped(queue, stop, item) -> bool:
     return False
 
 
-def first_column_pattern(names: list[str]) -> str:
-    """The default pattern: the first column as X against every other column."""
-    first = _literal(names[0])
-    return f"{first},(?!{first}$).*"
-
-
-def default_pattern(names, kinds=None) -> str:
-    """The pattern new columns bring: the first time column as X (else the
-    first number column) against the other number columns only. Where
-    there is no such pair (a time and text columns), or no kinds are known,
-    the first column against every other."""
-    kinds = kinds or (NUMBER,) * len(names)
-    x = next((i for i, kind in enumerate(kinds) if kind == TIME),
-             next((i for i, kind in enumerate(kinds) if kind == NUMBER), None))
-    ys = [i for i, kind in enumerate(kinds) if kind == NUMBER and i != x]
-    if x is None or not ys:
-        return first_column_pattern(names)
-    if x == 0 and len(ys) == len(names) - 1:
-        return first_column_pattern(names)  # all numbers: as always
-    left_out = "|".join(_literal(names[i]) for i in range(len(names)) if i not in ys)
-    return f"{_literal(names[x])},(?!(?:{left_out})$).*"
-
-
-def _literal(name: str) -> str:
-    # The toolbar drops blanks from patterns and splits them at ";": both are
-    # written as escapes, which it leaves alone.
-    return re.escape(name).replace("\\ ", "\\x20").replace(";", "\\x3b")
 
 
 def _names(names, what: str) -> list[str]:
@@ -249,7 +221,7 @@ class Feed:
         self._put((TD, block), block.nbytes)
 
     def pattern(self, text: str) -> None:
-        """The point pattern, X;Y regular expressions as in the toolbar."""
+        """The point (X,Y) pattern, as typed into the toolbar's field."""
         self._pattern(PXY, text)
 
     def trace_pattern(self, text: str) -> None:

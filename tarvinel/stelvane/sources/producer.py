@@ -17,6 +17,7 @@ from .. import sources
 from .feed import Feed, FeedClosed
 from . import SourceError
 from .instrument import InstrumentSource, ProducerOptions
+from .mistakes import explained
 from .status import Status
 
 # The folder of the sources: their frames in a producer script's traceback
@@ -42,8 +43,9 @@ def run_source(source, queue, stop, status_connection, pattern=None, trace_patte
         if stop.poll():
             reason = None
         else:
-            status.problem(f"{source.describe}: {error}")
-            reason = f"{source.describe}: {error}"
+            text = explained(error) if isinstance(error, OSError) else str(error)
+            status.problem(f"{source.describe}: {text}")
+            reason = f"{source.describe}: {text}"
     except Exception as error:
         status.send("traceback", _traceback_text(error))
         reason = f"{source.describe} raised {type(error).__name__}: {error}"

@@ -1,6 +1,9 @@
 """The plot widgets: what draws, on top of pyqtgraph and Qt.
 
-    views.py        the application's plot view, on the native plot widget
+    views.py        the application's plot view, on the native plot widget,
+                    and the data boxes
+    statusbar.py    the status bar and its figures
+    elided.py       texts cut after a word to the room they have, whole on hover
     curvedraw.py    a curve drawn as one polyline
     axes.py         the time, text and number axes
     axisdraw.py     an axis' ticks, grid and labels painted fast
@@ -10,6 +13,8 @@
     readout.py      the tracker: the values under the pointer
     plotimage.py    a plot saved as PNG or SVG
     statstable.py   the statistics table
+    statusbar.py    the status bar and its labels, the rate meters
+    elided.py       texts cut to their room, whole on hover
 
 Widgets draw what they are given: arrays and texts come from the presenters.
 

@@ -70,7 +70,12 @@ class TimeAxis(pg.DateAxisItem, MeasuredAxis):
     def tickStrings(self, values, scale, spacing):
         if self.step is None:
             return pg.AxisItem.tickStrings(self, values, scale, spacing)
-        return [timeticks.tick_text(v, self.step) for v in values]
+        texts = [timeticks.tick_text(v, self.step) for v in values]
+        low, high = self.range
+        length = self.width() if self.orientation in ("bottom", "top") else self.height()
+        per_second = length / (high - low) if high > low else 0.0
+        return timeticks.dated_texts(list(values), texts, self.step, (low, high), per_second,
+                                     self.text_extent)
 
 
 class LevelsAxis(MeasuredAxis):

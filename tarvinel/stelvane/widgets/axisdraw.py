@@ -21,7 +21,9 @@ from ..qt_compat import QtCore, QtGui  # chooses the binding: before pyqtgraph
 
 import pyqtgraph as pg  # noqa: E402
 
-from .axisticks import MEASURE_BOX, draw_specs, tick_values, tick_values_key  # noqa: E402
+from ..model.siunits import si_tick_texts  # noqa: E402
+from .axisticks import (MEASURE_BOX, draw_specs, spaced_log_labels, tick_values,  # noqa: E402
+                        tick_values_key)
 
 # Text measures, laid-out texts and ticks an axis keeps, at most: a text
 # column of very many words would otherwise keep them all.
@@ -249,6 +251,7 @@ class DirectAxis(pg.AxisItem):
         self._drawing: AxisDrawing | None = None
         self._tick_values: dict = {}  # tick_values_key -> AxisItem.tickValues' answer
         self._tick_strings: dict = {}  # (values, scale, spacing, log) -> tick texts
+        self.si_unit = None  # a unit whose values are written with SI prefixes ("Hz")
 
     def _updateLabel(self):
         # The base class lays its label out again at every change of the
@@ -277,11 +280,33 @@ class DirectAxis(pg.AxisItem):
     def tickStrings(self, values, scale, spacing):
         # Kept by what the base class writes them from: a scrolling axis
         # writes the same texts for many frames.
-        key = (tuple(values), scale, spacing, self.logMode)
+        key = (tuple(values), scale, spacing, self.logMode, self._length() if self.logMode else 0)
+        if self.si_unit is not None and not self.logMode:
+            return si_tick_texts(values, spacing, self.si_unit)
         strings = self._tick_strings.get(key)
         if strings is None:
             strings = bounded(self._tick_strings)[key] = super().tickStrings(values, scale, spacing)
         return list(strings)
+
+    def logTickStrings(self, values, scale, spacing):
+        strings = super().logTickStrings(values, scale, spacing)
+        if all(float(v).is_integer() for v in values):  # the decades: always labelled
+            return strings
+        return self._spaced_minor_labels(values, strings)
+
+    def _length(self) -> float:
+        return self.height() if self.orientation in ("left", "right") else self.width()
+
+    def _spaced_minor_labels(self, values, strings) -> list[str]:
+        """A log axis labels its minor ticks only where they do not crowd."""
+        metrics = QtGui.QFontMetrics(self.style.get("tickFont") or self.font())
+        if self.orientation in ("left", "right"):
+            def room(text):
+                return metrics.height() + 2
+        else:
+            def room(text):
+                return metrics.horizontalAdvance(text) + 10
+        return spaced_log_labels(list(values), strings, tuple(self.range), self._length(), room)
 
     def generateDrawSpecs(self, p):
         specs = draw_specs(self, p)

@@ -242,3 +242,33 @@ def _text_rect(orientation, tick_stop, offset, x, width, height) -> QtCore.QRect
     if orientation == "top":
         return QtCore.QRectF(x - width / 2., tick_stop - offset - height, width, height)
     return QtCore.QRectF(x - width / 2., tick_stop + offset, width, height)
+
+
+# The order in which a log axis' minor ticks get a label where there is
+# room: halfway (5), then 2, then the others.
+_MINOR_ORDER = {5: 0, 2: 1, 3: 2}
+
+
+def spaced_log_labels(values, strings, view: tuple[float, float], length: float,
+                      room) -> list[str]:
+    """The texts of a log axis' minor ticks (`values`, log10) with those
+    blanked that would crowd a decade's label or each other: along an axis
+    of `length` pixels showing `view` (log10), a label needs `room(text)`
+    pixels from the next. The decades' own labels always stay."""
+    low, high = view
+    if not high > low or length <= 0:
+        return list(strings)
+    scale = length / (high - low)
+    kept = [scale * d for d in range(math.floor(low), math.ceil(high) + 1)]
+
+    def order(i):
+        mantissa = round(10 ** (values[i] - math.floor(values[i] + 1e-9)))
+        return _MINOR_ORDER.get(mantissa, 3), values[i]
+    shown = [text if float(value).is_integer() else "" for value, text in zip(values, strings)]
+    for i in sorted((i for i, value in enumerate(values) if not float(value).is_integer()),
+                    key=order):
+        at = scale * values[i]
+        if strings[i] and all(abs(at - other) >= room(strings[i]) for other in kept):
+            kept.append(at)
+            shown[i] = strings[i]
+    return shown

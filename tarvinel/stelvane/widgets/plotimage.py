@@ -5,7 +5,8 @@ column names on the axes, written whole or not at all (see atomic.py).
 from contextlib import contextmanager
 
 from ..formats.atomic import ExportError, plot_format, write_atomically
-from ..qt_compat import QtCore
+from ..qt_compat import QtCore, QtWidgets
+from .legend import LegendLabel
 
 def plot_bytes(plot, fmt: str) -> bytes:
     """The plot (title, axes, curves and what else its plot item holds) as a
@@ -14,7 +15,7 @@ def plot_bytes(plot, fmt: str) -> bytes:
     part of the scene), are put on the axes for the picture."""
     from pyqtgraph import exporters  # loads pyqtgraph's exporters on the first save only
 
-    with axis_names_shown(plot):
+    with legend_drawn(plot), axis_names_shown(plot):
         if fmt == "SVG":
             with closed_paths_readable():
                 return exporters.SVGExporter(plot.plotItem).export(toBytes=True)
@@ -80,6 +81,35 @@ def axis_names_shown(plot):
         for side in shown:
             item.showLabel(side, False)
         item.layout.activate()
+
+
+@contextmanager
+def legend_drawn(plot):
+    """The legend, a label laid over the plot widget and so no part of what
+    the exporters draw, as a picture in the plot's view while this holds:
+    where it is on screen, kept inside the view (the axis names may have
+    made the view smaller)."""
+    view = plot.plotItem.vb
+    items = []
+    for label in plot.findChildren(LegendLabel):
+        picture = label.pixmap()
+        if not label.isVisible() or picture is None or picture.isNull():
+            continue
+        item = QtWidgets.QGraphicsPixmapItem(picture)
+        item.setParentItem(view)
+        item.setZValue(1000)  # over the curves
+        spot = view.mapFromScene(plot.mapToScene(label.pos()))
+        room = view.boundingRect()
+        item.setPos(max(0.0, min(spot.x(), room.width() - label.width())),
+                    max(0.0, min(spot.y(), room.height() - label.height())))
+        items.append(item)
+    try:
+        yield
+    finally:
+        for item in items:
+            item.setParentItem(None)
+            if item.scene() is not None:
+                item.scene().removeItem(item)
 
 
 def save_plot(plot, path: str) -> str:

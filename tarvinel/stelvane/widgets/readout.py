@@ -15,7 +15,8 @@ import pyqtgraph as pg
 
 from ..formats.valuetext import number_text
 from ..model.columnkinds import PLAIN
-from ..protocol import TEXT
+from ..model.siunits import si_text
+from ..protocol import TEXT, TIME
 from ..qt_compat import QtCore
 
 LEAVE = QtCore.QEvent.Type.Leave
@@ -27,12 +28,40 @@ MOVES_PER_SECOND = 60
 format_number = number_text  # a number as the readout writes it
 
 
-def position_text(value: float, shown=PLAIN) -> str:
+# How much of a time's text `2026-12-08 10:00:00.250` a pointer says, by
+# the seconds one pixel spans: (at least these seconds, characters kept).
+TIME_PRECISION = ((43_200, 10), (30, 16), (0.5, 19), (5e-4, 23))
+
+
+def position_text(value: float, shown=PLAIN, per_pixel: float = 0.0, si_unit=None) -> str:
     """A place on an axis that shows `shown` (a columnkinds.Shown): a time
-    as a local time, a place on a levels axis as the nearest level's word."""
+    as a local time, to the precision one pixel of the zoom (`per_pixel`,
+    in X's units) can point at (daily data zoomed out: the day); a place on
+    a levels axis as the nearest level's word."""
     if shown.kind == TEXT and math.isfinite(value):
         return shown.text(float(round(value)))
-    return shown.text(value)
+    if si_unit is not None:
+        return si_text(value, si_unit)
+    text = shown.text(value)
+    if shown.kind == TIME and len(text) >= 19 and text[4] == "-" and text[10] == " ":
+        kept = next((chars for seconds, chars in TIME_PRECISION if per_pixel >= seconds), None)
+        return text[:kept] if kept else text
+    return text
+
+
+class _SiShown:
+    """A column's values written with an SI prefix (a frequency in Hz)."""
+
+    def __init__(self, unit: str):
+        self.unit = unit
+
+    def text(self, value) -> str:
+        return si_text(value, self.unit)
+
+
+def _with_unit(shown, si_unit):
+    """How the tracker writes a value: with SI prefixes where the axis does."""
+    return shown if si_unit is None else _SiShown(si_unit)
 
 
 class PointerReadout(QtCore.QObject):
@@ -100,7 +129,12 @@ class PointerReadout(QtCore.QObject):
         x = 10.0 ** point.x() if log_x else point.x()
         y = 10.0 ** point.y() if log_y else point.y()
         plot = self.plot
-        self.show_text(f"x = {position_text(x, plot.shown_x)}   y = {position_text(y, plot.shown_y)}")
+        (x0, x1), (y0, y1) = vb.viewRange()
+        per_pixel = [(x1 - x0) / max(1.0, vb.width()), (y1 - y0) / max(1.0, vb.height())]
+        per_pixel = [0.0 if log else step for step, log in zip(per_pixel, (log_x, log_y))]
+        x_unit, y_unit = plot.si_units
+        self.show_text(f"x = {position_text(x, plot.shown_x, per_pixel[0], x_unit)}   "
+                       f"y = {position_text(y, plot.shown_y, per_pixel[1], y_unit)}")
         if self.tracking:
             self._track(point.x(), log_x, log_y, point.y())
         else:
@@ -119,7 +153,8 @@ class PointerReadout(QtCore.QObject):
             if sample is None:
                 continue
             x, y = sample
-            shown_x, shown_y = self.plot.curve_shown.get(key, (PLAIN, PLAIN))
+            shown_x, shown_y = (_with_unit(shown, unit) for shown, unit in zip(
+                self.plot.curve_shown.get(key, (PLAIN, PLAIN)), self.plot.si_units))
             if not self.values:  # the first sample's x heads the box
                 lines.append(f"<span style='color:{TEXT_COLOUR}'>x {html.escape(shown_x.text(x))}</span>")
             self.values[key] = sample
@@ -177,8 +212,9 @@ class PointerReadout(QtCore.QObject):
 def nearest_sample(data, view_x: float, log_x: bool):
     """(x, y) of the sample of a curve's `data` ((x, y) as fed, or None)
     whose x is nearest to `view_x` (in view units: log10 of x on a log
-    axis), None when the curve has no finite one. Works for any order of x:
-    an X;Y pair need not grow with the row."""
+    axis), None when the curve has no finite one; of samples at the same
+    x the last (where a state plot steps, the word from there on). Works for
+    any order of x: an (X,Y) pair need not grow with the row."""
     if data is None:
         return None
     x, y = data
@@ -186,7 +222,7 @@ def nearest_sample(data, view_x: float, log_x: bool):
         shown_x = np.log10(x) if log_x else x
         distance = np.abs(np.asarray(shown_x, dtype=float) - view_x)
     distance[~(np.isfinite(distance) & np.isfinite(y))] = np.inf  # a gap is not a sample
-    i = int(np.argmin(distance))
+    i = len(distance) - 1 - int(np.argmin(distance[::-1]))
     if not math.isfinite(distance[i]):
         return None
     return float(x[i]), float(y[i])

@@ -88,11 +88,18 @@ class StatsTable(QtWidgets.QTableWidget):
         self.hide()
 
     def _fit_height(self, rows: int) -> None:
-        """As high as its lines, SHOWN_ROWS of them at most (then it scrolls)."""
+        """As high as its lines, SHOWN_ROWS of them at most (then it scrolls),
+        and down to one line where the window has no more room: showing
+        the table never makes the window grow."""
         shown = max(1, min(rows, SHOWN_ROWS))
-        self.setFixedHeight(self.horizontalHeader().sizeHint().height()
-                            + shown * self.verticalHeader().defaultSectionSize()
-                            + 2 * self.frameWidth())
+        line = self.verticalHeader().defaultSectionSize()
+        frame = self.horizontalHeader().sizeHint().height() + 2 * self.frameWidth()
+        self.setMinimumHeight(frame + line)
+        self.setMaximumHeight(frame + shown * line)
+        self.updateGeometry()
+
+    def sizeHint(self) -> QtCore.QSize:
+        return QtCore.QSize(super().sizeHint().width(), self.maximumHeight())
 
     def set_shown(self, shown: bool) -> None:
         self.setVisible(shown)

@@ -171,3 +171,28 @@ def tick_text(value: float, step: Step) -> str:
     if (t.tm_hour, t.tm_min, t.tm_sec, micro) == (0, 0, 0, 0):
         return date
     return f"{clock}:{t.tm_sec:02d}" if step.unit == "s" else clock
+
+
+def dated_texts(values, texts: list[str], step: Step, view: tuple[float, float],
+                pixels_per_second: float, text_extent) -> list[str]:
+    """At clock steps (ms to hours), where no tick in `view` is a midnight
+    (which says its date), the first tick in view says its date too: a zoom
+    to a few hours still tells which day it shows. Only where the longer
+    text leaves room before the next tick (`text_extent(text)` in pixels)."""
+    shown = [i for i, value in enumerate(values) if view[0] <= value <= view[1]]
+    if step.unit not in FIXED_UNITS or not shown:
+        return texts
+    fields = {i: local_fields(divmod(round_to_micro(values[i]), 1_000_000)[0]) for i in shown}
+    if any((t.tm_hour, t.tm_min, t.tm_sec) == (0, 0, 0) for t in fields.values()):
+        return texts
+    for i in shown[:2]:  # the first tick, or the second where the first is at the edge
+        t = fields[i]
+        dated = f"{MONTHS[t.tm_mon - 1]} {t.tm_mday} {texts[i]}"
+        half = text_extent(dated) / 2
+        if (values[i] - view[0]) * pixels_per_second < half:
+            continue  # it would stick out of the axis' start
+        if i + 1 < len(values) and half + text_extent(texts[i + 1]) / 2 + PADDING > \
+                (values[i + 1] - values[i]) * pixels_per_second:
+            continue
+        return [*texts[:i], dated, *texts[i + 1:]]
+    return texts

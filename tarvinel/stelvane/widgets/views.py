@@ -2,42 +2,44 @@
 its labels, and the small helpers they share (value and copy formatting).
 """
 
-from collections import deque
+import math
 
 from .. import ploter
 from ..dataset import Dataset
 from ..formats.valuetext import duration_text, iso_text, number_text, value_text
 from ..model.columnkinds import PLAIN, with_unit
-from ..protocol import TIME
+from ..model.siunits import frequency_unit, si_text
+from ..protocol import NUMBER, TIME
 from ..qt_compat import QtCore, QtWidgets
 from .axisdraw import use_direct_axes
 from .curvedraw import use_polylines
+from .elided import elided_words
 
 
 MIDDLE_BUTTON = QtCore.Qt.MouseButton.MiddleButton
+CONTROL = QtCore.Qt.KeyboardModifier.ControlModifier
 
-# How long the status bar shows a problem or a source's message, in ms.
-MESSAGE_MS = 15000
 
 
 class PlotView(ploter.PlotWidget):
     """A plot widget that tells its owner what its middle button copied and
     when it has painted a frame."""
 
-    def __init__(self, title: str, minimum_height: int = 200):
+    def __init__(self, title: str, minimum_height: int = 100):
         super().__init__(minimum_height)
         use_direct_axes(self.plotItem)
         use_polylines(self)
         self.title_text = ""
         self.set_title(title)
         # pyqtgraph's own thinning and clipping stay off: they assume that x
-        # grows with the row, which an X;Y pair need not do. The window hands
+        # grows with the row, which an (X,Y) pair need not do. The window hands
         # the curves data already thinned to the plot's width instead.
         # Construction fitted the empty view once, which switched following
         # the data off; a live plot follows its data.
         self.enable_auto_range()
         self.on_copied = None   # called with (text shown, clipboard text)
         self.on_painted = None  # called after each paint that showed new data
+        self.on_fit = None      # F: fits the view to all the data (the presenter's)
         self.fresh = False      # set by whoever feeds new data to the curves
         self.frames = 0         # paints that showed new data
         # How values read on each axis and on each curve (columnkinds.Shown),
@@ -45,6 +47,7 @@ class PlotView(ploter.PlotWidget):
         # middle-button copy write values so.
         self.shown_x = self.shown_y = PLAIN
         self.curve_shown: dict = {}  # curve key -> (Shown of x, Shown of y)
+        self.si_units = (None, None)  # X's and Y's unit written with SI prefixes ("Hz")
 
     def following(self) -> bool:
         """Whether the X range follows the data (auto-range; a pan or zoom stops it)."""
@@ -79,6 +82,7 @@ class PlotView(ploter.PlotWidget):
         if title != self.title_text:
             self.title_text = title
             self.setTitle(title)
+            self.place_corner_labels()
 
     def settle(self) -> None:
         """Fits the view to new data now rather than in the next paint: a
@@ -140,10 +144,30 @@ class PlotView(ploter.PlotWidget):
     def set_labels(self, x_label: str, y_label: str) -> None:
         self.set_X_label(x_label)
         self.set_Y_label(y_label)
-        # The corner labels are placed by hand, outside any layout: they only
-        # grow to fit a longer text when asked to.
-        self.XLabel.adjustSize()
-        self.YLabel.adjustSize()
+        self.place_corner_labels()
+
+    def place_corner_labels(self) -> None:
+        """Both corner labels in the title's row, side by side, left of the
+        title: over the view they would cover its top tick label, the top
+        word of a text axis and the tracker's header. What does not fit
+        before the title is cut, and shown whole on hover. They are placed
+        by hand, outside any layout."""
+        x_label, y_label = getattr(self, "XLabel", None), getattr(self, "YLabel", None)
+        if x_label is None or y_label is None or self.plotItem is None:  # not made yet, or gone
+            return
+        x_label.adjustSize()
+        y_label.adjustSize()
+        x_label.move(4, 5)
+        left = x_label.x() + x_label.width() + 14
+        title = self.plotItem.titleLabel.item.boundingRect().width()
+        room = max(40, int((self.width() - title) / 2) - left - 8)
+        y_label.move(left, 5)
+        y_label.resize(min(y_label.width(), room), y_label.height())
+        y_label.setToolTip(y_label.text() if y_label.width() < y_label.sizeHint().width() else "")
+
+    def resizeEvent(self, ev):
+        super().resizeEvent(ev)
+        self.place_corner_labels()
 
     def keyPressEvent(self, ev):
         # The widget's A calls pyqtgraph's setAutoPan without arguments,
@@ -151,6 +175,27 @@ class PlotView(ploter.PlotWidget):
         super().keyPressEvent(ev)
         if ev.text() in ("a", "A"):
             self.enable_auto_range()
+        elif ev.text() in ("f", "F") and self.on_fit is not None:
+            self.on_fit()  # the widget fitted to the curves, which may hold a part only
+
+    def keyReleaseEvent(self, ev):
+        super().keyReleaseEvent(ev)  # the widget fits F's view again on the release
+        if ev.text() in ("f", "F") and self.on_fit is not None:
+            self.on_fit()
+
+    def wheelEvent(self, ev):
+        # Over a time axis the wheel zooms X only (a Y range zoomed with it
+        # would soon show nothing); Ctrl+wheel zooms both.
+        vb = self.plotItem.vb
+        enabled = list(vb.state["mouseEnabled"])
+        x_only = self.shown_x.kind == TIME and not ev.modifiers() & CONTROL
+        if x_only:
+            vb.setMouseEnabled(x=enabled[0], y=False)
+        try:
+            super().wheelEvent(ev)
+        finally:
+            if x_only:
+                vb.setMouseEnabled(*enabled)
 
     def mouseReleaseEvent(self, ev):
         middle = ev.button() == MIDDLE_BUTTON
@@ -211,29 +256,51 @@ class DataBox(QtWidgets.QGroupBox):
         layout = QtWidgets.QVBoxLayout(self)
         layout.setContentsMargins(4, 4, 4, 4)
         layout.addWidget(self.table)
-        self._shown_version = None
+        self._shown_version = self._shown_run = None
+        self.full_title = title
+
+    def _show_title(self) -> None:
+        """What fits of the title, cut after a word; the whole on hover."""
+        title = elided_words(self.full_title, self.fontMetrics(), max(0, self.width() - 16))
+        if title != super().title():  # a new title lays the box out and repaints it
+            self.setTitle(title)
+            self.setToolTip(self.full_title if title != self.full_title else "")
+
+    def title(self) -> str:
+        """The whole title (the box shows what fits of it)."""
+        return self.full_title
+
+    def resizeEvent(self, event) -> None:
+        super().resizeEvent(event)
+        self._show_title()
 
     @property
     def column_names(self) -> list[str]:
         return self.dataset.column_names
 
+    def refresh_if_new_run(self) -> None:
+        """Shows a new run at once (each frame): the live plot's title, which
+        names it, and the box never disagree."""
+        if self.dataset.run_number != self._shown_run:
+            self.refresh()
+
     def refresh(self) -> None:
         ds = self.dataset
+        self._shown_run = ds.run_number
         if ds.version == self._shown_version:
             return
         self._shown_version = ds.version
         missing = f", {ds.nonfinite_values:,} not drawn (NaN or inf)" if ds.nonfinite_values else ""
-        title = f"{self.caption}: run {ds.run_number}, {len(ds):,} rows{missing}"
-        if title != self.title():  # a new title lays the box out and repaints it
-            self.setTitle(title)
+        self.full_title = f"{self.caption}: run {ds.run_number}, {len(ds):,} rows{missing}"
+        self._show_title()
         names = ds.column_names
         last = ds.last_row() or ()
         described = ds.described
         self.table.setRowCount(len(names))
         for i, name in enumerate(names):
             self._set_cell(i, 0, with_unit(name, described.unit(i)))
-            self._set_cell(i, 1, value_text(last[i], described.kind(i), described.words.get(i, ()))
-                           if i < len(last) else "")
+            self._set_cell(i, 1, "" if i >= len(last) else last_text(
+                name, last[i], described.kind(i), described.unit(i), described.words.get(i, ())))
 
     def _set_cell(self, row: int, column: int, text: str) -> None:
         item = self.table.item(row, column)
@@ -243,95 +310,13 @@ class DataBox(QtWidgets.QGroupBox):
             item.setText(text)
 
 
+def last_text(name: str, value, kind: str, unit: str, words) -> str:
+    """A data box's value: a frequency with an SI prefix (1.42 GHz), else
+    as the column's kind writes it."""
+    hertz = frequency_unit(name, unit) if kind == NUMBER else None
+    if hertz is not None and isinstance(value, float) and math.isfinite(value):
+        return si_text(value, hertz)
+    return value_text(value, kind, words)
+
+
 format_value = number_text  # a number as the data box writes it
-
-
-class StatusBar(QtWidgets.QStatusBar):
-    """The window's status bar: a transient message on the left (problems,
-    a data source's own news) and permanent labels on the right, each with
-    a method that shows its figure."""
-
-    def __init__(self):
-        super().__init__()
-        self.pointer_label = QtWidgets.QLabel()
-        self.paused_label = QtWidgets.QLabel("‖ paused")
-        self.counts_label = QtWidgets.QLabel()
-        self.rate_label = QtWidgets.QLabel()
-        self.pairs_label = QtWidgets.QLabel()
-        self.copied_label = QtWidgets.QLabel()
-        self.problems_label = QtWidgets.QLabel()
-        for label in (self.pointer_label, self.paused_label, self.counts_label, self.rate_label,
-                      self.pairs_label, self.copied_label, self.problems_label):
-            label.setContentsMargins(10, 0, 10, 0)
-            self.addPermanentWidget(label)
-        # Room for two numbers: the labels on its right stay where they are
-        # while the pointer moves.
-        self.pointer_label.setMinimumWidth(230)
-        self.paused_label.setStyleSheet("QLabel { color: #b3261e; font-weight: bold; }")
-        self.paused_label.hide()
-        self.copied = ""  # the clipboard text of the last middle-button copy
-
-    def show_pointer(self, text: str) -> None:
-        """The x and y under the pointer over a plot, "" when it is over none."""
-        if text != self.pointer_label.text():
-            self.pointer_label.setText(text)
-
-    def show_paused(self, paused: bool) -> None:
-        self.paused_label.setVisible(paused)
-
-    def show_counts(self, points: Dataset, traces: Dataset) -> None:
-        _show_text(self.counts_label,
-                   f"points {points.rows_stored:,} (run {points.run_number}) · "
-                   f"traces {traces.payloads_stored:,}")
-
-    def show_rate(self, rows_per_second: float, frames_per_second: float) -> None:
-        _show_text(self.rate_label, f"{rows_per_second:,.0f} points/s · {frames_per_second:.0f} fps")
-
-    def show_pairs(self, matched: int, curves: int) -> None:
-        """`matched` X;Y pairs, of which the first `curves` at most are drawn."""
-        shown = min(matched, curves)
-        _show_text(self.pairs_label,
-                   f"pairs {matched}" if shown == matched else f"pairs {matched} ({shown} shown)")
-
-    def show_copied(self, shown: str, clipboard_text: str) -> None:
-        """A plot's middle-button copy: `shown` here, `clipboard_text` on the clipboard."""
-        self.copied = clipboard_text
-        self.copied_label.setText(f"copied {shown}")
-
-    def show_problems(self, text: str, count: int, tool_tip: str) -> None:
-        """The newest problem as the message, the count of all and the kept ones in the counter."""
-        self.showMessage(text, MESSAGE_MS)
-        self.problems_label.setText(f"⚠ {count}")
-        self.problems_label.setToolTip(tool_tip)
-
-    def show_source_message(self, text: str) -> None:
-        """What a data source says about itself ("source ended" and the like)."""
-        self.showMessage(text, MESSAGE_MS)
-
-
-def _show_text(label: QtWidgets.QLabel, text: str) -> None:
-    """Sets a status label's text only when it changed. The label keeps the
-    widest room it has needed: a figure that gets a digit shorter and back
-    does not lay the status bar (and the window beside it) out again."""
-    if text == label.text():
-        return
-    label.setText(text)
-    width = label.sizeHint().width()
-    if width > label.minimumWidth():
-        label.setMinimumWidth(width)
-
-
-class RateMeter:
-    """Rate of a growing count over the last `span` seconds."""
-
-    def __init__(self, span: float = 1.0):
-        self.span = span
-        self._samples: deque[tuple[float, int]] = deque()
-
-    def update(self, now: float, count: int) -> float:
-        samples = self._samples
-        samples.append((now, count))
-        while len(samples) > 2 and now - samples[1][0] >= self.span:
-            samples.popleft()
-        (t0, c0), (t1, c1) = samples[0], samples[-1]
-        return (c1 - c0) / (t1 - t0) if t1 > t0 else 0.0

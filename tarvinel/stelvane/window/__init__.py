@@ -1,9 +1,14 @@
 """The window's wiring: the main window and what connects it to the world.
 
     mainwindow.py     the main window: plots, toolbar, boxes, frame timer
+    layout.py         where the main window's parts go
+    emptyparts.py     parts of the window hidden until they have data
+    exprseditor.py    the editor of the derived series
+    videoexport.py    a replay rendered to a video, frame by frame
     intake.py         the producer's queue drained into the data sets and the
                       toolbar, a bounded share of each frame
     watch.py          the producer's status pipe: news, problems, the end
+    emptyparts.py     the history plot and data boxes shown once they hold data
     problems.py       the problems box and the status bar's messages
     controls.py       the check boxes and fields beside the plots
     replaybar.py      the replay's slider, label and keys
@@ -12,6 +17,7 @@
     writer_thread.py  files written off the frame's thread
     settings.py       what the window remembers between runs
     pacing.py         the frame timer: the frame rate, and still when idle
+    summary.py        the figures --summary prints
 
 May import every layer below: presenters, widgets, the data model, the
 sources (to name them), the formats and the shared modules.

@@ -24,10 +24,12 @@ KEYS = (
     ("P, Spectrum button", "the spectrum plot: the amplitude spectrum of each live curve's "
                            "visible rows"),
     ("D, dB button", "the spectrum as power in dB, or as amplitude again"),
+    ("G, log f button", "the spectrum's frequency axis logarithmic, or linear again (its "
+                        "default view shows the band that holds 99% of the power)"),
     ("E, f(x) button", "the derived series: one NAME = EXPRESSION a line (Apply or Ctrl+Return "
                        "takes them)"),
     ("F1, ? button", "this list of keys and mouse actions"),
-    ("Return in the pattern field", "apply the X;Y pattern"),
+    ("Return in the pattern field", "apply the (X,Y) pattern: X,Y regular expressions, ; between pairs"),
     ("Return in the live window field, or a choice of its list",
      "the live plot shows that window while it follows: a span of X (10s, 250ms, 5min, 2h, "
      "a plain number in X's units) or N rows; rows: the newest --live-rows"),
@@ -41,7 +43,8 @@ KEYS = (
     ("R held + middle drag",
      "copy the x range as from,to (the status bar shows it with its difference)"),
     ("Left drag on a plot", "pan"),
-    ("Right drag or wheel on a plot", "zoom (the wheel over an axis zooms that axis only)"),
+    ("Right drag or wheel on a plot", "zoom (the wheel over an axis zooms that axis only; over a "
+                                      "time axis the wheel zooms X only, Ctrl+wheel both)"),
     ("Right click on a plot", "the plot's own menu (view range, mouse mode, ...)"),
     ("Pointer over a plot", "the status bar shows the x and y under it"),
     ("Drag a legend", "move it; a double click gives its place back to the window"),
@@ -56,12 +59,17 @@ KEYS = (
 
 # The views whose being on a restart keeps (settings.py), by attribute name;
 # the pause is not among them: a window starts showing its data.
-REMEMBERED_VIEWS = ("legend", "tracker", "stats", "spectrum", "db")
+REMEMBERED_VIEWS = ("legend", "tracker", "stats", "spectrum", "db", "log_frequency")
+
+
+# Buttons in a row of the view controls: the column beside the plots holds
+# them in two rows.
+BUTTONS_IN_A_ROW = 4
 
 
 class ViewControls(QtWidgets.QWidget):
-    """A row of buttons for the view actions. `window` gets the actions, so
-    their keys work anywhere in it."""
+    """The buttons of the view actions, in rows of BUTTONS_IN_A_ROW.
+    `window` gets the actions, so their keys work anywhere in it."""
 
     def __init__(self, window: QtWidgets.QWidget):
         super().__init__(window)
@@ -78,21 +86,29 @@ class ViewControls(QtWidgets.QWidget):
                                      tip="The spectrum of the live curves' visible rows (P)")
         self.db = self._action(window, "dB", "D", checkable=True,
                                tip="The spectrum as power in dB, else as amplitude (D)")
+        self.log_frequency = self._action(window, "log f", "G", checkable=True,
+                                          tip="The spectrum's frequency axis logarithmic (G)")
         self.expressions = self._action(window, "f(x)", "E",
                                         tip="The derived series, one NAME = EXPRESSION a line (E)")
         self.help = self._action(window, "?", "F1", tip="Keys and mouse actions (F1)")
         self.views = {name: getattr(self, name) for name in REMEMBERED_VIEWS}
         self.help.triggered.connect(lambda: show_help(window))
-        layout = QtWidgets.QHBoxLayout(self)
-        layout.setContentsMargins(4, 0, 0, 0)
+        # A button that is on looks pressed in, in the selection's blue.
+        self.setStyleSheet("QToolButton:checked { background: #3d7ad6; color: white; "
+                           "border: 1px solid #2a5db0; border-radius: 3px; }")
+        layout = QtWidgets.QGridLayout(self)
+        layout.setContentsMargins(4, 0, 4, 0)
         layout.setSpacing(2)
         self.buttons = {}
-        for action in (self.pause, self.legend, self.tracker, self.stats, self.spectrum, self.db,
-                       self.expressions, self.help):
+        for place, action in enumerate((self.pause, self.legend, self.tracker, self.stats,
+                                        self.spectrum, self.db, self.log_frequency,
+                                        self.expressions, self.help)):
             button = QtWidgets.QToolButton(self)
             button.setDefaultAction(action)
             button.setFocusPolicy(QtCore.Qt.FocusPolicy.NoFocus)  # keys stay where they were
-            layout.addWidget(button)
+            button.setSizePolicy(QtWidgets.QSizePolicy.Policy.Expanding,
+                                 QtWidgets.QSizePolicy.Policy.Fixed)
+            layout.addWidget(button, *divmod(place, BUTTONS_IN_A_ROW))
             self.buttons[action.text()] = button
 
     @staticmethod

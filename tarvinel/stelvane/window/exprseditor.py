@@ -12,6 +12,8 @@ import warnings
 
 from ..model.derivedcolumns import derive_in
 from ..model.expressions import ExpressionError, parse_definition
+from ..model.modes import MODES
+from ..protocol import NUMBER, default_pattern
 from ..qt_compat import QtCore, QtGui, QtWidgets
 
 TITLE = "stelvane: derived series"
@@ -41,8 +43,31 @@ def use_expressions(window, expressions) -> list[str]:
     problems = [str(warning.message) for warning in caught]
     for problem in problems:
         window.report(problem)
+    widen_default_pattern(window)
     window.selection.columns_changed()
     return problems
+
+
+def widen_default_pattern(window) -> bool:
+    """A source's own default pattern (its time or first number column
+    against the other numbers) takes the derived series too: they are
+    columns like any other. A pattern the user wrote is left as it is.
+    Returns whether the pattern changed."""
+    record = window.modes[MODES[0].key]
+    dataset, field = record.dataset, record.controls.pattern_field
+    series = dataset.derived.names
+    names = dataset.column_names
+    if not series or len(names) <= len(series):
+        return False
+    kinds, source = dataset.source_kinds, len(names) - len(series)
+    # The defaults of the source's columns with none, or some, of the series.
+    defaults = [default_pattern(names[:source + k], kinds + (NUMBER,) * k)
+                for k in range(len(series) + 1)]
+    wanted = defaults.pop()
+    if field.text() not in defaults:
+        return False
+    record.controls.set_pattern(wanted)
+    return True
 
 
 class ExpressionsEditor(QtWidgets.QDialog):

@@ -22,12 +22,15 @@ from ..presenters.toolbar_adapter import ToolbarAdapter
 from ..qt_compat import QtCore, QtWidgets
 from ..widgets.readout import PointerReadout
 from ..widgets.statstable import StatsKeeper, StatsTable, tracker_line
-from ..widgets.views import MESSAGE_MS, DataBox, PlotView, RateMeter, StatusBar
+from ..widgets.statusbar import MESSAGE_MS, RateMeter, StatusBar
+from ..widgets.views import DataBox, PlotView
 from . import settings
 from .controls import ViewControls, WindowField
+from .emptyparts import show_parts_with_data
 from .export import VisibleRange
-from .exprseditor import edit_expressions
+from .exprseditor import edit_expressions, widen_default_pattern
 from .intake import Intake
+from .layout import build_layout
 from .pacing import FramePacer, frame_interval
 from .problems import ExceptionHook, ProblemLog
 from .replaybar import ReplayBar
@@ -43,8 +46,6 @@ PRECISE_TIMER = QtCore.Qt.TimerType.PreciseTimer
 INTAKE_SHARE = 0.5
 # How often the status bar and the data boxes are brought up to date.
 STATUS_INTERVAL = 0.25
-# Width of the column of data boxes, in pixels.
-DATA_BOX_WIDTH = 250
 # The window's plots, top to bottom (name, kind; see presenters/plots.py); the others follow the first.
 PLOTS = (("live", LivePresenter), ("history", HistoryPresenter), ("spectrum", SpectrumPresenter))
 
@@ -145,6 +146,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self.controls.spectrum.toggled.connect(self.show_spectrum)
         self.controls.db.toggled.connect(self.set_spectrum_db)
         self.controls.expressions.triggered.connect(lambda: edit_expressions(self))
+        self.controls.log_frequency.toggled.connect(self.spectrum.set_log_frequency)
         for readout, presenter in zip(self.readouts, self.plot_presenters):
             readout.stats_line = (lambda key, name, presenter=presenter:
                                   self.tracker_stats(presenter, key, name))
@@ -168,7 +170,8 @@ class MainWindow(QtWidgets.QMainWindow):
         return pacer
 
     def _make_toolbar(self) -> ToolbarAdapter:
-        selection = ToolbarAdapter(self)
+        selection = ToolbarAdapter(self, self.report)
+        selection.give_room_to_patterns()
         for key, record in self.modes.items():
             record.controls = selection.controls[key]
             if record.mode.y_format is not None:
@@ -176,42 +179,7 @@ class MainWindow(QtWidgets.QMainWindow):
         return selection
 
     def _build_layout(self) -> None:
-        plots = QtWidgets.QSplitter(QtCore.Qt.Orientation.Vertical)
-        plots.setObjectName("plots")
-        for plot in self.plots:
-            plots.addWidget(plot)
-        boxes = QtWidgets.QWidget()
-        box_layout = QtWidgets.QVBoxLayout(boxes)
-        box_layout.setContentsMargins(0, 0, 0, 0)
-        # The live plot's window heads the column (the toolbar's row has no
-        # room to spare for the pattern field).
-        box_layout.addWidget(self.window_field)
-        for record in self.modes.values():
-            box_layout.addWidget(record.data_box)
-        # A fixed width: the boxes' titles and values change several times a
-        # second, and a panel that followed their width would resize (and
-        # repaint) the plots beside it each time.
-        boxes.setFixedWidth(DATA_BOX_WIDTH)
-        body = QtWidgets.QSplitter(QtCore.Qt.Orientation.Horizontal)
-        body.setObjectName("body")
-        self.splitters = {"plots": plots, "body": body}  # by the names the settings use
-        body.addWidget(plots)
-        body.addWidget(boxes)
-        body.setStretchFactor(0, 4)
-        body.setStretchFactor(1, 1)
-        central = QtWidgets.QWidget()
-        layout = QtWidgets.QVBoxLayout(central)
-        layout.setContentsMargins(6, 6, 6, 0)
-        top = QtWidgets.QHBoxLayout()
-        top.setContentsMargins(0, 0, 0, 0)
-        top.addWidget(self.toolbar, 1)
-        top.addWidget(self.controls)
-        layout.addLayout(top)
-        layout.addWidget(body, 1)
-        if self.replay_bar is not None:
-            layout.addWidget(self.replay_bar)
-        layout.addWidget(self.stats_table)
-        self.setCentralWidget(central)
+        self.splitters = build_layout(self)  # by the names the settings use
         self.resize(1200, 760)
 
     # --- running ---------------------------------------------------------------
@@ -227,7 +195,10 @@ class MainWindow(QtWidgets.QMainWindow):
         try:
             self.intake.drain(start + INTAKE_SHARE * self.frame_interval)
             playing = self.replay_bar is not None and self.advance_replay()
+            if self.expressions and widen_default_pattern(self):
+                self.selection.columns_changed()
             self.presenter.present()
+            self.modes[self.selection.mode].data_box.refresh_if_new_run()
         finally:
             self._ticking = False
         if self._problems_changed:
@@ -261,16 +232,16 @@ class MainWindow(QtWidgets.QMainWindow):
             self.presenter.present()
 
     def refresh_status(self, now: float) -> None:
-        """Brings the status bar and the data boxes up to date, and notices a
-        producer that stopped."""
-        points = self.point_dataset
-        bar = self.status_bar
+        """Brings the status bar and the data boxes up to date, and notices a producer that stopped."""
+        points, bar = self.point_dataset, self.status_bar
         bar.show_counts(points, self.trace_dataset)
         bar.show_rate(self.row_rate.update(now, points.rows_stored),
                       self.frame_rate.update(now, self.live_plot.frames))
-        bar.show_pairs(self.presenter.matched_pairs, len(config.ridx))
+        bar.show_pairs(self.presenter.matched_pairs, len(config.ridx),
+                       bool(self.current_dataset().column_names))
         for record in self.modes.values():
             record.data_box.refresh()
+        show_parts_with_data(self)
         self.presenter.place_legends()
         for readout in self.readouts:
             readout.refresh()
@@ -349,26 +320,22 @@ class MainWindow(QtWidgets.QMainWindow):
         for readout in self.readouts:
             readout.set_tracking(on)
 
-    def tracker_stats(self, presenter, key, name: str) -> str:
-        """The tracker's line of statistics for curve `key` of `presenter`, "" for none."""
+    def tracker_stats(self, presenter, key, name: str) -> str:  # "" for none
         line = self.stats.line(presenter, key)
         return tracker_line(name, presenter.plot.colors[key], line) if line else ""
 
-    def show_spectrum(self, shown: bool) -> None:
-        """P or the Spectrum button."""
+    def show_spectrum(self, shown: bool) -> None:  # P or the Spectrum button
         if self.spectrum is not None:
             self.spectrum.plot.setVisible(shown)
             self.spectrum.forget()
 
-    def set_spectrum_db(self, on: bool) -> None:
-        """D or the dB button."""
+    def set_spectrum_db(self, on: bool) -> None:  # D or the dB button
         if self.spectrum is not None:
             self.spectrum.set_db(on)
 
     # --- what the toolbar calls -------------------------------------------------
 
-    def all_enable_auto_range(self) -> None:
-        """The "AR" button: every plot follows its data again."""
+    def all_enable_auto_range(self) -> None:  # the "AR" button
         self.enable_all_auto_range()
 
     def enable_all_auto_range(self) -> None:

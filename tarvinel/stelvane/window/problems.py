@@ -15,17 +15,29 @@ from ..dataset import DataError
 
 # Problems kept for the tool tip of the problem counter.
 PROBLEMS_KEPT = 50
+# Characters of a problem's one-line description, and of a problem kept (a
+# producer's traceback fits): a value of megabytes (a damaged settings
+# file, a line of a stream) is named by its start and its length.
+MESSAGE_LIMIT = 300
+KEPT_LIMIT = 4000
 # The first and the last problems a summary gives as text.
 SUMMARY_FIRST, SUMMARY_LAST = 3, 3
+
+
+def shortened(text: str, limit: int = MESSAGE_LIMIT) -> str:
+    """`text`, or for a longer one its start and how long it is."""
+    if len(text) <= limit:
+        return text
+    return f"{text[:limit]}… ({len(text):,} characters in all)"
 
 
 def describe_problem(error: BaseException) -> str:
     """One line for the status bar about what went wrong."""
     if isinstance(error, re.error):
-        return f"invalid pattern {error.pattern!r}: {error}"
+        return shortened(f"invalid pattern {error.pattern!r}: {error}")
     if isinstance(error, DataError):
-        return str(error)
-    text = str(error)
+        return shortened(str(error))
+    text = shortened(str(error))
     name = type(error).__name__
     return f"{name}: {text}" if text else name
 
@@ -51,6 +63,7 @@ class ProblemLog:
 
     def add(self, message: str, count: int = 1) -> None:
         """One problem, or `count` problems summed up in one message."""
+        message = shortened(message, KEPT_LIMIT)
         self.count += count
         if self.entries and self.entries[-1][0] == message:
             self.entries[-1] = (message, self.entries[-1][1] + 1)
@@ -111,7 +124,10 @@ class ExceptionHook:
         if issubclass(kind, KeyboardInterrupt):
             self.interrupt()
             return
-        traceback.print_exception(kind, error, tb)
+        # Each line of the trace at most a few lines long: an error that
+        # quotes megabytes is not echoed whole.
+        for line in traceback.format_exception(kind, error, tb):
+            sys.stderr.write(shortened(line, 4 * MESSAGE_LIMIT).rstrip("\n") + "\n")
         try:
             self.report(describe_problem(error))
         except Exception:  # the window is going away; fall back to stderr only

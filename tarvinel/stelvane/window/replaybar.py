@@ -5,7 +5,7 @@ actions (see controls.KEYS). The cursor itself is replay.py's.
 """
 
 from ..model.replay import MAX
-from ..qt_compat import QAction, QtCore, QtGui, QtWidgets
+from ..qt_compat import QAction, QtCore, QtGui, QtWidgets, enum_int
 
 HORIZONTAL = QtCore.Qt.Orientation.Horizontal
 NO_FOCUS = QtCore.Qt.FocusPolicy.NoFocus
@@ -24,6 +24,18 @@ ACTIONS = (
 )
 
 
+class JumpingSliderStyle(QtWidgets.QProxyStyle):
+    """The application's style, but the left button puts the handle where
+    it is pressed on the track (and drags it on from there) instead of
+    stepping a page: the handle of a playing replay moves, and a press
+    aimed at it may land beside it."""
+
+    def styleHint(self, hint, option=None, widget=None, returnData=None):
+        if hint == QtWidgets.QStyle.StyleHint.SH_Slider_AbsoluteSetButtons:
+            return enum_int(QtCore.Qt.MouseButton.LeftButton)
+        return super().styleHint(hint, option, widget, returnData)
+
+
 def speed_text(speed: float) -> str:
     return "max" if speed == MAX else f"{speed:g}×"
 
@@ -40,6 +52,8 @@ class ReplayBar(QtWidgets.QWidget):
         self.slider = QtWidgets.QSlider(HORIZONTAL, self)
         self.slider.setFocusPolicy(NO_FOCUS)  # the keys stay with the window's actions
         self.slider.setRange(0, 0)
+        self._slider_style = JumpingSliderStyle()  # over the application's style
+        self.slider.setStyle(self._slider_style)
         self.label = QtWidgets.QLabel(self)
         layout = QtWidgets.QHBoxLayout(self)
         layout.setContentsMargins(0, 2, 0, 2)

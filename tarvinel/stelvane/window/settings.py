@@ -6,7 +6,7 @@ columns of the data it was typed for: a file's pattern would match nothing
 in another file, and a plain file opened for the first time shows its first
 column against the others); for the window: its geometry, the positions of its splitters, the live
 plot's window (timewindow.py; --window wins over it) and which views are on
-(legend, tracker, statistics, spectrum, dB; not the pause).
+(legend, tracker, statistics, spectrum, dB, log frequency; not the pause).
 They are kept per user with Qt's QSettings in an INI file (on Linux
 $XDG_CONFIG_HOME/tarvinel/stelvane.ini, ~/.config by default), read when the
 window starts and written when it closes.
@@ -33,6 +33,7 @@ from ..presenters.toolbar_adapter import ModeControls
 from ..qt_compat import QtCore
 from ..sources.instrument import InstrumentSource
 from .controls import REMEMBERED_VIEWS
+from .problems import shortened
 
 ORGANIZATION = "tarvinel"
 APPLICATION = "stelvane"
@@ -43,6 +44,9 @@ FORMAT = 1
 INSTRUMENT = InstrumentSource.settings_key
 # Sources whose patterns are kept; the longest unused go first.
 SOURCES_KEPT = 50
+# The longest value read, in characters: none of ours comes near it, and a
+# longer one (a damaged or foreign file) is ignored before it is parsed.
+VALUE_LIMIT = 10_000
 # The settings' names of each mode's boxes, as its toolbar controls go by.
 BOXES = ModeControls.BOXES
 FORMAT_BOXES = ModeControls.FORMATS
@@ -109,6 +113,13 @@ def _as_state(value):
         raise ValueError("not a saved state") from None
 
 
+def _value_size(raw) -> int:
+    """Characters of a value as read (a text, or the parts of a list)."""
+    if isinstance(raw, (list, tuple)):
+        return sum(len(str(part)) for part in raw)
+    return len(raw) if isinstance(raw, (str, bytes)) else 0
+
+
 def _has_content(path: str) -> bool:
     try:
         with open(path, "rb") as file:
@@ -159,10 +170,16 @@ def read(store, warn, source: str = INSTRUMENT) -> Remembered:
         raw = store.value(key)
         if raw is None:
             return None
+        size = _value_size(raw)
+        if size > VALUE_LIMIT:
+            warn(f"settings file {where}: {key} ignored ({size:,} characters, more than "
+                 f"{VALUE_LIMIT:,})")
+            return None
         try:
             return parse(raw)
         except ValueError as error:
-            warn(f"settings file {where}: {key} ignored ({error}: {str(raw)[:40]!r})")
+            warn(f"settings file {where}: {key} ignored ({shortened(str(error), 120)}: "
+                 f"{shortened(str(raw), 40)!r})")
             return None
 
     _read_modes(remembered, value, source)
@@ -225,7 +242,8 @@ def apply_to_toolbar(modes: dict, remembered: Remembered, warn, keep_patterns=()
         controls = record.controls
         for box in FORMAT_BOXES:
             if box in values and not controls.set_format(box, values[box]):
-                warn(f"settings: {record.mode.name} {box} {values[box]!r} is no format; ignored")
+                warn(f"settings: {record.mode.name} {box} {shortened(values[box], 40)!r} is no format; "
+                     "ignored")
         for box in BOXES:
             if box in values and controls.boxes[box].isChecked() != values[box]:
                 controls.boxes[box].setChecked(values[box])

@@ -82,5 +82,9 @@ class ProducerWatch:
     def _show_end(self, reason: str) -> None:
         # Said until something else is: the rows stay for viewing.
         self.source_ended = reason
+        if self.window.replay_bar is not None:  # the reading ended, not the replay
+            self.window.status_bar.showMessage(f"the whole file is read ({reason}); the replay "
+                                               "goes on")
+            return
         self.window.status_bar.showMessage(f"source ended: {reason}")
         self.window.setWindowTitle(f"{self.window.windowTitle()} (source ended)")
