@@ -13,6 +13,7 @@ from . import config, settings
 from .controls import ViewControls, WindowField
 from .dataset import Dataset
 from .export import VisibleRange
+from .formats.account import summed
 from .intake import Intake
 from .modes import MODES, ModeRecord
 from .pacing import FramePacer, frame_interval
@@ -277,6 +278,8 @@ class MainWindow(QtWidgets.QMainWindow):
             "pairs": [list(pair) for pair in self.selection.pairs],
             "problems": self.problems.count,
             "problem_texts": self.problems.texts(),
+            **({"lines": summed(self.watch.line_accounts.values())}
+               if self.watch.line_accounts else {}),
             "ended": self.watch.source_ended is not None,
             "live_x": list(self.feeds[0].visible_x()),
             "window": self.live_window.text,

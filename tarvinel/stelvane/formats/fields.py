@@ -39,7 +39,11 @@ def split_fields(line: str, sep: str | None, quote: str | None = '"') -> list[st
         if len(stripped) > 1 and stripped[0] == stripped[-1] == "|":
             line = stripped[1:-1]  # a table drawn with outer bars
     if quote and quote in line:
-        return next(csv.reader([line], delimiter=sep, quotechar=quote, skipinitialspace=True))
+        try:
+            return next(csv.reader([line], delimiter=sep, quotechar=quote, skipinitialspace=True),
+                        [])
+        except csv.Error:  # a line end inside it (a lone CR): its fields as they split
+            pass
     return line.split(sep)
 
 

@@ -28,6 +28,7 @@ from dataclasses import dataclass, field
 import numpy as np
 
 from ..protocol import NUMBER, TEXT, TIME, Columns
+from .account import NAMES, TITLE, line_kind
 from .fields import clean_lines
 from .layout import EPOCH, ColumnLayout
 from .timevalues import DayClock, epoch_seconds, time_seconds
@@ -95,12 +96,12 @@ def json_values(line: str) -> dict | None:
     where the line holds no object."""
     try:
         value = json.loads(line)
-    except ValueError:
+        if not isinstance(value, dict):
+            return None
+        flat = {}
+        _flatten(value, "", flat)
+    except (ValueError, RecursionError):  # no JSON, or nested too deep to read
         return None
-    if not isinstance(value, dict):
-        return None
-    flat = {}
-    _flatten(value, "", flat)
     return flat
 
 
@@ -150,11 +151,16 @@ class KeyedBlock:
     kinds and units) where names were added since the last block, then the
     rows (`block`, one column per name so far) with `words` for
     Feed.rows. `rejected`: (index of the line, why) for the lines that gave
-    no row or a value that does not fit its column."""
+    no row or a value that does not fit its column. `data_lines`: the lines
+    in the rows; `problem_lines`: those that gave no row; `skipped`: the
+    kinds of the lines passed over (account.py)."""
     columns: Columns | None
     block: np.ndarray
     words: dict = field(default_factory=dict)
     rejected: list = field(default_factory=list)
+    data_lines: int = 0
+    problem_lines: int = 0
+    skipped: list = field(default_factory=list)
 
 
 @dataclass
@@ -179,7 +185,9 @@ class KeyedReader:
         self._columns: dict[str, _Column] = {}
         self._positional: list[str] = []  # from the last line of labels only
         self._new_words: dict[int, list[str]] = {}  # of the block being made
-        self._open = None  # a marked row that may still gain values: (index, record)
+        self._open = None  # a marked row that may still gain values: [index, record, lines]
+        self._skipped: list[str] = []  # the kinds of the lines passed over, of this batch
+        self._failed: set[int] = set()  # the lines of this batch that gave no record
 
     def take(self, lines, final: bool = True) -> KeyedBlock | None:
         """The block for these lines (whole lines, decoded), or None where
@@ -189,21 +197,29 @@ class KeyedReader:
         between two of one row's lines)."""
         known, rows, rejected = len(self.names), [], []
         self._new_words = {}
+        self._skipped, data_lines, problem_lines = [], 0, 0
         records = self._records(clean_lines(lines), rejected)
         if self.format == MARKED and records and not final:
             self._open = records.pop()
-        for index, record in records:
+        for index, record, count in records:
             row = self._row(record, index, rejected)
             if row:
                 rows.append(row)
-        if not rows and len(self.names) == known and not rejected:
+                data_lines += count
+                continue
+            problem_lines += count
+            if not any(at == index for at, _ in rejected):
+                rejected.append((index, "no values"))
+        problem_lines += len(self._failed)
+        if not rows and len(self.names) == known and not rejected and not self._skipped:
             return None
         block = np.full((len(rows), len(self.names)), math.nan)
         for r, row in enumerate(rows):
             for column, value in row.items():
                 block[r, column] = value
         columns = self.columns() if len(self.names) > known else None
-        return KeyedBlock(columns, block, self._new_words, rejected)
+        return KeyedBlock(columns, block, self._new_words, rejected, data_lines, problem_lines,
+                          self._skipped)
 
     def columns(self) -> Columns:
         """All names so far, with their kinds and units."""
@@ -214,16 +230,19 @@ class KeyedReader:
         """Every word of each text column so far, in the order of its codes."""
         return {c.index: list(c.codes) for c in self._columns.values() if c.codes}
 
-    # --- lines to records: (line index, {name: (raw value, unit)}) ---------------
+    # --- lines to records: [line index, {name: (raw value, unit)}, lines in it] ---
 
     def _records(self, lines, rejected):
         take = {KEYVALUE: self._keyvalue, MARKED: self._marked, JSONL: self._json}[self.format]
         # A row held back: its line is in an earlier batch, counted as this one's first.
-        records = [(0, self._open[1])] if self._open else []
-        self._open = None
+        records = [[0, self._open[1], self._open[2]]] if self._open else []
+        self._open, self._failed = None, set()
         for index, line in enumerate(lines):
             text = line.strip()
-            if text and not text.startswith("#"):
+            kind = line_kind(text)
+            if kind:
+                self._skipped.append(kind)
+            else:
                 take(index, text, records, rejected)
         return records
 
@@ -231,28 +250,32 @@ class KeyedReader:
         pairs = keyvalue_pairs(text)
         if pairs is None:
             rejected.append((index, "no label:value pairs"))
+            self._failed.add(index)
         elif all(value is None for _, value in pairs):
             self._positional = [label for label, _ in pairs]  # a names line
+            self._skipped.append(NAMES)
         else:
             record = {}
             for position, (label, value) in enumerate(pairs):
                 name = label or (self._positional[position] if position < len(self._positional)
                                  else f"c{position + 1}")
                 record[name] = (value or "", "")
-            records.append((index, record))
+            records.append([index, record, 1])
 
     def _marked(self, index, text, records, rejected) -> None:
         """One value a line; a row gathers them until a name comes again or
         the time changes. Lines of other shapes are the device's own talk."""
         marked = marked_value(text) if text.startswith(">") else None
         if marked is None:
+            self._skipped.append(TITLE)
             return
         name, time_text, value, unit = marked
         last = records[-1][1] if records else None
         if (last is None or name in last
                 or (time_text is not None and last.get("time", (time_text,))[0] != time_text)):
             last = {}
-            records.append((index, last))
+            records.append([index, last, 0])
+        records[-1][2] += 1
         if time_text is not None:
             last["time"] = (time_text, "")
         last[name] = (value, unit)
@@ -261,8 +284,9 @@ class KeyedReader:
         values = json_values(text)
         if values is None:
             rejected.append((index, "no JSON object"))
+            self._failed.add(index)
         else:
-            records.append((index, {name: (value, "") for name, value in values.items()}))
+            records.append([index, {name: (value, "") for name, value in values.items()}, 1])
 
     # --- records to rows -----------------------------------------------------------
 

@@ -14,6 +14,7 @@ This module imports no Qt: the producer process uses it.
 
 import re
 
+from .account import BLANK, COMMENT, DIRECTIVE
 from .tableblock import TableState, parse_block
 from .text.rows import excerpt
 
@@ -22,14 +23,15 @@ _COMMENT_LINE = re.compile(rb"^[ \t]*#[^\n]*\n", re.MULTILINE)
 
 class TableRoad:
     """Rows of a sniffed table (a Sniffed) to `sink`: its columns at once,
-    then rows with the words of their text columns. `report(why,
-    line_number)` takes problems, `directive(text, line_number)` the "#@"
-    lines."""
+    then rows with the words of their text columns. `problems` (a
+    LineProblems) takes problems and counts the lines, `directive(text,
+    line_number)` takes the "#@" lines."""
 
-    def __init__(self, sink, report, directive, sniffed):
+    def __init__(self, sink, problems, directive, sniffed):
         self.sink = sink
         self.sniffed = sniffed
-        self._report = report
+        self._problems = problems
+        self._account = problems.account
         self._directive = directive
         self._state = TableState()
         self._run_rows = 0
@@ -49,6 +51,7 @@ class TableRoad:
             text = match.group().decode("utf-8", "replace").strip()
             if text.startswith("#@"):
                 self._directive(text, line_number)
+            self._account.skip(DIRECTIVE if text.startswith("#@") else COMMENT)
             line_number += 1
             begin = match.end()
         if begin < len(data):
@@ -69,18 +72,29 @@ class TableRoad:
     def _block(self, data: bytes, line_number: int, lines: int | None = None) -> None:
         block = parse_block(data, self.sniffed.layout, self._state, lines)
         rows, words, sent = block.rows, block.words, 0
+        skipped, rejected = [], []
         for count, bad in enumerate(block.bad):
             text = bad.text.strip()
             if not text:
+                skipped.append(BLANK)
                 if self.sniffed.blank_is_roll:
                     # The rows above the blank line end their run.
                     end = bad.index - count
                     words = self._send(rows[sent:end], words)
                     sent = end
                     self.end_run()
-            elif not self.sniffed.repeats(text):
-                self._report(f"{bad.reason}: {excerpt(text)}", line_number + bad.index)
+                continue
+            kind = self.sniffed.repeats(text)
+            if kind:
+                skipped.append(kind)
+            else:
+                rejected.append((f"{bad.reason}: {excerpt(text)}", line_number + bad.index))
         self._send(rows[sent:], words)
+        self._account.add_data(len(rows))
+        for kind in skipped:
+            self._account.skip(kind)
+        for why, number in rejected:
+            self._problems.reject(why, number)
 
     def _send(self, rows, words: dict) -> dict:
         """Sends rows (the block's words go with its first rows); returns
