@@ -56,8 +56,12 @@ def test_standard_input_through_a_pipe():
              ROWS + "1,oops,2\n\n" + extra + "7,8,9\n"], stdout=write_end)
         os.close(write_end)
         assert writer.wait(30) == 0
-    for app, (_, _, pairs) in zip(apps, cases):
+    for app, (_, extra, pairs) in zip(apps, cases):
         summary = summary_of(app)
+        # Every line: 3001 rows, the names, a blank line, a bad line, the directive.
+        skipped = {"blank": 1, "names": 1, **({"directive": 1} if extra else {})}
+        assert summary.pop("lines") == {"total": 3004 + bool(extra), "data": 3001,
+                                        "skipped": skipped, "problems": 1}
         # The live plot shows the current run, the one row 7,8,9.
         stats = summary.pop("stats")
         assert [(s["name"], s["count"], s["last"]) for s in stats] == [

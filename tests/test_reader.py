@@ -94,10 +94,13 @@ def test_a_spreadsheet_export_with_times_units_decimal_commas_and_a_text_column(
     assert isinstance(columns, Columns) and columns == ["Datum Zeit", "Spannung", "Status"]
     assert columns.kinds == (TIME, NUMBER, TEXT) and columns.units == ("", "V", "")
     ten = datetime(2026, 12, 8, 10).timestamp()
-    assert same(read.rows(), [[ten, 1.5, 0], [ten + 1, np.nan, 1], [ten + 2, 2.25, 0]])
+    # A word among numbers is one problem, and its row stays with the value missing.
+    assert same(read.rows(), [[ten, 1.5, 0], [ten + 1, np.nan, 1], [ten + 2, 2.25, 0],
+                              [ten + 3, np.nan, 1]])
     assert read.words() == {2: ["an", "aus"]}  # each word once, however the bytes came
     assert len(read.of(ROLL)) == 1  # the blank line ends the first run
-    assert read.problems == ["in line 8: 'x' is not a number: '08.12.2026;10:00:03;x;aus'"]
+    assert read.problems == [
+        "in line 8: 'x' is not a number: '08.12.2026;10:00:03;x;aus'; read as missing"]
     # The default pattern: the time against the numbers, not the words.
     assert read.of(PXY) == [r"Datum\x20Zeit,(?!(?:Datum\x20Zeit|Status)$).*"]
 

@@ -72,8 +72,8 @@ SHAPES = {  # name: (bytes, options, rows stored, the skipped kinds, problems)
     "plain csv": (b"# made by hand\nt,v\n0,1\n1,2\n\n2,3\n", {}, 3,
                   {"comment": 1, "names": 1, "blank": 1}, 0),
     "typed table": (b"Logger 7\ntime;volt\n[s];[V]\n2026-12-08 10:00:00;1,5\n"
-                    b"2026-12-08 10:00:01;x\n2026-12-08 10:00:02;1,7\n", {}, 2,
-                    {"title": 1, "names": 1, "units": 1}, 1),
+                    b"2026-12-08 10:00:01;x\n2026-12-08 10:00:02;1,7\n2026-12-08 10:00:03\n", {},
+                    3, {"title": 1, "names": 1, "units": 1}, 1),  # "x": a row, its value missing
     "vmstat": (VMSTAT + VMSTAT, {}, 6, {"title": 1, "names": 1, "repeated header": 2}, 0),
     "sar": (SAR, {}, 2, {"title": 1, "blank": 1, "names": 1, "summary": 1}, 0),
     "label:value": (b"temp:1,hum:2\n# note\nsome words, here\ntemp:2,hum:3\n", {}, 2,

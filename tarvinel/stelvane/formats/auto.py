@@ -301,7 +301,7 @@ class AutoReader:
     def _plain_rows(self, found) -> bool:
         """Whether the rows are plain numbers the text reader's road takes."""
         layout = found.layout
-        if layout.sep not in _PLAIN_SEPARATORS or layout.decimal_comma:
+        if layout.sep not in _PLAIN_SEPARATORS or layout.decimal_comma or layout.brackets:
             return False
         if not all(c.kind == NUMBER or (c.kind == TIME and c.shape == EPOCH and c.scale == 1.0)
                    for c in layout.columns):

@@ -10,6 +10,7 @@
     {"ts": "2026-12-08T10:00:00", "temp": 21.5, "ok": true, "dev": {"id": 3}}
                                 JSON lines: one object each, nested keys as
                                 dev.id, booleans as 0/1, strings read as values
+                                (a JSON array written one object a line too)
 
 `recognise` tells these from a table by the first lines. `KeyedReader`
 turns lines into blocks of rows: a name first seen later adds a column at
@@ -42,6 +43,8 @@ RECOGNISE_LINES = 20
 _LABEL = r"[A-Za-z_][\w.\-/%°]*"
 _PAIR = re.compile(rf"\s*({_LABEL})\s*[:=]\s*(.*?)\s*$")
 _LABEL_ONLY = re.compile(rf"\s*({_LABEL})\s*$")
+# Lines that open or close a JSON array of objects, one object a line.
+_ARRAY_ENDS = frozenset(("[", "]", "],", "[]"))
 _MARKED = re.compile(r">([^:|§]+):([^|§]*)(?:§([^|]*))?(?:\|.*)?$")
 
 
@@ -93,9 +96,16 @@ def marked_value(line: str):
 
 def json_values(line: str) -> dict | None:
     """A JSON line's values by flat name (a.b for nested keys), or None
-    where the line holds no object."""
+    where the line holds no object. A line of a JSON array written one
+    object a line (`[{...},`, `{...},`, `{...}]`) is read as its object."""
+    text = line.strip()
+    if text[:1] == "[" and text[1:].lstrip()[:1] == "{":
+        text = text[1:]
+    text = text.rstrip(",").rstrip()
+    if text[-1:] == "]" and text[:-1].rstrip()[-1:] == "}":
+        text = text[:-1].rstrip().rstrip(",")
     try:
-        value = json.loads(line)
+        value = json.loads(text)
         if not isinstance(value, dict):
             return None
         flat = {}
@@ -120,7 +130,8 @@ def _flatten(value, prefix: str, flat: dict) -> None:
 
 
 def _line_format(line: str) -> str | None:
-    if line.startswith("{") and json_values(line) is not None:
+    if line in _ARRAY_ENDS or (line.lstrip("[").lstrip().startswith("{")
+                               and json_values(line) is not None):
         return JSONL
     if line.startswith(">") and marked_value(line):
         return MARKED
@@ -281,6 +292,9 @@ class KeyedReader:
         last[name] = (value, unit)
 
     def _json(self, index, text, records, rejected) -> None:
+        if text in _ARRAY_ENDS:  # the brackets of a JSON array around the objects
+            self._skipped.append(TITLE)
+            return
         values = json_values(text)
         if values is None:
             rejected.append((index, "no JSON object"))

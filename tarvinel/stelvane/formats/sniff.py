@@ -31,6 +31,7 @@ from .account import BLANK, REPEATED, SUMMARY
 from .layout import DAYTIME, EPOCH, STRFTIME, WHITESPACE, ColumnLayout, TableLayout
 from .fields import (clean_lines, comment_text, header_shape, is_content, is_value_line,
                      split_fields)
+from .evidence import is_summary, rows_block, unbracketed
 from .headerlines import (line_fields, looks_like_units, made_up_names, padded, stored_names,
                           stored_units)
 from .values import (AMPM, DATES, MISSING, TIME_OF_DAY, WORD, column_layout, epoch_scale,
@@ -109,35 +110,24 @@ class _Candidate:
     names: tuple = ()
     units: tuple = ()
     layout: TableLayout | None = None
+    block: int = 1         # the rows in the longest block of them
+    agree: int = 0         # the lines with as many fields as the rows (none for one field)
+
+    def all_values(self) -> bool:
+        """Whether the first row holds no word."""
+        decimal_comma = self.layout.decimal_comma
+        return all(value_class(f, decimal_comma) != WORD for f in self.rows[0])
 
     def score(self):
         values = sum(value_class(f, self.layout.decimal_comma) != WORD
                      for row in self.rows for f in row)
         share = values / max(1, sum(len(row) for row in self.rows))
-        # Lines that agree on one field count of two or more say more about
-        # a separator than values do (a decimal comma makes a row of
-        # "2,3" one number under any other separator).
-        return (self.names_line is not None, self.consistent, len(self.rows[0]) > 1, share,
+        # The separator under which the most lines agree on one field count
+        # (of two or more) wins: they say more about a separator than values
+        # do (a decimal comma makes a row of "2,3" one number under any
+        # other separator).
+        return (self.agree, self.names_line is not None, self.consistent, share,
                 len(self.rows[0]), -SEPARATORS.index(self.sep))
-
-
-def _first_data_row(lines, sep, start: int, final: bool) -> int | None:
-    decimal_comma = sep != ","
-    for i in range(start, len(lines)):
-        if not is_content(lines[i]):
-            continue
-        fields = split_fields(lines[i], sep)
-        if is_summary(fields) or not is_value_line(fields, decimal_comma):
-            continue
-        if i + 1 == len(lines) and not final:
-            return None  # one row is no evidence yet: the next line may tell
-        after = lines[i + 1] if i + 1 < len(lines) else ""
-        if not is_content(after):
-            return i
-        after_fields = split_fields(after, sep)
-        if len(after_fields) == len(fields) and is_value_line(after_fields, decimal_comma):
-            return i
-    return None
 
 
 def _sample(lines, sep, first: int):
@@ -159,12 +149,6 @@ def _sample(lines, sep, first: int):
         if len(fields) == width:
             rows.append([f.strip() for f in fields])
     return rows, len(rows) / seen
-
-
-def is_summary(fields) -> bool:
-    """A report's summary row: a label ("Average:") where its first value
-    belongs."""
-    return bool(fields) and fields[0].endswith(":") and value_class(fields[0][:-1]) == WORD
 
 
 def _field_layouts(rows, sep, time_format: str) -> list[ColumnLayout]:
@@ -241,16 +225,20 @@ def _epoch_columns(candidate: _Candidate) -> None:
     candidate.layout = replace(candidate.layout, columns=tuple(columns))
 
 
-def _candidate(lines, sep, start: int, time_format: str, final: bool) -> _Candidate | None:
-    first = _first_data_row(lines, sep, start, final)
-    if first is None:
+def _candidate(lines, sep, start: int, time_format: str) -> _Candidate | None:
+    block = rows_block(lines, sep, start)
+    if block is None:
         return None
+    first, length = block
     rows, consistent = _sample(lines, sep, first)
     decimal_comma = sep != "," and any(has_decimal_comma(f) for row in rows for f in row)
     columns = _field_layouts(rows, sep, time_format)
     layout = TableLayout(sep=sep, quote=None if sep is WHITESPACE else '"',
                          decimal_comma=decimal_comma, columns=tuple(columns))
-    return _Candidate(sep, first, rows, consistent, layout=layout)
+    width = len(columns)
+    agree = sum(len(split_fields(line, sep)) == width for line in lines[start:] if is_content(line))
+    return _Candidate(sep, first, rows, consistent, layout=layout, block=length,
+                      agree=agree if width > 1 else 0)
 
 
 def _given_names(candidate: _Candidate, lines, names_line: int | None, names) -> None:
@@ -316,10 +304,14 @@ def sniff(lines, *, sep=AUTO, names_line: int | None = None, names=None,
     themselves (a list, or a line of them), the data then begins at the first
     data row. `time_format`: a strftime format; the columns whose values all
     read with it are times."""
-    lines = clean_lines(lines)
+    lines, brackets = unbracketed(clean_lines(lines))
     seps = SEPARATORS if sep == AUTO else (sep,)
     start = names_line + 1 if names_line is not None else 0
-    candidates = [c for c in (_candidate(lines, s, start, time_format, final) for s in seps) if c]
+    candidates = [c for c in (_candidate(lines, s, start, time_format) for s in seps) if c]
+    if not final and not any(c.block > 1 or c.all_values() for c in candidates):
+        # One row with words in it is no evidence yet (is "ERR" a word of a
+        # text column, or a bad number?): the next lines tell.
+        return None
     if not candidates:
         return _names_only(lines, seps, names_line, names) if final else None
     for candidate in candidates:
@@ -330,6 +322,7 @@ def sniff(lines, *, sep=AUTO, names_line: int | None = None, names=None,
         candidate.names = candidate.names or made_up_names(candidate.layout)
         _epoch_columns(candidate)
     best = max(candidates, key=_Candidate.score)
+    best.layout = replace(best.layout, brackets=brackets)
     shapes, blank_is_roll = _header(lines, best)
     return Sniffed(best.names, best.units or ("",) * len(best.names), best.layout,
                    best.names_line, best.first, shapes, blank_is_roll, best.units_line)

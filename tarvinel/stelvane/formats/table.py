@@ -14,11 +14,17 @@ This module imports no Qt: the producer process uses it.
 
 import re
 
+import numpy as np
+
 from .account import BLANK, COMMENT, DIRECTIVE
+from .fields import split_fields
+from .layout import WHITESPACE
 from .tableblock import TableState, parse_block
 from .text.rows import excerpt
 
 _COMMENT_LINE = re.compile(rb"^[ \t]*#[^\n]*\n", re.MULTILINE)
+# What a value that does not read becomes: a word every column takes as missing.
+MISSING_WORD = "NA"
 
 
 class TableRoad:
@@ -71,15 +77,21 @@ class TableRoad:
 
     def _block(self, data: bytes, line_number: int, lines: int | None = None) -> None:
         block = parse_block(data, self.sniffed.layout, self._state, lines)
+        self._mend(block)
         rows, words, sent = block.rows, block.words, 0
-        skipped, rejected = [], []
-        for count, bad in enumerate(block.bad):
+        skipped, rejected, set_aside = [], [], 0
+        for bad in block.bad:
             text = bad.text.strip()
+            if bad.index in block.mended:
+                rejected.append((f"{bad.reason}: {excerpt(text)}; read as missing",
+                                 line_number + bad.index, False))
+                continue
+            set_aside += 1
             if not text:
                 skipped.append(BLANK)
                 if self.sniffed.blank_is_roll:
                     # The rows above the blank line end their run.
-                    end = bad.index - count
+                    end = bad.index - set_aside + 1
                     words = self._send(rows[sent:end], words)
                     sent = end
                     self.end_run()
@@ -88,13 +100,39 @@ class TableRoad:
             if kind:
                 skipped.append(kind)
             else:
-                rejected.append((f"{bad.reason}: {excerpt(text)}", line_number + bad.index))
+                rejected.append((f"{bad.reason}: {excerpt(text)}", line_number + bad.index, True))
         self._send(rows[sent:], words)
         self._account.add_data(len(rows))
         for kind in skipped:
             self._account.skip(kind)
-        for why, number in rejected:
-            self._problems.reject(why, number)
+        for why, number, lost in rejected:
+            (self._problems.reject if lost else self._problems.report)(why, number)
+
+    def _mend(self, block) -> None:
+        """A line with one value not of its column's kind (a word among
+        numbers, a control byte) is a row with that value missing: its row
+        goes in among the others, in line order, and the line stays a
+        problem to report. `block.mended` holds the indexes of such lines."""
+        block.mended = set()
+        layout = self.sniffed.layout
+        odd = [bad for bad in block.bad if bad.odd_field is not None]
+        if not odd or layout.quote and any(layout.quote in bad.text for bad in odd):
+            return
+        for bad in odd:
+            fields = split_fields(bad.text, layout.sep, None)
+            if len(fields) != layout.width:
+                continue
+            fields[bad.odd_field] = MISSING_WORD
+            line = ((" " if layout.sep is WHITESPACE else layout.sep).join(fields) + "\n").encode()
+            again = parse_block(line, layout, self._state, 1)
+            if len(again.rows) != 1:
+                continue
+            before = bad.index - sum(other.index < bad.index and other.index not in block.mended
+                                     for other in block.bad)
+            block.rows = np.insert(block.rows, before, again.rows[0], axis=0)
+            for column, learnt in again.words.items():
+                block.words.setdefault(column, []).extend(learnt)
+            block.mended.add(bad.index)
 
     def _send(self, rows, words: dict) -> dict:
         """Sends rows (the block's words go with its first rows); returns

@@ -46,6 +46,8 @@ class BadLine:
     index: int      # the line's index in the block
     reason: str     # as a user reads it: "'abc' is not a number"
     text: str = field(default="", compare=False)  # the line itself, without its line end
+    # The field that is not of its column's kind (None for other reasons).
+    odd_field: int | None = field(default=None, compare=False)
 
 
 @dataclass
@@ -155,6 +157,8 @@ def parse_block(data: bytes, layout: TableLayout, state: TableState,
                 lines: int | None = None) -> Block:
     """Whole lines (bytes ending in a newline; `lines` of them, where the
     caller has counted them) under `layout`."""
+    if layout.brackets:
+        data = data.translate(None, layout.brackets.encode())
     parser = state.parser_for(layout)
     plan = state.plan
     layout = plan.layout  # the fields as the native parse sees them
@@ -162,7 +166,8 @@ def parse_block(data: bytes, layout: TableLayout, state: TableState,
     rows = np.empty((lines, plan.outputs[-1] + 1 if plan.outputs else 0))
     count, bad, words, raw = _textrows.parse_table(parser, data, rows)
     rows = rows[:count]
-    set_aside = [BadLine(line, _reason(code, where, data[begin:end], layout), _line_at(data, begin))
+    set_aside = [BadLine(line, _reason(code, where, data[begin:end], layout), _line_at(data, begin),
+                         where if code == _NOT_OF_KIND else None)
                  for line, code, where, begin, end in bad]
     if raw:
         good_lines = np.delete(np.arange(lines), [line for line, *_ in bad])

@@ -137,7 +137,8 @@ class WholeLines:
     def drain(self) -> bytes:
         """The unfinished line held so far, handed over (another reader takes
         the stream on from here)."""
-        rest, self._pending = self._pending, b""
+        rest, self._pending = self._pending + (b"\r" if self._cr else b""), b""
+        self._cr = False
         return rest
 
     def finish(self, *, broken: bool = False) -> int | None:
