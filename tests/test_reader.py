@@ -76,9 +76,11 @@ def test_a_plain_csv_reads_from_its_first_byte_as_the_text_reader_always_has():
     read = Read(f"#@pattern t,b\nt,a,b\n1,2,3\n4,oops,6\n{rows}\n7,8,9\n".encode())
     assert read.reader.road == "plain"  # a rare word among numbers is a bad value, no text
     assert read.commands[0] == (PXY, "t,b") and read.of(PN) == [["t", "a", "b"]]
-    assert same(read.rows(), [[1, 2, 3], *([i] * 3 for i in range(5, 15)), [7, 8, 9]])
+    # Its row stays, the value missing.
+    assert same(read.rows(), [[1, 2, 3], [4, np.nan, 6], *([i] * 3 for i in range(5, 15)),
+                              [7, 8, 9]])
     assert len(read.of(ROLL)) == 1
-    assert read.problems == ["in line 4: 'oops' is not a number: '4,oops,6'"]
+    assert read.problems == ["in line 4: 'oops' is not a number: '4,oops,6'; read as missing"]
 
 
 EXPORT = ("\ufeffMessprotokoll Halle 3;;;\r\nDatum;Zeit;Spannung;Status\r\n;;[V];\r\n"

@@ -208,7 +208,7 @@ def test_the_status_pipe_carries_the_latest_account_of_each_stream():
 
 def test_the_summary_gives_the_lines_account(tmp_path):
     path = tmp_path / "log.csv"
-    path.write_bytes(b"# logger\nt,v\n0,1\n1,x\n\n2,3\n")
+    path.write_bytes(b"# logger\nt,v\n0,1\n1,2,3\n\n2,3\n")
     env = dict(os.environ, PYTHONPATH=REPO_ROOT)
     app = subprocess.run([sys.executable, "-m", "tarvinel.stelvane", str(path), "--no-follow",
                           "--seconds", "2", "--summary"], env=env, capture_output=True, text=True,

@@ -294,6 +294,7 @@ class AutoReader:
             problems = self._problems
             self._text = TextReader(self.sink, problems.problem, name=problems.name,
                                     strict=problems.strict, problems=problems)
+            self._text.mends = True
         return self._text
 
     # --- which road -----------------------------------------------------------------

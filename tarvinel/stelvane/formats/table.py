@@ -19,6 +19,7 @@ import numpy as np
 from .account import BLANK, COMMENT, DIRECTIVE
 from .fields import split_fields
 from .layout import WHITESPACE
+from .values import number_text
 from .tableblock import TableState, parse_block
 from .text.rows import excerpt
 
@@ -83,8 +84,9 @@ class TableRoad:
         for bad in block.bad:
             text = bad.text.strip()
             if bad.index in block.mended:
-                rejected.append((f"{bad.reason}: {excerpt(text)}; read as missing",
-                                 line_number + bad.index, False))
+                if block.mended[bad.index]:  # no value: said so
+                    rejected.append((f"{bad.reason}: {excerpt(text)}; read as missing",
+                                     line_number + bad.index, False))
                 continue
             set_aside += 1
             if not text:
@@ -112,8 +114,10 @@ class TableRoad:
         """A line with one value not of its column's kind (a word among
         numbers, a control byte) is a row with that value missing: its row
         goes in among the others, in line order, and the line stays a
-        problem to report. `block.mended` holds the indexes of such lines."""
-        block.mended = set()
+        problem to report. A number beyond the doubles (1e999, 1e-999) is
+        read as Python reads it (inf, 0), no problem. `block.mended`: {index
+        of such a line: whether its value went missing}."""
+        block.mended = {}
         layout = self.sniffed.layout
         odd = [bad for bad in block.bad if bad.odd_field is not None]
         if not odd or layout.quote and any(layout.quote in bad.text for bad in odd):
@@ -122,7 +126,8 @@ class TableRoad:
             fields = split_fields(bad.text, layout.sep, None)
             if len(fields) != layout.width:
                 continue
-            fields[bad.odd_field] = MISSING_WORD
+            value = _beyond_doubles(fields[bad.odd_field], layout.decimal_comma)
+            fields[bad.odd_field] = value or MISSING_WORD
             line = ((" " if layout.sep is WHITESPACE else layout.sep).join(fields) + "\n").encode()
             again = parse_block(line, layout, self._state, 1)
             if len(again.rows) != 1:
@@ -132,7 +137,7 @@ class TableRoad:
             block.rows = np.insert(block.rows, before, again.rows[0], axis=0)
             for column, learnt in again.words.items():
                 block.words.setdefault(column, []).extend(learnt)
-            block.mended.add(bad.index)
+            block.mended[bad.index] = value is None
 
     def _send(self, rows, words: dict) -> dict:
         """Sends rows (the block's words go with its first rows); returns
@@ -142,3 +147,15 @@ class TableRoad:
         self._run_rows += len(rows)
         self.sink.rows(rows, words)
         return {}
+
+
+def _beyond_doubles(text: str, decimal_comma: bool) -> str | None:
+    """The text of a number too large or too small for a double as the
+    native parse reads it ("inf", "-inf", "0"), or None for other text."""
+    try:
+        value = float(number_text(text, decimal_comma))
+    except ValueError:
+        return None
+    if value in (float("inf"), float("-inf")):
+        return str(value)
+    return "0" if value == 0 and any(c in "123456789" for c in text) else None

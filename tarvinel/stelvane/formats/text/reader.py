@@ -70,6 +70,9 @@ class TextReader:
         # its trace columns, and a bare #@trace of the next stream fills them).
         self._trace_names = None
         self._trace_sep = None
+        # Whether a row with one value that is no number is kept, the value
+        # missing (as tables are read), instead of being rejected.
+        self.mends = False
         self._run_rows = 0
         self._skip = None
         self.restart()
@@ -200,10 +203,19 @@ class TextReader:
             return
         in_trace = self._trace is not None
         sep, width = (self._trace_sep, self._trace_width) if in_trace else (self._sep, self._width)
-        blocks, rejected = parse_rows(lines[first:end], sep, width, maybe_complex)
-        for index, why in rejected:
-            self._problems.reject(f"{why}: {excerpt(lines[first + index].strip())}",
-                                  before + first + index + 1)
+        part = lines[first:end]
+        blocks, rejected = parse_rows(part, sep, width, maybe_complex)
+        mended = self._mended(part, rejected, sep, width) if self.mends and rejected else {}
+        if mended:
+            blocks, rejected = parse_rows(
+                [mended[i][0] if i in mended else line for i, line in enumerate(part)],
+                sep, width, maybe_complex)
+        for index, why in rejected + [(i, why) for i, (_, why) in mended.items()]:
+            text = f"{why}: {excerpt(part[index].strip())}"
+            if index in mended:
+                self._problems.report(f"{text}; read as missing", before + first + index + 1)
+            else:
+                self._problems.reject(text, before + first + index + 1)
         if not blocks:
             return
         self.account.add_data(sum(len(block) for block in blocks))
@@ -211,6 +223,20 @@ class TextReader:
             self._add_to_trace(blocks)
         else:
             self._rows(join_blocks(blocks))
+
+    @staticmethod
+    def _mended(lines, rejected, sep, width) -> dict:
+        """{index: (the line with its one value that is no number made
+        missing, why)} for the rejected lines of the right width with one
+        such value."""
+        mended = {}
+        for index, why in rejected:
+            fields = split_fields(lines[index], sep)
+            bad = [i for i, field in enumerate(fields) if not is_number(field)]
+            if len(fields) == width and len(bad) == 1:
+                fields[bad[0]] = "nan"
+                mended[index] = ((sep or " ").join(fields), why)
+        return mended
 
     def _rows(self, block: np.ndarray) -> None:
         self._run_rows += len(block)
