@@ -3,6 +3,7 @@ kind, or a problem naming it; an exception inside a reader is one problem
 of the line it came from, and reading goes on. Through make_reader and a
 real Feed, and through the app's --summary."""
 
+import codecs
 import json
 import os
 import queue
@@ -55,7 +56,13 @@ class Account:
 
 
 def line_count(data: bytes) -> int:
-    """Lines as a file holds them: each ends at LF, CRLF or a lone CR, or at the end."""
+    """Lines as a file holds them: each ends at LF, CRLF or a lone CR, or at
+    the end (in the text a byte-order mark of UTF-16 or UTF-32 says)."""
+    for mark, encoding in ((codecs.BOM_UTF32_LE, "utf-32"), (codecs.BOM_UTF32_BE, "utf-32"),
+                           (codecs.BOM_UTF16_LE, "utf-16"), (codecs.BOM_UTF16_BE, "utf-16")):
+        if data.startswith(mark):
+            data = data.decode(encoding, "replace").encode()
+            break
     return len(re.findall(rb"\r\n|\r|\n", data)) + (bool(data) and data[-1:] not in b"\r\n")
 
 

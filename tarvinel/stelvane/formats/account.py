@@ -29,6 +29,7 @@ class LineAccount:
         self.problems = 0
         self.skipped: Counter = Counter()
         self.changes = 0  # grows with every count: a sender sends on change
+        self.encoding = None  # what the bytes were read as, where no UTF-8 (encoding.py)
 
     def add_data(self, lines: int = 1) -> None:
         self.data += lines
@@ -52,9 +53,12 @@ class LineAccount:
         return self.data + self.problems + sum(self.skipped.values())
 
     def as_dict(self) -> dict:
-        return {"total": self.total, "data": self.data,
-                "skipped": {kind: n for kind, n in sorted(self.skipped.items()) if n},
-                "problems": self.problems}
+        account = {"total": self.total, "data": self.data,
+                   "skipped": {kind: n for kind, n in sorted(self.skipped.items()) if n},
+                   "problems": self.problems}
+        if self.encoding not in (None, "utf-8"):
+            account["encoding"] = self.encoding
+        return account
 
 
 def line_kind(text: str) -> str | None:
@@ -72,10 +76,14 @@ def line_kind(text: str) -> str | None:
 
 def summed(accounts) -> dict:
     """The accounts of several streams (dicts as as_dict gives) as one."""
+    accounts = list(accounts)
     total = {"total": 0, "data": 0, "skipped": Counter(), "problems": 0}
     for account in accounts:
         for key in ("total", "data", "problems"):
             total[key] += account.get(key, 0)
         total["skipped"].update(account.get("skipped", {}))
     total["skipped"] = dict(sorted(total["skipped"].items()))
+    encodings = sorted({account["encoding"] for account in accounts if "encoding" in account})
+    if encodings:
+        total["encoding"] = ", ".join(encodings)
     return total

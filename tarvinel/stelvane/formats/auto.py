@@ -114,7 +114,7 @@ class AutoReader:
 
     def _feed(self, data: bytes) -> None:
         if self._plain:
-            self._text.feed(data)
+            self._text.feed(self._lines.transcode(data))
             return
         self._lines.feed(data)
         if self._plain:  # decided on these bytes: their unfinished line goes the same way
@@ -131,6 +131,7 @@ class AutoReader:
 
     def _finish(self, broken: bool) -> int | None:
         if self._plain:
+            self._text.feed(self._lines.transcode(b"", end=True))
             return self._text.finish(broken=broken)
         cut = self._lines.finish(broken=broken)
         if not self._plain and self._road is None and self._held:

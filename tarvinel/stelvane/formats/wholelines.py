@@ -8,6 +8,7 @@ import re
 
 from ..feed import FeedClosed
 from .account import LineAccount
+from .encoding import Transcoder
 from .text.rows import MAX_LINE_BYTES, LimitExceeded, excerpt
 
 
@@ -91,7 +92,14 @@ class WholeLines:
     def __init__(self, take, problems: LineProblems):
         self._take = take
         self._problems = problems
+        self._transcoder = Transcoder(
+            lambda why, lines: problems.report(why, self.lines + 1 + lines))
         self.restart()
+
+    @property
+    def encoding(self) -> str | None:
+        """What the stream is read as (encoding.py), once its first bytes came."""
+        return self._transcoder.encoding
 
     def _deliver(self, data: bytes, first: int, count: int) -> None:
         self._problems.account.saw(count)
@@ -102,8 +110,24 @@ class WholeLines:
         self._pending = b""
         self._skipping = False
         self._cr = False  # the bytes so far ended in a CR: a line end, or half of CRLF
+        self._transcoder.restart()
 
     def feed(self, data: bytes) -> None:
+        data = self._transcoder.feed(data)
+        account = self._problems.account
+        if self._transcoder.encoding not in (None, account.encoding, "utf-8"):
+            # (A reader handed the stream on gets it as UTF-8: the first says.)
+            account.encoding = self._transcoder.encoding
+            account.changes += 1
+        self._feed_utf8(data)
+
+    def transcode(self, data: bytes, end: bool = False) -> bytes:
+        """Bytes of the stream as UTF-8 (and, at its `end`, those held back),
+        for a reader this one has handed the stream on to."""
+        data = self._transcoder.feed(data)
+        return data + self._transcoder.finish() if end else data
+
+    def _feed_utf8(self, data: bytes) -> None:
         if self._cr:
             data, self._cr = b"\r" + data, False
         if b"\r" in data:
@@ -145,9 +169,10 @@ class WholeLines:
         """The stream has ended: its unfinished last line is taken as a line,
         or dropped where the stream broke off. Returns that line's number, or
         None when the stream ended at a line end."""
+        self._feed_utf8(self._transcoder.finish())
         if self._cr:
             self._cr = False
-            self.feed(b"\n")
+            self._feed_utf8(b"\n")
         if not self._pending:
             return None
         line, self._pending = self._pending, b""
