@@ -2,23 +2,26 @@
 line ends, through make_reader and a real Feed."""
 
 import queue
+import shutil
+import subprocess
+import time
 
 import numpy as np
 import pytest
 
 from tarvinel.stelvane.feed import Feed
 from tarvinel.stelvane.formats import ReadOptions, make_reader
-from tarvinel.stelvane.protocol import PD, PN, TEXT, TextRows
+from tarvinel.stelvane.protocol import NUMBER, PD, PN, TEXT, TIME, TextRows
 
 
 class Read:
     """A stream read to its end: names, rows, the words of text columns,
     problems and the lines account."""
 
-    def __init__(self, data: bytes, step: int | None = None, **options):
+    def __init__(self, data: bytes, step: int | None = None, added_x=None, **options):
         commands, self.problems, self.lines = queue.Queue(), [], {}
         reader = make_reader(Feed(commands), self.problems.append, name="in",
-                             options=ReadOptions(**options),
+                             options=ReadOptions(**options), added_x=added_x,
                              lines=lambda name, account: self.lines.update(account))
         step = step or len(data) or 1
         for i in range(0, len(data), step):
@@ -28,7 +31,8 @@ class Read:
         while not commands.empty():
             word, payload = commands.get()
             if word == PN:
-                self.names, self.kinds = list(payload), getattr(payload, "kinds", None)
+                self.names = list(payload)
+                self.kinds = getattr(payload, "kinds", (NUMBER,) * len(payload))
             elif word == PD:
                 blocks.append(payload.block if isinstance(payload, TextRows) else payload)
                 for column, learnt in getattr(payload, "words", {}).items():
@@ -70,3 +74,64 @@ def test_mixed_line_ends_and_a_cr_at_the_very_end():
         read = Read(data, step)
         assert read.rows.tolist() == [[0, 1], [1, 2], [2, 3], [3, 4]]
         assert read.lines["total"] == 5 and not read.problems
+
+
+# --- an X for every stream ------------------------------------------------------
+
+VMSTAT = (b"procs -----------memory---------- ---swap--\n r  b   swpd   free   si   so\n"
+          + b"".join(b" %d  0      0 %d    0    0\n" % (i % 3, 2119415 - i) for i in range(20)))
+
+
+def test_a_table_whose_x_does_not_grow_gets_the_row_number_from_a_file():
+    read = Read(VMSTAT, added_x="row")
+    assert read.names == ["row", "r", "b", "swpd", "free", "si", "so"]
+    assert read.rows[:, 0].tolist() == list(range(1, 21))
+    assert read.rows[:3, 1].tolist() == [0, 1, 2]
+
+
+def test_a_live_stream_gets_the_arrival_time_and_single_values_plot_against_it():
+    before = time.time()
+    read = Read(b"1.5\n1.7\n1.6\n", step=4, added_x="arrival")
+    assert read.names == ["arrival", "c1"] and read.kinds == (TIME, NUMBER)
+    assert before <= read.rows[0, 0] <= read.rows[-1, 0] <= time.time()
+    assert read.rows[:, 1].tolist() == [1.5, 1.7, 1.6]
+
+
+@pytest.mark.parametrize("text", [
+    "t,v\n0,5\n1,3\n2,4\n",                       # a rising first column
+    "idx,v\n0,5\n0,3\n0,4\n",                     # named as counting the rows
+    "when,v\n2026-12-08 10:00:00,1\n2026-12-08 10:00:00,2\n",  # a time column
+    "name,v\nalpha,1\nbeta,2\n",                  # v rises
+])
+def test_a_table_with_a_growing_x_is_read_as_it_is(text):
+    read = Read(text.encode(), added_x="row")
+    assert "row" not in read.names and read.names[1] == "v"
+
+
+def test_real_vmstat_output_plots_against_the_row_number():
+    if shutil.which("vmstat") is None:
+        pytest.skip("vmstat is not installed")
+    output = subprocess.run(["vmstat"], capture_output=True, timeout=20,
+                            env={"LC_ALL": "C", "PATH": "/usr/bin:/bin"}).stdout
+    read = Read(output + output.splitlines(True)[-1], added_x="row")
+    assert read.names[:2] == ["row", "r"] and read.rows[:, 0].tolist() == [1, 2]
+    assert read.lines["skipped"] == {"names": 1, "title": 1} and read.lines["data"] == 2
+
+
+def test_a_live_first_row_waits_for_the_second_to_tell_whether_x_grows():
+    commands = queue.Queue()
+    reader = make_reader(Feed(commands), [].append, added_x="arrival")
+    reader.feed(VMSTAT[:VMSTAT.index(b"\n", VMSTAT.index(b" 0  0")) + 1])
+    assert commands.empty()  # one row: r may be a count or a queue length
+    came = time.time()
+    reader.feed(b" 0  0      0 2119414    0    0\n")
+    sent = [commands.get() for _ in range(commands.qsize())]
+    assert sent[0][1] == ["arrival", "r", "b", "swpd", "free", "si", "so"]
+    rows = np.concatenate([payload for word, payload in sent if word == PD])
+    assert rows[0, 0] <= came <= rows[1, 0] and rows[:, 4].tolist() == [2119415, 2119414]
+    rising = queue.Queue()
+    reader = make_reader(Feed(rising), [].append, added_x="arrival")
+    reader.feed(b"a,b\n1,2\n")
+    reader.feed(b"3,4\n")
+    assert [list(p) for w, p in [rising.get() for _ in range(rising.qsize())] if w == PN] == [
+        ["a", "b"]]

@@ -45,14 +45,16 @@ __all__ = ["AUTO", "FORMAT_CHOICES", "READERS", "AutoReader", "LimitExceeded", "
 
 
 def make_reader(sink, problem, *, name: str = "input", strict: bool = False, fmt: str | None = None,
-                options: ReadOptions | None = None, lines=None):
+                options: ReadOptions | None = None, lines=None, added_x: str | None = None):
     """A reader that hands the commands to `sink` (a Feed, or anything with
     its methods); `name` names the stream in problems, `strict` as the
     reader takes it. `options` say how the stream reads (ReadOptions: the
     format first); `fmt`, where given, names the format instead.
     `lines(name, account)` takes where the stream's lines went
     (account.py) as it changes; where `problem` is a status pipe's (a
-    source's), the account goes there too, beside the problems."""
+    source's), the account goes there too, beside the problems. `added_x`
+    (addedx.ARRIVAL for a live source, addedx.ROW for a file): the column a
+    table whose X does not grow with its rows gets in front of the others."""
     options = options or ReadOptions()
     if fmt is not None:
         if fmt not in READERS:
@@ -61,6 +63,7 @@ def make_reader(sink, problem, *, name: str = "input", strict: bool = False, fmt
     if options.format == PLAIN_TEXT:
         reader = TextReader(sink, problem, name=name, strict=strict)
     else:
-        reader = AutoReader(sink, problem, name=name, strict=strict, options=options)
+        reader = AutoReader(sink, problem, name=name, strict=strict, options=options,
+                            added_x=added_x)
     reader.tell_lines(lines or getattr(getattr(problem, "__self__", None), "lines", None))
     return reader

@@ -25,6 +25,7 @@ This module imports no Qt: the producer process uses it.
 from ..feed import FeedClosed
 from ..protocol import NUMBER, TIME
 from .account import DIRECTIVE, NAMES, TITLE, UNITS, line_kind
+from .addedx import AddedX, x_grows
 from .fields import is_content, split_fields
 from .keyed import KeyedRoad
 from .layout import EPOCH, MISSING_WORDS, WHITESPACE
@@ -58,8 +59,11 @@ class AutoReader:
     the limits raises LimitExceeded."""
 
     def __init__(self, sink, problem, *, name: str = "input", strict: bool = False,
-                 options: ReadOptions | None = None):
-        self.sink = sink
+                 options: ReadOptions | None = None, added_x: str | None = None):
+        # `added_x` (ARRIVAL or ROW, addedx.py): the column put in front of a
+        # table whose X does not grow with its rows.
+        self._added = AddedX(sink, added_x) if added_x else None
+        self.sink = self._added or sink
         self._problems = LineProblems(problem, name, strict)
         self.options = options or ReadOptions()
         self._text = None   # the plain road's reader: kept, it keeps trace names across streams
@@ -92,6 +96,8 @@ class AutoReader:
         """A new stream begins: the run so far ends, the next lines are looked at afresh."""
         try:
             self._restart()
+            if self._added is not None:
+                self._added.flush()
         finally:
             self._problems.tell()
 
@@ -125,7 +131,10 @@ class AutoReader:
     def finish(self, *, broken: bool = False) -> int | None:
         """As TextReader.finish: the stream has ended."""
         try:
-            return self._finish(broken)
+            cut = self._finish(broken)
+            if self._added is not None:
+                self._added.flush()  # the stream has ended: what it held goes
+            return cut
         finally:
             self._problems.tell()
 
@@ -209,10 +218,14 @@ class AutoReader:
         if line_format is None:
             return
         if line_format != TABLE:
+            if self._added is not None:
+                self._added.expect(True)
             road = KeyedRoad(self.sink, self._problems, self._directive, line_format)
             self._start(road, 0)
             return
         found = sniff(lines, final=final, **self.options.sniff_options)
+        if self._added is not None:
+            self._added.expect(True if found is None else x_grows(found, lines))
         if self._text_reader_agrees(found):
             self._plain = True
             self._hand_over(b"".join(self._held))

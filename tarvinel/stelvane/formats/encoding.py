@@ -15,7 +15,6 @@ LATIN1 = "latin-1"
 # Byte-order marks, the longer first (UTF-32's little-endian one begins as UTF-16's).
 _MARKS = ((codecs.BOM_UTF32_LE, "utf-32-le"), (codecs.BOM_UTF32_BE, "utf-32-be"),
           (codecs.BOM_UTF16_LE, "utf-16-le"), (codecs.BOM_UTF16_BE, "utf-16-be"))
-_LONGEST_MARK = 4
 
 
 class Transcoder:
@@ -36,8 +35,9 @@ class Transcoder:
     def feed(self, data: bytes) -> bytes:
         if self.encoding is None:
             self._head += data
-            if len(self._head) < _LONGEST_MARK:
-                return b""
+            if any(len(self._head) < len(mark) and mark.startswith(self._head)
+                   for mark, _ in _MARKS):
+                return b""  # the beginning of a byte-order mark, maybe
             data, self._head = self._head, b""
             data = self._choose(data)
         if self.encoding == UTF8:

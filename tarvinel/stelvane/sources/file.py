@@ -13,6 +13,7 @@ import stat
 import time
 
 from ..formats import ReadOptions, make_reader
+from ..formats.addedx import ARRIVAL, ROW
 from .base import NamedByPath
 from .file_watch import FileWatch
 from .streams import READ_SIZE, read_stream
@@ -44,10 +45,11 @@ class FileSource(NamedByPath):
             return self._unreadable(status, "cannot be read", error)
         if file is None:
             return "the file does not exist" if not self.follow else None
+        regular = stat.S_ISREG(os.fstat(file.fileno()).st_mode)
         reader = make_reader(feed, status.problem, name=os.path.basename(self.path),
-                             options=self.reading)
+                             options=self.reading, added_x=ROW if regular else ARRIVAL)
         try:
-            if stat.S_ISREG(os.fstat(file.fileno()).st_mode):
+            if regular:
                 watch = FileWatch(stop)
                 try:
                     return self._read(file, reader, status, watch)
