@@ -27,7 +27,7 @@ ARRIVAL, ROW = "arrival", "row"
 ADDED_KINDS = {ARRIVAL: TIME, ROW: NUMBER}
 # Names of a column that counts or steps the rows: an X whatever its first values.
 _STEP_NAMES = frozenset(("x", "i", "n", "no", "nr", "index", "idx", "step", "sample", "samples",
-                         "seq", "row", "rows", "count", "frame", "iteration", "iter", "epoch"))
+                         "seq", "row", "rows", "run", "count", "frame", "iteration", "iter"))
 # Rows of the sample that decide whether X rises.
 _SAMPLE = 50
 
