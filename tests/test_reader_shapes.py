@@ -135,3 +135,15 @@ def test_a_live_first_row_waits_for_the_second_to_tell_whether_x_grows():
     reader.feed(b"3,4\n")
     assert [list(p) for w, p in [rising.get() for _ in range(rising.qsize())] if w == PN] == [
         ["a", "b"]]
+
+
+def test_labels_without_end_stop_at_a_cap_said_once():
+    data = b"".join(b"label%d:%d\n" % (i, i) for i in range(10_000))
+    started = time.perf_counter()
+    read = Read(data)
+    assert time.perf_counter() - started < 2.0  # linear: 10,000 labels in well under a second
+    assert len(read.names) == 500 and len(read.rows) == 500
+    capped = [p for p in read.problems if "more than 500 names" in p]
+    assert capped == ["in line 501: more than 500 names: the values of 'label500' and of "
+                      "further new names are dropped: 'label500:500'"]
+    assert read.lines == {"total": 10_000, "data": 500, "skipped": {}, "problems": 9_500}

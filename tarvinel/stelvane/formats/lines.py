@@ -39,6 +39,9 @@ TABLE, KEYVALUE, MARKED, JSONL = "table", "keyvalue", "marked", "jsonl"
 FORMATS = (TABLE, KEYVALUE, MARKED, JSONL)
 # Lines that decide the format; fewer do where fewer have come.
 RECOGNISE_LINES = 20
+# Columns a stream's names may make: every row holds a value (or NaN) for each,
+# so names without end (a new label a line) would grow memory as lines times names.
+MAX_COLUMNS = 500
 
 _LABEL = r"[A-Za-z_][\w.\-/%°]*"
 _PAIR = re.compile(rf"\s*({_LABEL})\s*[:=]\s*(.*?)\s*$")
@@ -198,6 +201,8 @@ class KeyedReader:
         self._new_words: dict[int, list[str]] = {}  # of the block being made
         self._open = None  # a marked row that may still gain values: [index, record, lines]
         self._skipped: list[str] = []  # the kinds of the lines passed over, of this batch
+        self._capped = False  # MAX_COLUMNS reached, and said
+        self._beyond = False  # the record being read has a name beyond them
         self._failed: set[int] = set()  # the lines of this batch that gave no record
 
     def take(self, lines, final: bool = True) -> KeyedBlock | None:
@@ -213,14 +218,16 @@ class KeyedReader:
         if self.format == MARKED and records and not final:
             self._open = records.pop()
         for index, record, count in records:
+            told, self._beyond = len(rejected), False
             row = self._row(record, index, rejected)
             if row:
                 rows.append(row)
                 data_lines += count
                 continue
             problem_lines += count
-            if not any(at == index for at, _ in rejected):
-                rejected.append((index, "no values"))
+            if len(rejected) == told:  # nothing said of it yet
+                rejected.append((index, f"only names beyond the first {MAX_COLUMNS:,}"
+                                 if self._beyond else "no values"))
         problem_lines += len(self._failed)
         if not rows and len(self.names) == known and not rejected and not self._skipped:
             return None
@@ -309,12 +316,25 @@ class KeyedReader:
         for name, (raw, unit) in record.items():
             if _missing(raw):
                 continue
-            column = self._columns.get(name) or self._add(name, raw, unit)
+            column = self._columns.get(name)
+            if column is None:
+                if len(self.names) >= MAX_COLUMNS:
+                    self._beyond = True
+                    self._over_cap(name, index, rejected)
+                    continue
+                column = self._add(name, raw, unit)
             try:
                 row[column.index] = self._number(column, raw)
             except ValueError as error:
                 rejected.append((index, f"{name}: {error}"))
         return row
+
+    def _over_cap(self, name: str, index: int, rejected) -> None:
+        """A name beyond MAX_COLUMNS: its values are dropped, said once."""
+        if not self._capped:
+            self._capped = True
+            rejected.append((index, f"more than {MAX_COLUMNS:,} names: the values of {name!r} "
+                                    "and of further new names are dropped"))
 
     def _add(self, name: str, raw, unit: str) -> _Column:
         """A new column, of the kind its first value says."""
