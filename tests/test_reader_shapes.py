@@ -147,3 +147,20 @@ def test_labels_without_end_stop_at_a_cap_said_once():
     assert capped == ["in line 501: more than 500 names: the values of 'label500' and of "
                       "further new names are dropped: 'label500:500'"]
     assert read.lines == {"total": 10_000, "data": 500, "skipped": {}, "problems": 9_500}
+
+
+# --- headers of the field -------------------------------------------------------
+
+TOUCHSTONE = (b"! made by a network analyser\n# Hz S RI R 50\n!freq ReS11 ImS11\n"
+              + b"".join(b"%d %.2f %.2f\n" % (1e6 * (i + 1), 0.5 - i / 100, i / 200)
+                         for i in range(20))
+              + b"! second sweep\n" + b"21000000 0.30 0.10\n")
+
+
+@pytest.mark.parametrize("step", [None, 9])
+def test_bang_comments_name_the_columns_and_are_no_rows(step):
+    read = Read(TOUCHSTONE, step)
+    assert read.names == ["freq", "ReS11", "ImS11"] and len(read.rows) == 21
+    assert read.rows[-1].tolist() == [21e6, 0.3, 0.1] and not read.problems
+    assert read.lines == {"total": 25, "data": 21, "skipped": {"comment": 3, "names": 1},
+                          "problems": 0}

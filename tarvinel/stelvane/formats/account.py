@@ -69,7 +69,7 @@ def line_kind(text: str) -> str | None:
         return BLANK
     if text.startswith("#@"):
         return DIRECTIVE
-    if text.startswith("#"):
+    if text[0] in "#!":
         return COMMENT
     return None
 

@@ -26,7 +26,7 @@ from ..feed import FeedClosed
 from ..protocol import NUMBER, TIME
 from .account import DIRECTIVE, NAMES, TITLE, UNITS, line_kind
 from .addedx import AddedX, x_grows
-from .fields import is_content, split_fields
+from .fields import COMMENT_MARKS, is_content, split_fields
 from .keyed import KeyedRoad
 from .layout import EPOCH, MISSING_WORDS, WHITESPACE
 from .lines import TABLE, recognise
@@ -308,7 +308,7 @@ class AutoReader:
             problems = self._problems
             self._text = TextReader(self.sink, problems.problem, name=problems.name,
                                     strict=problems.strict, problems=problems)
-            self._text.mends = True
+            self._text.mends, self._text.comments = True, COMMENT_MARKS
         return self._text
 
     # --- which road -----------------------------------------------------------------

@@ -11,13 +11,16 @@ from .layout import WHITESPACE
 from .values import AMPM, MISSING, WORD, value_class
 
 _DIGITS = re.compile(r"\d+")
+# What begins a comment line: "#", and "!" as Touchstone and other
+# instruments' files write them ("!freq ReS11 ImS11" names the columns below).
+COMMENT_MARKS = "#!"
 _HALF_DAY = re.compile(r"\b[AaPp]\.?[Mm]\b\.?")
 
 
 def header_shape(line: str) -> str:
     """A header line with its numbers (dates, times, counts) and AM/PM
     made alike: a report's header printed again differs in those only."""
-    shape = _DIGITS.sub("0", " ".join(line.lstrip("#").split()))
+    shape = _DIGITS.sub("0", " ".join(line.lstrip(COMMENT_MARKS).split()))
     return _HALF_DAY.sub("AM", shape)
 
 
@@ -49,14 +52,14 @@ def split_fields(line: str, sep: str | None, quote: str | None = '"') -> list[st
 
 def is_content(line: str) -> bool:
     text = line.strip()
-    return bool(text) and text[0] != "#"
+    return bool(text) and text[0] not in COMMENT_MARKS
 
 
 def comment_text(line: str) -> str | None:
     """The text of a `# names` comment, None for directives and other lines."""
     text = line.strip()
-    if text.startswith("#") and not text.startswith("#@"):
-        return text.lstrip("#").strip()
+    if text[:1] in COMMENT_MARKS and text and not text.startswith("#@"):
+        return text.lstrip(COMMENT_MARKS).strip()
     return None
 
 

@@ -30,7 +30,7 @@ import numpy as np
 
 from ..protocol import NUMBER, TEXT, TIME, Columns
 from .account import NAMES, TITLE, line_kind
-from .fields import clean_lines
+from .fields import clean_lines, is_content
 from .layout import EPOCH, ColumnLayout
 from .timevalues import DayClock, epoch_seconds, time_seconds
 from .values import column_layout, epoch_scale, is_missing, number_text
@@ -149,7 +149,7 @@ def recognise(lines) -> str | None:
     anything (no line yet but blank ones and comments). A format most of
     the lines are in wins; a table otherwise."""
     content = [line.strip() for line in clean_lines(lines)
-               if line.strip() and not line.strip().startswith("#")][:RECOGNISE_LINES]
+               if is_content(line)][:RECOGNISE_LINES]
     if not content:
         return None
     votes = [_line_format(line) for line in content]

@@ -23,7 +23,7 @@ from .values import number_text
 from .tableblock import TableState, parse_block
 from .text.rows import excerpt
 
-_COMMENT_LINE = re.compile(rb"^[ \t]*#[^\n]*\n", re.MULTILINE)
+_COMMENT_LINE = re.compile(rb"^[ \t]*[#!][^\n]*\n", re.MULTILINE)
 # What a value that does not read becomes: a word every column takes as missing.
 MISSING_WORD = "NA"
 
@@ -47,7 +47,7 @@ class TableRoad:
     def take(self, data: bytes, line_number: int, lines: int | None = None) -> None:
         """Whole lines (`lines` of them, where counted); `line_number` is the
         first one's."""
-        if b"#" not in data:
+        if b"#" not in data and b"!" not in data:
             self._block(data, line_number, lines)
             return
         begin = 0

@@ -73,6 +73,9 @@ class TextReader:
         # Whether a row with one value that is no number is kept, the value
         # missing (as tables are read), instead of being rejected.
         self.mends = False
+        # What begins a comment line: "#" in the text format; the reader that
+        # hands a stream on takes "!" as well (fields.COMMENT_MARKS).
+        self.comments = "#"
         self._run_rows = 0
         self._skip = None
         self.restart()
@@ -178,7 +181,7 @@ class TextReader:
                 first = i + 1
                 self.account.skip(skipped)
                 continue
-            if text and text[0] != "#" and (self._width or self._trace is not None):
+            if text and text[0] not in self.comments and (self._width or self._trace is not None):
                 continue  # a data line: parsed with its neighbours
             self._parse_data(lines, first, i, maybe_complex, before)
             first = i + 1
@@ -254,7 +257,7 @@ class TextReader:
             if self._trace is None:
                 self._end_run()
             return
-        if text[0] == "#" and not text.startswith(DIRECTIVE):
+        if text[0] in self.comments and not text.startswith(DIRECTIVE):
             self.account.skip(COMMENT)
             return
         try:
