@@ -164,3 +164,20 @@ def test_bang_comments_name_the_columns_and_are_no_rows(step):
     assert read.rows[-1].tolist() == [21e6, 0.3, 0.1] and not read.problems
     assert read.lines == {"total": 25, "data": 21, "skipped": {"comment": 3, "names": 1},
                           "problems": 0}
+
+
+def test_a_rule_under_the_names_and_rows_drawn_between_bars():
+    table = b"| t | v |\n|---|--:|\n" + b"".join(b"| %d | %d.5 |\n" % (i, i) for i in range(10))
+    read = Read(table)
+    assert read.names == ["t", "v"] and read.rows[3].tolist() == [3, 3.5]
+    assert read.lines["skipped"] == {"names": 1, "title": 1} and not read.problems
+
+
+def test_a_framed_header_of_names_types_and_units_over_aligned_rows():
+    table = (b"\\fixlen = T\n|   ra   |  dec  | mag |\n|  double | double | real |\n"
+             b"|   deg  |  deg  |     |\n"
+             + b"".join(b"  %d.1  -%d.2  %d.3\n" % (i, i, i) for i in range(10)))
+    read = Read(table)
+    assert read.names == ["ra", "dec", "mag"] and read.rows[2].tolist() == [2.1, -2.2, 2.3]
+    assert read.lines == {"total": 14, "data": 10, "skipped": {"names": 1, "title": 3},
+                          "problems": 0}

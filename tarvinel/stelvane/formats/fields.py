@@ -50,6 +50,21 @@ def split_fields(line: str, sep: str | None, quote: str | None = '"') -> list[st
     return line.split(sep)
 
 
+_RULE = re.compile(r"[|+]?(?:\s*:?[-=]{3,}:?\s*[|+]?)+\s*$")
+
+
+def is_rule(line: str) -> bool:
+    """A line that draws a rule under a table's names: `|-----|-----|`,
+    `+-----+-----+`, `---  ---`, `|:---|---:|`, `=====`."""
+    return bool(_RULE.match(line.strip()))
+
+
+def is_framed(line: str) -> bool:
+    """A line drawn between bars: `| a | b |`, `|ra|dec|`."""
+    text = line.strip()
+    return len(text) > 2 and text[0] == text[-1] == "|"
+
+
 def is_content(line: str) -> bool:
     text = line.strip()
     return bool(text) and text[0] not in COMMENT_MARKS

@@ -7,7 +7,7 @@ This module imports no Qt: the producer process uses it.
 import re
 
 from ..protocol import TIME
-from .fields import comment_text, is_content, is_value_line, split_fields
+from .fields import comment_text, is_content, is_framed, is_value_line, split_fields
 from .layout import ColumnLayout, TableLayout
 from .values import WORD, value_class
 
@@ -64,7 +64,8 @@ def line_fields(lines, index: int, sep) -> list[str] | None:
     text = lines[index] if is_content(lines[index]) else comment_text(lines[index])
     if not text:
         return None
-    fields = split_fields(text, sep)
+    # A header drawn between bars over rows separated otherwise: its bars separate.
+    fields = split_fields(text, "|" if is_framed(text) else sep)
     return None if is_value_line(fields, sep != ",") else fields
 
 

@@ -51,6 +51,8 @@ class TableLayout:
     # Characters dropped from every line before it splits: the brackets of
     # rows printed as tuples or lists, "(1.5, 2)" or "[1.5, 2]".
     brackets: str = ""
+    # Rows drawn between bars ("| 1 | 2 |", sep "|"): the outer bars are dropped.
+    framed: bool = False
 
     @property
     def width(self) -> int:

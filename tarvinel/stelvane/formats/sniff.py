@@ -29,7 +29,7 @@ from dataclasses import dataclass, replace
 from ..protocol import NUMBER, TIME, Columns
 from .account import BLANK, REPEATED, SUMMARY
 from .layout import DAYTIME, EPOCH, STRFTIME, WHITESPACE, ColumnLayout, TableLayout
-from .fields import (clean_lines, comment_text, header_shape, is_content, is_value_line,
+from .fields import (clean_lines, is_framed, is_rule, comment_text, header_shape, is_content, is_value_line,
                      split_fields)
 from .evidence import is_summary, rows_block, unbracketed
 from .headerlines import (line_fields, looks_like_units, made_up_names, padded, stored_names,
@@ -190,21 +190,34 @@ def _join_format_fields(rows, columns, time_format: str) -> None:
 
 
 def _find_names(candidate: _Candidate, lines) -> None:
-    """The names line (and units line) right above the first data row."""
+    """The names line (and units line) right above the first data row, a
+    rule under them (`|-----|-----|`, `---  ---`) passed over."""
     sep, layout = candidate.sep, candidate.layout
-    above = line_fields(lines, candidate.first - 1, sep)
+    first = candidate.first
+    while first > 0 and is_rule(lines[first - 1]):
+        first -= 1
+    if sep != "|":  # a stack of framed lines (names, types, units): the names on top
+        while first > 1 and is_framed(lines[first - 1]) and is_framed(lines[first - 2]):
+            first -= 1
+    above = line_fields(lines, first - 1, sep)
     if above is None:
         return
-    higher = line_fields(lines, candidate.first - 2, sep)
-    if higher is not None and is_content(lines[candidate.first - 1]) and looks_like_units(above):
+    framed = is_framed(lines[first - 1])
+    higher = line_fields(lines, first - 2, sep) if framed == is_framed(lines[first - 2]) else None
+    if higher is not None and is_content(lines[first - 1]) and looks_like_units(above):
         names, units = stored_names(higher, layout), stored_units(above, layout)
         if names and units:
-            candidate.names_line, candidate.units_line = candidate.first - 2, candidate.first - 1
+            candidate.names_line, candidate.units_line = first - 2, first - 1
             candidate.names, candidate.units = names, units
             return
     names = stored_names(above, layout)
     if names:
-        candidate.names_line, candidate.names = candidate.first - 1, names
+        candidate.names_line, candidate.names = first - 1, names
+
+
+def _mostly_framed(lines) -> bool:
+    content = [line for line in lines if is_content(line)]
+    return 2 * sum(is_framed(line) for line in content) > len(content)
 
 
 def _epoch_columns(candidate: _Candidate) -> None:
@@ -322,7 +335,8 @@ def sniff(lines, *, sep=AUTO, names_line: int | None = None, names=None,
         candidate.names = candidate.names or made_up_names(candidate.layout)
         _epoch_columns(candidate)
     best = max(candidates, key=_Candidate.score)
-    best.layout = replace(best.layout, brackets=brackets)
+    framed = best.sep == "|" and _mostly_framed(lines[best.first:])
+    best.layout = replace(best.layout, brackets=brackets, framed=framed)
     shapes, blank_is_roll = _header(lines, best)
     return Sniffed(best.names, best.units or ("",) * len(best.names), best.layout,
                    best.names_line, best.first, shapes, blank_is_roll, best.units_line)

@@ -21,6 +21,7 @@ This module imports no Qt: the producer process uses it.
 
 import datetime
 import math
+import re
 from dataclasses import dataclass, field
 
 import numpy as np
@@ -32,6 +33,7 @@ from .meridiem import native_layout
 from .text.rows import excerpt
 
 HALF_DAY = 12 * 3600.0
+_OUTER_BARS = re.compile(rb"^[ \t]*\||\|[ \t]*(?=\r?$)", re.MULTILINE)
 _EPOCH_DATE = datetime.date(1970, 1, 1)
 # Reason codes of the native parse.
 _FIELD_COUNT, _NOT_OF_KIND, _UNCLOSED_QUOTE, _AFTER_QUOTE = 1, 2, 3, 4
@@ -159,6 +161,8 @@ def parse_block(data: bytes, layout: TableLayout, state: TableState,
     caller has counted them) under `layout`."""
     if layout.brackets:
         data = data.translate(None, layout.brackets.encode())
+    if layout.framed:
+        data = _OUTER_BARS.sub(b"", data)
     parser = state.parser_for(layout)
     plan = state.plan
     layout = plan.layout  # the fields as the native parse sees them
