@@ -167,7 +167,7 @@ def test_bang_comments_name_the_columns_and_are_no_rows(step):
 
 
 def test_a_rule_under_the_names_and_rows_drawn_between_bars():
-    table = b"| t | v |\n|---|--:|\n" + b"".join(b"| %d | %d.5 |\n" % (i, i) for i in range(10))
+    table = b"| t | v |\n|---|---:|\n" + b"".join(b"| %d | %d.5 |\n" % (i, i) for i in range(10))
     read = Read(table)
     assert read.names == ["t", "v"] and read.rows[3].tolist() == [3, 3.5]
     assert read.lines["skipped"] == {"names": 1, "title": 1} and not read.problems
