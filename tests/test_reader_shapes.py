@@ -181,3 +181,18 @@ def test_a_framed_header_of_names_types_and_units_over_aligned_rows():
     assert read.names == ["ra", "dec", "mag"] and read.rows[2].tolist() == [2.1, -2.2, 2.3]
     assert read.lines == {"total": 14, "data": 10, "skipped": {"names": 1, "title": 3},
                           "problems": 0}
+
+
+# --- line formats ---------------------------------------------------------------
+
+def test_the_line_protocol_gives_tags_as_words_fields_as_numbers_and_the_time():
+    data = b"".join(b"weather,site=%s temp_c=%.1f,count=%di,ok=t %d\n"
+                    % (b"ab"[i % 2:i % 2 + 1], 5 + i / 10, i, 1264129200000000000 + i * 10**9)
+                    for i in range(10)) + b"weather,site=a broken\n"
+    read = Read(data)
+    assert read.names == ["measurement", "site", "temp_c", "count", "ok", "time"]
+    assert read.kinds == (TEXT, TEXT, NUMBER, NUMBER, NUMBER, TIME)
+    assert read.rows[3, 2:].tolist() == [5.3, 3, 1, 1264129203.0]
+    assert read.words == {0: ["weather"], 1: ["a", "b"]}
+    assert read.problems == ["in line 11: no point of the line protocol: 'weather,site=a broken'"]
+    assert read.lines == {"total": 11, "data": 10, "skipped": {}, "problems": 1}

@@ -31,12 +31,13 @@ import numpy as np
 from ..protocol import NUMBER, TEXT, TIME, Columns
 from .account import NAMES, TITLE, line_kind
 from .fields import clean_lines, is_content
+from .influx import point_values
 from .layout import EPOCH, ColumnLayout
 from .timevalues import DayClock, epoch_seconds, time_seconds
 from .values import column_layout, epoch_scale, is_missing, number_text
 
-TABLE, KEYVALUE, MARKED, JSONL = "table", "keyvalue", "marked", "jsonl"
-FORMATS = (TABLE, KEYVALUE, MARKED, JSONL)
+TABLE, KEYVALUE, MARKED, JSONL, INFLUX = "table", "keyvalue", "marked", "jsonl", "influx"
+FORMATS = (TABLE, KEYVALUE, MARKED, JSONL, INFLUX)
 # Lines that decide the format; fewer do where fewer have come.
 RECOGNISE_LINES = 20
 # Columns a stream's names may make: every row holds a value (or NaN) for each,
@@ -138,6 +139,8 @@ def _line_format(line: str) -> str | None:
         return JSONL
     if line.startswith(">") and marked_value(line):
         return MARKED
+    if point_values(line) is not None:
+        return INFLUX
     pairs = keyvalue_pairs(line)
     if pairs and any(label and value is not None for label, value in pairs):
         return KEYVALUE
@@ -153,7 +156,7 @@ def recognise(lines) -> str | None:
     if not content:
         return None
     votes = [_line_format(line) for line in content]
-    for name in (JSONL, MARKED, KEYVALUE):
+    for name in (JSONL, MARKED, INFLUX, KEYVALUE):
         if 2 * votes.count(name) > len(content):
             return name
     return TABLE
@@ -192,7 +195,7 @@ class KeyedReader:
     lines, so a reader sends them as it sends a table's blocks."""
 
     def __init__(self, line_format: str):
-        if line_format not in (KEYVALUE, MARKED, JSONL):
+        if line_format not in (KEYVALUE, MARKED, JSONL, INFLUX):
             raise ValueError(f"{line_format!r} is no keyed line format")
         self.format = line_format
         self.names: list[str] = []
@@ -251,7 +254,8 @@ class KeyedReader:
     # --- lines to records: [line index, {name: (raw value, unit)}, lines in it] ---
 
     def _records(self, lines, rejected):
-        take = {KEYVALUE: self._keyvalue, MARKED: self._marked, JSONL: self._json}[self.format]
+        take = {KEYVALUE: self._keyvalue, MARKED: self._marked, JSONL: self._json,
+                INFLUX: self._point}[self.format]
         # A row held back: its line is in an earlier batch, counted as this one's first.
         records = [[0, self._open[1], self._open[2]]] if self._open else []
         self._open, self._failed = None, set()
@@ -305,6 +309,14 @@ class KeyedReader:
         values = json_values(text)
         if values is None:
             rejected.append((index, "no JSON object"))
+            self._failed.add(index)
+        else:
+            records.append([index, {name: (value, "") for name, value in values.items()}, 1])
+
+    def _point(self, index, text, records, rejected) -> None:
+        values = point_values(text)
+        if values is None:
+            rejected.append((index, "no point of the line protocol"))
             self._failed.add(index)
         else:
             records.append([index, {name: (value, "") for name, value in values.items()}, 1])
