@@ -196,3 +196,14 @@ def test_the_line_protocol_gives_tags_as_words_fields_as_numbers_and_the_time():
     assert read.words == {0: ["weather"], 1: ["a", "b"]}
     assert read.problems == ["in line 11: no point of the line protocol: 'weather,site=a broken'"]
     assert read.lines == {"total": 11, "data": 10, "skipped": {}, "problems": 1}
+
+
+def test_a_header_that_lists_the_columns_one_a_line_names_them():
+    catalogue = (b"#   1 NUMBER      Running object number\n"
+                 b"#   2 FLUX_AUTO   Flux within a Kron-like aperture   [count]\n"
+                 b"#   3 X_IMAGE     Object position along x   [pixel]\n"
+                 + b"".join(b"%10d %12.4f %10.3f\n" % (i + 1, 100.5 * i, 3.2 * i)
+                            for i in range(10)))
+    read = Read(catalogue)
+    assert read.names == ["NUMBER", "FLUX_AUTO", "X_IMAGE"] and read.rows.shape == (10, 3)
+    assert read.lines["skipped"] == {"comment": 3}

@@ -27,6 +27,7 @@ from ..protocol import NUMBER, TIME
 from .account import DIRECTIVE, NAMES, TITLE, UNITS, line_kind
 from .addedx import AddedX, x_grows
 from .fields import COMMENT_MARKS, is_content, split_fields
+from .headerlines import made_up_names
 from .keyed import KeyedRoad
 from .layout import EPOCH, MISSING_WORDS, WHITESPACE
 from .lines import TABLE, recognise
@@ -346,6 +347,7 @@ class AutoReader:
             return False
         if found is not None and found.first_data_line == first:  # numbers where names belong
             return (found.names_line is None and set(found.kinds) == {NUMBER}
+                    and found.names == made_up_names(found.layout)  # none listed above
                     and self._plain_rows(found))
         if first + 1 >= len(lines) or not _plain_row(lines[first + 1], sep, len(names)):
             return False

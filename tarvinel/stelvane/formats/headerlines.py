@@ -85,3 +85,20 @@ def padded(fields, layout: TableLayout) -> tuple[str, ...]:
     made_up = made_up_names(layout)
     given = [f.strip() for f in fields][:len(made_up)]
     return tuple(given) + made_up[len(given):]
+
+
+_LISTED = re.compile(r"#\s*(\d+)\s+(\S+)")
+
+
+def listed_names(header, width: int) -> tuple[str, ...] | None:
+    """Names a header lists one a line, numbered from 1 (as astronomy
+    catalogues write them: `#   1 NUMBER   Running object number`), where
+    the list numbers `width` columns; None otherwise."""
+    listed = {}
+    for line in header:
+        match = _LISTED.match(line.strip())
+        if match:
+            listed.setdefault(int(match.group(1)), match.group(2))
+    if sorted(listed) != list(range(1, width + 1)):
+        return None
+    return tuple(listed[i] for i in range(1, width + 1))

@@ -32,8 +32,8 @@ from .layout import DAYTIME, EPOCH, STRFTIME, WHITESPACE, ColumnLayout, TableLay
 from .fields import (clean_lines, is_framed, is_rule, comment_text, header_shape, is_content, is_value_line,
                      split_fields)
 from .evidence import is_summary, rows_block, unbracketed
-from .headerlines import (line_fields, looks_like_units, made_up_names, padded, stored_names,
-                          stored_units)
+from .headerlines import (line_fields, listed_names, looks_like_units, made_up_names, padded,
+                          stored_names, stored_units)
 from .values import (AMPM, DATES, MISSING, TIME_OF_DAY, WORD, column_layout, epoch_scale,
                      fits_format, has_decimal_comma, number_text, value_class)
 
@@ -332,7 +332,9 @@ def sniff(lines, *, sep=AUTO, names_line: int | None = None, names=None,
             _find_names(candidate, lines)
         else:
             _given_names(candidate, lines, names_line, names)
-        candidate.names = candidate.names or made_up_names(candidate.layout)
+        candidate.names = (candidate.names or listed_names(lines[:candidate.first],
+                                                           len(candidate.layout.stored_fields()))
+                           or made_up_names(candidate.layout))
         _epoch_columns(candidate)
     best = max(candidates, key=_Candidate.score)
     framed = best.sep == "|" and _mostly_framed(lines[best.first:])
