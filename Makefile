@@ -53,7 +53,7 @@ DEB_PACKAGES := xvfb xauth xclip mosquitto openssl \
 	libxcb-xkb1 libxkbcommon0 libxkbcommon-x11-0 \
 	libegl1 libgl1 libopengl0 libglib2.0-0 libfontconfig1 libfreetype6 fonts-dejavu-core \
 	libdbus-1-3 \
-	sysstat
+	sysstat procps
 
 XVFB_RUN := xvfb-run -a -s "-screen 0 1280x1024x24"
 

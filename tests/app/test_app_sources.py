@@ -35,8 +35,13 @@ def test_standard_input_through_a_pipe():
              ROWS + "1,oops,2\n\n" + extra + "7,8,9\n"], stdout=write_end)
         os.close(write_end)
         assert writer.wait(30) == 0
-    for app, (_, _, pairs) in zip(apps, cases):
+    for app, (_, extra, pairs) in zip(apps, cases):
         summary = summary_of(app)
+        # Every line: 3002 rows (one with a value missing), the names, a blank
+        # line, the directive.
+        skipped = {"blank": 1, "names": 1, **({"directive": 1} if extra else {})}
+        assert summary.pop("lines") == {"total": 3004 + bool(extra), "data": 3002,
+                                        "skipped": skipped, "problems": 0}
         # The live plot shows the current run, the one row 7,8,9.
         stats = summary.pop("stats")
         assert [(s["name"], s["count"], s["last"]) for s in stats] == [
@@ -44,9 +49,10 @@ def test_standard_input_through_a_pipe():
         low, high = summary.pop("live_x")
         assert low <= {"t": 7, "a": 8}[pairs[0][0]] <= high
         assert summary == {
-            "points": 3001, "runs": 2, "traces": 0, "point_columns": ["t", "a", "b"],
+            "points": 3002, "runs": 2, "traces": 0, "point_columns": ["t", "a", "b"],
             "trace_columns": [], "pairs": pairs, "problems": 1,
-            "problem_texts": ["stdin line 3002: 'oops' is not a number: '1,oops,2'"],
+            "problem_texts": ["stdin line 3002: 'oops' is not a number: '1,oops,2'; "
+                              "read as missing"],
             "ended": True, "window": "rows", "window_rows": 1}
 
 

@@ -76,9 +76,11 @@ def test_a_plain_csv_reads_from_its_first_byte_as_the_text_reader_always_has():
     read = Read(f"#@pattern t,b\nt,a,b\n1,2,3\n4,oops,6\n{rows}\n7,8,9\n".encode())
     assert read.reader.road == "plain"  # a rare word among numbers is a bad value, no text
     assert read.commands[0] == (PXY, "t,b") and read.of(PN) == [["t", "a", "b"]]
-    assert same(read.rows(), [[1, 2, 3], *([i] * 3 for i in range(5, 15)), [7, 8, 9]])
+    # Its row stays, the value missing.
+    assert same(read.rows(), [[1, 2, 3], [4, np.nan, 6], *([i] * 3 for i in range(5, 15)),
+                              [7, 8, 9]])
     assert len(read.of(ROLL)) == 1
-    assert read.problems == ["in line 4: 'oops' is not a number: '4,oops,6'"]
+    assert read.problems == ["in line 4: 'oops' is not a number: '4,oops,6'; read as missing"]
 
 
 EXPORT = ("\ufeffMessprotokoll Halle 3;;;\r\nDatum;Zeit;Spannung;Status\r\n;;[V];\r\n"
@@ -94,10 +96,13 @@ def test_a_spreadsheet_export_with_times_units_decimal_commas_and_a_text_column(
     assert isinstance(columns, Columns) and columns == ["Datum Zeit", "Spannung", "Status"]
     assert columns.kinds == (TIME, NUMBER, TEXT) and columns.units == ("", "V", "")
     ten = datetime(2026, 12, 8, 10).timestamp()
-    assert same(read.rows(), [[ten, 1.5, 0], [ten + 1, np.nan, 1], [ten + 2, 2.25, 0]])
+    # A word among numbers is one problem, and its row stays with the value missing.
+    assert same(read.rows(), [[ten, 1.5, 0], [ten + 1, np.nan, 1], [ten + 2, 2.25, 0],
+                              [ten + 3, np.nan, 1]])
     assert read.words() == {2: ["an", "aus"]}  # each word once, however the bytes came
     assert len(read.of(ROLL)) == 1  # the blank line ends the first run
-    assert read.problems == ["in line 8: 'x' is not a number: '08.12.2026;10:00:03;x;aus'"]
+    assert read.problems == [
+        "in line 8: 'x' is not a number: '08.12.2026;10:00:03;x;aus'; read as missing"]
     # The default pattern: the time against the numbers, not the words.
     assert read.of(PXY) == [r"Datum\x20Zeit,Spannung"]
 

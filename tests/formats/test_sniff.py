@@ -33,7 +33,8 @@ procs -----------memory---------- ---swap-- -----io---- -system-- ------cpu-----
 
 
 def table(text: str, **options):
-    return sniff(text.splitlines(True), **options)
+    """The table a whole text shows (as at the end of a stream)."""
+    return sniff(text.splitlines(True), **{"final": True, **options})
 
 
 def test_a_banner_and_blank_line_are_skipped_and_am_pm_joins_its_time():
@@ -176,13 +177,14 @@ def test_a_text_column_and_missing_words():
     assert found.kinds == (TIME, TEXT, NUMBER)
 
 
-def test_nothing_is_decided_before_a_data_row_unless_the_stream_ended():
-    assert table("Title\n") is None
-    assert table(VMSTAT_GROUPS + "\n" + VMSTAT_NAMES + "\n") is None
-    found = table("time,value\n", final=True)
+def test_nothing_is_decided_before_two_rows_unless_the_stream_ended():
+    assert table("Title\n", final=False) is None
+    assert table(VMSTAT_GROUPS + "\n" + VMSTAT_NAMES + "\n", final=False) is None
+    assert table("t,v\n0,ERR\n", final=False) is None  # one row: the next line may tell
+    found = table("time,value\n")
     assert found.names == ("time", "value") and found.first_data_line == 1
-    assert table("\n# just a comment\n", final=True) is None
-    numbers_only = table("1,2,3\n4,5,6\n")
+    assert table("\n# just a comment\n") is None
+    numbers_only = table("1,2,3\n4,5,6\n", final=False)
     assert numbers_only.names == ("c1", "c2", "c3") and numbers_only.first_data_line == 0
 
 
@@ -217,7 +219,7 @@ def _tool_output(*command):
 ])
 def test_real_tools_output(command, first_name, kinds):
     lines = _tool_output(*command).splitlines(True)
-    found = sniff(lines)
+    found = sniff(lines, final=True)  # the tool has ended
     assert found.names[0] == first_name and set(found.kinds) == kinds
     assert all(found.repeats(line) for line in lines[:found.first_data_line]
                if not line.startswith("#@"))

@@ -244,7 +244,6 @@ NAN, INF = math.nan, math.inf
     ("1_000,2,3", [1000, 2, 3]),         # Python's notation, not numpy's
     ("1e,2,3", None),
     ("1e400,-1e-400,3", [INF, -0.0, 3]),  # beyond the doubles
-    ("1\r,2,3", [1, 2, 3]),              # a carriage return inside a line
     ("\u0661,2,3", [1, 2, 3]),           # a digit that is not ASCII
     ("1,two,3", None),
 ])

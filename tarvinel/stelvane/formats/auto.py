@@ -22,8 +22,12 @@ looks at the next stream's first lines afresh.
 This module imports no Qt: the producer process uses it.
 """
 
+from ..protocol import FeedClosed
 from ..protocol import NUMBER, TIME
-from .fields import is_content, split_fields
+from .account import DIRECTIVE, NAMES, TITLE, UNITS, line_kind
+from .addedx import AddedX, x_grows
+from .fields import COMMENT_MARKS, is_content, split_fields
+from .headerlines import made_up_names
 from .keyed import KeyedRoad
 from .layout import EPOCH, MISSING_WORDS, WHITESPACE
 from .lines import TABLE, recognise
@@ -31,8 +35,8 @@ from .reading import ReadOptions
 from .sniff import AUTO, ENOUGH_LINES, SAMPLE_ROWS, sniff
 from .table import TableRoad
 from .text.reader import TextReader
-from .text.rows import column_names, parse_line
-from .wholelines import LineProblems, WholeLines
+from .text.rows import LimitExceeded, column_names, excerpt, parse_line
+from .wholelines import LineProblems, WholeLines, take_safely
 
 # Lines looked at for a decision: those the sniffer waits for at most, and
 # the rows it samples after them.
@@ -56,16 +60,30 @@ class AutoReader:
     the limits raises LimitExceeded."""
 
     def __init__(self, sink, problem, *, name: str = "input", strict: bool = False,
-                 options: ReadOptions | None = None):
-        self.sink = sink
+                 options: ReadOptions | None = None, added_x: str | None = None):
+        # `added_x` (ARRIVAL or ROW, addedx.py): the column put in front of a
+        # table whose X does not grow with its rows.
+        self._added = AddedX(sink, added_x) if added_x else None
+        self.sink = self._added or sink
         self._problems = LineProblems(problem, name, strict)
         self.options = options or ReadOptions()
         self._text = None   # the plain road's reader: kept, it keeps trace names across streams
         self._plain = False
         self._road = None   # a TableRoad or KeyedRoad
-        self._lines = WholeLines(self._take, self._problems.over_limit)
+        self._lines = WholeLines(self._take, self._problems)
         self._held: list[bytes] = []
         self._sniff_lines: list[str] = []
+        self._unreadable: set[int] = set()  # held lines that made deciding raise
+        self._held_start = 0  # the stream's line before the first held one
+
+    @property
+    def account(self):
+        """Where the stream's lines went (account.LineAccount)."""
+        return self._problems.account
+
+    def tell_lines(self, lines) -> None:
+        """`lines(name, account)`, where given, takes the account as it changes."""
+        self._problems.lines = lines if callable(lines) else None
 
     @property
     def road(self) -> str | None:
@@ -77,17 +95,33 @@ class AutoReader:
 
     def restart(self) -> None:
         """A new stream begins: the run so far ends, the next lines are looked at afresh."""
+        try:
+            self._restart()
+            if self._added is not None:
+                self._added.flush()
+        finally:
+            self._problems.tell()
+
+    def _restart(self) -> None:
+        if not self._plain and self._road is None and self._held:
+            self._decide(final=True)  # the lines held so far are read, not dropped
         if self._plain:
             self._text.restart()
         elif self._road is not None:
             self._road.end_run()
         self._plain, self._road = False, None
-        self._held, self._sniff_lines = [], []
+        self._drop_held()
         self._lines.restart()
 
     def feed(self, data: bytes) -> None:
+        try:
+            self._feed(data)
+        finally:
+            self._problems.tell()
+
+    def _feed(self, data: bytes) -> None:
         if self._plain:
-            self._text.feed(data)
+            self._text.feed(self._lines.transcode(data))
             return
         self._lines.feed(data)
         if self._plain:  # decided on these bytes: their unfinished line goes the same way
@@ -97,7 +131,17 @@ class AutoReader:
 
     def finish(self, *, broken: bool = False) -> int | None:
         """As TextReader.finish: the stream has ended."""
+        try:
+            cut = self._finish(broken)
+            if self._added is not None:
+                self._added.flush()  # the stream has ended: what it held goes
+            return cut
+        finally:
+            self._problems.tell()
+
+    def _finish(self, broken: bool) -> int | None:
         if self._plain:
+            self._text.feed(self._lines.transcode(b"", end=True))
             return self._text.finish(broken=broken)
         cut = self._lines.finish(broken=broken)
         if not self._plain and self._road is None and self._held:
@@ -114,6 +158,8 @@ class AutoReader:
         if self._road is not None:
             self._road.take(data, line_number, lines)
             return
+        if not self._held:
+            self._held_start = line_number - 1  # the line before the first held
         self._held.append(data)
         wanted = SNIFF_LINES - len(self._sniff_lines)
         if wanted > 0:
@@ -122,25 +168,78 @@ class AutoReader:
         self._decide(final=len(self._sniff_lines) >= SNIFF_LINES)
 
     def _decide(self, final: bool) -> None:
+        """Decides, where the lines held show enough, how the stream reads.
+        A line that makes the looking raise is looked at as a comment (the
+        road it goes to then tells it as a problem)."""
+        for _ in range(len(self._sniff_lines) + 1):
+            try:
+                self._decide_by(final)
+                return
+            except FeedClosed:
+                raise
+            except Exception as error:  # noqa: BLE001 - one line's fault, found below
+                if isinstance(error, LimitExceeded) and self._problems.strict:
+                    raise
+                culprit = self._culprit(final)
+                if culprit is None:
+                    raise
+                self._sniff_lines[culprit] = "#"
+                self._unreadable.add(culprit)
+
+    def _culprit(self, final: bool) -> int | None:
+        """The first line whose lines up to it make deciding raise."""
+        whole = self._sniff_lines
+        for end in range(1, len(whole) + 1):
+            self._sniff_lines = whole[:end]
+            try:
+                self._look(final)
+            except FeedClosed:
+                raise
+            except Exception:  # noqa: BLE001
+                return end - 1
+            finally:
+                self._sniff_lines = whole
+        return None
+
+    def _look(self, final: bool):
+        """What deciding looks at, without acting on it."""
+        lines, line_format = self._sniff_lines, self.options.format
+        if line_format == AUTO:
+            line_format = recognise(lines) or (TABLE if final else None)
+        if line_format == TABLE:
+            found = sniff(lines, final=final, **self.options.sniff_options)
+            self._text_reader_agrees(found)
+            if found is not None:
+                self._plain_rows(found)
+
+    def _decide_by(self, final: bool) -> None:
         lines, line_format = self._sniff_lines, self.options.format
         if line_format == AUTO:
             line_format = recognise(lines) or (TABLE if final else None)
         if line_format is None:
             return
         if line_format != TABLE:
-            road = KeyedRoad(self.sink, self._problems.report, self._directive, line_format)
+            if self._added is not None:
+                self._added.expect(True)
+            road = KeyedRoad(self.sink, self._problems, self._directive, line_format)
             self._start(road, 0)
             return
         found = sniff(lines, final=final, **self.options.sniff_options)
+        if self._added is not None:
+            self._added.expect(True if found is None else x_grows(found, lines))
         if self._text_reader_agrees(found):
             self._plain = True
-            self._plain_reader().feed(b"".join(self._held))
-            self._held, self._sniff_lines = [], []
+            self._hand_over(b"".join(self._held))
+            self._drop_held()
             return
         if found is None:
             if final:  # nothing but comments and blank lines: their directives count
                 self._header_directives(len(lines), self._directive)
-                self._held, self._sniff_lines = [], []
+                self._account_header(len(lines), None)
+                rest = self._held_from(len(lines))
+                self._drop_held()
+                if rest:  # lines beyond those looked at: looked at next
+                    self._take(rest, self._held_start + len(lines) + 1, rest.count(b"\n"))
             return
         if self._plain_rows(found):
             text = self._plain_reader()
@@ -148,20 +247,51 @@ class AutoReader:
             text.preset(found.columns(), found.layout.sep, line_number=found.first_data_line,
                         skip=found.repeats)
             self._plain = True
-            text.feed(self._held_from(found.first_data_line))
-            self._held, self._sniff_lines = [], []
+            self._account_header(found.first_data_line, found, directives_counted=True)
+            self._hand_over(self._held_from(found.first_data_line))
+            self._drop_held()
         else:
-            road = TableRoad(self.sink, self._problems.report, self._directive, found)
-            self._start(road, found.first_data_line)
+            road = TableRoad(self.sink, self._problems, self._directive, found)
+            self._start(road, found.first_data_line, found)
 
-    def _start(self, road, first_line: int) -> None:
+    def _start(self, road, first_line: int, found=None) -> None:
         self._header_directives(first_line, self._directive)
-        rest = self._held_from(first_line)
+        self._account_header(first_line, found)
+        rest, number = self._held_from(first_line), self._held_start + first_line + 1
         self._road = road
-        self._held, self._sniff_lines = [], []
+        self._drop_held()
         if rest:
-            road.take(rest, first_line + 1)
+            take_safely(road.take, rest, number, rest.count(b"\n"), self._problems)
 
+    def _drop_held(self) -> None:
+        self._held, self._sniff_lines = [], []
+        self._unreadable = set()
+
+    def _hand_over(self, data: bytes) -> None:
+        """Held lines to the plain road's reader, which counts them afresh."""
+        self.account.total -= data.count(b"\n")
+        self._plain_reader().feed(data)
+
+    def _account_header(self, end: int, found, directives_counted: bool = False) -> None:
+        """The kinds of the lines before `end`, passed over as a header (the
+        "#@" lines but where the reader that took them counted them)."""
+        account, start = self.account, self._held_start
+        for index, line in enumerate(self._sniff_lines[:end]):
+            if index in self._unreadable:
+                self._problems.reject("a line that could not be read", start + index + 1)
+                continue
+            kind = line_kind(line)
+            if kind == DIRECTIVE and directives_counted:
+                continue
+            if found is not None and index == found.names_line:
+                kind = NAMES
+            elif found is not None and index == found.units_line:
+                kind = UNITS
+            if kind is None and found is not None and found.holds_row(line):
+                self._problems.reject(f"a row above the names line, not read: "
+                                      f"{excerpt(line.strip())}", start + index + 1)
+                continue
+            account.skip(kind or TITLE)
     def _held_from(self, line: int) -> bytes:
         held = b"".join(self._held)
         offset = 0
@@ -172,13 +302,14 @@ class AutoReader:
     def _header_directives(self, end: int, take) -> None:
         for index, line in enumerate(self._sniff_lines[:end]):
             if line.strip().startswith("#@"):
-                take(line.strip(), index + 1)
+                take(line.strip(), self._held_start + index + 1)
 
     def _plain_reader(self) -> TextReader:
         if self._text is None:
             problems = self._problems
             self._text = TextReader(self.sink, problems.problem, name=problems.name,
-                                    strict=problems.strict)
+                                    strict=problems.strict, problems=problems)
+            self._text.mends, self._text.comments = True, COMMENT_MARKS
         return self._text
 
     # --- which road -----------------------------------------------------------------
@@ -186,7 +317,7 @@ class AutoReader:
     def _plain_rows(self, found) -> bool:
         """Whether the rows are plain numbers the text reader's road takes."""
         layout = found.layout
-        if layout.sep not in _PLAIN_SEPARATORS or layout.decimal_comma:
+        if layout.sep not in _PLAIN_SEPARATORS or layout.decimal_comma or layout.brackets:
             return False
         if not all(c.kind == NUMBER or (c.kind == TIME and c.shape == EPOCH and c.scale == 1.0)
                    for c in layout.columns):
@@ -216,6 +347,7 @@ class AutoReader:
             return False
         if found is not None and found.first_data_line == first:  # numbers where names belong
             return (found.names_line is None and set(found.kinds) == {NUMBER}
+                    and found.names == made_up_names(found.layout)  # none listed above
                     and self._plain_rows(found))
         if first + 1 >= len(lines) or not _plain_row(lines[first + 1], sep, len(names)):
             return False

@@ -11,13 +11,16 @@ from .layout import WHITESPACE
 from .values import AMPM, MISSING, WORD, value_class
 
 _DIGITS = re.compile(r"\d+")
+# What begins a comment line: "#", and "!" as Touchstone and other
+# instruments' files write them ("!freq ReS11 ImS11" names the columns below).
+COMMENT_MARKS = "#!"
 _HALF_DAY = re.compile(r"\b[AaPp]\.?[Mm]\b\.?")
 
 
 def header_shape(line: str) -> str:
     """A header line with its numbers (dates, times, counts) and AM/PM
     made alike: a report's header printed again differs in those only."""
-    shape = _DIGITS.sub("0", " ".join(line.lstrip("#").split()))
+    shape = _DIGITS.sub("0", " ".join(line.lstrip(COMMENT_MARKS).split()))
     return _HALF_DAY.sub("AM", shape)
 
 
@@ -39,20 +42,39 @@ def split_fields(line: str, sep: str | None, quote: str | None = '"') -> list[st
         if len(stripped) > 1 and stripped[0] == stripped[-1] == "|":
             line = stripped[1:-1]  # a table drawn with outer bars
     if quote and quote in line:
-        return next(csv.reader([line], delimiter=sep, quotechar=quote, skipinitialspace=True))
+        try:
+            return next(csv.reader([line], delimiter=sep, quotechar=quote, skipinitialspace=True),
+                        [])
+        except csv.Error:  # a line end inside it (a lone CR): its fields as they split
+            pass
     return line.split(sep)
+
+
+_RULE = re.compile(r"[|+]?(?:\s*:?[-=]{3,}:?\s*[|+]?)+\s*$")
+
+
+def is_rule(line: str) -> bool:
+    """A line that draws a rule under a table's names: `|-----|-----|`,
+    `+-----+-----+`, `---  ---`, `|:---|---:|`, `=====`."""
+    return bool(_RULE.match(line.strip()))
+
+
+def is_framed(line: str) -> bool:
+    """A line drawn between bars: `| a | b |`, `|ra|dec|`."""
+    text = line.strip()
+    return len(text) > 2 and text[0] == text[-1] == "|"
 
 
 def is_content(line: str) -> bool:
     text = line.strip()
-    return bool(text) and text[0] != "#"
+    return bool(text) and text[0] not in COMMENT_MARKS
 
 
 def comment_text(line: str) -> str | None:
     """The text of a `# names` comment, None for directives and other lines."""
     text = line.strip()
-    if text.startswith("#") and not text.startswith("#@"):
-        return text.lstrip("#").strip()
+    if text[:1] in COMMENT_MARKS and text and not text.startswith("#@"):
+        return text.lstrip(COMMENT_MARKS).strip()
     return None
 
 

@@ -15,12 +15,14 @@ from .text.rows import excerpt
 
 
 class KeyedRoad:
-    """Lines of one keyed format to `sink`. `report(why, line_number)` takes
-    problems, `directive(text, line_number)` the "#@" lines."""
+    """Lines of one keyed format to `sink`. `problems` (a LineProblems) takes
+    problems and counts the lines, `directive(text, line_number)` takes the
+    "#@" lines."""
 
-    def __init__(self, sink, report, directive, line_format: str):
+    def __init__(self, sink, problems, directive, line_format: str):
         self.sink = sink
-        self._report = report
+        self._report = problems.report
+        self._account = problems.account
         self._directive = directive
         self._keyed = KeyedReader(line_format)
         self._run_rows = 0
@@ -46,6 +48,10 @@ class KeyedRoad:
         if len(keyed.block):
             self._run_rows += len(keyed.block)
             self.sink.rows(keyed.block, words)
+        self._account.add_data(keyed.data_lines)
+        self._account.add_problem(keyed.problem_lines)
+        for kind in keyed.skipped:
+            self._account.skip(kind)
 
     @property
     def names(self) -> list[str]:

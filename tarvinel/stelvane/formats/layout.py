@@ -48,6 +48,11 @@ class TableLayout:
     quote: str | None = '"'        # fields may be quoted with it ("" inside is one ")
     decimal_comma: bool = False    # 1,5 is one and a half (never with sep ",")
     columns: tuple[ColumnLayout, ...] = field(default_factory=tuple)
+    # Characters dropped from every line before it splits: the brackets of
+    # rows printed as tuples or lists, "(1.5, 2)" or "[1.5, 2]".
+    brackets: str = ""
+    # Rows drawn between bars ("| 1 | 2 |", sep "|"): the outer bars are dropped.
+    framed: bool = False
 
     @property
     def width(self) -> int:

@@ -10,6 +10,7 @@
     {"ts": "2026-12-08T10:00:00", "temp": 21.5, "ok": true, "dev": {"id": 3}}
                                 JSON lines: one object each, nested keys as
                                 dev.id, booleans as 0/1, strings read as values
+                                (a JSON array written one object a line too)
 
 `recognise` tells these from a table by the first lines. `KeyedReader`
 turns lines into blocks of rows: a name first seen later adds a column at
@@ -28,19 +29,26 @@ from dataclasses import dataclass, field
 import numpy as np
 
 from ..protocol import NUMBER, TEXT, TIME, Columns
-from .fields import clean_lines
+from .account import NAMES, TITLE, line_kind
+from .fields import clean_lines, is_content
+from .influx import point_values
 from .layout import EPOCH, ColumnLayout
 from .timevalues import DayClock, epoch_seconds, time_seconds
 from .values import column_layout, epoch_scale, is_missing, number_text
 
-TABLE, KEYVALUE, MARKED, JSONL = "table", "keyvalue", "marked", "jsonl"
-FORMATS = (TABLE, KEYVALUE, MARKED, JSONL)
+TABLE, KEYVALUE, MARKED, JSONL, INFLUX = "table", "keyvalue", "marked", "jsonl", "influx"
+FORMATS = (TABLE, KEYVALUE, MARKED, JSONL, INFLUX)
 # Lines that decide the format; fewer do where fewer have come.
 RECOGNISE_LINES = 20
+# Columns a stream's names may make: every row holds a value (or NaN) for each,
+# so names without end (a new label a line) would grow memory as lines times names.
+MAX_COLUMNS = 500
 
 _LABEL = r"[A-Za-z_][\w.\-/%°]*"
 _PAIR = re.compile(rf"\s*({_LABEL})\s*[:=]\s*(.*?)\s*$")
 _LABEL_ONLY = re.compile(rf"\s*({_LABEL})\s*$")
+# Lines that open or close a JSON array of objects, one object a line.
+_ARRAY_ENDS = frozenset(("[", "]", "],", "[]"))
 _MARKED = re.compile(r">([^:|§]+):([^|§]*)(?:§([^|]*))?(?:\|.*)?$")
 
 
@@ -92,15 +100,22 @@ def marked_value(line: str):
 
 def json_values(line: str) -> dict | None:
     """A JSON line's values by flat name (a.b for nested keys), or None
-    where the line holds no object."""
+    where the line holds no object. A line of a JSON array written one
+    object a line (`[{...},`, `{...},`, `{...}]`) is read as its object."""
+    text = line.strip()
+    if text[:1] == "[" and text[1:].lstrip()[:1] == "{":
+        text = text[1:]
+    text = text.rstrip(",").rstrip()
+    if text[-1:] == "]" and text[:-1].rstrip()[-1:] == "}":
+        text = text[:-1].rstrip().rstrip(",")
     try:
-        value = json.loads(line)
-    except ValueError:
+        value = json.loads(text)
+        if not isinstance(value, dict):
+            return None
+        flat = {}
+        _flatten(value, "", flat)
+    except (ValueError, RecursionError):  # no JSON, or nested too deep to read
         return None
-    if not isinstance(value, dict):
-        return None
-    flat = {}
-    _flatten(value, "", flat)
     return flat
 
 
@@ -119,10 +134,13 @@ def _flatten(value, prefix: str, flat: dict) -> None:
 
 
 def _line_format(line: str) -> str | None:
-    if line.startswith("{") and json_values(line) is not None:
+    if line in _ARRAY_ENDS or (line.lstrip("[").lstrip().startswith("{")
+                               and json_values(line) is not None):
         return JSONL
     if line.startswith(">") and marked_value(line):
         return MARKED
+    if point_values(line) is not None:
+        return INFLUX
     pairs = keyvalue_pairs(line)
     if pairs and any(label and value is not None for label, value in pairs):
         return KEYVALUE
@@ -134,11 +152,11 @@ def recognise(lines) -> str | None:
     anything (no line yet but blank ones and comments). A format most of
     the lines are in wins; a table otherwise."""
     content = [line.strip() for line in clean_lines(lines)
-               if line.strip() and not line.strip().startswith("#")][:RECOGNISE_LINES]
+               if is_content(line)][:RECOGNISE_LINES]
     if not content:
         return None
     votes = [_line_format(line) for line in content]
-    for name in (JSONL, MARKED, KEYVALUE):
+    for name in (JSONL, MARKED, INFLUX, KEYVALUE):
         if 2 * votes.count(name) > len(content):
             return name
     return TABLE
@@ -150,11 +168,16 @@ class KeyedBlock:
     kinds and units) where names were added since the last block, then the
     rows (`block`, one column per name so far) with `words` for
     Feed.rows. `rejected`: (index of the line, why) for the lines that gave
-    no row or a value that does not fit its column."""
+    no row or a value that does not fit its column. `data_lines`: the lines
+    in the rows; `problem_lines`: those that gave no row; `skipped`: the
+    kinds of the lines passed over (account.py)."""
     columns: Columns | None
     block: np.ndarray
     words: dict = field(default_factory=dict)
     rejected: list = field(default_factory=list)
+    data_lines: int = 0
+    problem_lines: int = 0
+    skipped: list = field(default_factory=list)
 
 
 @dataclass
@@ -172,14 +195,18 @@ class KeyedReader:
     lines, so a reader sends them as it sends a table's blocks."""
 
     def __init__(self, line_format: str):
-        if line_format not in (KEYVALUE, MARKED, JSONL):
+        if line_format not in (KEYVALUE, MARKED, JSONL, INFLUX):
             raise ValueError(f"{line_format!r} is no keyed line format")
         self.format = line_format
         self.names: list[str] = []
         self._columns: dict[str, _Column] = {}
         self._positional: list[str] = []  # from the last line of labels only
         self._new_words: dict[int, list[str]] = {}  # of the block being made
-        self._open = None  # a marked row that may still gain values: (index, record)
+        self._open = None  # a marked row that may still gain values: [index, record, lines]
+        self._skipped: list[str] = []  # the kinds of the lines passed over, of this batch
+        self._capped = False  # MAX_COLUMNS reached, and said
+        self._beyond = False  # the record being read has a name beyond them
+        self._failed: set[int] = set()  # the lines of this batch that gave no record
 
     def take(self, lines, final: bool = True) -> KeyedBlock | None:
         """The block for these lines (whole lines, decoded), or None where
@@ -189,21 +216,31 @@ class KeyedReader:
         between two of one row's lines)."""
         known, rows, rejected = len(self.names), [], []
         self._new_words = {}
+        self._skipped, data_lines, problem_lines = [], 0, 0
         records = self._records(clean_lines(lines), rejected)
         if self.format == MARKED and records and not final:
             self._open = records.pop()
-        for index, record in records:
+        for index, record, count in records:
+            told, self._beyond = len(rejected), False
             row = self._row(record, index, rejected)
             if row:
                 rows.append(row)
-        if not rows and len(self.names) == known and not rejected:
+                data_lines += count
+                continue
+            problem_lines += count
+            if len(rejected) == told:  # nothing said of it yet
+                rejected.append((index, f"only names beyond the first {MAX_COLUMNS:,}"
+                                 if self._beyond else "no values"))
+        problem_lines += len(self._failed)
+        if not rows and len(self.names) == known and not rejected and not self._skipped:
             return None
         block = np.full((len(rows), len(self.names)), math.nan)
         for r, row in enumerate(rows):
             for column, value in row.items():
                 block[r, column] = value
         columns = self.columns() if len(self.names) > known else None
-        return KeyedBlock(columns, block, self._new_words, rejected)
+        return KeyedBlock(columns, block, self._new_words, rejected, data_lines, problem_lines,
+                          self._skipped)
 
     def columns(self) -> Columns:
         """All names so far, with their kinds and units."""
@@ -214,16 +251,20 @@ class KeyedReader:
         """Every word of each text column so far, in the order of its codes."""
         return {c.index: list(c.codes) for c in self._columns.values() if c.codes}
 
-    # --- lines to records: (line index, {name: (raw value, unit)}) ---------------
+    # --- lines to records: [line index, {name: (raw value, unit)}, lines in it] ---
 
     def _records(self, lines, rejected):
-        take = {KEYVALUE: self._keyvalue, MARKED: self._marked, JSONL: self._json}[self.format]
+        take = {KEYVALUE: self._keyvalue, MARKED: self._marked, JSONL: self._json,
+                INFLUX: self._point}[self.format]
         # A row held back: its line is in an earlier batch, counted as this one's first.
-        records = [(0, self._open[1])] if self._open else []
-        self._open = None
+        records = [[0, self._open[1], self._open[2]]] if self._open else []
+        self._open, self._failed = None, set()
         for index, line in enumerate(lines):
             text = line.strip()
-            if text and not text.startswith("#"):
+            kind = line_kind(text)
+            if kind:
+                self._skipped.append(kind)
+            else:
                 take(index, text, records, rejected)
         return records
 
@@ -231,38 +272,54 @@ class KeyedReader:
         pairs = keyvalue_pairs(text)
         if pairs is None:
             rejected.append((index, "no label:value pairs"))
+            self._failed.add(index)
         elif all(value is None for _, value in pairs):
             self._positional = [label for label, _ in pairs]  # a names line
+            self._skipped.append(NAMES)
         else:
             record = {}
             for position, (label, value) in enumerate(pairs):
                 name = label or (self._positional[position] if position < len(self._positional)
                                  else f"c{position + 1}")
                 record[name] = (value or "", "")
-            records.append((index, record))
+            records.append([index, record, 1])
 
     def _marked(self, index, text, records, rejected) -> None:
         """One value a line; a row gathers them until a name comes again or
         the time changes. Lines of other shapes are the device's own talk."""
         marked = marked_value(text) if text.startswith(">") else None
         if marked is None:
+            self._skipped.append(TITLE)
             return
         name, time_text, value, unit = marked
         last = records[-1][1] if records else None
         if (last is None or name in last
                 or (time_text is not None and last.get("time", (time_text,))[0] != time_text)):
             last = {}
-            records.append((index, last))
+            records.append([index, last, 0])
+        records[-1][2] += 1
         if time_text is not None:
             last["time"] = (time_text, "")
         last[name] = (value, unit)
 
     def _json(self, index, text, records, rejected) -> None:
+        if text in _ARRAY_ENDS:  # the brackets of a JSON array around the objects
+            self._skipped.append(TITLE)
+            return
         values = json_values(text)
         if values is None:
             rejected.append((index, "no JSON object"))
+            self._failed.add(index)
         else:
-            records.append((index, {name: (value, "") for name, value in values.items()}))
+            records.append([index, {name: (value, "") for name, value in values.items()}, 1])
+
+    def _point(self, index, text, records, rejected) -> None:
+        values = point_values(text)
+        if values is None:
+            rejected.append((index, "no point of the line protocol"))
+            self._failed.add(index)
+        else:
+            records.append([index, {name: (value, "") for name, value in values.items()}, 1])
 
     # --- records to rows -----------------------------------------------------------
 
@@ -271,12 +328,25 @@ class KeyedReader:
         for name, (raw, unit) in record.items():
             if _missing(raw):
                 continue
-            column = self._columns.get(name) or self._add(name, raw, unit)
+            column = self._columns.get(name)
+            if column is None:
+                if len(self.names) >= MAX_COLUMNS:
+                    self._beyond = True
+                    self._over_cap(name, index, rejected)
+                    continue
+                column = self._add(name, raw, unit)
             try:
                 row[column.index] = self._number(column, raw)
             except ValueError as error:
                 rejected.append((index, f"{name}: {error}"))
         return row
+
+    def _over_cap(self, name: str, index: int, rejected) -> None:
+        """A name beyond MAX_COLUMNS: its values are dropped, said once."""
+        if not self._capped:
+            self._capped = True
+            rejected.append((index, f"more than {MAX_COLUMNS:,} names: the values of {name!r} "
+                                    "and of further new names are dropped"))
 
     def _add(self, name: str, raw, unit: str) -> _Column:
         """A new column, of the kind its first value says."""

@@ -24,13 +24,16 @@ waited for) decides from whatever there is.
 This module imports no Qt: the producer process uses it.
 """
 
-import re
 from dataclasses import dataclass, replace
 
 from ..protocol import NUMBER, TIME, Columns
+from .account import BLANK, REPEATED, SUMMARY
 from .layout import DAYTIME, EPOCH, STRFTIME, WHITESPACE, ColumnLayout, TableLayout
-from .fields import (clean_lines, comment_text, header_shape, is_content, is_value_line,
+from .fields import (clean_lines, is_framed, is_rule, comment_text, header_shape, is_content, is_value_line,
                      split_fields)
+from .evidence import is_summary, rows_block, unbracketed
+from .headerlines import (line_fields, listed_names, looks_like_units, made_up_names, padded,
+                          stored_names, stored_units)
 from .values import (AMPM, DATES, MISSING, TIME_OF_DAY, WORD, column_layout, epoch_scale,
                      fits_format, has_decimal_comma, number_text, value_class)
 
@@ -42,9 +45,6 @@ SEPARATORS = (",", "\t", ";", "|", WHITESPACE)
 ENOUGH_LINES = 200
 # Rows after the first data row that decide the columns' kinds.
 SAMPLE_ROWS = 50
-# A unit without brackets: a short token, or one with a sign units use.
-_UNIT_WORD = re.compile(r"[^\s\d](?:\S{0,3}|\S*[/%°µ^*·²³\d]\S*)$")
-_BRACKETED = re.compile(r"^(\[.*\]|\(.*\))$")
 
 
 @dataclass(frozen=True)
@@ -65,6 +65,7 @@ class Sniffed:
     # line, the names): such tools print blank lines between their reports,
     # and a blank line ends no run there.
     blank_is_roll: bool = True
+    units_line: int | None = None
 
     @property
     def kinds(self) -> tuple[str, ...]:
@@ -74,18 +75,27 @@ class Sniffed:
         """What Feed.columns is given: names, kinds and units."""
         return Columns(self.names, self.kinds, self.units)
 
-    def repeats(self, line: str) -> bool:
+    def repeats(self, line: str) -> str | None:
         """Whether a later line is the header printed again (the names, the
         units, a banner or group line, with its numbers allowed to differ),
         a blank line where blank lines are part of the header, or a summary
         row where the first column holds times ("Average:  all  0.50"): the
-        reader skips it, and the run goes on."""
+        reader skips it, and the run goes on. Returns the kind of line it is
+        (account.py), or None."""
         if not line.strip():
-            return not self.blank_is_roll
+            return None if self.blank_is_roll else BLANK
         if header_shape(line) in self.header_shapes:
-            return True
-        return self.layout.columns[0].kind == TIME and is_summary(
-            split_fields(line, self.layout.sep, self.layout.quote))
+            return REPEATED
+        if self.layout.columns[0].kind == TIME and is_summary(
+                split_fields(line, self.layout.sep, self.layout.quote)):
+            return SUMMARY
+        return None
+
+    def holds_row(self, line: str) -> bool:
+        """Whether a line has the table's width and mostly values: a row."""
+        layout = self.layout
+        fields = split_fields(line, layout.sep, layout.quote)
+        return len(fields) == layout.width and is_value_line(fields, layout.decimal_comma)
 
 
 @dataclass
@@ -100,30 +110,24 @@ class _Candidate:
     names: tuple = ()
     units: tuple = ()
     layout: TableLayout | None = None
+    block: int = 1         # the rows in the longest block of them
+    agree: int = 0         # the lines with as many fields as the rows (none for one field)
+
+    def all_values(self) -> bool:
+        """Whether the first row holds no word."""
+        decimal_comma = self.layout.decimal_comma
+        return all(value_class(f, decimal_comma) != WORD for f in self.rows[0])
 
     def score(self):
         values = sum(value_class(f, self.layout.decimal_comma) != WORD
                      for row in self.rows for f in row)
         share = values / max(1, sum(len(row) for row in self.rows))
-        return (self.names_line is not None, self.consistent, share, len(self.rows[0]),
-                -SEPARATORS.index(self.sep))
-
-
-def _first_data_row(lines, sep, start: int) -> int | None:
-    decimal_comma = sep != ","
-    for i in range(start, len(lines)):
-        if not is_content(lines[i]):
-            continue
-        fields = split_fields(lines[i], sep)
-        if is_summary(fields) or not is_value_line(fields, decimal_comma):
-            continue
-        after = lines[i + 1] if i + 1 < len(lines) else ""
-        if not is_content(after):
-            return i
-        after_fields = split_fields(after, sep)
-        if len(after_fields) == len(fields) and is_value_line(after_fields, decimal_comma):
-            return i
-    return None
+        # The separator under which the most lines agree on one field count
+        # (of two or more) wins: they say more about a separator than values
+        # do (a decimal comma makes a row of "2,3" one number under any
+        # other separator).
+        return (self.agree, self.names_line is not None, self.consistent, share,
+                len(self.rows[0]), -SEPARATORS.index(self.sep))
 
 
 def _sample(lines, sep, first: int):
@@ -145,12 +149,6 @@ def _sample(lines, sep, first: int):
         if len(fields) == width:
             rows.append([f.strip() for f in fields])
     return rows, len(rows) / seen
-
-
-def is_summary(fields) -> bool:
-    """A report's summary row: a label ("Average:") where its first value
-    belongs."""
-    return bool(fields) and fields[0].endswith(":") and value_class(fields[0][:-1]) == WORD
 
 
 def _field_layouts(rows, sep, time_format: str) -> list[ColumnLayout]:
@@ -191,80 +189,35 @@ def _join_format_fields(rows, columns, time_format: str) -> None:
             return
 
 
-def _fitted(fields, layout: TableLayout) -> list[list[str]] | None:
-    """A names (or units) line's fields, grouped by stored column, or None
-    when the line does not fit the rows: one field per field (a chain's
-    fields grouped), one per stored column, or a label ("avg-cpu:") and
-    then those."""
-    starts = layout.stored_fields()
-    fields = [f.strip().strip("\"'") for f in fields]
-    if len(fields) == layout.width + 1 and fields[0].endswith(":"):
-        fields = fields[1:]
-    if len(fields) == len(starts) and len(starts) < layout.width:
-        return [[name] for name in fields]
-    if len(fields) == layout.width:
-        ends = starts[1:] + (layout.width,)
-        return [fields[s:e] for s, e in zip(starts, ends)]
-    return None
-
-
-def _stored_names(fields, layout: TableLayout) -> tuple[str, ...] | None:
-    grouped = _fitted(fields, layout)
-    if grouped is None:
-        return None
-    starts = layout.stored_fields()
-    return tuple(_name(parts, layout.columns[s], i)
-                 for i, (parts, s) in enumerate(zip(grouped, starts)))
-
-
-def _stored_units(fields, layout: TableLayout) -> tuple[str, ...] | None:
-    grouped = _fitted(fields, layout)
-    if grouped is None:
-        return None
-    return tuple(" ".join(u.strip("[]()") for u in parts if u).strip() for parts in grouped)
-
-
-def _name(parts, column: ColumnLayout, index: int) -> str:
-    """A stored column's name; where the names line holds values (a report
-    whose first name is the time it was printed at), a made-up one."""
-    if all(value_class(p) != WORD for p in parts):
-        return "time" if column.kind == TIME else f"c{index + 1}"
-    return " ".join(p for p in parts if p) or f"c{index + 1}"
-
-
-def _line_fields(lines, index: int, sep) -> list[str] | None:
-    """A possible names or units line's fields (a comment's text counts)."""
-    if index < 0 or not lines[index].strip():
-        return None
-    text = lines[index] if is_content(lines[index]) else comment_text(lines[index])
-    if not text:
-        return None
-    fields = split_fields(text, sep)
-    return None if is_value_line(fields, sep != ",") else fields
-
-
-def _looks_like_units(fields) -> bool:
-    present = [f.strip() for f in fields if f.strip()]
-    return bool(present) and (all(_BRACKETED.match(f) for f in present)
-                              or all(_UNIT_WORD.match(f) for f in present))
-
-
 def _find_names(candidate: _Candidate, lines) -> None:
-    """The names line (and units line) right above the first data row."""
+    """The names line (and units line) right above the first data row, a
+    rule under them (`|-----|-----|`, `---  ---`) passed over."""
     sep, layout = candidate.sep, candidate.layout
-    above = _line_fields(lines, candidate.first - 1, sep)
+    first = candidate.first
+    while first > 0 and is_rule(lines[first - 1]):
+        first -= 1
+    if sep != "|":  # a stack of framed lines (names, types, units): the names on top
+        while first > 1 and is_framed(lines[first - 1]) and is_framed(lines[first - 2]):
+            first -= 1
+    above = line_fields(lines, first - 1, sep)
     if above is None:
         return
-    higher = _line_fields(lines, candidate.first - 2, sep)
-    if higher is not None and is_content(lines[candidate.first - 1]) and _looks_like_units(above):
-        names, units = _stored_names(higher, layout), _stored_units(above, layout)
+    framed = is_framed(lines[first - 1])
+    higher = line_fields(lines, first - 2, sep) if framed == is_framed(lines[first - 2]) else None
+    if higher is not None and is_content(lines[first - 1]) and looks_like_units(above):
+        names, units = stored_names(higher, layout), stored_units(above, layout)
         if names and units:
-            candidate.names_line, candidate.units_line = candidate.first - 2, candidate.first - 1
+            candidate.names_line, candidate.units_line = first - 2, first - 1
             candidate.names, candidate.units = names, units
             return
-    names = _stored_names(above, layout)
+    names = stored_names(above, layout)
     if names:
-        candidate.names_line, candidate.names = candidate.first - 1, names
+        candidate.names_line, candidate.names = first - 1, names
+
+
+def _mostly_framed(lines) -> bool:
+    content = [line for line in lines if is_content(line)]
+    return 2 * sum(is_framed(line) for line in content) > len(content)
 
 
 def _epoch_columns(candidate: _Candidate) -> None:
@@ -286,42 +239,34 @@ def _epoch_columns(candidate: _Candidate) -> None:
 
 
 def _candidate(lines, sep, start: int, time_format: str) -> _Candidate | None:
-    first = _first_data_row(lines, sep, start)
-    if first is None:
+    block = rows_block(lines, sep, start)
+    if block is None:
         return None
+    first, length = block
     rows, consistent = _sample(lines, sep, first)
     decimal_comma = sep != "," and any(has_decimal_comma(f) for row in rows for f in row)
     columns = _field_layouts(rows, sep, time_format)
     layout = TableLayout(sep=sep, quote=None if sep is WHITESPACE else '"',
                          decimal_comma=decimal_comma, columns=tuple(columns))
-    return _Candidate(sep, first, rows, consistent, layout=layout)
-
-
-def _made_up_names(layout: TableLayout) -> tuple[str, ...]:
-    return tuple(f"c{i + 1}" for i in range(len(layout.stored_fields())))
-
-
-def _padded(fields, layout: TableLayout) -> tuple[str, ...]:
-    """Names given outright that do not fit the rows: as many as there are
-    columns, made-up ones after the last given."""
-    made_up = _made_up_names(layout)
-    given = [f.strip() for f in fields][:len(made_up)]
-    return tuple(given) + made_up[len(given):]
+    width = len(columns)
+    agree = sum(len(split_fields(line, sep)) == width for line in lines[start:] if is_content(line))
+    return _Candidate(sep, first, rows, consistent, layout=layout, block=length,
+                      agree=agree if width > 1 else 0)
 
 
 def _given_names(candidate: _Candidate, lines, names_line: int | None, names) -> None:
     layout = candidate.layout
     if names is not None:
         fields = split_fields(names, candidate.sep) if isinstance(names, str) else list(names)
-        candidate.names = _stored_names(fields, layout) or _padded(fields, layout)
+        candidate.names = stored_names(fields, layout) or padded(fields, layout)
         return
     text = lines[names_line] if is_content(lines[names_line]) else comment_text(lines[names_line])
     fields = split_fields(text or "", candidate.sep)
     candidate.names_line = names_line
-    candidate.names = _stored_names(fields, layout) or _padded(fields, layout)
-    units = _line_fields(lines, names_line + 1, candidate.sep)
-    if names_line + 1 < candidate.first and units and _looks_like_units(units):
-        fitted = _stored_units(units, layout)
+    candidate.names = stored_names(fields, layout) or padded(fields, layout)
+    units = line_fields(lines, names_line + 1, candidate.sep)
+    if names_line + 1 < candidate.first and units and looks_like_units(units):
+        fitted = stored_units(units, layout)
         if fitted:
             candidate.units_line, candidate.units = names_line + 1, fitted
 
@@ -372,10 +317,14 @@ def sniff(lines, *, sep=AUTO, names_line: int | None = None, names=None,
     themselves (a list, or a line of them), the data then begins at the first
     data row. `time_format`: a strftime format; the columns whose values all
     read with it are times."""
-    lines = clean_lines(lines)
+    lines, brackets = unbracketed(clean_lines(lines))
     seps = SEPARATORS if sep == AUTO else (sep,)
     start = names_line + 1 if names_line is not None else 0
     candidates = [c for c in (_candidate(lines, s, start, time_format) for s in seps) if c]
+    if not final and not any(c.block > 1 or c.all_values() for c in candidates):
+        # One row with words in it is no evidence yet (is "ERR" a word of a
+        # text column, or a bad number?): the next lines tell.
+        return None
     if not candidates:
         return _names_only(lines, seps, names_line, names) if final else None
     for candidate in candidates:
@@ -383,9 +332,13 @@ def sniff(lines, *, sep=AUTO, names_line: int | None = None, names=None,
             _find_names(candidate, lines)
         else:
             _given_names(candidate, lines, names_line, names)
-        candidate.names = candidate.names or _made_up_names(candidate.layout)
+        candidate.names = (candidate.names or listed_names(lines[:candidate.first],
+                                                           len(candidate.layout.stored_fields()))
+                           or made_up_names(candidate.layout))
         _epoch_columns(candidate)
     best = max(candidates, key=_Candidate.score)
+    framed = best.sep == "|" and _mostly_framed(lines[best.first:])
+    best.layout = replace(best.layout, brackets=brackets, framed=framed)
     shapes, blank_is_roll = _header(lines, best)
     return Sniffed(best.names, best.units or ("",) * len(best.names), best.layout,
-                   best.names_line, best.first, shapes, blank_is_roll)
+                   best.names_line, best.first, shapes, blank_is_roll, best.units_line)

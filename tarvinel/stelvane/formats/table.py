@@ -14,22 +14,31 @@ This module imports no Qt: the producer process uses it.
 
 import re
 
+import numpy as np
+
+from .account import BLANK, COMMENT, DIRECTIVE
+from .fields import split_fields
+from .layout import WHITESPACE
+from .values import number_text
 from .tableblock import TableState, parse_block
 from .text.rows import excerpt
 
-_COMMENT_LINE = re.compile(rb"^[ \t]*#[^\n]*\n", re.MULTILINE)
+_COMMENT_LINE = re.compile(rb"^[ \t]*[#!][^\n]*\n", re.MULTILINE)
+# What a value that does not read becomes: a word every column takes as missing.
+MISSING_WORD = "NA"
 
 
 class TableRoad:
     """Rows of a sniffed table (a Sniffed) to `sink`: its columns at once,
-    then rows with the words of their text columns. `report(why,
-    line_number)` takes problems, `directive(text, line_number)` the "#@"
-    lines."""
+    then rows with the words of their text columns. `problems` (a
+    LineProblems) takes problems and counts the lines, `directive(text,
+    line_number)` takes the "#@" lines."""
 
-    def __init__(self, sink, report, directive, sniffed):
+    def __init__(self, sink, problems, directive, sniffed):
         self.sink = sink
         self.sniffed = sniffed
-        self._report = report
+        self._problems = problems
+        self._account = problems.account
         self._directive = directive
         self._state = TableState()
         self._run_rows = 0
@@ -38,7 +47,7 @@ class TableRoad:
     def take(self, data: bytes, line_number: int, lines: int | None = None) -> None:
         """Whole lines (`lines` of them, where counted); `line_number` is the
         first one's."""
-        if b"#" not in data:
+        if b"#" not in data and b"!" not in data:
             self._block(data, line_number, lines)
             return
         begin = 0
@@ -49,6 +58,7 @@ class TableRoad:
             text = match.group().decode("utf-8", "replace").strip()
             if text.startswith("#@"):
                 self._directive(text, line_number)
+            self._account.skip(DIRECTIVE if text.startswith("#@") else COMMENT)
             line_number += 1
             begin = match.end()
         if begin < len(data):
@@ -68,19 +78,66 @@ class TableRoad:
 
     def _block(self, data: bytes, line_number: int, lines: int | None = None) -> None:
         block = parse_block(data, self.sniffed.layout, self._state, lines)
+        self._mend(block)
         rows, words, sent = block.rows, block.words, 0
-        for count, bad in enumerate(block.bad):
+        skipped, rejected, set_aside = [], [], 0
+        for bad in block.bad:
             text = bad.text.strip()
+            if bad.index in block.mended:
+                if block.mended[bad.index]:  # no value: said so
+                    rejected.append((f"{bad.reason}: {excerpt(text)}; read as missing",
+                                     line_number + bad.index, False))
+                continue
+            set_aside += 1
             if not text:
+                skipped.append(BLANK)
                 if self.sniffed.blank_is_roll:
                     # The rows above the blank line end their run.
-                    end = bad.index - count
+                    end = bad.index - set_aside + 1
                     words = self._send(rows[sent:end], words)
                     sent = end
                     self.end_run()
-            elif not self.sniffed.repeats(text):
-                self._report(f"{bad.reason}: {excerpt(text)}", line_number + bad.index)
+                continue
+            kind = self.sniffed.repeats(text)
+            if kind:
+                skipped.append(kind)
+            else:
+                rejected.append((f"{bad.reason}: {excerpt(text)}", line_number + bad.index, True))
         self._send(rows[sent:], words)
+        self._account.add_data(len(rows))
+        for kind in skipped:
+            self._account.skip(kind)
+        for why, number, lost in rejected:
+            (self._problems.reject if lost else self._problems.report)(why, number)
+
+    def _mend(self, block) -> None:
+        """A line with one value not of its column's kind (a word among
+        numbers, a control byte) is a row with that value missing: its row
+        goes in among the others, in line order, and the line stays a
+        problem to report. A number beyond the doubles (1e999, 1e-999) is
+        read as Python reads it (inf, 0), no problem. `block.mended`: {index
+        of such a line: whether its value went missing}."""
+        block.mended = {}
+        layout = self.sniffed.layout
+        odd = [bad for bad in block.bad if bad.odd_field is not None]
+        if not odd or layout.quote and any(layout.quote in bad.text for bad in odd):
+            return
+        for bad in odd:
+            fields = split_fields(bad.text, layout.sep, None)
+            if len(fields) != layout.width:
+                continue
+            value = _beyond_doubles(fields[bad.odd_field], layout.decimal_comma)
+            fields[bad.odd_field] = value or MISSING_WORD
+            line = ((" " if layout.sep is WHITESPACE else layout.sep).join(fields) + "\n").encode()
+            again = parse_block(line, layout, self._state, 1)
+            if len(again.rows) != 1:
+                continue
+            before = bad.index - sum(other.index < bad.index and other.index not in block.mended
+                                     for other in block.bad)
+            block.rows = np.insert(block.rows, before, again.rows[0], axis=0)
+            for column, learnt in again.words.items():
+                block.words.setdefault(column, []).extend(learnt)
+            block.mended[bad.index] = value is None
 
     def _send(self, rows, words: dict) -> dict:
         """Sends rows (the block's words go with its first rows); returns
@@ -90,3 +147,15 @@ class TableRoad:
         self._run_rows += len(rows)
         self.sink.rows(rows, words)
         return {}
+
+
+def _beyond_doubles(text: str, decimal_comma: bool) -> str | None:
+    """The text of a number too large or too small for a double as the
+    native parse reads it ("inf", "-inf", "0"), or None for other text."""
+    try:
+        value = float(number_text(text, decimal_comma))
+    except ValueError:
+        return None
+    if value in (float("inf"), float("-inf")):
+        return str(value)
+    return "0" if value == 0 and any(c in "123456789" for c in text) else None

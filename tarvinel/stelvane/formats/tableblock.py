@@ -21,6 +21,7 @@ This module imports no Qt: the producer process uses it.
 
 import datetime
 import math
+import re
 from dataclasses import dataclass, field
 
 import numpy as np
@@ -32,6 +33,7 @@ from .meridiem import native_layout
 from .text.rows import excerpt
 
 HALF_DAY = 12 * 3600.0
+_OUTER_BARS = re.compile(rb"^[ \t]*\||\|[ \t]*(?=\r?$)", re.MULTILINE)
 _EPOCH_DATE = datetime.date(1970, 1, 1)
 # Reason codes of the native parse.
 _FIELD_COUNT, _NOT_OF_KIND, _UNCLOSED_QUOTE, _AFTER_QUOTE = 1, 2, 3, 4
@@ -46,6 +48,8 @@ class BadLine:
     index: int      # the line's index in the block
     reason: str     # as a user reads it: "'abc' is not a number"
     text: str = field(default="", compare=False)  # the line itself, without its line end
+    # The field that is not of its column's kind (None for other reasons).
+    odd_field: int | None = field(default=None, compare=False)
 
 
 @dataclass
@@ -155,6 +159,10 @@ def parse_block(data: bytes, layout: TableLayout, state: TableState,
                 lines: int | None = None) -> Block:
     """Whole lines (bytes ending in a newline; `lines` of them, where the
     caller has counted them) under `layout`."""
+    if layout.brackets:
+        data = data.translate(None, layout.brackets.encode())
+    if layout.framed:
+        data = _OUTER_BARS.sub(b"", data)
     parser = state.parser_for(layout)
     plan = state.plan
     layout = plan.layout  # the fields as the native parse sees them
@@ -162,7 +170,8 @@ def parse_block(data: bytes, layout: TableLayout, state: TableState,
     rows = np.empty((lines, plan.outputs[-1] + 1 if plan.outputs else 0))
     count, bad, words, raw = _textrows.parse_table(parser, data, rows)
     rows = rows[:count]
-    set_aside = [BadLine(line, _reason(code, where, data[begin:end], layout), _line_at(data, begin))
+    set_aside = [BadLine(line, _reason(code, where, data[begin:end], layout), _line_at(data, begin),
+                         where if code == _NOT_OF_KIND else None)
                  for line, code, where, begin, end in bad]
     if raw:
         good_lines = np.delete(np.arange(lines), [line for line, *_ in bad])

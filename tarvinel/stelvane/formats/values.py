@@ -52,8 +52,8 @@ TIME_NAMES = frozenset(("t", "ts", "time", "times", "timestamp", "timestamps", "
 _EPOCH_LOW, _EPOCH_HIGH = 1e8, 4e10
 _EPOCH_SCALES = (1.0, 1e-3, 1e-6, 1e-9)
 # The share of a column's values that, being numbers, make it a number column
-# whatever the others are.
-_MOSTLY_NUMBERS = 0.9
+# whatever the others are: most of them, or half (the others are bad values).
+_MOSTLY_NUMBERS = 0.5
 
 
 def is_missing(text: str) -> bool:
@@ -157,7 +157,8 @@ def column_layout(texts, name: str = "", *, decimal_comma: bool = False,
         return ColumnLayout(TIME, STRFTIME, time_format=time_format)
     found = [value_class(t, decimal_comma) for t in present]
     classes = set(found)
-    if classes - {NUMBER} and found.count(NUMBER) >= _MOSTLY_NUMBERS * len(found):
+    if classes - {NUMBER} and NUMBER in classes and (
+            found.count(NUMBER) >= _MOSTLY_NUMBERS * len(found)):
         # A word or two among numbers is a bad value, not a column of words.
         present = [t for t, c in zip(present, found) if c == NUMBER]
         classes = {NUMBER}

@@ -131,10 +131,8 @@ def history_series_steps(runs: Sequence, pair, fx, fy, points: int, cache: dict 
         _forget_other_windows(cache, window)
     xs, ys = [], []
     for run, extent in extents.items():
-        if extent is None:
-            continue
-        cut = _cut_to_window(run, pair[0], fx, extent, window, cache)
-        if cut is False:
+        cut = None if extent is None else _cut_to_window(run, pair[0], fx, extent, window, cache)
+        if extent is None or cut is False:
             continue
         if cut is not None:
             extent = (max(extent[0], window[0]), min(extent[1], window[1]))
@@ -144,11 +142,9 @@ def history_series_steps(runs: Sequence, pair, fx, fy, points: int, cache: dict 
         if key not in cache:
             cache[key] = _run_series(run, pair, fx, fy, run_points, cut, cache)
             yield
-        series = cache[key]
-        if series is None:
-            continue
-        xs += [series[0], _GAP]
-        ys += [series[1], _GAP]
+        if cache[key] is not None:
+            xs += [cache[key][0], _GAP]
+            ys += [cache[key][1], _GAP]
     if not xs:
         return _EMPTY, _EMPTY
     return np.concatenate(xs[:-1]), np.concatenate(ys[:-1])

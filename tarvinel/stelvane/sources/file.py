@@ -14,6 +14,7 @@ import time
 
 from ..formats import AUTO, ReadOptions, make_reader
 from ..formats import recordings
+from ..formats.addedx import ARRIVAL, ROW
 from .base import NamedByPath
 from .file_watch import FileWatch
 from .streams import READ_SIZE, read_stream
@@ -47,10 +48,11 @@ class FileSource(NamedByPath):
             return self._unreadable(status, "cannot be read", error)
         if file is None:
             return "the file does not exist" if not self.follow else None
+        regular = stat.S_ISREG(os.fstat(file.fileno()).st_mode)
         reader = make_reader(feed, status.problem, name=os.path.basename(self.path),
-                             options=self.reading)
+                             options=self.reading, added_x=ROW if regular else ARRIVAL)
         try:
-            if stat.S_ISREG(os.fstat(file.fileno()).st_mode):
+            if regular:
                 found = self._recognise(file)
                 if found is not None:
                     return self._read_recording(found, feed, status, stop, reader)

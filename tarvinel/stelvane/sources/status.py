@@ -6,6 +6,9 @@ ended and why, and the traceback of a script that raised. Messages:
 
     ("info", text)             what the source is doing (listening, waiting)
     ("problem", text, count)   count problems, the last of them described
+    ("lines", stream, account) where a text stream's lines went so far
+                               (formats/account.py), sent at most a few
+                               times a second and at the end
     ("traceback", text)        an exception in a producer script
     ("ended", reason)          the source has ended; every row was taken
 
@@ -16,6 +19,8 @@ import time
 
 # Problems passed on one by one per second; more are counted and sent as one.
 PROBLEMS_PER_SECOND = 10
+# The least time between two accounts of a stream's lines.
+LINES_INTERVAL = 0.25
 
 
 class Status:
@@ -28,6 +33,8 @@ class Status:
         self._sent_in_window = 0
         self._held = 0          # problems counted but not yet sent
         self._held_text = ""
+        self._accounts = {}     # stream: its latest account of lines, not yet sent
+        self._accounts_sent = 0.0
 
     def send(self, *message) -> None:
         if self.connection is None:
@@ -52,8 +59,23 @@ class Status:
             self._held += 1
             self._held_text = text
 
+    def lines(self, stream: str, account: dict) -> None:
+        """Where a stream's lines went so far: sent now, or with the next
+        flush when one was sent less than LINES_INTERVAL ago."""
+        self._accounts[stream] = account
+        if time.monotonic() - self._accounts_sent >= LINES_INTERVAL:
+            self._send_accounts()
+
+    def _send_accounts(self) -> None:
+        accounts, self._accounts = self._accounts, {}
+        self._accounts_sent = time.monotonic()
+        for stream, account in accounts.items():
+            self.send("lines", stream, account)
+
     def flush(self) -> None:
-        """Sends the problems held back, as one message."""
+        """Sends the problems held back, as one message, and the accounts."""
+        if self._accounts:
+            self._send_accounts()
         if self._held:
             count, self._held = self._held, 0
             self.send("problem", f"{count} more problem(s), the last: {self._held_text}", count)
@@ -64,6 +86,8 @@ class Status:
         if self._held and time.monotonic() - self._window_start >= 1.0:
             self.flush()
             self._window_start, self._sent_in_window = time.monotonic(), 0
+        elif self._accounts and time.monotonic() - self._accounts_sent >= LINES_INTERVAL:
+            self._send_accounts()
 
     def ended(self, reason: str) -> None:
         self.flush()

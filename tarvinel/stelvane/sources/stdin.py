@@ -7,6 +7,7 @@ from dataclasses import dataclass
 from typing import ClassVar
 
 from ..formats import ReadOptions, make_reader
+from ..formats.addedx import ARRIVAL
 from .streams import enlarge_pipe, read_stream
 
 
@@ -28,7 +29,8 @@ class StdinSource:
     def run(self, feed, status, stop) -> str | None:
         fd = self.stdin.fileno() if self.stdin is not None else 0
         enlarge_pipe(fd)
-        reader = make_reader(feed, status.problem, name="stdin", options=self.reading)
+        reader = make_reader(feed, status.problem, name="stdin", options=self.reading,
+                             added_x=ARRIVAL)
         if read_stream(fd, reader, stop, status) is None:
             return None
         # A writer killed in the middle of a line and a last line without a

@@ -9,6 +9,7 @@ import socket
 import urllib.parse
 
 from ..formats import LimitExceeded, ReadOptions, make_reader
+from ..formats.addedx import ARRIVAL
 from .base import NamedByText, SourceError
 from .peers import host_text
 from .streams import read_stream, wait_ready
@@ -64,7 +65,8 @@ class TcpSource(NamedByText):
     def _serve(self, connection, peer, feed, status, stop) -> str | None:
         who = f"{host_text(peer[0])}:{peer[1]}"
         status.info(f"connection from {who}")
-        reader = make_reader(feed, status.problem, name=who, strict=True, options=self.reading)
+        reader = make_reader(feed, status.problem, name=who, strict=True, options=self.reading,
+                             added_x=ARRIVAL)
         connection.setblocking(False)
         try:
             if read_stream(connection.fileno(), reader, stop, status,

@@ -1,6 +1,8 @@
 """The window's figures for `--summary`: what it holds and shows, as JSON
 for a script that ran it."""
 
+from ..formats.account import summed
+
 
 def window_summary(window) -> dict:
     """What `window` (a MainWindow) holds, in figures."""
@@ -14,6 +16,8 @@ def window_summary(window) -> dict:
         "pairs": [list(pair) for pair in window.selection.pairs],
         "problems": window.problems.count,
         "problem_texts": window.problems.texts(),
+        **({"lines": summed(window.watch.line_accounts.values())}
+           if window.watch.line_accounts else {}),
         "ended": window.watch.source_ended is not None,
         "live_x": list(window.plot_presenters[0].visible_x()),
         "window": window.live_window.text,

@@ -21,6 +21,7 @@ class ProducerWatch:
         self.producer, self.queue, self.window = producer, queue, window
         self.gone = False                    # the producer process has ended
         self.source_ended: str | None = None  # why the source ended, once it has
+        self.line_accounts: dict[str, dict] = {}  # stream: where its lines went
         self._stall_reported = False
 
     def look(self, now: float) -> None:
@@ -69,6 +70,8 @@ class ProducerWatch:
                 self._show_traceback(text)
             elif kind == "ended":
                 self._show_end(text)
+            elif kind == "lines":
+                self.line_accounts[text] = count[0]
             else:
                 self.window.status_bar.show_source_message(text)
 

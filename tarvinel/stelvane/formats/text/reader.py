@@ -38,6 +38,8 @@ This module imports no Qt: it runs in the producer process.
 
 import numpy as np
 
+from ..account import BLANK, COMMENT, NAMES
+from ..account import DIRECTIVE as DIRECTIVE_LINE
 from ..wholelines import LineProblems, WholeLines
 from .rows import (
     MAX_FIELDS, MAX_LINE_BYTES, LimitExceeded, block_parse, column_names, excerpt, is_number,
@@ -57,18 +59,35 @@ class TextReader:
     `strict`: a line over the limits raises LimitExceeded (after every row
     before it has been handed on) instead of being skipped and reported."""
 
-    def __init__(self, sink, problem, *, name: str = "input", strict: bool = False):
+    def __init__(self, sink, problem, *, name: str = "input", strict: bool = False,
+                 problems: LineProblems | None = None):
         self.sink = sink
-        self._problems = LineProblems(problem, name, strict)
-        self._lines = WholeLines(self._take, self._problems.over_limit)
+        # `problems`: those of a reader that hands its stream on to this one.
+        self._problems = problems or LineProblems(problem, name, strict)
+        self._lines = WholeLines(self._take, self._problems)
         # The trace column names last given, and the separator of the line
         # that gave them: they outlive a restart together (the window keeps
         # its trace columns, and a bare #@trace of the next stream fills them).
         self._trace_names = None
         self._trace_sep = None
+        # Whether a row with one value that is no number is kept, the value
+        # missing (as tables are read), instead of being rejected.
+        self.mends = False
+        # What begins a comment line: "#" in the text format; the reader that
+        # hands a stream on takes "!" as well (fields.COMMENT_MARKS).
+        self.comments = "#"
         self._run_rows = 0
         self._skip = None
         self.restart()
+
+    @property
+    def account(self):
+        """Where the stream's lines went (account.LineAccount)."""
+        return self._problems.account
+
+    def tell_lines(self, lines) -> None:
+        """`lines(name, account)`, where given, takes the account as it changes."""
+        self._problems.lines = lines if callable(lines) else None
 
     def restart(self) -> None:
         """A new stream begins (a truncated file, a new connection): the run
@@ -88,13 +107,15 @@ class TextReader:
         found below a title, or behind '# '): the lines fed from now on are
         rows under `names` (a list, or a Columns), split by `sep`, counted
         from `line_number` on. `skip(text)`, where given, says which of the
-        lines that are no plain rows to pass over (a header printed again)."""
+        lines that are no plain rows to pass over (a header printed again): it
+        returns the kind of line passed over (account.py), or None."""
         self._lines.lines = line_number
         self._skip = skip
         self._set_columns(names, sep)
 
     def directive(self, text: str, line_number: int) -> None:
-        """A "#@" line of a header read elsewhere."""
+        """A "#@" line of a header read elsewhere: taken, and counted in the
+        account (as a directive, or a problem)."""
         self._special(text.strip(), line_number)
 
     # --- bytes to lines ---------------------------------------------------------
@@ -102,7 +123,10 @@ class TextReader:
     def feed(self, data: bytes) -> None:
         """Takes the next bytes of the stream; whole lines are handed on now,
         an unfinished last line when the rest of it arrives (or at finish)."""
-        self._lines.feed(data)
+        try:
+            self._lines.feed(data)
+        finally:
+            self._problems.tell()
 
     def finish(self, *, broken: bool = False) -> int | None:
         """The stream has ended. Its unfinished last line is taken as a line
@@ -115,6 +139,7 @@ class TextReader:
         if self._trace is not None:
             self._problems.report("the trace has no #@end; sent as it is")
             self._send_trace()
+        self._problems.tell()
         return unfinished
 
     # --- lines to commands --------------------------------------------------------
@@ -132,6 +157,7 @@ class TextReader:
                 block = block_parse(data, self._sep, self._width, maybe_complex)
             if block is not None and len(block) == lines:
                 self._rows(block)
+                self.account.add_data(lines)
                 return
         text = data.decode("utf-8", "replace")
         self._take_lines(text.split("\n")[:-1], first - 1, maybe_complex)
@@ -149,20 +175,22 @@ class TextReader:
                 self._problems.over_limit(too_large, before + i + 1)
                 continue
             text = line.strip()
-            if self._skip is not None and self._trace is None and self._skips(text):
+            skipped = self._skip is not None and self._trace is None and self._skips(text)
+            if skipped:
                 self._parse_data(lines, first, i, maybe_complex, before)
                 first = i + 1
+                self.account.skip(skipped)
                 continue
-            if text and text[0] != "#" and (self._width or self._trace is not None):
+            if text and text[0] not in self.comments and (self._width or self._trace is not None):
                 continue  # a data line: parsed with its neighbours
             self._parse_data(lines, first, i, maybe_complex, before)
             first = i + 1
             self._special(text, before + i + 1)
         self._parse_data(lines, first, len(lines), maybe_complex, before)
 
-    def _skips(self, text: str) -> bool:
+    def _skips(self, text: str) -> str | None:
         # A plain row begins as a number does: only other lines are asked about.
-        return (not text or text[0] not in _NUMBER_STARTS) and self._skip(text)
+        return self._skip(text) if not text or text[0] not in _NUMBER_STARTS else None
 
     def _too_large(self, line: str) -> str | None:
         if len(line.encode("utf-8", "replace")) > MAX_LINE_BYTES:
@@ -178,16 +206,40 @@ class TextReader:
             return
         in_trace = self._trace is not None
         sep, width = (self._trace_sep, self._trace_width) if in_trace else (self._sep, self._width)
-        blocks, rejected = parse_rows(lines[first:end], sep, width, maybe_complex)
-        for index, why in rejected:
-            self._problems.report(f"{why}: {excerpt(lines[first + index].strip())}",
-                         before + first + index + 1)
+        part = lines[first:end]
+        blocks, rejected = parse_rows(part, sep, width, maybe_complex)
+        mended = self._mended(part, rejected, sep, width) if self.mends and rejected else {}
+        if mended:
+            blocks, rejected = parse_rows(
+                [mended[i][0] if i in mended else line for i, line in enumerate(part)],
+                sep, width, maybe_complex)
+        for index, why in rejected + [(i, why) for i, (_, why) in mended.items()]:
+            text = f"{why}: {excerpt(part[index].strip())}"
+            if index in mended:
+                self._problems.report(f"{text}; read as missing", before + first + index + 1)
+            else:
+                self._problems.reject(text, before + first + index + 1)
         if not blocks:
             return
+        self.account.add_data(sum(len(block) for block in blocks))
         if in_trace:
             self._add_to_trace(blocks)
         else:
             self._rows(join_blocks(blocks))
+
+    @staticmethod
+    def _mended(lines, rejected, sep, width) -> dict:
+        """{index: (the line with its one value that is no number made
+        missing, why)} for the rejected lines of the right width with one
+        such value."""
+        mended = {}
+        for index, why in rejected:
+            fields = split_fields(lines[index], sep)
+            bad = [i for i, field in enumerate(fields) if not is_number(field)]
+            if len(fields) == width and len(bad) == 1:
+                fields[bad[0]] = "nan"
+                mended[index] = ((sep or " ").join(fields), why)
+        return mended
 
     def _rows(self, block: np.ndarray) -> None:
         self._run_rows += len(block)
@@ -201,14 +253,19 @@ class TextReader:
     def _special(self, text: str, line_number: int) -> None:
         """A line that is no data row: empty, comment, directive, or names."""
         if not text:
+            self.account.skip(BLANK)
             if self._trace is None:
                 self._end_run()
             return
-        if text[0] == "#" and not text.startswith(DIRECTIVE):
+        if text[0] in self.comments and not text.startswith(DIRECTIVE):
+            self.account.skip(COMMENT)
             return
         try:
             if text.startswith(DIRECTIVE):
+                before = self.account.accounted
                 self._directive(text[len(DIRECTIVE):], line_number)
+                if self.account.accounted == before:  # not rejected
+                    self.account.skip(DIRECTIVE_LINE)
                 return
             names, sep = column_names(text)
         except LimitExceeded as error:
@@ -220,6 +277,7 @@ class TextReader:
             self._parse_data([text], 0, 1, "j" in text, line_number - 1)
             return
         self._set_columns(names, sep)
+        self.account.skip(NAMES)
 
     def _set_columns(self, names: list[str], sep: str | None) -> None:
         self._width, self._sep = len(names), sep
@@ -239,11 +297,11 @@ class TextReader:
             self._start_trace(argument, line_number)
         elif word == "end":
             if self._trace is None:
-                self._problems.report("#@end without #@trace", line_number)
+                self._problems.reject("#@end without #@trace", line_number)
             else:
                 self._send_trace()
         else:
-            self._problems.report(f"unknown directive {excerpt('#@' + text)}", line_number)
+            self._problems.reject(f"unknown directive {excerpt('#@' + text)}", line_number)
 
     # --- whole traces -------------------------------------------------------------
 
@@ -256,7 +314,7 @@ class TextReader:
                 self._trace_names = names
                 self.sink.trace_columns(names)
         elif self._trace_names is None:
-            self._problems.report("#@trace without column names, and none given before",
+            self._problems.reject("#@trace without column names, and none given before",
                                   line_number)
             return
         self._trace_width = len(self._trace_names)

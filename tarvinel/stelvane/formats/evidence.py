@@ -1,0 +1,133 @@
+"""Where a table's rows begin, decided by evidence over many lines rather
+than by the look of one:
+
+    the width      the field count that gives the longest block of rows
+    the types      each column's type is what most of its values are
+                   (a number, a date of one shape, a time of day, AM/PM, a
+                   word), lines of words alone (the header's) left out
+    a row          a line of that width whose values fit the types of at
+                   least half the number columns (of the other columns that
+                   are not words where there are none)
+    the rows       the longest block of such lines (a blank line, the header
+                   printed again or a line that does not fit ends a block)
+
+The line right above that block is where the names are looked for (a line
+whose fields do not fit the types): never "the last line that looks like
+names". A first row with one bad value among good ones still fits, and so
+is a row with one problem, not a names line.
+
+This module imports no Qt: the producer process uses it.
+"""
+
+from collections import Counter
+
+from ..protocol import NUMBER
+from .fields import is_content, split_fields
+from .values import (ISO_DATE, ISO_DATETIME, MISSING, MONTH_DATE, MONTH_DATETIME, NUMERIC_DATE,
+                     NUMERIC_DATETIME, WORD, value_class)
+
+# Value classes alike for a column's type: a date with or without its time.
+_COARSE = {ISO_DATETIME: ISO_DATE, NUMERIC_DATETIME: NUMERIC_DATE, MONTH_DATETIME: MONTH_DATE}
+# Widths tried, the most frequent first.
+_WIDTHS_TRIED = 3
+
+
+def is_summary(fields) -> bool:
+    """A report's summary row: a label ("Average:") where its first value
+    belongs."""
+    return bool(fields) and fields[0].endswith(":") and value_class(fields[0][:-1]) == WORD
+
+
+def _class(text: str, decimal_comma: bool) -> str:
+    found = value_class(text, decimal_comma) if text.strip() else MISSING
+    return _COARSE.get(found, found)
+
+
+def column_types(rows, decimal_comma: bool) -> list[str]:
+    """Each column's type: the class most of its present values have. Rows
+    of words alone (names, units: the header's lines) are left out where
+    other rows hold values."""
+    classes = [[_class(text, decimal_comma) for text in row] for row in rows]
+    valued = [row for row, found in zip(rows, classes) if set(found) - {WORD, MISSING}]
+    types = []
+    for column in zip(*(valued or rows)):
+        counts = Counter(_class(text, decimal_comma) for text in column)
+        counts.pop(MISSING, None)
+        # (A tie goes to values: one name above one value is no word column.)
+        types.append(max(counts, key=lambda c: (counts[c], c != WORD)) if counts else MISSING)
+    return types
+
+
+def fits(fields, width: int, types, decimal_comma: bool) -> bool:
+    """Whether a line's fields are a row under the columns' types."""
+    if len(fields) != width:
+        return False
+    typed = [(text, kind) for text, kind in zip(fields, types) if kind not in (WORD, MISSING)]
+    if not typed:
+        return False
+    # A report prints its time in its names line too: where there are
+    # numbers, they alone tell a row.
+    typed = [(text, kind) for text, kind in typed if kind == NUMBER] or typed
+    found = [(_class(text, decimal_comma), kind) for text, kind in typed]
+    matched = sum(got == kind for got, kind in found)
+    missing = sum(got == MISSING for got, _ in found)
+    return matched > 0 and 2 * (matched + missing) >= len(typed)
+
+
+def _longest_block(lines, split: dict, start: int, width: int, types, decimal_comma: bool):
+    """(first line, length) of the longest block of rows, or None. `split`:
+    the fields of each line that is no comment, by index."""
+    best, first, length = None, None, 0
+    for i in range(start, len(lines) + 1):
+        if i < len(lines) and lines[i].strip() and i not in split:
+            continue  # a comment inside a block
+        fields = split.get(i)
+        if fields and not is_summary(fields) and fits(fields, width, types, decimal_comma):
+            first = i if length == 0 else first
+            length += 1
+            continue
+        if length and (best is None or length > best[1]):
+            best = (first, length)
+        length = 0
+    return best
+
+
+def rows_block(lines, sep, start: int) -> tuple[int, int] | None:
+    """(first line, rows) of the longest block of rows from `start` on, or
+    None where there is none."""
+    decimal_comma = sep != ","
+    split = {}
+    for i in range(start, len(lines)):
+        if is_content(lines[i]):
+            split[i] = split_fields(lines[i], sep)
+    widths = Counter(len(fields) for fields in split.values() if not is_summary(fields))
+    best = None  # (length, typed columns, first line)
+    for width, _ in widths.most_common(_WIDTHS_TRIED):
+        types = column_types([f for f in split.values() if len(f) == width], decimal_comma)
+        block = _longest_block(lines, split, start, width, types, decimal_comma)
+        if block:
+            # The longest block; of blocks as long, the one with more columns
+            # of values, then the later one (a banner comes before the rows).
+            typed = sum(kind not in (WORD, MISSING) for kind in types)
+            best = max(best or (0, 0, 0), (block[1], typed, block[0]))
+    if best is None:
+        return None
+    length, _, first = best
+    return first, length
+
+
+_OPENING, _CLOSING = "([", ")]"
+
+
+def unbracketed(lines) -> tuple[list[str], str]:
+    """Lines printed as tuples or lists ("(1.5, 2)", "[1.5, 2]"), most of
+    those that are no comments, without their brackets, and the brackets
+    dropped; other lines as they are, and ""."""
+    content = [line.strip() for line in lines if is_content(line)]
+    bracketed = [line for line in content
+                 if line[0] in _OPENING and line[-1] in _CLOSING and len(line) > 2]
+    if not content or 2 * len(bracketed) <= len(content):
+        return list(lines), ""
+    dropped = "".join(sorted({line[0] for line in bracketed} | {line[-1] for line in bracketed}))
+    table = str.maketrans("", "", dropped)
+    return [line.translate(table) for line in lines], dropped
