@@ -17,6 +17,8 @@ from ..toolbar import ToolBar
 # mode's column names from (`<box>.column_names`).
 _BUNDLES = {"P": "ps", "T": "ts"}
 _WINDOW_DATA_BOXES = {"P": "point_data_box", "T": "trace_data_box"}
+# The toolbar's radio button of each mode.
+_MODE_BUTTONS = {"P": "pb", "T": "tb"}
 
 
 @dataclass(frozen=True)
@@ -104,6 +106,10 @@ class ToolbarAdapter:
     @property
     def mode(self) -> str:
         return self.toolbar.mode
+
+    def show_mode(self, key: str) -> None:
+        """Switches to mode `key` as the user's click on its button does."""
+        getattr(self.toolbar, _MODE_BUTTONS[key]).setChecked(True)
 
     @property
     def pairs(self) -> list:

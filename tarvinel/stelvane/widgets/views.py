@@ -256,12 +256,14 @@ class StatusBar(QtWidgets.QStatusBar):
         self.pointer_label = QtWidgets.QLabel()
         self.paused_label = QtWidgets.QLabel("‖ paused")
         self.counts_label = QtWidgets.QLabel()
+        self.dropped_label = QtWidgets.QLabel()
         self.rate_label = QtWidgets.QLabel()
         self.pairs_label = QtWidgets.QLabel()
         self.copied_label = QtWidgets.QLabel()
         self.problems_label = QtWidgets.QLabel()
-        for label in (self.pointer_label, self.paused_label, self.counts_label, self.rate_label,
-                      self.pairs_label, self.copied_label, self.problems_label):
+        for label in (self.pointer_label, self.paused_label, self.counts_label,
+                      self.dropped_label, self.rate_label, self.pairs_label, self.copied_label,
+                      self.problems_label):
             label.setContentsMargins(10, 0, 10, 0)
             self.addPermanentWidget(label)
         # Room for two numbers: the labels on its right stay where they are
@@ -269,6 +271,10 @@ class StatusBar(QtWidgets.QStatusBar):
         self.pointer_label.setMinimumWidth(230)
         self.paused_label.setStyleSheet("QLabel { color: #b3261e; font-weight: bold; }")
         self.paused_label.hide()
+        self.dropped_label.setStyleSheet("QLabel { color: #9a5b00; }")
+        self.dropped_label.setToolTip("A run keeps its newest --max-rows rows in memory; "
+                                      "start with a larger --max-rows to keep more")
+        self.dropped_label.hide()
         self.copied = ""  # the clipboard text of the last middle-button copy
 
     def show_pointer(self, text: str) -> None:
@@ -283,6 +289,13 @@ class StatusBar(QtWidgets.QStatusBar):
         _show_text(self.counts_label,
                    f"points {points.rows_stored:,} (run {points.run_number}) · "
                    f"traces {traces.payloads_stored:,}")
+        # Rows not kept are said, and how many, as long as the run lasts.
+        dropped = " · ".join(
+            f"{data.dropped:,} {'older rows' if data is points else 'rows of the trace'} "
+            f"dropped: --max-rows {data.max_rows}" for data in (points, traces) if data.dropped)
+        if dropped:
+            _show_text(self.dropped_label, dropped)
+        self.dropped_label.setVisible(bool(dropped))
 
     def show_rate(self, rows_per_second: float, frames_per_second: float) -> None:
         _show_text(self.rate_label, f"{rows_per_second:,.0f} points/s · {frames_per_second:.0f} fps")
