@@ -213,12 +213,13 @@ class FirstRead:
 
     def begin(self) -> None:
         self.started, self.rows_before, self.done = time.monotonic(), self.feed.rows_sent, False
-        self.status.send("reading", self.path)
+        if self.status.listening:
+            self.status.send("reading", self.path)
 
     def reached_end(self) -> bool:
         """Says the first read done, once the window has taken its rows;
         False where the window closed meanwhile."""
-        if self.done:
+        if self.done or not self.status.listening:  # no window: nobody to wait for
             return True
         self.done = True
         if not self.feed.drain():

@@ -47,6 +47,11 @@ class Status:
         except (OSError, EOFError):  # the window has gone
             self.connection = None
 
+    @property
+    def listening(self) -> bool:
+        """Whether a window reads the messages (a source may wait for it)."""
+        return self.connection is not None
+
     def info(self, text: str) -> None:
         self.send("info", text)
 
