@@ -1,6 +1,6 @@
 """Where the data comes from: the sources a producer process runs.
 
-    -                  text rows from standard input, or a            stdin.py
+    -                  text rows from standard input, or a        stdin.py
                        recording redirected from a file
     PATH               a text file, read from its start, then     file.py
                        followed as it grows
