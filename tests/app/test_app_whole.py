@@ -64,6 +64,10 @@ def test_a_file_opens_whole_and_summary_says_what_it_read(qtbot, open_app, recor
     assert 0 <= recording["read_seconds"] < 30 and 0 < recording["first_picture_seconds"] < 60
     assert [s["max"] for s in summary["stats"]] == [SPIKE]  # the statistics read every row
     assert win.status_bar.dropped_label.isHidden()
+    # A window the user chooses applies at once, file or not.
+    assert win.set_live_window("100 rows") is None
+    qtbot.waitUntil(lambda: live(win)[3] == 100, timeout=WAIT)
+    assert live(win)[0][-1] == 2999
 
 
 def test_a_followed_file_that_grows_follows_its_newest_rows_and_is_whole_when_rewritten(

@@ -79,6 +79,11 @@ class WholeFile:
         self.reading = False
         self.ends = {key: _run_end(data) for key, data in datasets.items()}
 
+    def leave(self) -> None:
+        """The user chose a window: it applies from now on (a file read
+        anew is whole again)."""
+        self.reading, self.ends = False, {}
+
     def shows(self, key, data) -> bool:
         """Whether `data` (mode `key`'s data set, or what is held of it) is shown whole."""
         return self.reading or self.ends.get(key) == _run_end(data)

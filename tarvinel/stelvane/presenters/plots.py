@@ -184,6 +184,7 @@ class LivePresenter(PlotPresenter):
 
     def set_window(self, window: TimeWindow) -> None:
         self.window = window
+        self.whole_file.leave()  # a window the user chose shows, even over a whole file
         self.shown = None
 
     def live_view(self, frame: Frame) -> LiveView:
