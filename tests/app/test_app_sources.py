@@ -49,7 +49,7 @@ def test_standard_input_through_a_pipe():
         low, high = summary.pop("live_x")
         assert low <= {"t": 7, "a": 8}[pairs[0][0]] <= high
         assert summary == {
-            "points": 3002, "runs": 2, "traces": 0, "point_columns": ["t", "a", "b"],
+            "points": 3002, "kept": 1, "runs": 2, "traces": 0, "point_columns": ["t", "a", "b"],
             "trace_columns": [], "pairs": pairs, "problems": 1,
             "problem_texts": ["stdin line 3002: 'oops' is not a number: '1,oops,2'; "
                               "read as missing"],

@@ -1,7 +1,8 @@
 """The live plot's window with a followed file another process writes: a
 time column, --window and the window field, a real pan back with the mouse
 and the A key, the statistics, Ctrl+E and --summary over what it shows, and
-the window remembered across a restart."""
+the window remembered across a restart. A file opens whole (a recording);
+the window applies once it grows."""
 
 import numpy as np
 import pytest
@@ -34,10 +35,21 @@ def text_of(rows, header=True):
 
 @pytest.fixture
 def followed(tmp_path):
-    """A file of 600 rows (60 s of time), written by another process."""
+    """A file of 599 rows (60 s of time), written by another process."""
     path = tmp_path / "log.csv"
-    write(path, "w", text_of(table(0, 600)))
+    write(path, "w", text_of(table(0, 599)))
     return path
+
+
+def open_growing(qtbot, open_app, followed, *args):
+    """The file opened (a recording: shown whole, whatever the window), then
+    grown to 600 rows: from then on the live window follows the newest."""
+    win = open_app(str(followed), *args)
+    wait_shows(qtbot, win, table(0, 599))
+    # Grown once the file source has said it read the file to its end.
+    qtbot.waitUntil(lambda: (win.watch.recording or {}).get("rows") == 599, timeout=WAIT)
+    write(followed, "a", text_of(table(599, 1), header=False))
+    return win
 
 
 def shown(win):
@@ -69,7 +81,7 @@ def wait_shows(qtbot, win, rows):
 
 def test_a_time_window_follows_a_pan_shows_older_rows_and_a_follows_again(
         qtbot, open_app, followed, tmp_path):
-    win = open_app(str(followed), "--window", "10s", "--max-rows", "650")
+    win = open_growing(qtbot, open_app, followed, "--window", "10s", "--max-rows", "650")
     win.activateWindow()
     qtbot.waitActive(win)  # the window's shortcuts need that
     sent = table(0, 600)
@@ -116,7 +128,7 @@ def test_a_time_window_follows_a_pan_shows_older_rows_and_a_follows_again(
 
 
 def test_the_window_field_applies_refuses_and_is_remembered(qtbot, open_app, followed):
-    win = open_app(str(followed))
+    win = open_growing(qtbot, open_app, followed)
     sent = table(0, 600)
     wait_shows(qtbot, win, sent)  # rows: the newest --live-rows, all 600 here
     field = win.window_field.field
@@ -139,12 +151,11 @@ def test_the_window_field_applies_refuses_and_is_remembered(qtbot, open_app, fol
     win.close()
 
     again = open_app(str(followed))
-    assert again.window_field.field.text() == "2.5"
-    wait_shows(qtbot, again, in_last(sent, 2.5))
+    assert again.window_field.field.text() == "2.5" and again.live_window.text == "2.5"
+    wait_shows(qtbot, again, sent)  # opened again: the file whole, whatever the window
     again.close()
     given = open_app(str(followed), "--window", "30s")  # the command line wins
-    assert given.window_field.field.text() == "30s"
-    wait_shows(qtbot, given, in_last(sent, 30))
+    assert given.window_field.field.text() == "30s" and given.live_window.text == "30s"
 
 
 def _refusal(text):
@@ -154,7 +165,10 @@ def _refusal(text):
 
 
 def test_the_summary_gives_the_window_and_its_rows(followed):
-    summary = summary_of(stelvane(str(followed), "--no-follow", "--window", "10s", seconds=4))
+    # Standard input is data still arriving: the window, not the whole (a file's).
+    write(followed, "a", text_of(table(599, 1), header=False))
+    with open(followed) as rows:
+        summary = summary_of(stelvane("-", "--window", "10s", stdin=rows, seconds=4))
     assert (summary["window"], summary["window_rows"]) == ("10s", 101)
     low, high = summary["live_x"]
     assert low <= START + 49.9 and START + 59.9 <= high < START + 61

@@ -45,6 +45,8 @@ class Status:
     def problem(self, text):
         self.problems.append(text)
 
+    listening = False  # no window: the file source waits for none to take its rows
+
     def info(self, text):
         self.infos.append(text)
 

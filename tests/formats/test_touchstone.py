@@ -29,6 +29,8 @@ class Status:
     def problem(self, text):
         self.problems.append(text)
 
+    listening = False  # no window: the file source waits for none to take its rows
+
     def info(self, text):
         pass
 

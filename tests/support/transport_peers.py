@@ -35,6 +35,8 @@ def wait_for(done, seconds=10.0, what="the condition"):
 class Status:
     """The status pipe's messages, recorded."""
 
+    listening = False  # no window: a file source waits for none to take its rows
+
     def __init__(self):
         self.infos, self.problems = [], []
 

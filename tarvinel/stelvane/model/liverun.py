@@ -1,8 +1,9 @@
 """The current run as the live plot draws it: which of its rows, thinned to
 the plot's width.
 
-Following its data (auto-range on), the live plot shows its window
-(timewindow.py): the newest rows, or the rows whose X lies in the last SPAN
+Following its data (auto-range on), the live plot shows a file's rows
+whole, as they stood when it was opened (WholeFile: a recording is looked
+at whole), and otherwise its window (timewindow.py): the newest rows, or the rows whose X lies in the last SPAN
 of X, up to the newest row's X. Where X grows with the row over the whole
 run (each row's X at least the one before: a time column, a counter) those
 rows are found by bisection. Where it does not (a sweep back and forth, a
@@ -39,17 +40,53 @@ class LiveView:
     the --live-rows behind it), the points a curve wants (`points`, as the
     plot widget says), and while the user steers the view (not following)
     the X range shown (`view`, in the data's units), the plot's width in
-    `pixels` and its deepest zoom (`zoom_steps`)."""
+    `pixels` and its deepest zoom (`zoom_steps`). `whole`: following, it
+    shows every row of the run (a file's, see WholeFile), thinned."""
     window: TimeWindow
     live_rows: int
     points: int
     view: tuple[float, float] | None = None
     pixels: int = 0
     zoom_steps: int = 0
+    whole: bool = False
 
     @property
     def following(self) -> bool:
         return self.view is None
+
+
+def _run_end(data) -> tuple[int, int]:
+    """(run number, rows of the run so far, dropped ones included)."""
+    return data.run_number, data.dropped + len(data)
+
+
+class WholeFile:
+    """Whether the live plot shows a file whole: from when its rows begin
+    to be read (`begin`) until a row beyond those it held when read
+    (`read`) arrives; from then on the live window follows the newest rows,
+    as it does for data still arriving. A file read anew from its start
+    (rewritten, truncated) is whole again. Other sources never begin."""
+
+    def __init__(self):
+        self.reading = False
+        self.ends: dict = {}  # mode key -> _run_end of its data set when the file was read
+
+    def begin(self) -> None:
+        self.reading, self.ends = True, {}
+
+    def read(self, datasets: dict) -> None:
+        """The file's rows are all in `datasets` (mode key -> data set)."""
+        self.reading = False
+        self.ends = {key: _run_end(data) for key, data in datasets.items()}
+
+    def leave(self) -> None:
+        """The user chose a window: it applies from now on (a file read
+        anew is whole again)."""
+        self.reading, self.ends = False, {}
+
+    def shows(self, key, data) -> bool:
+        """Whether `data` (mode `key`'s data set, or what is held of it) is shown whole."""
+        return self.reading or self.ends.get(key) == _run_end(data)
 
 
 def rows_of(data, pair, fx, fy, rows) -> tuple[np.ndarray, np.ndarray]:
@@ -81,6 +118,8 @@ class LiveRun:
         n = len(x)
         grows = self.growth.grows(x, data.dropped, (pair[0], fx))
         if view.following:
+            if view.whole:
+                return 0, n, view.points
             span = view.window.span
             if span is not None and grows and n and math.isfinite(x[-1]):
                 return int(np.searchsorted(x, x[-1] - span, side="left")), n, view.points

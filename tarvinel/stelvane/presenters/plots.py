@@ -13,7 +13,7 @@ import time
 
 from .. import config
 from ..model.columnkinds import axis_text, common, shown_column, shown_over_runs
-from ..model.liverun import LiveRun, LiveView, rows_of
+from ..model.liverun import LiveRun, LiveView, WholeFile, rows_of
 from ..model.series import (MAX_ZOOM_STEPS, data_extent, detail_window, history_series_steps,
                              pair_series, stepped, x_extent, zoom_points)
 from ..model.siunits import frequency_unit
@@ -211,10 +211,13 @@ class LivePresenter(PlotPresenter):
         super().__init__(name, plot, options)
         self.window = options.window
         self.run = LiveRun()
+        self.whole_file = WholeFile()  # told by the window's watch of a file source
         self.drawn_rows = 0  # the rows behind the first curve in the last frame drawn
+        self.first_drawn: float | None = None  # time.monotonic() of the first frame with rows
 
     def set_window(self, window: TimeWindow) -> None:
         self.window = window
+        self.whole_file.leave()  # a window the user chose shows, even over a whole file
         self.shown = None
 
     def live_view(self, frame: Frame) -> LiveView:
@@ -222,7 +225,9 @@ class LivePresenter(PlotPresenter):
         window = self.window if frame.record.mode.windowed else ROWS
         points, live_rows = points_wanted(plot), self.options.live_rows
         if plot.following():
-            return LiveView(window, live_rows, points)
+            whole = frame.record.replay is None and self.whole_file.shows(frame.record.key,
+                                                                          frame.data)
+            return LiveView(window, live_rows, points, whole=whole)
         return LiveView(window, live_rows, points, self.visible_x(),
                         int(plot.plotItem.vb.width()), MAX_ZOOM_STEPS)
 
@@ -246,6 +251,8 @@ class LivePresenter(PlotPresenter):
             return
         self.shown = state
         self.drawn_rows = rows[0][1] - rows[0][0] if rows and rows[0] else 0
+        if self.drawn_rows and self.first_drawn is None:
+            self.first_drawn = time.monotonic()
         series = [None if r is None else self.run.series(data, p, frame.fx, frame.fy, r)
                   for p, r in zip(frame.pairs, rows)]
         self._show(series, frame, (state[0], state[2], frame.fx, frame.fy, described,

@@ -46,6 +46,7 @@ class Presenter:
         self.shown_mode: str | None = None
         self.matched_pairs = 0
         self.busy = False  # the last present() fed a plot, or left curves under way
+        self.first_data_seen = False  # see show_first_data
 
     @property
     def paused(self) -> bool:
@@ -76,6 +77,8 @@ class Presenter:
     def present(self) -> None:
         """Takes the toolbar's changes and plot_presenters the plots whose data or
         selection changed."""
+        if not self.first_data_seen:
+            self.show_first_data()
         selection = self.toolbar.selection()
         record = self.modes[selection.mode]
         redraw_all = self._apply_changes(selection.mode, self.toolbar.take_changes())
@@ -90,6 +93,20 @@ class Presenter:
             presenter.present(frame)
         self.busy = any(presenter.shown != before or presenter.job is not None
                         for presenter, before in zip(self.plot_presenters, shown))
+
+    def show_first_data(self) -> None:
+        """Once the first data arrives: where it is a mode's and no other
+        mode has columns at all (a Touchstone file brings a trace and never
+        point columns), the toolbar switches to that mode. Decided once: a
+        switch of the user's afterwards stays."""
+        arrived = [key for key, record in self.modes.items() if record.dataset.rows_stored]
+        if not arrived:
+            return
+        self.first_data_seen = True
+        others = [record.dataset.column_names for key, record in self.modes.items()
+                  if key != arrived[0]]
+        if len(arrived) == 1 and not any(others) and self.toolbar.mode != arrived[0]:
+            self.toolbar.show_mode(arrived[0])
 
     def _apply_changes(self, mode: str, changes: ToolbarChanges) -> bool:
         """Acts on a new mode and the toolbar's changes; true when every curve

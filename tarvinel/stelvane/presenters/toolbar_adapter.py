@@ -24,6 +24,8 @@ _MODE_NAMES = {"P": "Points", "T": "Traces"}
 # field keeps, in pixels: a pattern of two or three names stays readable.
 _PATTERN_COLUMN = 3
 PATTERN_WIDTH = 150
+# The toolbar's radio button of each mode.
+_MODE_BUTTONS = {"P": "pb", "T": "tb"}
 
 
 @dataclass(frozen=True)
@@ -182,6 +184,10 @@ class ToolbarAdapter:
     @property
     def mode(self) -> str:
         return self.toolbar.mode
+
+    def show_mode(self, key: str) -> None:
+        """Switches to mode `key` as the user's click on its button does."""
+        getattr(self.toolbar, _MODE_BUTTONS[key]).setChecked(True)
 
     @property
     def pairs(self) -> list:

@@ -1,6 +1,7 @@
 """Where the data comes from: the sources a producer process runs.
 
-    -                  text rows from standard input              stdin.py
+    -                  text rows from standard input, or a        stdin.py
+                       recording redirected from a file
     PATH               a text file, read from its start, then     file.py
                        followed as it grows
     tcp://HOST:PORT    text rows from one TCP connection at a     tcp.py

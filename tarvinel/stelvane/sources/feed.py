@@ -146,6 +146,7 @@ class Feed:
         self.point_columns: list[str] | None = None
         self._point_columns = None  # as sent: a list, or a Columns
         self.trace_column_names: list[str] | None = None
+        self.rows_sent = 0  # point rows and trace rows, for whoever counts what it read
         self._pattern_given = {PXY: False, TXY: False}
         if pattern is not None:
             self.pattern(pattern)
@@ -182,6 +183,7 @@ class Feed:
             if not isinstance(value, numbers.Number) or isinstance(value, bool):
                 raise TypeError(f"row: values are numbers, not {value!r}")
         self._put((PD, values))
+        self.rows_sent += 1
 
     def rows(self, block, words=None) -> None:
         """Point rows: a 2-D array (or a list of rows), a row per line.
@@ -193,6 +195,7 @@ class Feed:
         words = _words(words, width)
         if len(block):
             self._put((PD, TextRows(block, words) if words else block), block.nbytes)
+            self.rows_sent += len(block)
 
     def roll(self) -> None:
         """Ends the current run: it goes to the history plot."""
@@ -219,6 +222,7 @@ class Feed:
         if not len(block):
             raise ValueError("trace: a trace of no rows")
         self._put((TD, block), block.nbytes)
+        self.rows_sent += len(block)
 
     def pattern(self, text: str) -> None:
         """The point (X,Y) pattern, as typed into the toolbar's field."""

@@ -53,12 +53,13 @@ class FileSource(NamedByPath):
                              options=self.reading, added_x=ROW if regular else ARRIVAL)
         try:
             if regular:
+                first = FirstRead(self.path, feed, status)
                 found = self._recognise(file)
                 if found is not None:
-                    return self._read_recording(found, feed, status, stop, reader)
+                    return self._read_recording(found, first, stop, reader)
                 watch = FileWatch(stop)
                 try:
-                    return self._read(file, reader, status, watch)
+                    return self._read(file, reader, first, watch)
                 finally:
                     watch.close()
             if read_stream(file.fileno(), reader, stop, status) is None:
@@ -76,16 +77,21 @@ class FileSource(NamedByPath):
             return None
         return recordings.recognise(head, self.path, texts=self.reading.format == AUTO)
 
-    def _read_recording(self, found, feed, status, stop, reader) -> str | None:
+    def _read_recording(self, found, first, stop, reader) -> str | None:
         """A recording is read whole, once: it is not followed."""
+        status = first.status
         if found == recordings.BINARY_FILE:
             message = f"{os.path.basename(self.path)}: {found}"
             status.problem(message)
             return message
-        recording = recordings.Recording(self.path, feed, status.problem, status.info, stop,
+        recording = recordings.Recording(self.path, first.feed, status.problem, status.info, stop,
                                          text_reader=lambda: reader,
                                          texts=self.reading.format == AUTO)
-        return recordings.read(found, recording)
+        first.begin()
+        reason = recordings.read(found, recording)
+        if reason is None or not first.reached_end():
+            return None
+        return reason
 
     def _unreadable(self, status, how: str, error: OSError, cut: int | None = None) -> str:
         reason = f"{self.path} {how}: {error.strerror or error}"
@@ -119,12 +125,13 @@ class FileSource(NamedByPath):
             if stop.poll(0.1):
                 return None
 
-    def _read(self, file, reader, status, watch) -> str | None:
-        stop = watch.stop
+    def _read(self, file, reader, first, watch) -> str | None:
+        status, stop = first.status, watch.stop
         position, head = 0, b""  # head: the first bytes, to see a rewrite
         missing_since = None
         # Watched before the first read: a write after it wakes the wait below.
         watch.watch(file, self.path)
+        first.begin()
         while True:
             try:
                 data = file.read(READ_SIZE)
@@ -141,8 +148,8 @@ class FileSource(NamedByPath):
                 continue
             if not self.follow:
                 reader.finish()
-                return "end of file"
-            if not watch.wait(missing=missing_since is not None):
+                return "end of file" if first.reached_end() else None
+            if not first.reached_end() or not watch.wait(missing=missing_since is not None):
                 return None
             status.tick()
             change = self._change(file, position, head)
@@ -155,21 +162,31 @@ class FileSource(NamedByPath):
             missing_since = None
             if change is None:
                 continue
-            reader.finish()
-            if change == "replaced":
-                try:
-                    replacement = self._open(status, stop)
-                except OSError as error:
-                    return self._unreadable(status, "can no longer be read", error)
-                if replacement is None:
-                    return None
-                file.close()
-                file = replacement
-                watch.watch(file, self.path)
-            reader.restart()
-            status.info(f"{self.path} was {change}: a new run")
-            file.seek(0)
+            file, ended = self._anew(file, change, reader, first, watch)
+            if file is None:
+                return ended
             position, head = 0, b""
+
+    def _anew(self, file, change: str, reader, first, watch):
+        """The file truncated, rewritten or replaced: a new run from its
+        start. (the file to read on, None); (None, why the source ends: None
+        where the window closed)."""
+        reader.finish()
+        if change == "replaced":
+            try:
+                replacement = self._open(first.status, watch.stop)
+            except OSError as error:
+                return None, self._unreadable(first.status, "can no longer be read", error)
+            if replacement is None:
+                return None, None
+            file.close()
+            file = replacement
+            watch.watch(file, self.path)
+        reader.restart()
+        first.status.info(f"{self.path} was {change}: a new run")
+        file.seek(0)
+        first.begin()
+        return file, None
 
     def _change(self, file, position: int, head: bytes) -> str | None:
         try:
@@ -184,6 +201,37 @@ class FileSource(NamedByPath):
         if head and os.pread(file.fileno(), len(head), 0) != head:
             return "rewritten"
         return None
+
+
+class FirstRead:
+    """The rows a file holds when it is opened (or begins anew): read
+    whole, then followed. The window is told when their reading begins and
+    once it has taken every one of them (status.py's "reading" and "read"):
+    it shows them whole, and follows only the rows written after them."""
+
+    def __init__(self, path: str, feed, status):
+        self.path, self.feed, self.status = path, feed, status
+        self.started, self.rows_before, self.done = time.monotonic(), 0, False
+
+    def begin(self) -> None:
+        self.started, self.rows_before, self.done = time.monotonic(), self.feed.rows_sent, False
+        if self.status.listening:
+            self.status.send("reading", self.path)
+
+    def reached_end(self) -> bool:
+        """Says the first read done, once the window has taken its rows;
+        False where the window closed meanwhile."""
+        if self.done or not self.status.listening:  # no window: nobody to wait for
+            return True
+        self.done = True
+        if not self.feed.drain():
+            return False
+        feed = self.feed
+        columns = feed.point_columns or feed.trace_column_names or []
+        self.status.send("read", {"rows": feed.rows_sent - self.rows_before,
+                                  "columns": len(columns),
+                                  "read_seconds": round(time.monotonic() - self.started, 3)})
+        return True
 
 
 def _kind_of(mode: int) -> str:

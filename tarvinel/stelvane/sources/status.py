@@ -11,6 +11,16 @@ ended and why, and the traceback of a script that raised. Messages:
                                times a second and at the end
     ("traceback", text)        an exception in a producer script
     ("ended", reason)          the source has ended; every row was taken
+    ("reading", path)          a file's rows as they stand are being read
+                               (from its start, or anew after a rewrite)
+    ("read", facts)            ...and all of them were taken by the window:
+                               {"rows", "columns", "read_seconds"}
+
+A file says "reading" and "read" (sources/file.py): the window shows a
+recording whole, and follows only rows written after it was read. The
+window learns this here rather than from the rows, as only the file source
+knows where its end was; the queue's commands stay the same, whatever the
+source.
 
 This module imports no Qt: it runs in the producer process.
 """
@@ -43,6 +53,11 @@ class Status:
             self.connection.send(message)
         except (OSError, EOFError):  # the window has gone
             self.connection = None
+
+    @property
+    def listening(self) -> bool:
+        """Whether a window reads the messages (a source may wait for it)."""
+        return self.connection is not None
 
     def info(self, text: str) -> None:
         self.send("info", text)

@@ -25,16 +25,20 @@ class StatusBar(QtWidgets.QStatusBar):
         self.pointer_label = ElidedLabel()
         self.paused_label = QtWidgets.QLabel("‖ paused")
         self.counts_label = ElidedLabel()
+        self.dropped_label = ElidedLabel()
         self.rate_label = ElidedLabel()
         self.pairs_label = ElidedLabel()
         self.copied_label = ElidedLabel()
         self.problems_label = QtWidgets.QLabel()
-        for label in (self.pointer_label, self.paused_label, self.counts_label, self.rate_label,
-                      self.pairs_label, self.copied_label, self.problems_label):
+        for label in (self.pointer_label, self.paused_label, self.counts_label,
+                      self.dropped_label, self.rate_label, self.pairs_label, self.copied_label,
+                      self.problems_label):
             label.setContentsMargins(6, 0, 6, 0)
             self.addPermanentWidget(label)
         self.paused_label.setStyleSheet("QLabel { color: #b3261e; font-weight: bold; }")
         self.paused_label.hide()
+        self.dropped_label.setStyleSheet("QLabel { color: #9a5b00; }")
+        self.dropped_label.hide()
         self.copied = ""  # the clipboard text of the last middle-button copy
 
     # The message is the message area's (never QStatusBar's own, which is
@@ -58,6 +62,13 @@ class StatusBar(QtWidgets.QStatusBar):
     def show_counts(self, points: Dataset, traces: Dataset) -> None:
         self.counts_label.set_full_text(f"points {points.rows_stored:,} (run {points.run_number}) · "
                                         f"traces {traces.payloads_stored:,}")
+        # Rows not kept are said, and how many, as long as the run lasts.
+        dropped = " · ".join(
+            f"{data.dropped:,} {'older rows' if data is points else 'rows of the trace'} "
+            f"dropped: --max-rows {data.max_rows}" for data in (points, traces) if data.dropped)
+        if dropped:
+            self.dropped_label.set_full_text(dropped)
+        self.dropped_label.setVisible(bool(dropped))
 
     def show_rate(self, rows_per_second: float, frames_per_second: float) -> None:
         self.rate_label.set_full_text(

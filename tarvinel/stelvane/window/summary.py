@@ -1,5 +1,12 @@
 """The window's figures for `--summary`: what it holds and shows, as JSON
-for a script that ran it."""
+for a script that ran it.
+
+`points` counts every point row stored since the start, `kept` the rows of
+the current run the user can reach (a run longer than --max-rows keeps its
+newest). A file source adds its `recording`: the rows and columns it read,
+the seconds until the window had them all, and the seconds from the start
+until the live plot first drew rows (None while they are not known).
+"""
 
 from ..formats.account import summed
 
@@ -9,6 +16,7 @@ def window_summary(window) -> dict:
     points, traces = window.point_dataset, window.trace_dataset
     return {
         "points": points.rows_stored,
+        "kept": len(points),
         "runs": points.run_number - 1 + (1 if len(points) else 0),
         "traces": traces.payloads_stored,
         "point_columns": points.column_names,
@@ -25,4 +33,12 @@ def window_summary(window) -> dict:
         "stats": window.stats.summary(),
         "derived": [expression.definition for expression in window.expressions],
         **({"replay": window.replay_bar.replay.summary()} if window.replay_bar else {}),
+        **({"recording": recording_summary(window)} if window.watch.recording else {}),
     }
+
+
+def recording_summary(window) -> dict:
+    """What the window knows of the recording a file source read."""
+    drawn = window.plot_presenters[0].first_drawn
+    return {**window.watch.recording, "first_picture_seconds":
+            None if drawn is None else round(drawn - window.epoch, 3)}

@@ -22,6 +22,9 @@ class ProducerWatch:
         self.gone = False                    # the producer process has ended
         self.source_ended: str | None = None  # why the source ended, once it has
         self.line_accounts: dict[str, dict] = {}  # stream: where its lines went
+        # A file source's recording: its rows, columns and read seconds once
+        # read (None each while it is read); None for other sources.
+        self.recording: dict | None = None
         self._stall_reported = False
 
     def look(self, now: float) -> None:
@@ -72,8 +75,22 @@ class ProducerWatch:
                 self._show_end(text)
             elif kind == "lines":
                 self.line_accounts[text] = count[0]
+            elif kind in ("reading", "read"):
+                self._recording(kind, text)
             else:
                 self.window.status_bar.show_source_message(text)
+
+    def _recording(self, kind: str, facts) -> None:
+        """A file's rows begin to be read, or have all been taken: the live
+        plot shows them whole (liverun.WholeFile) until the file grows."""
+        whole = self.window.plot_presenters[0].whole_file
+        if kind == "reading":
+            whole.begin()
+            self.recording = dict.fromkeys(("rows", "columns", "read_seconds"))
+        else:
+            whole.read({key: record.dataset for key, record in self.window.modes.items()})
+            self.recording = dict(facts)
+        self.window.pacer.wake()
 
     def _show_traceback(self, text: str) -> None:
         problems = self.window.problems
