@@ -31,6 +31,7 @@ from ..protocol import TEXT, TIME
 from .layout import DAYTIME, EPOCH, MISSING_WORDS, STRFTIME, WHITESPACE, TableLayout
 from .meridiem import native_layout
 from .text.rows import excerpt
+from .values import strptime_seconds
 
 HALF_DAY = 12 * 3600.0
 _OUTER_BARS = re.compile(rb"^[ \t]*\||\|[ \t]*(?=\r?$)", re.MULTILINE)
@@ -219,7 +220,7 @@ def _strptime(text: str, time_format: str) -> float | None:
     if text in MISSING_WORDS:
         return math.nan
     try:
-        return datetime.datetime.strptime(text, time_format).timestamp()
+        return strptime_seconds(text, time_format)
     except ValueError:
         return None
 

@@ -19,7 +19,7 @@ from datetime import date, datetime, timedelta, timezone
 
 from .layout import DAYTIME, DMY, EPOCH, ISO, MDY, MONTH, STRFTIME, ColumnLayout
 from .values import (CLOCK_PATTERN, ISO_PATTERN, MONTH_PATTERN, NUMERIC_PATTERN, is_missing,
-                     month_number)
+                     month_number, strptime_seconds)
 
 _CLOCK_PARTS = re.compile(
     r"(\d{1,2}):(\d{2})(?::(\d{2})(?:[.,](\d+))?)?\s*(?:([AaPp])\.?[Mm]\.?)?\s*"
@@ -126,11 +126,6 @@ def _month(text: str) -> float:
     return _date_time(year, month_number(name), int(day), clock or "")
 
 
-def _strftime(text: str, time_format: str) -> float:
-    moment = datetime.strptime(text, time_format)
-    return moment.timestamp()  # naive: local time; with %z: that offset
-
-
 def time_seconds(text: str, column: ColumnLayout, clock: DayClock | None = None) -> float:
     """The value of a time column's field (with_next fields joined by a
     space) as seconds since the epoch; NaN where missing. Raises ValueError
@@ -152,5 +147,5 @@ def time_seconds(text: str, column: ColumnLayout, clock: DayClock | None = None)
     if shape == EPOCH:
         return epoch_seconds(float(text), column.scale)
     if shape == STRFTIME:
-        return _strftime(text, column.time_format)
+        return strptime_seconds(text, column.time_format)
     raise ValueError(f"no time shape {shape!r}")

@@ -138,9 +138,15 @@ def epoch_scale(values, name: str) -> float | None:
     return None
 
 
+def strptime_seconds(text: str, time_format: str) -> float:
+    """A time read by a strftime format, as seconds since the epoch: naive,
+    local time; with %z, that offset. Raises ValueError where it does not fit."""
+    return datetime.strptime(text, time_format).timestamp()
+
+
 def fits_format(text: str, time_format: str) -> bool:
     try:
-        datetime.strptime(text.strip(), time_format)
+        strptime_seconds(text.strip(), time_format)
     except ValueError:
         return False
     return True
