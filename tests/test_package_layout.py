@@ -4,6 +4,7 @@ importing only the layers below it; no module imports another in a circle
 reaches Qt; the package top stays small; no file grows past 400 lines."""
 
 import ast
+import functools
 from pathlib import Path
 
 PACKAGE = Path(__file__).resolve().parents[1] / "tarvinel" / "stelvane"
@@ -32,6 +33,7 @@ QT_FREE_LAYERS = ("shared", "formats", "sources", "model")
 APART = {frozenset({"sources", "model"})}
 
 
+@functools.cache
 def module_files() -> dict[str, Path]:
     files = {}
     for path in sorted(PACKAGE.rglob("*.py")):
@@ -81,6 +83,7 @@ def _defined_in(module: str, name: str, modules) -> bool:
     return False
 
 
+@functools.cache
 def import_graph() -> dict[str, set[str]]:
     files = module_files()
     return {name: imported_modules(name, path, files) for name, path in files.items()}
