@@ -17,7 +17,7 @@ from tarvinel.stelvane.dataset import Dataset
 from tarvinel.stelvane.model.replay import MAX, Replay
 
 from tests.support.running import WAIT, start
-from tests.support.userinput import drag_to
+from tests.support.userinput import drag_to, slider_point
 from tests.support.window import curve_data
 
 QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
@@ -70,22 +70,6 @@ def test_a_recorded_file_plays_at_ten_times_the_pace_of_its_time_and_ends(qtbot,
     assert replay_of(window)["position"] == replay_of(window)["rows"] == ROWS
     assert window.statusBar().currentMessage().startswith("replay ended")
     assert "ended" in window.replay_bar.label.text()
-
-
-def slider_point(slider, value) -> QtCore.QPoint:
-    """Where the handle's middle is when the slider shows `value`."""
-    option = QtWidgets.QStyleOptionSlider()
-    slider.initStyleOption(option)
-    style = slider.style()
-    groove = style.subControlRect(QStyle.ComplexControl.CC_Slider, option,
-                                  QStyle.SubControl.SC_SliderGroove, slider)
-    handle = style.subControlRect(QStyle.ComplexControl.CC_Slider, option,
-                                  QStyle.SubControl.SC_SliderHandle, slider)
-    if value is None:
-        return handle.center()
-    offset = QStyle.sliderPositionFromValue(slider.minimum(), slider.maximum(), value,
-                                            groove.width() - handle.width())
-    return QtCore.QPoint(groove.x() + offset + handle.width() // 2, handle.center().y())
 
 
 def drag_slider(qtbot, slider, value):

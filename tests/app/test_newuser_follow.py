@@ -1,27 +1,10 @@
 """A followed file as the README describes it: deleted, it ends the source;
 deleted and written anew within the grace time, it is followed on."""
 
-import pytest
 
-from tarvinel.stelvane.app import create_app
 from tarvinel.stelvane.sources.file import DELETE_GRACE
 
 WAIT = 20_000  # ms: the producer is a fresh interpreter that loads numpy first
-
-
-@pytest.fixture
-def open_app(qtbot):
-    opened = []
-
-    def start(*argv):
-        window = create_app(list(argv)).window
-        opened.append(window)
-        qtbot.waitExposed(window)
-        return window
-
-    yield start
-    for window in opened:
-        window.close()
 
 
 def test_a_file_written_anew_within_the_grace_time_is_followed_on_and_a_deleted_one_ends(

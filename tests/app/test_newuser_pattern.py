@@ -2,30 +2,12 @@
 whole (plots, labels, ranges, title, statistics of the mode shown), says
 what is wrong in one line and goes on drawing."""
 
-import numpy as np
-import pytest
 
 from tarvinel.stelvane import qt_compat
-from tarvinel.stelvane.app import create_app
 
 QtCore = qt_compat.QtCore
 Qt = QtCore.Qt
 WAIT = 20_000  # ms: the producer is a fresh interpreter that loads numpy first
-
-
-@pytest.fixture
-def open_app(qtbot):
-    opened = []
-
-    def start(*argv):
-        window = create_app(list(argv)).window
-        opened.append(window)
-        qtbot.waitExposed(window)
-        return window
-
-    yield start
-    for window in opened:
-        window.close()
 
 
 def type_pattern(qtbot, field, text):

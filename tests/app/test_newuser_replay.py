@@ -7,7 +7,8 @@ import math
 import pytest
 
 from tarvinel.stelvane import qt_compat
-from tarvinel.stelvane.app import create_app
+
+from tests.support.userinput import slider_point
 
 QtCore, QtGui, QtWidgets = qt_compat.QtCore, qt_compat.QtGui, qt_compat.QtWidgets
 Qt = QtCore.Qt
@@ -15,21 +16,6 @@ QStyle = QtWidgets.QStyle
 WAIT = 20_000  # ms: the producer is a fresh interpreter that loads numpy first
 ROWS, STEP = 600, 0.1  # 60 seconds, ten rows a second
 START = datetime.datetime(2026, 12, 9, 10, 0, tzinfo=datetime.timezone.utc)
-
-
-@pytest.fixture
-def open_app(qtbot):
-    opened = []
-
-    def start(*argv):
-        window = create_app(list(argv)).window
-        opened.append(window)
-        qtbot.waitExposed(window)
-        return window
-
-    yield start
-    for window in opened:
-        window.close()
 
 
 @pytest.fixture
@@ -43,22 +29,6 @@ def recording(tmp_path):
 
 def replay_of(window) -> dict:
     return window.summary()["replay"]
-
-
-def slider_point(slider, value) -> QtCore.QPoint:
-    """Where the handle's middle is when the slider shows `value` (None: now)."""
-    option = QtWidgets.QStyleOptionSlider()
-    slider.initStyleOption(option)
-    style = slider.style()
-    groove = style.subControlRect(QStyle.ComplexControl.CC_Slider, option,
-                                  QStyle.SubControl.SC_SliderGroove, slider)
-    handle = style.subControlRect(QStyle.ComplexControl.CC_Slider, option,
-                                  QStyle.SubControl.SC_SliderHandle, slider)
-    if value is None:
-        return handle.center()
-    offset = QStyle.sliderPositionFromValue(slider.minimum(), slider.maximum(), value,
-                                            groove.width() - handle.width())
-    return QtCore.QPoint(groove.x() + offset + handle.width() // 2, handle.center().y())
 
 
 def move_to(widget, pos: QtCore.QPoint) -> None:

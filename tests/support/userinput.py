@@ -92,3 +92,19 @@ def shown(qtbot, widget):
     widget.show()
     qtbot.waitExposed(widget)
     return widget
+
+
+def slider_point(slider, value) -> QtCore.QPoint:
+    """Where the handle's middle is when the slider shows `value` (None: now)."""
+    option = QtWidgets.QStyleOptionSlider()
+    slider.initStyleOption(option)
+    style = slider.style()
+    groove = style.subControlRect(QtWidgets.QStyle.ComplexControl.CC_Slider, option,
+                                  QtWidgets.QStyle.SubControl.SC_SliderGroove, slider)
+    handle = style.subControlRect(QtWidgets.QStyle.ComplexControl.CC_Slider, option,
+                                  QtWidgets.QStyle.SubControl.SC_SliderHandle, slider)
+    if value is None:
+        return handle.center()
+    offset = QtWidgets.QStyle.sliderPositionFromValue(slider.minimum(), slider.maximum(), value,
+                                            groove.width() - handle.width())
+    return QtCore.QPoint(groove.x() + offset + handle.width() // 2, handle.center().y())

@@ -3,7 +3,6 @@ time axis, the readout's precision, the date on an hour-level axis,
 frequencies with SI prefixes, a state plot's steps, buttons that are on,
 and the live title's trace number against the data box's."""
 
-import multiprocessing
 import re
 
 import numpy as np
@@ -11,7 +10,6 @@ import pytest
 
 from tarvinel.stelvane import qt_compat
 from tarvinel.stelvane.protocol import NUMBER, TEXT, TIME, Columns, TextRows
-from tarvinel.stelvane.window.mainwindow import MainWindow
 
 QtCore, QtGui, QtWidgets = qt_compat.QtCore, qt_compat.QtGui, qt_compat.QtWidgets
 Qt = QtCore.Qt
@@ -20,12 +18,8 @@ START = 1_705_300_000.0  # 2024-01-15: epoch seconds, a time column
 
 
 @pytest.fixture
-def window(qtbot):
-    queue = multiprocessing.get_context("spawn").Queue()
-    win = MainWindow(queue)
-    qtbot.addWidget(win)
-    win.show()
-    win.start()
+def window(qtbot, started):
+    win, queue = started
     win.resize(1000, 700)
     win.activateWindow()
     qtbot.waitActive(win)

@@ -1,7 +1,6 @@
 """Ctrl+S as a new user saves a plot: the picture has the legend, so its
 colours can be matched to the columns (checked in the PNG's pixels)."""
 
-import multiprocessing
 
 import numpy as np
 import pytest
@@ -9,20 +8,15 @@ import pytest
 from tarvinel.stelvane import config, qt_compat
 from tarvinel.stelvane.widgets.legend import BORDER
 from tarvinel.stelvane.window import savekeys
-from tarvinel.stelvane.window.mainwindow import MainWindow
 
 QtCore, QtGui = qt_compat.QtCore, qt_compat.QtGui
 Qt = QtCore.Qt
 
 
 @pytest.fixture
-def fed(qtbot):
+def fed(qtbot, started):
     """A window with two curves, whose save dialog answers win.answer."""
-    queue = multiprocessing.get_context("spawn").Queue()
-    win = MainWindow(queue)
-    qtbot.addWidget(win)
-    win.show()
-    win.start()
+    win, queue = started
     queue.put(("PN", ["t", "up", "down"]))
     queue.put(("PXY", "t,up;t,down"))
     t = np.arange(200.0)

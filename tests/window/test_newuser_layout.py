@@ -4,25 +4,19 @@ it, and no text (a long message, a long data box title) widens it; what is
 cut is cut after a word and shown whole on hover."""
 
 import math
-import multiprocessing
 
 import pytest
 
 from tarvinel.stelvane import qt_compat
-from tarvinel.stelvane.window.mainwindow import MainWindow
 
 QtCore = qt_compat.QtCore
 Qt = QtCore.Qt
 
 
 @pytest.fixture
-def small_window(qtbot):
+def small_window(qtbot, started):
     """A window fed a few rows, shown at 800×500 and active (for its keys)."""
-    queue = multiprocessing.get_context("spawn").Queue()
-    win = MainWindow(queue)
-    qtbot.addWidget(win)
-    win.show()
-    win.start()
+    win, queue = started
     queue.put(("PN", ["time", "temperature_outside", "humidity_relative"]))
     for i in range(50):
         queue.put(("PD", [float(i), math.sin(i) if i != 7 else math.nan, 2.0 * i]))

@@ -2,13 +2,11 @@
 after a deep zoom into a long file, the wheel over a time axis, the spectrum's
 band, the readout's precision."""
 
-import multiprocessing
 
 import numpy as np
 import pytest
 
 from tarvinel.stelvane import qt_compat
-from tarvinel.stelvane.window.mainwindow import MainWindow
 
 QtCore, QtGui, QtWidgets = qt_compat.QtCore, qt_compat.QtGui, qt_compat.QtWidgets
 Qt = QtCore.Qt
@@ -17,12 +15,8 @@ START = 1_700_000_000.0  # epoch seconds: a time column
 
 
 @pytest.fixture
-def window(qtbot):
-    queue = multiprocessing.get_context("spawn").Queue()
-    win = MainWindow(queue)
-    qtbot.addWidget(win)
-    win.show()
-    win.start()
+def window(qtbot, started):
+    win, queue = started
     win.activateWindow()
     qtbot.waitActive(win)
     yield win, queue
