@@ -341,7 +341,8 @@ def test_a_reader_that_crashes_on_a_file_is_one_problem(tmp_path, monkeypatch):
     from tarvinel.stelvane.formats.recordings import scipyio
     path, _, _ = written(tmp_path, "rec5.mat")
     monkeypatch.setattr(scipyio, "_LOAD_MATLAB",  # as scipy's reader does on some damaged files
-                        "import os, signal; os.kill(os.getpid(), signal.SIGSEGV)")
+                        "import os, signal; signal.signal(signal.SIGSEGV, signal.SIG_DFL); "
+                        "os.kill(os.getpid(), signal.SIGSEGV)")
     read = Read(path)
     assert read.problems == ["rec5.mat: damaged: the MATLAB reader crashed on it (SIGSEGV)"]
     assert read.ended == read.problems[0] and read.columns is None
