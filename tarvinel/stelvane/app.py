@@ -36,7 +36,7 @@ from .sources.producer import ProducerProcess
 from .widgets import plotimage
 from .window import export, settings
 from .window.mainwindow import MainWindow
-from .window.videoexport import VideoRecording, show_instant
+from .window.videoexport import VideoRecording, show_instant, when_read_whole
 
 QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
 
@@ -313,9 +313,17 @@ def main(argv=None, produce=None) -> int:
     application = create_app(argv, produce)
     window, args = application.window, application.args
     failures = []
+    finished = []
+
+    def finish(*_):  # the first of --seconds and --until-end
+        if not finished:
+            finished.append(True)
+            finish_seconds(window, args, failures)
+
     if args.seconds:
-        QtCore.QTimer.singleShot(round(args.seconds * 1000),
-                                 lambda: finish_seconds(window, args, failures))
+        QtCore.QTimer.singleShot(round(args.seconds * 1000), finish)
+    if args.until_end:  # the rows read last are drawn before the window closes
+        when_read_whole(window, lambda failure: (window.tick(), finish()))
     recording = (VideoRecording(window, args.export_video, args.video_fps, args.video_size)
                  if args.export_video else None)
     if args.at is not None:

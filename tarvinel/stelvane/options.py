@@ -278,6 +278,10 @@ def add_window_options(parser: argparse.ArgumentParser) -> None:
     window.add_argument("--seconds", type=_not_negative(float),
                         default=float(os.environ.get("STELVANE_RUN_SECONDS") or 0),
                         help="close after this long; 0: stay open (default: $STELVANE_RUN_SECONDS or 0)")
+    window.add_argument("--until-end", action="store_true",
+                        help="close once the source has ended and every row it sent is in "
+                             "the window (with --seconds: whichever comes first); for scripts "
+                             "with --summary, --screenshot or the exports")
     window.add_argument("--screenshot", default=os.environ.get("STELVANE_SCREENSHOT") or None,
                         help="save the window as this PNG when --seconds ends "
                              "(default: $STELVANE_SCREENSHOT)")
@@ -344,9 +348,12 @@ def parse_args(argv=None, parser=None) -> argparse.Namespace:
                                 or args.export_video or args.seconds):
         parser.error("--at saves the replay at an instant: give --replay and --export-png or "
                      "--export-csv (no --seconds, no --export-video)")
-    if (args.export_png or args.export_csv) and not args.seconds and args.at is None:
+    if args.until_end and (args.at is not None or args.export_video):
+        parser.error("--until-end closes when the source ends: not with --at or --export-video")
+    if (args.export_png or args.export_csv) and not (args.seconds or args.until_end) \
+            and args.at is None:
         parser.error("--export-png and --export-csv write when --seconds ends (or at --at "
-                     "in a replay): give --seconds")
+                     "in a replay): give --seconds or --until-end")
     if args.replay_rate is not None and args.replay is None:
         parser.error("--replay-rate sets the pace of --replay: give --replay")
     if args.replay is not None and args.source is None:

@@ -30,7 +30,7 @@ def tool(*command) -> str:
 def piped(*command):
     """The application reading the tool's output through a pipe."""
     read_end, write_end = os.pipe()
-    app = stelvane("-", stdin=read_end, seconds=8)
+    app = stelvane("-", stdin=read_end, seconds=30, until_end=True)
     os.close(read_end)
     producer = subprocess.Popen(command, stdout=write_end, env=TOOL_ENV)
     os.close(write_end)
