@@ -1,0 +1,241 @@
+"""Long ("tidy") tables split per entity: where a text column names the
+entity each row belongs to (`symbol,date,price`, sar's IFACE, a country
+column, free's `Mem:`/`Swap:`), each number column shows as one column per
+entity, `price[AAPL]`, holding that entity's values at its rows and NaN at
+the others'; a curve of such a column joins its own rows into one line
+(ColumnKinds.joined), so no entity zig-zags back in time or breaks at the
+rows of the others.
+
+The split lives here, in the data set's view of its run, not in the reader:
+the evidence that a column names entities (X growing within each entity
+but not over the rows) may come long after the reader has decided its
+columns (a table sorted by symbol shows its second symbol only after every
+row of the first), and new entities may come at any time. The data set
+holds the whole run and lays it out anew when the evidence comes, and
+whatever reads columns by name (patterns, the data box, the legend, the
+statistics, --summary, a pause, the history) sees the split names. The
+stored columns stay the producer's.
+
+No Qt here.
+"""
+
+from dataclasses import dataclass
+import warnings
+
+import numpy as np
+
+from ..protocol import NUMBER, TEXT, unique_names
+from .columnkinds import ColumnKinds, DataWarning
+from .derivedcolumns import x_column
+
+AUTO = "auto"   # split where the rows show a column of entities
+OFF = "none"    # never split
+# More entities than this are no split: a column of that many distinct
+# words is a label, and its curves would be more than anyone can tell apart.
+MAX_ENTITIES = 64
+# Rows before the evidence is looked at, and the growth of the run (a
+# quarter) before it is looked at again: a stream of single rows then costs
+# time linear in its rows.
+FIRST_LOOK = 4
+
+
+@dataclass(frozen=True)
+class Part:
+    """One column of the view: stored column `source`, whole (`entity`
+    None) or only at the rows whose entity column holds level code `entity`."""
+    source: int
+    entity: int | None = None
+
+
+def names_entities(codes: np.ndarray, x: np.ndarray) -> bool:
+    """Whether a text column's level `codes` name entities against `x`: few
+    distinct values that repeat, x growing within each entity, and the
+    entities interleaved (x jumps back or repeats between them, or the
+    values come round in the same order, as in a snapshot a line per
+    entity printed again and again)."""
+    known = np.isfinite(codes) & np.isfinite(x)
+    codes, x = codes[known], x[known]
+    values = np.unique(codes)
+    if len(codes) < FIRST_LOOK or not 2 <= len(values) <= MAX_ENTITIES \
+            or 2 * len(values) > len(codes):
+        return False
+    order = np.argsort(codes, kind="stable")
+    same_entity = codes[order][1:] == codes[order][:-1]
+    if not np.all(np.diff(x[order])[same_entity] > 0):
+        return False
+    if np.any(np.diff(x) <= 0):
+        return True
+    period = len(values)
+    return (len(codes) >= 2 * period and len(np.unique(codes[:period])) == period
+            and np.array_equal(codes[period:], codes[:-period]))
+
+
+def _column_list(names, kinds) -> str:
+    return ", ".join(f"{name} ({kind})" if kind != NUMBER else name
+                     for name, kind in zip(names, kinds))
+
+
+class EntitySplit:
+    """The view of a data set's stored columns (`stored(i)`: column i of the
+    current run) split per entity. `choice`: AUTO, OFF, or the name of the
+    column that names the entities (--split)."""
+
+    def __init__(self, choice: str = AUTO):
+        self.choice = choice
+        self.changes = 0  # bumped whenever the view's columns change
+        self._names, self._kinds, self._entity, self._refused = [], (), None, False
+        self._codes: list[int] = []
+        self.meet([], ColumnKinds((), ()), 0)
+
+    @property
+    def active(self) -> bool:
+        return bool(self._codes)
+
+    @property
+    def column(self) -> str | None:
+        """The name of the column that names the entities; None: no split."""
+        return self._names[self._entity] if self.active else None
+
+    def stored_columns(self) -> tuple[list, tuple]:
+        """(names, kinds) of the producer's columns as they come, unsplit."""
+        return self._names, self._kinds
+
+    def meet(self, names, described: ColumnKinds, width: int, same_run: bool = False) -> None:
+        """New stored columns (`width` of them the producer's; the derived
+        series after them), for a new run or (`same_run`: other derived
+        series) the rows stored: a split decided for the same producer's
+        columns stays, anything else is looked for afresh."""
+        producer = (list(names[:width]), tuple(described.kinds[:width]))
+        same = bool(names) and producer == (self._names, self._kinds)
+        self._names, self._kinds = producer
+        self._all_names, self._described, self._width = list(names), described, width
+        self.mistake = None  # what is wrong with --split's column, for the window to say
+        if not same:
+            self._entity, self._refused = self._entity_given(), False
+        if not same_run:
+            self._codes = []  # a new stream: its level codes may name other words
+        self.start_run()
+        self.changes += 1
+
+    def _entity_given(self) -> int | None:
+        if self.choice in (AUTO, OFF) or not self._names:
+            return None
+        index = self._names.index(self.choice) if self.choice in self._names else None
+        if index is None or self._kinds[index] != TEXT:
+            what = "no column" if index is None else "not a text column:"
+            self.mistake = (f"--split {self.choice}: {what} {self.choice!r}; the columns are "
+                            f"{_column_list(self._names, self._kinds)}")
+            return None
+        return index
+
+    def start_run(self) -> None:
+        """A new run of the same stream: it keeps the entities so far (its
+        curves keep their names), and the evidence is looked at afresh."""
+        self._looked = 0  # rows of the run when the evidence was last looked at
+        self._cache: dict = {}
+        self._view = None
+
+    def observe(self, stored, rows: int, new: int) -> bool:
+        """After `new` rows were stored (`rows` in the run now): decides the
+        split where the evidence is due, and takes new entities. True when
+        the view's columns changed."""
+        self._cache.clear()
+        if self._entity is None:
+            if not self._detect(stored, rows):
+                return False
+            new = rows  # decided now: the entities of the whole run
+        codes = np.unique(stored(self._entity)[rows - min(new, rows):])
+        codes = sorted(set(self._codes) | {int(c) for c in codes[np.isfinite(codes)]})
+        if codes == self._codes:
+            return False
+        if len(codes) > MAX_ENTITIES:
+            self._give_up(len(codes))
+        else:
+            self._codes = codes
+        self._view = None
+        self.changes += 1
+        return True
+
+    def _detect(self, stored, rows: int) -> bool:
+        if self.choice != AUTO or self._refused or rows < max(FIRST_LOOK, self._looked * 5 // 4):
+            return False
+        self._looked = rows
+        x = x_column(self._kinds)
+        if x is None:
+            return False
+        for index, kind in enumerate(self._kinds):
+            if kind == TEXT and names_entities(stored(index), stored(x).real):
+                self._entity = index
+                return True
+        return False
+
+    def _give_up(self, count: int) -> None:
+        warnings.warn(f"{self._names[self._entity]} names {count} entities, more than "
+                      f"{MAX_ENTITIES}: its table is shown unsplit", DataWarning, stacklevel=4)
+        self._entity, self._codes, self._refused = None, [], True
+
+    # --- the view -------------------------------------------------------------------
+
+    def _parts(self) -> list[Part]:
+        x = x_column(self._kinds)
+        parts = []
+        for index, kind in enumerate(self._described.kinds):
+            if index < self._width and kind == NUMBER and index != x:
+                parts += [Part(index, code) for code in self._codes]
+            else:
+                parts.append(Part(index))
+        return parts
+
+    def view(self):
+        """(names, parts, described) of the view."""
+        if self._view is None or self._view[3] != self._described.changes:
+            parts = self._parts()
+            words = self._described.words_of(self._entity)
+            names = [self._all_names[p.source] if p.entity is None else
+                     f"{self._all_names[p.source]}[{_word(words, p.entity)}]" for p in parts]
+            described = ColumnKinds(tuple(self._described.kinds[p.source] for p in parts),
+                                    tuple(self._described.units[p.source] for p in parts))
+            described.words = {i: self._described.words[p.source] for i, p in enumerate(parts)
+                               if p.source in self._described.words}
+            described.joined = frozenset(i for i, p in enumerate(parts) if p.entity is not None)
+            described.changes = self._described.changes
+            self._view = (unique_names(names)[0], parts, described, described.changes)
+        return self._view[:3]
+
+    def values(self, index: int, stored) -> np.ndarray:
+        """Column `index` of the view over the run's stored rows (of the
+        stored columns, where the table is not split)."""
+        if not self.active:
+            return stored(index)
+        part = self.view()[1][index]
+        if part.entity is None:
+            return stored(part.source)
+        source = stored(part.source)
+        found = self._cache.get(part)
+        if found is None or len(found) != len(source):
+            entity = stored(self._entity)
+            found = np.where(entity == part.entity, source, np.nan)
+            found.flags.writeable = False
+            self._cache[part] = found
+        return found
+
+    def last_row(self, stored, count: int) -> tuple:
+        """The newest value of each column of the view (`count` stored
+        columns): an entity's column holds its entity's newest value."""
+        if not self.active:
+            return tuple(stored(i)[-1].item() for i in range(count))
+        entity = stored(self._entity)
+        newest = {}
+        for part in self.view()[1]:
+            if part.entity is not None and part.entity not in newest:
+                rows = np.flatnonzero(entity == part.entity)
+                newest[part.entity] = rows[-1] if len(rows) else None
+        row = []
+        for part in self.view()[1]:
+            at = len(entity) - 1 if part.entity is None else newest[part.entity]
+            row.append(np.nan if at is None else stored(part.source)[at].item())
+        return tuple(row)
+
+
+def _word(words, code: int) -> str:
+    return words[code] if 0 <= code < len(words) else str(code)
