@@ -24,6 +24,7 @@ import warnings
 
 import numpy as np
 
+from ..formats.addedx import ARRIVAL, ROW
 from ..protocol import NUMBER, TEXT, unique_names
 from .columnkinds import ColumnKinds, DataWarning
 from .derivedcolumns import x_column
@@ -47,12 +48,14 @@ class Part:
     entity: int | None = None
 
 
-def names_entities(codes: np.ndarray, x: np.ndarray) -> bool:
+def names_entities(codes: np.ndarray, x: np.ndarray, added_x: bool = False) -> bool:
     """Whether a text column's level `codes` name entities against `x`: few
     distinct values that repeat, x growing within each entity, and the
-    entities interleaved (x jumps back or repeats between them, or the
-    values come round in the same order, as in a snapshot a line per
-    entity printed again and again)."""
+    entities interleaved: x jumps back or repeats between them, or, where
+    x is the reader's own (`added_x`: the row number or the arrival time,
+    which grow over every row), the values come round in the same order,
+    as in a snapshot of a line per entity printed again and again. (Over
+    a time of the data's own, values that come round are a state.)"""
     known = np.isfinite(codes) & np.isfinite(x)
     codes, x = codes[known], x[known]
     values = np.unique(codes)
@@ -65,6 +68,8 @@ def names_entities(codes: np.ndarray, x: np.ndarray) -> bool:
         return False
     if np.any(np.diff(x) <= 0):
         return True
+    if not added_x:
+        return False
     period = len(values)
     return (len(codes) >= 2 * period and len(np.unique(codes[:period])) == period
             and np.array_equal(codes[period:], codes[:-period]))
@@ -164,7 +169,8 @@ class EntitySplit:
         if x is None:
             return False
         for index, kind in enumerate(self._kinds):
-            if kind == TEXT and names_entities(stored(index), stored(x).real):
+            if kind == TEXT and names_entities(stored(index), stored(x).real,
+                                               self._names[x] in (ARRIVAL, ROW)):
                 self._entity = index
                 return True
         return False
