@@ -34,9 +34,8 @@ OFF = "none"    # never split
 # More entities than this are no split: a column of that many distinct
 # words is a label, and its curves would be more than anyone can tell apart.
 MAX_ENTITIES = 64
-# Rows before the evidence is looked at, and the growth of the run (a
-# quarter) before it is looked at again: a stream of single rows then costs
-# time linear in its rows.
+# Rows before the evidence is looked at; it is looked at again when the run
+# has doubled: a stream of single rows then costs time linear in its rows.
 FIRST_LOOK = 4
 
 
@@ -58,18 +57,18 @@ def names_entities(codes: np.ndarray, x: np.ndarray, added_x: bool = False) -> b
     a time of the data's own, values that come round are a state.)"""
     known = np.isfinite(codes) & np.isfinite(x)
     codes, x = codes[known], x[known]
+    interleaved = bool(np.any(np.diff(x) <= 0))
+    if len(codes) < FIRST_LOOK or not (interleaved or added_x):
+        return False  # (the common case, a time series with a state, costs one pass)
     values = np.unique(codes)
-    if len(codes) < FIRST_LOOK or not 2 <= len(values) <= MAX_ENTITIES \
-            or 2 * len(values) > len(codes):
+    if not 2 <= len(values) <= MAX_ENTITIES or 2 * len(values) > len(codes):
         return False
     order = np.argsort(codes, kind="stable")
     same_entity = codes[order][1:] == codes[order][:-1]
     if not np.all(np.diff(x[order])[same_entity] > 0):
         return False
-    if np.any(np.diff(x) <= 0):
+    if interleaved:
         return True
-    if not added_x:
-        return False
     period = len(values)
     return (len(codes) >= 2 * period and len(np.unique(codes[:period])) == period
             and np.array_equal(codes[period:], codes[:-period]))
@@ -162,7 +161,7 @@ class EntitySplit:
         return True
 
     def _detect(self, stored, rows: int) -> bool:
-        if self.choice != AUTO or self._refused or rows < max(FIRST_LOOK, self._looked * 5 // 4):
+        if self.choice != AUTO or self._refused or rows < max(FIRST_LOOK, 2 * self._looked):
             return False
         self._looked = rows
         x = x_column(self._kinds)
