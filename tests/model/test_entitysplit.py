@@ -10,6 +10,7 @@ import pytest
 
 from tarvinel.stelvane.dataset import Dataset
 from tarvinel.stelvane.model.entitysplit import MAX_ENTITIES, OFF
+from tarvinel.stelvane.model.expressions import parse_definition
 from tarvinel.stelvane.model.liverun import LiveRun, LiveView
 from tarvinel.stelvane.model.series import history_series
 from tarvinel.stelvane.model.timewindow import ROWS
@@ -119,6 +120,23 @@ def test_split_naming_no_text_column_is_a_mistake_naming_the_columns(column, why
     assert data.column_names == ["symbol", "date", "price", "volume"]
     assert data.split.mistake == (f"--split {column}: {why}; the columns are "
                                   "symbol (text), date (time), price, volume")
+
+
+def test_derived_series_split_with_the_columns_they_are_made_of():
+    data = stocks()
+    data.set_derived([parse_definition("turnover=price*volume")])
+    assert data.column_names == [*SPLIT_NAMES, *(f"turnover[{s}]" for s in SYMBOLS)]
+    turnover = data.column("turnover[GOOG]")
+    assert turnover[40] == 300 * 1000 and np.isnan(turnover[:40]).all()
+
+
+def test_rows_of_an_empty_entity_field_keep_a_column_of_their_own():
+    data = Dataset("points")
+    data.set_column_names(SAR)
+    rows = np.array([[1.7e9 + i // 2, np.nan if i == 5 else i % 2, i] for i in range(8)])
+    data.append(TextRows(rows, {1: ["lo", "eth0"]}))
+    assert data.column_names == ["time", "IFACE", "rxpck/s[]", "rxpck/s[lo]", "rxpck/s[eth0]"]
+    assert np.nansum(data.column("rxpck/s[]")) == 5 and data.last_row()[2:] == (5, 6, 7)
 
 
 def test_more_entities_than_can_be_told_apart_stay_unsplit():

@@ -37,6 +37,9 @@ MAX_ENTITIES = 64
 # Rows before the evidence is looked at; it is looked at again when the run
 # has doubled: a stream of single rows then costs time linear in its rows.
 FIRST_LOOK = 4
+# The entity of the rows whose entity column is empty: its rows are kept
+# under `price[]`, not dropped from every entity's column.
+NO_ENTITY = -1
 
 
 @dataclass(frozen=True)
@@ -149,7 +152,8 @@ class EntitySplit:
                 return False
             new = rows  # decided now: the entities of the whole run
         codes = np.unique(stored(self._entity)[rows - min(new, rows):])
-        codes = sorted(set(self._codes) | {int(c) for c in codes[np.isfinite(codes)]})
+        codes = sorted(set(self._codes) | {int(c) if np.isfinite(c) else NO_ENTITY
+                                           for c in codes})
         if codes == self._codes:
             return False
         if len(codes) > MAX_ENTITIES:
@@ -182,10 +186,12 @@ class EntitySplit:
     # --- the view -------------------------------------------------------------------
 
     def _parts(self) -> list[Part]:
+        """Every number column but X split, the derived series too (their
+        values are a row's, `value=price*volume`, whichever entity it is)."""
         x = x_column(self._kinds)
         parts = []
         for index, kind in enumerate(self._described.kinds):
-            if index < self._width and kind == NUMBER and index != x:
+            if kind == NUMBER and index != x:
                 parts += [Part(index, code) for code in self._codes]
             else:
                 parts.append(Part(index))
@@ -218,8 +224,7 @@ class EntitySplit:
         source = stored(part.source)
         found = self._cache.get(part)
         if found is None or len(found) != len(source):
-            entity = stored(self._entity)
-            found = np.where(entity == part.entity, source, np.nan)
+            found = np.where(self._rows_of(part.entity, stored), source, np.nan)
             found.flags.writeable = False
             self._cache[part] = found
         return found
@@ -229,18 +234,24 @@ class EntitySplit:
         columns): an entity's column holds its entity's newest value."""
         if not self.active:
             return tuple(stored(i)[-1].item() for i in range(count))
-        entity = stored(self._entity)
         newest = {}
         for part in self.view()[1]:
             if part.entity is not None and part.entity not in newest:
-                rows = np.flatnonzero(entity == part.entity)
+                rows = np.flatnonzero(self._rows_of(part.entity, stored))
                 newest[part.entity] = rows[-1] if len(rows) else None
         row = []
         for part in self.view()[1]:
-            at = len(entity) - 1 if part.entity is None else newest[part.entity]
+            at = len(stored(part.source)) - 1 if part.entity is None else newest[part.entity]
             row.append(np.nan if at is None else stored(part.source)[at].item())
         return tuple(row)
 
+    def _rows_of(self, code: int, stored) -> np.ndarray:
+        """Which rows of the run are entity `code`'s (NO_ENTITY: an empty field's)."""
+        entity = stored(self._entity)
+        return np.isnan(entity) if code == NO_ENTITY else entity == code
+
 
 def _word(words, code: int) -> str:
+    if code == NO_ENTITY:
+        return ""
     return words[code] if 0 <= code < len(words) else str(code)

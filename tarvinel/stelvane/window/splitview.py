@@ -8,7 +8,7 @@ and a message naming the column and the columns there are.
 import sys
 
 from ..model.modes import MODES
-from ..protocol import default_pattern
+from ..protocol import NUMBER, default_pattern
 
 # The exit status of a command-line mistake (argparse's).
 MISTAKE_STATUS = 2
@@ -36,10 +36,13 @@ def follow_split(window) -> bool:
 
 
 def _defaults(dataset, window) -> set:
-    """The pattern the source's columns bring, and the one this window set
-    for the split before (entities came since)."""
-    return {default_pattern(*dataset.split.stored_columns()),
-            getattr(window, "split_default", None)}
+    """The patterns the source's columns bring (with none or some of the
+    derived series: exprseditor.widen_default_pattern), and the one this
+    window set for the split before (entities came since)."""
+    names, kinds = dataset.split.stored_columns()
+    series = dataset.derived.names
+    return {getattr(window, "split_default", None)} | {
+        default_pattern(names + series[:k], kinds + (NUMBER,) * k) for k in range(len(series) + 1)}
 
 
 def fail(window, message: str) -> None:
