@@ -92,6 +92,7 @@ class EntitySplit:
         self.changes = 0  # bumped whenever the view's columns change
         self._names, self._kinds, self._entity, self._refused = [], (), None, False
         self._codes: list[int] = []
+        self.mistake = None
         self.meet([], ColumnKinds((), ()), 0)
 
     @property
@@ -116,8 +117,8 @@ class EntitySplit:
         same = bool(names) and producer == (self._names, self._kinds)
         self._names, self._kinds = producer
         self._all_names, self._described, self._width = list(names), described, width
-        self.mistake = None  # what is wrong with --split's column, for the window to say
         if not same:
+            self.mistake = None  # what is wrong with --split's column, for the window to say
             self._entity, self._refused = self._entity_given(), False
         if not same_run:
             self._codes = []  # a new stream: its level codes may name other words
