@@ -27,13 +27,15 @@ def stock_table() -> str:
 
 def sar_report() -> str:
     """sar -n DEV's shape (LC_ALL=C): a banner, a snapshot a line per interface
-    under its names line, blank lines between, and the averages."""
+    under its names line, blank lines between, then the averages."""
     lines = ["Linux 6.1.0 (host) \t12/08/26 \t_x86_64_\t(2 CPU)", ""]
     for second in range(SAR_SNAPSHOTS):
         lines.append(f"10:00:{second:02d}        IFACE   rxpck/s   txpck/s")
         lines += [f"10:00:{second + 1:02d}   {iface:>10}   {10 * k + second:7.2f}   {second:7.2f}"
                   for k, iface in enumerate(IFACES)]
         lines.append("")
+    lines.append("Average:        IFACE   rxpck/s   txpck/s")
+    lines += [f"Average:   {iface:>10}   {10 * k + 2:7.2f}   2.00" for k, iface in enumerate(IFACES)]
     return "\n".join(lines) + "\n"
 
 
@@ -84,7 +86,8 @@ def test_a_sar_report_splits_per_interface(qtbot, open_app, table_file):
     assert summary["split"] == "IFACE"
     assert summary["point_columns"] == ["time", "IFACE", "rxpck/s[lo]", "rxpck/s[eth0]",
                                         "txpck/s[lo]", "txpck/s[eth0]"]
-    assert summary["lines"]["data"] == SAR_SNAPSHOTS * len(IFACES)
+    assert summary["lines"]["data"] == SAR_SNAPSHOTS * len(IFACES) and summary["problems"] == 0
+    assert summary["lines"]["skipped"]["summary"] == 1 + len(IFACES)  # the averages
     stats = {s["name"]: (s["count"], s["min"], s["max"]) for s in summary["stats"]}
     assert stats["rxpck/s[eth0]"] == (SAR_SNAPSHOTS, 10, 10 + SAR_SNAPSHOTS - 1)
 
