@@ -63,6 +63,23 @@ def test_a_stock_table_splits_per_symbol_however_its_rows_arrive(blocks):
     assert data.column_names == SPLIT_NAMES
 
 
+def test_split_columns_follow_a_run_that_drops_its_oldest_rows():
+    data = Dataset("points", max_rows=50)
+    data.set_column_names(STOCKS)
+    rows, views = stock_rows(days=40), []
+    for start in range(0, len(rows), 7):
+        block = rows[start:start + 7]
+        data.append(TextRows(block, {0: SYMBOLS} if start == 0 else {}))
+        kept = rows[max(0, start + len(block) - 50):start + len(block)]
+        for code, symbol in enumerate(SYMBOLS):
+            if f"price[{symbol}]" in data.column_names:
+                expected = np.where(kept[:, 0] == code, kept[:, 2], np.nan)
+                assert np.array_equal(data.column(f"price[{symbol}]"), expected, equal_nan=True)
+        views.append((data.column(data.column_names[2]).copy(), data.column(data.column_names[2])))
+    assert data.split.active and data.column_names == SPLIT_NAMES
+    assert all(np.array_equal(copy, view, equal_nan=True) for copy, view in views)
+
+
 def test_each_entity_is_one_line_over_its_own_rows():
     data = stocks(days=400)
     live, days = LiveRun(), 1.7e9 + DAY * np.arange(400)

@@ -139,15 +139,16 @@ class EntitySplit:
     def start_run(self) -> None:
         """A new run of the same stream: it keeps the entities so far (its
         curves keep their names), and the evidence is looked at afresh."""
-        self._looked = 0  # rows of the run when the evidence was last looked at
-        self._cache: dict = {}
+        self._looked = 0  # rows stored in the run when the evidence was last looked at
+        self._appended = 0  # rows stored since: the run's rows and those it dropped
+        self._grown: dict = {}  # Part -> its _Grown values
         self._view = None
 
     def observe(self, stored, rows: int, new: int) -> bool:
         """After `new` rows were stored (`rows` in the run now): decides the
         split where the evidence is due, and takes new entities. True when
         the view's columns changed."""
-        self._cache.clear()
+        self._appended += new
         if self._entity is None:
             if not self._detect(stored, rows):
                 return False
@@ -166,9 +167,11 @@ class EntitySplit:
         return True
 
     def _detect(self, stored, rows: int) -> bool:
-        if self.choice != AUTO or self._refused or rows < max(FIRST_LOOK, 2 * self._looked):
+        # (Counted in rows stored, not kept: a run at --max-rows is looked at again too.)
+        if self.choice != AUTO or self._refused or rows < FIRST_LOOK \
+                or self._appended < 2 * self._looked:
             return False
-        self._looked = rows
+        self._looked = self._appended
         x = x_column(self._kinds)
         if x is None:
             return False
@@ -223,12 +226,15 @@ class EntitySplit:
         if part.entity is None:
             return stored(part.source)
         source = stored(part.source)
-        found = self._cache.get(part)
-        if found is None or len(found) != len(source):
-            found = np.where(self._rows_of(part.entity, stored), source, np.nan)
-            found.flags.writeable = False
-            self._cache[part] = found
-        return found
+        first = self._appended - len(source)  # the run's first row kept, counted from its start
+        grown = self._grown.get(part)
+        if grown is None or not grown.first <= first <= grown.first + grown.filled:
+            grown = self._grown[part] = _Grown(first)
+        new = grown.first + grown.filled - first  # the first row it does not hold yet
+        entity = stored(self._entity)[new:]
+        is_entity = np.isnan(entity) if part.entity == NO_ENTITY else entity == part.entity
+        grown.append(np.where(is_entity, source[new:], np.nan), first)
+        return grown.rows(first, len(source))
 
     def last_row(self, stored, count: int) -> tuple:
         """The newest value of each column of the view (`count` stored
@@ -250,6 +256,34 @@ class EntitySplit:
         """Which rows of the run are entity `code`'s (NO_ENTITY: an empty field's)."""
         entity = stored(self._entity)
         return np.isnan(entity) if code == NO_ENTITY else entity == code
+
+
+class _Grown:
+    """An entity's column over the rows of a run, grown by the rows that
+    came since it was last read (a long run costs each frame its new rows,
+    not all of them). Views handed out never change: new rows go after
+    them, or into new memory, as in the data set's own columns."""
+
+    def __init__(self, first: int):
+        self.first = first  # the row (from the run's start) values[0] holds
+        self.values = np.empty(0)
+        self.filled = 0
+
+    def append(self, values: np.ndarray, first: int) -> None:
+        """`values` after those so far; the rows before `first` have left the run."""
+        need = self.filled + len(values)
+        if need > len(self.values) or (values.dtype.kind == "c" and self.values.dtype.kind != "c"):
+            keep = first - self.first
+            fresh = np.empty(max(2 * (need - keep), 1024), np.result_type(self.values, values))
+            fresh[:self.filled - keep] = self.values[keep:self.filled]
+            self.values, self.first, self.filled = fresh, first, self.filled - keep
+        self.values[self.filled:self.filled + len(values)] = values
+        self.filled += len(values)
+
+    def rows(self, first: int, count: int) -> np.ndarray:
+        view = self.values[first - self.first:first - self.first + count]
+        view.flags.writeable = False
+        return view
 
 
 def _word(words, code: int) -> str:
