@@ -317,7 +317,7 @@ def main(argv=None, produce=None) -> int:
     if received:
         # What a shell reports for a process ended by that signal.
         return 128 + received[0]
-    return 1 if failures else (getattr(window, "exit_status", 0) or code)
+    return 1 if failures else (window.exit_status or code)
 
 
 def console_main() -> None:

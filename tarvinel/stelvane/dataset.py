@@ -168,7 +168,7 @@ class Dataset(KindsByName):
     @property
     def rows(self) -> list[tuple]:
         """Rows of the current run as tuples of Python numbers (for inspection; slow)."""
-        return list(zip(*(self.column(n).tolist() for n in self._names)))
+        return list(zip(*(self.column(n).tolist() for n in self.column_names)))
 
     def last_row(self) -> tuple | None:
         return self.split.last_row(self._stored, len(self._names)) if len(self) else None

@@ -36,7 +36,7 @@ from .pacing import FramePacer, frame_interval
 from .problems import ExceptionHook, ProblemLog
 from .replaybar import ReplayBar
 from .savekeys import ExportKeys
-from .splitview import follow_split
+from .splitview import SplitFollower
 from .summary import window_summary
 from .watch import ProducerWatch
 
@@ -88,7 +88,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self._connect_views()
         self.row_rate, self.frame_rate = RateMeter(), RateMeter()
         self._next_status = 0.0
-        self._closed = False
+        self._closed, self.exit_status = False, 0  # exit_status: what the program ends with
         self._make_export_keys()
         self.settings = settings.Keeper(self)
         self._ticking = False  # inside tick: problems are shown at its end
@@ -110,13 +110,15 @@ class MainWindow(QtWidgets.QMainWindow):
 
     def _make_data_sets(self, max_rows: int, max_history: int, split: str) -> None:
         """A data set and a data box per mode, the boxes published to the
-        toolbar; --split's column is one of the points'."""
+        toolbar; --split's column is one of the points', the pattern follows
+        the split (SplitFollower)."""
         self.modes = {mode.key: ModeRecord(mode, Dataset(
             mode.name, max_rows=max_rows, max_history=max_history, whole_runs=mode.whole_runs,
             split=split if mode is MODES[0] or split == NO_SPLIT else AUTO_SPLIT))
             for mode in MODES}
         self.point_dataset, self.trace_dataset = (r.dataset for r in self.modes.values())
         derive_in([record.dataset for record in self.modes.values()], self.expressions)
+        self.follow_split = SplitFollower(self)
         for record in self.modes.values():
             record.data_box = DataBox(record.mode.caption, record.dataset)
         # The toolbar reads the column names from the data boxes, through this window.
@@ -199,7 +201,7 @@ class MainWindow(QtWidgets.QMainWindow):
         try:
             self.intake.drain(start + INTAKE_SHARE * self.frame_interval)
             playing = self.replay_bar is not None and self.advance_replay()
-            if follow_split(self) | bool(self.expressions and widen_default_pattern(self)):
+            if self.follow_split() | bool(self.expressions and widen_default_pattern(self)):
                 self.selection.columns_changed()
             self.presenter.present()
             self.modes[self.selection.mode].data_box.refresh_if_new_run()

@@ -14,35 +14,41 @@ from ..protocol import NUMBER, default_pattern
 MISTAKE_STATUS = 2
 
 
-def follow_split(window) -> bool:
-    """Brings the points' pattern up to a split that changed since the last
-    frame, or ends the window over --split's mistake. True when the columns
-    the patterns match changed."""
-    record = window.modes[MODES[0].key]
-    split = record.dataset.split
-    if split.mistake:
-        if not getattr(window, "exit_status", 0):
-            fail(window, split.mistake)
-        return False
-    if split.changes == getattr(window, "split_seen", 0):
-        return False
-    window.split_seen = split.changes
-    field = record.controls.pattern_field
-    if split.active and field.text() in _defaults(record.dataset, window):
-        window.split_default = default_pattern(record.dataset.column_names,
-                                               record.dataset.described.kinds)
-        record.controls.set_pattern(window.split_default)
-    return True
+class SplitFollower:
+    """Called once a frame (after the intake): brings the points' pattern
+    up to a split that changed since, or ends the window over --split's
+    mistake. Returns True when the columns the patterns match changed."""
 
+    def __init__(self, window):
+        self.window = window
+        self.seen = 0         # the split's changes when last looked at
+        self.default = None   # the pattern it last set
 
-def _defaults(dataset, window) -> set:
-    """The patterns the source's columns bring (with none or some of the
-    derived series: exprseditor.widen_default_pattern), and the one this
-    window set for the split before (entities came since)."""
-    names, kinds = dataset.split.stored_columns()
-    series = dataset.derived.names
-    return {getattr(window, "split_default", None)} | {
-        default_pattern(names + series[:k], kinds + (NUMBER,) * k) for k in range(len(series) + 1)}
+    def __call__(self) -> bool:
+        window = self.window
+        record = window.modes[MODES[0].key]
+        split = record.dataset.split
+        if split.mistake:
+            if not window.exit_status:
+                fail(window, split.mistake)
+            return False
+        if split.changes == self.seen:
+            return False
+        self.seen = split.changes
+        if split.active and record.controls.pattern_field.text() in self._defaults(record.dataset):
+            self.default = default_pattern(record.dataset.column_names,
+                                           record.dataset.described.kinds)
+            record.controls.set_pattern(self.default)
+        return True
+
+    def _defaults(self, dataset) -> set:
+        """The patterns the source's columns bring (with none or some of the
+        derived series: exprseditor.widen_default_pattern), and the one set
+        for the split before (entities came since)."""
+        names, kinds = dataset.split.stored_columns()
+        series = dataset.derived.names
+        return {self.default} | {default_pattern(names + series[:k], kinds + (NUMBER,) * k)
+                                 for k in range(len(series) + 1)}
 
 
 def fail(window, message: str) -> None:
