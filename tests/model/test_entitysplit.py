@@ -80,6 +80,16 @@ def test_split_columns_follow_a_run_that_drops_its_oldest_rows():
     assert all(np.array_equal(copy, view, equal_nan=True) for copy, view in views)
 
 
+def test_a_split_table_read_again_is_not_split_twice():
+    saved = stocks()
+    again = Dataset("points")
+    again.set_column_names(Columns(saved.column_names, saved.described.kinds))
+    again.append(TextRows(np.column_stack([saved.column(n) for n in saved.column_names]),
+                          {0: SYMBOLS}))
+    assert again.column_names == SPLIT_NAMES and again.split.column == "symbol"
+    assert all(again.joins(name) for name in SPLIT_NAMES[2:])
+
+
 def test_each_entity_is_one_line_over_its_own_rows():
     data = stocks(days=400)
     live, days = LiveRun(), 1.7e9 + DAY * np.arange(400)

@@ -45,9 +45,11 @@ NO_ENTITY = -1
 @dataclass(frozen=True)
 class Part:
     """One column of the view: stored column `source`, whole (`entity`
-    None) or only at the rows whose entity column holds level code `entity`."""
+    None) or only at the rows whose entity column holds level code `entity`;
+    `joined`: a whole column that is one entity's already (see _parts)."""
     source: int
     entity: int | None = None
+    joined: bool = False
 
 
 def names_entities(codes: np.ndarray, x: np.ndarray, added_x: bool = False) -> bool:
@@ -191,14 +193,19 @@ class EntitySplit:
 
     def _parts(self) -> list[Part]:
         """Every number column but X split, the derived series too (their
-        values are a row's, `value=price*volume`, whichever entity it is)."""
+        values are a row's, `value=price*volume`, whichever entity it is).
+        A column named for an entity (`price[AAPL]`: a split table saved
+        and read again) is that entity's already: it stays whole, joined."""
         x = x_column(self._kinds)
+        words = set(self._described.words_of(self._entity))
         parts = []
         for index, kind in enumerate(self._described.kinds):
-            if kind == NUMBER and index != x:
+            name = self._all_names[index]
+            named = name.endswith("]") and name[name.rfind("[") + 1:-1] in words
+            if kind == NUMBER and index != x and not named:
                 parts += [Part(index, code) for code in self._codes]
             else:
-                parts.append(Part(index))
+                parts.append(Part(index, joined=named))
         return parts
 
     def view(self):
@@ -212,7 +219,8 @@ class EntitySplit:
                                     tuple(self._described.units[p.source] for p in parts))
             described.words = {i: self._described.words[p.source] for i, p in enumerate(parts)
                                if p.source in self._described.words}
-            described.joined = frozenset(i for i, p in enumerate(parts) if p.entity is not None)
+            described.joined = frozenset(i for i, p in enumerate(parts)
+                                         if p.entity is not None or p.joined)
             described.changes = self._described.changes
             self._view = (unique_names(names)[0], parts, described, described.changes)
         return self._view[:3]
