@@ -284,8 +284,8 @@ def add_window_options(parser: argparse.ArgumentParser) -> None:
                              "(default: $STELVANE_SCREENSHOT)")
     window.add_argument("--summary", action="store_true",
                         help="at exit, print one JSON line: points, runs, traces, point_columns, "
-                             "split, trace_columns, pairs, problems, ended, live_x, window, window_rows, "
-                             "stats, derived (and replay)")
+                             "split, trace_columns, pairs, problems, ended, live_x, window, "
+                             "window_rows, stats, derived (and replay)")
     window.add_argument("--export-png", metavar="PATH",
                         help="save the live plot to PATH (.png or .svg) when --seconds ends "
                              "(or at --at in a replay)")
@@ -311,6 +311,12 @@ def _names(text: str) -> tuple[str, ...]:
     return names
 
 
+def _split_column(text: str) -> str:
+    if not text.strip():
+        raise argparse.ArgumentTypeError("a column's name, auto or none, not an empty text")
+    return text.strip()
+
+
 def add_reading_options(parser: argparse.ArgumentParser) -> None:
     """How a stream of text reads, where the guess from its first lines is wrong."""
     reading = parser.add_argument_group(
@@ -327,7 +333,7 @@ def add_reading_options(parser: argparse.ArgumentParser) -> None:
                          help="the line (from 1) that holds a table's column names")
     reading.add_argument("--names", type=_names, metavar="A,B,C",
                          help="the column names themselves; the data begins at the first row")
-    reading.add_argument("--split", default=AUTO_SPLIT, metavar="COLUMN",
+    reading.add_argument("--split", type=_split_column, default=AUTO_SPLIT, metavar="COLUMN",
                          help="the text column that names each row's entity (a long table: "
                               "symbol,date,price): each number column shows as one column per "
                               "entity, price[AAPL]; none: never split (default: split where X "

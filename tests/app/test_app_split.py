@@ -35,7 +35,8 @@ def sar_report() -> str:
                   for k, iface in enumerate(IFACES)]
         lines.append("")
     lines.append("Average:        IFACE   rxpck/s   txpck/s")
-    lines += [f"Average:   {iface:>10}   {10 * k + 2:7.2f}   2.00" for k, iface in enumerate(IFACES)]
+    lines += [f"Average:   {iface:>10}   {10 * k + 2:7.2f}   2.00"
+              for k, iface in enumerate(IFACES)]
     return "\n".join(lines) + "\n"
 
 
