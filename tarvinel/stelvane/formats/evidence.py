@@ -15,10 +15,10 @@ The line right above that block is where the names are looked for (a line
 whose fields do not fit the types): never "the last line that looks like
 names". A first row with one bad value among good ones still fits, and so
 is a row with one problem, not a names line; so is a row whose times and
-dates fit and whose number columns hold nothing or one word ("ERR"). Control bytes and
-numbers in C's hex notation (0x10) are no evidence of words: no names line
-holds them, and among a number column's values they are bad values (each a
-problem of its row), so they count as missing here.
+dates fit and whose number columns hold nothing or one word ("ERR").
+Control bytes and numbers in C's hex notation (0x10) are no evidence of
+words: no names line holds them, and among a number column's values they
+are bad values (each a problem of its row), so they count as missing here.
 
 This module imports no Qt: the producer process uses it.
 """
