@@ -214,7 +214,8 @@ def create_app(argv=None, produce=None) -> Application:
     window = MainWindow(queue, producer=producer, epoch=epoch, live_rows=args.live_rows,
                         max_rows=args.max_rows, max_history=args.history, window=args.window,
                         expressions=chosen_expressions(args, remembered),
-                        replay_speed=args.replay, replay_rate=args.replay_rate or DEFAULT_RATE)
+                        replay_speed=args.replay, replay_rate=args.replay_rate or DEFAULT_RATE,
+                        split=args.split)
     for warning in warnings:
         print(warning, file=sys.stderr)
         window.report(warning)
@@ -341,7 +342,7 @@ def main(argv=None, produce=None) -> int:
     if received:
         # What a shell reports for a process ended by that signal.
         return 128 + received[0]
-    return 1 if failures else code
+    return 1 if failures else (window.exit_status or code)
 
 
 def console_main() -> None:

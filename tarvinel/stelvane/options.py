@@ -11,6 +11,7 @@ import sys
 from .formats.atomic import ExportError, plot_format
 from .formats.reading import FORMAT_CHOICES, ReadOptions, separator
 from .formats.videoencode import check_size, encoder_library, video_format
+from .model.entitysplit import AUTO as AUTO_SPLIT
 from .model.expressions import ExpressionError, parse_definition
 from .model.replay import DEFAULT_RATE, MAX
 from .model.timewindow import CHOICES, parse_window
@@ -287,8 +288,8 @@ def add_window_options(parser: argparse.ArgumentParser) -> None:
                              "(default: $STELVANE_SCREENSHOT)")
     window.add_argument("--summary", action="store_true",
                         help="at exit, print one JSON line: points, runs, traces, point_columns, "
-                             "trace_columns, pairs, problems, ended, live_x, window, window_rows, "
-                             "stats, derived (and replay)")
+                             "split, trace_columns, pairs, problems, ended, live_x, window, "
+                             "window_rows, stats, derived (and replay)")
     window.add_argument("--export-png", metavar="PATH",
                         help="save the live plot to PATH (.png or .svg) when --seconds ends "
                              "(or at --at in a replay)")
@@ -314,6 +315,12 @@ def _names(text: str) -> tuple[str, ...]:
     return names
 
 
+def _split_column(text: str) -> str:
+    if not text.strip():
+        raise argparse.ArgumentTypeError("a column's name, auto or none, not an empty text")
+    return text.strip()
+
+
 def add_reading_options(parser: argparse.ArgumentParser) -> None:
     """How a stream of text reads, where the guess from its first lines is wrong."""
     reading = parser.add_argument_group(
@@ -330,6 +337,11 @@ def add_reading_options(parser: argparse.ArgumentParser) -> None:
                          help="the line (from 1) that holds a table's column names")
     reading.add_argument("--names", type=_names, metavar="A,B,C",
                          help="the column names themselves; the data begins at the first row")
+    reading.add_argument("--split", type=_split_column, default=AUTO_SPLIT, metavar="COLUMN",
+                         help="the text column that names each row's entity (a long table: "
+                              "symbol,date,price): each number column shows as one column per "
+                              "entity, price[AAPL]; none: never split (default: split where X "
+                              "grows within each entity but not over the rows)")
     reading.add_argument("--time-format", default="", metavar="STRFTIME",
                          help="a strftime format (e.g. '%%d.%%m.%%Y %%H:%%M') for times no "
                               "other shape reads")

@@ -31,7 +31,7 @@ from .account import BLANK, REPEATED, SUMMARY
 from .layout import DAYTIME, EPOCH, STRFTIME, WHITESPACE, ColumnLayout, TableLayout
 from .fields import (clean_lines, is_framed, is_rule, comment_text, header_shape, is_content, is_value_line,
                      split_fields)
-from .evidence import is_summary, rows_block, unbracketed
+from .evidence import is_summary, rows_block, types_open, unbracketed
 from .headerlines import (line_fields, listed_names, looks_like_units, made_up_names, padded,
                           stored_names, stored_units)
 from .values import (AMPM, DATES, MISSING, TIME_OF_DAY, WORD, column_layout, epoch_scale,
@@ -337,6 +337,9 @@ def sniff(lines, *, sep=AUTO, names_line: int | None = None, names=None,
                            or made_up_names(candidate.layout))
         _epoch_columns(candidate)
     best = max(candidates, key=_Candidate.score)
+    if not final and len(best.rows) < SAMPLE_ROWS and types_open(best.rows,
+                                                                  best.layout.decimal_comma):
+        return None  # bad values among a column's first ones: more rows tell its type
     framed = best.sep == "|" and _mostly_framed(lines[best.first:])
     best.layout = replace(best.layout, brackets=brackets, framed=framed)
     shapes, blank_is_roll = _header(lines, best)
