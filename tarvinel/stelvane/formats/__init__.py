@@ -12,6 +12,8 @@ source's reader.
     layout.py     how the lines of a table are laid out
     account.py    where every line went: data, passed over with a kind, or a problem
     headerlines.py  a table's names and units lines
+    units.py      numbers with units or multipliers glued on (4688k, 45%),
+                  and bars between groups of fields
     recordings/   files in formats of their own (Parquet, Arrow, HDF5, netCDF,
                   MATLAB, NumPy, WAV, FITS, JSON arrays, Touchstone, compressed
                   text), told by their first bytes and read whole, one reader

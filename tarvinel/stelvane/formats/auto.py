@@ -317,7 +317,8 @@ class AutoReader:
     def _plain_rows(self, found) -> bool:
         """Whether the rows are plain numbers the text reader's road takes."""
         layout = found.layout
-        if layout.sep not in _PLAIN_SEPARATORS or layout.decimal_comma or layout.brackets:
+        if (layout.sep not in _PLAIN_SEPARATORS or layout.decimal_comma or layout.brackets
+                or layout.groups or any(c.unit is not None for c in layout.columns)):
             return False
         if not all(c.kind == NUMBER or (c.kind == TIME and c.shape == EPOCH and c.scale == 1.0)
                    for c in layout.columns):

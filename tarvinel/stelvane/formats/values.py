@@ -11,6 +11,7 @@ import re
 from datetime import datetime
 
 from ..protocol import NUMBER, TEXT, TIME
+from .units import suffixed
 from .layout import DAYTIME, DMY, EPOCH, ISO, MDY, MISSING_WORDS, MONTH, STRFTIME, ColumnLayout
 
 MISSING = "missing"
@@ -89,7 +90,7 @@ def value_class(text: str, decimal_comma: bool = False) -> str:
     text = text.strip()
     if text in _MISSING:
         return MISSING
-    if is_number(text, decimal_comma):
+    if is_number(text, decimal_comma) or suffixed(text, decimal_comma):
         return NUMBER
     if text[0].isdigit():
         if ISO_PATTERN.match(text):
