@@ -12,6 +12,7 @@
                                 dev.id, booleans as 0/1, strings read as values
                                 (a JSON array written one object a line too)
 
+Their values are read by linevalues.py.
 `recognise` tells these from a table by the first lines. `KeyedReader`
 turns lines into blocks of rows: a name first seen later adds a column at
 the end (the columns so far keep their places, earlier rows hold NaN there),
@@ -21,9 +22,7 @@ as a table's would be. Blank lines and `#` comments are skipped.
 This module imports no Qt: the producer process uses it.
 """
 
-import json
 import math
-import re
 from dataclasses import dataclass, field
 
 import numpy as np
@@ -32,115 +31,33 @@ from ..protocol import NUMBER, TEXT, TIME, Columns
 from .account import NAMES, TITLE, line_kind
 from .fields import clean_lines, is_content
 from .influx import point_values
+from .linevalues import ARRAY_ENDS, json_values, keyvalue_pairs, marked_value
+from .textpairs import has_text_pairs, text_pairs
 from .layout import EPOCH, ColumnLayout
+from .units import column_unit, in_unit
 from .timevalues import DayClock, epoch_seconds, time_seconds
 from .values import column_layout, epoch_scale, is_missing, number_text
 
 TABLE, KEYVALUE, MARKED, JSONL, INFLUX = "table", "keyvalue", "marked", "jsonl", "influx"
-FORMATS = (TABLE, KEYVALUE, MARKED, JSONL, INFLUX)
+TEXTPAIRS = "textpairs"  # text with key=value pairs inside (textpairs.py)
+FORMATS = (TABLE, KEYVALUE, MARKED, JSONL, INFLUX, TEXTPAIRS)
 # Lines that decide the format; fewer do where fewer have come.
 RECOGNISE_LINES = 20
 # Columns a stream's names may make: every row holds a value (or NaN) for each,
 # so names without end (a new label a line) would grow memory as lines times names.
 MAX_COLUMNS = 500
 
-_LABEL = r"[A-Za-z_][\w.\-/%°]*"
-_PAIR = re.compile(rf"\s*({_LABEL})\s*[:=]\s*(.*?)\s*$")
-_LABEL_ONLY = re.compile(rf"\s*({_LABEL})\s*$")
-# Lines that open or close a JSON array of objects, one object a line.
-_ARRAY_ENDS = frozenset(("[", "]", "],", "[]"))
-_MARKED = re.compile(r">([^:|§]+):([^|§]*)(?:§([^|]*))?(?:\|.*)?$")
-
-
-def keyvalue_pairs(line: str):
-    """The (label, value) pairs of a label:value line, label None for a bare
-    value and value None for a label alone; None when a piece is neither."""
-    text = line.strip()
-    if "," in text or ";" in text:
-        pieces = re.split(r"[,;]", text)
-    else:
-        pieces = _space_pieces(text)
-    pairs = []
-    for piece in pieces:
-        if not piece.strip():
-            continue
-        pair = _PAIR.match(piece)
-        if pair:
-            pairs.append((pair.group(1), pair.group(2).strip().strip('"')))
-        elif _LABEL_ONLY.match(piece) and not is_missing(piece):
-            pairs.append((piece.strip(), None))
-        elif " " not in piece.strip():
-            pairs.append((None, piece.strip()))
-        else:
-            return None
-    return pairs
-
-
-def _space_pieces(text: str) -> list[str]:
-    """Pieces of a line whose pairs are separated by spaces or tabs; a
-    label with its ':' or '=' apart from the value ("temp: 21.5") is one."""
-    pieces = []
-    for token in text.split():
-        if pieces and pieces[-1][-1] in ":=":
-            pieces[-1] += token
-        else:
-            pieces.append(token)
-    return pieces
-
-
-def marked_value(line: str):
-    """(name, time text or None, value text, unit) of a `>` line, or None."""
-    match = _MARKED.match(line.strip())
-    if not match:
-        return None
-    name, rest, unit = match.group(1).strip(), match.group(2), (match.group(3) or "").strip()
-    time_text, _, value = rest.rpartition(":")
-    return name, time_text or None, value.strip(), unit
-
-
-def json_values(line: str) -> dict | None:
-    """A JSON line's values by flat name (a.b for nested keys), or None
-    where the line holds no object. A line of a JSON array written one
-    object a line (`[{...},`, `{...},`, `{...}]`) is read as its object."""
-    text = line.strip()
-    if text[:1] == "[" and text[1:].lstrip()[:1] == "{":
-        text = text[1:]
-    text = text.rstrip(",").rstrip()
-    if text[-1:] == "]" and text[:-1].rstrip()[-1:] == "}":
-        text = text[:-1].rstrip().rstrip(",")
-    try:
-        value = json.loads(text)
-        if not isinstance(value, dict):
-            return None
-        flat = {}
-        _flatten(value, "", flat)
-    except (ValueError, RecursionError):  # no JSON, or nested too deep to read
-        return None
-    return flat
-
-
-def _flatten(value, prefix: str, flat: dict) -> None:
-    if isinstance(value, dict):
-        for key, item in value.items():
-            _flatten(item, f"{prefix}{key}." if isinstance(item, (dict, list)) else
-                     f"{prefix}{key}", flat)
-        return
-    if isinstance(value, list):
-        for index, item in enumerate(value):
-            _flatten(item, f"{prefix}{index}." if isinstance(item, (dict, list)) else
-                     f"{prefix}{index}", flat)
-        return
-    flat[prefix.rstrip(".")] = value
-
 
 def _line_format(line: str) -> str | None:
-    if line in _ARRAY_ENDS or (line.lstrip("[").lstrip().startswith("{")
+    if line in ARRAY_ENDS or (line.lstrip("[").lstrip().startswith("{")
                                and json_values(line) is not None):
         return JSONL
     if line.startswith(">") and marked_value(line):
         return MARKED
     if point_values(line) is not None:
         return INFLUX
+    if has_text_pairs(line):
+        return TEXTPAIRS
     pairs = keyvalue_pairs(line)
     if pairs and any(label and value is not None for label, value in pairs):
         return KEYVALUE
@@ -159,7 +76,10 @@ def recognise(lines) -> str | None:
     for name in (JSONL, MARKED, INFLUX, KEYVALUE):
         if 2 * votes.count(name) > len(content):
             return name
-    return TABLE
+    # A tool's replies with pairs inside come between its banner and its
+    # statistics (four lines of ping's): a third of the lines, two at least.
+    replies = votes.count(TEXTPAIRS)
+    return TEXTPAIRS if replies >= 2 and 3 * replies >= len(content) else TABLE
 
 
 @dataclass
@@ -195,7 +115,7 @@ class KeyedReader:
     lines, so a reader sends them as it sends a table's blocks."""
 
     def __init__(self, line_format: str):
-        if line_format not in (KEYVALUE, MARKED, JSONL, INFLUX):
+        if line_format not in FORMATS[1:]:
             raise ValueError(f"{line_format!r} is no keyed line format")
         self.format = line_format
         self.names: list[str] = []
@@ -255,7 +175,7 @@ class KeyedReader:
 
     def _records(self, lines, rejected):
         take = {KEYVALUE: self._keyvalue, MARKED: self._marked, JSONL: self._json,
-                INFLUX: self._point}[self.format]
+                INFLUX: self._point, TEXTPAIRS: self._textpairs}[self.format]
         # A row held back: its line is in an earlier batch, counted as this one's first.
         records = [[0, self._open[1], self._open[2]]] if self._open else []
         self._open, self._failed = None, set()
@@ -303,7 +223,7 @@ class KeyedReader:
         last[name] = (value, unit)
 
     def _json(self, index, text, records, rejected) -> None:
-        if text in _ARRAY_ENDS:  # the brackets of a JSON array around the objects
+        if text in ARRAY_ENDS:  # the brackets of a JSON array around the objects
             self._skipped.append(TITLE)
             return
         values = json_values(text)
@@ -320,6 +240,13 @@ class KeyedReader:
             self._failed.add(index)
         else:
             records.append([index, {name: (value, "") for name, value in values.items()}, 1])
+
+    def _textpairs(self, index, text, records, rejected) -> None:
+        pairs = text_pairs(text)
+        if pairs is None:
+            self._skipped.append(TITLE)  # the tool's banner or statistics
+        else:
+            records.append([index, pairs, 1])
 
     # --- records to rows -----------------------------------------------------------
 
@@ -355,6 +282,7 @@ class KeyedReader:
             layout = ColumnLayout(TIME, EPOCH, scale=scale) if scale else ColumnLayout(NUMBER)
         else:
             layout = column_layout([str(raw)], name)
+            unit = unit or column_unit([str(raw)]) or ""  # 45%, 12k: the unit it carries
         column = self._columns[name] = _Column(len(self.names), layout, unit)
         self.names.append(name)
         return column
@@ -372,7 +300,10 @@ class KeyedReader:
         try:
             return float(number_text(raw))
         except ValueError:
-            raise ValueError(f"{raw[:40]!r} is not a number") from None
+            value = in_unit(raw, column.unit)
+            if value is None:
+                raise ValueError(f"{raw[:40]!r} is not a number") from None
+            return value
 
     def _code(self, column: _Column, word: str) -> float:
         code = column.codes.get(word)

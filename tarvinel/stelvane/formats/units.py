@@ -12,7 +12,8 @@ number in whatever unit its column has:
     B kB MB GB TB     bytes, powers of 1000
     KiB MiB GiB TiB   bytes, powers of 1024: 4KiB is 4096 B
     %                 percent, as it is
-    ns us µs ms s     seconds: 0.043ms is 4.3e-05 s
+    ns us µs ms s     times, in the unit written (ping's `time=0.043 ms` stays
+                      in ms); a column's other times are converted to its unit
 
 A column keeps one unit: the unit its sampled values carry (the first
 where several do), or none where only multipliers and bare numbers came.
@@ -35,8 +36,11 @@ SUFFIXES = {
     "TB": ("B", 1e12), "KiB": ("B", 1024.0), "MiB": ("B", 1024.0 ** 2),
     "GiB": ("B", 1024.0 ** 3), "TiB": ("B", 1024.0 ** 4),
     "%": ("%", 1.0),
-    "ns": ("s", 1e-9), "us": ("s", 1e-6), "µs": ("s", 1e-6), "ms": ("s", 1e-3), "s": ("s", 1.0),
 }
+# Times: seconds per unit as powers of ten; each is a unit of its own,
+# converted within a column (by the power of ten apart: 900us is 0.9 ms).
+SECONDS = {"ns": -9, "us": -6, "µs": -6, "ms": -3, "s": 0}
+SUFFIXES.update((unit, (unit, 1.0)) for unit in SECONDS)
 # The longest suffixes first, so that "ms" is never read as "m" then "s".
 _SUFFIX = "|".join(re.escape(s) for s in sorted(SUFFIXES, key=len, reverse=True))
 _SUFFIXED = re.compile(rf"([+-]?(?:\d+(?:[.,]\d*)?|[.,]\d+)(?:[eE][+-]?\d+)?)({_SUFFIX})$")
@@ -70,9 +74,15 @@ def in_unit(text: str, unit: str, decimal_comma: bool = False) -> float | None:
     """A suffixed number in a column of `unit` ("" for none), or None where
     it is no suffixed number or carries a unit other than the column's."""
     found = suffixed(text, decimal_comma)
-    if found is None or (unit and found[1] not in ("", unit)):
+    if found is None:
         return None
-    return found[0]
+    value, carried = found
+    if not unit or carried in ("", unit):
+        return value
+    if carried in SECONDS and unit in SECONDS:
+        apart = SECONDS[carried] - SECONDS[unit]
+        return value * 10.0 ** apart if apart >= 0 else value / 10.0 ** -apart
+    return None
 
 
 def unsuffixed(data: bytes, layout) -> bytes:
