@@ -32,6 +32,7 @@ from .account import NAMES, TITLE, line_kind
 from .fields import clean_lines, is_content
 from .influx import point_values
 from .linevalues import ARRAY_ENDS, json_values, keyvalue_pairs, marked_value
+from .listing import Listing, is_listing, may_be_listing
 from .textpairs import has_text_pairs, text_pairs
 from .layout import EPOCH, ColumnLayout
 from .units import column_unit, in_unit
@@ -40,7 +41,8 @@ from .values import column_layout, epoch_scale, is_missing, number_text
 
 TABLE, KEYVALUE, MARKED, JSONL, INFLUX = "table", "keyvalue", "marked", "jsonl", "influx"
 TEXTPAIRS = "textpairs"  # text with key=value pairs inside (textpairs.py)
-FORMATS = (TABLE, KEYVALUE, MARKED, JSONL, INFLUX, TEXTPAIRS)
+LISTING = "listing"      # name/value listings, a row per snapshot (listing.py)
+FORMATS = (TABLE, KEYVALUE, MARKED, JSONL, INFLUX, TEXTPAIRS, LISTING)
 # Lines that decide the format; fewer do where fewer have come.
 RECOGNISE_LINES = 20
 # Columns a stream's names may make: every row holds a value (or NaN) for each,
@@ -64,14 +66,19 @@ def _line_format(line: str) -> str | None:
     return None
 
 
-def recognise(lines) -> str | None:
+def recognise(lines, final: bool = True) -> str | None:
     """The format the first lines are in, or None while no line holds
-    anything (no line yet but blank ones and comments). A format most of
-    the lines are in wins; a table otherwise."""
+    anything (no line yet but blank ones and comments) or, unless `final`,
+    while they may begin a listing. A format most of the lines are in wins;
+    a table otherwise."""
     content = [line.strip() for line in clean_lines(lines)
                if is_content(line)][:RECOGNISE_LINES]
     if not content:
         return None
+    if is_listing(content):
+        return LISTING
+    if not final and may_be_listing(content):
+        return None  # a listing's first names, or a table's first rows
     votes = [_line_format(line) for line in content]
     for name in (JSONL, MARKED, INFLUX, KEYVALUE):
         if 2 * votes.count(name) > len(content):
@@ -127,6 +134,7 @@ class KeyedReader:
         self._capped = False  # MAX_COLUMNS reached, and said
         self._beyond = False  # the record being read has a name beyond them
         self._failed: set[int] = set()  # the lines of this batch that gave no record
+        self._listed = Listing()  # what a listing's header lines said
 
     def take(self, lines, final: bool = True) -> KeyedBlock | None:
         """The block for these lines (whole lines, decoded), or None where
@@ -138,7 +146,7 @@ class KeyedReader:
         self._new_words = {}
         self._skipped, data_lines, problem_lines = [], 0, 0
         records = self._records(clean_lines(lines), rejected)
-        if self.format == MARKED and records and not final:
+        if self.format in (MARKED, LISTING) and records and not final:
             self._open = records.pop()
         for index, record, count in records:
             told, self._beyond = len(rejected), False
@@ -175,7 +183,8 @@ class KeyedReader:
 
     def _records(self, lines, rejected):
         take = {KEYVALUE: self._keyvalue, MARKED: self._marked, JSONL: self._json,
-                INFLUX: self._point, TEXTPAIRS: self._textpairs}[self.format]
+                INFLUX: self._point, TEXTPAIRS: self._textpairs,
+                LISTING: self._listing}[self.format]
         # A row held back: its line is in an earlier batch, counted as this one's first.
         records = [[0, self._open[1], self._open[2]]] if self._open else []
         self._open, self._failed = None, set()
@@ -247,6 +256,19 @@ class KeyedReader:
             self._skipped.append(TITLE)  # the tool's banner or statistics
         else:
             records.append([index, pairs, 1])
+
+    def _listing(self, index, text, records, rejected) -> None:
+        """A snapshot's row gathers its lines' values until a name comes again."""
+        pairs, header = self._listed.line(text)
+        if not pairs:
+            self._skipped.append(NAMES if header else TITLE)
+            return
+        last = records[-1][1] if records else None
+        if last is None or any(name in last for name, _ in pairs):
+            last = {}
+            records.append([index, last, 0])
+        records[-1][2] += 1
+        last.update((name, (value, "")) for name, value in pairs)
 
     # --- records to rows -----------------------------------------------------------
 
