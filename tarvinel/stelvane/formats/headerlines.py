@@ -14,6 +14,8 @@ from .values import WORD, value_class
 # A unit without brackets: a short token, or one with a sign units use.
 _UNIT_WORD = re.compile(r"[^\s\d](?:\S{0,3}|\S*[/%°µ^*·²³\d]\S*)$")
 _BRACKETED = re.compile(r"^(\[.*\]|\(.*\))$")
+# A word a comment line begins with to say that it names the columns ("#N ra dec").
+NAMES_MARKS = frozenset(("N",))
 
 
 def fitted(fields, layout: TableLayout) -> list[list[str]] | None:
@@ -23,7 +25,8 @@ def fitted(fields, layout: TableLayout) -> list[list[str]] | None:
     then those."""
     starts = layout.stored_fields()
     fields = [f.strip().strip("\"'") for f in fields]
-    if len(fields) == layout.width + 1 and fields[0].endswith(":"):
+    if len(fields) - 1 in (layout.width, len(starts)) and (
+            fields[0].endswith(":") or fields[0] in NAMES_MARKS):
         fields = fields[1:]
     if len(fields) == len(starts) and len(starts) < layout.width:
         return [[name] for name in fields]
