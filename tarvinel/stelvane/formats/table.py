@@ -119,7 +119,9 @@ class TableRoad:
         of such a line: whether its value went missing}."""
         block.mended = {}
         layout = self.sniffed.layout
-        odd = [bad for bad in block.bad if bad.odd_field is not None]
+        # (A report's summary row, "Average:" where a time belongs, is passed over.)
+        odd = [bad for bad in block.bad
+               if bad.odd_field is not None and not self.sniffed.repeats(bad.text)]
         if not odd or layout.quote and any(layout.quote in bad.text for bad in odd):
             return
         for bad in odd:
