@@ -40,7 +40,8 @@ def test_a_backslash_at_the_end_of_a_line_joins_the_next(end, step):
     assert read.problems == ["in line 8: 'oops' is not a number: '3,oops,1'; read as missing"]
 
 
-def test_a_backslash_on_the_last_line_has_nothing_to_join_and_is_said():
-    read = ReadStream(b"t v\n0 1\n1 2\n2 3 \\")
+@pytest.mark.parametrize("end", [b"", b"\n", b"\r\n"])
+def test_a_backslash_on_the_last_line_has_nothing_to_join_and_is_said(end):
+    read = ReadStream(b"t v\n0 1\n1 2\n2 3 \\" + end)
     assert len(read.rows) == 2 and read.balanced
     assert read.lines["problems"] == 1 and "line 4" in read.problems[0]

@@ -1,6 +1,6 @@
 """A stream read to its end through the reader a source makes (make_reader)
-and a real Feed: what --summary shows of it (names, kinds, units, rows, the
-lines account) and the problems said."""
+and a real Feed: what --summary shows of it (names, kinds, units, the rows
+under the last names, the lines account) and the problems said."""
 
 import queue
 
@@ -25,12 +25,12 @@ class ReadStream:
         for i in range(0, len(data), step):
             reader.feed(data[i:i + step])
         reader.finish()
-        self.road = reader.road
+        self.road = getattr(reader, "road", "plain")
         self.names, self.kinds, self.units, blocks = None, None, None, []
         while not commands.empty():
             word, payload = commands.get()
-            if word == PN:
-                self.names = list(payload)
+            if word == PN:  # the rows under names before are another run's
+                self.names, blocks = list(payload), []
                 self.kinds = tuple(getattr(payload, "kinds", None) or (NUMBER,) * len(payload))
                 self.units = tuple(getattr(payload, "units", None) or ("",) * len(payload))
             elif word == PD:

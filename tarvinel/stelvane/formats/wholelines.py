@@ -207,11 +207,21 @@ class WholeLines:
             self._feed_utf8(b"\n")
         if not self._pending:
             return None
-        line, self._pending = self._pending, b""
-        self.lines += 1
-        if broken:  # cut short: the source tells the user which line
+        # What waits: lines ending in a backslash (whole, waiting for the
+        # next) and the unfinished last line, either maybe alone.
+        pending, self._pending = self._pending, b""
+        ended = pending.endswith(b"\n")
+        if broken:
+            end = pending.rfind(b"\n") + 1
+            whole, rest = pending[:end], pending[end:]
+        else:
+            whole, rest = (pending if ended else pending + b"\n"), b""
+        if whole:
+            first, count = self.lines + 1, whole.count(b"\n")
+            self.lines += count
+            self._deliver(whole, first, count)
+        if rest:  # cut short: the source tells the user which line
+            self.lines += 1
             self._problems.account.saw(1)
             self._problems.account.add_problem()
-        else:
-            self._deliver(line + b"\n", self.lines, 1)
-        return self.lines
+        return None if ended else self.lines
