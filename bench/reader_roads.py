@@ -91,14 +91,15 @@ def compare(base, new, folder, args) -> None:
         sides = {side: lambda t=tree, p=path: read_in(t, p, args.repeats)
                  for side, tree in (("base", base), ("new", new))}
         found = alternating(args.rounds, sides)
-        rates = {side: [run["rows_per_second"] for run in runs] for side, runs in found.items()}
         roads = {side: runs[0]["road"] for side, runs in found.items()}
         trees = {runs[0]["tree"] for runs in found.values()}
         assert len(trees) == 2, f"both sides read with the same tree: {trees}"
-        ratio = paired_median(rates["new"], rates["base"])
-        print(f"{road:>5} road ({roads['new']}): base {statistics.median(rates['base']):,.0f} "
-              f"rows/s, new {statistics.median(rates['new']):,.0f} rows/s, new/base {ratio:.3f} "
-              f"(median of {args.rounds} rounds' ratios)", flush=True)
+        for figure, label in (("rows_per_second", "rows/s"), ("rows_per_cpu_second", "rows/CPU s")):
+            rates = {side: [run[figure] for run in runs] for side, runs in found.items()}
+            ratio = paired_median(rates["new"], rates["base"])
+            print(f"{road:>5} road ({roads['new']}): base {statistics.median(rates['base']):,.0f} "
+                  f"{label}, new {statistics.median(rates['new']):,.0f} {label}, new/base "
+                  f"{ratio:.3f} (median of {args.rounds} rounds' ratios)", flush=True)
 
 
 if __name__ == "__main__":

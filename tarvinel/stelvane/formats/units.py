@@ -43,12 +43,18 @@ SECONDS = {"ns": -9, "us": -6, "µs": -6, "ms": -3, "s": 0}
 SUFFIXES.update((unit, (unit, 1.0)) for unit in SECONDS)
 # The longest suffixes first, so that "ms" is never read as "m" then "s".
 _SUFFIX = "|".join(re.escape(s) for s in sorted(SUFFIXES, key=len, reverse=True))
+_LAST = frozenset(suffix[-1] for suffix in SUFFIXES)
+_FIRST = frozenset("0123456789+-.,")
 _SUFFIXED = re.compile(rf"([+-]?(?:\d+(?:[.,]\d*)?|[.,]\d+)(?:[eE][+-]?\d+)?)({_SUFFIX})$")
 
 
 def suffixed(text: str, decimal_comma: bool = False) -> tuple[float, str] | None:
     """(value, unit) of a number with a suffix, or None for other text."""
-    match = _SUFFIXED.match(text.strip())
+    text = text.strip()
+    # (Most text that is no number is told at its ends, before the pattern.)
+    if not text or text[-1] not in _LAST or text[0] not in _FIRST:
+        return None
+    match = _SUFFIXED.match(text)
     if not match:
         return None
     number, suffix = match.groups()
