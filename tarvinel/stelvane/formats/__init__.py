@@ -7,7 +7,10 @@ source's reader.
     table.py      a table of times, words and numbers (the typed road), laid
                   out by sniff.py (names, units, separator, kinds) and parsed
                   natively by tableblock.py
-    keyed.py      label:value, >name:value and JSON lines (lines.py)
+    keyed.py      label:value, >name:value and JSON lines, InfluxDB's line
+                  protocol, text with pairs inside (ping), name/value
+                  listings (nstat, Prometheus): lines.py, linevalues.py,
+                  influx.py, textpairs.py, listing.py
     reading.py    ReadOptions: what the command line says about a stream
     layout.py     how the lines of a table are laid out
     account.py    where every line went: data, passed over with a kind, or a problem

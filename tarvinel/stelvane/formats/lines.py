@@ -11,6 +11,12 @@
                                 JSON lines: one object each, nested keys as
                                 dev.id, booleans as 0/1, strings read as values
                                 (a JSON array written one object a line too)
+    weather,site=a temp_c=5.8 1264129200000000000
+                                InfluxDB's line protocol (influx.py)
+    64 bytes from ...: icmp_seq=1 ttl=64 time=0.043 ms
+                                text with pairs inside (textpairs.py)
+    IpInReceives   209759  0.0  name/value listings, a row per snapshot
+                                (listing.py: nstat, Prometheus, /proc/net/dev)
 
 Their values are read by linevalues.py.
 `recognise` tells these from a table by the first lines. `KeyedReader`
