@@ -121,3 +121,13 @@ def test_a_table_of_words_and_numbers_stays_a_table():
     read = ReadStream(table.encode())
     assert read.road == "table" and read.names[-3:] == ["city", "x", "y"]
     assert len(read.rows) == 5
+
+
+def test_meminfo_values_with_a_unit_word_read_in_that_unit():
+    meminfo = ("MemTotal:       24684748 kB\nMemFree:        14744544 kB\n"
+               "HugePages_Total:       0\nHugepagesize:       2048 kB\n")
+    read = ReadStream((meminfo * 3).encode())
+    assert read.names == ["row", "MemTotal", "MemFree", "HugePages_Total", "Hugepagesize"]
+    assert [read.unit(n) for n in read.names[1:]] == ["B", "B", "", "B"]
+    assert read.column("MemTotal").tolist() == [24684748e3] * 3
+    assert read.lines == {"total": 12, "data": 12, "skipped": {}, "problems": 0}

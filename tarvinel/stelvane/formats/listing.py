@@ -2,6 +2,7 @@
 
     #kernel                                   nstat -as: a name, its value
     IpInReceives          209759   0.0        (and its rate, `.2`)
+    MemTotal:       24684748 kB               /proc/meminfo: a unit after the value
     # TYPE http_requests_total counter        Prometheus text exposition: the
     http_requests_total{code="200"} 1027      labels stay in the column name
     Inter-|   Receive       |  Transmit       /proc/net/dev: `iface.group.name`
@@ -21,6 +22,7 @@ This module imports no Qt: the producer process uses it.
 import re
 
 from ..protocol import NUMBER
+from .units import SUFFIXES
 from .values import WORD, value_class
 
 # A Prometheus sample's name with its labels, the value, a timestamp maybe.
@@ -44,6 +46,8 @@ def _named(text: str):
         name, value, stamp = sample.groups()
         return name, [value] + ([stamp] if stamp else [])
     tokens = text.split()
+    if len(tokens) == 3 and tokens[2] in SUFFIXES:  # /proc/meminfo: "MemTotal:  2468 kB"
+        tokens = [tokens[0], tokens[1] + tokens[2]]
     if len(tokens) < 2 or value_class(tokens[0].rstrip(":")) != WORD or not _values(tokens[1:]):
         return None
     name = tokens[0][:-1] if tokens[0].endswith(":") else tokens[0]
