@@ -79,3 +79,13 @@ def test_top_memory_columns_read_top_suffixes_as_its_kib_steps():
     assert read.names[:3] == ["PID", "USER", "PR"] and len(read.rows) == 20
     assert read.column("VIRT")[3] == 20.0 * 1024 ** 3 and read.column("VIRT")[0] == 1959620
     assert not read.problems and read.balanced
+
+
+@pytest.mark.parametrize("step", [None, 9])
+@pytest.mark.parametrize("names", ["freq,1k,10k,100k", "t 5s 10s 30s"])
+def test_names_that_look_like_suffixed_numbers_stay_names(names, step):
+    sep = "," if "," in names else " "
+    rows = "".join(sep.join(str(i * k) for k in range(1, 5)) + "\n" for i in range(30))
+    read = ReadStream((names + "\n" + rows).encode(), step)
+    assert read.names == names.split(sep) and len(read.rows) == 30
+    assert read.lines["skipped"] == {"names": 1} and not read.problems

@@ -9,7 +9,7 @@ import re
 from ..protocol import TIME
 from .fields import comment_text, is_content, is_framed, is_value_line, split_fields
 from .layout import ColumnLayout, TableLayout
-from .values import WORD, value_class
+from .values import WORD, suffix_only, value_class
 
 # A unit without brackets: a short token, or one with a sign units use.
 _UNIT_WORD = re.compile(r"[^\s\d](?:\S{0,3}|\S*[/%°µ^*·²³\d]\S*)$")
@@ -55,7 +55,7 @@ def stored_units(fields, layout: TableLayout) -> tuple[str, ...] | None:
 def stored_name(parts, column: ColumnLayout, index: int) -> str:
     """A stored column's name; where the names line holds values (a report
     whose first name is the time it was printed at), a made-up one."""
-    if all(value_class(p) != WORD for p in parts):
+    if all(value_class(p) != WORD and not suffix_only(p) for p in parts):
         return "time" if column.kind == TIME else f"c{index + 1}"
     return " ".join(p for p in parts if p) or f"c{index + 1}"
 

@@ -81,6 +81,12 @@ def is_number(text: str, decimal_comma: bool = False) -> bool:
     return True
 
 
+def suffix_only(text: str, decimal_comma: bool = False) -> bool:
+    """Whether a value is a number by its unit suffix alone (`1k`, `45%`):
+    one such value in a line of names (`freq,1k,10k`) is a name."""
+    return suffixed(text, decimal_comma) is not None and not is_number(text, decimal_comma)
+
+
 def has_decimal_comma(text: str) -> bool:
     return bool(_DECIMAL_COMMA.match(text.strip()))
 
