@@ -89,3 +89,11 @@ def test_names_that_look_like_suffixed_numbers_stay_names(names, step):
     read = ReadStream((names + "\n" + rows).encode(), step)
     assert read.names == names.split(sep) and len(read.rows) == 30
     assert read.lines["skipped"] == {"names": 1} and not read.problems
+
+
+def test_a_table_drawn_between_bars_with_words_of_several_parts_is_no_groups():
+    table = "| city | place name | n |\n|---|---|---|\n" + "".join(
+        f"| {c} | Old Town {i} | {i} |\n" for i, c in enumerate(("Graz", "Wien", "Linz", "Bern")))
+    read = ReadStream(table.encode())
+    assert read.names == ["city", "place name", "n"] and read.column("n").tolist() == [0, 1, 2, 3]
+    assert read.lines["data"] == 4 and not read.problems

@@ -123,10 +123,11 @@ def grouped(lines) -> bool:
     fields (dstat: `usr sys idl| read  writ|`): pieces between the bars of
     several fields each, not one value a piece as a table separated by bars."""
     content = [line.strip() for line in lines if line.strip() and line.strip()[0] not in "#!"]
-    barred = [line for line in content if "|" in line.strip("|")]
+    # (Rows drawn between bars, `| New York | 3 |`, are a table drawn, not groups.)
+    barred = [line for line in content if "|" in line and not line[0] == line[-1] == "|"]
     if not content or 2 * len(barred) <= len(content):
         return False
-    pieces = [piece for line in barred for piece in line.strip("|").split("|")]
+    pieces = [piece for line in barred for piece in line.split("|")]
     return 2 * sum(len(piece.split()) > 1 for piece in pieces) > len(pieces)
 
 
