@@ -329,6 +329,9 @@ def add_reading_options(parser: argparse.ArgumentParser) -> None:
                          help="auto: recognised from the first lines (default); table: a table of "
                               "numbers, times and words; keyvalue: label:value or label=value "
                               "pairs; marked: >name:value lines; jsonl: a JSON object a line; "
+                              "influx: InfluxDB's line protocol; textpairs: text with key=value "
+                              "pairs inside (ping); listing: name/value listings, a row per "
+                              "snapshot (nstat, Prometheus); "
                               "text: plain numbers under the first line of names")
     reading.add_argument("--sep", type=_separator, default="auto", metavar="SEP",
                          help="the separator of a table's fields: one character, or tab, space "

@@ -29,7 +29,7 @@ import re
 from ..protocol import NUMBER
 from .fields import is_content, split_fields
 from .values import (ISO_DATE, ISO_DATETIME, MISSING, MONTH_DATE, MONTH_DATETIME, NUMERIC_DATE,
-                     NUMERIC_DATETIME, WORD, value_class)
+                     NUMERIC_DATETIME, WORD, suffix_only, value_class)
 
 # Value classes alike for a column's type: a date with or without its time.
 _COARSE = {ISO_DATETIME: ISO_DATE, NUMERIC_DATETIME: NUMERIC_DATE, MONTH_DATETIME: MONTH_DATE}
@@ -84,29 +84,41 @@ def column_types(rows, decimal_comma: bool) -> list[str]:
     return types
 
 
-def fits(fields, width: int, types, decimal_comma: bool) -> bool:
-    """Whether a line's fields are a row under the columns' types."""
+def fits(fields, width: int, types, decimal_comma: bool, carriers=frozenset()) -> bool:
+    """Whether a line's fields are a row under the columns' types. A number
+    by its unit suffix alone fits only a column that `carriers` names."""
     if len(fields) != width:
         return False
-    typed = [(text, kind) for text, kind in zip(fields, types) if kind not in (WORD, MISSING)]
+    typed = [(i, text, kind) for i, (text, kind) in enumerate(zip(fields, types))
+             if kind not in (WORD, MISSING)]
     if not typed:
         return False
     # A report prints its time in its names line too: where there are
     # numbers, they alone tell a row.
-    numbers = [(text, kind) for text, kind in typed if kind == NUMBER]
-    found = [(_class(text, decimal_comma), kind) for text, kind in numbers or typed]
+    numbers = [(i, text, kind) for i, text, kind in typed if kind == NUMBER]
+    found = [(WORD if i not in carriers and suffix_only(text, decimal_comma)
+              else _class(text, decimal_comma), kind) for i, text, kind in numbers or typed]
     matched = sum(got == kind for got, kind in found)
     missing = sum(got == MISSING for got, _ in found)
     if matched > 0 and 2 * (matched + missing) >= len(found):
         return True
     # The times and dates all fitting, the numbers missing or one a word:
     # a row with bad values (a names line has words where the times are).
-    others = [(_class(text, decimal_comma), kind) for text, kind in typed if kind != NUMBER]
+    others = [(_class(text, decimal_comma), kind) for _, text, kind in typed if kind != NUMBER]
     return bool(numbers and others) and all(got == kind for got, kind in others) and sum(
         got == WORD for got, _ in found) <= 1
 
 
-def _longest_block(lines, split: dict, start: int, width: int, types, decimal_comma: bool):
+def carriers(rows, decimal_comma: bool) -> frozenset:
+    """The columns where more than one row holds a number with a unit
+    suffix (`4688k`): one such value a column is a header's (`1k`)."""
+    counts = Counter(i for row in rows for i, text in enumerate(row)
+                     if suffix_only(text, decimal_comma))
+    return frozenset(i for i, count in counts.items() if count > 1)
+
+
+def _longest_block(lines, split: dict, start: int, width: int, types, decimal_comma: bool,
+                   suffixed=frozenset()):
     """(first line, length) of the longest block of rows, or None. `split`:
     the fields of each line that is no comment, by index."""
     best, first, length = None, None, 0
@@ -114,7 +126,8 @@ def _longest_block(lines, split: dict, start: int, width: int, types, decimal_co
         if i < len(lines) and lines[i].strip() and i not in split:
             continue  # a comment inside a block
         fields = split.get(i)
-        if fields and not is_summary(fields) and fits(fields, width, types, decimal_comma):
+        if fields and not is_summary(fields) and fits(fields, width, types, decimal_comma,
+                                                       suffixed):
             first = i if length == 0 else first
             length += 1
             continue
@@ -135,8 +148,10 @@ def rows_block(lines, sep, start: int) -> tuple[int, int] | None:
     widths = Counter(len(fields) for fields in split.values() if not is_summary(fields))
     best = None  # (length, typed columns, first line)
     for width, _ in widths.most_common(_WIDTHS_TRIED):
-        types = column_types([f for f in split.values() if len(f) == width], decimal_comma)
-        block = _longest_block(lines, split, start, width, types, decimal_comma)
+        rows = [f for f in split.values() if len(f) == width]
+        types = column_types(rows, decimal_comma)
+        block = _longest_block(lines, split, start, width, types, decimal_comma,
+                               carriers(rows, decimal_comma))
         if block:
             # The longest block; of blocks as long, the one with more columns
             # of values, then the later one (a banner comes before the rows).

@@ -16,7 +16,7 @@ import re
 
 import numpy as np
 
-from .account import BLANK, COMMENT, DIRECTIVE
+from .account import BLANK, COMMENT, line_kind
 from .fields import split_fields
 from .layout import WHITESPACE
 from .values import number_text
@@ -58,7 +58,7 @@ class TableRoad:
             text = match.group().decode("utf-8", "replace").strip()
             if text.startswith("#@"):
                 self._directive(text, line_number)
-            self._account.skip(DIRECTIVE if text.startswith("#@") else COMMENT)
+            self._account.skip(line_kind(text) or COMMENT)
             line_number += 1
             begin = match.end()
         if begin < len(data):
