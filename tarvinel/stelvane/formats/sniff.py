@@ -328,6 +328,19 @@ def _names_only(lines, seps, names_line: int | None, names) -> Sniffed | None:
     return Sniffed(tuple(fields), ("",) * len(fields), layout, index, len(lines))
 
 
+def _name(candidate, lines, names_line: int | None, names) -> None:
+    """The candidate's names: given, found above its rows, listed in its
+    header, or made up; and its epoch columns."""
+    if names is None and names_line is None:
+        _find_names(candidate, lines)
+    else:
+        _given_names(candidate, lines, names_line, names)
+    candidate.names = (candidate.names or listed_names(lines[:candidate.first],
+                                                       len(candidate.layout.stored_fields()))
+                       or made_up_names(candidate.layout))
+    _epoch_columns(candidate)
+
+
 def sniff(lines, *, sep=AUTO, names_line: int | None = None, names=None,
           time_format: str = "", final: bool = False) -> Sniffed | None:
     """The table the first lines of a stream show, or None while they show
@@ -353,14 +366,7 @@ def sniff(lines, *, sep=AUTO, names_line: int | None = None, names=None,
     if not candidates:
         return _names_only(lines, seps, names_line, names) if final else None
     for candidate in candidates:
-        if names is None and names_line is None:
-            _find_names(candidate, lines)
-        else:
-            _given_names(candidate, lines, names_line, names)
-        candidate.names = (candidate.names or listed_names(lines[:candidate.first],
-                                                           len(candidate.layout.stored_fields()))
-                           or made_up_names(candidate.layout))
-        _epoch_columns(candidate)
+        _name(candidate, lines, names_line, names)
     best = max(candidates, key=_Candidate.score)
     if not final and len(best.rows) < SAMPLE_ROWS and types_open(best.rows,
                                                                   best.layout.decimal_comma):
