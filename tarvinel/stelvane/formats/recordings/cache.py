@@ -42,6 +42,7 @@ import tempfile
 
 import numpy as np
 
+from ...protocol import FeedClosed
 from .extremesindex import IndexWriter, read_level
 
 CACHE_NAME = "tarvinel-stelvane"
@@ -50,11 +51,12 @@ MANIFEST = "manifest.json"
 _TEMPORARY = "partial-"
 
 
-class CacheFull(Exception):
-    """The recording does not fit under the cache's cap: the message says so."""
+class CacheFull(FeedClosed):
+    """The recording does not fit under the cache's cap: the message says so.
+    (A FeedClosed: the writer takes nothing more, and every reader lets that through.)"""
 
 
-class NotCacheable(Exception):
+class NotCacheable(FeedClosed):
     """The rows are no single table of numbers (runs, traces): read as before."""
 
 
@@ -137,6 +139,7 @@ class CacheWriter:
         self.names: list[str] = []
         self.kinds, self.units, self.words = [], [], {}
         self.written, self.rows_sent, self._room = 0, 0, 0
+        self.source_bytes = 0  # the bytes of a text file the rows were read from
         self._files, self._index = [], None
 
     # --- the feed's commands -------------------------------------------------------
@@ -193,7 +196,8 @@ class CacheWriter:
         levels = self._index.finish() if self._index else 0
         manifest = {"names": self.names, "kinds": self.kinds, "units": self.units,
                     "words": self.words, "rows": self.written, "levels": levels,
-                    "pattern": getattr(self, "pattern_text", None)}
+                    "pattern": getattr(self, "pattern_text", None),
+                    "source_bytes": self.source_bytes}
         with open(os.path.join(self.temporary, MANIFEST), "w", encoding="utf-8") as file:
             json.dump(manifest, file)
         self.cache.make_room(folder_bytes(self.temporary), keep=self.temporary)
@@ -233,6 +237,7 @@ class CachedRecording:
     rows: int
     levels: int
     pattern: str | None = None
+    source_bytes: int = 0
 
     @classmethod
     def open(cls, folder: str) -> "CachedRecording":

@@ -133,7 +133,7 @@ def thinned_rows(levels: list[np.ndarray], part, first: int, last: int, points: 
     if level is None:
         return None
     step = level_bin(level)
-    group = size // step
+    group = -(-size // step)  # whole index bins, at least the size asked: at most `points`
     start_bin = -(-first // step)
     end_bin = len(levels[level]) if last >= rows else last // step
     whole = max(0, (end_bin - start_bin) // group)

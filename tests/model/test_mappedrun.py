@@ -1,0 +1,74 @@
+"""A data set's current run memory-mapped from the columnar cache: every
+row kept whatever --max-rows says, thinned from the index on disk, and back
+to memory (the drop counted) once rows arrive beyond --max-rows."""
+
+import numpy as np
+import pytest
+
+from tarvinel.stelvane.dataset import Dataset
+from tarvinel.stelvane.formats.recordings.cache import ColumnarCache
+from tarvinel.stelvane.model.liverun import LiveRun, LiveView
+from tarvinel.stelvane.model.series import peak_decimated
+from tarvinel.stelvane.model.timewindow import ROWS
+
+ROW_COUNT = 300_000
+SPIKE_AT = 123_457
+
+
+@pytest.fixture
+def entry(tmp_path):
+    """A cache entry of t (growing) and a random walk with one spike."""
+    source = tmp_path / "walk.csv"
+    source.write_text("t,v\n")
+    writer = ColumnarCache(str(tmp_path / "cache")).writer(str(source))
+    writer.columns(["t", "v"])
+    v = np.random.default_rng(11).standard_normal(ROW_COUNT).cumsum()
+    v[SPIKE_AT] = 1e4
+    for first in range(0, ROW_COUNT, 50_000):
+        t = np.arange(first, first + 50_000) * 0.01
+        writer.rows(np.column_stack([t, v[first:first + 50_000]]))
+    return writer.finish()
+
+
+@pytest.fixture
+def mapped(entry):
+    data = Dataset("points", max_rows=1_000)
+    data.set_column_names(["t", "v"])
+    data.map_columns([entry.column(0), entry.column(1)], entry.index)
+    return data
+
+
+def test_a_mapped_run_keeps_every_row_read_only(mapped, entry):
+    assert len(mapped) == ROW_COUNT and mapped.dropped == 0 and mapped.rows_stored == ROW_COUNT
+    v = mapped.column("v")
+    assert v[SPIKE_AT] == 1e4 and not v.flags.writeable
+    assert mapped.extremes_index("v") is not None
+    with pytest.raises(ValueError, match="1 columns mapped, 2 named"):
+        mapped.map_columns([entry.column(0)])
+
+
+def test_the_live_plot_thins_a_mapped_run_from_its_index(mapped):
+    run = LiveRun()
+    whole = LiveView(ROWS, 1_000, 2_000, whole=True)
+    rows = run.rows(mapped, "P", ("t", "v"), None, whole)
+    assert rows == (0, ROW_COUNT, 2_000)
+    x, y = run.series(mapped, ("t", "v"), None, None, rows)
+    assert run.tables == {}  # no table of extremes made: no pass over the rows
+    v = mapped.column("v")
+    assert y.max() == 1e4 and y.min() == v.min() and len(y) <= 2_000 + 4
+    assert np.all(np.diff(x) > 0)
+    # Zoomed in: the rows of the view, read from the map, as any run's.
+    view = LiveView(ROWS, 1_000, 2_000, (1_234.0, 1_236.0), 1_000, 10)
+    first, last, points = run.rows(mapped, "P", ("t", "v"), None, view)
+    x, y = run.series(mapped, ("t", "v"), None, None, (first, last, points))
+    t = mapped.column("t")
+    assert last - first < ROW_COUNT // 100
+    np.testing.assert_array_equal(y, peak_decimated(t[first:last], v[first:last], points)[1])
+
+
+def test_rows_beyond_max_rows_after_a_mapped_run_go_to_memory_dropped_and_counted(mapped):
+    last_t = float(mapped.column("t")[-1])
+    mapped.append(np.array([[last_t + 1, 5.0], [last_t + 2, 6.0]]))
+    assert len(mapped) == 1_000 and mapped.dropped == ROW_COUNT + 2 - 1_000
+    assert mapped.column("v")[-1] == 6.0 and mapped.column("v")[-3] == mapped.column("v")[-3]
+    assert mapped.extremes_index("v") is None  # the index is of the mapped rows only
