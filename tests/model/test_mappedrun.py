@@ -72,3 +72,33 @@ def test_rows_beyond_max_rows_after_a_mapped_run_go_to_memory_dropped_and_counte
     assert len(mapped) == 1_000 and mapped.dropped == ROW_COUNT + 2 - 1_000
     assert mapped.column("v")[-1] == 6.0 and mapped.column("v")[-3] == mapped.column("v")[-3]
     assert mapped.extremes_index("v") is None  # the index is of the mapped rows only
+
+
+def test_a_rising_mapped_column_is_known_to_rise_without_a_look(mapped, monkeypatch):
+    from tarvinel.stelvane.model import growth
+    t, v = mapped.column("t"), mapped.column("v")
+    monkeypatch.setattr(np, "all", None)  # no pass over the rows: it would fail here
+    assert growth.grows(t) and growth.grows(t[1000:2000])
+    monkeypatch.undo()
+    assert not growth.grows(t[::-1]) and not growth.grows(v)
+
+
+def test_long_columns_are_looked_at_and_summed_up_in_stretches(monkeypatch):
+    from tarvinel.stelvane.model import growth, statistics
+    values = np.random.default_rng(5).standard_normal(10_001)
+    values[77] = np.nan
+    whole = statistics.summarise(values)
+    rising = np.arange(10_001.0)
+    monkeypatch.setattr(statistics, "STRETCH", 1000)
+    monkeypatch.setattr(growth, "STRETCH", 1000)
+    stretched = statistics.summarise(values)
+    assert (stretched.count, stretched.low, stretched.high, stretched.last) == \
+        (whole.count, whole.low, whole.high, whole.last)
+    assert stretched.mean == pytest.approx(whole.mean) and stretched.m2 == pytest.approx(whole.m2)
+    assert growth.grows(rising)
+    rising[5_000] = 0  # one step back, in the middle of a stretch
+    assert not growth.grows(rising)
+    rising[5_000], rising[2_000] = 5_000, 1_999.5  # at a stretch's border: still rising
+    assert growth.grows(rising)
+    rising[2_000] = 1_998.5
+    assert not growth.grows(rising)

@@ -51,8 +51,22 @@ class Summary:
 EMPTY = Summary()
 
 
+# Rows summed up at a time: a long column (a recording mapped from the
+# cache) in stretches, never with temporaries as long as itself.
+STRETCH = 1 << 22
+
+
 def summarise(y: np.ndarray) -> Summary:
     """The summary of the finite values of `y`, in row order."""
+    if len(y) > STRETCH:
+        whole = EMPTY
+        for start in range(0, len(y), STRETCH):
+            whole = whole.then(_summarise(y[start:start + STRETCH]))
+        return whole
+    return _summarise(y)
+
+
+def _summarise(y: np.ndarray) -> Summary:
     y = np.asarray(y, dtype=float)
     if not len(y):
         return EMPTY

@@ -106,7 +106,7 @@ class FileSource(NamedByPath):
         by the queue, its rows by the cache entry, which the window maps;
         a followed text file is followed on from the entry's end."""
         entry = mapped.entry
-        first.begin()
+        first.begin(started=first.started)  # the conversion's time counts
         first.feed.columns(entry.names, entry.kinds, entry.units)
         if entry.pattern:
             first.feed.pattern(entry.pattern)
@@ -240,8 +240,10 @@ class FirstRead:
         self.path, self.feed, self.status = path, feed, status
         self.started, self.rows_before, self.done = time.monotonic(), 0, False
 
-    def begin(self) -> None:
-        self.started, self.rows_before, self.done = time.monotonic(), self.feed.rows_sent, False
+    def begin(self, started: float | None = None) -> None:
+        """`started`: when the reading began, where not now (a conversion into the cache)."""
+        self.rows_before, self.done = self.feed.rows_sent, False
+        self.started = time.monotonic() if started is None else started
         if self.status.listening:
             self.status.send("reading", self.path)
 

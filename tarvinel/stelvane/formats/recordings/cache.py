@@ -33,12 +33,14 @@ is not cached (CacheFull, which the caller says).
 This module imports no Qt: the producer process converts.
 """
 
+import dataclasses
 from dataclasses import dataclass
 import hashlib
 import json
 import os
 import shutil
 import tempfile
+import weakref
 
 import numpy as np
 
@@ -49,6 +51,9 @@ CACHE_NAME = "tarvinel-stelvane"
 DEFAULT_CAP = 20 << 30
 MANIFEST = "manifest.json"
 _TEMPORARY = "partial-"
+# The maps of columns whose values never decrease from row to row (as the
+# conversion found), so that no one looks at all their rows again to know.
+_RISING_MAPS: weakref.WeakKeyDictionary = weakref.WeakKeyDictionary()
 
 
 class CacheFull(FeedClosed):
@@ -70,6 +75,14 @@ def recording_key(path: str) -> str:
     info = os.stat(path)
     text = f"{os.path.realpath(path)}\0{info.st_size}\0{info.st_mtime_ns}"
     return hashlib.sha256(text.encode()).hexdigest()[:32]
+
+
+def mapped_rising(values: np.ndarray) -> bool:
+    """Whether `values` are known to never decrease: rows of a cached column
+    that rises, in row order (any stretch of rising values rises)."""
+    the_map = getattr(values, "_mmap", None)
+    return bool(the_map is not None and values.ndim == 1 and values.strides[0] > 0
+                and _RISING_MAPS.get(the_map, False))
 
 
 def folder_bytes(folder: str) -> int:
@@ -141,6 +154,7 @@ class CacheWriter:
         self.written, self.rows_sent, self._room = 0, 0, 0
         self.source_bytes = 0  # the bytes of a text file the rows were read from
         self._files, self._index = [], None
+        self._rising, self._last = [], []  # per column: rising so far, the last value
 
     # --- the feed's commands -------------------------------------------------------
 
@@ -151,6 +165,7 @@ class CacheWriter:
         self.kinds = list(kinds or ["number"] * len(self.names))
         self.units = list(units or [""] * len(self.names))
         self._files = [open(self._column_path(j), "wb") for j in range(len(self.names))]
+        self._rising, self._last = [True] * len(self.names), [-np.inf] * len(self.names)
         self._index = IndexWriter(self.temporary, len(self.names))
 
     def rows(self, block, words=None) -> None:
@@ -162,8 +177,11 @@ class CacheWriter:
             self.words.setdefault(str(column), []).extend(new)
         self._keep_room(block.nbytes)
         columns = [np.ascontiguousarray(block[:, j]) for j in range(block.shape[1])]
-        for file, values in zip(self._files, columns):
+        for j, (file, values) in enumerate(zip(self._files, columns)):
             file.write(values.tobytes())
+            self._rising[j] = self._rising[j] and bool(
+                len(values) == 0 or values[0] >= self._last[j] and np.all(values[1:] >= values[:-1]))
+            self._last[j] = values[-1] if len(values) else self._last[j]
         self._index.add(columns)
         self.written += len(block)
         self.rows_sent = self.written
@@ -197,7 +215,7 @@ class CacheWriter:
         manifest = {"names": self.names, "kinds": self.kinds, "units": self.units,
                     "words": self.words, "rows": self.written, "levels": levels,
                     "pattern": getattr(self, "pattern_text", None),
-                    "source_bytes": self.source_bytes}
+                    "source_bytes": self.source_bytes, "rising": self._rising}
         with open(os.path.join(self.temporary, MANIFEST), "w", encoding="utf-8") as file:
             json.dump(manifest, file)
         self.cache.make_room(folder_bytes(self.temporary), keep=self.temporary)
@@ -238,6 +256,7 @@ class CachedRecording:
     levels: int
     pattern: str | None = None
     source_bytes: int = 0
+    rising: list = dataclasses.field(default_factory=list)  # per column: never decreases
 
     @classmethod
     def open(cls, folder: str) -> "CachedRecording":
@@ -249,7 +268,10 @@ class CachedRecording:
         path = os.path.join(self.folder, f"c{index}.f64")
         if self.rows == 0:
             return np.empty(0)
-        return np.memmap(path, np.float64, "r", shape=(self.rows,))
+        column = np.memmap(path, np.float64, "r", shape=(self.rows,))
+        if index < len(self.rising) and self.rising[index]:
+            _RISING_MAPS[column._mmap] = True
+        return column
 
     def index(self, column: int) -> list[np.ndarray]:
         """The column's min/max index, level 0 first."""
