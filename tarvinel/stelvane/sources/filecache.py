@@ -114,12 +114,13 @@ def cached_recording(path: str, found, reading, large: LargeFiles, status, stop,
         return None
     cache = ColumnarCache(large.cache_dir or cache_root(), large.cache_cap)
     name = os.path.basename(path)
-    entry = cache.lookup(path)
+    variant = repr(reading)  # the same file read with another --sep, ... is another entry
+    entry = cache.lookup(path, variant)
     if entry is not None:
         status.info(f"{name}: {entry.rows:,} rows from the cache")
         reader = primed_reader(path, reading, follow_feed) if follow_feed and found is None else None
         return Mapped(entry, reader, entry.source_bytes)
-    switch = Switch(cache.writer(path))
+    switch = Switch(cache.writer(path, variant))
     try:
         converted = _convert(path, found, switch, reading, status, stop, follow_feed)
         if converted is None:

@@ -70,10 +70,11 @@ def cache_root() -> str:
     return os.path.join(base, CACHE_NAME)
 
 
-def recording_key(path: str) -> str:
-    """The key of a file as it is now: its real path, size and modification time."""
+def recording_key(path: str, variant: str = "") -> str:
+    """The key of a file as it is now: its real path, size and modification
+    time, and `variant`, how it was read (a separator given, ...)."""
     info = os.stat(path)
-    text = f"{os.path.realpath(path)}\0{info.st_size}\0{info.st_mtime_ns}"
+    text = f"{os.path.realpath(path)}\0{info.st_size}\0{info.st_mtime_ns}\0{variant}"
     return hashlib.sha256(text.encode()).hexdigest()[:32]
 
 
@@ -99,18 +100,19 @@ class ColumnarCache:
     root: str
     cap: int = DEFAULT_CAP
 
-    def lookup(self, path: str) -> "CachedRecording | None":
-        """The entry of the file as it is now, marked as used; None if there is none."""
-        folder = os.path.join(self.root, recording_key(path))
+    def lookup(self, path: str, variant: str = "") -> "CachedRecording | None":
+        """The entry of the file as it is now (read as `variant` says),
+        marked as used; None if there is none."""
+        folder = os.path.join(self.root, recording_key(path, variant))
         manifest = os.path.join(folder, MANIFEST)
         if not os.path.isfile(manifest):
             return None
         os.utime(manifest)  # the least recently used leave first
         return CachedRecording.open(folder)
 
-    def writer(self, path: str) -> "CacheWriter":
+    def writer(self, path: str, variant: str = "") -> "CacheWriter":
         os.makedirs(self.root, exist_ok=True)
-        key = recording_key(path)
+        key = recording_key(path, variant)
         temporary = tempfile.mkdtemp(prefix=f"{_TEMPORARY}{key}-", dir=self.root)
         return CacheWriter(self, temporary, os.path.join(self.root, key))
 
