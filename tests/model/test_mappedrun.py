@@ -102,3 +102,25 @@ def test_long_columns_are_looked_at_and_summed_up_in_stretches(monkeypatch):
     assert growth.grows(rising)
     rising[2_000] = 1_998.5
     assert not growth.grows(rising)
+
+
+def resident_file_kb() -> int:
+    with open("/proc/self/status") as status:
+        return next(int(line.split()[1]) for line in status if line.startswith("RssFile"))
+
+
+def test_a_pass_over_a_long_mapped_column_gives_its_pages_back(tmp_path, monkeypatch):
+    from tarvinel.stelvane.model import statistics
+    source = tmp_path / "long.csv"
+    source.write_text("v\n")
+    writer = ColumnarCache(str(tmp_path / "cache")).writer(str(source))
+    writer.columns(["v"])
+    writer.rows(np.random.default_rng(2).standard_normal((4_000_000, 1)))  # 32 MB
+    column = writer.finish().column(0)
+    monkeypatch.setattr(statistics, "STRETCH", 1 << 18)
+    before = resident_file_kb()
+    summary = statistics.summarise(column)
+    assert resident_file_kb() - before < 8_000  # not the 32 MB it read
+    assert summary.count == 4_000_000 and summary.high == column.max()
+    assert resident_file_kb() - before > 30_000  # read whole by numpy: all of it counted
+    assert statistics.summarise(column) == summary  # read again: the same values

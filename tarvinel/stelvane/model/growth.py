@@ -8,7 +8,7 @@ import math
 
 import numpy as np
 
-from ..formats.recordings.cache import mapped_rising
+from ..formats.recordings.cache import mapped_rising, release_pages
 
 # Rows compared at a time: a long column is looked at in stretches, never
 # with a mask as long as itself.
@@ -21,7 +21,9 @@ def grows(x: np.ndarray) -> bool:
         return True
     for start in range(0, len(x) - 1, STRETCH):
         end = min(start + STRETCH, len(x) - 1)
-        if not np.all(x[start + 1:end + 1] >= x[start:end]):
+        rising = np.all(x[start + 1:end + 1] >= x[start:end])
+        release_pages(x[start:end])
+        if not rising:
             return False
     return True
 

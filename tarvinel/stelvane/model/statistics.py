@@ -16,6 +16,7 @@ import math
 
 import numpy as np
 
+from ..formats.recordings.cache import release_pages
 from ..formats.valuetext import duration_text, value_text
 from ..protocol import NUMBER, TIME
 from . import growth
@@ -62,6 +63,7 @@ def summarise(y: np.ndarray) -> Summary:
         whole = EMPTY
         for start in range(0, len(y), STRETCH):
             whole = whole.then(_summarise(y[start:start + STRETCH]))
+            release_pages(y[start:start + STRETCH])
         return whole
     return _summarise(y)
 

@@ -37,6 +37,7 @@ import dataclasses
 from dataclasses import dataclass
 import hashlib
 import json
+import mmap
 import os
 import shutil
 import tempfile
@@ -84,6 +85,26 @@ def mapped_rising(values: np.ndarray) -> bool:
     the_map = getattr(values, "_mmap", None)
     return bool(the_map is not None and values.ndim == 1 and values.strides[0] > 0
                 and _RISING_MAPS.get(the_map, False))
+
+
+def release_pages(values: np.ndarray) -> None:
+    """Gives back the pages of a mapped column's rows `values` (a stretch
+    just looked at), so that a pass over a long column does not leave all
+    of it counted as the window's memory; read again, they come back from
+    the system's file cache. Anything else is left alone."""
+    the_map = getattr(values, "_mmap", None)
+    if the_map is None or not len(values) or not hasattr(the_map, "madvise"):
+        return
+    start = values.ctypes.data - _map_address(the_map)
+    first = start // mmap.PAGESIZE * mmap.PAGESIZE
+    end = start + values.nbytes
+    whole = (end - first) // mmap.PAGESIZE * mmap.PAGESIZE  # whole pages only
+    if whole > 0:
+        the_map.madvise(mmap.MADV_DONTNEED, first, whole)
+
+
+def _map_address(the_map) -> int:
+    return np.frombuffer(the_map, np.uint8).ctypes.data
 
 
 def folder_bytes(folder: str) -> int:
