@@ -35,8 +35,9 @@ from .streams import READ_SIZE
 SAMPLE_BYTES = 1 << 16
 # How often the conversion's progress is said.
 PROGRESS_SECONDS = 0.5
-# Formats whose rows are converted (besides text); their row count by module.
-_CONVERTED = ("parquet", "arrowipc", "compressed")
+# Formats whose rows are converted (besides text). (Arrow IPC and .npy
+# files could be mapped as they are; they are copied too, for now.)
+_CONVERTED = ("parquet", "arrowipc", "compressed", "npy")
 
 
 @dataclass(frozen=True)
@@ -70,7 +71,23 @@ def estimated_rows(path: str, found) -> int | None:
         return None
     if module == "compressed":
         return 8 * os.path.getsize(path) // 40  # compressed text: ~8:1, 40 bytes a line
+    if module == "npy" and not dict(found.options).get("archive"):
+        return _npy_rows(path)
     return None
+
+
+def _npy_rows(path: str) -> int | None:
+    """The rows of a .npy as its header says (its longest side)."""
+    import numpy as np
+
+    try:
+        with open(path, "rb") as file:
+            version = np.lib.format.read_magic(file)
+            shape, _, _ = (np.lib.format.read_array_header_1_0 if version == (1, 0)
+                           else np.lib.format.read_array_header_2_0)(file)
+    except (ValueError, OSError):
+        return None  # its reader says what is wrong
+    return max(shape) if shape else None
 
 
 def worth_caching(path: str, found, max_rows: int) -> bool:
