@@ -10,7 +10,8 @@ import pytest
 from tarvinel.stelvane.formats.recordings import cache as cache_module
 from tarvinel.stelvane.formats.recordings.cache import (CacheFull, ColumnarCache, NotCacheable,
                                                          cache_root)
-from tarvinel.stelvane.formats.recordings.extremesindex import FIRST_BIN, level_bin, thinned_rows
+from tarvinel.stelvane.formats.recordings.extremesindex import (FIRST_BIN, level_bin, thinned,
+                                                                 thinned_rows)
 from tarvinel.stelvane.model.extremes import peak_rows
 
 
@@ -105,8 +106,9 @@ def test_the_index_keeps_the_extremes_of_every_view(tmp_path, recording_file, ro
     column = entry.column(0)
     for first, last, points in [(0, rows, 600), (0, rows, 300), (1234, rows - 999, 500),
                                 (rows // 8, rows // 8 + 40 * level_bin(1), 40)]:
-        kept = thinned_rows(levels, lambda a, b: column[a:b], first, last, points, rows)
-        assert kept is not None and np.all(np.diff(kept) >= 0)
+        kept, kept_values = thinned(levels, lambda a, b: column[a:b], first, last, points, rows)
+        np.testing.assert_array_equal(kept_values, values[kept])  # from the index
+        assert np.all(np.diff(kept) >= 0)
         assert first <= kept.min() and kept.max() < last
         window = values[first:last]
         shown = values[kept]

@@ -28,7 +28,7 @@ import math
 
 import numpy as np
 
-from ..formats.recordings.extremesindex import thinned_rows
+from ..formats.recordings.extremesindex import thinned
 from .extremes import BIN, ExtremesTable
 from .growth import GrowingX
 from .series import detail_window, formatted, peak_decimated
@@ -96,16 +96,16 @@ def rows_of(data, pair, fx, fy, rows) -> tuple[np.ndarray, np.ndarray]:
                  for name, fmt in zip(pair, (fx, fy)))
 
 
-def _from_index(data, name, fy, y, rows) -> np.ndarray | None:
+def _from_index(data, name, fy, y, rows) -> tuple[np.ndarray, np.ndarray] | None:
     """The rows that draw `rows` of a mapped column (dataset.map_columns)
-    from its min/max index on disk: none of its rows read but at the
-    range's ends. None where there is no index (or the format changes the
-    values' order, or the view is finer than the index)."""
+    and their values, from its min/max index on disk: none of its rows read
+    but at the range's ends. None where there is no index (or the format
+    changes the values' order, or the view is finer than the index)."""
     levels = getattr(data, "extremes_index", lambda _: None)(name)
     if levels is None or fy not in (None, "real") or y.dtype.kind == "c":
         return None
     first, last, points = rows
-    return thinned_rows(levels, lambda a, b: y[a:b], first, last, points, len(y))
+    return thinned(levels, lambda a, b: y[a:b], first, last, points, len(y))
 
 
 class LiveRun:
@@ -153,9 +153,9 @@ class LiveRun:
         x, y = data.column(pair[0]), data.column(pair[1])
         if (last - first) // max(2, points // 2) <= BIN:  # finer than a table: from the rows
             return peak_decimated(formatted(x[first:last], fx), formatted(y[first:last], fy), points)
-        keep = _from_index(data, pair[1], fy, y, rows)
-        if keep is not None:
-            return formatted(x[keep], fx), formatted(y[keep], fy)
+        found = _from_index(data, pair[1], fy, y, rows)
+        if found is not None:  # y's values from the index: only x's are read from the map
+            return formatted(x[found[0]], fx), found[1]
         offset = data.dropped
         table = self._table(y, offset, pair[1], fy)
 

@@ -122,11 +122,19 @@ def read_level(folder: str, column: int, level: int) -> np.ndarray:
 
 def thinned_rows(levels: list[np.ndarray], part, first: int, last: int, points: int,
                  rows: int) -> np.ndarray | None:
+    """The rows of thinned(...), or None."""
+    found = thinned(levels, part, first, last, points, rows)
+    return None if found is None else found[0]
+
+
+def thinned(levels: list[np.ndarray], part, first: int, last: int, points: int,
+            rows: int) -> tuple[np.ndarray, np.ndarray] | None:
     """The rows that draw rows [first, last) of a column of `rows` rows with
     about `points` points, from its index `levels` (read_level's, from 0
-    up); `part(a, b)` gives the column's values [a, b), read only at the
-    range's ends. None where the view is finer than the index (the caller
-    thins the rows themselves)."""
+    up), and their values: (rows, values). `part(a, b)` gives the column's
+    values [a, b), read only at the range's ends (the index holds the rest:
+    the rows between are never read). None where the view is finer than
+    the index (the caller thins the rows themselves)."""
     first, last = max(0, first), min(last, rows)
     size = -(-(last - first) // max(2, points // 2))
     level = _coarsest(len(levels), size)
@@ -138,10 +146,11 @@ def thinned_rows(levels: list[np.ndarray], part, first: int, last: int, points: 
     end_bin = len(levels[level]) if last >= rows else last // step
     whole = max(0, (end_bin - start_bin) // group)
     end = min(rows, (start_bin + whole * group) * step)
-    head = _extreme_rows(part, first, min(start_bin * step, last))
-    tail = _extreme_rows(part, max(end, first), last) if end < last else np.empty(0, np.intp)
-    middle = _grouped(levels[level][start_bin:start_bin + whole * group], whole, group)
-    return np.concatenate([head, middle, tail])
+    parts = [_extreme_rows(part, first, min(start_bin * step, last)),
+             _grouped(levels[level][start_bin:start_bin + whole * group], whole, group),
+             _extreme_rows(part, max(end, first), last if end < last else end)]
+    return (np.concatenate([rows for rows, _ in parts]),
+            np.concatenate([values for _, values in parts]))
 
 
 def _coarsest(levels: int, size: int) -> int | None:
@@ -149,22 +158,30 @@ def _coarsest(levels: int, size: int) -> int | None:
     return fitting[-1] if fitting else None
 
 
-def _grouped(entries: np.ndarray, bins: int, group: int) -> np.ndarray:
-    """Bins of `group` index entries each, as their extreme rows in row order."""
+_NONE = (np.empty(0, np.intp), np.empty(0))
+
+
+def _grouped(entries: np.ndarray, bins: int, group: int) -> tuple[np.ndarray, np.ndarray]:
+    """Bins of `group` index entries each, as their extreme rows in row
+    order, and those rows' values."""
     if bins == 0:
-        return np.empty(0, np.intp)
+        return _NONE
     grouped = np.asarray(entries).reshape(bins, group, _ENTRY)
     picked = np.arange(bins)
-    low = grouped[picked, np.argmin(grouped[:, :, 2], axis=1), 0]
-    high = grouped[picked, np.argmax(grouped[:, :, 3], axis=1), 1]
-    keep = np.empty(2 * bins, np.intp)
-    keep[0::2], keep[1::2] = np.minimum(low, high), np.maximum(low, high)
-    return keep
+    low_at, high_at = np.argmin(grouped[:, :, 2], axis=1), np.argmax(grouped[:, :, 3], axis=1)
+    low, high = grouped[picked, low_at, 0], grouped[picked, high_at, 1]
+    low_value, high_value = grouped[picked, low_at, 2], grouped[picked, high_at, 3]
+    first = low <= high
+    keep, values = np.empty(2 * bins, np.intp), np.empty(2 * bins)
+    keep[0::2], keep[1::2] = np.where(first, low, high), np.where(first, high, low)
+    values[0::2] = np.where(first, low_value, high_value)
+    values[1::2] = np.where(first, high_value, low_value)
+    return keep, values
 
 
-def _extreme_rows(part, first: int, last: int) -> np.ndarray:
+def _extreme_rows(part, first: int, last: int) -> tuple[np.ndarray, np.ndarray]:
     if last <= first:
-        return np.empty(0, np.intp)
+        return _NONE
     values = part(first, last)
-    low, high = int(np.argmin(values)), int(np.argmax(values))
-    return first + np.unique(np.array([low, high], np.intp))
+    at = np.unique(np.array([int(np.argmin(values)), int(np.argmax(values))], np.intp))
+    return first + at, np.asarray(values[at], np.float64)
