@@ -97,3 +97,13 @@ def test_a_cache_too_small_for_the_file_is_said_and_the_newest_rows_kept(qtbot, 
     assert summary["kept"] == 1000 and summary["points"] == ROWS
     assert any("not cached" in text and "cap of" in text for text in summary["problem_texts"])
     qtbot.waitUntil(lambda: win.status_bar.dropped_label.isVisible(), timeout=WAIT)
+
+
+def test_a_long_file_replays_from_its_first_row_to_its_last(qtbot, open_app, tmp_path):
+    path = tmp_path / "long.csv"
+    write_csv(path)
+    win = open_app(str(path), "--max-rows", "1000", "--replay", "max")
+    qtbot.waitUntil(lambda: win.summary().get("replay", {}).get("ended"), timeout=WAIT)
+    replay = win.summary()["replay"]
+    assert replay["position"] == replay["rows"] == ROWS and replay["x"] == ROWS - 1
+    assert win.summary()["kept"] == ROWS
