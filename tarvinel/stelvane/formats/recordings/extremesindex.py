@@ -183,5 +183,6 @@ def _extreme_rows(part, first: int, last: int) -> tuple[np.ndarray, np.ndarray]:
     if last <= first:
         return _NONE
     values = part(first, last)
-    at = np.unique(np.array([int(np.argmin(values)), int(np.argmax(values))], np.intp))
+    low, high = int(np.argmin(values)), int(np.argmax(values))
+    at = np.array([low] if low == high else sorted((low, high)), np.intp)
     return first + at, np.asarray(values[at], np.float64)
