@@ -58,6 +58,16 @@ def settings_home(tmp_path_factory, monkeypatch):
     return directory
 
 
+@pytest.fixture(autouse=True)
+def cache_home(tmp_path_factory, monkeypatch):
+    """Where the columnar cache of large recordings goes during one test
+    (formats/recordings/cache.py), in this process and the ones it starts:
+    never the user's."""
+    directory = tmp_path_factory.mktemp("cache")
+    monkeypatch.setenv("XDG_CACHE_HOME", str(directory))
+    return directory
+
+
 @pytest.hookimpl(trylast=True)
 def pytest_configure(config):
     # pytest-xvfb has set DISPLAY by now unless it was switched off (--no-xvfb);

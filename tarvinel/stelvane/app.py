@@ -31,6 +31,7 @@ from .model.replay import DEFAULT_RATE
 from .options import make_parser, parse_args, read_options, transport_options
 from .sources import (FileSource, FunctionSource, SourceError, check_source_text,
                       source_from_text)
+from .sources.filecache import LargeFiles
 from .sources.instrument import InstrumentSource, ProducerOptions
 from .sources.producer import ProducerProcess
 from .widgets import plotimage
@@ -93,8 +94,9 @@ def make_source(args: argparse.Namespace, produce=None):
     stdin = Connection(os.dup(0), writable=False) if args.source == "-" else None
     follow = not args.no_follow and args.replay is None  # a replay reads the file whole
     check_source_text(args.source)
-    return source_from_text(args.source, follow=follow, stdin=stdin,
-                            reading=read_options(args), **transport_options(args))
+    large = LargeFiles(max_rows=args.max_rows, cache_cap=int(args.cache_size * (1 << 30)))
+    return source_from_text(args.source, follow=follow, stdin=stdin, reading=read_options(args),
+                            large=large, **transport_options(args))
 
 
 def check_replayed(parser: argparse.ArgumentParser, source) -> None:

@@ -34,6 +34,7 @@ import warnings
 import numpy as np
 
 from .model.columnkinds import ColumnKinds, DataWarning, KindsByName
+from .model.mappedrun import MappedRun
 from .model.run import Run
 from .protocol import TextRows, unique_names
 from .model.derivedcolumns import DerivedColumns, plan
@@ -89,11 +90,12 @@ def _row_problem(row, width: int) -> str | None:
     return None
 
 
-class Dataset(KindsByName):
+class Dataset(MappedRun, KindsByName):
     """Rows under column names: the current run plus a bounded history.
 
     `whole_runs=True` makes every `append` a run of its own (a whole trace):
-    the run before it moves to the history.
+    the run before it moves to the history. A recording's current run may be
+    memory-mapped (map_columns, model/mappedrun.py).
     """
 
     def __init__(self, name: str = "data", max_rows: int = 1_000_000, max_history: int = 10,

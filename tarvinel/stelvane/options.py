@@ -274,6 +274,11 @@ def add_window_options(parser: argparse.ArgumentParser) -> None:
                              "default: the remembered one, else rows)")
     window.add_argument("--max-rows", type=_positive(int), default=1_000_000,
                         help="rows a run keeps in memory (default %(default)s)")
+    window.add_argument("--cache-size", type=_positive(float), default=20.0, metavar="GB",
+                        help="a file of more rows than --max-rows is read once into a cache of "
+                             "columns on disk ($XDG_CACHE_HOME/tarvinel-stelvane), which keeps "
+                             "every row; the cache holds at most this many GB, the least "
+                             "recently opened files leaving first (default %(default)s)")
     window.add_argument("--history", type=_not_negative(int), default=10,
                         help="finished runs kept (default %(default)s)")
     window.add_argument("--seconds", type=_not_negative(float),

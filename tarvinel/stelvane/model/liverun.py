@@ -28,6 +28,7 @@ import math
 
 import numpy as np
 
+from ..formats.recordings.extremesindex import thinned
 from .extremes import BIN, ExtremesTable
 from .growth import GrowingX
 from .series import detail_window, formatted, joins, own_rows, peak_decimated
@@ -95,6 +96,18 @@ def rows_of(data, pair, fx, fy, rows) -> tuple[np.ndarray, np.ndarray]:
                  for name, fmt in zip(pair, (fx, fy)))
 
 
+def _from_index(data, name, fy, y, rows) -> tuple[np.ndarray, np.ndarray] | None:
+    """The rows that draw `rows` of a mapped column (dataset.map_columns)
+    and their values, from its min/max index on disk: none of its rows read
+    but at the range's ends. None where there is no index (or the format
+    changes the values' order, or the view is finer than the index)."""
+    levels = getattr(data, "extremes_index", lambda _: None)(name)
+    if levels is None or fy not in (None, "real") or y.dtype.kind == "c":
+        return None
+    first, last, points = rows
+    return thinned(levels, lambda a, b: y[a:b], first, last, points, len(y))
+
+
 class LiveRun:
     """The rows a live plot draws from the current run, and what it keeps
     about the run between frames: per Y column a table of extremes, per X
@@ -142,6 +155,9 @@ class LiveRun:
         x, y = data.column(pair[0]), data.column(pair[1])
         if (last - first) // max(2, points // 2) <= BIN:  # finer than a table: from the rows
             return peak_decimated(formatted(x[first:last], fx), formatted(y[first:last], fy), points)
+        found = _from_index(data, pair[1], fy, y, rows)
+        if found is not None:  # y's values from the index: only x's are read from the map
+            return formatted(x[found[0]], fx), found[1]
         offset = data.dropped
         table = self._table(y, offset, pair[1], fy)
 

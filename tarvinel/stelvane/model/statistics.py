@@ -16,6 +16,7 @@ import math
 
 import numpy as np
 
+from ..formats.recordings.cache import release_pages
 from ..formats.valuetext import duration_text, value_text
 from ..protocol import NUMBER, TIME
 from . import growth
@@ -51,8 +52,23 @@ class Summary:
 EMPTY = Summary()
 
 
+# Rows summed up at a time: a long column (a recording mapped from the
+# cache) in stretches, never with temporaries as long as itself.
+STRETCH = 1 << 22
+
+
 def summarise(y: np.ndarray) -> Summary:
     """The summary of the finite values of `y`, in row order."""
+    if len(y) > STRETCH:
+        whole = EMPTY
+        for start in range(0, len(y), STRETCH):
+            whole = whole.then(_summarise(y[start:start + STRETCH]))
+            release_pages(y[start:start + STRETCH])
+        return whole
+    return _summarise(y)
+
+
+def _summarise(y: np.ndarray) -> Summary:
     y = np.asarray(y, dtype=float)
     if not len(y):
         return EMPTY

@@ -9,6 +9,7 @@ from dataclasses import dataclass
 from typing import Protocol
 
 from ..formats.reading import ReadOptions
+from .filecache import LargeFiles
 
 
 class SourceError(ValueError):
@@ -51,6 +52,7 @@ class SourceOptions:
     ca: str | None = None
     cert: str | None = None
     key: str | None = None
+    large: LargeFiles = LargeFiles()  # a file longer than --max-rows (see filecache.py)
 
 
 @dataclass(frozen=True)

@@ -17,6 +17,7 @@ from ..formats import recordings
 from ..formats.addedx import ARRIVAL, ROW
 from .base import NamedByPath
 from .file_watch import FileWatch
+from .filecache import LargeFiles, cached_recording
 from .streams import READ_SIZE, read_stream
 
 # How long a followed file may be missing before it counts as deleted (a
@@ -36,10 +37,11 @@ class FileSource(NamedByPath):
     path: str
     follow: bool = True
     reading: ReadOptions = ReadOptions()
+    large: LargeFiles = LargeFiles()
 
     @classmethod
     def from_text(cls, text: str, options) -> "FileSource":
-        return cls(os.path.abspath(text), options.follow, options.reading)
+        return cls(os.path.abspath(text), options.follow, options.reading, options.large)
 
     def run(self, feed, status, stop) -> str | None:
         try:
@@ -55,9 +57,15 @@ class FileSource(NamedByPath):
             if regular:
                 first = FirstRead(self.path, feed, status)
                 found = self._recognise(file)
+                if found != recordings.BINARY_FILE and os.fstat(file.fileno()).st_size:
+                    mapped = cached_recording(self.path, found, self.reading, self.large, status,
+                                              stop, feed if self.follow else None)
+                    if mapped is not None:
+                        return self._mapped(mapped, file, first, stop)
                 if found is not None:
                     return self._read_recording(found, first, stop, reader)
                 watch = FileWatch(stop)
+                first.begin()
                 try:
                     return self._read(file, reader, first, watch)
                 finally:
@@ -93,6 +101,26 @@ class FileSource(NamedByPath):
             return None
         return reason
 
+    def _mapped(self, mapped, file, first, stop) -> str | None:
+        """A file read into the cache (sources/filecache.py): its names go
+        by the queue, its rows by the cache entry, which the window maps;
+        a followed text file is followed on from the entry's end."""
+        entry = mapped.entry
+        first.begin(started=first.started)  # the conversion's time counts
+        first.feed.columns(entry.names, entry.kinds, entry.units)
+        if entry.pattern:
+            first.feed.pattern(entry.pattern)
+        if not first.reached_end(mapped=entry):
+            return None
+        if mapped.reader is None:
+            return f"end of file: {entry.rows:,} rows of {len(entry.names)} columns, from the cache"
+        file.seek(mapped.position)
+        watch = FileWatch(stop)
+        try:
+            return self._read(file, mapped.reader, first, watch, mapped.position)
+        finally:
+            watch.close()
+
     def _unreadable(self, status, how: str, error: OSError, cut: int | None = None) -> str:
         reason = f"{self.path} {how}: {error.strerror or error}"
         if cut:
@@ -125,13 +153,12 @@ class FileSource(NamedByPath):
             if stop.poll(0.1):
                 return None
 
-    def _read(self, file, reader, first, watch) -> str | None:
-        status, stop = first.status, watch.stop
-        position, head = 0, b""  # head: the first bytes, to see a rewrite
-        missing_since = None
+    def _read(self, file, reader, first, watch, position: int = 0) -> str | None:
+        """Reads the file on from `position` (0, or where its cache entry ends), then follows it."""
+        status, stop, missing_since = first.status, watch.stop, None
+        head = os.pread(file.fileno(), 64, 0) if position else b""  # to see a rewrite
         # Watched before the first read: a write after it wakes the wait below.
         watch.watch(file, self.path)
-        first.begin()
         while True:
             try:
                 data = file.read(READ_SIZE)
@@ -213,14 +240,17 @@ class FirstRead:
         self.path, self.feed, self.status = path, feed, status
         self.started, self.rows_before, self.done = time.monotonic(), 0, False
 
-    def begin(self) -> None:
-        self.started, self.rows_before, self.done = time.monotonic(), self.feed.rows_sent, False
+    def begin(self, started: float | None = None) -> None:
+        """`started`: when the reading began, where not now (a conversion into the cache)."""
+        self.rows_before, self.done = self.feed.rows_sent, False
+        self.started = time.monotonic() if started is None else started
         if self.status.listening:
             self.status.send("reading", self.path)
 
-    def reached_end(self) -> bool:
+    def reached_end(self, mapped=None) -> bool:
         """Says the first read done, once the window has taken its rows;
-        False where the window closed meanwhile."""
+        False where the window closed meanwhile. `mapped`: the cache entry
+        that holds the rows (formats/recordings/cache.py), for the window to map."""
         if self.done or not self.status.listening:  # no window: nobody to wait for
             return True
         self.done = True
@@ -228,9 +258,10 @@ class FirstRead:
             return False
         feed = self.feed
         columns = feed.point_columns or feed.trace_column_names or []
-        self.status.send("read", {"rows": feed.rows_sent - self.rows_before,
-                                  "columns": len(columns),
-                                  "read_seconds": round(time.monotonic() - self.started, 3)})
+        rows = feed.rows_sent - self.rows_before if mapped is None else mapped.rows
+        self.status.send("read", {"rows": rows, "columns": len(columns),
+                                  "read_seconds": round(time.monotonic() - self.started, 3),
+                                  **({"mapped": mapped.folder} if mapped is not None else {})})
         return True
 
 

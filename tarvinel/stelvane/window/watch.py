@@ -8,6 +8,10 @@ learns goes to the window's problem log and status bar. Every row already
 stored stays: an ended or dead producer only ever adds a message.
 """
 
+import functools
+
+from ..formats.recordings.cache import CachedRecording
+
 # A running producer that has sent nothing for this long is reported as stalled.
 STALL_SECONDS = 5.0
 
@@ -88,9 +92,25 @@ class ProducerWatch:
             whole.begin()
             self.recording = dict.fromkeys(("rows", "columns", "read_seconds"))
         else:
+            facts = dict(facts)
+            folder = facts.pop("mapped", None)
+            if folder is not None:
+                self._map(folder)
             whole.read({key: record.dataset for key, record in self.window.modes.items()})
-            self.recording = dict(facts)
+            self.recording = facts
         self.window.pacer.wake()
+
+    def _map(self, folder: str) -> None:
+        """The rows of a file read into the cache: its columns memory-mapped
+        as the point data set's current run (sources/filecache.py)."""
+        try:
+            entry = CachedRecording.open(folder)
+            columns = [entry.column(j) for j in range(len(entry.names))]
+            words = {int(column): new for column, new in entry.words.items()}
+            self.window.point_dataset.map_columns(columns, functools.cache(entry.index), words)
+            self.window.selection.columns_changed()
+        except (OSError, ValueError, KeyError) as error:
+            self.window.report(f"the rows of {folder} cannot be mapped: {error}")
 
     def _show_traceback(self, text: str) -> None:
         problems = self.window.problems

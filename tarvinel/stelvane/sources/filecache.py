@@ -1,0 +1,245 @@
+"""A file too long for --max-rows, read through the columnar cache
+(formats/recordings/cache.py): converted once into memory-mapped columns
+with their min/max index, or found there unchanged, and handed to the
+window as the cache entry's folder instead of as rows, so that every row is
+kept in bounded memory.
+
+Which files: text (plain or compressed), Parquet and Arrow IPC files whose
+rows (estimated from the first lines of text, told by the others' footers)
+exceed --max-rows. The rest, and a file whose rows make no single table
+(several runs, traces), are read as before. A conversion is streamed (a
+block of rows at a time) and says its progress on the status bar; one that
+would pass the cache's cap is said, and the file is read as before (its
+newest --max-rows rows kept, the status bar says the rest were dropped).
+
+A followed text file is followed on from where the cache entry ends: the
+rows written later go to memory as any run's (the entry's rows then count
+as dropped beyond --max-rows, and the status bar says so); the next opening
+converts the file as it is then (another key).
+
+This module imports no Qt: it runs in the producer process.
+"""
+
+from dataclasses import dataclass
+import os
+import time
+
+from ..formats import make_reader
+from ..formats import recordings
+from ..formats.addedx import ROW
+from ..formats.recordings.cache import (DEFAULT_CAP, CacheFull, ColumnarCache, NotCacheable,
+                                        cache_root)
+from .streams import READ_SIZE
+
+# The first bytes of text whose lines estimate the file's rows.
+SAMPLE_BYTES = 1 << 16
+# How often the conversion's progress is said.
+PROGRESS_SECONDS = 0.5
+# Formats whose rows are converted (besides text). (Arrow IPC and .npy
+# files could be mapped as they are; they are copied too, for now.)
+_CONVERTED = ("parquet", "arrowipc", "compressed", "npy")
+
+
+@dataclass(frozen=True)
+class LargeFiles:
+    """What the command line says about files longer than memory keeps:
+    --max-rows, the cache's cap in bytes (--cache-size) and its folder
+    (None: cache_root())."""
+    max_rows: int = 1_000_000
+    cache_cap: int = DEFAULT_CAP
+    cache_dir: str | None = None
+
+
+def estimated_rows(path: str, found) -> int | None:
+    """About how many rows the file holds; None where it is not told cheaply."""
+    if found is None:
+        with open(path, "rb") as file:
+            sample = file.read(SAMPLE_BYTES)
+        lines = sample.count(b"\n")
+        return os.path.getsize(path) * max(lines, 1) // max(len(sample), 1)
+    module = getattr(found, "module", None)
+    try:
+        if module == "parquet":
+            import pyarrow.parquet as parquet
+            return parquet.ParquetFile(path).metadata.num_rows
+        if module == "arrowipc":
+            import pyarrow as pa
+            with pa.memory_map(path) as source:
+                stored = pa.ipc.open_file(source)
+                return sum(stored.get_batch(i).num_rows for i in range(stored.num_record_batches))
+    except Exception:  # noqa: BLE001 - a damaged file: its reader says what is wrong
+        return None
+    if module == "compressed":
+        return 8 * os.path.getsize(path) // 40  # compressed text: ~8:1, 40 bytes a line
+    if module == "npy" and not dict(found.options).get("archive"):
+        return _npy_rows(path)
+    return None
+
+
+def _npy_rows(path: str) -> int | None:
+    """The rows of a .npy as its header says (its longest side)."""
+    import numpy as np
+
+    try:
+        with open(path, "rb") as file:
+            version = np.lib.format.read_magic(file)
+            shape, _, _ = (np.lib.format.read_array_header_1_0 if version == (1, 0)
+                           else np.lib.format.read_array_header_2_0)(file)
+    except (ValueError, OSError):
+        return None  # its reader says what is wrong
+    return max(shape) if shape else None
+
+
+def worth_caching(path: str, found, max_rows: int) -> bool:
+    if found is not None and getattr(found, "module", None) not in _CONVERTED:
+        return False
+    rows = estimated_rows(path, found)
+    return rows is not None and rows > max_rows
+
+
+class Progress:
+    """Says how far a conversion is, at most every PROGRESS_SECONDS."""
+
+    def __init__(self, status, name: str, size: int):
+        self.status, self.name, self.size = status, name, size
+        self.said = time.monotonic()
+
+    def __call__(self, done_bytes: int | None, rows: int) -> None:
+        now = time.monotonic()
+        if now - self.said < PROGRESS_SECONDS:
+            return
+        self.said = now
+        share = f" {100 * done_bytes // max(self.size, 1)}%," if done_bytes is not None else ""
+        self.status.info(f"{self.name}: into the cache,{share} {rows:,} rows")
+
+
+@dataclass
+class Mapped:
+    """A file's rows in the cache; for a followed text file also its
+    `reader` (its sink now the feed), which reads on from byte `position`."""
+    entry: object  # cache.CachedRecording
+    reader: object = None
+    position: int = 0
+
+
+def cached_recording(path: str, found, reading, large: LargeFiles, status, stop,
+                     follow_feed=None) -> Mapped | None:
+    """The file's rows in the cache (converted now, or found there); None
+    where it is read as before. `reading`: the ReadOptions of text;
+    `follow_feed`: the feed the rows written later go to (a followed text file)."""
+    if not worth_caching(path, found, large.max_rows):
+        return None
+    cache = ColumnarCache(large.cache_dir or cache_root(), large.cache_cap)
+    name = os.path.basename(path)
+    variant = repr(reading)  # the same file read with another --sep, ... is another entry
+    entry = cache.lookup(path, variant)
+    if entry is not None:
+        status.info(f"{name}: {entry.rows:,} rows from the cache")
+        reader = primed_reader(path, reading, follow_feed) if follow_feed and found is None else None
+        return Mapped(entry, reader, entry.source_bytes)
+    switch = Switch(cache.writer(path, variant))
+    try:
+        converted = _convert(path, found, switch, reading, status, stop, follow_feed)
+        if converted is None:
+            switch.target.abandon()
+            return None
+        entry = switch.target.finish()
+    except NotCacheable:
+        switch.target.abandon()
+        return None
+    except CacheFull as full:
+        switch.target.abandon()
+        status.problem(f"{name}: not cached: {full}; read into memory instead")
+        return None
+    except BaseException:
+        switch.target.abandon()
+        raise
+    status.info(f"{name}: {entry.rows:,} rows in the cache")
+    if converted.reader is not None:
+        switch.target = follow_feed
+    return Mapped(entry, converted.reader, converted.position)
+
+
+def _convert(path: str, found, switch, reading, status, stop, follow_feed) -> Mapped | None:
+    """Reads the file into the cache writer behind `switch`; None where the
+    window closed meanwhile. A followed text file's reader is kept, unfinished."""
+    progress = Progress(status, os.path.basename(path), os.path.getsize(path))
+    watched = _Watched(switch, progress)
+    if found is None:
+        return _convert_text(path, watched, reading, status, stop, follow_feed is not None)
+    recording = recordings.Recording(path, watched, status.problem, status.info, stop,
+                                     text_reader=lambda: _text_reader(watched, reading, status, path))
+    return Mapped(None) if recordings.read(found, recording) is not None else None
+
+
+def _text_reader(sink, reading, status, path: str):
+    return make_reader(sink, status.problem, name=os.path.basename(path), options=reading,
+                       added_x=ROW)
+
+
+def _convert_text(path, watched, reading, status, stop, follow: bool) -> Mapped | None:
+    reader = _text_reader(watched, reading, status, path)
+    done = 0
+    with open(path, "rb") as file:
+        while data := file.read(READ_SIZE):
+            reader.feed(data)
+            done += len(data)
+            watched.progress(done)
+            if stop is not None and stop.poll():
+                return None
+    watched.switch.target.source_bytes = done
+    if follow:  # an unfinished last line waits for the rest, as when followed
+        return Mapped(None, reader, done)
+    reader.finish()
+    return Mapped(None)
+
+
+def primed_reader(path: str, reading, feed):
+    """A text reader that has read the file's first lines (its names, its
+    layout) and says nothing of them: it reads on from where the cache
+    entry ends, into `feed`."""
+    switch = Switch(_Nothing())
+    reader = make_reader(switch, lambda _text: None, name=os.path.basename(path), options=reading,
+                         added_x=ROW)
+    with open(path, "rb") as file:
+        sample = file.read(SAMPLE_BYTES)
+    reader.feed(sample[:sample.rfind(b"\n") + 1])
+    switch.target = feed
+    return reader
+
+
+class Switch:
+    """A sink that hands every command to its `target`, which may change
+    (the cache's writer, then the feed)."""
+
+    def __init__(self, target):
+        self.target = target
+
+    def __getattr__(self, name):
+        return getattr(self.target, name)
+
+
+class _Nothing:
+    """A sink that keeps nothing."""
+
+    def __getattr__(self, name):
+        return lambda *args, **kwargs: None
+
+
+class _Watched:
+    """The sink while the cache is written, with the progress said as rows arrive."""
+
+    def __init__(self, switch, progress):
+        self.switch, self._progress = switch, progress
+
+    def rows(self, block, words=None) -> None:
+        self.switch.rows(block, words)
+        self.progress(None)
+
+    def progress(self, done_bytes: int | None) -> None:
+        written = getattr(self.switch.target, "written", None)  # None: it reads on into the feed
+        if written is not None:
+            self._progress(done_bytes, written)
+
+    def __getattr__(self, name):
+        return getattr(self.switch, name)
