@@ -37,6 +37,12 @@ KEYS = (
     ("[, ] (replay)", "halve or double the replay's speed (beyond 1024×: max)"),
     ("Home, End (replay)", "the replay to its first row, or to the newest row read"),
     ("Drag the replay slider", "seek: the plots show the run up to the row under the handle"),
+    ("1, 2 (pointer over a plot)", "put cursor A or B at the pointer's x: a labelled line on "
+                                   "every plot of that X, and a box of each curve's value at A "
+                                   "and B, Δx, Δy, Δy/Δx and the mean between them"),
+    ("Shift+click, Ctrl+click on a plot", "put cursor A or B where clicked"),
+    ("Escape", "take both cursors away"),
+    ("Middle click on the cursors' box", "copy its readings as text (tab-separated lines)"),
     ("F on a plot", "fit the view to the data"),
     ("A on a plot", "auto-pan: follow the data"),
     ("Middle click on a plot", "copy the x under the pointer to the clipboard"),

@@ -26,6 +26,7 @@ from ..widgets.statusbar import MESSAGE_MS, RateMeter, StatusBar
 from ..widgets.views import DataBox, PlotView
 from . import settings
 from .controls import ViewControls, WindowField
+from .cursors import Cursors
 from .emptyparts import show_parts_with_data
 from .export import VisibleRange
 from .exprseditor import edit_expressions, widen_default_pattern
@@ -147,6 +148,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self.controls.db.toggled.connect(self.set_spectrum_db)
         self.controls.expressions.triggered.connect(lambda: edit_expressions(self))
         self.controls.log_frequency.toggled.connect(self.spectrum.set_log_frequency)
+        self.cursors = Cursors(self, self.plot_presenters, self.status_bar.show_copied)
         for readout, presenter in zip(self.readouts, self.plot_presenters):
             readout.stats_line = (lambda key, name, presenter=presenter:
                                   self.tracker_stats(presenter, key, name))
@@ -246,6 +248,7 @@ class MainWindow(QtWidgets.QMainWindow):
         for readout in self.readouts:
             readout.refresh()
         self.stats_table.refresh()
+        self.cursors.refresh()
         self.watch.look(now)
 
     def report(self, message: str, count: int = 1) -> None:
