@@ -12,6 +12,7 @@ from .formats.atomic import ExportError, plot_format
 from .formats.reading import FORMAT_CHOICES, ReadOptions, separator
 from .formats.videoencode import check_size, encoder_library, video_format
 from .model.expressions import ExpressionError, parse_definition
+from .model.limits import LimitError, parse_limit
 from .model.replay import DEFAULT_RATE, MAX
 from .model.timewindow import CHOICES, parse_window
 from .sources import source_forms
@@ -74,6 +75,21 @@ def add_expression_option(parser: argparse.ArgumentParser) -> None:
                              "integral(y) delta(y) moving_average(y, N) lowpass(y, f); "
                              "e.g. --expr 'p=volts*amps' (default: the remembered ones; "
                              "--expr '': none)")
+
+
+def _limit(text: str):
+    try:
+        return parse_limit(text)
+    except LimitError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
+
+
+def add_limit_option(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--limit", type=_limit, action="append", default=[],
+                        metavar="NAME=VALUE",
+                        help="a limit line at VALUE on the curve of column NAME (repeatable): "
+                             "its crossings are marked, counted in the status bar and in "
+                             "--summary's limits")
 
 
 def replay_speed(text: str) -> float:
@@ -234,6 +250,7 @@ def make_parser() -> argparse.ArgumentParser:
                              "trace column against every other, or the instrument's "
                              f"{defaults.trace_pattern!r})")
     add_expression_option(parser)
+    add_limit_option(parser)
     add_reading_options(parser)
     add_replay_options(parser)
     add_video_options(parser)
@@ -357,6 +374,10 @@ def parse_args(argv=None, parser=None) -> argparse.Namespace:
         twice = next((name for name in names if names.count(name) > 1), None)
         if twice is not None:
             parser.error(f"--expr: the derived series {twice!r} is given twice")
+    limited = [limit.name for limit in args.limit]
+    twice = next((name for name in limited if limited.count(name) > 1), None)
+    if twice is not None:
+        parser.error(f"--limit: the curve {twice!r} has two limits (one a curve)")
     check_video(parser, args)
     if args.export_png:
         try:

@@ -52,6 +52,7 @@ def fed(qtbot, request):
 def pointer_at(qtbot, plot, x):
     """Rests the pointer over `plot` at data x `x` (the middle of Y)."""
     vb = plot.plotItem.vb
+    qtbot.waitUntil(lambda: vb.viewRange()[0][0] < x < vb.viewRange()[0][1])  # the view fitted
     y = sum(vb.viewRange()[1]) / 2
     point = plot.mapFromScene(vb.mapViewToScene(QtCore.QPointF(x, y)))
     qtbot.mouseMove(plot.viewport(), point)

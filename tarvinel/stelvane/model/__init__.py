@@ -20,6 +20,8 @@
     derivedcolumns.py  the data sets' derived columns, computed as rows arrive
     growth.py       whether X grows with the rows
     siunits.py      values with SI prefixes (1.42 GHz)
+    cursors.py      the measuring cursors' readings of each curve
+    limits.py       limit lines: their crossings, counted as rows arrive
 
 The data sets themselves are `..dataset` (at the package top: the native
 intake imports it by name), and they belong to this layer.
