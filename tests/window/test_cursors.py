@@ -103,8 +103,15 @@ def test_keys_put_the_cursors_at_the_pointer_and_the_box_reads_every_curve(qtbot
                                         f"{(at_b - at_a) / (b - a):.6g}", f"{mean:.6g}"]
     curves = {c["curve"]: c for c in fed.summary()["cursors"]["curves"]}
     assert curves["b"]["mean"] == pytest.approx(expected(fed.sent, a, b)["b"][2], rel=1e-12)
-    # The history's run ends at t = 5: its curves read nothing at either cursor.
-    assert [cells[1:4] for cells in box_lines(fed, "history").values()] == [["–", "–", "nan"]] * 2
+    # The history's run ends at t = 5: its curves read nothing at either
+    # cursor, and it shows the lines without a box.
+    assert not fed.cursors.marks["history"].box.isVisible()
+    fed.cursors.place("A", 4.0)
+    assert fed.cursors.marks["history"].box.isVisible()
+    history_a = box_lines(fed, "history")["a"]
+    finished = rows(0, 500)
+    between = finished[(finished[:, 0] >= 4.0) & (finished[:, 0] <= b), 1]
+    assert history_a[1:] == [f"{finished[400, 1]:.6g}", "–", "nan", "nan", f"{between.mean():.6g}"]
 
 
 def test_clicks_place_the_cursors_which_stay_as_rows_arrive_and_while_paused(qtbot, fed):

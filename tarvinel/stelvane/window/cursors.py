@@ -78,7 +78,9 @@ class Cursors:
                 return
 
     def refresh(self) -> None:
-        """Reads each plot's curves at the cursors again (the data may have moved)."""
+        """Reads each plot's curves at the cursors again (the data may have
+        moved). A plot none of whose curves reaches a cursor shows the lines
+        only: its box would say nothing."""
         a, b = self.positions["A"], self.positions["B"]
         for presenter in self.presenters:
             marks = self.marks[presenter.name]
@@ -87,6 +89,9 @@ class Cursors:
                 continue
             plot, x_shown = presenter.plot, presenter.plot.shown_x
             readings = measure(presenter.curve_blocks(), a, b)
+            if all(r.at_a is None and r.at_b is None for r in readings):
+                marks.show(self.positions, [], "")
+                continue
             delta_x = math.nan if a is None or b is None else b - a
             rows = [heading_row(header_texts(a, b, x_shown)), heading_row(COLUMNS)]
             rows += [(plot.colors[r.key], reading_texts(r, delta_x, x_shown)) for r in readings]
