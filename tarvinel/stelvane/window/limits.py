@@ -48,12 +48,17 @@ class LimitLines:
         """Counts the rows that arrived, and shows the lines, marks and counts."""
         if not self.runs and not any(marks.lines for marks in self.marks.values()):
             return
-        x_of = self._x_columns()
-        for run in self.runs:
-            run.update(self.window.point_dataset, x_of.get(run.limit.name))
+        x_of = self._count()
         self.window.status_bar.show_limits([(run.limit.name, run.count.count) for run in self.runs])
         for number, presenter in enumerate(self.presenters):
             self.marks[presenter.name].show(self._shown(presenter, x_of, marked=number == 0))
+
+    def _count(self) -> dict:
+        """Counts the rows that arrived; returns the X column of each curve."""
+        x_of = self._x_columns()
+        for run in self.runs:
+            run.update(self.window.point_dataset, x_of.get(run.limit.name))
+        return x_of
 
     def _shown(self, presenter, x_of: dict, marked: bool) -> list:
         """What `presenter`'s plot draws of the limits: a line for each curve
@@ -76,5 +81,6 @@ class LimitLines:
 
     def summary(self) -> list[dict]:
         """For --summary: each limit's value, crossings, and the X of the
-        first and the last crossing."""
+        first and the last crossing, every row that arrived counted."""
+        self._count()
         return [run.as_dict() for run in self.runs]
