@@ -23,7 +23,8 @@ def test_the_summary_gives_each_limit_over_a_file_with_times(qtbot, open_app, tm
         {"curve": "v", "value": 2.0, "x": "time", "crossings": len(crossed),
          "first": pytest.approx(crossed[0], abs=1e-6), "last": pytest.approx(crossed[-1], abs=1e-6)},
         {"curve": "w", "value": 1.0, "x": None, "crossings": 0, "first": None, "last": None}]
-    assert window.status_bar.limits_label.full_text == f"crossings v {len(crossed)} · w 0"
+    qtbot.waitUntil(lambda: window.status_bar.limits_label.full_text
+                    == f"crossings v {len(crossed)} · w 0")  # at the next refresh of the bar
 
 
 @pytest.mark.parametrize("given, reason", [
