@@ -42,23 +42,33 @@ def fed(qtbot, request):
     first, current = rows(0, 500, t0), rows(500, ROWS, t0)
     put_all(queue, [("PN", columns), ("PXY", "t,(a|b)"), ("PD", first), ("ROLL", None),
                     ("PD", current)])
-    qtbot.waitUntil(lambda: len(win.point_dataset) == ROWS
+    qtbot.waitUntil(lambda: len(win.point_dataset) == ROWS and win.history_plot.isVisible()
                     and filled_curves(win.history_plot) == [0, 1], timeout=WAIT)
+    heights = []  # the layout settled: the live plot's height the same over a few frames
+    qtbot.waitUntil(lambda: heights.append(win.live_plot.height()) or heights[-4:] == heights[-1:] * 4)
     win.sent, win.queue_in = current, queue
     yield win
     win.close()
 
 
 def pointer_at(qtbot, plot, x):
-    """Rests the pointer over `plot` at data x `x` (the middle of Y)."""
+    """Rests the pointer over `plot` at data x `x` (the middle of Y), once
+    the view has fitted its data and the window's layout has settled (the
+    history plot shows up at a status refresh, moving the live plot's edge)."""
     vb = plot.plotItem.vb
-    qtbot.waitUntil(lambda: vb.viewRange()[0][0] < x < vb.viewRange()[0][1])  # the view fitted
-    y = sum(vb.viewRange()[1]) / 2
-    point = plot.mapFromScene(vb.mapViewToScene(QtCore.QPointF(x, y)))
-    qtbot.mouseMove(plot.viewport(), point)
-    qtbot.waitUntil(lambda: plot.viewport().rect().contains(
-        plot.viewport().mapFromGlobal(qt_compat.QtGui.QCursor.pos())))
-    return point
+    placed = []
+
+    def resting():
+        if not vb.viewRange()[0][0] < x < vb.viewRange()[0][1]:
+            return False
+        point = plot.mapFromScene(vb.mapViewToScene(QtCore.QPointF(x, sum(vb.viewRange()[1]) / 2)))
+        if not placed or placed[-1] != point:
+            qtbot.mouseMove(plot.viewport(), point)
+            placed.append(point)
+        return plot.viewport().mapFromGlobal(qt_compat.QtGui.QCursor.pos()) == point
+
+    qtbot.waitUntil(resting)
+    return placed[-1]
 
 
 def expected(data, a, b):

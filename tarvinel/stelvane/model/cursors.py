@@ -17,26 +17,67 @@ import numpy as np
 
 from ..formats.valuetext import MISSING_TEXT, duration_text, number_text, value_text
 from ..protocol import NUMBER, TIME
+from . import growth
 from .columnkinds import PLAIN, Shown
-from .statistics import EMPTY, summarise_in_range
+from .statistics import EMPTY, summarise, rows_in_range
 
 NAMES = ("A", "B")
 # The columns of a curve's line of readings, in the order they are shown.
 COLUMNS = ("curve", "A", "B", "Δy", "Δy/Δx", "mean")
 
 
-def nearest_value(x: np.ndarray, y: np.ndarray, at: float) -> float | None:
+# Rows looked at around a cursor where X grows, at first (doubled until a
+# sample with a value is found on each side).
+NEAR_ROWS = 64
+
+
+def nearest_value(x: np.ndarray, y: np.ndarray, at: float, grows: bool = False) -> float | None:
     """y of the sample nearest to `at` (the last of ties) among the rows
-    with a finite x and y; None when `at` lies outside their X extent."""
+    with a finite x and y; None when `at` lies outside their X extent.
+    Where X grows (`grows`), only the rows around `at` are looked at."""
+    return _pick([nearest_sample(x, y, at, grows)])
+
+
+def nearest_sample(x, y, at: float, grows: bool = False):
+    """(distance, y) of the usable sample nearest to `at` (the last of
+    ties), and whether usable samples lie at or below `at` and at or above
+    it; None without usable rows."""
+    if not grows:
+        return _nearest_in_rows(x, y, at)
+    i = int(np.searchsorted(x, at))
+    reach = NEAR_ROWS
+    while True:
+        low, high = max(0, i - reach), min(len(x), i + reach)
+        # Enough rows when a usable sample lies on each side of `at`, or
+        # the rows end there: no nearer sample lies further out.
+        if ((low == 0 or _usable(x[low:i], y[low:i]))
+                and (high == len(x) or _usable(x[i:high], y[i:high]))):
+            return _nearest_in_rows(x[low:high], y[low:high], at)
+        reach *= 2
+
+
+def _usable(x, y) -> bool:
+    return bool((np.isfinite(x) & np.isfinite(y)).any())
+
+
+def _nearest_in_rows(x, y, at: float):
     usable = np.isfinite(x) & np.isfinite(y)
     if not usable.any():
         return None
     xs, ys = x[usable], y[usable]
-    if not xs.min() <= at <= xs.max():
-        return None
     distance = np.abs(xs - at)
     i = len(distance) - 1 - int(np.argmin(distance[::-1]))
-    return float(ys[i])
+    return float(distance[i]), float(ys[i]), bool(xs.min() <= at), bool(xs.max() >= at)
+
+
+def _pick(found) -> float | None:
+    """The value of the nearest of the samples `found` (nearest_sample's,
+    block after block; of ties the later), None when the cursor lies
+    beyond all of them on a side."""
+    found = [sample for sample in found if sample is not None]
+    if not (any(sample[2] for sample in found) and any(sample[3] for sample in found)):
+        return None
+    return min(reversed(found), key=lambda sample: sample[0])[1]
 
 
 @dataclass(frozen=True)
@@ -57,33 +98,74 @@ class CursorReading:
         return self.at_b - self.at_a
 
 
-def value_in_blocks(blocks, at: float | None) -> float | None:
-    """A curve's value at `at`, from the first of its blocks that reaches it."""
+def _outside(block, low: float, high: float) -> bool:
+    """Whether a block's known X extent misses [low, high] altogether."""
+    return block.low is not None and (high < block.low or low > block.high)
+
+
+class BlockGrowth:
+    """Whether each block's X grows, kept for blocks that never change (a
+    finished run's): a long history is looked at once, not at every
+    reading. What one reading (`measure`) did not ask for is let go."""
+
+    def __init__(self):
+        self.kept: dict = {}
+        self.used: dict = {}
+
+    def of(self, ident):
+        """The test for the blocks of the curve that `ident` names."""
+        def grows(block) -> bool:
+            if block.key is None:
+                return growth.grows(block.x)
+            key = (block.key, ident)
+            found = self.kept.get(key)
+            if found is None:
+                found = growth.grows(block.x)
+            self.used[key] = found
+            return found
+        return grows
+
+    def done(self) -> None:
+        self.kept, self.used = self.used, {}
+
+
+def plain_growth(block) -> bool:
+    return growth.grows(block.x)
+
+
+def value_in_blocks(blocks, at: float | None, grows=plain_growth) -> float | None:
+    """A curve's value at `at`: of its sample nearest to it, over all its blocks."""
     if at is None:
         return None
-    for block in blocks:
-        value = nearest_value(np.asarray(block.x, float), np.asarray(block.y, float), at)
-        if value is not None:
-            return value
-    return None
+    return _pick([nearest_sample(np.asarray(block.x, float), np.asarray(block.y, float), at,
+                                 grows(block)) for block in blocks])
 
 
-def mean_between(blocks, a: float | None, b: float | None) -> float:
+def mean_between(blocks, a: float | None, b: float | None, grows=plain_growth) -> float:
     if a is None or b is None:
         return math.nan
     low, high = min(a, b), max(a, b)
     total = EMPTY
     for block in blocks:
-        total = total.then(summarise_in_range(np.asarray(block.x, float),
-                                              np.asarray(block.y, float), low, high))
+        if not _outside(block, low, high):
+            x, y = np.asarray(block.x, float), np.asarray(block.y, float)
+            total = total.then(summarise(y[rows_in_range(x, low, high, grows(block))]))
     return total.mean
 
 
-def measure(curves, a: float | None, b: float | None) -> list[CursorReading]:
-    """The readings of each curve (statistics.CurveRows) at cursors `a`, `b`."""
-    return [CursorReading(curve.name, curve.key, curve.kind, value_in_blocks(curve.blocks, a),
-                          value_in_blocks(curve.blocks, b), mean_between(curve.blocks, a, b))
-            for curve in curves]
+def measure(curves, a: float | None, b: float | None, grows=None) -> list[CursorReading]:
+    """The readings of each curve (statistics.CurveRows) at cursors `a`, `b`;
+    `grows` (a BlockGrowth) keeps what it learnt of the blocks' X."""
+    kept = grows or BlockGrowth()
+    readings = []
+    for curve in curves:
+        grows = kept.of(curve.ident)
+        readings.append(CursorReading(curve.name, curve.key, curve.kind,
+                                      value_in_blocks(curve.blocks, a, grows),
+                                      value_in_blocks(curve.blocks, b, grows),
+                                      mean_between(curve.blocks, a, b, grows)))
+    kept.done()
+    return readings
 
 
 def difference_text(value: float, kind: str) -> str:

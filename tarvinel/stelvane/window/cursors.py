@@ -8,7 +8,8 @@ while paused; each plot's box reads its own curves at them
 
 import math
 
-from ..model.cursors import COLUMNS, header_texts, measure, reading_dict, reading_texts, readings_text
+from ..model.cursors import (COLUMNS, BlockGrowth, header_texts, measure, reading_dict,
+                             reading_texts, readings_text)
 from ..qt_compat import QAction, QtCore, QtGui
 from ..widgets.cursormarks import CursorMarks, heading_row
 
@@ -30,6 +31,8 @@ class Cursors:
         self.positions = {"A": None, "B": None}  # x in X's units, None: not set
         self.presenters = [p for p in plot_presenters if p.follows_selection]
         self.marks = {}
+        self.growth = {p.name: BlockGrowth() for p in self.presenters}
+        self._read: dict = {}  # presenter name -> what its box was last made from
         for presenter in self.presenters:
             marks = self.marks[presenter.name] = CursorMarks(presenter.plot)
             marks.box.on_copied = on_copied
@@ -78,24 +81,30 @@ class Cursors:
                 return
 
     def refresh(self) -> None:
-        """Reads each plot's curves at the cursors again (the data may have
-        moved). A plot none of whose curves reaches a cursor shows the lines
-        only: its box would say nothing."""
+        """Reads each plot's curves at the cursors again where its rows or
+        the cursors moved. A plot none of whose curves reaches a cursor
+        shows the lines only: its box would say nothing."""
         a, b = self.positions["A"], self.positions["B"]
         for presenter in self.presenters:
-            marks = self.marks[presenter.name]
-            if a is None and b is None:
-                marks.show(self.positions, [], "")
+            plot = presenter.plot
+            state = (a, b, presenter.shown, tuple(presenter.names), plot.shown_x,
+                     plot.plotItem.getAxis("bottom").logMode)
+            if state == self._read.get(presenter.name) and presenter.shown is not None:
                 continue
-            plot, x_shown = presenter.plot, presenter.plot.shown_x
-            readings = measure(presenter.curve_blocks(), a, b)
-            if all(r.at_a is None and r.at_b is None for r in readings):
-                marks.show(self.positions, [], "")
-                continue
-            delta_x = math.nan if a is None or b is None else b - a
-            rows = [heading_row(header_texts(a, b, x_shown)), heading_row(COLUMNS)]
-            rows += [(plot.colors[r.key], reading_texts(r, delta_x, x_shown)) for r in readings]
-            marks.show(self.positions, rows, readings_text(a, b, readings, x_shown))
+            self._read[presenter.name] = state
+            self._show_readings(presenter, a, b)
+
+    def _show_readings(self, presenter, a, b) -> None:
+        marks, plot, x_shown = self.marks[presenter.name], presenter.plot, presenter.plot.shown_x
+        readings = ([] if a is None and b is None else
+                    measure(presenter.curve_blocks(), a, b, self.growth[presenter.name]))
+        if all(r.at_a is None and r.at_b is None for r in readings):
+            marks.show(self.positions, [], "")
+            return
+        delta_x = math.nan if a is None or b is None else b - a
+        rows = [heading_row(header_texts(a, b, x_shown)), heading_row(COLUMNS)]
+        rows += [(plot.colors[r.key], reading_texts(r, delta_x, x_shown)) for r in readings]
+        marks.show(self.positions, rows, readings_text(a, b, readings, x_shown))
 
     def summary(self) -> dict:
         """For --summary: the cursors' x and the live plot's readings."""
