@@ -36,7 +36,7 @@ from .sources.producer import ProducerProcess
 from .widgets import plotimage
 from .window import export, settings
 from .window.mainwindow import MainWindow
-from .window.videoexport import VideoRecording, show_instant
+from .window.videoexport import VideoRecording, show_instant, when_read_whole
 
 QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
 
@@ -214,7 +214,8 @@ def create_app(argv=None, produce=None) -> Application:
     window = MainWindow(queue, producer=producer, epoch=epoch, live_rows=args.live_rows,
                         max_rows=args.max_rows, max_history=args.history, window=args.window,
                         expressions=chosen_expressions(args, remembered), limits=args.limit,
-                        replay_speed=args.replay, replay_rate=args.replay_rate or DEFAULT_RATE)
+                        replay_speed=args.replay, replay_rate=args.replay_rate or DEFAULT_RATE,
+                        split=args.split)
     for warning in warnings:
         print(warning, file=sys.stderr)
         window.report(warning)
@@ -294,20 +295,45 @@ def close_on_signals(window: MainWindow) -> list:
     return received
 
 
+class QuitOnClose(qt_compat.QtCore.QObject):
+    """Ends the event loop when the window closes, whatever other top-level
+    windows the process shows (Qt's own rule waits for the last of them)."""
+
+    def __init__(self, window, qt_app):
+        super().__init__(window)
+        self.qt_app = qt_app
+        window.installEventFilter(self)
+
+    def eventFilter(self, watched, event) -> bool:
+        if event.type() == qt_compat.QtCore.QEvent.Type.Close:
+            self.qt_app.quit()
+        return False
+
+
 def main(argv=None, produce=None) -> int:
     application = create_app(argv, produce)
     window, args = application.window, application.args
     failures = []
+    finished = []
+
+    def finish(*_):  # the first of --seconds and --until-end
+        if not finished:
+            finished.append(True)
+            finish_seconds(window, args, failures)
+
     if args.seconds:
-        QtCore.QTimer.singleShot(round(args.seconds * 1000),
-                                 lambda: finish_seconds(window, args, failures))
+        QtCore.QTimer.singleShot(round(args.seconds * 1000), finish)
+    if args.until_end:  # the rows read last are drawn before the window closes
+        when_read_whole(window, lambda failure: (window.tick(), finish()))
     recording = (VideoRecording(window, args.export_video, args.video_fps, args.video_size)
                  if args.export_video else None)
     if args.at is not None:
         show_instant(window, args.at, lambda failure: finish_at(window, args, failure, failures))
     received = close_on_signals(window)
     qt_app = application.qt_app
+    ends_loop = QuitOnClose(window, qt_app)
     code = qt_app.exec()
+    window.removeEventFilter(ends_loop)
     window.shutdown()
     if recording is not None:
         failures += recording.report()
@@ -316,7 +342,7 @@ def main(argv=None, produce=None) -> int:
     if received:
         # What a shell reports for a process ended by that signal.
         return 128 + received[0]
-    return 1 if failures else code
+    return 1 if failures else (window.exit_status or code)
 
 
 def console_main() -> None:

@@ -22,6 +22,8 @@ Bad input is never silently lost and never spoils what is stored:
 
 Derived series (derivedcolumns.py, set by `set_derived`) follow the
 producer's columns as columns of their own, computed as each block arrives.
+A long table's number columns show split per entity (entitysplit.py): the
+names, kinds and columns read are the split's view of the stored ones.
 """
 
 from collections import deque
@@ -35,6 +37,7 @@ from .model.columnkinds import ColumnKinds, DataWarning, KindsByName
 from .model.run import Run
 from .protocol import TextRows, unique_names
 from .model.derivedcolumns import DerivedColumns, plan
+from .model.entitysplit import AUTO, EntitySplit
 
 # Rows a new run's arrays start with; they double until they hold 2 * max_rows.
 _INITIAL_CAPACITY = 1024
@@ -94,7 +97,7 @@ class Dataset(KindsByName):
     """
 
     def __init__(self, name: str = "data", max_rows: int = 1_000_000, max_history: int = 10,
-                 whole_runs: bool = False):
+                 whole_runs: bool = False, split: str = AUTO):
         for label, value, least in (("max_rows", max_rows, 1), ("max_history", max_history, 0)):
             if not isinstance(value, int) or isinstance(value, bool) or value < least:
                 raise ValueError(f"{label} must be an int >= {least}, not {value!r}")
@@ -104,6 +107,7 @@ class Dataset(KindsByName):
         self._names: list[str] = []  # the producer's columns, then the derived series
         self._width = 0  # the producer's columns
         self.derived = DerivedColumns()
+        self.split = EntitySplit(split)  # --split: AUTO, entitysplit.OFF or a column's name
         self._described = ColumnKinds((), ())
         self._history: deque[Run] = deque(maxlen=max_history)
         # Totals since construction, for whoever reports on the data.
@@ -123,7 +127,7 @@ class Dataset(KindsByName):
     @property
     def column_names(self) -> list[str]:
         # A copy: whoever reads the names cannot change them under the columns.
-        return list(self._names)
+        return list(self.split.view()[0] if self.split.active else self._names)
 
     @property
     def run_number(self) -> int:
@@ -148,7 +152,10 @@ class Dataset(KindsByName):
 
         A read-only view: valid until the data set changes, never changed
         afterwards (new rows go to new memory once the view's is full)."""
-        view = self._columns[self.column_index(name)][self._start:self._end]
+        return self.split.values(self.column_index(name), self._stored)
+
+    def _stored(self, index: int) -> np.ndarray:
+        view = self._columns[index][self._start:self._end]
         view.flags.writeable = False
         return view
 
@@ -156,17 +163,15 @@ class Dataset(KindsByName):
     def described(self) -> ColumnKinds:
         """The kinds, units and words of the current run's columns (kind,
         unit and words read them by name); words() gives the words so far."""
-        return self._described
+        return self.split.view()[2] if self.split.active else self._described
 
     @property
     def rows(self) -> list[tuple]:
         """Rows of the current run as tuples of Python numbers (for inspection; slow)."""
-        return list(zip(*(self.column(n).tolist() for n in self._names)))
+        return list(zip(*(self.column(n).tolist() for n in self.column_names)))
 
     def last_row(self) -> tuple | None:
-        if self._end == self._start:
-            return None
-        return tuple(c[self._end - 1].item() for c in self._columns)
+        return self.split.last_row(self._stored, len(self._names)) if len(self) else None
 
     # --- the operations the command intake calls ------------------------------
 
@@ -199,13 +204,14 @@ class Dataset(KindsByName):
             described.carried_from(self._described, all_names, self._names)
         if changed or (described.has_text and self._end > self._start):
             self._finish_run()
-            self._names, self._width = all_names, len(texts)
-            self._described = described
+            self._names, self._width, self._described = all_names, len(texts), described
             self.derived.use(derived, self.name, texts)
             self._new_run_storage()
+            self.split.meet(all_names, described, len(texts))
             self.version += 1
         elif described.has_text:  # no rows yet that the words so far name
             self._described = described
+            self.split.meet(all_names, described, len(texts))
             self.version += 1
         for problem in problems:
             warnings.warn(f"{self.name}: {problem}", DataWarning, stacklevel=2)
@@ -232,6 +238,7 @@ class Dataset(KindsByName):
                 self._finish_run()
                 self._new_run_storage()
             self._store(self._columns_of(block), len(block))
+            self.version += self.split.observe(self._stored, len(self), len(block))
         if kept and block.dtype.kind in "fc":
             self.nonfinite_values += block.size - int(np.count_nonzero(np.isfinite(block)))
         if rejected:
@@ -242,7 +249,7 @@ class Dataset(KindsByName):
     @property
     def source_kinds(self) -> tuple:
         """The kinds of the producer's columns (the derived series left out)."""
-        return tuple(self._described.kinds[:len(self._names) - len(self.derived.names)])
+        return tuple(self.described.kinds[:len(self.column_names) - len(self.derived.names)])
 
     def set_derived(self, expressions, in_use=None) -> None:
         """Derives the series of `expressions` (expressions.Expression; each
@@ -260,6 +267,7 @@ class Dataset(KindsByName):
         self._columns = kept + self.derived.stored(kept, self._start, self._end, source, self.name)
         self._names = source + derived.names
         self._described = self._described.with_numbers(len(derived.applied), keep=width)
+        self.split.meet(self._names, self._described, width, same_run=True)
         self.version += 1
 
     def roll(self) -> None:
@@ -289,6 +297,7 @@ class Dataset(KindsByName):
         self._start = self._end = 0
         self._dropped = 0
         self.derived.start_run()
+        self.split.start_run()
 
     def _finish_run(self) -> None:
         if self._end == self._start or not self._names:
@@ -299,8 +308,10 @@ class Dataset(KindsByName):
         for c in columns:
             c.flags.writeable = False
         self._last_run_rows = self._end - self._start
-        self._history.append(Run(self._names, columns, self._run_number, self._dropped,
-                                 self._described.frozen()))
+        if self.split.active:  # the run keeps the columns as they were shown
+            columns = [self.column(name) for name in self.column_names]
+        self._history.append(Run(self.column_names, columns, self._run_number, self._dropped,
+                                 self.described.frozen()))
         self._run_number += 1
         self.history_version += 1
 

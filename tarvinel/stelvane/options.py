@@ -11,8 +11,9 @@ import sys
 from .formats.atomic import ExportError, plot_format
 from .formats.reading import FORMAT_CHOICES, ReadOptions, separator
 from .formats.videoencode import check_size, encoder_library, video_format
+from .model.entitysplit import AUTO as AUTO_SPLIT
 from .model.expressions import ExpressionError, parse_definition
-from .model.limits import LimitError, parse_limit
+from .model.limits import parse_limit, repeated_curve
 from .model.replay import DEFAULT_RATE, MAX
 from .model.timewindow import CHOICES, parse_window
 from .sources import source_forms
@@ -49,11 +50,14 @@ class _PrintVersion(argparse.Action):
         parser.exit()
 
 
-def _window(text):
-    try:
-        return parse_window(text)
-    except ValueError as error:
-        raise argparse.ArgumentTypeError(str(error)) from None
+def _refused_as_error(parse):
+    """`parse` as an option's type: the ValueError it raises is the option's error."""
+    def convert(text):
+        try:
+            return parse(text)
+        except ValueError as error:
+            raise argparse.ArgumentTypeError(str(error)) from None
+    return convert
 
 
 def _expression(text: str):
@@ -75,17 +79,7 @@ def add_expression_option(parser: argparse.ArgumentParser) -> None:
                              "integral(y) delta(y) moving_average(y, N) lowpass(y, f); "
                              "e.g. --expr 'p=volts*amps' (default: the remembered ones; "
                              "--expr '': none)")
-
-
-def _limit(text: str):
-    try:
-        return parse_limit(text)
-    except LimitError as error:
-        raise argparse.ArgumentTypeError(str(error)) from None
-
-
-def add_limit_option(parser: argparse.ArgumentParser) -> None:
-    parser.add_argument("--limit", type=_limit, action="append", default=[],
+    parser.add_argument("--limit", type=_refused_as_error(parse_limit), action="append", default=[],
                         metavar="NAME=VALUE",
                         help="a limit line at VALUE on the curve of column NAME (repeatable): "
                              "its crossings are marked, counted in the status bar and in "
@@ -250,7 +244,6 @@ def make_parser() -> argparse.ArgumentParser:
                              "trace column against every other, or the instrument's "
                              f"{defaults.trace_pattern!r})")
     add_expression_option(parser)
-    add_limit_option(parser)
     add_reading_options(parser)
     add_replay_options(parser)
     add_video_options(parser)
@@ -281,7 +274,7 @@ def add_window_options(parser: argparse.ArgumentParser) -> None:
     window.add_argument("--live-rows", type=_positive(int), default=20_000,
                         help="newest rows of the current run in the live plot: the 'rows' "
                              "window (default %(default)s)")
-    window.add_argument("--window", type=_window, metavar="SPAN",
+    window.add_argument("--window", type=_refused_as_error(parse_window), metavar="SPAN",
                         help="what the live plot shows of the current run while it follows: "
                              "the rows whose X lies in the last SPAN, a number in X's units or "
                              "with ms, s, min, h or d (seconds, as a time column holds them), or "
@@ -295,13 +288,17 @@ def add_window_options(parser: argparse.ArgumentParser) -> None:
     window.add_argument("--seconds", type=_not_negative(float),
                         default=float(os.environ.get("STELVANE_RUN_SECONDS") or 0),
                         help="close after this long; 0: stay open (default: $STELVANE_RUN_SECONDS or 0)")
+    window.add_argument("--until-end", action="store_true",
+                        help="close once the source has ended and every row it sent is in "
+                             "the window (with --seconds: whichever comes first); for scripts "
+                             "with --summary, --screenshot or the exports")
     window.add_argument("--screenshot", default=os.environ.get("STELVANE_SCREENSHOT") or None,
                         help="save the window as this PNG when --seconds ends "
                              "(default: $STELVANE_SCREENSHOT)")
     window.add_argument("--summary", action="store_true",
                         help="at exit, print one JSON line: points, runs, traces, point_columns, "
-                             "trace_columns, pairs, problems, ended, live_x, window, window_rows, "
-                             "stats, derived (and replay)")
+                             "split, trace_columns, pairs, problems, ended, live_x, window, "
+                             "window_rows, stats, derived (and replay)")
     window.add_argument("--export-png", metavar="PATH",
                         help="save the live plot to PATH (.png or .svg) when --seconds ends "
                              "(or at --at in a replay)")
@@ -327,6 +324,12 @@ def _names(text: str) -> tuple[str, ...]:
     return names
 
 
+def _split_column(text: str) -> str:
+    if not text.strip():
+        raise argparse.ArgumentTypeError("a column's name, auto or none, not an empty text")
+    return text.strip()
+
+
 def add_reading_options(parser: argparse.ArgumentParser) -> None:
     """How a stream of text reads, where the guess from its first lines is wrong."""
     reading = parser.add_argument_group(
@@ -335,6 +338,9 @@ def add_reading_options(parser: argparse.ArgumentParser) -> None:
                          help="auto: recognised from the first lines (default); table: a table of "
                               "numbers, times and words; keyvalue: label:value or label=value "
                               "pairs; marked: >name:value lines; jsonl: a JSON object a line; "
+                              "influx: InfluxDB's line protocol; textpairs: text with key=value "
+                              "pairs inside (ping); listing: name/value listings, a row per "
+                              "snapshot (nstat, Prometheus); "
                               "text: plain numbers under the first line of names")
     reading.add_argument("--sep", type=_separator, default="auto", metavar="SEP",
                          help="the separator of a table's fields: one character, or tab, space "
@@ -343,6 +349,11 @@ def add_reading_options(parser: argparse.ArgumentParser) -> None:
                          help="the line (from 1) that holds a table's column names")
     reading.add_argument("--names", type=_names, metavar="A,B,C",
                          help="the column names themselves; the data begins at the first row")
+    reading.add_argument("--split", type=_split_column, default=AUTO_SPLIT, metavar="COLUMN",
+                         help="the text column that names each row's entity (a long table: "
+                              "symbol,date,price): each number column shows as one column per "
+                              "entity, price[AAPL]; none: never split (default: split where X "
+                              "grows within each entity but not over the rows)")
     reading.add_argument("--time-format", default="", metavar="STRFTIME",
                          help="a strftime format (e.g. '%%d.%%m.%%Y %%H:%%M') for times no "
                               "other shape reads")
@@ -361,9 +372,12 @@ def parse_args(argv=None, parser=None) -> argparse.Namespace:
                                 or args.export_video or args.seconds):
         parser.error("--at saves the replay at an instant: give --replay and --export-png or "
                      "--export-csv (no --seconds, no --export-video)")
-    if (args.export_png or args.export_csv) and not args.seconds and args.at is None:
+    if args.until_end and (args.at is not None or args.export_video):
+        parser.error("--until-end closes when the source ends: not with --at or --export-video")
+    if (args.export_png or args.export_csv) and not (args.seconds or args.until_end) \
+            and args.at is None:
         parser.error("--export-png and --export-csv write when --seconds ends (or at --at "
-                     "in a replay): give --seconds")
+                     "in a replay): give --seconds or --until-end")
     if args.replay_rate is not None and args.replay is None:
         parser.error("--replay-rate sets the pace of --replay: give --replay")
     if args.replay is not None and args.source is None:
@@ -374,10 +388,8 @@ def parse_args(argv=None, parser=None) -> argparse.Namespace:
         twice = next((name for name in names if names.count(name) > 1), None)
         if twice is not None:
             parser.error(f"--expr: the derived series {twice!r} is given twice")
-    limited = [limit.name for limit in args.limit]
-    twice = next((name for name in limited if limited.count(name) > 1), None)
-    if twice is not None:
-        parser.error(f"--limit: the curve {twice!r} has two limits (one a curve)")
+    if repeated_curve(args.limit) is not None:
+        parser.error(f"--limit: the curve {repeated_curve(args.limit)!r} has two limits (one a curve)")
     check_video(parser, args)
     if args.export_png:
         try:

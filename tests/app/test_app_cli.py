@@ -8,7 +8,7 @@ import pytest
 
 from tarvinel.stelvane import config, qt_compat
 
-from tests.support.running import children, is_producer, start, wait_gone
+from tests.support.running import children, is_producer, start, stelvane, summary_of, wait_gone
 
 
 def test_timed_run_writes_a_screenshot_with_live_curves_and_exits(tmp_path, qapp):
@@ -49,6 +49,19 @@ def test_ctrl_c_closes_the_window_and_ends_the_producer(qapp):
     assert app.returncode == 128 + signal.SIGINT, err  # as a shell reports Ctrl+C
     assert "Traceback" not in err
     assert wait_gone(helpers) == []
+
+
+def test_until_end_closes_once_the_source_ended_and_writes_what_was_asked(tmp_path):
+    rows = tmp_path / "rows.csv"
+    rows.write_text("t,v\n" + "".join(f"{i},{i * i}\n" for i in range(500)))
+    csv = tmp_path / "out.csv"
+    began = time.monotonic()
+    with open(rows) as piped:
+        app = stelvane("-", "--export-csv", str(csv), stdin=piped, seconds=60, until_end=True)
+        summary = summary_of(app)
+    assert time.monotonic() - began < 30  # the end of input, not --seconds, closed it
+    assert summary["points"] == 500 and summary["ended"]
+    assert csv.read_text().splitlines()[-1].endswith("499,249001")
 
 
 @pytest.mark.parametrize("args, complaint", [

@@ -28,7 +28,7 @@ def test_standard_input_through_a_pipe():
     apps = []
     for args, extra, _ in cases:  # side by side: each waits for its --seconds
         read_end, write_end = os.pipe()
-        apps.append(stelvane("-", *args, stdin=read_end))
+        apps.append(stelvane("-", *args, stdin=read_end, seconds=30, until_end=True))
         os.close(read_end)
         writer = subprocess.Popen(
             [sys.executable, "-c", "import sys; sys.stdout.write(sys.argv[1])",

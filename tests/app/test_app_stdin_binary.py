@@ -15,9 +15,9 @@ def test_a_recording_on_standard_input_is_read_or_refused_with_one_clear_problem
     np.save(tmp_path / "run.npy", np.column_stack([t, np.sin(t / 20)]))
     (tmp_path / "rows.csv.gz").write_bytes(gzip.compress(b"t,v\n1,2\n"))
     with open(tmp_path / "run.npy", "rb") as redirected:  # stelvane - < run.npy
-        from_file = stelvane("-", stdin=redirected, seconds=3)
+        from_file = stelvane("-", stdin=redirected, seconds=30, until_end=True)
     read_end, write_end = os.pipe()  # cat rows.csv.gz | stelvane -
-    piped = stelvane("-", stdin=read_end, seconds=3)
+    piped = stelvane("-", stdin=read_end, seconds=30, until_end=True)
     os.close(read_end)
     writer = python("import sys; sys.stdout.buffer.write(open(sys.argv[1], 'rb').read())",
                     tmp_path / "rows.csv.gz", stdout=write_end)

@@ -22,7 +22,7 @@ takes_words = pytest.mark.skipif(not hasattr(Dataset, "words"),
 def tool(*command) -> str:
     """The tool's output on its own, for what the test expects."""
     if shutil.which(command[0]) is None:
-        pytest.skip(f"{command[0]} is not installed (make deps installs sysstat)")
+        pytest.skip(f"{command[0]} is not installed (make deps installs it)")
     return subprocess.run(command, capture_output=True, text=True, timeout=30, env=TOOL_ENV,
                           check=True).stdout
 
@@ -30,7 +30,7 @@ def tool(*command) -> str:
 def piped(*command):
     """The application reading the tool's output through a pipe."""
     read_end, write_end = os.pipe()
-    app = stelvane("-", stdin=read_end, seconds=8)
+    app = stelvane("-", stdin=read_end, seconds=30, until_end=True)
     os.close(read_end)
     producer = subprocess.Popen(command, stdout=write_end, env=TOOL_ENV)
     os.close(write_end)
@@ -72,6 +72,18 @@ def test_mpstat_its_time_of_day_and_cpu_column():
     assert summary["point_columns"] == ["time", *names] and summary["points"] == 1
     assert summary["problems"] == 0
     assert all(x == "time" and y not in ("time", "CPU") for x, y in summary["pairs"])
+
+
+def test_ping_its_replies_plotted_against_icmp_seq():
+    try:
+        tool("ping", "-c", "1", "127.0.0.1")
+    except subprocess.CalledProcessError:
+        pytest.skip("ping cannot send here (no raw socket, no ping group)")
+    summary = summary_of(piped("ping", "-c", "3", "-i", "0.2", "127.0.0.1"))
+    assert summary["point_columns"] == ["icmp_seq", "ttl", "time"] and summary["points"] == 3
+    assert summary["pairs"] == [["icmp_seq", "ttl"], ["icmp_seq", "time"]]
+    assert summary["lines"]["data"] == 3 and summary["lines"]["problems"] == 0
+    assert summary["lines"]["skipped"] == {"blank": 1, "title": 4}
 
 
 def test_a_bad_line_shows_its_text_in_the_summary_and_the_status_bar(qtbot, tmp_path):

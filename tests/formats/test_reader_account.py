@@ -83,6 +83,8 @@ SHAPES = {  # name: (bytes, options, rows stored, the skipped kinds, problems)
                     3, {"title": 1, "names": 1, "units": 1}, 1),  # "x": a row, its value missing
     "vmstat": (VMSTAT + VMSTAT, {}, 6, {"title": 1, "names": 1, "repeated header": 2}, 0),
     "sar": (SAR, {}, 2, {"title": 1, "blank": 1, "names": 1, "summary": 1}, 0),
+    "sar, 24-hour": (SAR.replace(b" AM ", b"    ") + b"Average:        all      1.50\n", {}, 2,
+                     {"title": 1, "blank": 1, "names": 1, "summary": 2}, 0),
     "label:value": (b"temp:1,hum:2\n# note\nsome words, here\ntemp:2,hum:3\n", {}, 2,
                     {"comment": 1}, 1),
     "marked": (b"booting\n>a:1\n>b:2\n>a:3\n>b:4\n", {}, (2, 4), {"title": 1}, 0),

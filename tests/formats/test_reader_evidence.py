@@ -78,6 +78,21 @@ def test_odd_values_keep_a_number_column_numeric():
     assert len(read.problems) == bad and all("read as missing" in p for p in read.problems)
 
 
+@pytest.mark.parametrize("step", [None, 7])
+def test_odd_first_values_beside_dates_and_words_keep_the_names_and_the_numbers(step):
+    # The first ten prices are bad or missing: whole, or line by line as a
+    # stream brings them, the names stay names and price stays numbers.
+    odd = ["\x07", "0x10", " 3 ", "", "word", "\x01", "ERR", "0x1f", "", "n/a"]
+    lines = [f"AAPL,2024-01-{1 + i % 28:02d},{odd[i] if i < 10 else 100 + i}" for i in range(60)]
+    read = Read(("symbol,date,price\n" + "\n".join(lines) + "\n").encode(), step)
+    assert read.names == ["symbol", "date", "price"] and read.kinds == (TEXT, TIME, NUMBER)
+    assert len(read.rows) == 60 and read.rows[2, 2] == 3 and read.rows[59, 2] == 159
+    assert np.isnan(read.rows[[0, 1, 3, 4, 5, 6, 7, 8, 9], 2]).all()
+    assert [p.split(":")[0] for p in read.problems] == [
+        f"in line {n}" for n in (2, 3, 6, 7, 8, 9)]  # the bad values, by line; "" and n/a missing
+    assert read.lines == {"total": 61, "data": 60, "skipped": {"names": 1}, "problems": 0}
+
+
 def test_a_names_line_is_the_one_right_above_the_rows_not_the_last_wordy_line():
     text = ("Station report\nsite,sensor,value\nalpha,t1,1.5\nbeta,t2,2.5\ngamma,t3,3.5\n"
             "summary of the day\n")

@@ -71,9 +71,10 @@ def iso_text(moment: datetime.datetime, digits: int, joint: str, zone_form: int)
 @given(st.datetimes(datetime.datetime(1971, 1, 1), datetime.datetime(2037, 12, 31)),
        zones, st.integers(0, 6), st.sampled_from("T "), st.integers(0, 2))
 def test_iso_date_times_read_as_python_reads_them(berlin_tz, moment, zone, digits, joint, zone_form):
-    # Naive times are Berlin's wall clock: gaps and repeated hours included.
+    # Naive times are Berlin's wall clock: gaps and repeated hours included. A
+    # repeated hour's text cannot say which of the two it is: the first.
     moment = moment.replace(microsecond=moment.microsecond // 10 ** (6 - digits) * 10 ** (6 - digits),
-                            tzinfo=zone)
+                            tzinfo=zone, fold=0)
     text = iso_text(moment, digits, joint, zone_form)
     assert times(ISO, text)[0] == pytest.approx(moment.timestamp(), abs=1e-6), text
 

@@ -27,9 +27,11 @@ def start(*args, env=None, stdin=None):
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 
-def stelvane(*args, stdin=None, seconds=5):
-    """The application with `args` for `seconds`, printing its summary at the end."""
-    return start(*args, "--seconds", str(seconds), "--summary", stdin=stdin)
+def stelvane(*args, stdin=None, seconds=5, until_end=False):
+    """The application with `args` for `seconds` (with `until_end`: until its
+    source ended, at most `seconds`), printing its summary at the end."""
+    ending = ["--until-end"] if until_end else []
+    return start(*args, "--seconds", str(seconds), *ending, "--summary", stdin=stdin)
 
 
 def summary_of(app):

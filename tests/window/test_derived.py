@@ -173,7 +173,7 @@ def test_the_summary_gives_the_live_range_and_the_statistics(tmp_path):
     table = np.column_stack([t, np.sqrt(t), np.cos(t)])
     path = tmp_path / "run.csv"
     path.write_text("t,r,c\n" + "".join(",".join(map(repr, row)) + "\n" for row in table.tolist()))
-    summary = summary_of(stelvane(str(path), "--no-follow"))
+    summary = summary_of(stelvane(str(path), "--no-follow", seconds=30, until_end=True))
     low, high = summary["live_x"]
     assert low <= 0.0 and 49.9 <= high < 60  # following the data: all of it in view
     assert [s["name"] for s in summary["stats"]] == ["r", "c"]

@@ -7,11 +7,16 @@ source's reader.
     table.py      a table of times, words and numbers (the typed road), laid
                   out by sniff.py (names, units, separator, kinds) and parsed
                   natively by tableblock.py
-    keyed.py      label:value, >name:value and JSON lines (lines.py)
+    keyed.py      label:value, >name:value and JSON lines, InfluxDB's line
+                  protocol, text with pairs inside (ping), name/value
+                  listings (nstat, Prometheus): lines.py, linevalues.py,
+                  influx.py, textpairs.py, listing.py
     reading.py    ReadOptions: what the command line says about a stream
     layout.py     how the lines of a table are laid out
     account.py    where every line went: data, passed over with a kind, or a problem
     headerlines.py  a table's names and units lines
+    units.py      numbers with units or multipliers glued on (4688k, 45%),
+                  and bars between groups of fields
     recordings/   files in formats of their own (Parquet, Arrow, HDF5, netCDF,
                   MATLAB, NumPy, WAV, FITS, JSON arrays, Touchstone, compressed
                   text), told by their first bytes and read whole, one reader

@@ -15,7 +15,11 @@ from collections import Counter
 # The kinds of lines passed over.
 NAMES, UNITS, TITLE, COMMENT, DIRECTIVE = "names", "units", "title", "comment", "directive"
 REPEATED, SUMMARY, BLANK = "repeated header", "summary", "blank"
-SKIP_KINDS = (NAMES, UNITS, TITLE, COMMENT, DIRECTIVE, REPEATED, SUMMARY, BLANK)
+# A line ending in a backslash: joined to the next, read as one line in its
+# place; the next line's place then holds this mark (wholelines.joined).
+CONTINUED = "continued"
+CONTINUED_MARK = "#\\>"
+SKIP_KINDS = (NAMES, UNITS, TITLE, COMMENT, DIRECTIVE, REPEATED, SUMMARY, BLANK, CONTINUED)
 
 
 class LineAccount:
@@ -69,6 +73,8 @@ def line_kind(text: str) -> str | None:
         return BLANK
     if text.startswith("#@"):
         return DIRECTIVE
+    if text == CONTINUED_MARK:
+        return CONTINUED
     if text[0] in "#!":
         return COMMENT
     return None

@@ -21,6 +21,7 @@ import numpy as np
 
 from ..protocol import NUMBER, TIME, Columns
 from .fields import is_content, split_fields
+from .units import ungrouped
 from .values import TIME_NAMES, number_text
 
 ARRIVAL, ROW = "arrival", "row"
@@ -69,7 +70,8 @@ def _values(found, lines, field: int) -> list[float]:
     for line in lines[found.first_data_line:found.first_data_line + _SAMPLE]:
         if not is_content(line):
             continue
-        fields = split_fields(line.translate(table), layout.sep, layout.quote)
+        text = ungrouped(line) if layout.groups else line
+        fields = split_fields(text.translate(table), layout.sep, layout.quote)
         if len(fields) != layout.width:
             continue
         try:

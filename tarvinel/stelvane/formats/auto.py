@@ -30,7 +30,7 @@ from .fields import COMMENT_MARKS, is_content, split_fields
 from .headerlines import made_up_names
 from .keyed import KeyedRoad
 from .layout import EPOCH, MISSING_WORDS, WHITESPACE
-from .lines import TABLE, recognise
+from .lines import LISTING, TABLE, recognise
 from .reading import ReadOptions
 from .sniff import AUTO, ENOUGH_LINES, SAMPLE_ROWS, sniff
 from .table import TableRoad
@@ -205,7 +205,7 @@ class AutoReader:
         """What deciding looks at, without acting on it."""
         lines, line_format = self._sniff_lines, self.options.format
         if line_format == AUTO:
-            line_format = recognise(lines) or (TABLE if final else None)
+            line_format = recognise(lines, final) or (TABLE if final else None)
         if line_format == TABLE:
             found = sniff(lines, final=final, **self.options.sniff_options)
             self._text_reader_agrees(found)
@@ -215,12 +215,12 @@ class AutoReader:
     def _decide_by(self, final: bool) -> None:
         lines, line_format = self._sniff_lines, self.options.format
         if line_format == AUTO:
-            line_format = recognise(lines) or (TABLE if final else None)
+            line_format = recognise(lines, final) or (TABLE if final else None)
         if line_format is None:
             return
         if line_format != TABLE:
-            if self._added is not None:
-                self._added.expect(True)
+            if self._added is not None:  # a listing's snapshots have no X of their own
+                self._added.expect(line_format != LISTING)
             road = KeyedRoad(self.sink, self._problems, self._directive, line_format)
             self._start(road, 0)
             return
@@ -317,7 +317,8 @@ class AutoReader:
     def _plain_rows(self, found) -> bool:
         """Whether the rows are plain numbers the text reader's road takes."""
         layout = found.layout
-        if layout.sep not in _PLAIN_SEPARATORS or layout.decimal_comma or layout.brackets:
+        if (layout.sep not in _PLAIN_SEPARATORS or layout.decimal_comma or layout.brackets
+                or layout.groups or any(c.unit is not None for c in layout.columns)):
             return False
         if not all(c.kind == NUMBER or (c.kind == TIME and c.shape == EPOCH and c.scale == 1.0)
                    for c in layout.columns):

@@ -14,22 +14,34 @@ than by the look of one:
 The line right above that block is where the names are looked for (a line
 whose fields do not fit the types): never "the last line that looks like
 names". A first row with one bad value among good ones still fits, and so
-is a row with one problem, not a names line.
+is a row with one problem, not a names line; so is a row whose times and
+dates fit and whose number columns hold nothing or one word ("ERR").
+Control bytes and numbers in C's hex notation (0x10) are no evidence of
+words: no names line holds them, and among a number column's values they
+are bad values (each a problem of its row), so they count as missing here.
 
 This module imports no Qt: the producer process uses it.
 """
 
 from collections import Counter
+import re
 
 from ..protocol import NUMBER
 from .fields import is_content, split_fields
 from .values import (ISO_DATE, ISO_DATETIME, MISSING, MONTH_DATE, MONTH_DATETIME, NUMERIC_DATE,
-                     NUMERIC_DATETIME, WORD, value_class)
+                     NUMERIC_DATETIME, WORD, suffix_only, value_class)
 
 # Value classes alike for a column's type: a date with or without its time.
 _COARSE = {ISO_DATETIME: ISO_DATE, NUMERIC_DATETIME: NUMERIC_DATE, MONTH_DATETIME: MONTH_DATE}
 # Widths tried, the most frequent first.
 _WIDTHS_TRIED = 3
+_CONTROL = re.compile(r"[\x00-\x08\x0b-\x1f\x7f]")
+_HEX = re.compile(r"[+-]?0[xX][0-9a-fA-F]+")
+
+
+def is_odd(text: str) -> bool:
+    """A value that is neither a word nor a number: control bytes, 0x10."""
+    return bool(_CONTROL.search(text) or _HEX.fullmatch(text.strip()))
 
 
 def is_summary(fields) -> bool:
@@ -39,8 +51,22 @@ def is_summary(fields) -> bool:
 
 
 def _class(text: str, decimal_comma: bool) -> str:
-    found = value_class(text, decimal_comma) if text.strip() else MISSING
+    found = value_class(text, decimal_comma) if text.strip() and not is_odd(text) else MISSING
     return _COARSE.get(found, found)
+
+
+def types_open(rows, decimal_comma: bool) -> bool:
+    """Whether a few rows leave a column's type open: numbers in it that
+    are no majority beside odd values, or fewer than its words (a number
+    column whose first values are bad, or words with numbers among them):
+    more rows tell."""
+    for column in zip(*rows):
+        present = [text for text in column if text.strip()]
+        odd = sum(map(is_odd, present))
+        found = Counter(value_class(text, decimal_comma) for text in present if not is_odd(text))
+        if (odd and 2 * found[NUMBER] <= len(present)) or found[WORD] > found[NUMBER] > 0:
+            return True
+    return False
 
 
 def column_types(rows, decimal_comma: bool) -> list[str]:
@@ -58,23 +84,41 @@ def column_types(rows, decimal_comma: bool) -> list[str]:
     return types
 
 
-def fits(fields, width: int, types, decimal_comma: bool) -> bool:
-    """Whether a line's fields are a row under the columns' types."""
+def fits(fields, width: int, types, decimal_comma: bool, carriers=frozenset()) -> bool:
+    """Whether a line's fields are a row under the columns' types. A number
+    by its unit suffix alone fits only a column that `carriers` names."""
     if len(fields) != width:
         return False
-    typed = [(text, kind) for text, kind in zip(fields, types) if kind not in (WORD, MISSING)]
+    typed = [(i, text, kind) for i, (text, kind) in enumerate(zip(fields, types))
+             if kind not in (WORD, MISSING)]
     if not typed:
         return False
     # A report prints its time in its names line too: where there are
     # numbers, they alone tell a row.
-    typed = [(text, kind) for text, kind in typed if kind == NUMBER] or typed
-    found = [(_class(text, decimal_comma), kind) for text, kind in typed]
+    numbers = [(i, text, kind) for i, text, kind in typed if kind == NUMBER]
+    found = [(WORD if i not in carriers and suffix_only(text, decimal_comma)
+              else _class(text, decimal_comma), kind) for i, text, kind in numbers or typed]
     matched = sum(got == kind for got, kind in found)
     missing = sum(got == MISSING for got, _ in found)
-    return matched > 0 and 2 * (matched + missing) >= len(typed)
+    if matched > 0 and 2 * (matched + missing) >= len(found):
+        return True
+    # The times and dates all fitting, the numbers missing or one a word:
+    # a row with bad values (a names line has words where the times are).
+    others = [(_class(text, decimal_comma), kind) for _, text, kind in typed if kind != NUMBER]
+    return bool(numbers and others) and all(got == kind for got, kind in others) and sum(
+        got == WORD for got, _ in found) <= 1
 
 
-def _longest_block(lines, split: dict, start: int, width: int, types, decimal_comma: bool):
+def carriers(rows, decimal_comma: bool) -> frozenset:
+    """The columns where more than one row holds a number with a unit
+    suffix (`4688k`): one such value a column is a header's (`1k`)."""
+    counts = Counter(i for row in rows for i, text in enumerate(row)
+                     if suffix_only(text, decimal_comma))
+    return frozenset(i for i, count in counts.items() if count > 1)
+
+
+def _longest_block(lines, split: dict, start: int, width: int, types, decimal_comma: bool,
+                   suffixed=frozenset()):
     """(first line, length) of the longest block of rows, or None. `split`:
     the fields of each line that is no comment, by index."""
     best, first, length = None, None, 0
@@ -82,7 +126,8 @@ def _longest_block(lines, split: dict, start: int, width: int, types, decimal_co
         if i < len(lines) and lines[i].strip() and i not in split:
             continue  # a comment inside a block
         fields = split.get(i)
-        if fields and not is_summary(fields) and fits(fields, width, types, decimal_comma):
+        if fields and not is_summary(fields) and fits(fields, width, types, decimal_comma,
+                                                       suffixed):
             first = i if length == 0 else first
             length += 1
             continue
@@ -103,8 +148,10 @@ def rows_block(lines, sep, start: int) -> tuple[int, int] | None:
     widths = Counter(len(fields) for fields in split.values() if not is_summary(fields))
     best = None  # (length, typed columns, first line)
     for width, _ in widths.most_common(_WIDTHS_TRIED):
-        types = column_types([f for f in split.values() if len(f) == width], decimal_comma)
-        block = _longest_block(lines, split, start, width, types, decimal_comma)
+        rows = [f for f in split.values() if len(f) == width]
+        types = column_types(rows, decimal_comma)
+        block = _longest_block(lines, split, start, width, types, decimal_comma,
+                               carriers(rows, decimal_comma))
         if block:
             # The longest block; of blocks as long, the one with more columns
             # of values, then the later one (a banner comes before the rows).

@@ -8,7 +8,7 @@ import csv
 import re
 
 from .layout import WHITESPACE
-from .values import AMPM, MISSING, WORD, value_class
+from .values import AMPM, MISSING, WORD, suffix_only, value_class
 
 _DIGITS = re.compile(r"\d+")
 # What begins a comment line: "#", and "!" as Touchstone and other
@@ -79,8 +79,10 @@ def comment_text(line: str) -> str | None:
 
 
 def is_value_line(fields: list[str], decimal_comma: bool) -> bool:
-    """Mostly values, and at least one that is no missing word."""
-    classes = [value_class(f, decimal_comma) for f in fields]
+    """Mostly values, and at least one that is no missing word (a number
+    by its unit suffix alone counts as a word: `freq 1k 10k` names columns)."""
+    classes = [WORD if suffix_only(f, decimal_comma) else value_class(f, decimal_comma)
+               for f in fields]
     present = sum(c not in (WORD, AMPM, MISSING) for c in classes)
     values = sum(c != WORD for c in classes)
     return present > 0 and 2 * values >= len(classes)

@@ -9,11 +9,13 @@ import re
 from ..protocol import TIME
 from .fields import comment_text, is_content, is_framed, is_value_line, split_fields
 from .layout import ColumnLayout, TableLayout
-from .values import WORD, value_class
+from .values import WORD, suffix_only, value_class
 
 # A unit without brackets: a short token, or one with a sign units use.
 _UNIT_WORD = re.compile(r"[^\s\d](?:\S{0,3}|\S*[/%°µ^*·²³\d]\S*)$")
 _BRACKETED = re.compile(r"^(\[.*\]|\(.*\))$")
+# A word a comment line begins with to say that it names the columns ("#N ra dec").
+NAMES_MARKS = frozenset(("N",))
 
 
 def fitted(fields, layout: TableLayout) -> list[list[str]] | None:
@@ -23,7 +25,8 @@ def fitted(fields, layout: TableLayout) -> list[list[str]] | None:
     then those."""
     starts = layout.stored_fields()
     fields = [f.strip().strip("\"'") for f in fields]
-    if len(fields) == layout.width + 1 and fields[0].endswith(":"):
+    if len(fields) - 1 in (layout.width, len(starts)) and (
+            fields[0].endswith(":") or fields[0] in NAMES_MARKS):
         fields = fields[1:]
     if len(fields) == len(starts) and len(starts) < layout.width:
         return [[name] for name in fields]
@@ -52,7 +55,7 @@ def stored_units(fields, layout: TableLayout) -> tuple[str, ...] | None:
 def stored_name(parts, column: ColumnLayout, index: int) -> str:
     """A stored column's name; where the names line holds values (a report
     whose first name is the time it was printed at), a made-up one."""
-    if all(value_class(p) != WORD for p in parts):
+    if all(value_class(p) != WORD and not suffix_only(p) for p in parts):
         return "time" if column.kind == TIME else f"c{index + 1}"
     return " ".join(p for p in parts if p) or f"c{index + 1}"
 

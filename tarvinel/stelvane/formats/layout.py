@@ -40,6 +40,10 @@ class ColumnLayout:
     # value read by the first one's shape; the fields after the first are
     # laid out as ColumnLayout(TIME, DAYTIME).
     with_next: bool = False
+    # For NUMBER: None for plain numbers; else the unit the column's values
+    # are read into, suffixes and all (units.py: "" where they carry
+    # multipliers alone).
+    unit: str | None = None
 
 
 @dataclass(frozen=True)
@@ -53,6 +57,8 @@ class TableLayout:
     brackets: str = ""
     # Rows drawn between bars ("| 1 | 2 |", sep "|"): the outer bars are dropped.
     framed: bool = False
+    # Bars between groups of fields ("0   1| 536k 1555k|", dstat): blanks.
+    groups: bool = False
 
     @property
     def width(self) -> int:

@@ -11,7 +11,14 @@
                                 JSON lines: one object each, nested keys as
                                 dev.id, booleans as 0/1, strings read as values
                                 (a JSON array written one object a line too)
+    weather,site=a temp_c=5.8 1264129200000000000
+                                InfluxDB's line protocol (influx.py)
+    64 bytes from ...: icmp_seq=1 ttl=64 time=0.043 ms
+                                text with pairs inside (textpairs.py)
+    IpInReceives   209759  0.0  name/value listings, a row per snapshot
+                                (listing.py: nstat, Prometheus, /proc/net/dev)
 
+Their values are read by linevalues.py.
 `recognise` tells these from a table by the first lines. `KeyedReader`
 turns lines into blocks of rows: a name first seen later adds a column at
 the end (the columns so far keep their places, earlier rows hold NaN there),
@@ -21,9 +28,7 @@ as a table's would be. Blank lines and `#` comments are skipped.
 This module imports no Qt: the producer process uses it.
 """
 
-import json
 import math
-import re
 from dataclasses import dataclass, field
 
 import numpy as np
@@ -32,134 +37,62 @@ from ..protocol import NUMBER, TEXT, TIME, Columns
 from .account import NAMES, TITLE, line_kind
 from .fields import clean_lines, is_content
 from .influx import point_values
+from .linevalues import ARRAY_ENDS, json_values, keyvalue_pairs, marked_value
+from .listing import Listing, is_listing, may_be_listing
+from .textpairs import has_text_pairs, text_pairs
 from .layout import EPOCH, ColumnLayout
+from .units import column_unit, in_unit
 from .timevalues import DayClock, epoch_seconds, time_seconds
 from .values import column_layout, epoch_scale, is_missing, number_text
 
 TABLE, KEYVALUE, MARKED, JSONL, INFLUX = "table", "keyvalue", "marked", "jsonl", "influx"
-FORMATS = (TABLE, KEYVALUE, MARKED, JSONL, INFLUX)
+TEXTPAIRS = "textpairs"  # text with key=value pairs inside (textpairs.py)
+LISTING = "listing"      # name/value listings, a row per snapshot (listing.py)
+FORMATS = (TABLE, KEYVALUE, MARKED, JSONL, INFLUX, TEXTPAIRS, LISTING)
 # Lines that decide the format; fewer do where fewer have come.
 RECOGNISE_LINES = 20
 # Columns a stream's names may make: every row holds a value (or NaN) for each,
 # so names without end (a new label a line) would grow memory as lines times names.
 MAX_COLUMNS = 500
 
-_LABEL = r"[A-Za-z_][\w.\-/%°]*"
-_PAIR = re.compile(rf"\s*({_LABEL})\s*[:=]\s*(.*?)\s*$")
-_LABEL_ONLY = re.compile(rf"\s*({_LABEL})\s*$")
-# Lines that open or close a JSON array of objects, one object a line.
-_ARRAY_ENDS = frozenset(("[", "]", "],", "[]"))
-_MARKED = re.compile(r">([^:|§]+):([^|§]*)(?:§([^|]*))?(?:\|.*)?$")
-
-
-def keyvalue_pairs(line: str):
-    """The (label, value) pairs of a label:value line, label None for a bare
-    value and value None for a label alone; None when a piece is neither."""
-    text = line.strip()
-    if "," in text or ";" in text:
-        pieces = re.split(r"[,;]", text)
-    else:
-        pieces = _space_pieces(text)
-    pairs = []
-    for piece in pieces:
-        if not piece.strip():
-            continue
-        pair = _PAIR.match(piece)
-        if pair:
-            pairs.append((pair.group(1), pair.group(2).strip().strip('"')))
-        elif _LABEL_ONLY.match(piece) and not is_missing(piece):
-            pairs.append((piece.strip(), None))
-        elif " " not in piece.strip():
-            pairs.append((None, piece.strip()))
-        else:
-            return None
-    return pairs
-
-
-def _space_pieces(text: str) -> list[str]:
-    """Pieces of a line whose pairs are separated by spaces or tabs; a
-    label with its ':' or '=' apart from the value ("temp: 21.5") is one."""
-    pieces = []
-    for token in text.split():
-        if pieces and pieces[-1][-1] in ":=":
-            pieces[-1] += token
-        else:
-            pieces.append(token)
-    return pieces
-
-
-def marked_value(line: str):
-    """(name, time text or None, value text, unit) of a `>` line, or None."""
-    match = _MARKED.match(line.strip())
-    if not match:
-        return None
-    name, rest, unit = match.group(1).strip(), match.group(2), (match.group(3) or "").strip()
-    time_text, _, value = rest.rpartition(":")
-    return name, time_text or None, value.strip(), unit
-
-
-def json_values(line: str) -> dict | None:
-    """A JSON line's values by flat name (a.b for nested keys), or None
-    where the line holds no object. A line of a JSON array written one
-    object a line (`[{...},`, `{...},`, `{...}]`) is read as its object."""
-    text = line.strip()
-    if text[:1] == "[" and text[1:].lstrip()[:1] == "{":
-        text = text[1:]
-    text = text.rstrip(",").rstrip()
-    if text[-1:] == "]" and text[:-1].rstrip()[-1:] == "}":
-        text = text[:-1].rstrip().rstrip(",")
-    try:
-        value = json.loads(text)
-        if not isinstance(value, dict):
-            return None
-        flat = {}
-        _flatten(value, "", flat)
-    except (ValueError, RecursionError):  # no JSON, or nested too deep to read
-        return None
-    return flat
-
-
-def _flatten(value, prefix: str, flat: dict) -> None:
-    if isinstance(value, dict):
-        for key, item in value.items():
-            _flatten(item, f"{prefix}{key}." if isinstance(item, (dict, list)) else
-                     f"{prefix}{key}", flat)
-        return
-    if isinstance(value, list):
-        for index, item in enumerate(value):
-            _flatten(item, f"{prefix}{index}." if isinstance(item, (dict, list)) else
-                     f"{prefix}{index}", flat)
-        return
-    flat[prefix.rstrip(".")] = value
-
 
 def _line_format(line: str) -> str | None:
-    if line in _ARRAY_ENDS or (line.lstrip("[").lstrip().startswith("{")
+    if line in ARRAY_ENDS or (line.lstrip("[").lstrip().startswith("{")
                                and json_values(line) is not None):
         return JSONL
     if line.startswith(">") and marked_value(line):
         return MARKED
     if point_values(line) is not None:
         return INFLUX
+    if has_text_pairs(line):
+        return TEXTPAIRS
     pairs = keyvalue_pairs(line)
     if pairs and any(label and value is not None for label, value in pairs):
         return KEYVALUE
     return None
 
 
-def recognise(lines) -> str | None:
+def recognise(lines, final: bool = True) -> str | None:
     """The format the first lines are in, or None while no line holds
-    anything (no line yet but blank ones and comments). A format most of
-    the lines are in wins; a table otherwise."""
+    anything (no line yet but blank ones and comments) or, unless `final`,
+    while they may begin a listing. A format most of the lines are in wins;
+    a table otherwise."""
     content = [line.strip() for line in clean_lines(lines)
                if is_content(line)][:RECOGNISE_LINES]
     if not content:
         return None
+    if is_listing(content):
+        return LISTING
+    if not final and may_be_listing(content):
+        return None  # a listing's first names, or a table's first rows
     votes = [_line_format(line) for line in content]
     for name in (JSONL, MARKED, INFLUX, KEYVALUE):
         if 2 * votes.count(name) > len(content):
             return name
-    return TABLE
+    # A tool's replies with pairs inside come between its banner and its
+    # statistics (four lines of ping's): a third of the lines, two at least.
+    replies = votes.count(TEXTPAIRS)
+    return TEXTPAIRS if replies >= 2 and 3 * replies >= len(content) else TABLE
 
 
 @dataclass
@@ -195,7 +128,7 @@ class KeyedReader:
     lines, so a reader sends them as it sends a table's blocks."""
 
     def __init__(self, line_format: str):
-        if line_format not in (KEYVALUE, MARKED, JSONL, INFLUX):
+        if line_format not in FORMATS[1:]:
             raise ValueError(f"{line_format!r} is no keyed line format")
         self.format = line_format
         self.names: list[str] = []
@@ -207,6 +140,7 @@ class KeyedReader:
         self._capped = False  # MAX_COLUMNS reached, and said
         self._beyond = False  # the record being read has a name beyond them
         self._failed: set[int] = set()  # the lines of this batch that gave no record
+        self._listed = Listing()  # what a listing's header lines said
 
     def take(self, lines, final: bool = True) -> KeyedBlock | None:
         """The block for these lines (whole lines, decoded), or None where
@@ -218,7 +152,7 @@ class KeyedReader:
         self._new_words = {}
         self._skipped, data_lines, problem_lines = [], 0, 0
         records = self._records(clean_lines(lines), rejected)
-        if self.format == MARKED and records and not final:
+        if self.format in (MARKED, LISTING) and records and not final:
             self._open = records.pop()
         for index, record, count in records:
             told, self._beyond = len(rejected), False
@@ -255,7 +189,8 @@ class KeyedReader:
 
     def _records(self, lines, rejected):
         take = {KEYVALUE: self._keyvalue, MARKED: self._marked, JSONL: self._json,
-                INFLUX: self._point}[self.format]
+                INFLUX: self._point, TEXTPAIRS: self._textpairs,
+                LISTING: self._listing}[self.format]
         # A row held back: its line is in an earlier batch, counted as this one's first.
         records = [[0, self._open[1], self._open[2]]] if self._open else []
         self._open, self._failed = None, set()
@@ -303,7 +238,7 @@ class KeyedReader:
         last[name] = (value, unit)
 
     def _json(self, index, text, records, rejected) -> None:
-        if text in _ARRAY_ENDS:  # the brackets of a JSON array around the objects
+        if text in ARRAY_ENDS:  # the brackets of a JSON array around the objects
             self._skipped.append(TITLE)
             return
         values = json_values(text)
@@ -320,6 +255,26 @@ class KeyedReader:
             self._failed.add(index)
         else:
             records.append([index, {name: (value, "") for name, value in values.items()}, 1])
+
+    def _textpairs(self, index, text, records, rejected) -> None:
+        pairs = text_pairs(text)
+        if pairs is None:
+            self._skipped.append(TITLE)  # the tool's banner or statistics
+        else:
+            records.append([index, pairs, 1])
+
+    def _listing(self, index, text, records, rejected) -> None:
+        """A snapshot's row gathers its lines' values until a name comes again."""
+        pairs, header = self._listed.line(text)
+        if not pairs:
+            self._skipped.append(NAMES if header else TITLE)
+            return
+        last = records[-1][1] if records else None
+        if last is None or any(name in last for name, _ in pairs):
+            last = {}
+            records.append([index, last, 0])
+        records[-1][2] += 1
+        last.update((name, (value, "")) for name, value in pairs)
 
     # --- records to rows -----------------------------------------------------------
 
@@ -355,6 +310,7 @@ class KeyedReader:
             layout = ColumnLayout(TIME, EPOCH, scale=scale) if scale else ColumnLayout(NUMBER)
         else:
             layout = column_layout([str(raw)], name)
+            unit = unit or column_unit([str(raw)]) or ""  # 45%, 12k: the unit it carries
         column = self._columns[name] = _Column(len(self.names), layout, unit)
         self.names.append(name)
         return column
@@ -372,7 +328,10 @@ class KeyedReader:
         try:
             return float(number_text(raw))
         except ValueError:
-            raise ValueError(f"{raw[:40]!r} is not a number") from None
+            value = in_unit(raw, column.unit)
+            if value is None:
+                raise ValueError(f"{raw[:40]!r} is not a number") from None
+            return value
 
     def _code(self, column: _Column, word: str) -> float:
         code = column.codes.get(word)

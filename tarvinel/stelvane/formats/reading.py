@@ -8,13 +8,13 @@ This module imports no Qt: the producer process uses it.
 from dataclasses import dataclass
 
 from .layout import WHITESPACE
-from .lines import INFLUX, JSONL, KEYVALUE, MARKED, TABLE
+from .lines import INFLUX, JSONL, KEYVALUE, LISTING, MARKED, TABLE, TEXTPAIRS
 from .sniff import AUTO
 
 # The formats --format names: the first lines decide (auto), a table of any
 # kind, the line formats, and the plain text reader of numbers alone.
 PLAIN_TEXT = "text"
-FORMAT_CHOICES = (AUTO, TABLE, KEYVALUE, MARKED, JSONL, INFLUX, PLAIN_TEXT)
+FORMAT_CHOICES = (AUTO, TABLE, KEYVALUE, MARKED, JSONL, INFLUX, TEXTPAIRS, LISTING, PLAIN_TEXT)
 # --sep: the characters, and words for those a shell makes awkward.
 SEPARATOR_WORDS = {"auto": AUTO, "tab": "\t", "\\t": "\t", "space": WHITESPACE, "spaces": WHITESPACE,
                    "whitespace": WHITESPACE, "comma": ",", "semicolon": ";", "pipe": "|"}

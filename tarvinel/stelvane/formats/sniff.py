@@ -31,7 +31,8 @@ from .account import BLANK, REPEATED, SUMMARY
 from .layout import DAYTIME, EPOCH, STRFTIME, WHITESPACE, ColumnLayout, TableLayout
 from .fields import (clean_lines, is_framed, is_rule, comment_text, header_shape, is_content, is_value_line,
                      split_fields)
-from .evidence import is_summary, rows_block, unbracketed
+from .evidence import is_summary, rows_block, types_open, unbracketed
+from .units import column_unit, grouped, ungrouped
 from .headerlines import (line_fields, listed_names, looks_like_units, made_up_names, padded,
                           stored_names, stored_units)
 from .values import (AMPM, DATES, MISSING, TIME_OF_DAY, WORD, column_layout, epoch_scale,
@@ -84,6 +85,8 @@ class Sniffed:
         (account.py), or None."""
         if not line.strip():
             return None if self.blank_is_roll else BLANK
+        if self.layout.groups:
+            line = ungrouped(line)
         if header_shape(line) in self.header_shapes:
             return REPEATED
         if self.layout.columns[0].kind == TIME and is_summary(
@@ -171,7 +174,18 @@ def _field_layouts(rows, sep, time_format: str) -> list[ColumnLayout]:
             columns[i + 1] = ColumnLayout(TIME, DAYTIME)
     if time_format and sep is WHITESPACE:
         _join_format_fields(rows, columns, time_format)
-    return columns
+    return _with_units(rows, columns, decimal_comma)
+
+
+def _with_units(rows, columns, decimal_comma: bool) -> list[ColumnLayout]:
+    """Where numbers carry units or multipliers (4688k, 45%), every number
+    column reads them: a column of bare zeros in the sample may print 12k
+    later."""
+    units = [column_unit([row[i] for row in rows], decimal_comma) for i in range(len(columns))]
+    if all(unit is None for unit in units):
+        return columns
+    return [replace(column, unit=unit or "") if column.kind == NUMBER else column
+            for column, unit in zip(columns, units)]
 
 
 def _join_format_fields(rows, columns, time_format: str) -> None:
@@ -271,6 +285,14 @@ def _given_names(candidate: _Candidate, lines, names_line: int | None, names) ->
             candidate.units_line, candidate.units = names_line + 1, fitted
 
 
+def _units(candidate: _Candidate) -> tuple[str, ...]:
+    """The units line's, where there is one; else those the values carry."""
+    columns = candidate.layout.columns
+    carried = tuple(columns[i].unit or "" for i in candidate.layout.stored_fields())
+    given = candidate.units or ("",) * len(carried)
+    return tuple(unit or carry for unit, carry in zip(given, carried))
+
+
 def _header(lines, candidate: _Candidate) -> tuple[frozenset, bool]:
     """The shapes of the header lines (those with words in them) and whether
     a blank line ends a run (not where the header held blank lines)."""
@@ -318,6 +340,9 @@ def sniff(lines, *, sep=AUTO, names_line: int | None = None, names=None,
     data row. `time_format`: a strftime format; the columns whose values all
     read with it are times."""
     lines, brackets = unbracketed(clean_lines(lines))
+    groups = grouped(lines)
+    if groups:
+        lines = [ungrouped(line) for line in lines]
     seps = SEPARATORS if sep == AUTO else (sep,)
     start = names_line + 1 if names_line is not None else 0
     candidates = [c for c in (_candidate(lines, s, start, time_format) for s in seps) if c]
@@ -337,8 +362,11 @@ def sniff(lines, *, sep=AUTO, names_line: int | None = None, names=None,
                            or made_up_names(candidate.layout))
         _epoch_columns(candidate)
     best = max(candidates, key=_Candidate.score)
+    if not final and len(best.rows) < SAMPLE_ROWS and types_open(best.rows,
+                                                                  best.layout.decimal_comma):
+        return None  # bad values among a column's first ones: more rows tell its type
     framed = best.sep == "|" and _mostly_framed(lines[best.first:])
-    best.layout = replace(best.layout, brackets=brackets, framed=framed)
+    best.layout = replace(best.layout, brackets=brackets, framed=framed, groups=groups)
     shapes, blank_is_roll = _header(lines, best)
-    return Sniffed(best.names, best.units or ("",) * len(best.names), best.layout,
+    return Sniffed(best.names, _units(best), best.layout,
                    best.names_line, best.first, shapes, blank_is_roll, best.units_line)

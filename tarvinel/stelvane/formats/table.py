@@ -16,7 +16,7 @@ import re
 
 import numpy as np
 
-from .account import BLANK, COMMENT, DIRECTIVE
+from .account import BLANK, COMMENT, line_kind
 from .fields import split_fields
 from .layout import WHITESPACE
 from .values import number_text
@@ -58,7 +58,7 @@ class TableRoad:
             text = match.group().decode("utf-8", "replace").strip()
             if text.startswith("#@"):
                 self._directive(text, line_number)
-            self._account.skip(DIRECTIVE if text.startswith("#@") else COMMENT)
+            self._account.skip(line_kind(text) or COMMENT)
             line_number += 1
             begin = match.end()
         if begin < len(data):
@@ -119,7 +119,10 @@ class TableRoad:
         of such a line: whether its value went missing}."""
         block.mended = {}
         layout = self.sniffed.layout
-        odd = [bad for bad in block.bad if bad.odd_field is not None]
+        # (A report's summary row, "Average:" where the time belongs, is no
+        # row with a bad time: it is passed over as such.)
+        odd = [bad for bad in block.bad
+               if bad.odd_field is not None and not self.sniffed.repeats(bad.text.strip())]
         if not odd or layout.quote and any(layout.quote in bad.text for bad in odd):
             return
         for bad in odd:

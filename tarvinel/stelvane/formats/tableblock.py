@@ -31,6 +31,7 @@ from ..protocol import TEXT, TIME
 from .layout import DAYTIME, EPOCH, MISSING_WORDS, STRFTIME, WHITESPACE, TableLayout
 from .meridiem import native_layout
 from .text.rows import excerpt
+from .units import unsuffixed
 from .values import strptime_seconds
 
 HALF_DAY = 12 * 3600.0
@@ -164,6 +165,11 @@ def parse_block(data: bytes, layout: TableLayout, state: TableState,
         data = data.translate(None, layout.brackets.encode())
     if layout.framed:
         data = _OUTER_BARS.sub(b"", data)
+    if layout.groups:
+        data = data.replace(b"|", b" ")
+    written = data  # the lines as the problems quote them
+    if any(column.unit is not None for column in layout.columns):
+        data = unsuffixed(data, layout)
     parser = state.parser_for(layout)
     plan = state.plan
     layout = plan.layout  # the fields as the native parse sees them
@@ -171,7 +177,10 @@ def parse_block(data: bytes, layout: TableLayout, state: TableState,
     rows = np.empty((lines, plan.outputs[-1] + 1 if plan.outputs else 0))
     count, bad, words, raw = _textrows.parse_table(parser, data, rows)
     rows = rows[:count]
-    set_aside = [BadLine(line, _reason(code, where, data[begin:end], layout), _line_at(data, begin),
+    texts = written.split(b"\n") if written is not data else None
+    set_aside = [BadLine(line, _reason(code, where, data[begin:end], layout),
+                         _line_at(data, begin) if texts is None else
+                         texts[line].decode("utf-8", "replace").rstrip("\r"),
                          where if code == _NOT_OF_KIND else None)
                  for line, code, where, begin, end in bad]
     if raw:

@@ -11,6 +11,7 @@ import re
 from datetime import datetime
 
 from ..protocol import NUMBER, TEXT, TIME
+from .units import suffixed
 from .layout import DAYTIME, DMY, EPOCH, ISO, MDY, MISSING_WORDS, MONTH, STRFTIME, ColumnLayout
 
 MISSING = "missing"
@@ -80,6 +81,12 @@ def is_number(text: str, decimal_comma: bool = False) -> bool:
     return True
 
 
+def suffix_only(text: str, decimal_comma: bool = False) -> bool:
+    """Whether a value is a number by its unit suffix alone (`1k`, `45%`):
+    one such value in a line of names (`freq,1k,10k`) is a name."""
+    return suffixed(text, decimal_comma) is not None and not is_number(text, decimal_comma)
+
+
 def has_decimal_comma(text: str) -> bool:
     return bool(_DECIMAL_COMMA.match(text.strip()))
 
@@ -89,7 +96,7 @@ def value_class(text: str, decimal_comma: bool = False) -> str:
     text = text.strip()
     if text in _MISSING:
         return MISSING
-    if is_number(text, decimal_comma):
+    if is_number(text, decimal_comma) or suffixed(text, decimal_comma):
         return NUMBER
     if text[0].isdigit():
         if ISO_PATTERN.match(text):

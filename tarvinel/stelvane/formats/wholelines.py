@@ -7,7 +7,7 @@ This module imports no Qt: the producer process uses it.
 import re
 
 from ..protocol import FeedClosed
-from .account import LineAccount
+from .account import CONTINUED_MARK, LineAccount
 from .encoding import Transcoder
 from .text.rows import MAX_LINE_BYTES, LimitExceeded, excerpt
 
@@ -77,7 +77,26 @@ def take_safely(take, data: bytes, first: int, count: int, problems: LineProblem
                 account.add_problem()
 
 
+_MARK = CONTINUED_MARK.encode()
 _LONE_CR = re.compile(rb"\r(?!\n)")
+
+
+def joined(data: bytes) -> bytes:
+    """Whole lines where some end in a backslash: such a line and the next
+    are one line (a blank between them), in the place of the first; each
+    line joined on stays as a CONTINUED_MARK line, passed over as continued,
+    so that the lines after keep their numbers."""
+    lines = data.split(b"\n")[:-1]
+    out, index = [], 0
+    while index < len(lines):
+        end = index
+        while end < len(lines) - 1 and lines[end].rstrip(b"\r").endswith(b"\\"):
+            end += 1
+        pieces = [line.rstrip(b"\r")[:-1] for line in lines[index:end]] + [lines[end]]
+        out.append(b" ".join(pieces))
+        out.extend([_MARK] * (end - index))
+        index = end + 1
+    return b"\n".join(out) + b"\n"
 
 
 class WholeLines:
@@ -103,6 +122,9 @@ class WholeLines:
 
     def _deliver(self, data: bytes, first: int, count: int) -> None:
         self._problems.account.saw(count)
+        # (One scan for a backslash at all: rows of numbers hold none.)
+        if b"\\" in data and (b"\\\n" in data or b"\\\r\n" in data):
+            data = joined(data)
         take_safely(self._take, data, first, count, self._problems)
 
     def restart(self) -> None:
@@ -142,7 +164,7 @@ class WholeLines:
             self._skipping = False
             self.lines += 1  # counted in the account when it grew too long
             data = data[end + 1:]
-        end = data.rfind(b"\n")
+        end = self._last_end(data)
         if end < 0:
             self._pending += data
         else:
@@ -157,6 +179,17 @@ class WholeLines:
             self._problems.account.saw(1)
             self._problems.over_limit(f"a line longer than {MAX_LINE_BYTES:,} bytes",
                                       self.lines + 1)
+
+    def _last_end(self, data: bytes) -> int:
+        """Where the last whole line of the bytes ends: a line that ends in a
+        backslash is no whole line yet (its next line belongs to it)."""
+        end = data.rfind(b"\n")
+        while end >= 0:
+            before = (self._pending[-2:] + data[max(0, end - 2):end])[-2:]
+            if not (before.endswith(b"\\") or before == b"\\\r"):
+                return end
+            end = data.rfind(b"\n", 0, end)
+        return end
 
     def drain(self) -> bytes:
         """The unfinished line held so far, handed over (another reader takes
@@ -175,11 +208,21 @@ class WholeLines:
             self._feed_utf8(b"\n")
         if not self._pending:
             return None
-        line, self._pending = self._pending, b""
-        self.lines += 1
-        if broken:  # cut short: the source tells the user which line
+        # What waits: lines ending in a backslash (whole, waiting for the
+        # next) and the unfinished last line, either maybe alone.
+        pending, self._pending = self._pending, b""
+        ended = pending.endswith(b"\n")
+        if broken:
+            end = pending.rfind(b"\n") + 1
+            whole, rest = pending[:end], pending[end:]
+        else:
+            whole, rest = (pending if ended else pending + b"\n"), b""
+        if whole:
+            first, count = self.lines + 1, whole.count(b"\n")
+            self.lines += count
+            self._deliver(whole, first, count)
+        if rest:  # cut short: the source tells the user which line
+            self.lines += 1
             self._problems.account.saw(1)
             self._problems.account.add_problem()
-        else:
-            self._deliver(line + b"\n", self.lines, 1)
-        return self.lines
+        return None if ended else self.lines

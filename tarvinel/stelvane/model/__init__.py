@@ -19,6 +19,8 @@
     rowfunctions.py derivative, integral, moving_average, ... block by block
     derivedcolumns.py  the data sets' derived columns, computed as rows arrive
     growth.py       whether X grows with the rows
+    entitysplit.py  a long table's number columns split per entity
+                    (price[AAPL]), as the data set shows them
     siunits.py      values with SI prefixes (1.42 GHz)
     cursors.py      the measuring cursors' readings of each curve
     limits.py       limit lines: their crossings, counted as rows arrive

@@ -25,14 +25,17 @@ class DataWarning(UserWarning):
 class ColumnKinds:
     """Kinds, units and words of the columns of one run. A column's words
     only grow (a code once given keeps its word); `frozen()` is what a
-    finished run or a pause keeps."""
+    finished run or a pause keeps. `joined`: the columns whose curves join
+    their values over the rows between them (an entity's column of a split
+    table, entitysplit.py: the other entities' rows are no gap)."""
 
-    __slots__ = ("kinds", "units", "words", "changes")
+    __slots__ = ("kinds", "units", "words", "changes", "joined")
 
     def __init__(self, kinds: tuple, units: tuple, words: dict | None = None):
         self.kinds = kinds
         self.units = units
         self.changes = 0  # bumped whenever a column gains words
+        self.joined = frozenset()
         # column index -> its words in code order; text columns only
         self.words = {i: list(words.get(i, ())) if words else [] for i, kind in enumerate(kinds)
                       if kind == TEXT}
@@ -94,6 +97,7 @@ class ColumnKinds:
         """A copy whose words never change (tuples)."""
         copy = ColumnKinds(self.kinds, self.units)
         copy.words = {i: tuple(w) for i, w in self.words.items()}
+        copy.joined = self.joined
         return copy
 
     def kind(self, index: int) -> str:
@@ -131,6 +135,14 @@ class KindsByName:
     def words(self, name: str) -> list[str]:
         """A text column's words in code order; empty for other columns."""
         return self.described.words_of(self.column_index(name))
+
+    def joins(self, name: str) -> bool:
+        """Whether a curve of column `name` joins its values over the rows
+        between them (ColumnKinds.joined); false for no such column."""
+        try:
+            return self.column_index(name) in self.described.joined
+        except KeyError:
+            return False
 
 
 @dataclass(frozen=True)

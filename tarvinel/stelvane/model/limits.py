@@ -49,6 +49,12 @@ def parse_limit(text: str) -> Limit:
     return Limit(name, number)
 
 
+def repeated_curve(limits) -> str | None:
+    """The first curve that two of `limits` are on, None when none is."""
+    names = [limit.name for limit in limits]
+    return next((name for name in names if names.count(name) > 1), None)
+
+
 def crossing_x(x: np.ndarray, y: np.ndarray, value: float) -> np.ndarray:
     """The X of each crossing of `value` by the rows (x, y), in row order."""
     usable = np.isfinite(x) & np.isfinite(y) & (y != value)

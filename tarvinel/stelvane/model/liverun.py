@@ -30,7 +30,7 @@ import numpy as np
 
 from .extremes import BIN, ExtremesTable
 from .growth import GrowingX
-from .series import detail_window, formatted, peak_decimated
+from .series import detail_window, formatted, joins, own_rows, peak_decimated
 from .timewindow import TimeWindow
 
 
@@ -137,6 +137,8 @@ class LiveRun:
         """(x, y) of `pair` over `rows` (see rows()), thinned; the newest
         rows after the last whole bin are kept exact."""
         first, last, points = rows
+        if joins(data, pair[1]):
+            return own_rows(*rows_of(data, pair, fx, fy, (first, last)), points)
         x, y = data.column(pair[0]), data.column(pair[1])
         if (last - first) // max(2, points // 2) <= BIN:  # finer than a table: from the rows
             return peak_decimated(formatted(x[first:last], fx), formatted(y[first:last], fy), points)

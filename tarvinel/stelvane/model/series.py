@@ -61,6 +61,20 @@ def peak_decimated(x: np.ndarray, y: np.ndarray, points: int, exact_tail: bool =
     return x[keep], y[keep]
 
 
+def joins(data, name: str) -> bool:
+    """Whether column `name` of `data` is drawn joined over its own rows
+    (an entity's column of a split table, entitysplit.py)."""
+    return getattr(data, "joins", lambda _: False)(name)
+
+
+def own_rows(x: np.ndarray, y: np.ndarray, points: int, exact_tail: bool = True):
+    """(x, y) of a joined column over its own rows only (y not NaN),
+    thinned: the rows of the other entities are left out, so each entity
+    is one line over its rows, with no gap and no jump to theirs."""
+    own = ~np.isnan(y)
+    return peak_decimated(x[own], y[own], points, exact_tail)
+
+
 def pair_series(columns, pair, fx, fy, last: int | None = None, points: int | None = None,
                 exact_tail: bool = True):
     """(x, y) of one XY pair from `columns` (anything with `column(name)`),
@@ -172,6 +186,9 @@ def _run_series(run, pair, fx, fy, points: int, rows: slice | None, cache: dict)
         y = run.column(pair[1])
     except KeyError:
         return None
+    if joins(run, pair[1]):
+        rows = rows or slice(None)
+        return own_rows(formatted(x[rows], fx), formatted(y[rows], fy), points, exact_tail=False)
     key = (run, "extremes", pair[1], fy)
     if key not in cache:
         cache[key] = ExtremesTable(formatted(y, fy))

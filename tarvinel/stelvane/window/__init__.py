@@ -21,6 +21,7 @@
     settings.py       what the window remembers between runs
     pacing.py         the frame timer: the frame rate, and still when idle
     summary.py        the figures --summary prints
+    splitview.py      the pattern of a table split per entity; --split's mistake
 
 May import every layer below: presenters, widgets, the data model, the
 sources (to name them), the formats and the shared modules.

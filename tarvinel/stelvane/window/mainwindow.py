@@ -12,6 +12,7 @@ import time
 from .. import config
 from ..dataset import Dataset
 from ..model.derivedcolumns import derive_in
+from ..model.entitysplit import AUTO as AUTO_SPLIT, OFF as NO_SPLIT
 from ..model.modes import MODES, ModeRecord
 from ..model.replay import DEFAULT_RATE, Replay
 from ..model.timewindow import ROWS, TimeWindow, parse_window
@@ -38,6 +39,7 @@ from .pacing import FramePacer, frame_interval
 from .problems import ExceptionHook, ProblemLog
 from .replaybar import ReplayBar
 from .savekeys import ExportKeys
+from .splitview import SplitFollower
 from .summary import window_summary
 from .watch import ProducerWatch
 
@@ -62,7 +64,7 @@ class MainWindow(QtWidgets.QMainWindow):
 
     def __init__(self, queue, *, producer=None, epoch: float | None = None,
                  live_rows: int = 20_000, max_rows: int = 1_000_000, max_history: int = 10,
-                 window: TimeWindow | None = None, expressions=(), limits=(),
+                 window: TimeWindow | None = None, expressions=(), limits=(), split: str = AUTO_SPLIT,
                  replay_speed: float | None = None, replay_rate: float = DEFAULT_RATE):
         super().__init__()
         self.setWindowTitle("stelvane: live data")
@@ -70,7 +72,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self.producer = producer
         self.epoch = time.monotonic() if epoch is None else epoch
         self.expressions = tuple(expressions)  # derived series (expressions.Expression)
-        self._make_data_sets(max_rows, max_history)
+        self._make_data_sets(max_rows, max_history, split)
         self.selection = self._make_toolbar()
         self.toolbar = self.selection.toolbar
         self.frame_interval = frame_interval(self)
@@ -89,7 +91,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self._connect_views(limits)
         self.row_rate, self.frame_rate = RateMeter(), RateMeter()
         self._next_status = 0.0
-        self._closed = False
+        self._closed, self.exit_status = False, 0  # exit_status: what the program ends with
         self._make_export_keys()
         self.settings = settings.Keeper(self)
         self._ticking = False  # inside tick: problems are shown at its end
@@ -109,13 +111,17 @@ class MainWindow(QtWidgets.QMainWindow):
         self.modes[MODES[0].key].replay = replay
         return ReplayBar(self, replay, self.present_now)
 
-    def _make_data_sets(self, max_rows: int, max_history: int) -> None:
-        """A data set and a data box per mode, the boxes published to the toolbar."""
+    def _make_data_sets(self, max_rows: int, max_history: int, split: str) -> None:
+        """A data set and a data box per mode, the boxes published to the
+        toolbar; --split's column is one of the points', the pattern follows
+        the split (SplitFollower)."""
         self.modes = {mode.key: ModeRecord(mode, Dataset(
-            mode.name, max_rows=max_rows, max_history=max_history, whole_runs=mode.whole_runs))
+            mode.name, max_rows=max_rows, max_history=max_history, whole_runs=mode.whole_runs,
+            split=split if mode is MODES[0] or split == NO_SPLIT else AUTO_SPLIT))
             for mode in MODES}
         self.point_dataset, self.trace_dataset = (r.dataset for r in self.modes.values())
         derive_in([record.dataset for record in self.modes.values()], self.expressions)
+        self.follow_split = SplitFollower(self)
         for record in self.modes.values():
             record.data_box = DataBox(record.mode.caption, record.dataset)
         # The toolbar reads the column names from the data boxes, through this window.
@@ -202,7 +208,7 @@ class MainWindow(QtWidgets.QMainWindow):
         try:
             self.intake.drain(start + INTAKE_SHARE * self.frame_interval)
             playing = self.replay_bar is not None and self.advance_replay()
-            if self.expressions and widen_default_pattern(self):
+            if self.follow_split() | bool(self.expressions and widen_default_pattern(self)):
                 self.selection.columns_changed()
             self.presenter.present()
             self.modes[self.selection.mode].data_box.refresh_if_new_run()

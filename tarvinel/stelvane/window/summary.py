@@ -20,6 +20,7 @@ def window_summary(window) -> dict:
         "runs": points.run_number - 1 + (1 if len(points) else 0),
         "traces": traces.payloads_stored,
         "point_columns": points.column_names,
+        "split": points.split.column,
         "trace_columns": traces.column_names,
         "pairs": [list(pair) for pair in window.selection.pairs],
         "problems": window.problems.count,

@@ -38,7 +38,7 @@ This module imports no Qt: it runs in the producer process.
 
 import numpy as np
 
-from ..account import BLANK, COMMENT, NAMES
+from ..account import BLANK, COMMENT, NAMES, line_kind
 from ..account import DIRECTIVE as DIRECTIVE_LINE
 from ..wholelines import LineProblems, WholeLines
 from .rows import (
@@ -258,7 +258,7 @@ class TextReader:
                 self._end_run()
             return
         if text[0] in self.comments and not text.startswith(DIRECTIVE):
-            self.account.skip(COMMENT)
+            self.account.skip(line_kind(text) or COMMENT)  # a comment, or a line joined on
             return
         try:
             if text.startswith(DIRECTIVE):

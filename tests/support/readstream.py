@@ -1,0 +1,49 @@
+"""A stream read to its end through the reader a source makes (make_reader)
+and a real Feed: what --summary shows of it (names, kinds, units, the rows
+under the last names, the lines account) and the problems said."""
+
+import queue
+
+import numpy as np
+
+from tarvinel.stelvane.formats import ReadOptions, make_reader
+from tarvinel.stelvane.protocol import NUMBER, PD, PN
+from tarvinel.stelvane.sources.feed import Feed
+
+
+class ReadStream:
+    """`data` fed in pieces of `step` bytes (all at once where not given);
+    `added_x` as a source gives it ("row" for a file, "arrival" live)."""
+
+    def __init__(self, data: bytes, step: int | None = None, added_x: str | None = "row",
+                 **options):
+        commands, self.problems, self.lines = queue.Queue(), [], {}
+        reader = make_reader(Feed(commands), self.problems.append, name="in",
+                             options=ReadOptions(**options), added_x=added_x,
+                             lines=lambda name, account: self.lines.update(account))
+        step = step or len(data) or 1
+        for i in range(0, len(data), step):
+            reader.feed(data[i:i + step])
+        reader.finish()
+        self.road = getattr(reader, "road", "plain")
+        self.names, self.kinds, self.units, blocks = None, None, None, []
+        while not commands.empty():
+            word, payload = commands.get()
+            if word == PN:  # the rows under names before are another run's
+                self.names, blocks = list(payload), []
+                self.kinds = tuple(getattr(payload, "kinds", None) or (NUMBER,) * len(payload))
+                self.units = tuple(getattr(payload, "units", None) or ("",) * len(payload))
+            elif word == PD:
+                blocks.append(np.asarray(getattr(payload, "block", payload)))
+        self.rows = np.concatenate(blocks) if blocks else np.empty((0, 0))
+
+    def column(self, name: str) -> np.ndarray:
+        return self.rows[:, self.names.index(name)]
+
+    def unit(self, name: str) -> str:
+        return self.units[self.names.index(name)]
+
+    @property
+    def balanced(self) -> bool:
+        lines = self.lines
+        return lines["total"] == lines["data"] + sum(lines["skipped"].values()) + lines["problems"]
