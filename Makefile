@@ -5,6 +5,7 @@
 #   make test                  deps + build + pytest under Xvfb
 #   make bench                 deps + build + every bench/*.py under xvfb-run
 #   make demo                  deps + build + the demo application
+#   make cursors-png           docs/cursors.png: the measuring cursors over the demo, under Xvfb
 #   make check                 the test suite against modules built with ASan and UBSan
 #   make wheel                 an sdist and manylinux wheels for WHEEL_PYTHONS into dist/
 #   make wheel-smoke           the wheel for Python 3.12, installed and run outside the tree
@@ -58,7 +59,7 @@ DEB_PACKAGES := xvfb xauth xclip mosquitto openssl \
 
 XVFB_RUN := xvfb-run -a -s "-screen 0 1280x1024x24"
 
-.PHONY: deps venv build test check bench demo wheel wheel-smoke clean distclean
+.PHONY: deps venv build test check bench demo cursors-png wheel wheel-smoke clean distclean
 
 deps:
 	@missing=$$(for p in $(DEB_PACKAGES); do \
@@ -162,6 +163,12 @@ demo: deps build
 	  STELVANE_SCREENSHOT=docs/screenshot.png STELVANE_RUN_SECONDS=6 \
 	    $(XVFB_RUN) $(VPY) -m tarvinel.stelvane --fresh; \
 	fi
+
+# The README's picture of the cursors: the demo with a limit line, cursors A
+# and B put down and the plots paused (docs/cursors_screenshot.py).
+cursors-png: deps build
+	mkdir -p docs
+	$(XVFB_RUN) $(VPY) docs/cursors_screenshot.py docs/cursors.png
 
 # Wheels: the sdist first, then a wheel per Python built from it (what is not
 # in the sdist cannot reach a wheel), each repaired by auditwheel to the

@@ -215,7 +215,7 @@ def create_app(argv=None, produce=None) -> Application:
     qt_app = qt_application(args)
     window = MainWindow(queue, producer=producer, epoch=epoch, live_rows=args.live_rows,
                         max_rows=args.max_rows, max_history=args.history, window=args.window,
-                        expressions=chosen_expressions(args, remembered),
+                        expressions=chosen_expressions(args, remembered), limits=args.limit,
                         replay_speed=args.replay, replay_rate=args.replay_rate or DEFAULT_RATE,
                         split=args.split)
     for warning in warnings:

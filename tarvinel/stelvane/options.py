@@ -13,6 +13,7 @@ from .formats.reading import FORMAT_CHOICES, ReadOptions, separator
 from .formats.videoencode import check_size, encoder_library, video_format
 from .model.entitysplit import AUTO as AUTO_SPLIT
 from .model.expressions import ExpressionError, parse_definition
+from .model.limits import parse_limit, repeated_curve
 from .model.replay import DEFAULT_RATE, MAX
 from .model.timewindow import CHOICES, parse_window
 from .sources import source_forms
@@ -49,11 +50,14 @@ class _PrintVersion(argparse.Action):
         parser.exit()
 
 
-def _window(text):
-    try:
-        return parse_window(text)
-    except ValueError as error:
-        raise argparse.ArgumentTypeError(str(error)) from None
+def _refused_as_error(parse):
+    """`parse` as an option's type: the ValueError it raises is the option's error."""
+    def convert(text):
+        try:
+            return parse(text)
+        except ValueError as error:
+            raise argparse.ArgumentTypeError(str(error)) from None
+    return convert
 
 
 def _expression(text: str):
@@ -75,6 +79,11 @@ def add_expression_option(parser: argparse.ArgumentParser) -> None:
                              "integral(y) delta(y) moving_average(y, N) lowpass(y, f); "
                              "e.g. --expr 'p=volts*amps' (default: the remembered ones; "
                              "--expr '': none)")
+    parser.add_argument("--limit", type=_refused_as_error(parse_limit), action="append", default=[],
+                        metavar="NAME=VALUE",
+                        help="a limit line at VALUE on the curve of column NAME (repeatable): "
+                             "its crossings are marked, counted in the status bar and in "
+                             "--summary's limits")
 
 
 def replay_speed(text: str) -> float:
@@ -265,7 +274,7 @@ def add_window_options(parser: argparse.ArgumentParser) -> None:
     window.add_argument("--live-rows", type=_positive(int), default=20_000,
                         help="newest rows of the current run in the live plot: the 'rows' "
                              "window (default %(default)s)")
-    window.add_argument("--window", type=_window, metavar="SPAN",
+    window.add_argument("--window", type=_refused_as_error(parse_window), metavar="SPAN",
                         help="what the live plot shows of the current run while it follows: "
                              "the rows whose X lies in the last SPAN, a number in X's units or "
                              "with ms, s, min, h or d (seconds, as a time column holds them), or "
@@ -384,6 +393,8 @@ def parse_args(argv=None, parser=None) -> argparse.Namespace:
         twice = next((name for name in names if names.count(name) > 1), None)
         if twice is not None:
             parser.error(f"--expr: the derived series {twice!r} is given twice")
+    if repeated_curve(args.limit) is not None:
+        parser.error(f"--limit: the curve {repeated_curve(args.limit)!r} has two limits (one a curve)")
     check_video(parser, args)
     if args.export_png:
         try:

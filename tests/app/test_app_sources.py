@@ -53,7 +53,8 @@ def test_standard_input_through_a_pipe():
             "trace_columns": [], "pairs": pairs, "problems": 1,
             "problem_texts": ["stdin line 3002: 'oops' is not a number: '1,oops,2'; "
                               "read as missing"],
-            "ended": True, "window": "rows", "window_rows": 1, "derived": []}
+            "ended": True, "window": "rows", "window_rows": 1, "derived": [],
+            "cursors": {}, "limits": [], "split": None}
 
 
 def test_a_followed_file_written_by_another_process(qtbot, open_app, tmp_path):

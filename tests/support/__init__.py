@@ -13,6 +13,7 @@
     userinput.py        keys, choices, drags and the clipboard, as a user
     axes.py             the tick texts an axis draws, read as a user reads them
     tables.py           a saved text file read back by its definition
+    crossings.py        a limit line's crossings found one row at a time
     timezones.py        the process' local zone for one test (the berlin
                         fixture)
     transport_peers.py  real peers for the transports: a broker, a

@@ -13,9 +13,10 @@ from .running import WAIT
 __all__ = ["WAIT", "active_window", "curve_data", "filled_curves", "put_all"]
 
 
-def active_window(qtbot, queue):
-    """A window over `queue`, shown, active (its shortcuts need that) and running."""
-    win = MainWindow(queue)
+def active_window(qtbot, queue, **options):
+    """A window over `queue` (with MainWindow's `options`), shown, active
+    (its shortcuts need that) and running."""
+    win = MainWindow(queue, **options)
     qtbot.addWidget(win)
     win.show()
     win.activateWindow()

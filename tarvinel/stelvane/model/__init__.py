@@ -22,6 +22,8 @@
     entitysplit.py  a long table's number columns split per entity
                     (price[AAPL]), as the data set shows them
     siunits.py      values with SI prefixes (1.42 GHz)
+    cursors.py      the measuring cursors' readings of each curve
+    limits.py       limit lines: their crossings, counted as rows arrive
 
 The data sets themselves are `..dataset` (at the package top: the native
 intake imports it by name), and they belong to this layer.

@@ -13,6 +13,8 @@
     readout.py      the tracker: the values under the pointer
     plotimage.py    a plot saved as PNG or SVG
     statstable.py   the statistics table
+    cursormarks.py  the measuring cursors' lines and box of readings
+    limitmarks.py   limit lines and the marks of their crossings
     statusbar.py    the status bar and its labels, the rate meters
     elided.py       texts cut to their room, whole on hover
 

@@ -29,16 +29,19 @@ class StatusBar(QtWidgets.QStatusBar):
         self.rate_label = ElidedLabel()
         self.pairs_label = ElidedLabel()
         self.copied_label = ElidedLabel()
+        self.limits_label = ElidedLabel()
         self.problems_label = QtWidgets.QLabel()
         for label in (self.pointer_label, self.paused_label, self.counts_label,
                       self.dropped_label, self.rate_label, self.pairs_label, self.copied_label,
-                      self.problems_label):
+                      self.limits_label, self.problems_label):
             label.setContentsMargins(6, 0, 6, 0)
             self.addPermanentWidget(label)
         self.paused_label.setStyleSheet("QLabel { color: #b3261e; font-weight: bold; }")
         self.paused_label.hide()
         self.dropped_label.setStyleSheet("QLabel { color: #9a5b00; }")
         self.dropped_label.hide()
+        self.limits_label.setStyleSheet("QLabel { color: #b3261e; }")
+        self.limits_label.hide()
         self.copied = ""  # the clipboard text of the last middle-button copy
 
     # The message is the message area's (never QStatusBar's own, which is
@@ -86,6 +89,13 @@ class StatusBar(QtWidgets.QStatusBar):
         """A plot's middle-button copy: `shown` here, `clipboard_text` on the clipboard."""
         self.copied = clipboard_text
         self.copied_label.set_full_text(f"copied {shown}")
+
+    def show_limits(self, counts) -> None:
+        """The crossings of each limit line: (curve name, count) pairs; none: hidden."""
+        if counts:
+            self.limits_label.set_full_text(
+                "crossings " + " · ".join(f"{name} {count:,}" for name, count in counts))
+        self.limits_label.setVisible(bool(counts))
 
     def show_problems(self, text: str, count: int, tool_tip: str) -> None:
         """The newest problem as the message, the count of all and the kept ones in the counter."""

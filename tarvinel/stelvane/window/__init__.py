@@ -4,6 +4,9 @@
     layout.py         where the main window's parts go
     emptyparts.py     parts of the window hidden until they have data
     exprseditor.py    the editor of the derived series
+    cursors.py        the two measuring cursors: keys, clicks, readings
+    limits.py         the limit lines: crossings counted, drawn and said
+    limitseditor.py   the editor of the limit lines
     videoexport.py    a replay rendered to a video, frame by frame
     intake.py         the producer's queue drained into the data sets and the
                       toolbar, a bounded share of each frame

@@ -28,6 +28,8 @@ KEYS = (
                         "default view shows the band that holds 99% of the power)"),
     ("E, f(x) button", "the derived series: one NAME = EXPRESSION a line (Apply or Ctrl+Return "
                        "takes them)"),
+    ("K, Limits button", "limit lines: one CURVE = VALUE a line (Apply or Ctrl+Return takes "
+                         "them); each curve's crossings are marked and counted in the status bar"),
     ("F1, ? button", "this list of keys and mouse actions"),
     ("Return in the pattern field", "apply the (X,Y) pattern: X,Y regular expressions, ; between pairs"),
     ("Return in the live window field, or a choice of its list",
@@ -37,6 +39,12 @@ KEYS = (
     ("[, ] (replay)", "halve or double the replay's speed (beyond 1024×: max)"),
     ("Home, End (replay)", "the replay to its first row, or to the newest row read"),
     ("Drag the replay slider", "seek: the plots show the run up to the row under the handle"),
+    ("1, 2 (pointer over a plot)", "put cursor A or B at the pointer's x: a labelled line on "
+                                   "every plot of that X, and a box of each curve's value at A "
+                                   "and B, Δx, Δy, Δy/Δx and the mean between them"),
+    ("Shift+click, Ctrl+click on a plot", "put cursor A or B where clicked"),
+    ("Escape", "take both cursors away"),
+    ("Middle click on the cursors' box", "copy its readings as text (tab-separated lines)"),
     ("F on a plot", "fit the view to the data"),
     ("A on a plot", "auto-pan: follow the data"),
     ("Middle click on a plot", "copy the x under the pointer to the clipboard"),
@@ -90,19 +98,25 @@ class ViewControls(QtWidgets.QWidget):
                                           tip="The spectrum's frequency axis logarithmic (G)")
         self.expressions = self._action(window, "f(x)", "E",
                                         tip="The derived series, one NAME = EXPRESSION a line (E)")
+        self.limits = self._action(window, "Limits", "K",
+                                   tip="Limit lines: one CURVE = VALUE a line; crossings are "
+                                       "marked and counted (K)")
         self.help = self._action(window, "?", "F1", tip="Keys and mouse actions (F1)")
         self.views = {name: getattr(self, name) for name in REMEMBERED_VIEWS}
         self.help.triggered.connect(lambda: show_help(window))
         # A button that is on looks pressed in, in the selection's blue.
         self.setStyleSheet("QToolButton:checked { background: #3d7ad6; color: white; "
                            "border: 1px solid #2a5db0; border-radius: 3px; }")
+        self.buttons = {}
+        self._lay_out((self.pause, self.legend, self.tracker, self.stats, self.spectrum, self.db,
+                       self.log_frequency, self.expressions, self.limits, self.help))
+
+    def _lay_out(self, actions) -> None:
+        """A button per action, in rows of BUTTONS_IN_A_ROW."""
         layout = QtWidgets.QGridLayout(self)
         layout.setContentsMargins(4, 0, 4, 0)
         layout.setSpacing(2)
-        self.buttons = {}
-        for place, action in enumerate((self.pause, self.legend, self.tracker, self.stats,
-                                        self.spectrum, self.db, self.log_frequency,
-                                        self.expressions, self.help)):
+        for place, action in enumerate(actions):
             button = QtWidgets.QToolButton(self)
             button.setDefaultAction(action)
             button.setFocusPolicy(QtCore.Qt.FocusPolicy.NoFocus)  # keys stay where they were

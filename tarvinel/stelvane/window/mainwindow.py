@@ -27,6 +27,9 @@ from ..widgets.statusbar import MESSAGE_MS, RateMeter, StatusBar
 from ..widgets.views import DataBox, PlotView
 from . import settings
 from .controls import ViewControls, WindowField
+from .cursors import Cursors
+from .limits import LimitLines
+from .limitseditor import edit_limits
 from .emptyparts import show_parts_with_data
 from .export import VisibleRange
 from .exprseditor import edit_expressions, widen_default_pattern
@@ -61,7 +64,7 @@ class MainWindow(QtWidgets.QMainWindow):
 
     def __init__(self, queue, *, producer=None, epoch: float | None = None,
                  live_rows: int = 20_000, max_rows: int = 1_000_000, max_history: int = 10,
-                 window: TimeWindow | None = None, expressions=(), split: str = AUTO_SPLIT,
+                 window: TimeWindow | None = None, expressions=(), limits=(), split: str = AUTO_SPLIT,
                  replay_speed: float | None = None, replay_rate: float = DEFAULT_RATE):
         super().__init__()
         self.setWindowTitle("stelvane: live data")
@@ -85,7 +88,7 @@ class MainWindow(QtWidgets.QMainWindow):
                              self.report)
         self.watch = ProducerWatch(producer, self.intake.queue, self)
         self.presenter = Presenter(self.selection, self.modes, self.plot_presenters)
-        self._connect_views()
+        self._connect_views(limits)
         self.row_rate, self.frame_rate = RateMeter(), RateMeter()
         self._next_status = 0.0
         self._closed, self.exit_status = False, 0  # exit_status: what the program ends with
@@ -140,8 +143,9 @@ class MainWindow(QtWidgets.QMainWindow):
         self.controls = ViewControls(self)
         self.window_field = WindowField(self, self.set_live_window, options.window.text)
 
-    def _connect_views(self) -> None:
-        """The pointer readouts, and the view controls wired to what they switch."""
+    def _connect_views(self, limits) -> None:
+        """The pointer readouts, the cursors and limit lines (`limits`,
+        limits.Limit), and the view controls wired to what they switch."""
         self.readouts = [PointerReadout(presenter.plot, self.status_bar.show_pointer,
                                         presenter.legend)
                          for presenter in self.plot_presenters]
@@ -152,7 +156,10 @@ class MainWindow(QtWidgets.QMainWindow):
         self.controls.spectrum.toggled.connect(self.show_spectrum)
         self.controls.db.toggled.connect(self.set_spectrum_db)
         self.controls.expressions.triggered.connect(lambda: edit_expressions(self))
+        self.controls.limits.triggered.connect(lambda: edit_limits(self))
         self.controls.log_frequency.toggled.connect(self.spectrum.set_log_frequency)
+        self.cursors = Cursors(self, self.plot_presenters, self.status_bar.show_copied)
+        self.limit_lines = LimitLines(self, limits)
         for readout, presenter in zip(self.readouts, self.plot_presenters):
             readout.stats_line = (lambda key, name, presenter=presenter:
                                   self.tracker_stats(presenter, key, name))
@@ -252,6 +259,8 @@ class MainWindow(QtWidgets.QMainWindow):
         for readout in self.readouts:
             readout.refresh()
         self.stats_table.refresh()
+        self.cursors.refresh()
+        self.limit_lines.refresh()
         self.watch.look(now)
 
     def report(self, message: str, count: int = 1) -> None:

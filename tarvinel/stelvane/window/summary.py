@@ -33,6 +33,8 @@ def window_summary(window) -> dict:
         "window_rows": window.plot_presenters[0].drawn_rows,
         "stats": window.stats.summary(),
         "derived": [expression.definition for expression in window.expressions],
+        "cursors": window.cursors.summary(),
+        "limits": window.limit_lines.summary(),
         **({"replay": window.replay_bar.replay.summary()} if window.replay_bar else {}),
         **({"recording": recording_summary(window)} if window.watch.recording else {}),
     }
