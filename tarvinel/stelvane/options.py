@@ -10,7 +10,7 @@ import sys
 
 from .formats.atomic import ExportError, plot_format
 from .formats.reading import FORMAT_CHOICES, ReadOptions, separator
-from .formats.videoencode import check_size, encoder_library, video_format
+from .formats.videoencode import check_size, encoder_library, video_format, video_size
 from .model.entitysplit import AUTO as AUTO_SPLIT
 from .model.expressions import ExpressionError, parse_definition
 from .model.limits import parse_limit, repeated_curve
@@ -144,20 +144,6 @@ def add_replay_options(parser: argparse.ArgumentParser) -> None:
                              "saved, then exit")
 
 
-# The largest side of a video: 8K's width (a frame is painted in memory whole).
-LARGEST_VIDEO_SIDE = 7680
-
-
-def _video_size(text: str) -> tuple[int, int]:
-    width, x, height = text.lower().partition("x")
-    if not (x and width.strip().isdigit() and height.strip().isdigit()
-            and 0 < int(width) <= LARGEST_VIDEO_SIDE and 0 < int(height) <= LARGEST_VIDEO_SIDE):
-        raise argparse.ArgumentTypeError(
-            f"WIDTHxHEIGHT in pixels, each from 1 to {LARGEST_VIDEO_SIDE} (e.g. 1280x720), "
-            f"not {text!r}")
-    return int(width), int(height)
-
-
 def add_video_options(parser: argparse.ArgumentParser) -> None:
     video = parser.add_argument_group("a replay to video (the [video] extra)")
     video.add_argument("--export-video", metavar="PATH",
@@ -166,7 +152,7 @@ def add_video_options(parser: argparse.ArgumentParser) -> None:
                             "then exit (a 10 s file at speed 2 makes a 5 s video)")
     video.add_argument("--video-fps", type=_positive(float), default=30.0, metavar="FPS",
                        help="the video's frames per second (default %(default)g)")
-    video.add_argument("--video-size", type=_video_size, metavar="WxH",
+    video.add_argument("--video-size", type=video_size, metavar="WxH",
                        help="the video's size in pixels (default: the window's)")
 
 

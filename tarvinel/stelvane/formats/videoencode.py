@@ -7,6 +7,7 @@ while the window draws the next frame.
 This module imports no Qt.
 """
 
+import argparse
 from dataclasses import dataclass
 import os
 import sys
@@ -126,3 +127,18 @@ class VideoWriter:
             os.remove(self.partial)
         except OSError:
             pass
+
+
+# The largest side of a video: 8K's width (a frame is painted in memory whole).
+LARGEST_VIDEO_SIDE = 7680
+
+
+def video_size(text: str) -> tuple[int, int]:
+    """--video-size's WIDTHxHEIGHT."""
+    width, x, height = text.lower().partition("x")
+    if not (x and width.strip().isdigit() and height.strip().isdigit()
+            and 0 < int(width) <= LARGEST_VIDEO_SIDE and 0 < int(height) <= LARGEST_VIDEO_SIDE):
+        raise argparse.ArgumentTypeError(
+            f"WIDTHxHEIGHT in pixels, each from 1 to {LARGEST_VIDEO_SIDE} (e.g. 1280x720), "
+            f"not {text!r}")
+    return int(width), int(height)
