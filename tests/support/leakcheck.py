@@ -4,7 +4,7 @@ growth proportional to the number of repetitions."""
 import gc
 import sys
 
-REPEAT = 3000
+REPEAT = 1000
 # Free lists, caches and interned strings move the count by a few dozen
 # blocks at most; one leaked object per call moves it by REPEAT.
 TOLERANCE = 200
