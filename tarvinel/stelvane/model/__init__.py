@@ -19,6 +19,7 @@
     rowfunctions.py derivative, integral, moving_average, ... block by block
     derivedcolumns.py  the data sets' derived columns, computed as rows arrive
     growth.py       whether X grows with the rows
+    axissides.py    which curves go on the right Y axis (the pattern's mark)
     siunits.py      values with SI prefixes (1.42 GHz)
 
 The data sets themselves are `..dataset` (at the package top: the native
