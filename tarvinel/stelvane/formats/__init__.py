@@ -11,6 +11,7 @@ source's reader.
     reading.py    ReadOptions: what the command line says about a stream
     layout.py     how the lines of a table are laid out
     account.py    where every line went: data, passed over with a kind, or a problem
+    markers.py    #@marker lines: a text marker's X, place and text
     headerlines.py  a table's names and units lines
     recordings/   files in formats of their own (Parquet, Arrow, HDF5, netCDF,
                   MATLAB, NumPy, WAV, FITS, JSON arrays, Touchstone, compressed

@@ -20,6 +20,7 @@
     derivedcolumns.py  the data sets' derived columns, computed as rows arrive
     growth.py       whether X grows with the rows
     axissides.py    which curves go on the right Y axis (the pattern's mark)
+    markers.py      the window's text markers, each on the X it was placed on
     siunits.py      values with SI prefixes (1.42 GHz)
 
 The data sets themselves are `..dataset` (at the package top: the native

@@ -33,6 +33,7 @@ def run_source(source, queue, stop, status_connection, pattern=None, trace_patte
     queue.cancel_join_thread()
     status = Status(status_connection)
     feed = Feed(queue, stop, pattern=pattern, trace_pattern=trace_pattern)
+    feed.tell_marker = lambda marker: status.send("marker", marker)
     try:
         reason = source.run(feed, status, stop)
     except FeedClosed:

@@ -32,6 +32,9 @@ def window_summary(window) -> dict:
         "window_rows": window.plot_presenters[0].drawn_rows,
         "stats": window.stats.summary(),
         "derived": [expression.definition for expression in window.expressions],
+        "right_axis": [list(pair) for pair in window.presenter.sides.right(
+            window.selection.selection().pattern, window.selection.pairs)],
+        "markers": window.markers.markers.summary(),
         **({"replay": window.replay_bar.replay.summary()} if window.replay_bar else {}),
         **({"recording": recording_summary(window)} if window.watch.recording else {}),
     }
