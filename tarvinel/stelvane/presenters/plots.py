@@ -22,6 +22,7 @@ from ..protocol import NUMBER, TEXT
 from ..model.timewindow import ROWS, TimeWindow
 from ..widgets.axes import set_axis_kind
 from ..widgets.legend import CurveLegend, curve_names
+from ..widgets.trail import Trails
 from .curves import PlotCurves
 from .sides import fit_sides, show_sides
 
@@ -217,6 +218,7 @@ class LivePresenter(PlotPresenter):
         self.window = options.window
         self.run = LiveRun()
         self.whole_file = WholeFile()  # told by the window's watch of a file source
+        self.trails = Trails(plot)  # (X,Y) pairs whose X does not grow, while following
         self.drawn_rows = 0  # the rows behind the first curve in the last frame drawn
         self.first_drawn: float | None = None  # time.monotonic() of the first frame with rows
 
@@ -262,9 +264,17 @@ class LivePresenter(PlotPresenter):
                   for p, r in zip(frame.pairs, rows)]
         self._show(series, frame, (state[0], state[2], frame.fx, frame.fy, described,
                                    described.changes))
+        self.trails.show(self.trail_keys(frame, series))
         self.plot.fresh = True
         self.plot.settle()
         self._title(f"{frame.record.mode.run_word} {data.run_number}", frame)
+
+    def trail_keys(self, frame: Frame, series) -> list:
+        """The curves drawn as trails: following, those whose X does not grow."""
+        if not self.plot.following():
+            return []
+        return [key for key, pair, data in zip(config.ridx, frame.pairs, series)
+                if data is not None and self.run.x_grows(pair, frame.fx) is False]
 
     def keyed_blocks(self) -> list[tuple[object, list[RowBlock]]]:
         """Following, the rows of its window; else the whole current run
