@@ -12,6 +12,16 @@ from ..qt_compat import QtCore  # chooses the binding: before pyqtgraph
 
 import pyqtgraph as pg  # noqa: E402
 
+from .axisdraw import DirectAxis  # noqa: E402
+
+
+class RightSideAxis(DirectAxis):
+    """The right axis draws no grid: the left axis' lines are the plot's
+    grid, and a second set at other heights would only stripe it."""
+
+    def setGrid(self, grid):
+        super().setGrid(False)
+
 
 class RightAxis:
     """The right Y axis of one `views.PlotView`; made the first time a
@@ -34,6 +44,7 @@ class RightAxis:
         view.setParentItem(item)
         view.setZValue(item.vb.zValue() - 1)  # under the plot's own: it keeps the mouse
         view.setXLink(item.vb)
+        item.setAxisItems({"right": RightSideAxis("right")})
         item.getAxis("right").linkToView(view)
         item.vb.sigResized.connect(self._follow_geometry)
         self.view = view
