@@ -13,7 +13,7 @@ from tarvinel.stelvane.formats import make_reader
 from tarvinel.stelvane.formats.markers import Marker, marker_line, parse_marker
 from tarvinel.stelvane.window import savekeys
 
-from tests.support.userinput import on_widget
+from tests.support.userinput import hover, on_widget
 from tests.support.window import WAIT, active_window, put_all
 
 QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
@@ -39,7 +39,7 @@ def shown(qtbot):
 def drop_marker(qtbot, win, x, text):
     """The pointer over the live plot at `x`, M, `text` typed into the input, Return."""
     plot = win.live_plot
-    qtbot.mouseMove(plot, on_widget(plot, x, 0.0))
+    hover(plot, on_widget(plot, x, 0.0))
     qtbot.waitUntil(lambda: win.readouts[0].scene_pos is not None, timeout=WAIT)
     plot.setFocus()
     qtbot.keyClick(plot, Qt.Key.Key_M)
@@ -97,7 +97,7 @@ def test_markers_go_with_the_saved_data_and_into_a_saved_picture(qtbot, shown, t
 
     picture = tmp_path / "live.svg"
     win.export_keys.ask_path = lambda *_: (str(picture), savekeys.PICTURE_FILTERS[1])
-    qtbot.mouseMove(win.live_plot)
+    # Whichever plot the pointer is on (else the live one): both show the marker.
     qtbot.keyClick(win, Qt.Key.Key_S, Qt.KeyboardModifier.ControlModifier)
     qtbot.waitUntil(picture.exists, timeout=WAIT)
     assert "pump" in picture.read_text()

@@ -10,7 +10,7 @@ import pytest
 from tarvinel.stelvane import qt_compat
 from tarvinel.stelvane.model.axissides import AxisSides, marked_right
 
-from tests.support.userinput import on_widget, type_pattern
+from tests.support.userinput import hover, on_widget, type_pattern
 from tests.support.window import WAIT, active_window, put_all
 
 QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
@@ -105,7 +105,7 @@ def test_f_fits_and_a_follows_both_axes_and_the_readout_reads_both(qtbot, two_sc
 
     shown = []
     win.readouts[0].show_text = shown.append
-    qtbot.mouseMove(plot, on_widget(plot, 100, 1.0))
+    hover(plot, on_widget(plot, 100, 1.0))
     qtbot.waitUntil(lambda: bool(shown) and "y (right) = " in shown[-1], timeout=WAIT)
     right_value = float(shown[-1].split("y (right) = ")[1])
     assert 600 < right_value < 1400
