@@ -253,11 +253,15 @@ class CurveLegend:
         xs, ys, newest = [], [], []
         if not x1 > x0 or not y1 > y0:
             return None
+        right = self.plot.right_axis
         for key, _ in self.names:
             data = self.plot.curve_data(key, as_drawn=True)
             if data is None:
                 continue
             x, y = data
+            if key in right.keys:  # in the right axis' units: as high on the left's
+                (r0, r1) = right.y_range()
+                y = y0 + (np.asarray(y, dtype=float) - r0) * ((y1 - y0) / (r1 - r0 or 1.0))
             step = -(-len(x) // SAMPLE_POINTS)
             x, y = x[::step], y[::step]
             xs.append(x)

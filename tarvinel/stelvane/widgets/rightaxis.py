@@ -64,11 +64,14 @@ class RightAxis:
             self._make()
         item = self.plot.plotItem
         if keys != self.keys:
+            log_x, log_y = (bool(item.getAxis(side).logMode) for side in ("bottom", "left"))
             for key, curve in self.plot.plots.items():
                 target = self.view if key in keys else item.vb
                 if curve.getViewBox() is not target:
                     curve.getViewBox().removeItem(curve)
                     target.addItem(curve)
+                    if target is item.vb:  # back on the left: the left axis' scale
+                        curve.setLogMode(log_x, log_y)
             self.keys = keys
             item.showAxis("right", bool(keys))
             if keys:
