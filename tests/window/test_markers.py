@@ -59,6 +59,10 @@ def lines_on(plot):
 
 def test_m_drops_a_marker_drawn_on_every_plot_of_its_x_and_listed(qtbot, shown):
     win = shown
+    win.live_plot.setFocus()
+    qtbot.keyClick(win.live_plot, Qt.Key.Key_M)  # the pointer on no plot yet: said, not asked
+    assert "point at a plot and press M" in win.status_bar.currentMessage()
+    assert win.markers.dialog is None
     drop_marker(qtbot, win, 40, "valve opened")
     drop_marker(qtbot, win, 70, "")  # empty: the x itself
     panel = win.markers.panel

@@ -85,6 +85,7 @@ def test_the_legend_menu_moves_a_curve_and_sets_the_right_log_scale(qtbot, two_s
     qtbot.waitUntil(lambda: 2.5 < right_range(plot)[0] and right_range(plot)[1] < 3.5,
                     timeout=WAIT)  # log10 of 600..1400
     assert not plot.plotItem.getAxis("left").logMode
+    assert win.spectrum.legend.side_menu() is None  # the spectrum keeps one Y axis
     choose_in_menu(1)  # amps back on the left, on the left axis' linear scale
     qtbot.waitUntil(lambda: not plot.right_axis.keys, timeout=WAIT)
     assert list(plot.plots[1].opts["logMode"]) == [False, False]

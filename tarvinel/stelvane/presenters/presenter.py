@@ -51,6 +51,8 @@ class Presenter:
         self.sides = AxisSides()  # which curves go on the right Y axis
         self._sides_shown = None  # (right pairs, right log) of the last frame
         for presenter in self.plot_presenters:
+            if not presenter.follows_selection:
+                continue  # a spectrum's axes are its own: one Y axis
             presenter.legend.on_side = self.put_on_side
             presenter.legend.on_right_log = self.set_right_log
 
