@@ -18,6 +18,8 @@ import math
 WORD = "marker"
 # The longest marker text kept: a marker labels a place, it holds no document.
 LONGEST_TEXT = 200
+# The most markers the window keeps, and a source sends.
+MOST_MARKERS = 1_000
 
 
 @dataclass(frozen=True)

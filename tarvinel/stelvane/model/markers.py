@@ -3,14 +3,12 @@ user (the M key) or read from a file (formats/markers.py). Each belongs to
 the X it was placed on, by that axis' name: every plot showing that X
 draws it."""
 
-from ..formats.markers import Marker, marker_line
-
-# The most markers kept: the oldest go first beyond it.
-MOST_MARKERS = 1_000
+from ..formats.markers import MOST_MARKERS, Marker, marker_line
 
 
 class MarkerList:
-    """The markers in the order they came; `version` grows with each change."""
+    """The markers in the order they came (the newest MOST_MARKERS: the
+    oldest go first); `version` grows with each change."""
 
     def __init__(self):
         self.items: list[Marker] = []
