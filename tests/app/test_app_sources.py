@@ -54,7 +54,7 @@ def test_standard_input_through_a_pipe():
             "problem_texts": ["stdin line 3002: 'oops' is not a number: '1,oops,2'; "
                               "read as missing"],
             "ended": True, "window": "rows", "window_rows": 1, "derived": [],
-            "cursors": {}, "limits": [], "split": None}
+            "cursors": {}, "limits": [], "right_axis": [], "markers": [], "split": None}
 
 
 def test_a_followed_file_written_by_another_process(qtbot, open_app, tmp_path):

@@ -108,3 +108,14 @@ def slider_point(slider, value) -> QtCore.QPoint:
     offset = QtWidgets.QStyle.sliderPositionFromValue(slider.minimum(), slider.maximum(), value,
                                             groove.width() - handle.width())
     return QtCore.QPoint(groove.x() + offset + handle.width() // 2, handle.center().y())
+
+
+def hover(plot, pos: QtCore.QPoint) -> None:
+    """The pointer moved over `plot` to `pos` (the plot widget's
+    coordinates), as a move event to its viewport: the X pointer stays where
+    it is, so no later test finds it somewhere it did not put it."""
+    local = QtCore.QPointF(pos - plot.viewport().pos())
+    viewport = plot.viewport()
+    QtWidgets.QApplication.sendEvent(viewport, QtGui.QMouseEvent(
+        QtCore.QEvent.Type.MouseMove, local, QtCore.QPointF(viewport.mapToGlobal(local.toPoint())),
+        Qt.MouseButton.NoButton, Qt.MouseButton.NoButton, Qt.KeyboardModifier.NoModifier))

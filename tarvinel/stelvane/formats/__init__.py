@@ -14,6 +14,7 @@ source's reader.
     reading.py    ReadOptions: what the command line says about a stream
     layout.py     how the lines of a table are laid out
     account.py    where every line went: data, passed over with a kind, or a problem
+    markers.py    #@marker lines: a text marker's X, place and text
     headerlines.py  a table's names and units lines
     units.py      numbers with units or multipliers glued on (4688k, 45%),
                   and bars between groups of fields

@@ -34,6 +34,7 @@ from .lines import LISTING, TABLE, recognise
 from .reading import ReadOptions
 from .sniff import AUTO, ENOUGH_LINES, SAMPLE_ROWS, sniff
 from .table import TableRoad
+from .markers import WORD as MARKER, send_marker
 from .text.reader import TextReader
 from .text.rows import LimitExceeded, column_names, excerpt, parse_line
 from .wholelines import LineProblems, WholeLines, take_safely
@@ -370,7 +371,12 @@ class AutoReader:
             self.sink.pattern(argument)
         elif word == "trace-pattern":
             self.sink.trace_pattern(argument)
+        elif word == MARKER:
+            try:
+                send_marker(self.sink, argument)
+            except ValueError as error:
+                self._problems.report(str(error), line_number)
         else:
             self._problems.report(f"#@{word} is not read here: beside a table of times, words or "
-                                  "keyed values only #@pattern and #@trace-pattern are",
+                                  "keyed values only #@pattern, #@trace-pattern and #@marker are",
                                   line_number)

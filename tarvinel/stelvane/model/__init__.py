@@ -21,6 +21,8 @@
     growth.py       whether X grows with the rows
     entitysplit.py  a long table's number columns split per entity
                     (price[AAPL]), as the data set shows them
+    axissides.py    which curves go on the right Y axis (the pattern's mark)
+    markers.py      the window's text markers, each on the X it was placed on
     siunits.py      values with SI prefixes (1.42 GHz)
     cursors.py      the measuring cursors' readings of each curve
     limits.py       limit lines: their crossings, counted as rows arrive

@@ -146,6 +146,12 @@ class LiveRun:
         first = max(0, int(np.searchsorted(x, cut[0], side="left")) - 1)
         return first, min(n, int(np.searchsorted(x, cut[1], side="right")) + 1), points
 
+    def x_grows(self, pair, fx) -> bool | None:
+        """Whether the pair's X grew over the rows last asked for (rows()),
+        None when not known."""
+        growth = self.growth.memo.get((pair[0], fx))
+        return None if growth is None else growth.grows
+
     def series(self, data, pair, fx, fy, rows):
         """(x, y) of `pair` over `rows` (see rows()), thinned; the newest
         rows after the last whole bin are kept exact."""

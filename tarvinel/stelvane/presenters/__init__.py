@@ -4,6 +4,7 @@
     plots.py            the live plot's and the history plot's presenters,
                         records the window loops over
     spectrumplot.py     the spectrum plot's presenter
+    sides.py            the two Y axes: the curves of each, their labels, F's fit
     toolbar_adapter.py  the toolbar's published selection, read as changes
 
 May import: the widgets, the window's data model, the formats and the shared

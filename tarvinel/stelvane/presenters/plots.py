@@ -14,7 +14,7 @@ import time
 from .. import config
 from ..model.columnkinds import axis_text, common, shown_column, shown_over_runs
 from ..model.liverun import LiveRun, LiveView, WholeFile, rows_of
-from ..model.series import (MAX_ZOOM_STEPS, data_extent, detail_window, history_series_steps,
+from ..model.series import (MAX_ZOOM_STEPS, detail_window, history_series_steps,
                              pair_series, stepped, x_extent, zoom_points)
 from ..model.siunits import frequency_unit
 from ..model.statistics import CurveRows, RowBlock
@@ -22,7 +22,9 @@ from ..protocol import NUMBER, TEXT
 from ..model.timewindow import ROWS, TimeWindow
 from ..widgets.axes import set_axis_kind
 from ..widgets.legend import CurveLegend, curve_names
+from ..widgets.trail import Trails
 from .curves import PlotCurves
+from .sides import fit_sides, show_sides
 
 # The share of a frame for making the history plot's curves; a long run is
 # thinned over several frames.
@@ -44,6 +46,8 @@ class Frame:
     fx: str | None
     fy: str | None
     paused: bool
+    right: frozenset = frozenset()  # the pairs on the right Y axis (model/axissides.py)
+    right_log: bool = False          # whether the right Y axis is logarithmic
 
     @property
     def data(self):
@@ -92,13 +96,8 @@ class PlotPresenter:
     def fit_to_data(self) -> bool:
         """F: the view fitted to all the rows the plot draws from, not only
         to those its curves hold now (deep in a zoom, a window around the
-        view); false when it has none."""
-        axis = self.plot.plotItem.getAxis
-        extent = data_extent(self.all_blocks(), axis("bottom").logMode, axis("left").logMode)
-        if extent is None:
-            return False
-        self.plot.plotItem.vb.setRange(xRange=extent[0], yRange=extent[1])
-        return True
+        view), each Y axis to its own curves; false when it has none."""
+        return fit_sides(self.plot, self.keyed_blocks())
 
     def attach(self, plot_presenters) -> None:
         """Meets the window's other plot_presenters (`plot_presenters`, in the order of mainwindow.PLOTS)."""
@@ -128,9 +127,13 @@ class PlotPresenter:
         """The rows of one XY pair the plot draws from, as blocks in order."""
         return []
 
+    def keyed_blocks(self) -> list[tuple[object, list[RowBlock]]]:
+        """(curve key, its rows) of every row the plot may draw from."""
+        return [(curve.key, curve.blocks) for curve in self.curve_blocks()]
+
     def all_blocks(self) -> list[RowBlock]:
         """Every row the plot may draw from, over all its pairs."""
-        return [block for curve in self.curve_blocks() for block in curve.blocks]
+        return [block for _, blocks in self.keyed_blocks() for block in blocks]
 
     def shown_of(self, name: str, fmt: str | None, frame: Frame):
         """How column `name` reads in format `fmt` (a columnkinds.Shown)."""
@@ -176,19 +179,22 @@ class PlotPresenter:
         tracker read values as, and the legend's names."""
         pairs, plot = frame.pairs, self.plot
         xs, ys = self._pairs_shown(frame)
-        looks = (tuple(pairs), frame.fx, frame.fy, tuple(xs), tuple(ys))
+        looks = (tuple(pairs), frame.fx, frame.fy, tuple(xs), tuple(ys), frame.right,
+                 frame.right_log)
         if looks != self.looks:
             self.looks = looks
-            plot.shown_x, plot.shown_y = common(xs), common(ys)
+            # The left axis reads as its own curves (the right one's, see sides.py).
+            left_names, left_shown = show_sides(plot, frame, ys)
+            plot.shown_x, plot.shown_y = common(xs), common(left_shown or ys)
             plot.curve_shown = dict(zip(config.ridx, zip(xs, ys)))
             for side, shown in (("bottom", plot.shown_x), ("left", plot.shown_y)):
                 set_axis_kind(plot, side, shown.kind, shown.words)
             plot.si_units = tuple(_frequency_unit(names, shown) for names, shown in (
-                ([x for x, _ in pairs], xs), ([y for _, y in pairs], ys)))
+                ([x for x, _ in pairs], xs), (left_names, left_shown)))
             for side, unit in zip(("bottom", "left"), plot.si_units):
                 plot.plotItem.getAxis(side).si_unit = unit
             plot.set_labels(axis_text([x for x, _ in pairs], frame.fx, xs),
-                            axis_text([y for _, y in pairs], frame.fy, ys))
+                            axis_text(left_names, frame.fy, left_shown))
             self.names = curve_names(pairs, frame.fx, frame.fy, [y.unit for y in ys])
 
     def _title(self, text: str, frame: Frame) -> None:
@@ -212,6 +218,7 @@ class LivePresenter(PlotPresenter):
         self.window = options.window
         self.run = LiveRun()
         self.whole_file = WholeFile()  # told by the window's watch of a file source
+        self.trails = Trails(plot)  # (X,Y) pairs whose X does not grow, while following
         self.drawn_rows = 0  # the rows behind the first curve in the last frame drawn
         self.first_drawn: float | None = None  # time.monotonic() of the first frame with rows
 
@@ -257,19 +264,28 @@ class LivePresenter(PlotPresenter):
                   for p, r in zip(frame.pairs, rows)]
         self._show(series, frame, (state[0], state[2], frame.fx, frame.fy, described,
                                    described.changes))
+        self.trails.show(self.trail_keys(frame, series))
         self.plot.fresh = True
         self.plot.settle()
         self._title(f"{frame.record.mode.run_word} {data.run_number}", frame)
 
-    def all_blocks(self) -> list[RowBlock]:
+    def trail_keys(self, frame: Frame, series) -> list:
+        """The curves drawn as trails: following, those whose X does not grow."""
+        if not self.plot.following():
+            return []
+        return [key for key, pair, data in zip(config.ridx, frame.pairs, series)
+                if data is not None and self.run.x_grows(pair, frame.fx) is False]
+
+    def keyed_blocks(self) -> list[tuple[object, list[RowBlock]]]:
         """Following, the rows of its window; else the whole current run
         (zoomed in, the curves hold a window around the view only)."""
         frame = self.frame
         if frame is None or self.plot.following():
-            return super().all_blocks()
-        data = frame.data
-        return [RowBlock(*rows_of(data, pair, frame.fx, frame.fy, (0, len(data))))
-                for pair in frame.pairs if pair[0] in data.column_names and pair[1] in data.column_names]
+            return super().keyed_blocks()
+        data, names = frame.data, frame.data.column_names
+        return [(key, [RowBlock(*rows_of(data, pair, frame.fx, frame.fy, (0, len(data))))])
+                for key, pair in zip(config.ridx, frame.pairs)
+                if pair[0] in names and pair[1] in names]
 
     def pair_blocks(self, pair, frame: Frame) -> list[RowBlock]:
         rows = self.run.rows(frame.data, frame.record.key, pair, frame.fx, self.live_view(frame))

@@ -14,6 +14,7 @@ growing.
 """
 
 from .. import config
+from ..model.axissides import AxisSides
 from .plots import Frame
 from .toolbar_adapter import ToolbarChanges
 
@@ -47,6 +48,26 @@ class Presenter:
         self.matched_pairs = 0
         self.busy = False  # the last present() fed a plot, or left curves under way
         self.first_data_seen = False  # see show_first_data
+        self.sides = AxisSides()  # which curves go on the right Y axis
+        self._sides_shown = None  # (right pairs, right log) of the last frame
+        for presenter in self.plot_presenters:
+            if not presenter.follows_selection:
+                continue  # a spectrum's axes are its own: one Y axis
+            presenter.legend.on_side = self.put_on_side
+            presenter.legend.on_right_log = self.set_right_log
+
+    def put_on_side(self, key, right: bool) -> None:
+        """The legend's menu: curve `key` goes on the right axis (or the left)."""
+        pairs = self.toolbar.selection().pairs[:len(config.ridx)]
+        index = list(config.ridx).index(key)
+        if index < len(pairs):
+            self.sides.choose(pairs[index], right)
+            self.present()
+
+    def set_right_log(self, on: bool) -> None:
+        """The legend's menu: the right Y axis on a log scale, or linear."""
+        self.sides.right_log = bool(on)
+        self.present()
 
     @property
     def paused(self) -> bool:
@@ -85,9 +106,11 @@ class Presenter:
         self.matched_pairs = len(selection.pairs)
         shown_pairs = selection.pairs[:len(config.ridx)]
         fx, fy = selection.fx, selection.fy
-        if redraw_all:
+        sides = (self.sides.right(selection.pattern, shown_pairs), self.sides.right_log)
+        if redraw_all or sides != self._sides_shown:
+            self._sides_shown = sides
             self._forget()  # each presenter sets its labels, axes and legend anew
-        frame = Frame(record, shown_pairs, fx, fy, self.paused)
+        frame = Frame(record, shown_pairs, fx, fy, self.paused, *sides)
         shown = [presenter.shown for presenter in self.plot_presenters]  # what each presenter drew last
         for presenter in self.plot_presenters:
             presenter.present(frame)

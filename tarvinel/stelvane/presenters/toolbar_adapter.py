@@ -61,6 +61,7 @@ class Selection:
     pairs: list         # every matched (X, Y) pair of column names
     fx: str | None      # X and Y format names
     fy: str | None
+    pattern: str = ""   # the current mode's pattern as typed (axissides reads its marks)
 
 
 class ModeControls:
@@ -123,6 +124,7 @@ class ToolbarAdapter:
         self._last_pairs = {key: [] for key in _BUNDLES}  # each mode's last good pairs
         self._bad_patterns = {key: None for key in _BUNDLES}  # the one reported, per mode
         self._unmatched: dict = {}  # the pattern last said to match nothing, per mode
+        self._applied: dict = {}  # the pattern text each mode's pairs were matched with
         self._guard_slots()
 
     def _guard_slots(self) -> None:
@@ -145,6 +147,7 @@ class ToolbarAdapter:
             else:
                 self._matched_mode = self.toolbar.mode
                 self._bad_patterns[self.toolbar.mode] = None
+                self._applied[self.toolbar.mode] = self.toolbar.selections.stx.text()
                 self._tell_unmatched()
         return run
 
@@ -207,7 +210,8 @@ class ToolbarAdapter:
 
     def selection(self) -> Selection:
         tb = self.toolbar
-        return Selection(tb.mode, self.pairs, tb.fx, tb.fy)
+        pattern = self._applied.get(tb.mode, self.controls[tb.mode].pattern_field.text())
+        return Selection(tb.mode, self.pairs, tb.fx, tb.fy, pattern)
 
     def log_scales(self) -> tuple[bool, bool]:
         """Whether X and Y are on a log scale."""

@@ -8,7 +8,8 @@ its data to the window.
             feed.row([time.time(), read_volts()])
 
 One method per command of the queue: `columns`, `row` and `rows`, `roll`,
-`trace_columns`, `trace`, `pattern`, `trace_pattern`. The arguments are
+`trace_columns`, `trace`, `pattern`, `trace_pattern`; and `marker`, a text
+marker the window lists and draws, sent beside the queue. The arguments are
 checked here, in the producer, so that a mistake raises at the line that made
 it, before anything is queued: a row whose length does not match the columns,
 values that are no numbers, rows before any column names.
@@ -25,6 +26,8 @@ import queue as queue_module
 import time
 
 import numpy as np
+
+from ..formats.markers import Marker
 
 from ..protocol import (NUMBER, PD, PN, PXY, ROLL, TD, TIME, TN, TXY, Columns, FeedClosed,  # noqa: F401
                         TextRows, default_pattern, first_column_pattern)
@@ -147,6 +150,7 @@ class Feed:
         self._point_columns = None  # as sent: a list, or a Columns
         self.trace_column_names: list[str] | None = None
         self.rows_sent = 0  # point rows and trace rows, for whoever counts what it read
+        self.tell_marker = None  # takes a formats.markers.Marker (the status pipe's)
         self._pattern_given = {PXY: False, TXY: False}
         if pattern is not None:
             self.pattern(pattern)
@@ -231,6 +235,14 @@ class Feed:
     def trace_pattern(self, text: str) -> None:
         """The trace pattern."""
         self._pattern(TXY, text)
+
+    def marker(self, x_name: str, x: float, text: str = "") -> None:
+        """A text marker at `x` on the X named `x_name` (a time as seconds
+        since the epoch), told to the window on its status pipe; dropped
+        where no window listens."""
+        marker = Marker(str(x_name), float(x), str(text))
+        if self.tell_marker is not None:
+            self.tell_marker(marker)
 
     def _pattern(self, word: str, text: str) -> None:
         if not isinstance(text, str):

@@ -14,6 +14,7 @@ import signal
 import traceback
 
 from .. import sources
+from ..formats.markers import MOST_MARKERS
 from .feed import Feed, FeedClosed
 from . import SourceError
 from .instrument import InstrumentSource, ProducerOptions
@@ -33,6 +34,7 @@ def run_source(source, queue, stop, status_connection, pattern=None, trace_patte
     queue.cancel_join_thread()
     status = Status(status_connection)
     feed = Feed(queue, stop, pattern=pattern, trace_pattern=trace_pattern)
+    feed.tell_marker = marker_teller(status)
     try:
         reason = source.run(feed, status, stop)
     except FeedClosed:
@@ -52,6 +54,22 @@ def run_source(source, queue, stop, status_connection, pattern=None, trace_patte
     if reason is not None and feed.drain():
         status.ended(reason)
     status.close()
+
+
+def marker_teller(status):
+    """What tells the window a source's markers: the first MOST_MARKERS of
+    them, then once that the rest are passed over (a file of nothing but
+    markers would otherwise keep the status pipe busy)."""
+    told = 0
+
+    def tell(marker) -> None:
+        nonlocal told
+        told += 1
+        if told <= MOST_MARKERS:
+            status.send("marker", marker)
+        elif told == MOST_MARKERS + 1:
+            status.problem(f"more than {MOST_MARKERS:,} markers: the rest are passed over")
+    return tell
 
 
 def _traceback_text(error: BaseException) -> str:

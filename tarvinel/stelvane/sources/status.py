@@ -10,6 +10,7 @@ ended and why, and the traceback of a script that raised. Messages:
                                (formats/account.py), sent at most a few
                                times a second and at the end
     ("traceback", text)        an exception in a producer script
+    ("marker", marker)         a text marker the source read (formats/markers.py)
     ("ended", reason)          the source has ended; every row was taken
     ("reading", path)          a file's rows as they stand are being read
                                (from its start, or anew after a rewrite)

@@ -10,6 +10,8 @@
     axisticks.py    where an axis' ticks go
     timeticks.py    the ticks of a time axis, by zoom level
     legend.py       the legend of a plot's curves
+    rightaxis.py    a plot's second Y axis, on the right
+    trail.py        an (X,Y) pair whose X does not grow, as a fading trail
     readout.py      the tracker: the values under the pointer
     plotimage.py    a plot saved as PNG or SVG
     statstable.py   the statistics table

@@ -59,9 +59,17 @@ class LegendLabel(QtWidgets.QLabel):
     def __init__(self, parent):
         super().__init__(parent)
         self.setCursor(QtCore.Qt.CursorShape.OpenHandCursor)
-        self.setToolTip("Drag to move; a double click puts it back in its corner")
+        self.setToolTip("Drag to move; a double click puts it back in its corner; "
+                        "right click: the curves' Y axes")
         self.moved_by_user = False
         self._grab = None  # where in the label the drag took hold
+        self.make_menu = None  # gives the context menu (a QMenu), or None for none
+
+    def contextMenuEvent(self, ev):
+        menu = self.make_menu() if self.make_menu is not None else None
+        if menu is not None:
+            menu.exec(ev.globalPos())
+        ev.accept()
 
     def mousePressEvent(self, ev):
         if ev.button() == LEFT_BUTTON:
@@ -126,6 +134,31 @@ class CurveLegend:
         self.corner = CORNERS[0]
         self._placed = None  # what the last placement read (see _placing)
         self._arrays = ()
+        # The menu's choices go to these: (curve key, right or not), and (log or not).
+        self.on_side = None
+        self.on_right_log = None
+        self.label.make_menu = self.side_menu
+
+    def side_menu(self) -> QtWidgets.QMenu | None:
+        """The legend's menu: each curve on the right Y axis or not, and the
+        right axis' log scale."""
+        if self.on_side is None:
+            return None
+        menu = QtWidgets.QMenu(self.label)
+        right = self.plot.right_axis.keys
+        for key, name in self.names:
+            action = menu.addAction(f"{name} on the right axis")
+            action.setCheckable(True)
+            action.setChecked(key in right)
+            action.toggled.connect(lambda on, key=key: self.on_side(key, on))
+        menu.addSeparator()
+        log = menu.addAction("Right axis: log scale")
+        log.setCheckable(True)
+        log.setChecked(self.plot.right_axis.log)
+        log.setEnabled(bool(right))
+        if self.on_right_log is not None:
+            log.toggled.connect(self.on_right_log)
+        return menu
 
     @property
     def entries(self) -> list[tuple[str, str]]:
@@ -220,11 +253,15 @@ class CurveLegend:
         xs, ys, newest = [], [], []
         if not x1 > x0 or not y1 > y0:
             return None
+        right = self.plot.right_axis
         for key, _ in self.names:
             data = self.plot.curve_data(key, as_drawn=True)
             if data is None:
                 continue
             x, y = data
+            if key in right.keys:  # in the right axis' units: as high on the left's
+                (r0, r1) = right.y_range()
+                y = y0 + (np.asarray(y, dtype=float) - r0) * ((y1 - y0) / (r1 - r0 or 1.0))
             step = -(-len(x) // SAMPLE_POINTS)
             x, y = x[::step], y[::step]
             xs.append(x)

@@ -82,6 +82,7 @@ class PointerReadout(QtCore.QObject):
         self._over = False  # the last text shown was this plot's
         self.scene_pos = None  # where the pointer is, None when not over the plot
         self.values: dict = {}  # curve key -> (x, y) of the tracked sample
+        self._heights: dict = {}  # curve key -> its sample's height in the left axis' units
         # Given curve key and name, the box's line of statistics (rich
         # text, "" for none) for the curve nearest to the pointer.
         self.stats_line = None
@@ -133,8 +134,11 @@ class PointerReadout(QtCore.QObject):
         per_pixel = [(x1 - x0) / max(1.0, vb.width()), (y1 - y0) / max(1.0, vb.height())]
         per_pixel = [0.0 if log else step for step, log in zip(per_pixel, (log_x, log_y))]
         x_unit, y_unit = plot.si_units
+        y2 = plot.right_axis.y_at(pos)
+        right = ("" if y2 is None else
+                 f"   y (right) = {position_text(y2, plot.right_shown or PLAIN)}")
         self.show_text(f"x = {position_text(x, plot.shown_x, per_pixel[0], x_unit)}   "
-                       f"y = {position_text(y, plot.shown_y, per_pixel[1], y_unit)}")
+                       f"y = {position_text(y, plot.shown_y, per_pixel[1], y_unit)}{right}")
         if self.tracking:
             self._track(point.x(), log_x, log_y, point.y())
         else:
@@ -146,6 +150,7 @@ class PointerReadout(QtCore.QObject):
 
     def _track(self, view_x: float, log_x: bool, log_y: bool, view_y: float = math.nan) -> None:
         self.values = {}
+        self._heights = {}  # curve key -> its sample's height in the left axis' units
         spots, lines = [], []
         names = dict(self.legend.names) if self.legend is not None else {}
         for key in self.plot.curve_keys():
@@ -165,11 +170,11 @@ class PointerReadout(QtCore.QObject):
                   else f" (x {html.escape(shown_x.text(x))})")
             lines.append(f"<span style='color:{colour}'>{name}: <b>{html.escape(shown_y.text(y))}</b>"
                          f"<small>{at}</small></span>")
-            at = (math.log10(x) if log_x else x,
-                  y if not log_y else math.log10(y) if y > 0 else math.nan)
-            if math.isfinite(at[0]) and math.isfinite(at[1]):
+            at = self._spot_of(key, x, y, log_x, log_y)
+            if at is not None:
                 spots.append({"pos": at, "brush": colour})
-        nearest = self._nearest_curve(view_y, log_y)
+                self._heights[key] = at[1]
+        nearest = self._nearest_curve(view_y)
         if nearest is not None and self.stats_line is not None:
             stats = self.stats_line(nearest, names.get(nearest, f"curve {nearest}"))
             if stats:
@@ -180,16 +185,27 @@ class PointerReadout(QtCore.QObject):
         self.dots.setVisible(bool(spots))
         self._show_box(view_x, lines)
 
-    def _nearest_curve(self, view_y: float, log_y: bool):
-        """The key of the tracked curve whose sample lies nearest to the
-        pointer's height `view_y`, None when there is none."""
-        def distance(item):
-            y = item[1][1]
-            shown = (math.log10(y) if y > 0 else math.nan) if log_y else y
-            return abs(shown - view_y) if math.isfinite(shown) else math.inf
-        if not self.values or not math.isfinite(view_y):
+    def _spot_of(self, key, x: float, y: float, log_x: bool, log_y: bool):
+        """Where a curve's sample (x, y) is in the left axis' view units, None
+        when it is not finite there. A right axis curve's y is in that axis'
+        units (log10 on its log scale), placed at the same height on the left."""
+        right = self.plot.right_axis
+        on_right = key in right.keys
+        log = right.log if on_right else log_y
+        at = (math.log10(x) if log_x else x, y if not log else math.log10(y) if y > 0 else math.nan)
+        if not (math.isfinite(at[0]) and math.isfinite(at[1])):
             return None
-        return min(self.values.items(), key=distance)[0]
+        if on_right:
+            point = right.to_left(*at)
+            return point.x(), point.y()
+        return at
+
+    def _nearest_curve(self, view_y: float):
+        """The key of the tracked curve whose sample lies nearest to the
+        pointer's height `view_y` (the left axis' units), None when there is none."""
+        if not self._heights or not math.isfinite(view_y):
+            return None
+        return min(self._heights, key=lambda key: abs(self._heights[key] - view_y))
 
     def _show_box(self, view_x: float, lines: list[str]) -> None:
         if not lines:

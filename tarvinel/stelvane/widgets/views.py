@@ -14,6 +14,7 @@ from ..qt_compat import QtCore, QtWidgets
 from .axisdraw import use_direct_axes
 from .curvedraw import use_polylines
 from .elided import elided_words
+from .rightaxis import RightAxis
 
 
 MIDDLE_BUTTON = QtCore.Qt.MouseButton.MiddleButton
@@ -27,6 +28,8 @@ class PlotView(ploter.PlotWidget):
 
     def __init__(self, title: str, minimum_height: int = 100):
         super().__init__(minimum_height)
+        self.right_axis = RightAxis(self)  # the second Y axis, for the curves put there
+        self.right_shown = None  # how its values read (a columnkinds.Shown) while it has curves
         use_direct_axes(self.plotItem)
         use_polylines(self)
         self.title_text = ""
@@ -140,6 +143,12 @@ class PlotView(ploter.PlotWidget):
         axis = self.plotItem.getAxis("bottom"), self.plotItem.getAxis("left")
         if (axis[0].logMode, axis[1].logMode) != (x, y):
             self.plotItem.setLogMode(x=x, y=y)
+            self.right_axis.set_log(self.right_axis.log)  # setLogMode reached its curves too
+
+    def enable_auto_range(self) -> None:
+        """Both Y axes (and X) follow the data again."""
+        super().enable_auto_range()
+        self.right_axis.enable_auto_range()
 
     def set_labels(self, x_label: str, y_label: str) -> None:
         self.set_X_label(x_label)

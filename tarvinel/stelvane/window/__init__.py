@@ -16,6 +16,7 @@
     controls.py       the check boxes and fields beside the plots
     replaybar.py      the replay's slider, label and keys
     savekeys.py       the save and copy keys (Ctrl+S, Ctrl+E, ...)
+    markers.py        text markers: the M key, their panel, their lines on the plots
     export.py         data saved as text, the visible range or all
     writer_thread.py  files written off the frame's thread
     settings.py       what the window remembers between runs

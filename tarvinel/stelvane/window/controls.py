@@ -56,6 +56,10 @@ KEYS = (
     ("Right click on a plot", "the plot's own menu (view range, mouse mode, ...)"),
     ("Pointer over a plot", "the status bar shows the x and y under it"),
     ("Drag a legend", "move it; a double click gives its place back to the window"),
+    ("Right click on a legend", "put a curve on the right Y axis or back; the right axis' "
+                                "log scale"),
+    ("M on a plot", "a text marker at the pointer's x (empty text: the x itself); listed in the "
+                    "Markers panel, saved with Ctrl+E's data"),
     ("Ctrl+S", "save the plot under the pointer (else the live plot) as PNG or SVG"),
     ("Ctrl+E", "save the current run, the finished runs or the live plot's visible range of "
                "the current mode as text"),

@@ -7,7 +7,8 @@ where a column has one), then one line per row: numbers in Python's notation
 offset, the words of text columns; `#` comments.
 A history file has an empty line after each run but the last, where the
 reader ends a run, and a first column that numbers the runs, for other
-readers. Each file is written whole or not at all (atomic.py); pictures of
+readers. The window's text markers go with every file, as `#@marker` lines
+(formats/markers.py) the reader reads back. Each file is written whole or not at all (atomic.py); pictures of
 the plots are plotimage.py's, the window's save keys savekeys.py's.
 """
 
@@ -32,7 +33,7 @@ class VisibleRange:
     fx: str | None = None
 
 
-def current_run_writer(dataset, path: str) -> tuple[Callable[[], None], int]:
+def current_run_writer(dataset, path: str, directives=()) -> tuple[Callable[[], None], int]:
     """Takes the data set's current run as it is now (in the thread that owns
     the data set) and returns what writes it to `path` (in any thread: the
     columns handed out are never changed afterwards) and its row count.
@@ -44,10 +45,11 @@ def current_run_writer(dataset, path: str) -> tuple[Callable[[], None], int]:
     units = [dataset.unit(name) for name in names]
     rows = len(columns[0].values)
     comment = f"stelvane {dataset.name}: run {dataset.run_number}, {rows} rows"
-    return lambda: write_atomically(path, table_chunks(names, [columns], [comment], units)), rows
+    return lambda: write_atomically(path, table_chunks(names, [columns], [comment], units,
+                                                       directives)), rows
 
 
-def visible_range_writer(dataset, path: str, visible: VisibleRange
+def visible_range_writer(dataset, path: str, visible: VisibleRange, directives=()
                          ) -> tuple[Callable[[], None], int]:
     """Like current_run_writer, for the rows of the current run that
     `visible` says are shown, with all their columns."""
@@ -64,10 +66,11 @@ def visible_range_writer(dataset, path: str, visible: VisibleRange
     count = len(columns[0].values)
     comment = (f"stelvane {dataset.name}: run {dataset.run_number}, the {count} rows with "
                f"{visible.x_name} from {visible.low!r} to {visible.high!r}")
-    return lambda: write_atomically(path, table_chunks(names, [columns], [comment], units)), count
+    return lambda: write_atomically(path, table_chunks(names, [columns], [comment], units,
+                                                       directives)), count
 
 
-def history_writer(dataset, path: str) -> tuple[Callable[[], None], int]:
+def history_writer(dataset, path: str, directives=()) -> tuple[Callable[[], None], int]:
     """Like current_run_writer, for the finished runs (which never change)
     as one table; the count is that of the runs."""
     runs = dataset.history
@@ -78,7 +81,7 @@ def history_writer(dataset, path: str) -> tuple[Callable[[], None], int]:
 
     def write():
         names, blocks, units = history_table(runs)
-        write_atomically(path, table_chunks(names, blocks, [comment], units))
+        write_atomically(path, table_chunks(names, blocks, [comment], units, directives))
     return write, len(runs)
 
 

@@ -24,6 +24,7 @@ def build_layout(window) -> dict:
     box_layout.addWidget(window.window_field)
     for record in window.modes.values():
         box_layout.addWidget(record.data_box)
+    box_layout.addWidget(window.markers.panel)
     # A fixed width: the boxes' titles and values change several times a
     # second, and a panel that followed their width would resize (and
     # repaint) the plots beside it each time.

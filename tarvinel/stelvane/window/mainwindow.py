@@ -35,6 +35,7 @@ from .export import VisibleRange
 from .exprseditor import edit_expressions, widen_default_pattern
 from .intake import Intake
 from .layout import build_layout
+from .markers import MarkerKeeper
 from .pacing import FramePacer, frame_interval
 from .problems import ExceptionHook, ProblemLog
 from .replaybar import ReplayBar
@@ -142,6 +143,7 @@ class MainWindow(QtWidgets.QMainWindow):
             plot.on_copied = self.status_bar.show_copied
         self.controls = ViewControls(self)
         self.window_field = WindowField(self, self.set_live_window, options.window.text)
+        self.markers = MarkerKeeper(self)  # M's text markers, their panel and lines
 
     def _connect_views(self, limits) -> None:
         """The pointer readouts, the cursors and limit lines (`limits`,
@@ -168,6 +170,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self.export_keys = ExportKeys(self, {p.name: p.plot for p in self.plot_presenters},
                                       self.current_dataset, self.report, self.inform,
                                       self.visible_range)
+        self.export_keys.directives = self.markers.lines  # the markers go with the data
         self.export_keys.keep_keys_in(*(r.controls.pattern_field for r in self.modes.values()),
                                       self.window_field.field)
 
@@ -211,6 +214,7 @@ class MainWindow(QtWidgets.QMainWindow):
             if self.follow_split() | bool(self.expressions and widen_default_pattern(self)):
                 self.selection.columns_changed()
             self.presenter.present()
+            self.markers.refresh()
             self.modes[self.selection.mode].data_box.refresh_if_new_run()
         finally:
             self._ticking = False

@@ -69,6 +69,7 @@ class ExportKeys:
         self.inform = inform
         self.ask_path = lambda *args: ask_save_path(window, *args)
         self.directory = ""  # where the last file went; the next dialog starts there
+        self.directives = lambda: ()  # the directive lines every data file carries (markers)
         self.shortcuts = []
         for keys, action in (("Ctrl+S", self.save_plot), ("Ctrl+E", self.save_data)):
             item = QShortcut(QtGui.QKeySequence(keys), window)
@@ -110,15 +111,16 @@ class ExportKeys:
         if self.writer.busy:
             self.report(f"could not save {path}: the last data file is still being written")
             return
+        lines = tuple(self.directives())
         try:
             if chosen == HISTORY_FILTER:
-                write, count = history_writer(dataset, path)
+                write, count = history_writer(dataset, path, lines)
                 message = f"saved {count} finished {dataset.name} run(s) to {path}"
             elif chosen == VISIBLE_FILTER:
-                write, count = self._visible_writer(dataset, path)
+                write, count = self._visible_writer(dataset, path, lines)
                 message = f"saved the {count:,} visible rows of {dataset.name} to {path}"
             else:
-                write, count = current_run_writer(dataset, path)
+                write, count = current_run_writer(dataset, path, lines)
                 message = f"saved {count:,} rows of {dataset.name} run {dataset.run_number} to {path}"
         except ExportError as error:
             self.report(str(error))
@@ -126,11 +128,11 @@ class ExportKeys:
         self.inform(f"saving {path} …")
         self.writer.start(write, path, message)
 
-    def _visible_writer(self, dataset, path: str):
+    def _visible_writer(self, dataset, path: str, lines=()):
         visible = self.visible()
         if visible is None:
             raise ExportError(f"could not save {path}: the live plot shows no curve")
-        return visible_range_writer(dataset, path, visible)
+        return visible_range_writer(dataset, path, visible, lines)
 
     def wait(self) -> None:
         """Waits until the data file under way (if any) is written."""

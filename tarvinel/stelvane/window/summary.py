@@ -35,6 +35,9 @@ def window_summary(window) -> dict:
         "derived": [expression.definition for expression in window.expressions],
         "cursors": window.cursors.summary(),
         "limits": window.limit_lines.summary(),
+        "right_axis": [list(pair) for pair in window.presenter.sides.right(
+            window.selection.selection().pattern, window.selection.pairs)],
+        "markers": window.markers.markers.summary(),
         **({"replay": window.replay_bar.replay.summary()} if window.replay_bar else {}),
         **({"recording": recording_summary(window)} if window.watch.recording else {}),
     }

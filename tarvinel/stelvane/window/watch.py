@@ -79,6 +79,8 @@ class ProducerWatch:
                 self._show_end(text)
             elif kind == "lines":
                 self.line_accounts[text] = count[0]
+            elif kind == "marker":
+                self.window.markers.add(text)
             elif kind in ("reading", "read"):
                 self._recording(kind, text)
             else:

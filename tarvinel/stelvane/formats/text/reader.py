@@ -23,6 +23,7 @@ row. Directives are comments to any other reader of the file:
     #@trace [NAMES]         the rows up to #@end are one whole trace, under NAMES
                             (or the trace column names given before)
     #@end                   ends the trace and sends it
+    #@marker X,VALUE,TEXT   a text marker at VALUE on the X named X (markers.py)
 
 A line that does not parse (wrong number of values, something that is not a
 number, an unknown directive) is rejected on its own and reported; the rows
@@ -40,6 +41,7 @@ import numpy as np
 
 from ..account import BLANK, COMMENT, NAMES, line_kind
 from ..account import DIRECTIVE as DIRECTIVE_LINE
+from ..markers import WORD, send_marker
 from ..wholelines import LineProblems, WholeLines
 from .rows import (
     MAX_FIELDS, MAX_LINE_BYTES, LimitExceeded, block_parse, column_names, excerpt, is_number,
@@ -295,6 +297,8 @@ class TextReader:
             self.sink.trace_pattern(argument)
         elif word == "trace":
             self._start_trace(argument, line_number)
+        elif word == WORD:
+            self._marker(argument, line_number)
         elif word == "end":
             if self._trace is None:
                 self._problems.reject("#@end without #@trace", line_number)
@@ -302,6 +306,12 @@ class TextReader:
                 self._send_trace()
         else:
             self._problems.reject(f"unknown directive {excerpt('#@' + text)}", line_number)
+
+    def _marker(self, argument: str, line_number: int) -> None:
+        try:
+            send_marker(self.sink, argument)
+        except ValueError as error:
+            self._problems.reject(str(error), line_number)
 
     # --- whole traces -------------------------------------------------------------
 

@@ -103,13 +103,15 @@ def _length(column) -> int:
 
 
 def table_chunks(names: list[str], blocks: Iterable[list], comments: Iterable[str] = (),
-                 units: Iterable[str] = ()) -> Iterator[bytes]:
-    """The text of a table, a piece at a time: comment lines, the header,
+                 units: Iterable[str] = (), directives: Iterable[str] = ()) -> Iterator[bytes]:
+    """The text of a table, a piece at a time: comment lines, whole
+    directive lines (`#@marker ...`, as given), the header,
     the units line where any of `units` (one per name) is given, then the
     rows of each block (one column per name: an array, or a Typed for
     times and words; a column's type may differ from block to block), an
     empty line between two blocks: the reader ends a run there."""
     head = [f"# {line}\n" for line in comments]
+    head += [" ".join(line.splitlines()) + "\n" for line in directives]
     head.append(",".join(map(header_name, names)) + "\n")
     units = list(units)
     if any(units):
