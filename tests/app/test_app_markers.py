@@ -17,7 +17,8 @@ def test_a_saved_file_opened_again_shows_its_markers(open_app, qtbot, tmp_path):
     vb = win.live_plot.plotItem.vb
     qtbot.waitUntil(lambda: [item.value() for item in vb.childGroup.childItems()
                              if isinstance(item, InfiniteLine)
-                             and getattr(item, "label", None) is not None] == [3.0], timeout=WAIT)
+                             and getattr(item, "label", None) is not None
+                             and item.isVisible()] == [3.0], timeout=WAIT)
     assert win.summary()["markers"] == [{"x_name": "t", "x": 3.0, "text": "start"}]
 
 

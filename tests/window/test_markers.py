@@ -54,7 +54,8 @@ def drop_marker(qtbot, win, x, text):
 def lines_on(plot):
     from pyqtgraph import InfiniteLine
     return [item for item in plot.plotItem.vb.childGroup.childItems()
-            if isinstance(item, InfiniteLine) and getattr(item, "label", None) is not None]
+            if isinstance(item, InfiniteLine) and getattr(item, "label", None) is not None
+            and item.isVisible()]  # (the cursors' lines wait hidden)
 
 
 def test_m_drops_a_marker_drawn_on_every_plot_of_its_x_and_listed(qtbot, shown):
