@@ -18,8 +18,8 @@ from ..formats.videoencode import VideoWriter, fitting_size
 from ..qt_compat import QtCore, QtGui, image_array
 
 RGB32 = QtGui.QImage.Format.Format_RGB32  # what the window paints fastest into
-IGNORE_ASPECT = QtCore.Qt.AspectRatioMode.IgnoreAspectRatio
-SMOOTH = QtCore.Qt.TransformationMode.SmoothTransformation
+UPDATE_REQUEST = QtCore.QEvent.Type.UpdateRequest
+SMOOTH = QtGui.QPainter.RenderHint.SmoothPixmapTransform
 # How often it is looked whether the file has been read whole.
 LOADING_CHECK_MS = 20
 
@@ -36,24 +36,44 @@ class FrameClock:
 
 class WindowFrames:
     """The window's picture (both plots, legends, axes, the replay bar) as
-    frames of `size` (width, height): painted straight into one image of
-    that size (a window a pixel larger, as an MP4's even size leaves it, loses
-    its last column or row), or where the window could not take that size,
-    grabbed and scaled. A frame is a view on that image, valid until the next
-    one."""
+    frames of `size` (width, height), painted straight into `buffers`
+    images of that size used in turn (a window a pixel larger, as an MP4's
+    even size leaves it, loses its last column or row), or where the window
+    could not take that size, grabbed and scaled into them. A frame is a
+    view on its image, unchanged until `buffers` - 1 more frames are made."""
 
-    def __init__(self, window, size: tuple[int, int]):
+    def __init__(self, window, size: tuple[int, int], buffers: int):
         self.window, self.size = window, size
-        self.image = QtGui.QImage(size[0], size[1], RGB32)
+        self.images = [QtGui.QImage(size[0], size[1], RGB32) for _ in range(buffers)]
+        self.made = 0
 
     def next(self):
-        window = self.window
+        window, image = self.window, self.images[self.made % len(self.images)]
+        self.made += 1
         if 0 <= window.width() - self.size[0] <= 1 and 0 <= window.height() - self.size[1] <= 1:
-            window.render(self.image)
+            window.render(image)
         else:
-            picture = window.grab().toImage().scaled(*self.size, IGNORE_ASPECT, SMOOTH)
-            self.image = picture.convertToFormat(RGB32)
-        return image_array(self.image)
+            painter = QtGui.QPainter(image)
+            painter.setRenderHint(SMOOTH)
+            painter.drawImage(QtCore.QRect(0, 0, *self.size), window.grab().toImage())
+            painter.end()
+        return image_array(image)
+
+
+class OwnPaintingStopped(QtCore.QObject):
+    """Keeps the window from painting itself while it is recorded. Each frame
+    is painted into the video's image; the window, off screen, would paint
+    everything that changed a second time into its own backing store at the
+    next turn of the event loop. Its requests for that are dropped."""
+
+    def eventFilter(self, watched, event) -> bool:
+        return event.type() == UPDATE_REQUEST
+
+    def install(self, window) -> None:
+        # Qt 5 sends the request to the window's widget, Qt 6 to its QWindow.
+        for target in (window, window.windowHandle()):
+            if target is not None:
+                target.installEventFilter(self)
 
 
 NOT_READ = "the file could not be read to its end (the problems say why)"
@@ -110,8 +130,9 @@ class VideoRecording:
         if size is not None:
             window.resize(*size)
         self.size = size or fitting_size(path, (window.width(), window.height()))
-        self.frames = WindowFrames(window, self.size)
+        self.frames: WindowFrames | None = None
         self.writer: VideoWriter | None = None
+        self.own_painting = OwnPaintingStopped(window)
         self.finished = False
         self.failures: list[str] = []
         self.timer = QtCore.QTimer(window)  # a frame at each turn of the event loop
@@ -128,6 +149,8 @@ class VideoRecording:
         except ExportError as error:
             self._finish(str(error))
             return
+        self.frames = WindowFrames(self.window, self.size, self.writer.buffers)
+        self.own_painting.install(self.window)
         self.timer.start(0)
 
     def _frame(self) -> None:
