@@ -10,9 +10,10 @@ frame's time went, in milliseconds per frame:
 
     replay step   the replay's cursor moved on (MainWindow.advance_replay)
     present       the presenters handing the plots their data (setData)
-    paint         the window painted into the frame's image (QWidget.render)
-    bytes         the painted image made the frame handed over (WindowFrames.next
-                  less the paint)
+    paint         the frame made (WindowFrames.next): the window paints what
+                  changed and its picture is copied into the frame's image, or
+                  (where its own painting cannot be read) it is painted whole
+                  into it; the frame handed over is a view of that image
     hand-over     the frame given to the encoder (VideoWriter.add: waiting
                   while the encoder is behind)
     ffmpeg        ffmpeg's own processor time (it runs in its own process, on
@@ -42,7 +43,7 @@ from tarvinel.stelvane.window import videoexport
 RATE = 100     # rows a second of the recording
 FPS = 30
 SIZE = (1280, 720)
-PARTS = ("replay step", "present", "paint", "bytes", "hand-over")
+PARTS = ("replay step", "present", "paint", "hand-over")
 
 
 def loop_until(done, seconds: float) -> bool:
@@ -112,13 +113,12 @@ def timed_writer(parts: Parts, ffmpeg: dict):
 
 
 def timed_frames(parts: Parts):
-    """WindowFrames whose frames are timed (their paint separately)."""
+    """WindowFrames whose frames are timed."""
     made = videoexport.WindowFrames
 
     def frames(window, *args):
         frames = made(window, *args)
-        parts.wrap(frames, "next", "bytes")
-        parts.wrap(window, "render", "paint")
+        parts.wrap(frames, "next", "paint")
         return frames
     return frames
 
@@ -147,7 +147,6 @@ def render(path: pathlib.Path, out: pathlib.Path) -> dict:
     end = time.perf_counter()
     assert not recording.failures, recording.failures
     frames = recording.writer.frames
-    parts.seconds["bytes"] -= parts.seconds["paint"]
     return {"frames": frames, "seconds": end - rendering, "whole": end - start,
             "cpu": time.process_time() - cpu, "ffmpeg": ffmpeg["cpu"],
             "parts": {part: 1e3 * s / frames for part, s in parts.seconds.items()}}
