@@ -82,21 +82,31 @@ def event_point(event) -> "QtCore.QPoint":
     return event.position().toPoint() if QT6 else event.pos()
 
 
-def image_array(image: "QtGui.QImage"):
+def image_array(image: "QtGui.QImage", writable: bool = False):
     """An image's pixels (a format of whole bytes per pixel: RGB888, RGB32)
     as a numpy array of height × width × bytes per pixel: a view on the
-    image's memory, valid while the image lives unchanged. PySide6 hands out
-    the bytes as a buffer, PyQt a pointer whose size must be set first. Each
-    line of the image may be padded."""
+    image's memory, valid while the image lives unchanged (`writable`: one
+    to write the pixels through). PySide6 hands out the bytes as a buffer,
+    PyQt a pointer whose size must be set first. Each line of the image may
+    be padded."""
     import numpy as np
 
-    bits = image.constBits()
+    bits = image.bits() if writable else image.constBits()
     if hasattr(bits, "setsize"):
         bits.setsize(image.sizeInBytes())
     width, height, depth = image.width(), image.height(), image.depth() // 8
     lines = np.frombuffer(bits, np.uint8, image.bytesPerLine() * height)
     return lines.reshape(height, image.bytesPerLine())[:, :depth * width].reshape(
         height, width, depth)
+
+
+def backing_image(widget) -> "QtGui.QImage | None":
+    """The image a shown window paints itself into (its backing store's), or
+    None where the binding does not reach it (PySide6 does, PyQt does not)
+    or the platform paints elsewhere."""
+    store = widget.backingStore() if hasattr(widget, "backingStore") else None
+    device = store.paintDevice() if store is not None else None
+    return device if isinstance(device, QtGui.QImage) else None
 
 
 def enum_int(value) -> int:
@@ -106,4 +116,4 @@ def enum_int(value) -> int:
 
 
 __all__ = ["API", "AlignRight", "QAction", "QShortcut", "QT6", "QtCore", "QtGui", "QtWidgets",
-           "Signal", "enum_int", "event_point", "image_array", "pressed_keys"]
+           "Signal", "backing_image", "enum_int", "event_point", "image_array", "pressed_keys"]

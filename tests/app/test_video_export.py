@@ -14,6 +14,7 @@ import numpy as np
 import pytest
 
 from tarvinel.stelvane import app, options
+from tarvinel.stelvane.window import videoexport
 
 imageio_ffmpeg = pytest.importorskip("imageio_ffmpeg")
 
@@ -179,3 +180,20 @@ def test_bad_instants_are_refused_before_anything_starts(capsys, args, complaint
         options.parse_args(args)
     assert leaving.value.code == 2
     assert complaint in capsys.readouterr().err
+
+
+def test_a_fault_while_drawing_a_frame_stops_the_recording(qtbot, recording, tmp_path, capsys,
+                                                            monkeypatch):
+    def broken(frames):
+        raise RuntimeError("no picture")
+
+    monkeypatch.setattr(videoexport.WindowFrames, "next", broken)
+    video = tmp_path / "v.mp4"
+    with qtbot.capture_exceptions() as raised:  # the fault goes on to be reported, once
+        code = app.main([str(recording), "--replay", "4", "--export-video", str(video),
+                         "--video-size", "320x200", "--fresh"])
+    assert code == 1
+    assert [str(error) for _, error, _ in raised] == ["no picture"]
+    assert "video failed: a frame could not be made: RuntimeError('no picture')" in \
+        capsys.readouterr().err
+    assert list(tmp_path.iterdir()) == []

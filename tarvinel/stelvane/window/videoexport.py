@@ -15,11 +15,14 @@ import sys
 
 from ..formats.atomic import ExportError
 from ..formats.videoencode import VideoWriter, fitting_size
-from ..qt_compat import QtCore, QtGui, image_array
+from ..qt_compat import QtCore, QtGui, backing_image, image_array
 
 RGB32 = QtGui.QImage.Format.Format_RGB32  # what the window paints fastest into
-IGNORE_ASPECT = QtCore.Qt.AspectRatioMode.IgnoreAspectRatio
-SMOOTH = QtCore.Qt.TransformationMode.SmoothTransformation
+# Images laid out as RGB32 is (an opaque window's alpha is 0xff, which ffmpeg ignores).
+RGB32_BYTES = {RGB32, QtGui.QImage.Format.Format_ARGB32,
+               QtGui.QImage.Format.Format_ARGB32_Premultiplied}
+UPDATE_REQUEST = QtCore.QEvent.Type.UpdateRequest
+SMOOTH = QtGui.QPainter.RenderHint.SmoothPixmapTransform
 # How often it is looked whether the file has been read whole.
 LOADING_CHECK_MS = 20
 
@@ -36,24 +39,71 @@ class FrameClock:
 
 class WindowFrames:
     """The window's picture (both plots, legends, axes, the replay bar) as
-    frames of `size` (width, height): painted straight into one image of
-    that size (a window a pixel larger, as an MP4's even size leaves it, loses
-    its last column or row), or where the window could not take that size,
-    grabbed and scaled. A frame is a view on that image, valid until the next
-    one."""
+    frames of `size` (width, height) in `buffers` images used in turn. A
+    frame is a view on its image, unchanged until `buffers` - 1 more frames
+    are made. A window a pixel larger than `size`, as an MP4's even size
+    leaves it, loses its last column or row; one that could not take the
+    size is grabbed and scaled.
 
-    def __init__(self, window, size: tuple[int, int]):
+    Where the window's own painting can be read (`own_painting`), the
+    window paints what changed since the last frame, as on screen, and the
+    frame is a copy of what it painted; else each frame is painted whole."""
+
+    def __init__(self, window, size: tuple[int, int], buffers: int):
         self.window, self.size = window, size
-        self.image = QtGui.QImage(size[0], size[1], RGB32)
+        self.images = [QtGui.QImage(size[0], size[1], RGB32) for _ in range(buffers)]
+        self.made = 0
+        self.own_painting = self._own_painting() is not None
+        if self.own_painting:
+            window.repaint()  # all of it once; from here on, what changed
+
+    def _fits(self) -> bool:
+        window = self.window
+        return (0 <= window.width() - self.size[0] <= 1
+                and 0 <= window.height() - self.size[1] <= 1)
+
+    def _own_painting(self) -> "QtGui.QImage | None":
+        """The image the window paints itself into, where a frame can be cut from it."""
+        painted = backing_image(self.window) if self._fits() else None
+        if (painted is None or painted.format() not in RGB32_BYTES
+                or painted.devicePixelRatio() != 1 or painted.width() < self.size[0]
+                or painted.height() < self.size[1]):
+            return None
+        return painted
 
     def next(self):
-        window = self.window
-        if 0 <= window.width() - self.size[0] <= 1 and 0 <= window.height() - self.size[1] <= 1:
-            window.render(self.image)
+        window, image = self.window, self.images[self.made % len(self.images)]
+        self.made += 1
+        painted = self._own_painting() if self.own_painting else None
+        if painted is not None:
+            # The window paints what changed now, not at its next update.
+            QtCore.QCoreApplication.sendEvent(window, QtCore.QEvent(UPDATE_REQUEST))
+            width, height = self.size
+            image_array(image, writable=True)[:] = image_array(painted)[:height, :width]
+        elif self._fits():
+            window.render(image)
         else:
-            picture = window.grab().toImage().scaled(*self.size, IGNORE_ASPECT, SMOOTH)
-            self.image = picture.convertToFormat(RGB32)
-        return image_array(self.image)
+            painter = QtGui.QPainter(image)
+            painter.setRenderHint(SMOOTH)
+            painter.drawImage(QtCore.QRect(0, 0, *self.size), window.grab().toImage())
+            painter.end()
+        return image_array(image)
+
+
+class OwnPaintingStopped(QtCore.QObject):
+    """Keeps the window from painting itself while it is recorded with each
+    frame painted whole into the video's image: the window, off screen, would
+    paint everything that changed a second time into its own backing store
+    at the next turn of the event loop. Its requests for that are dropped."""
+
+    def eventFilter(self, watched, event) -> bool:
+        return event.type() == UPDATE_REQUEST
+
+    def install(self, window) -> None:
+        # Qt 5 sends the request to the window's widget, Qt 6 to its QWindow.
+        for target in (window, window.windowHandle()):
+            if target is not None:
+                target.installEventFilter(self)
 
 
 NOT_READ = "the file could not be read to its end (the problems say why)"
@@ -110,8 +160,9 @@ class VideoRecording:
         if size is not None:
             window.resize(*size)
         self.size = size or fitting_size(path, (window.width(), window.height()))
-        self.frames = WindowFrames(window, self.size)
+        self.frames: WindowFrames | None = None
         self.writer: VideoWriter | None = None
+        self.own_painting = OwnPaintingStopped(window)
         self.finished = False
         self.failures: list[str] = []
         self.timer = QtCore.QTimer(window)  # a frame at each turn of the event loop
@@ -128,28 +179,38 @@ class VideoRecording:
         except ExportError as error:
             self._finish(str(error))
             return
+        self.frames = WindowFrames(self.window, self.size, self.writer.buffers)
+        if not self.frames.own_painting:
+            self.own_painting.install(self.window)
         self.timer.start(0)
 
     def _frame(self) -> None:
-        """One frame of the video: the replay one frame's time further on."""
+        """One frame of the video: the replay one frame's time further on. A
+        fault of the program's own stops the recording (its clock would
+        stand still, each frame failing again) and goes on to be reported."""
         self.clock.now = (self.writer.frames + 1) / self.fps
-        self.window.tick()
         try:
+            self.window.tick()
             self.writer.add(self.frames.next())
         except ExportError as error:
             self._finish(str(error))
             return
+        except Exception as error:
+            self._finish(f"a frame could not be made: {error!r}")
+            raise
         if self.replay.ended:
             self._finish(None)
 
     def _finish(self, failure: str | None) -> None:
         self.timer.stop()
         self.finished = True
-        if self.writer is not None:
+        if self.writer is not None and failure:
+            self.writer.abort()  # no video under its name: it would end early
+        elif self.writer is not None:
             try:
                 self.writer.close()
             except ExportError as error:
-                failure = failure or str(error)
+                failure = str(error)
         if failure:
             self.failures.append(failure)
         self.window.close()
