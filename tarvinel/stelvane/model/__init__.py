@@ -22,6 +22,7 @@
     entitysplit.py  a long table's number columns split per entity
                     (price[AAPL]), as the data set shows them
     siunits.py      values with SI prefixes (1.42 GHz)
+    pixels.py       whether new rows change a plot's picture by a pixel
 
 The data sets themselves are `..dataset` (at the package top: the native
 intake imports it by name), and they belong to this layer.

@@ -4,6 +4,8 @@
     plots.py            the live plot's and the history plot's presenters,
                         records the window loops over
     spectrumplot.py     the spectrum plot's presenter
+    stillness.py        the live plot's frames held back while new rows
+                        change no pixel
     toolbar_adapter.py  the toolbar's published selection, read as changes
 
 May import: the widgets, the window's data model, the formats and the shared

@@ -23,6 +23,7 @@ from ..model.timewindow import ROWS, TimeWindow
 from ..widgets.axes import set_axis_kind
 from ..widgets.legend import CurveLegend, curve_names
 from .curves import PlotCurves
+from .stillness import StillFrames
 
 # The share of a frame for making the history plot's curves; a long run is
 # thinned over several frames.
@@ -214,6 +215,7 @@ class LivePresenter(PlotPresenter):
         self.whole_file = WholeFile()  # told by the window's watch of a file source
         self.drawn_rows = 0  # the rows behind the first curve in the last frame drawn
         self.first_drawn: float | None = None  # time.monotonic() of the first frame with rows
+        self.still = StillFrames()  # frames whose new rows show nothing are held back
 
     def set_window(self, window: TimeWindow) -> None:
         self.window = window
@@ -247,7 +249,7 @@ class LivePresenter(PlotPresenter):
         dropped = data.dropped
         state = (frame.record.key, data.run_number, tuple(frame.pairs), described.changes,
                  tuple(r and (r[0] + dropped, r[1] + dropped, r[2]) for r in rows))
-        if state == self.shown:
+        if state == self.shown or self.still.holds(self.plot, frame, self.shown, state):
             return
         self.shown = state
         self.drawn_rows = rows[0][1] - rows[0][0] if rows and rows[0] else 0
@@ -259,6 +261,7 @@ class LivePresenter(PlotPresenter):
                                    described.changes))
         self.plot.fresh = True
         self.plot.settle()
+        self.still.drew(self.plot, series)
         self._title(f"{frame.record.mode.run_word} {data.run_number}", frame)
 
     def all_blocks(self) -> list[RowBlock]:
