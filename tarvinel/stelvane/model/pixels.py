@@ -19,6 +19,7 @@ placed by their logarithm, as the plot draws them.
 """
 
 from dataclasses import dataclass
+import math
 
 import numpy as np
 
@@ -45,9 +46,17 @@ class ViewAxis:
         with np.errstate(divide="ignore", invalid="ignore"):
             return np.where(values > 0, np.log10(np.where(values > 0, values, 1.0)), np.nan)
 
-    def pixel(self, values) -> np.ndarray:
-        """The pixel index of each value (NaN for one not shown)."""
-        return np.floor((self.place(values) - self.low) * self.per_unit)
+    def place_one(self, value: float) -> float:
+        """One value in view units (NaN where a log axis cannot show it)."""
+        value = float(value)
+        if not self.log:
+            return value
+        return math.log10(value) if value > 0 else math.nan
+
+    def pixel_of(self, placed: float) -> float:
+        """The pixel index of a value in view units (NaN for NaN)."""
+        offset = (placed - self.low) * self.per_unit
+        return float(math.floor(offset)) if math.isfinite(offset) else math.nan
 
 
 def bounds(axis: ViewAxis, values) -> tuple[float, float] | None:
@@ -81,25 +90,34 @@ def fit_moves(axis: ViewAxis, drawn, new) -> bool:
     return max(abs(low - axis.low), abs(high - axis.high)) * axis.per_unit >= 1.0
 
 
-def off_view(x_axis: ViewAxis, y_axis: ViewAxis, x, y) -> bool:
-    """Whether the points (x, y) all lie beyond one and the same edge of the
-    view: no line between them can cross it."""
-    for axis, values in ((x_axis, x), (y_axis, y)):
-        placed = axis.place(values)
-        if not np.isfinite(placed).all():
-            return False
-        if (placed < axis.low).all() or (placed > axis.high).all():
+def extent(axis: ViewAxis, values) -> tuple[float, float]:
+    """(lowest, highest) of the values in view units: NaN when one of them
+    is not shown (a gap, or a value a log axis cannot show)."""
+    values = np.asarray(values, dtype=float)
+    return axis.place_one(float(values.min())), axis.place_one(float(values.max()))
+
+
+def off_view(x_axis: ViewAxis, y_axis: ViewAxis, x, y, anchor) -> bool:
+    """Whether the points (x, y) and `anchor` all lie beyond one and the
+    same edge of the view: no line between them can cross it."""
+    for axis, values, end in ((x_axis, x, anchor[0]), (y_axis, y, anchor[1])):
+        first, last = extent(axis, values)
+        end = axis.place_one(end)
+        if not (math.isfinite(first) and math.isfinite(last) and math.isfinite(end)):
+            return False  # a gap: the line breaks and starts again anywhere
+        if min(first, end) > axis.high or max(last, end) < axis.low:
             return True
     return False
 
 
 def same_pixel(x_axis: ViewAxis, y_axis: ViewAxis, x, y, anchor: tuple[float, float]) -> bool:
     """Whether the points (x, y) all land on the pixel of `anchor` (x, y)."""
-    columns = x_axis.pixel(np.append(x, anchor[0]))
-    rows = y_axis.pixel(np.append(y, anchor[1]))
-    if not (np.isfinite(columns).all() and np.isfinite(rows).all()):
-        return False
-    return bool((columns == columns[-1]).all() and (rows == rows[-1]).all())
+    for axis, values, end in ((x_axis, x, anchor[0]), (y_axis, y, anchor[1])):
+        first, last = (axis.pixel_of(v) for v in extent(axis, values))
+        end = axis.pixel_of(axis.place_one(end))
+        if not (math.isfinite(end) and first == end == last):
+            return False
+    return True
 
 
 def points_show(x_axis: ViewAxis, y_axis: ViewAxis, x, y, anchor) -> bool:
@@ -107,6 +125,4 @@ def points_show(x_axis: ViewAxis, y_axis: ViewAxis, x, y, anchor) -> bool:
     point `anchor` changes a pixel of the view."""
     if not len(x):
         return False
-    if same_pixel(x_axis, y_axis, x, y, anchor):
-        return False
-    return not off_view(x_axis, y_axis, np.append(x, anchor[0]), np.append(y, anchor[1]))
+    return not (same_pixel(x_axis, y_axis, x, y, anchor) or off_view(x_axis, y_axis, x, y, anchor))
