@@ -249,10 +249,14 @@ class LivePresenter(PlotPresenter):
         dropped = data.dropped
         state = (frame.record.key, data.run_number, tuple(frame.pairs), described.changes,
                  tuple(r and (r[0] + dropped, r[1] + dropped, r[2]) for r in rows))
-        if state == self.shown or self.still.holds(self.plot, frame, self.shown, state):
+        if state == self.shown:
+            return
+        # The rows the picture stands for, held-back ones included (they
+        # land on pixels it shows already).
+        self.drawn_rows = rows[0][1] - rows[0][0] if rows and rows[0] else 0
+        if self.still.holds(self.plot, frame, self.shown, state):
             return
         self.shown = state
-        self.drawn_rows = rows[0][1] - rows[0][0] if rows and rows[0] else 0
         if self.drawn_rows and self.first_drawn is None:
             self.first_drawn = time.monotonic()
         series = [None if r is None else self.run.series(data, p, frame.fx, frame.fy, r)
