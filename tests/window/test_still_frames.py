@@ -110,3 +110,19 @@ class PaintCount(QtCore.QObject):
         if event.type() == QtCore.QEvent.Type.Paint:
             self.count += 1
         return False
+
+
+def test_only_the_curves_whose_new_rows_show_are_fed(qtbot):
+    queue = multiprocessing.get_context("spawn").Queue()
+    win = active_window(qtbot, queue)
+    put_all(queue, [("PN", ["t", "a", "b"]), ("PXY", "t,(a|b)"), ("PD", history_rows())])
+    plot, last = win.live_plot, history_rows()[-1]
+    qtbot.waitUntil(lambda: len(curve_data(plot, 1)[0]) and win.pacer.idle, timeout=WAIT)
+    flat = curve_data(plot, 1)[0]
+    # At the last row's time, a jumps to another pixel row; b stays on its last pixel.
+    queue.put(("PD", [[last[0], -10.0, last[2]]]))
+    qtbot.waitUntil(lambda: curve_data(plot, 0)[1][-1] == -10.0, timeout=WAIT)
+    assert curve_data(plot, 1)[0] is flat  # b was not fed
+    assert win.presenter.plot_presenters[0].still.kept == 1
+    assert len(win.point_dataset) == HISTORY + 1
+    win.close()

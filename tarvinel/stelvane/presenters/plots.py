@@ -22,7 +22,7 @@ from ..protocol import NUMBER, TEXT
 from ..model.timewindow import ROWS, TimeWindow
 from ..widgets.axes import set_axis_kind
 from ..widgets.legend import CurveLegend, curve_names
-from .curves import PlotCurves
+from .curves import KEEP, PlotCurves
 from .stillness import StillFrames
 
 # The share of a frame for making the history plot's curves; a long run is
@@ -157,13 +157,14 @@ class PlotPresenter:
             self._show_columns(frame)
         names = self.names
         # A text column's words are states: drawn as steps.
-        series = [stepped(*data) if data is not None and key in self.plot.curve_shown
-                  and self.plot.curve_shown[key][1].kind == TEXT else data
+        series = [stepped(*data) if data is not None and data is not KEEP
+                  and key in self.plot.curve_shown and self.plot.curve_shown[key][1].kind == TEXT
+                  else data
                   for key, data in zip(config.ridx, series)]
         self.curves.show(series)
         # The legend names the curves that show something.
         named = [(key, name) for key, data, name in zip(config.ridx, series, names)
-                 if data is not None and len(data[0])]
+                 if data is KEEP or (data is not None and len(data[0]))]
         self.legend.show_names([key for key, _ in named], [name for _, name in named])
 
     def _pairs_shown(self, frame: Frame) -> tuple[list, list]:
@@ -254,18 +255,24 @@ class LivePresenter(PlotPresenter):
         # The rows the picture stands for, held-back ones included (they
         # land on pixels it shows already).
         self.drawn_rows = rows[0][1] - rows[0][0] if rows and rows[0] else 0
-        if self.still.holds(self.plot, frame, self.shown, state):
-            return
+        fed = self.still.to_feed(self.plot, frame, self.shown, state)
+        if fed is not None:
+            if not any(fed):
+                return
+            # The curves not fed keep the rows they were drawn from.
+            state = (*state[:-1], tuple(new if feeds else old for old, new, feeds
+                                        in zip(self.shown[-1], state[-1], fed)))
         self.shown = state
         if self.drawn_rows and self.first_drawn is None:
             self.first_drawn = time.monotonic()
-        series = [None if r is None else self.run.series(data, p, frame.fx, frame.fy, r)
-                  for p, r in zip(frame.pairs, rows)]
+        series = [KEEP if fed is not None and not fed[i] else None if r is None
+                  else self.run.series(data, p, frame.fx, frame.fy, r)
+                  for i, (p, r) in enumerate(zip(frame.pairs, rows))]
         self._show(series, frame, (state[0], state[2], frame.fx, frame.fy, described,
                                    described.changes))
         self.plot.fresh = True
         self.plot.settle()
-        self.still.drew(self.plot, series)
+        self.still.drew(self.plot, series, fed)
         self._title(f"{frame.record.mode.run_word} {data.run_number}", frame)
 
     def all_blocks(self) -> list[RowBlock]:

@@ -5,7 +5,8 @@ Where only the ends of those rows moved (rows came, rows left the window's
 start) and none of them shows (model/pixels.py says when one does), the
 frame is not drawn: the curves keep the rows they have, and the next frame
 compares its rows with those drawn, so rows held back add up until they
-show. A slow source's frames then follow its data, a pixel at a time; a fast
+show. Where some curves' new rows show and others' do not, only the former
+are fed (pyqtgraph's setData costs a curve a good part of a millisecond). A slow source's frames then follow its data, a pixel at a time; a fast
 one moves something at every frame and is drawn at the display's rate.
 
 Anything else (another run, mode, pair, format or size, the user's pan or
@@ -14,6 +15,8 @@ or zoom is painted by the view at once in any case.
 """
 
 from ..model.liverun import rows_of
+from functools import reduce
+
 from ..model.pixels import ViewAxis, bounds, fit_moves, joined, points_show
 
 
@@ -31,6 +34,10 @@ def grown_only(drawn, state) -> bool:
     return True
 
 
+def _union(each):
+    return reduce(joined, each, None)
+
+
 def view_axes(plot) -> tuple[ViewAxis, ViewAxis]:
     vb = plot.plotItem.vb
     (x0, x1), (y0, y1) = vb.viewRange()
@@ -39,49 +46,61 @@ def view_axes(plot) -> tuple[ViewAxis, ViewAxis]:
 
 
 class StillFrames:
-    """Tells the live presenter which frames to hold back (`holds`), from
+    """Tells the live presenter which curves a frame feeds (`to_feed`), from
     what it drew last (`drew`)."""
 
     def __init__(self):
-        self.bounds = None  # (x, y) bounds of the curves drawn, in view units
-        self.held = 0       # frames held back (for the curious, and the tests)
+        self.curve_bounds: list = []  # per curve drawn: its (x, y) bounds in view units
+        self.held = 0  # frames held back whole (for the curious, and the tests)
+        self.kept = 0  # curves left as they were in frames that fed others
 
-    def drew(self, plot, series) -> None:
-        """The curves now show `series` (thinned: their bounds are the rows')."""
+    @property
+    def bounds(self):
+        """(x, y) bounds of all the curves drawn, as the view fits them."""
+        return (_union(b[0] for b in self.curve_bounds), _union(b[1] for b in self.curve_bounds))
+
+    def drew(self, plot, series, fed=None) -> None:
+        """The curves now show `series` (thinned: their bounds are the
+        rows'); those not `fed` (a flag per curve; None: all) kept theirs."""
         x_axis, y_axis = view_axes(plot)
-        x_bounds = y_bounds = None
-        for data in series:
-            if data is not None:
-                x_bounds = joined(x_bounds, bounds(x_axis, data[0]))
-                y_bounds = joined(y_bounds, bounds(y_axis, data[1]))
-        self.bounds = (x_bounds, y_bounds)
+        kept = self.curve_bounds if fed is not None else []
+        self.curve_bounds = [
+            kept[i] if fed is not None and not fed[i] else
+            (None, None) if data is None else (bounds(x_axis, data[0]), bounds(y_axis, data[1]))
+            for i, data in enumerate(series)]
 
-    def holds(self, plot, frame, drawn, state) -> bool:
-        """Whether the frame of `state` may be held back, `drawn` being the
-        last one drawn (LivePresenter's states)."""
+    def to_feed(self, plot, frame, drawn, state):
+        """Which curves the frame of `state` feeds, `drawn` being the state
+        last drawn (LivePresenter's): a flag per pair, none set when the
+        frame is held back whole; None when every curve is fed anew."""
         vb = plot.plotItem.vb
-        if self.bounds is None or any(vb.state["autoVisibleOnly"]) or not grown_only(drawn, state):
-            return False
+        if (len(self.curve_bounds) != len(state[-1]) or any(vb.state["autoVisibleOnly"])
+                or not grown_only(drawn, state)):
+            return None
         axes = view_axes(plot)
         if axes[0].per_unit == 0 or axes[1].per_unit == 0:
-            return False
-        new_bounds = list(self.bounds)
+            return None
+        new_bounds, fed = list(self.bounds), []
         offset = frame.data.dropped
         for pair, old, new in zip(frame.pairs, drawn[-1], state[-1]):
-            if old is None:
+            if old is None or old == new:
+                fed.append(False)
                 continue
             if old[0] < offset < new[0]:
-                return False  # rows that left the window are gone from memory too
+                return None  # rows that left the window are gone from memory too
             ends = self._ends(frame, pair, old, new, offset)
-            if any(points_show(*axes, *rows, anchor) for rows, anchor in ends):
-                return False
             if not self._bounds_kept(axes, new_bounds, ends):
-                return False
+                return None
+            fed.append(any(points_show(*axes, *rows, anchor) for rows, anchor in ends))
         if any(auto and fit_moves(axis, old, new) for auto, axis, old, new in
-                          zip(vb.autoRangeEnabled(), axes, self.bounds, new_bounds)):
-            return False
-        self.held += 1
-        return True
+               zip(vb.autoRangeEnabled(), axes, self.bounds, new_bounds)):
+            return None
+        if any(fed):
+            self.kept += sum(1 for old, new, feeds in zip(drawn[-1], state[-1], fed)
+                             if old != new and not feeds)
+        else:
+            self.held += 1
+        return fed
 
     @staticmethod
     def _ends(frame, pair, old, new, offset):
