@@ -12,6 +12,7 @@ event loop, the other widgets and the other threads ("other").
     thinning  the live plot's rows chosen and thinned (LiveRun.rows/series)
     setData   the plot widget's set_data: pyqtgraph's setData of a curve
     fit       the view fitted to the new data (PlotView.settle)
+    still     whether new rows show (presenters/stillness.py)
     painting  the plots' paint events (curves, axes, grid)
     present   the rest of the presenters' frame (what changed, titles, legend)
 """
@@ -19,7 +20,7 @@ event loop, the other widgets and the other threads ("other").
 import contextlib
 import time
 
-PART_NAMES = ("queue", "append", "thinning", "setData", "fit", "painting", "present")
+PART_NAMES = ("queue", "append", "thinning", "setData", "fit", "still", "painting", "present")
 
 
 def watched_methods() -> dict:
@@ -28,6 +29,7 @@ def watched_methods() -> dict:
 
     from tarvinel.stelvane.dataset import Dataset
     from tarvinel.stelvane.presenters.presenter import Presenter
+    from tarvinel.stelvane.presenters.stillness import StillFrames
     from tarvinel.stelvane.model.liverun import LiveRun
     from tarvinel.stelvane.widgets.views import PlotView
     from tarvinel.stelvane.window.intake import PipeItems
@@ -35,6 +37,7 @@ def watched_methods() -> dict:
     return {"queue": [(PipeItems, "get")], "append": [(Dataset, "append")],
             "thinning": [(LiveRun, "rows"), (LiveRun, "series")],
             "setData": [(PlotView, "set_data")], "fit": [(PlotView, "settle")],
+            "still": [(StillFrames, "to_feed"), (StillFrames, "drew")],
             # The binding calls PlotView's paintEvent straight from Qt; its
             # super() call finds pyqtgraph's by name, at every paint.
             "painting": [(pg.GraphicsView, "paintEvent")], "present": [(Presenter, "present")]}

@@ -62,6 +62,11 @@ class ViewAxis:
 def bounds(axis: ViewAxis, values) -> tuple[float, float] | None:
     """(lowest, highest) of the values in view units; None for none."""
     placed = axis.place(values)
+    if not len(placed):
+        return None
+    low, high = float(placed.min()), float(placed.max())
+    if math.isfinite(low) and math.isfinite(high):
+        return low, high  # the common case: two passes over the values
     placed = placed[np.isfinite(placed)]
     return (float(placed.min()), float(placed.max())) if len(placed) else None
 

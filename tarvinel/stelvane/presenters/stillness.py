@@ -78,7 +78,8 @@ class StillFrames:
                 or not grown_only(drawn, state)):
             return None
         axes = view_axes(plot)
-        if axes[0].per_unit == 0 or axes[1].per_unit == 0:
+        if axes[0].per_unit == 0 or axes[1].per_unit == 0 or self._newest_moves(vb, axes, frame,
+                                                                               state):
             return None
         new_bounds, fed = list(self.bounds), []
         offset = frame.data.dropped
@@ -101,6 +102,23 @@ class StillFrames:
         else:
             self.held += 1
         return fed
+
+    def _newest_moves(self, vb, axes, frame, state) -> bool:
+        """Whether the newest row of a curve alone moves the fitted view: a
+        growing or scrolling X, told from one point a curve (the common
+        case at any rate worth drawing, found before looking at every row)."""
+        autos = vb.autoRangeEnabled()
+        if not any(autos):
+            return False
+        newest = [None, None]
+        for pair, rows in zip(frame.pairs, state[-1]):
+            if rows is not None and rows[1] > rows[0]:
+                at = rows[1] - 1 - frame.data.dropped
+                x, y = rows_of(frame.data, pair, frame.fx, frame.fy, (at, at + 1))
+                for i, (axis, value) in enumerate(zip(axes, (x[0], y[0]))):
+                    newest[i] = joined(newest[i], bounds(axis, [value]))
+        return any(auto and fit_moves(axis, drawn, joined(drawn, point))
+                   for auto, axis, drawn, point in zip(autos, axes, self.bounds, newest))
 
     @staticmethod
     def _ends(frame, pair, old, new, offset):
