@@ -16,6 +16,7 @@ or zoom is painted by the view at once in any case.
 
 from ..model.liverun import rows_of
 from functools import reduce
+import math
 
 from ..model.pixels import ViewAxis, bounds, fit_moves, joined, points_show
 
@@ -62,7 +63,10 @@ class StillFrames:
     def drew(self, plot, series, fed=None) -> None:
         """The curves now show `series` (thinned: their bounds are the
         rows'); those not `fed` (a flag per curve; None: all) kept theirs."""
-        x_axis, y_axis = view_axes(plot)
+        # Bounds in view units need the axes' scales only, not the view.
+        item = plot.plotItem
+        x_axis, y_axis = (ViewAxis(0.0, 1.0, 1.0, item.getAxis(side).logMode)
+                          for side in ("bottom", "left"))
         kept = self.curve_bounds if fed is not None else []
         self.curve_bounds = [
             kept[i] if fed is not None and not fed[i] else
@@ -116,7 +120,9 @@ class StillFrames:
                 at = rows[1] - 1 - frame.data.dropped
                 x, y = rows_of(frame.data, pair, frame.fx, frame.fy, (at, at + 1))
                 for i, (axis, value) in enumerate(zip(axes, (x[0], y[0]))):
-                    newest[i] = joined(newest[i], bounds(axis, [value]))
+                    placed = axis.place_one(value)
+                    if math.isfinite(placed):
+                        newest[i] = joined(newest[i], (placed, placed))
         return any(auto and fit_moves(axis, drawn, joined(drawn, point))
                    for auto, axis, drawn, point in zip(autos, axes, self.bounds, newest))
 
