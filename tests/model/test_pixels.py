@@ -12,14 +12,14 @@ LOG_X = ViewAxis(0.0, 3.0, 300, log=True)  # 1 .. 1000, 100 pixels a decade
 
 
 @pytest.mark.parametrize("x, y, shows", [
-    ([50.02, 50.05], [0.001, 0.004], False),   # the anchor's pixel (50.0, 0.0)
-    ([50.12], [0.001], True),                  # the next pixel column
-    ([50.02], [0.011], True),                  # the next pixel row
+    ([50.02, 50.09], [0.001, -0.009], False),  # within a pixel of the anchor (50.0, 0.0)
+    ([50.1], [0.001], True),                   # a pixel along
+    ([50.02], [0.011], True),                  # a pixel across
     ([50.02, np.nan], [0.0, 0.0], True),       # a gap is a change
     ([150.0, 160.0], [0.5, -0.5], False),      # beyond the right edge, with the anchor
     ([], [], False),
 ])
-def test_new_points_show_unless_on_the_anchors_pixel_or_off_one_edge(x, y, shows):
+def test_new_points_show_unless_within_a_pixel_of_the_anchor_or_off_one_edge(x, y, shows):
     anchor = (50.0, 0.0) if not x or x[0] < 100 else (120.0, 0.0)
     assert points_show(X, Y, np.array(x), np.array(y), anchor) is shows
 
@@ -30,7 +30,7 @@ def test_points_across_the_view_from_beyond_it_show():
 
 def test_a_log_axis_places_values_by_their_logarithm():
     assert not points_show(LOG_X, Y, np.array([100.5]), np.array([0.0]), (100.0, 0.0))
-    assert points_show(LOG_X, Y, np.array([105.0]), np.array([0.0]), (100.0, 0.0))
+    assert points_show(LOG_X, Y, np.array([103.0]), np.array([0.0]), (100.0, 0.0))
     assert bounds(LOG_X, np.array([-1.0, 10.0, 1000.0])) == (1.0, 3.0)
 
 

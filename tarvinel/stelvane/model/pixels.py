@@ -8,14 +8,15 @@ picture changes when
 - its view moves: following its data, the view is fitted to the data's
   bounds, and a bound that moves takes the view's edge with it (predicted
   here from how the current view pads the current bounds);
-- a curve gains points on a pixel other than its last drawn point's, unless
-  the new points and that last point lie all beyond one edge of the view
-  (no line between them crosses it), or loses points from its start in the
-  same way.
+- a curve gains points a pixel or more away from its last drawn point
+  (across or along the view), unless the new points and that last point
+  lie all beyond one edge of the view (no line between them crosses it),
+  or loses points from its start in the same way.
 
-Pixels are counted from the view's low edge: pixel k holds the values
-from low + k to low + k + 1 pixel widths. On a log axis the values are
-placed by their logarithm, as the plot draws them.
+Distances, not pixel cells: a point a tenth of a pixel from the last one
+drawn, across a cell's edge, moves nothing by a pixel (and the cells move
+by fractions of a pixel whenever a fitted view takes in new rows). On a log
+axis the values are placed by their logarithm, as the plot draws them.
 """
 
 from dataclasses import dataclass
@@ -52,11 +53,6 @@ class ViewAxis:
         if not self.log:
             return value
         return math.log10(value) if value > 0 else math.nan
-
-    def pixel_of(self, placed: float) -> float:
-        """The pixel index of a value in view units (NaN for NaN)."""
-        offset = (placed - self.low) * self.per_unit
-        return float(math.floor(offset)) if math.isfinite(offset) else math.nan
 
 
 def bounds(axis: ViewAxis, values) -> tuple[float, float] | None:
@@ -115,12 +111,15 @@ def off_view(x_axis: ViewAxis, y_axis: ViewAxis, x, y, anchor) -> bool:
     return False
 
 
-def same_pixel(x_axis: ViewAxis, y_axis: ViewAxis, x, y, anchor: tuple[float, float]) -> bool:
-    """Whether the points (x, y) all land on the pixel of `anchor` (x, y)."""
+def within_a_pixel(x_axis: ViewAxis, y_axis: ViewAxis, x, y,
+                   anchor: tuple[float, float]) -> bool:
+    """Whether the points (x, y) all lie less than a pixel from `anchor`
+    (x, y), across and along the view."""
     for axis, values, end in ((x_axis, x, anchor[0]), (y_axis, y, anchor[1])):
-        first, last = (axis.pixel_of(v) for v in extent(axis, values))
-        end = axis.pixel_of(axis.place_one(end))
-        if not (math.isfinite(end) and first == end == last):
+        first, last = extent(axis, values)
+        end = axis.place_one(end)
+        reach = max(abs(first - end), abs(last - end)) * axis.per_unit
+        if not reach < 1.0:  # NaN too: a gap shows
             return False
     return True
 
@@ -130,4 +129,5 @@ def points_show(x_axis: ViewAxis, y_axis: ViewAxis, x, y, anchor) -> bool:
     point `anchor` changes a pixel of the view."""
     if not len(x):
         return False
-    return not (same_pixel(x_axis, y_axis, x, y, anchor) or off_view(x_axis, y_axis, x, y, anchor))
+    return not (within_a_pixel(x_axis, y_axis, x, y, anchor)
+                or off_view(x_axis, y_axis, x, y, anchor))

@@ -5,8 +5,10 @@ Where only the ends of those rows moved (rows came, rows left the window's
 start) and none of them shows (model/pixels.py says when one does), the
 frame is not drawn: the curves keep the rows they have, and the next frame
 compares its rows with those drawn, so rows held back add up until they
-show. Where some curves' new rows show and others' do not, only the former
-are fed (pyqtgraph's setData costs a curve a good part of a millisecond). A slow source's frames then follow its data, a pixel at a time; a fast
+show. A frame that is drawn feeds every curve whose rows changed and
+leaves the others as they are (pyqtgraph's setData costs a curve a good
+part of a millisecond); the curves whose rows were held back go with it,
+since painting the frame costs several times that. A slow source's frames then follow its data, a pixel at a time; a fast
 one moves something at every frame and is drawn at the display's rate.
 
 Anything else (another run, mode, pair, format or size, the user's pan or
@@ -53,7 +55,7 @@ class StillFrames:
     def __init__(self):
         self.curve_bounds: list = []  # per curve drawn: its (x, y) bounds in view units
         self.held = 0  # frames held back whole (for the curious, and the tests)
-        self.kept = 0  # curves left as they were in frames that fed others
+        self.kept = 0  # curves without new rows left as they were in frames drawn
 
     @property
     def bounds(self):
@@ -85,26 +87,28 @@ class StillFrames:
         if axes[0].per_unit == 0 or axes[1].per_unit == 0 or self._newest_moves(vb, axes, frame,
                                                                                state):
             return None
-        new_bounds, fed = list(self.bounds), []
+        new_bounds, shows = list(self.bounds), []
         offset = frame.data.dropped
         for pair, old, new in zip(frame.pairs, drawn[-1], state[-1]):
             if old is None or old == new:
-                fed.append(False)
+                shows.append(False)
                 continue
             if old[0] < offset < new[0]:
                 return None  # rows that left the window are gone from memory too
             ends = self._ends(frame, pair, old, new, offset)
             if not self._bounds_kept(axes, new_bounds, ends):
                 return None
-            fed.append(any(points_show(*axes, *rows, anchor) for rows, anchor in ends))
+            shows.append(any(points_show(*axes, *rows, anchor) for rows, anchor in ends))
         if any(auto and fit_moves(axis, old, new) for auto, axis, old, new in
                zip(vb.autoRangeEnabled(), axes, self.bounds, new_bounds)):
             return None
-        if any(fed):
-            self.kept += sum(1 for old, new, feeds in zip(drawn[-1], state[-1], fed)
-                             if old != new and not feeds)
-        else:
+        if not any(shows):
             self.held += 1
+            return shows
+        # A frame is painted anyway: every curve with new rows goes into it
+        # (a frame costs several times a curve's setData).
+        fed = [old != new for old, new in zip(drawn[-1], state[-1])]
+        self.kept += fed.count(False)
         return fed
 
     def _newest_moves(self, vb, axes, frame, state) -> bool:
