@@ -65,6 +65,18 @@ def test_a_slow_source_on_the_same_pixels_draws_few_frames_and_keeps_every_row(q
     assert curve_data(plot, 0)[1][-1] == -10.0
 
 
+def test_between_a_slow_sources_rows_held_back_the_frame_timer_rests(qtbot, drawn):
+    win, queue = drawn
+    last, resting = history_rows()[-1], 0
+    for i in range(8):
+        queue.put(("PD", [[last[0] + STEP * (i + 1), last[1], last[2]]]))
+        qtbot.wait(70)  # a frame's tick took the row, drew nothing and slowed down
+        resting += win.pacer.idle
+        qtbot.wait(30)
+    qtbot.waitUntil(lambda: len(win.point_dataset) == HISTORY + 8, timeout=WAIT)
+    assert resting >= 6  # at the frame rate it would rest after a quarter of a second only
+
+
 def test_a_fast_source_keeps_drawing(qtbot, drawn):
     win, queue = drawn
     plot = win.live_plot
