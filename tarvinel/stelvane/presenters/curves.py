@@ -11,7 +11,7 @@ import numpy as np
 SYMBOL_POINTS = 1_000
 
 EMPTY = np.empty(0)
-# A series that says: the curve keeps what it shows (its new rows change no pixel).
+# A series that says: the curve keeps what it shows (it has no new rows).
 KEEP = object()
 
 

@@ -253,7 +253,7 @@ class LivePresenter(PlotPresenter):
         if state == self.shown:
             return
         # The rows the picture stands for, held-back ones included (they
-        # land on pixels it shows already).
+        # lie within a pixel of what it shows already).
         self.drawn_rows = rows[0][1] - rows[0][0] if rows and rows[0] else 0
         fed = self.still.to_feed(self.plot, frame, self.shown, state)
         if fed is not None:

@@ -8,18 +8,19 @@ compares its rows with those drawn, so rows held back add up until they
 show. A frame that is drawn feeds every curve whose rows changed and
 leaves the others as they are (pyqtgraph's setData costs a curve a good
 part of a millisecond); the curves whose rows were held back go with it,
-since painting the frame costs several times that. A slow source's frames then follow its data, a pixel at a time; a fast
-one moves something at every frame and is drawn at the display's rate.
+since painting the frame costs several times that. A slow source's frames
+then follow its data, a pixel at a time; a fast one moves something at
+every frame and is drawn at the display's rate.
 
 Anything else (another run, mode, pair, format or size, the user's pan or
 zoom, which changes the rows or the points wanted) draws as before; a pan
 or zoom is painted by the view at once in any case.
 """
 
-from ..model.liverun import rows_of
 from functools import reduce
 import math
 
+from ..model.liverun import rows_of
 from ..model.pixels import ViewAxis, bounds, fit_moves, joined, points_show
 
 
@@ -42,6 +43,7 @@ def _union(each):
 
 
 def view_axes(plot) -> tuple[ViewAxis, ViewAxis]:
+    """The plot's view as drawn, across and along."""
     vb = plot.plotItem.vb
     (x0, x1), (y0, y1) = vb.viewRange()
     return (ViewAxis(x0, x1, vb.width(), plot.plotItem.getAxis("bottom").logMode),
