@@ -10,6 +10,8 @@ the application's package from the tree the venv names.
     rowsender.py   the row sender itself, run in a process of its own
     measuring.py   a live window measured: rows stored, frames, latency,
                    processor time per million rows; a road's line printed
+    parts.py       the window's processor time part by part (queue, append,
+                   thinning, setData, fit, painting)
     history.py     a window over a long history, panned and zoomed by script
     csvfile.py     the large CSV file the file benchmarks open
     sidebyside.py  ways measured in alternating rounds, their ratios; the best

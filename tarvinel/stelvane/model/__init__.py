@@ -26,6 +26,7 @@
     siunits.py      values with SI prefixes (1.42 GHz)
     cursors.py      the measuring cursors' readings of each curve
     limits.py       limit lines: their crossings, counted as rows arrive
+    pixels.py       whether new rows change a plot's picture by a pixel
 
 The data sets themselves are `..dataset` (at the package top: the native
 intake imports it by name), and they belong to this layer.

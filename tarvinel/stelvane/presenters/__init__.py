@@ -5,6 +5,8 @@
                         records the window loops over
     spectrumplot.py     the spectrum plot's presenter
     sides.py            the two Y axes: the curves of each, their labels, F's fit
+    stillness.py        the live plot's frames held back while new rows
+                        change no pixel
     toolbar_adapter.py  the toolbar's published selection, read as changes
 
 May import: the widgets, the window's data model, the formats and the shared

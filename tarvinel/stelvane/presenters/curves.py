@@ -11,6 +11,8 @@ import numpy as np
 SYMBOL_POINTS = 1_000
 
 EMPTY = np.empty(0)
+# A series that says: the curve keeps what it shows (it has no new rows).
+KEEP = object()
 
 
 class PlotCurves:
@@ -34,6 +36,8 @@ class PlotCurves:
 
     def show(self, series: Sequence) -> None:
         for key, data in zip(self.keys, series):
+            if data is KEEP:
+                continue
             if data is None:
                 self._empty(key)
             else:

@@ -23,8 +23,9 @@ from ..model.timewindow import ROWS, TimeWindow
 from ..widgets.axes import set_axis_kind
 from ..widgets.legend import CurveLegend, curve_names
 from ..widgets.trail import Trails
-from .curves import PlotCurves
+from .curves import KEEP, PlotCurves
 from .sides import fit_sides, show_sides
+from .stillness import StillFrames
 
 # The share of a frame for making the history plot's curves; a long run is
 # thinned over several frames.
@@ -159,13 +160,14 @@ class PlotPresenter:
             self._show_columns(frame)
         names = self.names
         # A text column's words are states: drawn as steps.
-        series = [stepped(*data) if data is not None and key in self.plot.curve_shown
-                  and self.plot.curve_shown[key][1].kind == TEXT else data
+        series = [stepped(*data) if data is not None and data is not KEEP
+                  and key in self.plot.curve_shown and self.plot.curve_shown[key][1].kind == TEXT
+                  else data
                   for key, data in zip(config.ridx, series)]
         self.curves.show(series)
         # The legend names the curves that show something.
         named = [(key, name) for key, data, name in zip(config.ridx, series, names)
-                 if data is not None and len(data[0])]
+                 if data is KEEP or (data is not None and len(data[0]))]
         self.legend.show_names([key for key, _ in named], [name for _, name in named])
 
     def _pairs_shown(self, frame: Frame) -> tuple[list, list]:
@@ -221,6 +223,7 @@ class LivePresenter(PlotPresenter):
         self.trails = Trails(plot)  # (X,Y) pairs whose X does not grow, while following
         self.drawn_rows = 0  # the rows behind the first curve in the last frame drawn
         self.first_drawn: float | None = None  # time.monotonic() of the first frame with rows
+        self.still = StillFrames()  # frames whose new rows show nothing are held back
 
     def set_window(self, window: TimeWindow) -> None:
         self.window = window
@@ -256,17 +259,28 @@ class LivePresenter(PlotPresenter):
                  tuple(r and (r[0] + dropped, r[1] + dropped, r[2]) for r in rows))
         if state == self.shown:
             return
-        self.shown = state
+        # The rows the picture stands for, held-back ones included (they
+        # lie within a pixel of what it shows already).
         self.drawn_rows = rows[0][1] - rows[0][0] if rows and rows[0] else 0
+        fed = self.still.to_feed(self.plot, frame, self.shown, state)
+        if fed is not None:
+            if not any(fed):
+                return
+            # The curves not fed keep the rows they were drawn from.
+            state = (*state[:-1], tuple(new if feeds else old for old, new, feeds
+                                        in zip(self.shown[-1], state[-1], fed)))
+        self.shown = state
         if self.drawn_rows and self.first_drawn is None:
             self.first_drawn = time.monotonic()
-        series = [None if r is None else self.run.series(data, p, frame.fx, frame.fy, r)
-                  for p, r in zip(frame.pairs, rows)]
+        series = [KEEP if fed is not None and not fed[i] else None if r is None
+                  else self.run.series(data, p, frame.fx, frame.fy, r)
+                  for i, (p, r) in enumerate(zip(frame.pairs, rows))]
         self._show(series, frame, (state[0], state[2], frame.fx, frame.fy, described,
                                    described.changes))
         self.trails.show(self.trail_keys(frame, series))
         self.plot.fresh = True
         self.plot.settle()
+        self.still.drew(self.plot, series, fed)
         self._title(f"{frame.record.mode.run_word} {data.run_number}", frame)
 
     def trail_keys(self, frame: Frame, series) -> list:

@@ -11,6 +11,12 @@ once when the queue's pipe has bytes to read (a socket notifier on it), when
 the user does anything in the application (a key, the pointer, the wheel, a
 click, a resize: watched by an event filter only while slowed down), when a
 view action is toggled, or when a plot's view range changes.
+
+New data alone is no reason to keep the frame rate: rows that change no
+pixel draw nothing (presenters/stillness.py). Woken by the pipe, the timer
+ticks once a frame later, and slows down again at once when that frame
+drew nothing: a slow source's rows cost a tick each, not a quarter of a
+second of ticks at the frame rate.
 """
 
 import math
@@ -79,14 +85,14 @@ class FramePacer(QtCore.QObject):
             return
         if self._notifier is not None:
             self._notifier.setEnabled(False)
-            self._notifier.activated.disconnect(self.wake)
+            self._notifier.activated.disconnect(self.wake_for_data)
             self._notifier.deleteLater()
             self._notifier = None
         self._fd = fd
         if fd is not None:
             self._notifier = QtCore.QSocketNotifier(fd, READ, self)
             self._notifier.setEnabled(False)
-            self._notifier.activated.connect(self.wake)
+            self._notifier.activated.connect(self.wake_for_data)
 
     def wake(self, *_) -> None:
         """Back to the frame rate, the next tick one frame from now."""
@@ -102,6 +108,13 @@ class FramePacer(QtCore.QObject):
             self.timer.start(self.frame_ms)
         else:
             self.timer.setInterval(self.frame_ms)
+
+    def wake_for_data(self, *_) -> None:
+        """Back to the frame rate for one frame: if it draws nothing, the
+        timer slows down again after it."""
+        if self.idle:
+            self.wake()
+            self.still_frames = IDLE_FRAMES - 1
 
     def stop(self) -> None:
         """For a window that closes: nothing watched any more."""
