@@ -191,7 +191,7 @@ def test_bad_input_is_reported_and_loses_no_good_data(qtbot):
         "TypeError",  # the toolbar's own text about 'text' follows
         "traces: data arrived before column names; dropped",
     ]
-    assert len(messages) == len(expected)
+    assert len(messages) == len(expected), "\n".join(messages)
     for message, start in zip(messages, expected):
         assert message.startswith(start)
     assert "text" in messages[7]

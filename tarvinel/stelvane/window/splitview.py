@@ -23,6 +23,7 @@ class SplitFollower:
         self.window = window
         self.seen = 0         # the split's changes when last looked at
         self.default = None   # the pattern it last set
+        self.was_split = False  # whether the columns showed split when last looked at
 
     def __call__(self) -> bool:
         window = self.window
@@ -35,6 +36,9 @@ class SplitFollower:
         if split.changes == self.seen:
             return False
         self.seen = split.changes
+        was_split, self.was_split = self.was_split, split.active
+        if not (split.active or was_split):
+            return False  # the columns the patterns match are the source's, as they were
         if split.active and record.controls.pattern_field.text() in self._defaults(record.dataset):
             self.default = default_pattern(record.dataset.column_names,
                                            record.dataset.described.kinds)
