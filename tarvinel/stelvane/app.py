@@ -297,21 +297,6 @@ def close_on_signals(window: MainWindow) -> list:
     return received
 
 
-class QuitOnClose(qt_compat.QtCore.QObject):
-    """Ends the event loop when the window closes, whatever other top-level
-    windows the process shows (Qt's own rule waits for the last of them)."""
-
-    def __init__(self, window, qt_app):
-        super().__init__(window)
-        self.qt_app = qt_app
-        window.installEventFilter(self)
-
-    def eventFilter(self, watched, event) -> bool:
-        if event.type() == qt_compat.QtCore.QEvent.Type.Close:
-            self.qt_app.quit()
-        return False
-
-
 def main(argv=None, produce=None) -> int:
     application = create_app(argv, produce)
     window, args = application.window, application.args
@@ -333,9 +318,7 @@ def main(argv=None, produce=None) -> int:
         show_instant(window, args.at, lambda failure: finish_at(window, args, failure, failures))
     received = close_on_signals(window)
     qt_app = application.qt_app
-    ends_loop = QuitOnClose(window, qt_app)
     code = qt_app.exec()
-    window.removeEventFilter(ends_loop)
     window.shutdown()
     if recording is not None:
         failures += recording.report()
