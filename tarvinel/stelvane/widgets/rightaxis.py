@@ -8,6 +8,8 @@ the mouse: dragging and the wheel over the data move the left axis (and X);
 the wheel or a drag over the right axis moves that axis alone.
 """
 
+import weakref
+
 from ..qt_compat import QtCore  # chooses the binding: before pyqtgraph
 
 import pyqtgraph as pg  # noqa: E402
@@ -28,11 +30,16 @@ class RightAxis:
     curve goes on it, hidden while none is there."""
 
     def __init__(self, plot):
-        self.plot = plot
+        # Weakly: the plot holds this, and goes away with its last reference.
+        self._plot = weakref.ref(plot)
         self.view: pg.ViewBox | None = None
         self.keys: frozenset = frozenset()  # the curves on the right axis
         self.log = False
         self.label = ""
+
+    @property
+    def plot(self):
+        return self._plot()
 
     @property
     def shown(self) -> bool:
@@ -52,9 +59,10 @@ class RightAxis:
         return view
 
     def _follow_geometry(self) -> None:
-        if self.view is not None:
-            self.view.setGeometry(self.plot.plotItem.vb.geometry())
-            self.view.linkedViewChanged(self.plot.plotItem.vb, self.view.XAxis)
+        plot = self.plot
+        if self.view is not None and plot is not None:
+            self.view.setGeometry(plot.plotItem.vb.geometry())
+            self.view.linkedViewChanged(plot.plotItem.vb, self.view.XAxis)
 
     def place(self, keys, label: str, log: bool) -> None:
         """Puts the curves of `keys` on the right axis (the others back on
