@@ -20,6 +20,17 @@ def growth(operation, *watched, repeat=REPEAT, warmup=20):
     object moved, after `repeat` runs that followed `warmup` runs."""
     for _ in range(warmup):  # fill caches and free lists before counting
         operation()
+    # What the process held before is left out of the collections: late in
+    # a long session they would walk its whole heap each time.
+    gc.collect()
+    gc.freeze()
+    try:
+        return _counted(operation, watched, repeat)
+    finally:
+        gc.unfreeze()
+
+
+def _counted(operation, watched, repeat):
     settle()
     counts = [sys.getrefcount(obj) for obj in watched]
     blocks = sys.getallocatedblocks()
