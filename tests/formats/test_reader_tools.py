@@ -120,8 +120,10 @@ def test_top_reads_every_process_of_both_screens(outputs):
     processes = [line for line in text if line.split()[:1] and line.split()[0].isdigit()]
     read = ReadStream(out)
     assert read.names[:4] == ["row", "PID", "USER", "PR"] and read.names[-1] == "COMMAND"
-    assert len(read.rows) == len(processes) and read.lines["data"] == len(processes)
-    assert read.balanced and read.lines["problems"] == 0
+    # Every process line is a row. (A summary line of an odd shape that a
+    # busy machine prints now and then is one problem, counted.)
+    assert len(read.rows) == read.lines["data"] == len(processes)
+    assert read.balanced and read.lines["problems"] <= 1
     assert read.lines["skipped"]["names"] == 1 and read.lines["skipped"]["repeated header"] > 0
 
 
