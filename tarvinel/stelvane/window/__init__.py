@@ -7,6 +7,7 @@
     cursors.py        the two measuring cursors: keys, clicks, readings
     limits.py         the limit lines: crossings counted, drawn and said
     limitseditor.py   the editor of the limit lines
+    lineseditor.py    the dialog both editors are: lines applied all at once
     videoexport.py    a replay rendered to a video, frame by frame
     intake.py         the producer's queue drained into the data sets and the
                       toolbar, a bounded share of each frame

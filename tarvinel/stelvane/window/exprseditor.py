@@ -14,7 +14,7 @@ from ..model.derivedcolumns import derive_in
 from ..model.expressions import ExpressionError, parse_definition
 from ..model.modes import MODES
 from ..protocol import NUMBER, default_pattern
-from ..qt_compat import QtCore, QtGui, QtWidgets
+from .lineseditor import LinesEditor
 
 TITLE = "stelvane: derived series"
 
@@ -70,51 +70,18 @@ def widen_default_pattern(window) -> bool:
     return True
 
 
-class ExpressionsEditor(QtWidgets.QDialog):
+class ExpressionsEditor(LinesEditor):
     """The lines of the window's derived series, applied with Apply (or
     Ctrl+Return); Close or Esc leaves them as they were."""
 
     def __init__(self, window):
-        super().__init__(window)
-        self.window = window
-        self.setWindowTitle(TITLE)
-        fixed = QtGui.QFontDatabase.systemFont(QtGui.QFontDatabase.SystemFont.FixedFont)
-        self.lines = QtWidgets.QPlainTextEdit(self)
-        self.lines.setFont(fixed)
-        self.lines.setPlaceholderText("p = volts * amps\nslope = derivative(level)")
-        self.message = QtWidgets.QLabel(self)
-        self.message.setFont(fixed)
-        self.message.setStyleSheet("color: #c0392b")
-        buttons = QtWidgets.QDialogButtonBox(self)
-        standard = QtWidgets.QDialogButtonBox.StandardButton
-        self.apply_button = buttons.addButton(standard.Apply)
-        buttons.addButton(standard.Close).clicked.connect(self.reject)
-        self.apply_button.clicked.connect(self.apply)
-        self.lines.installEventFilter(self)  # Ctrl+Return, which the text field would take
-        layout = QtWidgets.QVBoxLayout(self)
-        layout.addWidget(QtWidgets.QLabel(
-            "One derived series a line: NAME = EXPRESSION (a name with spaces or "
-            "symbols in `backquotes`)", self))
-        layout.addWidget(self.lines, 1)
-        layout.addWidget(self.message)
-        layout.addWidget(buttons)
-        self.resize(560, 260)
-
-    def eventFilter(self, watched, event) -> bool:
-        if (event.type() == QtCore.QEvent.Type.KeyPress
-                and event.key() in (QtCore.Qt.Key.Key_Return, QtCore.Qt.Key.Key_Enter)
-                and event.modifiers() & QtCore.Qt.KeyboardModifier.ControlModifier):
-            self.apply()
-            return True
-        return super().eventFilter(watched, event)
+        super().__init__(window, TITLE, "One derived series a line: NAME = EXPRESSION (a name "
+                         "with spaces or symbols in `backquotes`)",
+                         "p = volts * amps\nslope = derivative(level)", (560, 260),
+                         fixed_message=True)
 
     def open_with_series(self) -> None:
-        self.lines.setPlainText("\n".join(e.definition for e in self.window.expressions))
-        self.lines.moveCursor(QtGui.QTextCursor.MoveOperation.End)  # a new line goes last
-        self.message.clear()
-        self.show()
-        self.raise_()
-        self.lines.setFocus()
+        self.open_with("\n".join(e.definition for e in self.window.expressions))
 
     def apply(self) -> bool:
         """Takes the lines as the window's derived series; False (and the

@@ -5,7 +5,7 @@ stay until every line is sound.
 """
 
 from ..model.limits import LimitError, parse_limit
-from ..qt_compat import QtCore, QtGui, QtWidgets
+from .lineseditor import LinesEditor
 
 TITLE = "stelvane: limit lines"
 
@@ -27,50 +27,17 @@ def parse_lines(text: str) -> list:
     return list(found.values())
 
 
-class LimitsEditor(QtWidgets.QDialog):
+class LimitsEditor(LinesEditor):
     """The lines of the window's limits, applied with Apply (or Ctrl+Return);
     Close or Esc leaves them as they were."""
 
     def __init__(self, window):
-        super().__init__(window)
-        self.window = window
-        self.setWindowTitle(TITLE)
-        fixed = QtGui.QFontDatabase.systemFont(QtGui.QFontDatabase.SystemFont.FixedFont)
-        self.lines = QtWidgets.QPlainTextEdit(self)
-        self.lines.setFont(fixed)
-        self.lines.setPlaceholderText("volts = 4.5\ntemperature = 80")
-        self.message = QtWidgets.QLabel(self)
-        self.message.setStyleSheet("color: #c0392b")
-        buttons = QtWidgets.QDialogButtonBox(self)
-        standard = QtWidgets.QDialogButtonBox.StandardButton
-        self.apply_button = buttons.addButton(standard.Apply)
-        buttons.addButton(standard.Close).clicked.connect(self.reject)
-        self.apply_button.clicked.connect(self.apply)
-        self.lines.installEventFilter(self)  # Ctrl+Return, which the text field would take
-        layout = QtWidgets.QVBoxLayout(self)
-        layout.addWidget(QtWidgets.QLabel(
-            "One limit line a line: CURVE = VALUE (the curve's Y column)", self))
-        layout.addWidget(self.lines, 1)
-        layout.addWidget(self.message)
-        layout.addWidget(buttons)
-        self.resize(420, 220)
-
-    def eventFilter(self, watched, event) -> bool:
-        if (event.type() == QtCore.QEvent.Type.KeyPress
-                and event.key() in (QtCore.Qt.Key.Key_Return, QtCore.Qt.Key.Key_Enter)
-                and event.modifiers() & QtCore.Qt.KeyboardModifier.ControlModifier):
-            self.apply()
-            return True
-        return super().eventFilter(watched, event)
+        super().__init__(window, TITLE, "One limit line a line: CURVE = VALUE (the curve's Y column)",
+                         "volts = 4.5\ntemperature = 80", (420, 220))
 
     def open_with_limits(self) -> None:
-        self.lines.setPlainText("\n".join(f"{limit.name} = {limit.value!r}"
-                                          for limit in self.window.limit_lines.limits))
-        self.lines.moveCursor(QtGui.QTextCursor.MoveOperation.End)
-        self.message.clear()
-        self.show()
-        self.raise_()
-        self.lines.setFocus()
+        self.open_with("\n".join(f"{limit.name} = {limit.value!r}"
+                                  for limit in self.window.limit_lines.limits))
 
     def apply(self) -> bool:
         """Takes the lines as the window's limits; False (and the reason
