@@ -74,6 +74,12 @@ SAR = (b"Linux 6.1.0 (host) \t12/08/2026 \t_x86_64_\t(2 CPU)\n\n"
        b"10:00:02 AM     all      1.00      0.00      0.50\n"
        b"10:00:03 AM     all      2.00      0.00      0.50\n"
        b"Average:        all      1.50      0.00      0.50\n")
+TOP = (b"top - 10:00:01 up  8:19,  0 user,  load average: 0.62, 0.90, 1.04\n"
+       b"%Cpu(s):  0.0 us,  0.0 sy,  0.0 ni,100.0 id,  0.0 wa,  0.0 hi,  0.0 si,  0.0 st\n\n"
+       b"  PID USER      PR  NI    VIRT    RES    SHR S  %CPU  %MEM     TIME+ COMMAND\n"
+       b"    1 root      20   0   58100  11004   8040 S   0.0   0.0   0:01.20 init\n"
+       b" 9028 root      20   0   20.0t  14388   7812 S   0.0   0.1   0:00.03 python\n"
+       b"   18 root      rt   0       0      0      0 S   0.0   0.0   0:00.00 migration/0\n\n")
 SHAPES = {  # name: (bytes, options, rows stored, the skipped kinds, problems)
     # (a marked row gathers the lines of its values: `>a:1` and `>b:2` are one)
     "plain csv": (b"# made by hand\nt,v\n0,1\n1,2\n\n2,3\n", {}, 3,
@@ -82,6 +88,11 @@ SHAPES = {  # name: (bytes, options, rows stored, the skipped kinds, problems)
                     b"2026-12-08 10:00:01;x\n2026-12-08 10:00:02;1,7\n2026-12-08 10:00:03\n", {},
                     3, {"title": 1, "names": 1, "units": 1}, 1),  # "x": a row, its value missing
     "vmstat": (VMSTAT + VMSTAT, {}, 6, {"title": 1, "names": 1, "repeated header": 2}, 0),
+    # (two screens, the second one process longer: the rows begin under the
+    # first names line; the second CPU line, of another shape, a problem)
+    "top": (TOP + TOP.replace(b"ni,100.0 id", b"ni, 99.0 id").replace(b"migration/0\n", (
+        b"migration/0\n 9100 root      20   0    2920   1668   1560 S   0.0   0.0   0:00.00 sleep\n")),
+        {}, 7, {"title": 2, "blank": 4, "names": 1, "repeated header": 2}, 1),
     "sar": (SAR, {}, 2, {"title": 1, "blank": 1, "names": 1, "summary": 1}, 0),
     "sar, 24-hour": (SAR.replace(b" AM ", b"    ") + b"Average:        all      1.50\n", {}, 2,
                      {"title": 1, "blank": 1, "names": 1, "summary": 2}, 0),

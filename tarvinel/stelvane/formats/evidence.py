@@ -27,7 +27,7 @@ from collections import Counter
 import re
 
 from ..protocol import NUMBER
-from .fields import is_content, split_fields
+from .fields import header_shape, is_content, split_fields
 from .values import (ISO_DATE, ISO_DATETIME, MISSING, MONTH_DATE, MONTH_DATETIME, NUMERIC_DATE,
                      NUMERIC_DATETIME, WORD, suffix_only, value_class)
 
@@ -146,21 +146,39 @@ def rows_block(lines, sep, start: int) -> tuple[int, int] | None:
         if is_content(lines[i]):
             split[i] = split_fields(lines[i], sep)
     widths = Counter(len(fields) for fields in split.values() if not is_summary(fields))
-    best = None  # (length, typed columns, first line)
+    best = None  # (length, typed columns, first line, the lines' fit)
     for width, _ in widths.most_common(_WIDTHS_TRIED):
         rows = [f for f in split.values() if len(f) == width]
         types = column_types(rows, decimal_comma)
-        block = _longest_block(lines, split, start, width, types, decimal_comma,
-                               carriers(rows, decimal_comma))
+        suffixed = carriers(rows, decimal_comma)
+        block = _longest_block(lines, split, start, width, types, decimal_comma, suffixed)
         if block:
             # The longest block; of blocks as long, the one with more columns
             # of values, then the later one (a banner comes before the rows).
             typed = sum(kind not in (WORD, MISSING) for kind in types)
-            best = max(best or (0, 0, 0), (block[1], typed, block[0]))
+            fitting = (width, types, suffixed)
+            best = max(best or (0, 0, 0, None), (block[1], typed, block[0], fitting),
+                       key=lambda found: found[:3])
     if best is None:
         return None
-    length, _, first = best
-    return first, length
+    length, _, first, (width, types, suffixed) = best
+    return _first_printing(lines, split, first, lambda fields: not is_summary(fields) and fits(
+        fields, width, types, decimal_comma, suffixed)), length
+
+
+def _first_printing(lines, split: dict, first: int, fitting) -> int:
+    """Where the line above the rows (their names) was printed before with
+    rows under it, as a screen printed again is (top's process list, longer
+    in one screen than another): the rows begin under its first printing."""
+    above = first - 1
+    if above not in split:
+        return first
+    shape = header_shape(lines[above])
+    for i in range(above):
+        if i in split and i + 1 in split and header_shape(lines[i]) == shape \
+                and fitting(split[i + 1]):
+            return i + 1
+    return first
 
 
 _OPENING, _CLOSING = "([", ")]"
