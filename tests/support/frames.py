@@ -21,7 +21,7 @@ QtCore = qt_compat.QtCore
 LONGEST_GAP = 0.5
 # Awake, the window draws at its frame rate; idle, four frames a second.
 # Under the sanitizers a frame costs several times as much.
-AWAKE_FPS = 5 if "asan" in os.environ.get("LD_PRELOAD", "") else 10
+AWAKE_FPS = 5 if "asan" in os.environ.get("LD_PRELOAD", "") else 7
 # (test, longest gap between two frames of the window) for each window the
 # fault tests ran; the run ends by printing the longest.
 FRAME_GAPS = []
