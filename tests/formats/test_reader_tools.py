@@ -21,6 +21,8 @@ TOOLS = {
     "sar-dev": (["sar", "-n", "DEV", "1", "1"], "sysstat"),
     "top": (["top", "-b", "-n", "2", "-d", "0.2"], "procps"),
     "dstat": (["dstat", "--nocolor", "-cdngy", "1", "2"], "dstat"),
+    "free": (["free", "-s", "0.1", "-c", "3"], "procps"),
+    "free -h": (["free", "-h"], "procps"),
 }
 
 
@@ -136,6 +138,21 @@ def test_dstat_reads_every_row_with_its_groups_apart(outputs):
     assert read.names[-len(names):] == names and "read" in names
     assert len(read.rows) == 2 and not read.problems
     assert read.lines["data"] == 2 and read.balanced and read.lines["problems"] == 0
+
+
+@pytest.mark.parametrize("name", ["free", "free -h"])
+def test_free_gives_a_row_a_snapshot_with_a_column_a_label_and_name(outputs, name):
+    out = output(outputs, name)
+    text = out.decode().splitlines()
+    labelled = [line.split() for line in text if line.split()[:1] in (["Mem:"], ["Swap:"])]
+    read = ReadStream(out)
+    assert read.names[1:4] == ["Mem.total", "Mem.used", "Mem.free"]
+    assert read.names[-3:] == ["Swap.total", "Swap.used", "Swap.free"]
+    assert len(read.rows) == text.count(text[0]) and not read.problems
+    assert read.lines["data"] == len(labelled) and read.balanced
+    # The memory in bytes however free prints it (-h: 23Gi), and used below total.
+    mem = read.rows[:, 1:4]
+    assert (mem[:, 0] > 2 ** 20).all() and (mem[:, 1] < mem[:, 0]).all()
 
 
 SAR = b"""\

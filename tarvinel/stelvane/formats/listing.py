@@ -3,6 +3,9 @@
     #kernel                                   nstat -as: a name, its value
     IpInReceives          209759   0.0        (and its rate, `.2`)
     MemTotal:       24684748 kB               /proc/meminfo: a unit after the value
+                 total     used     free      free: `Mem.used`, `Swap.free`
+    Mem:      24683728  1462848 21968864
+    Swap:            0        0        0
     # TYPE http_requests_total counter        Prometheus text exposition: the
     http_requests_total{code="200"} 1027      labels stay in the column name
     Inter-|   Receive       |  Transmit       /proc/net/dev: `iface.group.name`
@@ -62,6 +65,7 @@ class Listing:
         self._entity = ""     # ip's interface the lines below belong to
         self._names = None    # the names a header gave the values below
         self._groups = None   # /proc/net/dev's groups (Receive, Transmit)
+        self._columns = None  # free's names line over its labelled rows
 
     def line(self, text: str) -> tuple[list, bool]:
         entity = _ENTITY.match(text)
@@ -71,6 +75,9 @@ class Listing:
         named = _named(text)
         if named:
             name, values = named
+            if self._columns and _labelled_row(text, values, self._columns):
+                return [(f"{name}.{column}", value)
+                        for column, value in zip(self._columns, values)], False
             return self._pairs(name, values), False
         tokens = text.split()
         if self._names and _values(tokens) and len(tokens) == len(self._names):
@@ -97,7 +104,21 @@ class Listing:
         if labelled and not _values(labelled.group(2).split()):
             self._names = [f"{labelled.group(1)}.{name}" for name in labelled.group(2).split()]
             return True
+        if _words(text.split()) and ":" not in text:  # (ip's link lines hold addresses)
+            self._columns = text.split()
+            return True
         return False
+
+
+def _words(tokens) -> bool:
+    return len(tokens) >= 2 and all(value_class(token) == WORD for token in tokens)
+
+
+def _labelled_row(text: str, values, columns) -> bool:
+    """Whether a line is a row of a table of labelled rows ("Mem:  2468
+    1462", as free prints under its names line): a label with its colon,
+    then values, two at least and no more than the names."""
+    return text.split()[0].endswith(":") and 2 <= len(values) <= len(columns)
 
 
 def is_listing(content) -> bool:
@@ -105,7 +126,8 @@ def is_listing(content) -> bool:
     ip's interface lines, a header of groups drawn apart by bars over named
     values, or at least _FEWEST_NAMES lines of a name and its values whose
     names differ until the listing begins again, under no names line of a
-    table (as many names as a line has values: `free`, a table of words)."""
+    table (as many names as a line has values, a table of words), or rows
+    labelled with a colon under a names line (`free`: `Mem.used`)."""
     if any(_ENTITY.match(line) for line in content) and any(
             _LABELLED.match(line) for line in content):
         return True
@@ -116,6 +138,9 @@ def is_listing(content) -> bool:
     first = named[0][0]
     if 0 < first <= 2 and all("|" in line for line in content[:first]):
         return True  # /proc/net/dev's two lines of groups and names
+    if first and _words(content[first - 1].split()) and _labelled_row(
+            content[first], named[0][1][1], content[first - 1].split()):
+        return True  # free's rows, each under its label, below a names line
     if 2 * len(named) <= len(content):
         return False
     if first and len(content[first - 1].split()) - len(named[0][1][1]) in (0, 1):

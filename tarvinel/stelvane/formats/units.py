@@ -10,7 +10,7 @@ number in whatever unit its column has:
     m g t p           top's memory columns, which count KiB: m is 1024 (a
                       MiB in KiB), g 1024², t 1024³, p 1024⁴
     B kB MB GB TB     bytes, powers of 1000
-    KiB MiB GiB TiB   bytes, powers of 1024: 4KiB is 4096 B
+    KiB MiB GiB TiB   bytes, powers of 1024: 4KiB is 4096 B (Ki Mi Gi Ti too)
     %                 percent, as it is
     ns us µs ms s     times, in the unit written (ping's `time=0.043 ms` stays
                       in ms); a column's other times are converted to its unit
@@ -35,6 +35,9 @@ SUFFIXES = {
     "B": ("B", 1.0), "kB": ("B", 1e3), "KB": ("B", 1e3), "MB": ("B", 1e6), "GB": ("B", 1e9),
     "TB": ("B", 1e12), "KiB": ("B", 1024.0), "MiB": ("B", 1024.0 ** 2),
     "GiB": ("B", 1024.0 ** 3), "TiB": ("B", 1024.0 ** 4),
+    # (free -h and the like leave the B off: 23Gi, 920Mi)
+    "Ki": ("B", 1024.0), "Mi": ("B", 1024.0 ** 2), "Gi": ("B", 1024.0 ** 3),
+    "Ti": ("B", 1024.0 ** 4),
     "%": ("%", 1.0),
 }
 # Times: seconds per unit as powers of ten; each is a unit of its own,
