@@ -26,7 +26,9 @@ import time
 
 from . import qt_compat  # chooses the Qt binding before pyqtgraph is loaded
 from .formats.atomic import ExportError
+from .formats.recordings.cache import cache_root
 from .model.modes import MODES
+from .model.spill import SpillRoom
 from .model.replay import DEFAULT_RATE
 from .options import make_parser, parse_args, read_options, transport_options
 from .sources import (FileSource, FunctionSource, SourceError, check_source_text,
@@ -193,6 +195,13 @@ def qt_application(args: argparse.Namespace):
     return QtWidgets.QApplication.instance() or QtWidgets.QApplication(qt_argv)
 
 
+def spill_room(args) -> SpillRoom | None:
+    """Where live runs beyond --max-rows go (none with --disk-cap 0)."""
+    if not args.disk_cap:
+        return None
+    return SpillRoom(os.path.join(cache_root(), "spill"), int(args.disk_cap * 1e9))
+
+
 def create_app(argv=None, produce=None) -> Application:
     """Parses `argv`, makes the QApplication if there is none yet, starts the
     producer process (running `produce(feed)` when given) and shows the
@@ -217,7 +226,7 @@ def create_app(argv=None, produce=None) -> Application:
                         max_rows=args.max_rows, max_history=args.history, window=args.window,
                         expressions=chosen_expressions(args, remembered), limits=args.limit,
                         replay_speed=args.replay, replay_rate=args.replay_rate or DEFAULT_RATE,
-                        split=args.split)
+                        split=args.split, spill_room=spill_room(args))
     for warning in warnings:
         print(warning, file=sys.stderr)
         window.report(warning)

@@ -6,7 +6,8 @@ column names, data (one row, or a block of rows) and roll requests.
 Storage is columnar: one numpy array per column, float64 until a value with an
 imaginary part arrives in that column, complex128 from then on. Memory is
 bounded twice: a run keeps its newest `max_rows` rows (older ones leave memory,
-and the run counts them in `dropped`), and the history keeps the newest
+and the run counts them in `dropped`; with a spill room they go to disk
+instead: model/runstorage.py), and the history keeps the newest
 `max_history` finished runs.
 
 Bad input is never silently lost and never spoils what is stored:
@@ -35,13 +36,11 @@ import numpy as np
 
 from .model.columnkinds import ColumnKinds, DataWarning, KindsByName
 from .model.mappedrun import MappedRun
+from .model.runstorage import INITIAL_CAPACITY, RunStorage
 from .model.run import Run
 from .protocol import TextRows, unique_names
 from .model.derivedcolumns import DerivedColumns, plan
 from .model.entitysplit import AUTO, EntitySplit
-
-# Rows a new run's arrays start with; they double until they hold 2 * max_rows.
-_INITIAL_CAPACITY = 1024
 
 
 class DataError(Exception):
@@ -90,7 +89,7 @@ def _row_problem(row, width: int) -> str | None:
     return None
 
 
-class Dataset(MappedRun, KindsByName):
+class Dataset(MappedRun, RunStorage, KindsByName):
     """Rows under column names: the current run plus a bounded history.
 
     `whole_runs=True` makes every `append` a run of its own (a whole trace):
@@ -267,6 +266,7 @@ class Dataset(MappedRun, KindsByName):
         self.derived.use(derived, self.name, source)
         kept = self._columns[:width]
         self._columns = kept + self.derived.stored(kept, self._start, self._end, source, self.name)
+        self._respill()
         self._names = source + derived.names
         self._described = self._described.with_numbers(len(derived.applied), keep=width)
         self.split.meet(self._names, self._described, width, same_run=True)
@@ -294,10 +294,11 @@ class Dataset(MappedRun, KindsByName):
         # Runs tend to be as long as the one before: room for twice that from
         # the start spares the new run the copies of growing. (Memory that is
         # never written to is never taken from the system.)
-        capacity = min(max(_INITIAL_CAPACITY, 2 * self._last_run_rows), 2 * self.max_rows)
+        capacity = min(max(INITIAL_CAPACITY, 2 * self._last_run_rows), 2 * self.max_rows)
         self._columns = [np.empty(capacity, np.float64) for _ in self._names]
         self._start = self._end = 0
         self._dropped = 0
+        self._on_disk = None
         self.derived.start_run()
         self.split.start_run()
 
@@ -348,45 +349,6 @@ class Dataset(MappedRun, KindsByName):
                          for row in good for v in row)
         block = np.array(good, dtype=np.complex128 if is_complex else np.float64).reshape(-1, width)
         return block, rejected, reason
-
-    def _store(self, columns: list[np.ndarray], n: int) -> None:
-        if n > self.max_rows:
-            self._dropped += n - self.max_rows
-            columns = [values[-self.max_rows:] for values in columns]
-            n = self.max_rows
-        self._make_room(n)
-        for j, column in enumerate(self._columns):
-            values = columns[j]
-            if values.dtype.kind == "c":
-                if np.any(values.imag != 0):
-                    if column.dtype.kind != "c":
-                        column = self._columns[j] = column.astype(np.complex128)
-                else:
-                    values = values.real
-            column[self._end:self._end + n] = values
-        self._end += n
-        self.version += 1
-
-    def _make_room(self, n: int) -> None:
-        """Makes space for n more rows (n <= max_rows), dropping the oldest rows
-        beyond max_rows. Data that views were handed out for is never moved
-        in place: moving or growing copies into new arrays."""
-        length = self._end - self._start
-        keep = min(length, self.max_rows - n)
-        self._dropped += length - keep
-        self._start = self._end - keep
-        capacity = len(self._columns[0]) if self._columns else 0
-        if self._end + n <= capacity:
-            return
-        new_capacity = max(capacity, _INITIAL_CAPACITY)
-        while new_capacity < 2 * (keep + n) and new_capacity < 2 * self.max_rows:
-            new_capacity *= 2
-        new_capacity = max(min(new_capacity, 2 * self.max_rows), keep + n)
-        for j, column in enumerate(self._columns):
-            fresh = np.empty(new_capacity, column.dtype)
-            fresh[:keep] = column[self._start:self._end]
-            self._columns[j] = fresh
-        self._start, self._end = 0, keep
 
 
 def _count_rows(data) -> int:

@@ -268,7 +268,14 @@ def add_window_options(parser: argparse.ArgumentParser) -> None:
                              f"shows older rows from memory (e.g. {', '.join(CHOICES[1:])}; "
                              "default: the remembered one, else rows)")
     window.add_argument("--max-rows", type=_positive(int), default=1_000_000,
-                        help="rows a run keeps in memory (default %(default)s)")
+                        help="rows a run keeps in memory; a longer live run goes on on disk "
+                             "(--disk-cap) (default %(default)s)")
+    window.add_argument("--disk-cap", type=_not_negative(float), default=10.0, metavar="GB",
+                        help="disk the rows of live runs beyond --max-rows may take, in files "
+                             "under $XDG_CACHE_HOME/tarvinel-stelvane/spill that go with the "
+                             "process; past it a run keeps its newest --max-rows, said in the "
+                             "status bar; 0: rows beyond --max-rows are dropped (default "
+                             "%(default)s)")
     window.add_argument("--cache-size", type=_positive(float), default=20.0, metavar="GB",
                         help="a file of more rows than --max-rows is read once into a cache of "
                              "columns on disk ($XDG_CACHE_HOME/tarvinel-stelvane), which keeps "

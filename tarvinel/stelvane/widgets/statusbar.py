@@ -68,7 +68,7 @@ class StatusBar(QtWidgets.QStatusBar):
         # Rows not kept are said, and how many, as long as the run lasts.
         dropped = " · ".join(
             f"{data.dropped:,} {'older rows' if data is points else 'rows of the trace'} "
-            f"dropped: --max-rows {data.max_rows}" for data in (points, traces) if data.dropped)
+            f"dropped: {data.dropped_because}" for data in (points, traces) if data.dropped)
         if dropped:
             self.dropped_label.set_full_text(dropped)
         self.dropped_label.setVisible(bool(dropped))

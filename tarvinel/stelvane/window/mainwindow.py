@@ -66,7 +66,8 @@ class MainWindow(QtWidgets.QMainWindow):
     def __init__(self, queue, *, producer=None, epoch: float | None = None,
                  live_rows: int = 20_000, max_rows: int = 1_000_000, max_history: int = 10,
                  window: TimeWindow | None = None, expressions=(), limits=(), split: str = AUTO_SPLIT,
-                 replay_speed: float | None = None, replay_rate: float = DEFAULT_RATE):
+                 replay_speed: float | None = None, replay_rate: float = DEFAULT_RATE,
+                 spill_room=None):
         super().__init__()
         self.setWindowTitle("stelvane: live data")
         self.queue = queue
@@ -74,6 +75,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self.epoch = time.monotonic() if epoch is None else epoch
         self.expressions = tuple(expressions)  # derived series (expressions.Expression)
         self._make_data_sets(max_rows, max_history, split)
+        self.point_dataset.spill_room = spill_room  # a live run beyond max_rows on disk
         self.selection = self._make_toolbar()
         self.toolbar = self.selection.toolbar
         self.frame_interval = frame_interval(self)
