@@ -59,12 +59,19 @@ def assert_no_growth(operation, *watched, repeat=REPEAT, warmup=20, windows=WIND
     Other threads of the process (a watchdog, a queue's feeder) and caches
     still filling allocate now and then; a leak grows in every count."""
     allowance = allowed(repeat) if allowance is None else allowance
-    seen = []
-    for window in range(windows):
-        grown, moved = growth(operation, *watched, repeat=repeat, warmup=warmup if window == 0 else 0)
-        if grown < allowance and not any(moved):
-            return
-        seen.append((grown, moved))
+    for _ in range(warmup):
+        operation()
+    gc.collect()
+    gc.freeze()  # once for all counts: unfreezing would put the whole heap back
+    try:
+        seen = []
+        for _ in range(windows):
+            grown, moved = _counted(operation, watched, repeat)
+            if grown < allowance and not any(moved):
+                return
+            seen.append((grown, moved))
+    finally:
+        gc.unfreeze()
     raise AssertionError(f"after {repeat} calls, in each of {windows} counts (blocks more, references moved; "
                          f"{allowance} blocks allowed): {seen}")
 
