@@ -72,8 +72,13 @@ def test_until_end_closes_once_the_source_ended_and_writes_what_was_asked(tmp_pa
     (["--seconds", "1", "--export-png", "live.jpg"],
      "--export-png: could not save live.jpg: name it .png or .svg"),
 ])
-def test_bad_options_are_refused_before_anything_starts(args, complaint):
-    app = start(*args)
+def test_bad_options_are_refused_before_anything_starts(refusal, args, complaint):
+    assert complaint in refusal(*args)
+
+
+def test_a_refused_command_line_ends_the_process_with_status_2():
+    app = start("--rate", "0")
     out, err = app.communicate(timeout=30)
-    assert app.returncode == 2
-    assert complaint in err and "usage: python -m tarvinel.stelvane" in err
+    assert app.returncode == 2 and out == ""
+    assert "--rate: must be greater than 0" in err and "usage: python -m tarvinel.stelvane" in err
+    assert "Traceback" not in err
