@@ -12,7 +12,7 @@ import numpy as np
 import pytest
 
 from tarvinel.stelvane.window import export
-from tarvinel.stelvane import qt_compat
+from tarvinel.stelvane import app, qt_compat
 from tarvinel.stelvane.dataset import Dataset
 from tarvinel.stelvane.model.replay import MAX, Replay
 
@@ -36,9 +36,10 @@ def recorded(tmp_path_factory):
     source.write_text("time,level,count\n" + "".join(
         f"{(START + datetime.timedelta(seconds=i * STEP)).isoformat()},{math.sin(i / 10):.4f},{i}\n"
         for i in range(ROWS)))
-    app = start(str(source), "--no-follow", "--seconds", "3", "--export-csv", str(saved))
-    out, err = app.communicate(timeout=60)
-    assert app.returncode == 0, err
+    reading = start(str(source), "--no-follow", "--until-end", "--seconds", "30", "--export-csv",
+                    str(saved))
+    out, err = reading.communicate(timeout=60)
+    assert reading.returncode == 0, err
     lines = [line for line in saved.read_text().splitlines() if not line.startswith("#")]
     assert lines[0] == "time,level,count" and len(lines) == 1 + ROWS
     assert lines[1].startswith("2026-12-09T")  # a time column, as the application writes times
@@ -175,7 +176,7 @@ def test_a_saved_history_replays_run_after_run(qtbot, open_app, tmp_path):
     ds = Dataset("points")
     ds.set_column_names(["time", "v"])
     for run in range(3):
-        ds.append(np.column_stack([np.arange(30) * STEP, np.full(30, run)]))
+        ds.append(np.column_stack([np.arange(10) * STEP, np.full(10, run)]))
         ds.roll()
     path = tmp_path / "history.csv"
     export.save_history(ds, str(path))
@@ -191,7 +192,7 @@ def test_a_saved_history_replays_run_after_run(qtbot, open_app, tmp_path):
     assert [run for run, _ in seen] == sorted(run for run, _ in seen)
     assert {run for run, _ in seen} == {1, 2, 3}
     assert all(history == list(range(1, run)) for run, history in seen)
-    assert replay_of(window)["position"] == replay_of(window)["rows"] == 90
+    assert replay_of(window)["position"] == replay_of(window)["rows"] == 30
     qtbot.waitUntil(lambda: window.history_plot.title_text == "history: 2 runs")
 
 
@@ -276,15 +277,14 @@ def test_bad_replays_are_refused_before_anything_starts(refusal, tmp_path, args,
     assert complaint in refusal(*args)
 
 
-def test_scripted_replays_say_where_they_are_and_save_the_rows_shown(recorded, tmp_path):
+def test_scripted_replays_say_where_they_are_and_save_the_rows_shown(qapp, recorded, tmp_path,
+                                                                      capsys):
     saved = tmp_path / "shown.csv"
-    fast = start(str(recorded), "--replay", "max", "--seconds", "3", "--summary")
-    slow = start(str(recorded), "--replay", "--seconds", "3", "--summary", "--export-csv", str(saved))
     summaries = []
-    for app in (fast, slow):
-        out, err = app.communicate(timeout=60)
-        assert app.returncode == 0, err
-        summaries.append(json.loads(out.splitlines()[-1])["replay"])
+    for args in (["--replay", "max", "--until-end"],
+                 ["--replay", "--export-csv", str(saved)]):
+        assert app.main([str(recorded), *args, "--seconds", "3", "--summary"]) == 0
+        summaries.append(json.loads(capsys.readouterr().out.splitlines()[-1])["replay"])
     assert summaries[0] == {"position": ROWS, "rows": ROWS, "run": 1, "speed": "max",
                             "paced_by": "time", "paused": False, "ended": True,
                             "x": (START + datetime.timedelta(seconds=59.9)).timestamp()}
@@ -304,7 +304,8 @@ def test_a_playing_replay_keeps_the_frame_rate_between_sparse_rows(qtbot, open_a
     wait_read(qtbot, window, 100)
     ticks = []
     window.timer.timeout.connect(lambda: ticks.append(time.monotonic()))
-    qtbot.wait(1500)
-    assert not window.pacer.idle and len(ticks) > 20  # idle it would tick six times
+    # More than 20 frames in 1.5 s: idle it would tick six times.
+    qtbot.waitUntil(lambda: len(ticks) > 20, timeout=1500)
+    assert not window.pacer.idle
     window.controls.pause.trigger()
     qtbot.waitUntil(lambda: window.pacer.idle, timeout=WAIT)  # paused: nothing new
