@@ -23,7 +23,7 @@ from tests.support.window import curve_data
 QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
 Qt = QtCore.Qt
 QStyle = QtWidgets.QStyle
-ROWS, STEP = 600, 0.1  # the recording: 60 seconds, ten rows a second
+ROWS, STEP = 400, 0.1  # the recording: 40 seconds, ten rows a second
 START = datetime.datetime(2026, 12, 9, 10, 0, tzinfo=datetime.timezone.utc)
 
 
@@ -103,14 +103,15 @@ def test_the_slider_seeks_both_ways_space_pauses_and_keys_step_and_change_speed(
     assert replay_of(window)["position"] == held and "paused" in window.replay_bar.label.text()
 
     rows_per_pixel = ROWS / slider.width()
-    for wanted in (450, 120):  # forwards, then back
+    for wanted in (3 * ROWS // 4, ROWS // 5):  # forwards, then back
         drag_slider(qtbot, slider, wanted)
         assert abs(replay_of(window)["position"] - wanted) <= rows_per_pixel + 1
         qtbot.waitUntil(lambda: live_ends_at_the_cursor(window, times), timeout=1000)
         assert slider.value() == replay_of(window)["position"]
 
     position = replay_of(window)["position"]
-    for key, moved in ((Qt.Key.Key_Right, 6), (Qt.Key.Key_Left, 0), (Qt.Key.Key_Left, -6)):
+    step = ROWS // 100  # a key moves by 1% of the rows
+    for key, moved in ((Qt.Key.Key_Right, step), (Qt.Key.Key_Left, 0), (Qt.Key.Key_Left, -step)):
         qtbot.keyClick(live, key)  # the plot has the focus: the window's keys still act
         assert replay_of(window)["position"] == position + moved
     qtbot.waitUntil(lambda: live_ends_at_the_cursor(window, times), timeout=1000)
@@ -285,9 +286,10 @@ def test_scripted_replays_say_where_they_are_and_save_the_rows_shown(qapp, recor
                  ["--replay", "--export-csv", str(saved)]):
         assert app.main([str(recorded), *args, "--seconds", "3", "--summary"]) == 0
         summaries.append(json.loads(capsys.readouterr().out.splitlines()[-1])["replay"])
+    last_x = (START + datetime.timedelta(seconds=(ROWS - 1) * STEP)).timestamp()
     assert summaries[0] == {"position": ROWS, "rows": ROWS, "run": 1, "speed": "max",
                             "paced_by": "time", "paused": False, "ended": True,
-                            "x": (START + datetime.timedelta(seconds=59.9)).timestamp()}
+                            "x": last_x}
     # At one time, a few seconds of the recording: the run up to the cursor.
     shown = summaries[1]
     assert 5 < shown["position"] < 60 and not shown["ended"]
