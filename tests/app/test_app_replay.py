@@ -16,7 +16,7 @@ from tarvinel.stelvane import app, qt_compat
 from tarvinel.stelvane.dataset import Dataset
 from tarvinel.stelvane.model.replay import MAX, Replay
 
-from tests.support.running import WAIT, start
+from tests.support.running import WAIT
 from tests.support.userinput import drag_to, slider_point
 from tests.support.window import curve_data
 
@@ -28,18 +28,17 @@ START = datetime.datetime(2026, 12, 9, 10, 0, tzinfo=datetime.timezone.utc)
 
 
 @pytest.fixture(scope="module")
-def recorded(tmp_path_factory):
+def recorded(qapp, tmp_path_factory):
     """A file the application wrote: a table of ISO times and numbers read
-    with `stelvane FILE --no-follow` and saved again with --export-csv."""
+    with `stelvane FILE --no-follow` and saved again with --export-csv (in
+    this process; test_app_cli's --until-end run is a process of its own)."""
     folder = tmp_path_factory.mktemp("recorded")
     source, saved = folder / "logger.csv", folder / "recorded.csv"
     source.write_text("time,level,count\n" + "".join(
         f"{(START + datetime.timedelta(seconds=i * STEP)).isoformat()},{math.sin(i / 10):.4f},{i}\n"
         for i in range(ROWS)))
-    reading = start(str(source), "--no-follow", "--until-end", "--seconds", "30", "--export-csv",
-                    str(saved))
-    out, err = reading.communicate(timeout=60)
-    assert reading.returncode == 0, err
+    assert app.main([str(source), "--no-follow", "--until-end", "--seconds", "30", "--export-csv",
+                     str(saved)]) == 0
     lines = [line for line in saved.read_text().splitlines() if not line.startswith("#")]
     assert lines[0] == "time,level,count" and len(lines) == 1 + ROWS
     assert lines[1].startswith("2026-12-09T")  # a time column, as the application writes times
