@@ -22,3 +22,26 @@ def open_app(qtbot):
     yield start
     for window in opened:
         window.close()
+
+
+@pytest.fixture
+def refusal(qapp, capsys, monkeypatch):
+    """What the application says when it refuses its command line before
+    anything starts, checked in this process: `refusal(*argv)` is its stderr
+    after it left with status 2 (as `python -m tarvinel.stelvane` names
+    itself). A command line it takes instead opens a window: closed, and the
+    test fails."""
+    monkeypatch.setattr("sys.argv", ["/stelvane/__main__.py"])
+
+    def refuse(*argv):
+        try:
+            application = create_app(list(argv))
+        except SystemExit as leaving:
+            out, err = capsys.readouterr()
+            assert leaving.code == 2 and out == "", (leaving.code, out, err)
+            assert "usage: python -m tarvinel.stelvane" in err and "Traceback" not in err
+            return err
+        application.window.close()
+        pytest.fail(f"{argv} was taken: a window opened")
+
+    return refuse

@@ -2,12 +2,6 @@
 --summary and from the exported data, remembered for the file, and a bad
 expression refused before anything starts."""
 
-import json
-import os
-from pathlib import Path
-import subprocess
-import sys
-
 import numpy as np
 import pytest
 
@@ -15,23 +9,10 @@ from tarvinel.stelvane import config, qt_compat
 from tarvinel.stelvane.window import settings
 from tarvinel.stelvane.app import create_app
 
+from tests.support.running import stelvane, summary_of
+
 Qt = qt_compat.QtCore.Qt
-REPO_ROOT = Path(__file__).resolve().parents[2]
 SERIES = ["p=r*c", "i = integral(r)", "`avg c`=moving_average(c, 10)"]
-
-
-def stelvane(*args):
-    env = dict(os.environ, PYTHONPATH=str(REPO_ROOT))
-    env.pop("STELVANE_SCREENSHOT", None)
-    env.pop("STELVANE_RUN_SECONDS", None)
-    return subprocess.run([sys.executable, "-m", "tarvinel.stelvane", *args],
-                          env=env, capture_output=True, text=True, timeout=60)
-
-
-def summary(*args):
-    done = stelvane(*args, "--seconds", "2", "--summary")
-    assert done.returncode == 0 and "Traceback" not in done.stderr, done.stderr
-    return json.loads(done.stdout.strip().splitlines()[-1])
 
 
 def test_derived_series_of_a_file_in_the_summary_and_the_export(tmp_path):
@@ -41,7 +22,9 @@ def test_derived_series_of_a_file_in_the_summary_and_the_export(tmp_path):
     rows = np.column_stack((t, r, c)).tolist()
     path.write_text("t,r,c\n" + "".join(f"{a!r},{b!r},{d!r}\n" for a, b, d in rows))
     expr = [option for text in SERIES for option in ("--expr", text)]
-    first = summary(str(path), "--no-follow", *expr, "--export-csv", str(saved))
+    # The file read, the window closes (at most 30 s).
+    first = summary_of(stelvane(str(path), "--no-follow", *expr, "--export-csv", str(saved),
+                                seconds=30, until_end=True))
     assert first["point_columns"] == ["t", "r", "c", "p", "i", "avg c"] and first["ended"]
     expected = {"p": r * c, "i": np.concatenate(([0], np.cumsum((r[1:] + r[:-1]) / 2 * 0.1))),
                 "avg c": np.array([c[max(0, k - 9):k + 1].mean() for k in range(500)])}
@@ -56,12 +39,11 @@ def test_derived_series_of_a_file_in_the_summary_and_the_export(tmp_path):
         np.testing.assert_allclose(exported[:, j], values, rtol=1e-12)
 
 
-def test_a_bad_expression_exits_with_status_2_and_points_at_the_character():
-    done = stelvane("--expr", "p=volts", "--expr", "dB = 20*log10(abs(S21)) + os.system('ls')")
-    assert done.returncode == 2 and done.stdout == ""
-    assert done.stderr.endswith("error: argument --expr: dB: an attribute is not allowed here\n"
-                                "  20*log10(abs(S21)) + os.system('ls')\n"
-                                "                         ^\n")
+def test_a_bad_expression_exits_with_status_2_and_points_at_the_character(refusal):
+    err = refusal("--expr", "p=volts", "--expr", "dB = 20*log10(abs(S21)) + os.system('ls')")
+    assert err.endswith("error: argument --expr: dB: an attribute is not allowed here\n"
+                       "  20*log10(abs(S21)) + os.system('ls')\n"
+                       "                         ^\n")
 
 
 VOLTS, AMPS = np.arange(200) % 7, 2 + np.arange(200) % 3

@@ -12,33 +12,33 @@ import numpy as np
 import pytest
 
 from tarvinel.stelvane.window import export
-from tarvinel.stelvane import qt_compat
+from tarvinel.stelvane import app, qt_compat
 from tarvinel.stelvane.dataset import Dataset
 from tarvinel.stelvane.model.replay import MAX, Replay
 
-from tests.support.running import WAIT, start
+from tests.support.running import WAIT
 from tests.support.userinput import drag_to, slider_point
 from tests.support.window import curve_data
 
 QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
 Qt = QtCore.Qt
 QStyle = QtWidgets.QStyle
-ROWS, STEP = 600, 0.1  # the recording: 60 seconds, ten rows a second
+ROWS, STEP = 400, 0.1  # the recording: 40 seconds, ten rows a second
 START = datetime.datetime(2026, 12, 9, 10, 0, tzinfo=datetime.timezone.utc)
 
 
 @pytest.fixture(scope="module")
-def recorded(tmp_path_factory):
+def recorded(qapp, tmp_path_factory):
     """A file the application wrote: a table of ISO times and numbers read
-    with `stelvane FILE --no-follow` and saved again with --export-csv."""
+    with `stelvane FILE --no-follow` and saved again with --export-csv (in
+    this process; test_app_cli's --until-end run is a process of its own)."""
     folder = tmp_path_factory.mktemp("recorded")
     source, saved = folder / "logger.csv", folder / "recorded.csv"
     source.write_text("time,level,count\n" + "".join(
         f"{(START + datetime.timedelta(seconds=i * STEP)).isoformat()},{math.sin(i / 10):.4f},{i}\n"
         for i in range(ROWS)))
-    app = start(str(source), "--no-follow", "--seconds", "3", "--export-csv", str(saved))
-    out, err = app.communicate(timeout=60)
-    assert app.returncode == 0, err
+    assert app.main([str(source), "--no-follow", "--until-end", "--seconds", "30", "--export-csv",
+                     str(saved)]) == 0
     lines = [line for line in saved.read_text().splitlines() if not line.startswith("#")]
     assert lines[0] == "time,level,count" and len(lines) == 1 + ROWS
     assert lines[1].startswith("2026-12-09T")  # a time column, as the application writes times
@@ -102,14 +102,15 @@ def test_the_slider_seeks_both_ways_space_pauses_and_keys_step_and_change_speed(
     assert replay_of(window)["position"] == held and "paused" in window.replay_bar.label.text()
 
     rows_per_pixel = ROWS / slider.width()
-    for wanted in (450, 120):  # forwards, then back
+    for wanted in (3 * ROWS // 4, ROWS // 5):  # forwards, then back
         drag_slider(qtbot, slider, wanted)
         assert abs(replay_of(window)["position"] - wanted) <= rows_per_pixel + 1
         qtbot.waitUntil(lambda: live_ends_at_the_cursor(window, times), timeout=1000)
         assert slider.value() == replay_of(window)["position"]
 
     position = replay_of(window)["position"]
-    for key, moved in ((Qt.Key.Key_Right, 6), (Qt.Key.Key_Left, 0), (Qt.Key.Key_Left, -6)):
+    step = ROWS // 100  # a key moves by 1% of the rows
+    for key, moved in ((Qt.Key.Key_Right, step), (Qt.Key.Key_Left, 0), (Qt.Key.Key_Left, -step)):
         qtbot.keyClick(live, key)  # the plot has the focus: the window's keys still act
         assert replay_of(window)["position"] == position + moved
     qtbot.waitUntil(lambda: live_ends_at_the_cursor(window, times), timeout=1000)
@@ -175,7 +176,7 @@ def test_a_saved_history_replays_run_after_run(qtbot, open_app, tmp_path):
     ds = Dataset("points")
     ds.set_column_names(["time", "v"])
     for run in range(3):
-        ds.append(np.column_stack([np.arange(30) * STEP, np.full(30, run)]))
+        ds.append(np.column_stack([np.arange(10) * STEP, np.full(10, run)]))
         ds.roll()
     path = tmp_path / "history.csv"
     export.save_history(ds, str(path))
@@ -191,7 +192,7 @@ def test_a_saved_history_replays_run_after_run(qtbot, open_app, tmp_path):
     assert [run for run, _ in seen] == sorted(run for run, _ in seen)
     assert {run for run, _ in seen} == {1, 2, 3}
     assert all(history == list(range(1, run)) for run, history in seen)
-    assert replay_of(window)["position"] == replay_of(window)["rows"] == 90
+    assert replay_of(window)["position"] == replay_of(window)["rows"] == 30
     qtbot.waitUntil(lambda: window.history_plot.title_text == "history: 2 runs")
 
 
@@ -269,28 +270,25 @@ def test_the_cursor_keeps_pace_over_new_rows_runs_and_speeds():
     (["FILE", "--replay-rate", "5"], "--replay-rate sets the pace of --replay: give --replay"),
     (["FILE", "--replay", "--replay-rate", "0"], "--replay-rate: must be greater than 0"),
 ])
-def test_bad_replays_are_refused_before_anything_starts(tmp_path, args, complaint):
+def test_bad_replays_are_refused_before_anything_starts(refusal, tmp_path, args, complaint):
     (tmp_path / "FILE").write_text("t,v\n0,1\n")
     (tmp_path / "DIR").mkdir()
     args = [str(tmp_path / a) if a in ("FILE", "MISSING", "DIR") else a for a in args]
-    app = start(*args)
-    out, err = app.communicate(timeout=30)
-    assert app.returncode == 2, err
-    assert complaint in err and "usage:" in err
+    assert complaint in refusal(*args)
 
 
-def test_scripted_replays_say_where_they_are_and_save_the_rows_shown(recorded, tmp_path):
+def test_scripted_replays_say_where_they_are_and_save_the_rows_shown(qapp, recorded, tmp_path,
+                                                                      capsys):
     saved = tmp_path / "shown.csv"
-    fast = start(str(recorded), "--replay", "max", "--seconds", "3", "--summary")
-    slow = start(str(recorded), "--replay", "--seconds", "3", "--summary", "--export-csv", str(saved))
     summaries = []
-    for app in (fast, slow):
-        out, err = app.communicate(timeout=60)
-        assert app.returncode == 0, err
-        summaries.append(json.loads(out.splitlines()[-1])["replay"])
+    for args in (["--replay", "max", "--until-end"],
+                 ["--replay", "--export-csv", str(saved)]):
+        assert app.main([str(recorded), *args, "--seconds", "3", "--summary"]) == 0
+        summaries.append(json.loads(capsys.readouterr().out.splitlines()[-1])["replay"])
+    last_x = (START + datetime.timedelta(seconds=(ROWS - 1) * STEP)).timestamp()
     assert summaries[0] == {"position": ROWS, "rows": ROWS, "run": 1, "speed": "max",
                             "paced_by": "time", "paused": False, "ended": True,
-                            "x": (START + datetime.timedelta(seconds=59.9)).timestamp()}
+                            "x": last_x}
     # At one time, a few seconds of the recording: the run up to the cursor.
     shown = summaries[1]
     assert 5 < shown["position"] < 60 and not shown["ended"]
@@ -307,7 +305,8 @@ def test_a_playing_replay_keeps_the_frame_rate_between_sparse_rows(qtbot, open_a
     wait_read(qtbot, window, 100)
     ticks = []
     window.timer.timeout.connect(lambda: ticks.append(time.monotonic()))
-    qtbot.wait(1500)
-    assert not window.pacer.idle and len(ticks) > 20  # idle it would tick six times
+    # More than 20 frames in 1.5 s: idle it would tick six times.
+    qtbot.waitUntil(lambda: len(ticks) > 20, timeout=1500)
+    assert not window.pacer.idle
     window.controls.pause.trigger()
     qtbot.waitUntil(lambda: window.pacer.idle, timeout=WAIT)  # paused: nothing new

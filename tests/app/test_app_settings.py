@@ -110,7 +110,8 @@ logX=true
      "invalid pattern 'time,(noise'"),
 ], ids=["fresh", "command line wins", "damaged", "foreign", "bad values", "bad window",
         "bad pattern"])
-def test_command_line_fresh_and_broken_files(qtbot, settings_home, content, extra, expected, warning):
+def test_command_line_fresh_and_broken_files(qtbot, capsys, settings_home, content, extra, expected,
+                                             warning):
     path = settings_home / "tarvinel" / "stelvane.ini"
     path.parent.mkdir()
     path.write_bytes(content.encode() if isinstance(content, str) else content)
@@ -125,6 +126,8 @@ def test_command_line_fresh_and_broken_files(qtbot, settings_home, content, extr
             assert messages == []
         else:
             assert any(warning in m for m in messages), messages
+        if warning and "ignored" in warning:  # what the settings file had: also on stderr
+            assert any(warning in line for line in capsys.readouterr().err.splitlines())
     finally:
         win.close()
     # Closing replaced the file with a sound one: what the window had.
@@ -135,38 +138,35 @@ def test_command_line_fresh_and_broken_files(qtbot, settings_home, content, extr
 
 def test_settings_survive_a_restart_of_the_process(tmp_path):
     ini = tmp_path / "tarvinel" / "stelvane.ini"
+    data, other = tmp_path / "data.csv", tmp_path / "other.csv"
+    for path in (data, other):
+        path.write_text("a,b,c\n1,2,3\n")
 
     def run(*args):
-        # Long enough for a producer slowed by the sanitizers to send a
-        # file's first pattern before the window closes.
         app = subprocess.run(
-            [sys.executable, "-m", "tarvinel.stelvane", "--seconds", "3", "--rate", "300",
-             "--trace-rate", "0", *args],
+            [sys.executable, "-m", "tarvinel.stelvane", *map(str, args)],
             env=dict(os.environ, PYTHONPATH=str(REPO_ROOT), XDG_CONFIG_HOME=str(tmp_path)),
             capture_output=True, text=True, timeout=60)
         assert app.returncode == 0, app.stderr
-        return app.stderr
+
+    def read_file(path, *args):
+        # It closes once the file was read (its pattern came first).
+        run(path, "--no-follow", "--until-end", "--seconds", "30", *args)
 
     def patterns():
         store = settings.open_store(str(ini))
         return {source: store.value(settings.source_key(source) + "/points")
-                for source in ("instrument", str(data))}
+                for source in ("instrument", str(data), str(other))}
 
-    data = tmp_path / "data.csv"
-    data.write_text("a,b,c\n1,2,3\n")
-    run("--pattern", "time,noise")
-    assert patterns() == {"instrument": "time,noise", str(data): None}
-    # No pattern given: the second run takes the remembered one (had it
-    # started from the default, it would have saved the default). A file
-    # has patterns of its own: it starts from its first column against the
-    # others, and the instrument's pattern stays.
-    run()
-    run(str(data), "--no-follow")
-    assert patterns() == {"instrument": "time,noise", str(data): "a,(b|c)"}
-    ini.write_bytes(b"\x00\xff[[[")
-    err = run()
-    assert f"settings file {ini} ignored: it is" in err
-    assert patterns()["instrument"] == DEFAULT_PATTERN
+    read_file(data, "--pattern", "a,c")
+    assert patterns() == {"instrument": None, str(data): "a,c", str(other): None}
+    # No pattern given: the next process takes the remembered one (had it
+    # started from the default, it would have saved the default).
+    read_file(data)
+    # A file has patterns of its own: it starts from its first column
+    # against the others, and the other sources' patterns stay.
+    read_file(other)
+    assert patterns() == {"instrument": None, str(data): "a,c", str(other): "a,(b|c)"}
 
 
 def test_a_pattern_given_is_remembered_though_the_window_closed_before_it_came(qtbot, settings_home):

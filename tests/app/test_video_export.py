@@ -40,14 +40,20 @@ def run_command(*args, cwd):
 @pytest.mark.parametrize("name, speed, fps, size, frames", [
     ("replay.mp4", 2, 10, (320, 200), 10), ("replay.gif", 4, 10, (320, 200), 5),
     ("replay.mp4", 4, 5, None, 3)])  # half a second at 5 frames/s: the last frame is the end
-def test_the_video_lasts_the_replay_at_its_speed(recording, tmp_path, name, speed, fps, size,
-                                                 frames):
+def test_the_video_lasts_the_replay_at_its_speed(qapp, recording, tmp_path, capsys, name, speed,
+                                                 fps, size, frames):
     video = tmp_path / "out" / name
     sized = ["--video-size", "{}x{}".format(*size)] if size else []
-    done = run_command(recording, "--replay", speed, "--export-video", video, "--video-fps", fps,
-                       *sized, "--summary", "--fresh", cwd=tmp_path)
-    assert done.returncode == 0, done.stderr
-    said = next(line for line in done.stdout.splitlines() if line.startswith("video: "))
+    command = [recording, "--replay", speed, "--export-video", video, "--video-fps", fps, *sized,
+               "--summary", "--fresh"]
+    if size:  # a size given: made in this process, whatever its screen
+        assert app.main(list(map(str, command))) == 0
+        out = capsys.readouterr().out
+    else:  # the window's own: a process of its own, off screen, which no screen makes smaller
+        done = run_command(*command, cwd=tmp_path)
+        assert done.returncode == 0, done.stderr
+        out = done.stdout
+    said = next(line for line in out.splitlines() if line.startswith("video: "))
     assert said.startswith(f"video: {video} ({frames} frames, {frames / fps:g} s, ")
     assert imageio_ffmpeg.count_frames_and_secs(str(video)) == (frames, frames / fps)
     reader = imageio_ffmpeg.read_frames(str(video))
@@ -61,7 +67,7 @@ def test_the_video_lasts_the_replay_at_its_speed(recording, tmp_path, name, spee
     assert len(pictures) == frames
     # The curve grows from frame to frame; the replay ended at the last one.
     assert np.abs(pictures[0].astype(int) - pictures[-1]).mean() > 0.5
-    replay = json.loads(done.stdout.splitlines()[-1])["replay"]
+    replay = json.loads(out.splitlines()[-1])["replay"]
     assert replay["ended"] and replay["position"] == ROWS
     assert sorted(p.name for p in video.parent.iterdir()) == [name]  # no partial file left
 
