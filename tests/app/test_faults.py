@@ -119,6 +119,24 @@ def started_app(*args, env=None):
     return app, helpers
 
 
+def written(pid):
+    """Bytes the process has written so far (a producer: into the queue's pipe)."""
+    try:
+        io = Path(f"/proc/{pid}/io").read_text()
+    except FileNotFoundError:
+        return 0
+    return int(next(line.split()[1] for line in io.splitlines() if line.startswith("wchar:")))
+
+
+def wait_flowing(helpers, at_least):
+    """Until the producer has written `at_least` bytes of rows: data flowing."""
+    producers = [pid for pid in helpers if is_producer(pid)]
+    end = time.monotonic() + WAIT / 1000
+    while time.monotonic() < end and max(map(written, producers)) < at_least:
+        time.sleep(0.05)
+    assert max(map(written, producers)) >= at_least, "no rows from the producer"
+
+
 def ended(app, timeout=20):
     try:
         out, err = app.communicate(timeout=timeout)
@@ -137,7 +155,8 @@ FAST = ("--rate", "1000000", "--columns", "60", "--trace-rate", "0")
 @pytest.mark.parametrize("sig", [signal.SIGTERM, signal.SIGINT, signal.SIGHUP], ids=lambda s: s.name)
 def test_signals_shut_down_cleanly_with_the_unix_exit_status(qapp, sig):
     app, helpers = started_app(*FAST)
-    time.sleep(1.0)  # data flowing, the producer ahead
+    # Data flowing, the producer ahead: blocks of 4.8 MB, the pipe full after the first.
+    wait_flowing(helpers, 16 << 20)
     app.send_signal(sig)
     code, err = ended(app)
     assert code == 128 + sig, err
@@ -164,7 +183,7 @@ def test_the_x_server_going_away_ends_the_application(qapp, tmp_path):
         while not socket.exists() and time.monotonic() < end:
             time.sleep(0.05)
         app, helpers = started_app("--rate", "20000", env={"DISPLAY": display, "XAUTHORITY": ""})
-        time.sleep(1.0)
+        wait_flowing(helpers, 64 << 10)
         server.kill()
         server.wait(10)
         code, err = ended(app, timeout=20)
