@@ -14,29 +14,42 @@ import pytest
 from tarvinel.stelvane import show
 
 from tests.support.network import free_port, send
-from tests.support.running import REPO_ROOT, WAIT, stelvane, summary_of, write
+from tests.support.running import REPO_ROOT, WAIT, run_main, start, summary_in, summary_of, write
 
 ROWS = "t,a,b\n" + "".join(f"{i},{2 * i},{i * i}\n" for i in range(3000))
 
 
-def test_standard_input_through_a_pipe():
+def piped(text):
+    """The read end of a pipe another process writes `text` into, and that process."""
+    read_end, write_end = os.pipe()
+    writer = subprocess.Popen([sys.executable, "-c", "import sys; sys.stdout.write(sys.argv[1])",
+                               text], stdout=write_end)
+    os.close(write_end)
+    return read_end, writer
+
+
+def test_standard_input_through_a_pipe(qapp, capsys, tmp_path):
     cases = [  # (options, what the source adds at the end, the pairs the user sees)
         ([], "", [["t", "a"], ["t", "b"]]),                       # first column against the others
         (["--pattern", "t,b"], "", [["t", "b"]]),
         (["--pattern", "t,b"], "#@pattern a,b\n", [["a", "b"]]),  # the source's own replaces it
     ]
-    apps = []
-    for args, extra, _ in cases:  # side by side: each waits for its --seconds
-        read_end, write_end = os.pipe()
-        apps.append(stelvane("-", *args, stdin=read_end, seconds=30, until_end=True))
+    summaries = []
+    for n, (args, extra, _) in enumerate(cases):
+        read_end, writer = piped(ROWS + "1,oops,2\n\n" + extra + "7,8,9\n")
+        if n == 0:  # the application as its own process (and its own settings: no pattern
+            # remembered from the others); meanwhile the others in this one
+            app = start("-", *args, "--seconds", "30", "--until-end", "--summary", stdin=read_end,
+                        env={"XDG_CONFIG_HOME": str(tmp_path)})
+        else:
+            code, out, err = run_main(capsys, "-", *args, "--until-end", "--seconds", "30",
+                                      "--summary", stdin=read_end)
+            assert code == 0 and "Traceback" not in err, err
+            summaries.append(summary_in(out))
         os.close(read_end)
-        writer = subprocess.Popen(
-            [sys.executable, "-c", "import sys; sys.stdout.write(sys.argv[1])",
-             ROWS + "1,oops,2\n\n" + extra + "7,8,9\n"], stdout=write_end)
-        os.close(write_end)
         assert writer.wait(30) == 0
-    for app, (_, extra, pairs) in zip(apps, cases):
-        summary = summary_of(app)
+    summaries.insert(0, summary_of(app))
+    for summary, (_, extra, pairs) in zip(summaries, cases):
         # Every line: 3002 rows (one with a value missing), the names, a blank
         # line, the directive.
         skipped = {"blank": 1, "names": 1, **({"directive": 1} if extra else {})}
@@ -93,13 +106,15 @@ def test_tcp_clients_one_after_the_other(qtbot, open_app):
     assert window.toolbar.xypairs == []  # x,y matches nothing among p, q, r
 
 
-def test_example_scripts():
-    sweep = stelvane(str(REPO_ROOT / "examples" / "sweep.py"), seconds=6)
-    oscillator = stelvane(str(REPO_ROOT / "examples" / "oscillator.py"), seconds=6)
-    swept = summary_of(sweep)
-    assert swept["traces"] == 3 and swept["ended"] and swept["trace_columns"] == ["freq", "H"]
-    oscillated = summary_of(oscillator)
-    assert oscillated["points"] >= 2000 and oscillated["runs"] >= 2 and not oscillated["ended"]
+def test_example_scripts(qtbot, open_app):
+    sweep = open_app(str(REPO_ROOT / "examples" / "sweep.py"))
+    oscillator = open_app(str(REPO_ROOT / "examples" / "oscillator.py"))
+    qtbot.waitUntil(lambda: sweep.summary()["ended"], timeout=WAIT)
+    qtbot.waitUntil(lambda: oscillator.summary()["runs"] >= 2, timeout=WAIT)
+    swept = sweep.summary()
+    assert swept["traces"] == 3 and swept["trace_columns"] == ["freq", "H"]
+    oscillated = oscillator.summary()
+    assert oscillated["points"] >= 2000 and not oscillated["ended"]
     assert oscillated["pairs"] == [["time", "position"], ["time", "velocity"]]
 
 
@@ -109,7 +124,7 @@ def test_a_script_that_raises_shows_its_traceback_and_the_window_stays(qtbot, op
                       "    feed.rows([[1, 2], [3, 4]])\n    raise RuntimeError('sensor lost')\n")
     window = open_app(str(script))
     qtbot.waitUntil(lambda: window.summary()["ended"], timeout=WAIT)
-    qtbot.wait(300)  # the producer's exit is noticed too, and is no problem of its own
+    qtbot.waitUntil(lambda: window.watch.gone, timeout=WAIT)  # its exit is no problem of its own
     assert window.problems.count == 1
     [entry] = window.problems.entries
     assert 'faulty.py", line 4, in produce' in entry[0]
@@ -118,24 +133,34 @@ def test_a_script_that_raises_shows_its_traceback_and_the_window_stays(qtbot, op
     assert window.watch.source_ended.endswith("raised RuntimeError: sensor lost")
 
 
-def test_show_opens_the_window_for_a_function_of_the_callers():
+# A caller's module: its produce() sends a few rows with a pattern of its own, and returns.
+CALLERS_MODULE = """
+def produce(feed):
+    feed.columns(["time", "position", "velocity", "energy"])
+    feed.pattern("time,(position|velocity)")
+    feed.rows([[0.0, 1.0, 0.0, 0.5], [0.1, 0.5, -1.0, 0.6]])
+"""
+
+
+def test_show_opens_the_window_for_a_function_of_the_callers(tmp_path):
+    (tmp_path / "callers.py").write_text(CALLERS_MODULE)
     code = """
         import sys
         sys.path.insert(0, sys.argv[1])
-        from oscillator import produce
+        from callers import produce
         from tarvinel.stelvane import show
         if __name__ == "__main__":
-            sys.exit(show(produce, seconds=5, summary=True, pattern="time,energy"))
+            sys.exit(show(produce, seconds=30, until_end=True, summary=True,
+                          pattern="time,energy"))
         """
     env = dict(os.environ, PYTHONPATH=str(REPO_ROOT))
-    script = subprocess.run([sys.executable, "-c", textwrap.dedent(code),
-                             str(REPO_ROOT / "examples")],
+    script = subprocess.run([sys.executable, "-c", textwrap.dedent(code), str(tmp_path)],
                             env=env, capture_output=True, text=True, timeout=60)
     assert script.returncode == 0, script.stderr
     summary = json.loads(script.stdout.strip().splitlines()[-1])
     # The script's own pattern came later and replaced the one given to show().
-    assert summary["points"] > 0 and summary["pairs"] == [["time", "position"], ["time", "velocity"]]
-
+    assert summary["points"] == 2 and summary["ended"]
+    assert summary["pairs"] == [["time", "position"], ["time", "velocity"]]
 
 
 def test_show_refuses_a_function_a_new_process_cannot_find():

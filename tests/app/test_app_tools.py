@@ -1,6 +1,6 @@
 """What system tools print, piped into `stelvane -` as a user would (`vmstat
-1 2 | stelvane -`), checked through --summary; and a problem's text, as the
-window shows it."""
+1 2 | stelvane -`; the application runs in this process), checked through
+--summary; and a problem's text, as the window shows it."""
 
 import os
 import shutil
@@ -10,7 +10,7 @@ import pytest
 
 from tarvinel.stelvane.dataset import Dataset
 
-from tests.support.running import stelvane, summary_of
+from tests.support.running import run_main, summary_in
 
 TOOL_ENV = {"LC_ALL": "C", "PATH": "/usr/bin:/bin"}
 # A text column's rows come as TextRows, which the data set stores once it
@@ -27,15 +27,24 @@ def tool(*command) -> str:
                           check=True).stdout
 
 
-def piped(*command):
-    """The application reading the tool's output through a pipe."""
-    read_end, write_end = os.pipe()
-    app = stelvane("-", stdin=read_end, seconds=30, until_end=True)
-    os.close(read_end)
-    producer = subprocess.Popen(command, stdout=write_end, env=TOOL_ENV)
-    os.close(write_end)
-    producer.wait(30)
-    return app
+@pytest.fixture
+def piped(qapp, capsys):
+    """The application (in this process) reading the tool's output through a
+    pipe until it ends: its summary."""
+    def run(*command):
+        read_end, write_end = os.pipe()
+        producer = subprocess.Popen(command, stdout=write_end, env=TOOL_ENV)
+        os.close(write_end)
+        try:
+            code, out, err = run_main(capsys, "-", "--seconds", "30", "--until-end", "--summary",
+                                      stdin=read_end)
+        finally:
+            os.close(read_end)
+            producer.wait(30)
+        assert code == 0 and "Traceback" not in err, err
+        return summary_in(out)
+
+    return run
 
 
 def names_after(output: str, first_name: str) -> list[str]:
@@ -44,9 +53,9 @@ def names_after(output: str, first_name: str) -> list[str]:
     return fields[fields.index(first_name):]
 
 
-def test_vmstat_its_group_line_skipped():
+def test_vmstat_its_group_line_skipped(piped):
     names = names_after(tool("vmstat"), "r")
-    summary = summary_of(piped("vmstat", "1", "2"))
+    summary = piped("vmstat", "1", "2")
     assert summary["points"] == 2 and summary["runs"] == 1
     # r (the run queue) does not grow with the rows: the arrival time is X,
     # unless r happened to rise between the two rows (a busy machine).
@@ -57,11 +66,11 @@ def test_vmstat_its_group_line_skipped():
 
 
 @takes_words
-def test_iostat_its_banner_skipped_and_devices_as_words():
+def test_iostat_its_banner_skipped_and_devices_as_words(piped):
     output = tool("iostat", "-d")
     names = names_after(output, "Device")
     devices = len(output.strip().splitlines()) - 3  # banner, blank line, names
-    summary = summary_of(piped("iostat", "-d"))
+    summary = piped("iostat", "-d")
     assert summary["point_columns"] == names and summary["points"] == devices
     assert summary["problems"] == 0 and summary["problem_texts"] == []
     # The first number column against the other numbers: no device names as Y.
@@ -69,20 +78,20 @@ def test_iostat_its_banner_skipped_and_devices_as_words():
 
 
 @takes_words
-def test_mpstat_its_time_of_day_and_cpu_column():
+def test_mpstat_its_time_of_day_and_cpu_column(piped):
     names = names_after(tool("mpstat"), "CPU")
-    summary = summary_of(piped("mpstat"))
+    summary = piped("mpstat")
     assert summary["point_columns"] == ["time", *names] and summary["points"] == 1
     assert summary["problems"] == 0
     assert all(x == "time" and y not in ("time", "CPU") for x, y in summary["pairs"])
 
 
-def test_ping_its_replies_plotted_against_icmp_seq():
+def test_ping_its_replies_plotted_against_icmp_seq(piped):
     try:
         tool("ping", "-c", "1", "127.0.0.1")
     except subprocess.CalledProcessError:
         pytest.skip("ping cannot send here (no raw socket, no ping group)")
-    summary = summary_of(piped("ping", "-c", "3", "-i", "0.2", "127.0.0.1"))
+    summary = piped("ping", "-c", "3", "-i", "0.2", "127.0.0.1")
     assert summary["point_columns"] == ["icmp_seq", "ttl", "time"] and summary["points"] == 3
     assert summary["pairs"] == [["icmp_seq", "ttl"], ["icmp_seq", "time"]]
     assert summary["lines"]["data"] == 3 and summary["lines"]["problems"] == 0

@@ -13,7 +13,7 @@ from tarvinel.stelvane.options import parse_args
 from tarvinel.stelvane.protocol import TIME
 from tarvinel.stelvane.model.timewindow import parse_window
 
-from tests.support.running import WAIT, stelvane, summary_of, write
+from tests.support.running import WAIT, run_main, summary_in, write
 from tests.support.userinput import on_widget, press, type_pattern
 from tests.support.window import curve_data
 
@@ -164,11 +164,14 @@ def _refusal(text):
     return refused.value
 
 
-def test_the_summary_gives_the_window_and_its_rows(followed):
+def test_the_summary_gives_the_window_and_its_rows(followed, qapp, capsys):
     # Standard input is data still arriving: the window, not the whole (a file's).
     write(followed, "a", text_of(table(599, 1), header=False))
     with open(followed) as rows:
-        summary = summary_of(stelvane("-", "--window", "10s", stdin=rows, seconds=4))
+        code, out, err = run_main(capsys, "-", "--window", "10s", "--until-end", "--seconds", "30",
+                                  "--summary", stdin=rows.fileno())
+    assert code == 0, err
+    summary = summary_in(out)
     assert (summary["window"], summary["window_rows"]) == ("10s", 101)
     low, high = summary["live_x"]
     assert low <= START + 49.9 and START + 59.9 <= high < START + 61

@@ -8,10 +8,7 @@ import gzip
 import json
 import lzma
 from multiprocessing import Pipe
-import os
-from pathlib import Path
 import queue
-import subprocess
 import sys
 import wave
 
@@ -24,6 +21,8 @@ from tarvinel.stelvane.formats.recordings import columnar
 from tarvinel.stelvane.protocol import PD, PN, TEXT, TIME, TextRows
 from tarvinel.stelvane.sources.file import FileSource
 
+from tests.support.running import run_main, summary_in
+
 pa = pytest.importorskip("pyarrow")
 pq = pytest.importorskip("pyarrow.parquet")
 feather_files = pytest.importorskip("pyarrow.feather")
@@ -32,7 +31,6 @@ scipy_io = pytest.importorskip("scipy.io")
 fitsio = pytest.importorskip("fitsio")
 zstandard = pytest.importorskip("zstandard")
 
-REPO_ROOT = Path(__file__).resolve().parents[2]
 ROWS = 50
 T = np.arange(ROWS, dtype=np.float64) * 0.5
 V = np.sin(T)
@@ -390,14 +388,11 @@ def test_python_objects_in_a_npy_are_not_unpickled(tmp_path):
     assert "Python objects (pickled), which are not read" in read.problems[0]
 
 
-def test_the_app_shows_a_recording_and_its_summary(tmp_path):
+def test_the_app_shows_a_recording_and_its_summary(tmp_path, qapp, capsys):
     path, _, _ = written(tmp_path, "rec.h5")
-    env = dict(os.environ, PYTHONPATH=str(REPO_ROOT))
-    env.pop("STELVANE_SCREENSHOT", None)
-    app = subprocess.run([sys.executable, "-m", "tarvinel.stelvane", str(path), "--seconds", "5",
-                          "--summary"], env=env, capture_output=True, text=True, timeout=60)
-    assert app.returncode == 0 and "Traceback" not in app.stderr, app.stderr
-    summary = json.loads(app.stdout.strip().splitlines()[-1])
+    code, out, err = run_main(capsys, path, "--until-end", "--seconds", "30", "--summary")
+    assert code == 0 and "Traceback" not in err, err
+    summary = summary_in(out)
     assert summary["points"] == ROWS and summary["point_columns"] == ["t", "v", "n"]
     assert summary["pairs"] == [["t", "v"], ["t", "n"]] and summary["ended"]
     assert summary["problem_texts"] == ["rec.h5: not read, no table column: "

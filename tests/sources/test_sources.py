@@ -194,29 +194,64 @@ def test_a_script_that_raises_reports_its_traceback(run, tmp_path):
     assert r.runs() == [[[1.0]]]  # the row before the mistake arrived
 
 
+def holds(producer, target):
+    """Whether the producer process has `target` open (a path, or the stat
+    of a descriptor of this process: the same pipe)."""
+    folder = f"/proc/{producer.process.pid}/fd"
+    for fd in os.listdir(folder):
+        try:
+            if isinstance(target, str):
+                if os.readlink(f"{folder}/{fd}") == target:
+                    return True
+            elif os.stat(f"{folder}/{fd}").st_ino == target.st_ino:
+                return True
+        except FileNotFoundError:  # closed meanwhile
+            pass
+    return False
+
+
+def said(text):
+    """Whether the producer has said `text` yet (its messages kept as they come)."""
+    heard = []
+
+    def waiting(producer, queue):
+        heard.extend(producer.messages())
+        return any(text in message[1] for message in heard)
+
+    return waiting
+
+
 def blocked_sources(tmp_path):
+    """Each source waiting for what never comes, and how the test sees that
+    its producer has got that far: (source, descriptor to close, waiting)."""
     script = tmp_path / "busy.py"
     script.write_text("def produce(feed):\n    feed.columns(['a'])\n"
                       "    while True:\n        feed.rows([[1.0]] * 1000)\n")
     read_end, write_end = os.pipe()
-    os.mkfifo(tmp_path / "fifo")  # no writer comes
+    pipe = os.fstat(read_end)
+    fifo = str(tmp_path / "fifo")
+    os.mkfifo(fifo)  # no writer comes
     return {
-        "stdin": (StdinSource(Connection(read_end, writable=False)), write_end),
-        "fifo": (FileSource(str(tmp_path / "fifo")), None),
-        "tcp": (TcpSource("127.0.0.1", free_port()), None),
-        "file": (FileSource(str(tmp_path / "never.csv")), None),
-        "script": (ScriptSource(str(script)), None),
+        "stdin": (StdinSource(Connection(read_end, writable=False)), write_end,
+                  lambda producer, queue: holds(producer, pipe)),
+        "fifo": (FileSource(fifo), None, lambda producer, queue: holds(producer, fifo)),
+        "tcp": (TcpSource("127.0.0.1", free_port()), None, said("listening on")),
+        "file": (FileSource(str(tmp_path / "never.csv")), None, said("waiting for")),
+        "script": (ScriptSource(str(script)), None, lambda producer, queue: queue.full()),
     }
 
 
 @pytest.mark.parametrize("kind", ["stdin", "fifo", "tcp", "file", "script"])
 def test_closing_the_window_ends_a_waiting_producer_at_once(tmp_path, kind):
-    source, keep_open = blocked_sources(tmp_path)[kind]
+    source, keep_open, waiting = blocked_sources(tmp_path)[kind]
     queue = CONTEXT.Queue(3)  # a script fills it and waits for room
     producer = ProducerProcess(CONTEXT, queue, source=source)
     producer.start()
-    time.sleep(2.0)  # started and waiting
-    assert producer.is_alive()
+    end = time.monotonic() + 20
+    while not waiting(producer, queue) and time.monotonic() < end:
+        time.sleep(0.02)
+    assert waiting(producer, queue) and producer.is_alive()
+    time.sleep(0.1)  # from what the test sees to the wait itself: a few lines
     start = time.monotonic()
     # Exit status 0: it ended by itself, not by the terminate that follows
     # the timeout. Its waits watch the stop pipe, so it ends within a

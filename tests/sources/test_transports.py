@@ -3,7 +3,7 @@ password and TLS listeners), a WebSocket server and a ZeroMQ publisher in
 the test process, TCP servers, and a pseudo-terminal as a serial port that
 goes away and comes back. Each source runs in a thread with a real Feed
 (see tests/support/transport_peers.py); a UDP and an MQTT source also through the
-application, checked by --summary and the settings file."""
+application (its window in this process), checked by its summary and the settings file."""
 
 import importlib.util
 import os
@@ -19,7 +19,7 @@ from tarvinel.stelvane.sources import (
     source_from_text)
 
 from tests.support.network import free_port
-from tests.support.running import REPO_ROOT, stelvane, summary_of
+from tests.support.running import REPO_ROOT, WAIT
 from tests.support.transport_peers import PASSWORD, USER, LineServer, WebSocketServer
 
 ADDRESS = "127.0.0.1"
@@ -279,22 +279,32 @@ def test_a_missing_library_names_its_extra(monkeypatch, module, extra, text):
         source_from_text(text)
 
 
-def test_the_application_plots_udp_and_mqtt(broker, tmp_path, settings_home):
+def test_the_application_plots_udp_and_mqtt(qtbot, broker, tmp_path, settings_home):
+    from tarvinel.stelvane.app import create_app
+
     udp_port = free_port(socket.SOCK_DGRAM)
     secret = tmp_path / "password"
     secret.write_text(PASSWORD)
-    apps = [stelvane(f"udp://{ADDRESS}:{udp_port}", seconds=6),
-            stelvane(f"mqtt://{USER}@{ADDRESS}:{broker.secured}/lab/+", "--password-file",
-                     str(secret), seconds=6)]
-    sender = datagram_socket()
-    end, i = time.monotonic() + 5, 0
-    while time.monotonic() < end:  # whenever the producers are up, rows come
-        sender.sendto(f"t,u\n{i},{2 * i}\n".encode(), (ADDRESS, udp_port))
-        broker.publish("lab/one", [f"t,w\n{i},{3 * i}\n".encode()], port=broker.secured,
-                       user=USER, password=PASSWORD)
-        i += 1
-        time.sleep(0.1)
-    udp, mqtt = map(summary_of, apps)
+    windows = [create_app([f"udp://{ADDRESS}:{udp_port}"]).window]
+    try:
+        windows.append(create_app([f"mqtt://{USER}@{ADDRESS}:{broker.secured}/lab/+",
+                                   "--password-file", str(secret)]).window)
+        sender, sent = datagram_socket(), []
+
+        def both_plotted():  # whenever the producers are up, rows come
+            if not sent or time.monotonic() - sent[-1] > 0.1:
+                i = len(sent)
+                sender.sendto(f"t,u\n{i},{2 * i}\n".encode(), (ADDRESS, udp_port))
+                broker.publish("lab/one", [f"t,w\n{i},{3 * i}\n".encode()], port=broker.secured,
+                               user=USER, password=PASSWORD)
+                sent.append(time.monotonic())
+            return all(window.summary()["points"] > 0 for window in windows)
+
+        qtbot.waitUntil(both_plotted, timeout=WAIT)
+        udp, mqtt = (window.summary() for window in windows)
+    finally:
+        for window in windows:
+            window.close()
     assert udp["point_columns"] == ["t", "u"] and udp["points"] > 0 and udp["runs"] == 1
     assert mqtt["point_columns"] == ["one/t", "one/w"] and mqtt["points"] > 0
     remembered = "".join(p.read_text() for p in settings_home.rglob("*.ini"))

@@ -96,3 +96,34 @@ def wait_gone(pids, seconds=5):
 def cpu_seconds(pid: int) -> float:
     fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def run_main(capsys, *args, stdin=None):
+    """`stelvane ARGS` run by the application's main() in this process: its
+    window, event loop, exports and exit status, without the start of a new
+    interpreter and Qt. `stdin`, a descriptor, stands as standard input
+    meanwhile. Returns (exit status, stdout, stderr). The signal handlers
+    main() sets and standard input are put back afterwards."""
+    import signal
+
+    from tarvinel.stelvane import app
+
+    handlers = {signum: signal.getsignal(signum) for signum in app.SHUTDOWN_SIGNALS}
+    saved_stdin = os.dup(0)
+    capsys.readouterr()
+    try:
+        if stdin is not None:
+            os.dup2(stdin, 0)
+        code = app.main(list(map(str, args)))
+    finally:
+        os.dup2(saved_stdin, 0)
+        os.close(saved_stdin)
+        for signum, handler in handlers.items():
+            signal.signal(signum, handler)
+    out, err = capsys.readouterr()
+    return code, out, err
+
+
+def summary_in(out):
+    """The --summary line main() printed last."""
+    return json.loads(out.strip().splitlines()[-1])

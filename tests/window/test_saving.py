@@ -1,11 +1,8 @@
 """Saving from the window: Ctrl+E and Ctrl+S with real key events (a stand-in
 for the save dialog), and the scripted --export-png / --export-csv runs."""
 
-import json
 import multiprocessing
 import os
-import subprocess
-import sys
 from xml.etree import ElementTree
 
 import numpy as np
@@ -15,7 +12,7 @@ from tarvinel.stelvane import config, qt_compat
 from tarvinel.stelvane.window import export, savekeys
 from tarvinel.stelvane.dataset import Dataset
 
-from tests.support.running import REPO_ROOT, start
+from tests.support.running import run_main, start, summary_in
 from tests.support.tables import read_table
 from tests.support.userinput import press
 from tests.support.window import WAIT, active_window, filled_curves
@@ -165,37 +162,40 @@ def test_a_failed_save_is_a_problem_and_leaves_no_file(qtbot, fed_window, tmp_pa
     assert os.listdir(tmp_path) == ["file"]
 
 
-@pytest.mark.parametrize("where, complaint", [
-    (None, None),
-    ("/dev/full", "/dev/full: no space left on the device"),
-    ("file/inside", "a part of the path is not a directory"),
-])
-def test_scripted_exports_write_when_the_time_is_up(tmp_path, where, complaint, qapp):
-    (tmp_path / "file").write_text("")
-    png = tmp_path / "live.png"
-    csv = tmp_path / "run.csv"
-    if where == "/dev/full":
-        csv = "/dev/full"
-    elif where:
-        png = tmp_path / where / "live.png"
+def test_scripted_exports_write_when_the_time_is_up(tmp_path, qapp):
+    png, csv = tmp_path / "live.png", tmp_path / "run.csv"
     app = start("--seconds", "2.5", "--rate", "500", "--trace-rate", "0",
                 "--export-png", str(png), "--export-csv", str(csv))
     out, err = app.communicate(timeout=60)
-    if complaint is None:
-        assert app.returncode == 0, err
-        assert out.split() == ["plot:", str(png), "data:", str(csv)]
-        assert not QtGui.QImage(str(png)).isNull()
-        names, columns = read_table(csv)
-        assert names[:2] == ["time", "sweep"] and len(columns[0]) > 100
-        assert np.all(np.diff(columns[0]) > 0)
+    assert app.returncode == 0, err
+    assert out.split() == ["plot:", str(png), "data:", str(csv)]
+    assert not QtGui.QImage(str(png)).isNull()
+    names, columns = read_table(csv)
+    assert names[:2] == ["time", "sweep"] and len(columns[0]) > 100
+    assert np.all(np.diff(columns[0]) > 0)
+
+
+@pytest.mark.parametrize("where, complaint", [
+    ("/dev/full", "/dev/full: no space left on the device"),
+    ("file/inside", "a part of the path is not a directory"),
+])
+def test_a_scripted_export_that_fails_says_so_and_exits_1(tmp_path, qapp, capsys, where,
+                                                          complaint):
+    (tmp_path / "file").write_text("")
+    png, csv = tmp_path / "live.png", tmp_path / "run.csv"
+    if where == "/dev/full":
+        csv = "/dev/full"
     else:
-        assert app.returncode == 1
-        assert f"export failed: could not save" in err and complaint in err
-        assert sorted(os.listdir(tmp_path)) == sorted(["file"] + (["live.png"] if where == "/dev/full" else [])
-                                                      + (["run.csv"] if where != "/dev/full" else []))
+        png = tmp_path / where / "live.png"
+    code, out, err = run_main(capsys, "--seconds", "1", "--rate", "500", "--trace-rate", "0",
+                              "--export-png", png, "--export-csv", csv)
+    assert code == 1
+    assert "export failed: could not save" in err and complaint in err
+    assert sorted(os.listdir(tmp_path)) == sorted(["file"] + (["live.png"] if where == "/dev/full" else [])
+                                                  + (["run.csv"] if where != "/dev/full" else []))
 
 
-def test_a_saved_history_opens_again_as_runs(tmp_path):
+def test_a_saved_history_opens_again_as_runs(tmp_path, qapp, capsys):
     """Saved, opened with `stelvane FILE`, saved again: the same runs, the same numbers."""
     ds = Dataset("points")
     ds.set_column_names(NAMES)
@@ -205,12 +205,10 @@ def test_a_saved_history_opens_again_as_runs(tmp_path):
     saved = tmp_path / "history.csv"
     export.save_history(ds, str(saved))
     again = tmp_path / "again.csv"
-    app = subprocess.run(
-        [sys.executable, "-m", "tarvinel.stelvane", str(saved), "--no-follow", "--seconds", "3",
-         "--export-csv", str(again), "--summary"],
-        env=dict(os.environ, PYTHONPATH=str(REPO_ROOT)), capture_output=True, text=True, timeout=60)
-    assert app.returncode == 0, app.stderr
-    summary = json.loads(app.stdout.splitlines()[-1])
+    code, out, err = run_main(capsys, saved, "--no-follow", "--until-end", "--seconds", "30",
+                              "--export-csv", again, "--summary")
+    assert code == 0, err
+    summary = summary_in(out)
     assert summary["runs"] == len(SENT) and summary["point_columns"] == ["run", *NAMES]
     names, columns = read_table(again)  # the last run is the current one there
     assert names == ["run", *NAMES] and columns[0].tolist() == [3] * len(SENT[2])

@@ -158,7 +158,8 @@ class ProducerProcess:
             self._stop_reader.close()
             self._status_writer.close()
             return None
-        self.process.join(timeout)
+        if not _stopped(self.process.pid):  # a stopped process cannot end by itself
+            self.process.join(timeout)
         if self.process.is_alive():
             self.process.terminate()
             # A stopped process (SIGSTOP, Ctrl+Z, a debugger) keeps SIGTERM
@@ -171,3 +172,14 @@ class ProducerProcess:
             self.process.kill()
             self.process.join()
         return self.process.exitcode
+
+
+def _stopped(pid: int) -> bool:
+    """Whether the process is stopped (SIGSTOP, Ctrl+Z, a debugger): its
+    state in /proc, where there is one."""
+    try:
+        with open(f"/proc/{pid}/stat", "rb") as stat:
+            state = stat.read().rsplit(b")", 1)[1].split()[0]
+    except (OSError, IndexError):
+        return False
+    return state in (b"T", b"t")
