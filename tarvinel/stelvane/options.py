@@ -236,6 +236,7 @@ def make_parser() -> argparse.ArgumentParser:
     add_transport_options(parser)
     add_instrument_options(parser, defaults)
     add_window_options(parser)
+    add_memory_options(parser)
     return parser
 
 
@@ -254,6 +255,24 @@ def add_instrument_options(parser: argparse.ArgumentParser, defaults: ProducerOp
                           help="rows per trace (default %(default)s)")
 
 
+def add_memory_options(parser: argparse.ArgumentParser) -> None:
+    """What the window keeps in memory and on disk."""
+    memory = parser.add_argument_group("memory and disk")
+    memory.add_argument("--max-rows", type=_positive(int), default=1_000_000,
+                        help="rows a run keeps in memory; a longer live run goes on on disk "
+                             "(--disk-cap) (default %(default)s)")
+    memory.add_argument("--disk-cap", type=_not_negative(float), default=10.0, metavar="GB",
+                        help="disk the rows of live runs beyond --max-rows may take (files that "
+                             "go with the process); 0: drop them (default %(default)s)")
+    memory.add_argument("--cache-size", type=_positive(float), default=20.0, metavar="GB",
+                        help="a file of more rows than --max-rows is read once into a cache of "
+                             "columns on disk ($XDG_CACHE_HOME/tarvinel-stelvane), which keeps "
+                             "every row; the cache holds at most this many GB, the least "
+                             "recently opened files leaving first (default %(default)s)")
+    memory.add_argument("--history", type=_not_negative(int), default=10,
+                        help="finished runs kept (default %(default)s)")
+
+
 def add_window_options(parser: argparse.ArgumentParser) -> None:
     """What the window shows and keeps, and what it does at the end of --seconds."""
     window = parser.add_argument_group("window")
@@ -267,22 +286,6 @@ def add_window_options(parser: argparse.ArgumentParser) -> None:
                              "'N rows' (the newest N), or 'rows' (--live-rows); a pan or zoom "
                              f"shows older rows from memory (e.g. {', '.join(CHOICES[1:])}; "
                              "default: the remembered one, else rows)")
-    window.add_argument("--max-rows", type=_positive(int), default=1_000_000,
-                        help="rows a run keeps in memory; a longer live run goes on on disk "
-                             "(--disk-cap) (default %(default)s)")
-    window.add_argument("--disk-cap", type=_not_negative(float), default=10.0, metavar="GB",
-                        help="disk the rows of live runs beyond --max-rows may take, in files "
-                             "under $XDG_CACHE_HOME/tarvinel-stelvane/spill that go with the "
-                             "process; past it a run keeps its newest --max-rows, said in the "
-                             "status bar; 0: rows beyond --max-rows are dropped (default "
-                             "%(default)s)")
-    window.add_argument("--cache-size", type=_positive(float), default=20.0, metavar="GB",
-                        help="a file of more rows than --max-rows is read once into a cache of "
-                             "columns on disk ($XDG_CACHE_HOME/tarvinel-stelvane), which keeps "
-                             "every row; the cache holds at most this many GB, the least "
-                             "recently opened files leaving first (default %(default)s)")
-    window.add_argument("--history", type=_not_negative(int), default=10,
-                        help="finished runs kept (default %(default)s)")
     window.add_argument("--seconds", type=_not_negative(float),
                         default=float(os.environ.get("STELVANE_RUN_SECONDS") or 0),
                         help="close after this long; 0: stay open (default: $STELVANE_RUN_SECONDS or 0)")

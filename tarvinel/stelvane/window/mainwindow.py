@@ -74,8 +74,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self.producer = producer
         self.epoch = time.monotonic() if epoch is None else epoch
         self.expressions = tuple(expressions)  # derived series (expressions.Expression)
-        self._make_data_sets(max_rows, max_history, split)
-        self.point_dataset.spill_room = spill_room  # a live run beyond max_rows on disk
+        self._make_data_sets(max_rows, max_history, split, spill_room)
         self.selection = self._make_toolbar()
         self.toolbar = self.selection.toolbar
         self.frame_interval = frame_interval(self)
@@ -85,7 +84,6 @@ class MainWindow(QtWidgets.QMainWindow):
         self.replay_bar = self._make_replay(replay_speed, replay_rate)
         self._seek_presented = 0.0  # when a seek last fed the plots
         self._build_layout()
-
         self.problems = ProblemLog()
         self.intake = Intake(queue, self.toolbar, self.point_dataset, self.trace_dataset,
                              self.report)
@@ -114,15 +112,17 @@ class MainWindow(QtWidgets.QMainWindow):
         self.modes[MODES[0].key].replay = replay
         return ReplayBar(self, replay, self.present_now)
 
-    def _make_data_sets(self, max_rows: int, max_history: int, split: str) -> None:
+    def _make_data_sets(self, max_rows: int, max_history: int, split: str, spill_room) -> None:
         """A data set and a data box per mode, the boxes published to the
         toolbar; --split's column is one of the points', the pattern follows
-        the split (SplitFollower)."""
+        the split (SplitFollower); a live run beyond max_rows goes to
+        `spill_room` (model/spill.py) where there is one."""
         self.modes = {mode.key: ModeRecord(mode, Dataset(
             mode.name, max_rows=max_rows, max_history=max_history, whole_runs=mode.whole_runs,
             split=split if mode is MODES[0] or split == NO_SPLIT else AUTO_SPLIT))
             for mode in MODES}
         self.point_dataset, self.trace_dataset = (r.dataset for r in self.modes.values())
+        self.point_dataset.spill_room = spill_room
         derive_in([record.dataset for record in self.modes.values()], self.expressions)
         self.follow_split = SplitFollower(self)
         for record in self.modes.values():
