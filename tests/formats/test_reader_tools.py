@@ -122,10 +122,15 @@ def test_top_reads_every_process_of_both_screens(outputs):
     processes = [line for line in text if line.split()[:1] and line.split()[0].isdigit()]
     read = ReadStream(out)
     assert read.names[:4] == ["row", "PID", "USER", "PR"] and read.names[-1] == "COMMAND"
-    # Every process line is a row. (A summary line of an odd shape that a
-    # busy machine prints now and then is one problem, counted.)
-    assert len(read.rows) == read.lines["data"] == len(processes)
-    assert read.balanced and read.lines["problems"] <= 1
+    # Every process line is a row, but for a command whose name holds a
+    # space (more fields than names): a problem of its line, counted. (So
+    # is a summary line of an odd shape that a busy machine prints now and then.)
+    spaced = [line for line in processes if len(line.split()) > len(read.names) - 1]
+    read_pids = set(read.rows[:, 1].tolist())
+    unread = [line for line in processes if float(line.split()[0]) not in read_pids]
+    assert read.lines["data"] == len(read.rows) == len(processes) - len(spaced), (
+        unread, read.lines, read.problems[-4:])
+    assert read.balanced and read.lines["problems"] <= 1 + len(spaced)
     assert read.lines["skipped"]["names"] == 1 and read.lines["skipped"]["repeated header"] > 0
 
 
