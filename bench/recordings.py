@@ -10,17 +10,14 @@ intake of the rows is the same for every format and not measured here.
 """
 import gzip
 import pathlib
-import sys
 import tempfile
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
+import numpy as np
 
-import numpy as np  # noqa: E402
-
-from tarvinel.stelvane.feed import Feed  # noqa: E402
-from tarvinel.stelvane.formats import make_reader, recordings  # noqa: E402
-from tarvinel.stelvane.protocol import PD, TextRows  # noqa: E402
+from tarvinel.stelvane.formats import make_reader, recordings
+from tarvinel.stelvane.protocol import PD, TextRows
+from tarvinel.stelvane.sources.feed import Feed
 
 ROWS = 2_000_000
 COLUMNS = 9

@@ -22,6 +22,8 @@ whole table bins (at most one table bin more than asked for).
 
 import numpy as np
 
+from ..formats.recordings.extremesindex import bin_size, extreme_rows, in_row_order
+
 # Rows per bin of the table: the table of a run is a 64th of its size, and a
 # thinning finer than this reads at most BIN rows per point asked for.
 BIN = 128
@@ -131,9 +133,9 @@ class ExtremesTable:
             return first + peak_rows(part(first, last), size, exact_tail)
         whole = max(0, (min(last // BIN, self.end_bin) - start_bin) // group)
         end = (start_bin + whole * group) * BIN
-        head = _extreme_rows(part, first, min(start_bin * BIN, last))
+        head = extreme_rows(part, first, min(start_bin * BIN, last))[0]
         tail = (np.arange(end, last) if exact_tail and last - end <= 2 * size
-                else _extreme_rows(part, end, last))
+                else extreme_rows(part, end, last)[0])
         return np.concatenate([head, self._grouped(start_bin, whole, group), tail])
 
     def _grouped(self, start_bin: int, bins: int, group: int) -> np.ndarray:
@@ -146,26 +148,7 @@ class ExtremesTable:
         high = self.high[span][offsets + np.argmax(high_values, axis=1)]
         # A bin holding a NaN shows it: argmin and argmax both find the NaN's
         # table bin, whose low and high are the NaN's row.
-        keep = np.empty(2 * bins, dtype=np.intp)
-        keep[0::2] = np.minimum(low, high)
-        keep[1::2] = np.maximum(low, high)
-        return keep
-
-
-def _extreme_rows(part, first: int, last: int) -> np.ndarray:
-    """The rows of the lowest and the highest of the values `part(first,
-    last)`, in row order (one row when they are the same, none for no rows)."""
-    if last <= first:
-        return np.empty(0, dtype=np.intp)
-    values = part(first, last)
-    low, high = int(np.argmin(values)), int(np.argmax(values))
-    return first + np.unique(np.array([low, high], dtype=np.intp))
-
-
-def bin_size(rows: int, points: int) -> int:
-    """Rows per bin to draw `rows` rows with about `points` points (each bin
-    keeps two)."""
-    return -(-rows // max(2, points // 2))
+        return in_row_order(low, high)
 
 
 def peak_rows(values: np.ndarray, size: int, exact_tail: bool = False) -> np.ndarray:
@@ -177,11 +160,7 @@ def peak_rows(values: np.ndarray, size: int, exact_tail: bool = False) -> np.nda
     whole = bins * size
     grouped = values[:whole].reshape(bins, size)
     starts = np.arange(0, whole, size)
-    low = starts + np.argmin(grouped, axis=1)
-    high = starts + np.argmax(grouped, axis=1)
-    keep = np.empty(2 * bins, dtype=np.intp)
-    keep[0::2] = np.minimum(low, high)
-    keep[1::2] = np.maximum(low, high)
+    keep = in_row_order(starts + np.argmin(grouped, axis=1), starts + np.argmax(grouped, axis=1))
     if exact_tail or len(values) - whole <= 2:
         tail = np.arange(whole, len(values))
     else:

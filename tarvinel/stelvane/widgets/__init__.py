@@ -17,8 +17,6 @@
     statstable.py   the statistics table
     cursormarks.py  the measuring cursors' lines and box of readings
     limitmarks.py   limit lines and the marks of their crossings
-    statusbar.py    the status bar and its labels, the rate meters
-    elided.py       texts cut to their room, whole on hover
 
 Widgets draw what they are given: arrays and texts come from the presenters.
 

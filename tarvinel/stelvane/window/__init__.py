@@ -2,7 +2,6 @@
 
     mainwindow.py     the main window: plots, toolbar, boxes, frame timer
     layout.py         where the main window's parts go
-    emptyparts.py     parts of the window hidden until they have data
     exprseditor.py    the editor of the derived series
     cursors.py        the two measuring cursors: keys, clicks, readings
     limits.py         the limit lines: crossings counted, drawn and said

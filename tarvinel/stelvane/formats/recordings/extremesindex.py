@@ -136,7 +136,7 @@ def thinned(levels: list[np.ndarray], part, first: int, last: int, points: int,
     the rows between are never read). None where the view is finer than
     the index (the caller thins the rows themselves)."""
     first, last = max(0, first), min(last, rows)
-    size = -(-(last - first) // max(2, points // 2))
+    size = bin_size(last - first, points)
     level = _coarsest(len(levels), size)
     if level is None:
         return None
@@ -146,9 +146,9 @@ def thinned(levels: list[np.ndarray], part, first: int, last: int, points: int,
     end_bin = len(levels[level]) if last >= rows else last // step
     whole = max(0, (end_bin - start_bin) // group)
     end = min(rows, (start_bin + whole * group) * step)
-    parts = [_extreme_rows(part, first, min(start_bin * step, last)),
+    parts = [extreme_rows(part, first, min(start_bin * step, last)),
              _grouped(levels[level][start_bin:start_bin + whole * group], whole, group),
-             _extreme_rows(part, max(end, first), last if end < last else end)]
+             extreme_rows(part, max(end, first), last if end < last else end)]
     return (np.concatenate([rows for rows, _ in parts]),
             np.concatenate([values for _, values in parts]))
 
@@ -169,17 +169,36 @@ def _grouped(entries: np.ndarray, bins: int, group: int) -> tuple[np.ndarray, np
     grouped = np.asarray(entries).reshape(bins, group, _ENTRY)
     picked = np.arange(bins)
     low_at, high_at = np.argmin(grouped[:, :, 2], axis=1), np.argmax(grouped[:, :, 3], axis=1)
-    low, high = grouped[picked, low_at, 0], grouped[picked, high_at, 1]
-    low_value, high_value = grouped[picked, low_at, 2], grouped[picked, high_at, 3]
+    return in_row_order(grouped[picked, low_at, 0], grouped[picked, high_at, 1],
+                        grouped[picked, low_at, 2], grouped[picked, high_at, 3])
+
+
+# --- peak thinning, shared with the window's table of extremes ---------------------
+
+def bin_size(rows: int, points: int) -> int:
+    """Rows per bin to draw `rows` rows with about `points` points (each bin
+    keeps two)."""
+    return -(-rows // max(2, points // 2))
+
+
+def in_row_order(low, high, low_values=None, high_values=None):
+    """Bins' lowest and highest rows interleaved in row order, and with the
+    values given, their values in the same order: (rows, values)."""
+    keep = np.empty(2 * len(low), np.intp)
+    keep[0::2], keep[1::2] = np.minimum(low, high), np.maximum(low, high)
+    if low_values is None:
+        return keep
     first = low <= high
-    keep, values = np.empty(2 * bins, np.intp), np.empty(2 * bins)
-    keep[0::2], keep[1::2] = np.where(first, low, high), np.where(first, high, low)
-    values[0::2] = np.where(first, low_value, high_value)
-    values[1::2] = np.where(first, high_value, low_value)
+    values = np.empty(2 * len(low))
+    values[0::2] = np.where(first, low_values, high_values)
+    values[1::2] = np.where(first, high_values, low_values)
     return keep, values
 
 
-def _extreme_rows(part, first: int, last: int) -> tuple[np.ndarray, np.ndarray]:
+def extreme_rows(part, first: int, last: int) -> tuple[np.ndarray, np.ndarray]:
+    """The rows of the lowest and the highest of the values `part(first,
+    last)` in row order (one row where they are the same, none for no
+    rows), and their values."""
     if last <= first:
         return _NONE
     values = part(first, last)

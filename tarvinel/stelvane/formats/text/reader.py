@@ -18,8 +18,8 @@ holds only numbers, the columns are named c1, c2, ... and the line is the first
 row. Directives are comments to any other reader of the file:
 
     #@columns NAMES         new point column names (a new run)
-    #@pattern X;Y           the point pattern
-    #@trace-pattern X;Y     the trace pattern
+    #@pattern X,Y           the point pattern (an (X,Y) pattern)
+    #@trace-pattern X,Y     the trace pattern
     #@trace [NAMES]         the rows up to #@end are one whole trace, under NAMES
                             (or the trace column names given before)
     #@end                   ends the trace and sends it
