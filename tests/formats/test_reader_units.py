@@ -81,6 +81,17 @@ def test_top_memory_columns_read_top_suffixes_as_its_kib_steps():
     assert not read.problems and read.balanced
 
 
+def test_a_suffix_first_met_far_below_the_sampled_rows_still_reads():
+    # (top's own process list: a process of 2.2 GB resident, sorted far down)
+    head = "  PID USER      PR  NI    VIRT    RES    SHR S  %CPU  %MEM     TIME+ COMMAND\n"
+    rows = [f"{100 + i} root      20   0  1959620  5543{i % 10}8  43544 S   1.0   2.2   0:04.20 x\n"
+            for i in range(80)]
+    rows[70] = "170 root      20   0   20.0t   2.2g 294472 S   0.0   9.2   1:23.24 python\n"
+    read = ReadStream((head + "".join(rows)).encode())
+    assert len(read.rows) == 80 and not read.problems and read.balanced
+    assert (read.column("VIRT")[70], read.column("RES")[70]) == (20.0 * 1024 ** 3, 2.2 * 1024 ** 2)
+
+
 @pytest.mark.parametrize("step", [None, 9])
 @pytest.mark.parametrize("names", ["freq,1k,10k,100k", "t 5s 10s 30s"])
 def test_names_that_look_like_suffixed_numbers_stay_names(names, step):

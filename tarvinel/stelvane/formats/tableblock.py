@@ -27,11 +27,11 @@ from dataclasses import dataclass, field
 import numpy as np
 
 from .. import _textrows
-from ..protocol import TEXT, TIME
+from ..protocol import NUMBER, TEXT, TIME
 from .layout import DAYTIME, EPOCH, MISSING_WORDS, STRFTIME, WHITESPACE, TableLayout
 from .meridiem import native_layout
 from .text.rows import excerpt
-from .units import unsuffixed
+from .units import suffixed, unsuffixed
 from .values import strptime_seconds
 
 HALF_DAY = 12 * 3600.0
@@ -168,6 +168,7 @@ def parse_block(data: bytes, layout: TableLayout, state: TableState,
     if layout.groups:
         data = data.replace(b"|", b" ")
     written = data  # the lines as the problems quote them
+    given = layout
     if any(column.unit is not None for column in layout.columns):
         data = unsuffixed(data, layout)
     parser = state.parser_for(layout)
@@ -176,6 +177,13 @@ def parse_block(data: bytes, layout: TableLayout, state: TableState,
     lines = data.count(b"\n") if lines is None else lines
     rows = np.empty((lines, plan.outputs[-1] + 1 if plan.outputs else 0))
     count, bad, words, raw = _textrows.parse_table(parser, data, rows)
+    if _suffixed_among(bad, data, layout):
+        # A number column whose sampled values carried no suffix holds one
+        # further down (top's RES of 2.2g): read again, suffixes written out.
+        data = unsuffixed(written, given, numbers=True)
+        count, bad, more, raw = _textrows.parse_table(parser, data, rows)
+        for column, learnt in more.items():
+            words.setdefault(column, []).extend(learnt)
     rows = rows[:count]
     texts = written.split(b"\n") if written is not data else None
     set_aside = [BadLine(line, _reason(code, where, data[begin:end], layout),
@@ -195,6 +203,14 @@ def parse_block(data: bytes, layout: TableLayout, state: TableState,
     for column, learnt in words.items():
         state.words.setdefault(column, []).extend(learnt)
     return Block(rows, set_aside, words)
+
+
+def _suffixed_among(bad, data: bytes, layout: TableLayout) -> bool:
+    """Whether a field that did not read is a number with a suffix in a
+    number column."""
+    return any(code == _NOT_OF_KIND and layout.columns[where].kind == NUMBER
+               and suffixed(data[begin:end].decode("utf-8", "replace")) is not None
+               for _, code, where, begin, end in bad)
 
 
 def _read_formats(rows, raw, plan: _NativePlan, good_lines):

@@ -26,6 +26,7 @@ This module imports no Qt: the producer process uses it.
 
 import re
 
+from ..protocol import NUMBER
 from .layout import WHITESPACE
 
 _BINARY = {"m": 1024.0, "g": 1024.0 ** 2, "t": 1024.0 ** 3, "p": 1024.0 ** 4}
@@ -94,12 +95,14 @@ def in_unit(text: str, unit: str, decimal_comma: bool = False) -> float | None:
     return None
 
 
-def unsuffixed(data: bytes, layout) -> bytes:
+def unsuffixed(data: bytes, layout, numbers: bool = False) -> bytes:
     """Whole lines of a table with the suffixed numbers of its unit columns
-    written out plainly (4688k as 4688000.0), so that the native parse reads
-    them; a line with quotes, or of another width, stays as it is (the
-    parse tells what is wrong with it)."""
-    units = [column.unit for column in layout.columns]
+    (and with `numbers`, of its other number columns too, which take a
+    value of any unit) written out plainly (4688k as 4688000.0), so that
+    the native parse reads them; a line with quotes, or of another width,
+    stays as it is (the parse tells what is wrong with it)."""
+    units = [column.unit if column.unit is not None or not numbers or column.kind != NUMBER
+             else "" for column in layout.columns]
     joiner = " " if layout.sep is WHITESPACE else layout.sep
     text = data.decode("utf-8", "surrogateescape")
     lines = text.split("\n")
