@@ -4,7 +4,6 @@ its time column, seeked with real mouse events on the slider and steered
 with real keys; watched through the window's --summary."""
 
 import datetime
-import json
 import math
 import time
 
@@ -16,7 +15,7 @@ from tarvinel.stelvane import app, qt_compat
 from tarvinel.stelvane.dataset import Dataset
 from tarvinel.stelvane.model.replay import MAX, Replay
 
-from tests.support.running import WAIT
+from tests.support.running import WAIT, run_main, summary_in
 from tests.support.userinput import drag_to, slider_point
 from tests.support.window import curve_data
 
@@ -283,8 +282,9 @@ def test_scripted_replays_say_where_they_are_and_save_the_rows_shown(qapp, recor
     summaries = []
     for args in (["--replay", "max", "--until-end"],
                  ["--replay", "--export-csv", str(saved)]):
-        assert app.main([str(recorded), *args, "--seconds", "3", "--summary"]) == 0
-        summaries.append(json.loads(capsys.readouterr().out.splitlines()[-1])["replay"])
+        code, out, _ = run_main(capsys, recorded, *args, "--seconds", "3", "--summary")
+        assert code == 0
+        summaries.append(summary_in(out)["replay"])
     last_x = (START + datetime.timedelta(seconds=(ROWS - 1) * STEP)).timestamp()
     assert summaries[0] == {"position": ROWS, "rows": ROWS, "run": 1, "speed": "max",
                             "paced_by": "time", "paused": False, "ended": True,

@@ -6,9 +6,8 @@ import socket
 
 import pytest
 
-from tarvinel.stelvane import app
 
-from tests.support.running import WAIT
+from tests.support.running import WAIT, run_main
 
 
 @pytest.mark.parametrize("source, said", [
@@ -24,10 +23,10 @@ def test_a_mistyped_source_exits_with_2_and_says_what_was_meant(refusal, tmp_pat
     assert said in last and "does not exist" in last
 
 
-def test_a_file_in_a_folder_that_exists_is_waited_for(qapp, tmp_path, monkeypatch):
+def test_a_file_in_a_folder_that_exists_is_waited_for(qapp, tmp_path, monkeypatch, capsys):
     monkeypatch.chdir(tmp_path)
     (tmp_path / "logs").mkdir()
-    assert app.main(["logs/today.csv", "--seconds", "1"]) == 0
+    assert run_main(capsys, "logs/today.csv", "--seconds", "1")[0] == 0
 
 
 def test_a_port_in_use_says_so_and_what_to_do(qtbot, open_app):

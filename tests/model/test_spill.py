@@ -67,10 +67,3 @@ def test_complex_values_and_derived_series_in_a_run_on_disk(spilling):
     v, m = data.column("v"), data.column("m")
     assert len(v) == 2000 and v[1000] == 3 + 4j and v[1001] == 2002
     assert np.allclose(m, np.abs(v)) and data.dropped == 0
-
-
-def test_without_a_room_rows_beyond_max_rows_are_dropped_as_ever():
-    data = Dataset("points", max_rows=100)
-    data.set_column_names(["t", "v"])
-    fill(data, 0, 1000)
-    assert (len(data), data.dropped, data.dropped_because) == (100, 900, "--max-rows 100")

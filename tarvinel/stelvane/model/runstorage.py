@@ -65,8 +65,7 @@ class RunStorage:
             if not self._to_disk(length + n):
                 return False
         if self._end + n > len(self._columns[0]):
-            self.spill_room.cap_reached = (f"the disk cap of {self.spill_room.cap / 1e9:g} GB "
-                                           f"is reached")
+            self.spill_room.say_full()
             return self._leave_disk()
         try:
             self._on_disk.ensure(self._end + n)

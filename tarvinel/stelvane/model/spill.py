@@ -43,13 +43,18 @@ class SpillRoom:
             os.makedirs(self.directory, exist_ok=True)
             return SpilledRun(self, columns, rows, capacity)
         except OSError as error:
-            self.cap_reached = f"no room on disk for the rows beyond memory ({error.strerror})"
+            self.say_full(error)
             return None
+
+    def say_full(self, error: OSError | None = None) -> str:
+        """Notes why rows cannot go to disk: the cap, or the disk's `error`."""
+        self.cap_reached = (f"the disk cap of {self.cap / 1e9:g} GB is reached" if error is None
+                            else f"no room on disk for the rows beyond memory ({error.strerror})")
+        return self.cap_reached
 
     def allocate(self, size: int, over_cap: bool = False) -> None:
         if self.used + size > self.cap and not over_cap:
-            self.cap_reached = f"the disk cap of {self.cap / 1e9:g} GB is reached"
-            raise OSError(28, self.cap_reached)
+            raise OSError(28, self.say_full())
         self.used += size
 
 
@@ -105,7 +110,7 @@ class _ColumnFile:
             os.posix_fallocate(self._file.fileno(), done, size)
         except OSError as error:
             self._room.used -= size
-            self._room.cap_reached = f"no room on disk for the rows beyond memory ({error.strerror})"
+            self._room.say_full(error)
             raise
         self._allocated[0] += size
 
