@@ -96,7 +96,8 @@ class _ColumnFile:
         self._file.truncate(max(capacity, 1) * np.dtype(dtype).itemsize)
         self.array = np.memmap(self._file, dtype=dtype, mode="r+", shape=(max(capacity, 1),))
         self._allocated = [0]  # shared with the finalizer
-        weakref.finalize(self.array, _release, room, self._allocated)
+        # The file is closed (and its blocks freed) with the last view of it.
+        weakref.finalize(self.array, _release, room, self._allocated, self._file)
 
     def ensure(self, rows: int, over_cap: bool = False) -> None:
         need = min(rows * self.array.itemsize, self.array.nbytes)
@@ -115,5 +116,6 @@ class _ColumnFile:
         self._allocated[0] += size
 
 
-def _release(room: SpillRoom, allocated: list) -> None:
+def _release(room: SpillRoom, allocated: list, file) -> None:
     room.used -= allocated[0]
+    file.close()
