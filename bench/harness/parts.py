@@ -37,7 +37,7 @@ def watched_methods() -> dict:
     return {"queue": [(PipeItems, "get")], "append": [(Dataset, "append")],
             "thinning": [(LiveRun, "rows"), (LiveRun, "series")],
             "setData": [(PlotView, "set_data")], "fit": [(PlotView, "settle")],
-            "still": [(StillFrames, "to_feed"), (StillFrames, "drew")],
+            "still": [(StillFrames, "to_update"), (StillFrames, "drew")],
             # The binding calls PlotView's paintEvent straight from Qt; its
             # super() call finds pyqtgraph's by name, at every paint.
             "painting": [(pg.GraphicsView, "paintEvent")], "present": [(Presenter, "present")]}

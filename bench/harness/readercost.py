@@ -33,7 +33,7 @@ def read_once(data: bytes, piece: int):
     reader = make_reader(sink, problems.append, name="bench")
     start, cpu = time.perf_counter(), time.process_time()
     for offset in range(0, len(data), piece):
-        reader.feed(data[offset:offset + piece])
+        reader.take(data[offset:offset + piece])
     reader.finish()
     return (time.perf_counter() - start, time.process_time() - cpu, sink.rows_seen, reader.road,
             len(problems))

@@ -10,7 +10,7 @@ of the payloads that say more than numbers.
     (TXY, text)      the trace pattern
 
 Every value travels as a number: a time as seconds since the epoch (UTC), a
-word of a text column as its level code (0, 1, 2, ... in the order the words
+word of a text column as its word code (0, 1, 2, ... in the order the words
 first appeared; NaN where the value is missing).
 
 A text column's words: every PN starts them afresh (the same names again
@@ -60,7 +60,7 @@ class Columns(list):
 
 @dataclass
 class TextRows:
-    """Rows whose text columns hold level codes. `block` is the 2-D float64
+    """Rows whose text columns hold word codes. `block` is the 2-D float64
     array; `words` maps a column's index to the words first seen in this
     block, in code order: they continue that column's words so far."""
     block: np.ndarray

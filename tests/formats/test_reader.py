@@ -28,7 +28,7 @@ class Read:
         for i in range(0, len(data), step):
             if restart_at is not None and i == restart_at:
                 self.reader.restart()
-            self.reader.feed(data[i:i + step])
+            self.reader.take(data[i:i + step])
         self.reader.finish()
         self.commands = []
         while not self.queue.empty():

@@ -39,7 +39,7 @@ class Account:
         for i in range(0, len(data), step):
             if restart_at is not None and i == restart_at:
                 reader.restart()
-            reader.feed(data[i:i + step])
+            reader.take(data[i:i + step])
         reader.finish()
         self.rows, self.names = 0, None
         while not self.queue.empty():

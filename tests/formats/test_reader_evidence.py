@@ -27,7 +27,7 @@ class Read:
                              lines=lambda name, account: self.lines.update(account))
         step = step or len(data) or 1
         for i in range(0, len(data), step):
-            reader.feed(data[i:i + step])
+            reader.take(data[i:i + step])
         reader.finish()
         self.names, self.kinds, blocks = None, None, []
         while not commands.empty():

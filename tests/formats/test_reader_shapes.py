@@ -25,7 +25,7 @@ class Read:
                              lines=lambda name, account: self.lines.update(account))
         step = step or len(data) or 1
         for i in range(0, len(data), step):
-            reader.feed(data[i:i + step])
+            reader.take(data[i:i + step])
         reader.finish()
         self.names, self.kinds, self.words, blocks = None, None, {}, []
         while not commands.empty():
@@ -121,18 +121,18 @@ def test_real_vmstat_output_plots_against_the_row_number():
 def test_a_live_first_row_waits_for_the_second_to_tell_whether_x_grows():
     commands = queue.Queue()
     reader = make_reader(Feed(commands), [].append, added_x="arrival")
-    reader.feed(VMSTAT[:VMSTAT.index(b"\n", VMSTAT.index(b" 0  0")) + 1])
+    reader.take(VMSTAT[:VMSTAT.index(b"\n", VMSTAT.index(b" 0  0")) + 1])
     assert commands.empty()  # one row: r may be a count or a queue length
     came = time.time()
-    reader.feed(b" 0  0      0 2119414    0    0\n")
+    reader.take(b" 0  0      0 2119414    0    0\n")
     sent = [commands.get() for _ in range(commands.qsize())]
     assert sent[0][1] == ["arrival", "r", "b", "swpd", "free", "si", "so"]
     rows = np.concatenate([payload for word, payload in sent if word == PD])
     assert rows[0, 0] <= came <= rows[1, 0] and rows[:, 4].tolist() == [2119415, 2119414]
     rising = queue.Queue()
     reader = make_reader(Feed(rising), [].append, added_x="arrival")
-    reader.feed(b"a,b\n1,2\n")
-    reader.feed(b"3,4\n")
+    reader.take(b"a,b\n1,2\n")
+    reader.take(b"3,4\n")
     assert [list(p) for w, p in [rising.get() for _ in range(rising.qsize())] if w == PN] == [
         ["a", "b"]]
 

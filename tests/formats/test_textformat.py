@@ -45,7 +45,7 @@ def read(data: bytes, step: int | None = None, strict: bool = False):
     reader, sink, problems = new_reader(name="in", strict=strict)
     step = step or len(data) or 1
     for i in range(0, len(data), step):
-        reader.feed(data[i:i + step])
+        reader.take(data[i:i + step])
     reader.finish()
     return sink, problems
 
@@ -146,15 +146,15 @@ def test_lines_over_the_limits_are_skipped_or_end_a_strict_stream(monster, step)
     reader, sink, problems = new_reader(strict=True)
     with pytest.raises(LimitExceeded, match="line 3"):
         for i in range(0, len(data), step or len(data)):
-            reader.feed(data[i:i + (step or len(data))])
+            reader.take(data[i:i + (step or len(data))])
     assert sink.rows_of_runs() == [[[1, 2]]]  # what came before is kept
 
 
 def test_restart_ends_the_run_and_reads_names_again():
     reader, sink, problems = new_reader()
-    reader.feed(b"a,b\n1,2\n")
+    reader.take(b"a,b\n1,2\n")
     reader.restart()
-    reader.feed(b"c,d,e\n3,4,5\n")
+    reader.take(b"c,d,e\n3,4,5\n")
     assert [c[0] for c in sink.commands] == ["columns", "rows", "roll", "columns", "rows"]
     assert sink.rows_of_runs() == [[[1, 2]], [[3, 4, 5]]] and problems == []
 
@@ -163,9 +163,9 @@ def test_a_bare_trace_after_a_restart_reads_under_the_names_given_before():
     # A new connection or a truncated file: the window still has the trace
     # columns, and a bare #@trace fills them, split as their line was.
     reader, sink, problems = new_reader()
-    reader.feed(b"#@trace f,S21\n1,0.5+1j\n#@end\n")
+    reader.take(b"#@trace f,S21\n1,0.5+1j\n#@end\n")
     reader.restart()
-    reader.feed(b"#@trace\n2,0.25-1j\n3,1j\n#@end\n")
+    reader.take(b"#@trace\n2,0.25-1j\n3,1j\n#@end\n")
     assert [t[0].tolist() for t in sink.names("trace")] == [[[1, 0.5 + 1j]], [[2, 0.25 - 1j], [3, 1j]]]
     assert sink.names("trace_columns") == [[["f", "S21"]]] and problems == []
 
@@ -221,10 +221,10 @@ def test_plain_rows_are_read_natively_to_numpys_bits(joiner, spelling, monkeypat
         raise AssertionError("plain rows went to numpy's parser")
 
     reader, sink, problems = new_reader()
-    reader.feed(((sep or " ").join(f"c{i}" for i in range(WIDTH)) + "\n").encode())
+    reader.take(((sep or " ").join(f"c{i}" for i in range(WIDTH)) + "\n").encode())
     monkeypatch.setattr(textformat, "block_parse", numpy_parse)
     for i in range(0, len(data), 4096):
-        reader.feed(data[i:i + 4096])
+        reader.take(data[i:i + 4096])
     [rows] = sink.rows_of_runs()
     assert problems == []
     assert np.array(rows).view(np.uint64).tolist() == expected.view(np.uint64).tolist()
@@ -264,8 +264,8 @@ def test_an_odd_line_is_refused_natively_and_read_by_the_general_path(odd, row):
 
 def test_many_empty_lines_under_many_columns_make_no_huge_array():
     reader, sink, problems = new_reader()
-    reader.feed(",".join(f"c{i}" for i in range(MAX_FIELDS)).encode() + b"\n")
-    reader.feed(b"\n" * 1_000_000)  # as plain rows, 80 GB
-    reader.feed(b"1," * (MAX_FIELDS - 1) + b"1\n")
+    reader.take(",".join(f"c{i}" for i in range(MAX_FIELDS)).encode() + b"\n")
+    reader.take(b"\n" * 1_000_000)  # as plain rows, 80 GB
+    reader.take(b"1," * (MAX_FIELDS - 1) + b"1\n")
     assert [len(row) for run in sink.rows_of_runs() for row in run] == [MAX_FIELDS]
     assert problems == []

@@ -42,7 +42,7 @@ def test_blocks_split_anywhere_count_as_the_whole_rows(wavy):
         for second in (first, (first + len(x)) // 2, len(x)):
             count = CrossingCount(0.5)
             for start, end in ((0, first), (first, max(first, second)), (max(first, second), len(x))):
-                count.feed(x[start:end], y[start:end])
+                count.add(x[start:end], y[start:end])
             assert count.count == len(expected)
             assert list(count.marks) == pytest.approx(expected, rel=1e-15)
             assert (count.first, count.last) == pytest.approx((expected[0], expected[-1]))

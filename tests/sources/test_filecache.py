@@ -68,5 +68,5 @@ def test_a_followed_file_reads_on_from_where_its_cached_rows_end(long_file):
         feed = Rows()
         mapped = cached_recording(str(long_file), None, ReadOptions(), LARGE, Said(), None, feed)
         assert mapped.position == long_file.stat().st_size and mapped.reader is not None
-        mapped.reader.feed(b"2000,1\n2001,2\n")
+        mapped.reader.take(b"2000,1\n2001,2\n")
         assert np.concatenate(feed.blocks).tolist() == [[2000, 1], [2001, 2]], attempt

@@ -29,7 +29,7 @@ def test_a_file_of_markers_tells_the_first_ones_then_that_the_rest_are_passed_ov
     feed.tell_marker = marker_teller(status)
     reader = make_reader(feed, status.problem, name="marked.csv")
     lines = "".join(f"#@marker t,{i},m{i}\n" for i in range(MOST_MARKERS + 3))
-    reader.feed(f"t,v\n{lines}0,1\n".encode())
+    reader.take(f"t,v\n{lines}0,1\n".encode())
     reader.finish()
     status.close()
     listener.join(10)

@@ -23,7 +23,7 @@ class ReadStream:
                              lines=lambda name, account: self.lines.update(account))
         step = step or len(data) or 1
         for i in range(0, len(data), step):
-            reader.feed(data[i:i + step])
+            reader.take(data[i:i + step])
         reader.finish()
         self.road = getattr(reader, "road", "plain")
         self.names, self.kinds, self.units, blocks = None, None, None, []

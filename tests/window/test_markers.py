@@ -128,7 +128,7 @@ def test_the_readers_read_marker_lines_back_and_report_bad_ones(head, row):
     text = f"{marker_line(marker)}\n{head}\n{row}\n{row}\n#@marker t,soon,x\n"
     taken, problems = Taken(), []
     reader = make_reader(taken, problems.append)
-    reader.feed(text.encode())
+    reader.take(text.encode())
     reader.finish()
     assert taken.markers == [marker]
     assert len(problems) == 1 and "a marker's place is a number" in problems[0]

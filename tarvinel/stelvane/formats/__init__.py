@@ -24,7 +24,7 @@ source's reader.
                   module each; the file source asks it before the text reader
 
 A reader turns the bytes of one stream into the feed's commands and reports
-bad lines to `problem(text)`: feed(bytes) as they come, finish(broken=False)
+bad lines to `problem(text)`: take(bytes) as they come, finish(broken=False)
 at the end of the stream, restart() when a new stream begins (a truncated
 file, a new connection). Where it is strict, a line over the limits raises
 LimitExceeded. Nothing else a line holds raises: a reader's own fault on a

@@ -114,21 +114,21 @@ class AutoReader:
         self._drop_held()
         self._lines.restart()
 
-    def feed(self, data: bytes) -> None:
+    def take(self, data: bytes) -> None:
         try:
-            self._feed(data)
+            self._pass_on(data)
         finally:
             self._problems.tell()
 
-    def _feed(self, data: bytes) -> None:
+    def _pass_on(self, data: bytes) -> None:
         if self._plain:
-            self._text.feed(self._lines.transcode(data))
+            self._text.take(self._lines.transcode(data))
             return
-        self._lines.feed(data)
+        self._lines.take(data)
         if self._plain:  # decided on these bytes: their unfinished line goes the same way
             rest = self._lines.drain()
             if rest:
-                self._text.feed(rest)
+                self._text.take(rest)
 
     def finish(self, *, broken: bool = False) -> int | None:
         """As TextReader.finish: the stream has ended."""
@@ -142,7 +142,7 @@ class AutoReader:
 
     def _finish(self, broken: bool) -> int | None:
         if self._plain:
-            self._text.feed(self._lines.transcode(b"", end=True))
+            self._text.take(self._lines.transcode(b"", end=True))
             return self._text.finish(broken=broken)
         cut = self._lines.finish(broken=broken)
         if not self._plain and self._road is None and self._held:
@@ -271,7 +271,7 @@ class AutoReader:
     def _hand_over(self, data: bytes) -> None:
         """Held lines to the plain road's reader, which counts them afresh."""
         self.account.total -= data.count(b"\n")
-        self._plain_reader().feed(data)
+        self._plain_reader().take(data)
 
     def _account_header(self, end: int, found, directives_counted: bool = False) -> None:
         """The kinds of the lines before `end`, passed over as a header (the

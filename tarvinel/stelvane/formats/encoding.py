@@ -18,7 +18,7 @@ _MARKS = ((codecs.BOM_UTF32_LE, "utf-32-le"), (codecs.BOM_UTF32_BE, "utf-32-be")
 
 
 class Transcoder:
-    """`feed(bytes)` gives the same text as UTF-8 bytes; `finish()` what is
+    """`take(bytes)` gives the same text as UTF-8 bytes; `finish()` what is
     left. `encoding` names what the stream is read as; `fell_back(why,
     lines)` is told once where bytes are no UTF-8 and Latin-1 reads them from
     then on (`lines`: the line ends in the bytes fed before them)."""
@@ -32,7 +32,7 @@ class Transcoder:
         self._head = b""
         self._decoder = None
 
-    def feed(self, data: bytes) -> bytes:
+    def take(self, data: bytes) -> bytes:
         if self.encoding is None:
             self._head += data
             if any(len(self._head) < len(mark) and mark.startswith(self._head)

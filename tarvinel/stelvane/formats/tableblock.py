@@ -3,7 +3,7 @@
     state = TableState()                       # one per stream
     block = parse_block(data, layout, state)   # data: bytes of whole lines
     block.rows     2-D float64, one row per good line: numbers; times as
-                   seconds since the epoch (UTC); text as level codes
+                   seconds since the epoch (UTC); text as word codes
     block.bad      the lines set aside: BadLine(index, reason)
     block.words    {column: the words first seen in this block}, in code order
 

@@ -1,5 +1,5 @@
 """Values as a user reads them: a number as the readout writes numbers, a time
-as a local date and time, a text column's level code as its word; ISO 8601
+as a local date and time, a text column's word code as its word; ISO 8601
 text for export and the clipboard that reads back to the very same number;
 durations for a range copy.
 
@@ -36,7 +36,7 @@ def number_text(value) -> str:
 def value_text(value, kind: str, words=()) -> str:
     """`value` of a column of `kind` (protocol.NUMBER, TIME or TEXT) as text:
     a time as local `2026-12-08 10:00:00.250` (a fraction only when there is
-    one), a text level as its word (`words`: the column's words in code
+    one), a text column's code as its word (`words`: the column's words in code
     order), anything else, and a code without a word, as a number."""
     if kind == TIME:
         return time_text(value)

@@ -134,22 +134,22 @@ class WholeLines:
         self._cr = False  # the bytes so far ended in a CR: a line end, or half of CRLF
         self._transcoder.restart()
 
-    def feed(self, data: bytes) -> None:
-        data = self._transcoder.feed(data)
+    def take(self, data: bytes) -> None:
+        data = self._transcoder.take(data)
         account = self._problems.account
         if self._transcoder.encoding not in (None, account.encoding, "utf-8"):
             # (A reader handed the stream on gets it as UTF-8: the first says.)
             account.encoding = self._transcoder.encoding
             account.changes += 1
-        self._feed_utf8(data)
+        self._take_utf8(data)
 
     def transcode(self, data: bytes, end: bool = False) -> bytes:
         """Bytes of the stream as UTF-8 (and, at its `end`, those held back),
         for a reader this one has handed the stream on to."""
-        data = self._transcoder.feed(data)
+        data = self._transcoder.take(data)
         return data + self._transcoder.finish() if end else data
 
-    def _feed_utf8(self, data: bytes) -> None:
+    def _take_utf8(self, data: bytes) -> None:
         if self._cr:
             data, self._cr = b"\r" + data, False
         if b"\r" in data:
@@ -202,10 +202,10 @@ class WholeLines:
         """The stream has ended: its unfinished last line is taken as a line,
         or dropped where the stream broke off. Returns that line's number, or
         None when the stream ended at a line end."""
-        self._feed_utf8(self._transcoder.finish())
+        self._take_utf8(self._transcoder.finish())
         if self._cr:
             self._cr = False
-            self._feed_utf8(b"\n")
+            self._take_utf8(b"\n")
         if not self._pending:
             return None
         # What waits: lines ending in a backslash (whole, waiting for the

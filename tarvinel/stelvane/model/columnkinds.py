@@ -1,6 +1,6 @@
 """What a run's columns hold beyond their numbers: each one's kind
 (protocol.NUMBER, TIME or TEXT), its unit, and for a text column its words
-(the k-th word is what level code k stands for); and what an axis, the
+(the k-th word is what word code k stands for); and what an axis, the
 readout and the tracker make of a column shown in a format.
 
 This module imports no Qt: the data sets and the export use it.
@@ -14,7 +14,7 @@ from ..protocol import NUMBER, TEXT, TIME, Columns
 from .series import axis_label
 
 # Formats (the toolbar's fx/fy) that show a column's values as they are;
-# under any other a time or a level code is only a number.
+# under any other a time or a word code is only a number.
 PLAIN_FORMATS = (None, "real")
 
 

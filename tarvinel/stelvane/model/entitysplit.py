@@ -45,7 +45,7 @@ NO_ENTITY = -1
 @dataclass(frozen=True)
 class Part:
     """One column of the view: stored column `source`, whole (`entity`
-    None) or only at the rows whose entity column holds level code `entity`;
+    None) or only at the rows whose entity column holds word code `entity`;
     `joined`: a whole column that is one entity's already (see _parts)."""
     source: int
     entity: int | None = None
@@ -53,7 +53,7 @@ class Part:
 
 
 def names_entities(codes: np.ndarray, x: np.ndarray, added_x: bool = False) -> bool:
-    """Whether a text column's level `codes` name entities against `x`: few
+    """Whether a text column's word `codes` name entities against `x`: few
     distinct values that repeat, x growing within each entity, and the
     entities interleaved: x jumps back or repeats between them, or, where
     x is the reader's own (`added_x`: the row number or the arrival time,
@@ -123,7 +123,7 @@ class EntitySplit:
             self.mistake = None  # what is wrong with --split's column, for the window to say
             self._entity, self._refused = self._entity_given(), False
         if not same_run:
-            self._codes = []  # a new stream: its level codes may name other words
+            self._codes = []  # a new stream: its word codes may name other words
         self.start_run()
         self.changes += 1
 

@@ -66,16 +66,16 @@ def crossing_x(x: np.ndarray, y: np.ndarray, value: float) -> np.ndarray:
 
 
 class CrossingCount:
-    """The crossings of one limit by rows fed a block at a time."""
+    """The crossings of one limit by rows added a block at a time."""
 
     def __init__(self, value: float):
         self.value = value
         self.count = 0
         self.first = self.last = None  # X of the first and the newest crossing
         self.marks = deque(maxlen=MARKS_KEPT)
-        self._before = None  # (x, y) of the last row fed that is on a side
+        self._before = None  # (x, y) of the last row added that is on a side
 
-    def feed(self, x: np.ndarray, y: np.ndarray) -> None:
+    def add(self, x: np.ndarray, y: np.ndarray) -> None:
         x, y = np.asarray(x, dtype=float), np.asarray(y, dtype=float)
         usable = np.isfinite(x) & np.isfinite(y) & (y != self.value)
         if not usable.any():
@@ -103,10 +103,10 @@ class RunCrossings:
         self.limit = limit
         self.count = CrossingCount(limit.value)
         self._counted = None  # (run number, X column)
-        self._until = 0  # rows of the run fed, counted from its first (dropped or not)
+        self._until = 0  # rows of the run counted, from its first (dropped or not)
 
     def update(self, data, x_name: str | None) -> None:
-        """Feeds the rows of `data` (a data set) that arrived since the last
+        """Counts the rows of `data` (a data set) that arrived since the last
         look, X from column `x_name` (None: nothing to count against)."""
         counted = (data.run_number, x_name)
         if counted != self._counted:
@@ -120,7 +120,7 @@ class RunCrossings:
         self._until = data.dropped + start + len(x)
         if np.iscomplexobj(y):
             y = y.real  # as a complex column is drawn by default
-        self.count.feed(x, y)
+        self.count.add(x, y)
 
     def as_dict(self) -> dict:
         """For --summary: X as numbers (a time as seconds since the epoch)."""

@@ -1,6 +1,6 @@
 """The functions of an expression that read along the rows: each one is
 evaluated block by block as rows arrive, and carries from one block to the
-next what it needs of the rows before, so that a run fed in blocks split
+next what it needs of the rows before, so that a run given in blocks split
 anywhere gives the values the whole run gives at once (to the rounding of
 the sums).
 

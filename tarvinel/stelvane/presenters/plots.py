@@ -262,17 +262,17 @@ class LivePresenter(PlotPresenter):
         # The rows the picture stands for, held-back ones included (they
         # lie within a pixel of what it shows already).
         self.drawn_rows = rows[0][1] - rows[0][0] if rows and rows[0] else 0
-        fed = self.still.to_feed(self.plot, frame, self.shown, state)
-        if fed is not None:
-            if not any(fed):
+        updated = self.still.to_update(self.plot, frame, self.shown, state)
+        if updated is not None:
+            if not any(updated):
                 return
-            # The curves not fed keep the rows they were drawn from.
-            state = (*state[:-1], tuple(new if feeds else old for old, new, feeds
-                                        in zip(self.shown[-1], state[-1], fed)))
+            # The curves not updated keep the rows they were drawn from.
+            state = (*state[:-1], tuple(new if fresh else old for old, new, fresh
+                                        in zip(self.shown[-1], state[-1], updated)))
         self.shown = state
         if self.drawn_rows and self.first_drawn is None:
             self.first_drawn = time.monotonic()
-        series = [KEEP if fed is not None and not fed[i] else None if r is None
+        series = [KEEP if updated is not None and not updated[i] else None if r is None
                   else self.run.series(data, p, frame.fx, frame.fy, r)
                   for i, (p, r) in enumerate(zip(frame.pairs, rows))]
         self._show(series, frame, (state[0], state[2], frame.fx, frame.fy, described,
@@ -280,7 +280,7 @@ class LivePresenter(PlotPresenter):
         self.trails.show(self.trail_keys(frame, series))
         self.plot.fresh = True
         self.plot.settle()
-        self.still.drew(self.plot, series, fed)
+        self.still.drew(self.plot, series, updated)
         self._title(f"{frame.record.mode.run_word} {data.run_number}", frame)
 
     def trail_keys(self, frame: Frame, series) -> list:

@@ -30,7 +30,7 @@ def link_axes(plots, share_x: bool, share_y: bool) -> None:
 
 
 class Presenter:
-    """Feeds the plots (`plot_presenters`, plots.PlotPresenter) from the mode records
+    """Hands the plots (`plot_presenters`, plots.PlotPresenter) from the mode records
     (`modes`, key -> modes.ModeRecord) as the toolbar (a
     toolbar_adapter.ToolbarAdapter) says."""
 
@@ -46,7 +46,7 @@ class Presenter:
         self.legends = [presenter.legend for presenter in self.plot_presenters]
         self.shown_mode: str | None = None
         self.matched_pairs = 0
-        self.busy = False  # the last present() fed a plot, or left curves under way
+        self.busy = False  # the last present() updated a plot, or left curves under way
         self.first_data_seen = False  # see show_first_data
         self.sides = AxisSides()  # which curves go on the right Y axis
         self._sides_shown = None  # (right pairs, right log) of the last frame
@@ -133,7 +133,7 @@ class Presenter:
 
     def _apply_changes(self, mode: str, changes: ToolbarChanges) -> bool:
         """Acts on a new mode and the toolbar's changes; true when every curve
-        must be fed again."""
+        must be updated again."""
         mode_changed = mode != self.shown_mode
         self.shown_mode = mode
         if changes.formats:

@@ -5,7 +5,7 @@ Where only the ends of those rows moved (rows came, rows left the window's
 start) and none of them shows (model/pixels.py says when one does), the
 frame is not drawn: the curves keep the rows they have, and the next frame
 compares its rows with those drawn, so rows held back add up until they
-show. A frame that is drawn feeds every curve whose rows changed and
+show. A frame that is drawn updates every curve whose rows changed and
 leaves the others as they are (pyqtgraph's setData costs a curve a good
 part of a millisecond); the curves whose rows were held back go with it,
 since painting the frame costs several times that. A slow source's frames
@@ -51,7 +51,7 @@ def view_axes(plot) -> tuple[ViewAxis, ViewAxis]:
 
 
 class StillFrames:
-    """Tells the live presenter which curves a frame feeds (`to_feed`), from
+    """Tells the live presenter which curves a frame updates (`to_update`), from
     what it drew last (`drew`)."""
 
     def __init__(self):
@@ -64,23 +64,23 @@ class StillFrames:
         """(x, y) bounds of all the curves drawn, as the view fits them."""
         return (_union(b[0] for b in self.curve_bounds), _union(b[1] for b in self.curve_bounds))
 
-    def drew(self, plot, series, fed=None) -> None:
+    def drew(self, plot, series, updated=None) -> None:
         """The curves now show `series` (thinned: their bounds are the
-        rows'); those not `fed` (a flag per curve; None: all) kept theirs."""
+        rows'); those not `updated` (a flag per curve; None: all) kept theirs."""
         # Bounds in view units need the axes' scales only, not the view.
         item = plot.plotItem
         x_axis, y_axis = (ViewAxis(0.0, 1.0, 1.0, item.getAxis(side).logMode)
                           for side in ("bottom", "left"))
-        kept = self.curve_bounds if fed is not None else []
+        kept = self.curve_bounds if updated is not None else []
         self.curve_bounds = [
-            kept[i] if fed is not None and not fed[i] else
+            kept[i] if updated is not None and not updated[i] else
             (None, None) if data is None else (bounds(x_axis, data[0]), bounds(y_axis, data[1]))
             for i, data in enumerate(series)]
 
-    def to_feed(self, plot, frame, drawn, state):
-        """Which curves the frame of `state` feeds, `drawn` being the state
+    def to_update(self, plot, frame, drawn, state):
+        """Which curves the frame of `state` updates, `drawn` being the state
         last drawn (LivePresenter's): a flag per pair, none set when the
-        frame is held back whole; None when every curve is fed anew."""
+        frame is held back whole; None when every curve is updated."""
         vb = plot.plotItem.vb
         if (len(self.curve_bounds) != len(state[-1]) or any(vb.state["autoVisibleOnly"])
                 or not grown_only(drawn, state)):
@@ -109,9 +109,9 @@ class StillFrames:
             return shows
         # A frame is painted anyway: every curve with new rows goes into it
         # (a frame costs several times a curve's setData).
-        fed = [old != new for old, new in zip(drawn[-1], state[-1])]
-        self.kept += fed.count(False)
-        return fed
+        updated = [old != new for old, new in zip(drawn[-1], state[-1])]
+        self.kept += updated.count(False)
+        return updated
 
     def _newest_moves(self, vb, axes, frame, state) -> bool:
         """Whether the newest row of a curve alone moves the fitted view: a

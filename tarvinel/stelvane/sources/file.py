@@ -169,7 +169,7 @@ class FileSource(NamedByPath):
                 if len(head) < 64:
                     head = (head + data)[:64]
                 position += len(data)
-                reader.feed(data)
+                reader.take(data)
                 if stop.poll():
                     return None
                 continue

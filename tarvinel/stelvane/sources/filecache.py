@@ -182,7 +182,7 @@ def _convert_text(path, watched, reading, status, stop, follow: bool) -> Mapped 
     done = 0
     with open(path, "rb") as file:
         while data := file.read(READ_SIZE):
-            reader.feed(data)
+            reader.take(data)
             done += len(data)
             watched.progress(done)
             if stop is not None and stop.poll():
@@ -203,7 +203,7 @@ def primed_reader(path: str, reading, feed):
                          added_x=ROW)
     with open(path, "rb") as file:
         sample = file.read(SAMPLE_BYTES)
-    reader.feed(sample[:sample.rfind(b"\n") + 1])
+    reader.take(sample[:sample.rfind(b"\n") + 1])
     switch.target = feed
     return reader
 

@@ -136,17 +136,17 @@ class Lines:
             self.problem(f"{self.name}: {len(payloads) - len(kept)} message(s) over "
                          f"{MAX_MESSAGE_BYTES:,} bytes; dropped")
         if kept and self.part.names is None:
-            self.reader.feed(self._first_line_seen(_line_ended(kept[0]), resumed=False))
+            self.reader.take(self._first_line_seen(_line_ended(kept[0]), resumed=False))
             kept = kept[1:]
         if kept:
-            self.reader.feed(b"".join(self._first_line_seen(_line_ended(p), resumed=False)
+            self.reader.take(b"".join(self._first_line_seen(_line_ended(p), resumed=False)
                                       for p in kept))
 
     def connected(self) -> None:
         """A new connection begins: its first line is looked at when whole."""
         self._head = b"" if self.part.names is not None else None
 
-    def feed(self, data: bytes) -> None:
+    def take(self, data: bytes) -> None:
         """The next bytes of a connection."""
         if self._head is not None:
             data = self._head + data
@@ -155,7 +155,7 @@ class Lines:
                 return
             self._head = None
             data = self._first_line_seen(data, resumed=True)
-        self.reader.feed(data)
+        self.reader.take(data)
 
     def broken(self) -> None:
         """The connection went away: its unfinished line is dropped, and said so."""

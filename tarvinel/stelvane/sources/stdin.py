@@ -86,10 +86,10 @@ class BinaryGuard:
         self.head: bytes | None = b""  # None once looked at
         self.refused: str | None = None
 
-    def feed(self, data: bytes) -> None:
+    def take(self, data: bytes) -> None:
         if self.head is None:
             if not self.refused:
-                self.reader.feed(data)
+                self.reader.take(data)
             return
         self.head += data
         if b"\n" in self.head or len(self.head) >= _ENOUGH_HEAD:
@@ -99,7 +99,7 @@ class BinaryGuard:
         head, self.head = self.head, None
         found = recordings.recognise(head[:recordings.HEAD_BYTES], "", texts=False)
         if found is None:
-            self.reader.feed(head)
+            self.reader.take(head)
             return
         what = "" if found == recordings.BINARY_FILE else f" ({found.name})"
         self.refused = (f"binary data on standard input{what}: "

@@ -2,7 +2,7 @@
 so that every wait watches the stop pipe too: closing the window ends the
 producer however it is waiting.
 
-A reader is what formats.make_reader makes: feed(bytes), finish(), restart().
+A reader is what formats.make_reader makes: take(bytes), finish(), restart().
 
 This module imports no Qt: it runs in the producer process.
 """
@@ -28,7 +28,7 @@ def wait_ready(selector, stop, status, timeout=0.25):
 
 
 def read_stream(fd: int, reader, stop, status, read=None) -> str | None:
-    """Feeds what `fd` delivers to `reader` until the end of the stream:
+    """Hands what `fd` delivers to `reader` until the end of the stream:
     returns "end", or None once the window has closed. `read(size)` reads
     (os.read on `fd` by default)."""
     read = read or (lambda size: os.read(fd, size))
@@ -55,13 +55,13 @@ def read_stream(fd: int, reader, stop, status, read=None) -> str | None:
                 except (BlockingIOError, InterruptedError):
                     break
                 except OSError:  # a reset, a port gone: what came before it stays
-                    reader.feed(data)
+                    reader.take(data)
                     raise
                 if not more:
-                    reader.feed(data)
+                    reader.take(data)
                     return "end"
                 data += more
-            reader.feed(data)
+            reader.take(data)
 
 
 def _read_regular_file(read, reader, stop) -> str | None:
@@ -71,7 +71,7 @@ def _read_regular_file(read, reader, stop) -> str | None:
         data = read(READ_SIZE)
         if not data:
             return "end"
-        reader.feed(data)
+        reader.take(data)
     return None
 
 

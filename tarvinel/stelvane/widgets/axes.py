@@ -79,7 +79,7 @@ class TimeAxis(pg.DateAxisItem, MeasuredAxis):
 
 
 class LevelsAxis(MeasuredAxis):
-    """A text column's level codes 0, 1, 2, ... as their words, a tick at
+    """A text column's word codes 0, 1, 2, ... as their words, a tick at
     each; where the words in view do not fit the axis' length, and on a log
     scale, plain numbers (whole ones: codes between levels mean nothing)."""
 

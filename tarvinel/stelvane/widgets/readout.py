@@ -37,7 +37,7 @@ def position_text(value: float, shown=PLAIN, per_pixel: float = 0.0, si_unit=Non
     """A place on an axis that shows `shown` (a columnkinds.Shown): a time
     as a local time, to the precision one pixel of the zoom (`per_pixel`,
     in X's units) can point at (daily data zoomed out: the day); a place on
-    a levels axis as the nearest level's word."""
+    a text axis as the nearest code's word."""
     if shown.kind == TEXT and math.isfinite(value):
         return shown.text(float(round(value)))
     if si_unit is not None:
@@ -226,7 +226,7 @@ class PointerReadout(QtCore.QObject):
 
 
 def nearest_sample(data, view_x: float, log_x: bool):
-    """(x, y) of the sample of a curve's `data` ((x, y) as fed, or None)
+    """(x, y) of the sample of a curve's `data` ((x, y) as set, or None)
     whose x is nearest to `view_x` (in view units: log10 of x on a log
     axis), None when the curve has no finite one; of samples at the same
     x the last (where a state plot steps, the word from there on). Works for

@@ -43,10 +43,10 @@ class PlotView(ploter.PlotWidget):
         self.on_copied = None   # called with (text shown, clipboard text)
         self.on_painted = None  # called after each paint that showed new data
         self.on_fit = None      # F: fits the view to all the data (the presenter's)
-        self.fresh = False      # set by whoever feeds new data to the curves
+        self.fresh = False      # set by whoever sets new data on the curves
         self.frames = 0         # paints that showed new data
         # How values read on each axis and on each curve (columnkinds.Shown),
-        # as the plot feed last set them: the readout, the tracker and the
+        # as the plot presenter last set them: the readout, the tracker and the
         # middle-button copy write values so.
         self.shown_x = self.shown_y = PLAIN
         self.curve_shown: dict = {}  # curve key -> (Shown of x, Shown of y)
@@ -69,7 +69,7 @@ class PlotView(ploter.PlotWidget):
         return self.plots.keys()
 
     def curve_data(self, key, as_drawn: bool = False):
-        """(x, y) of curve `key` as it was fed, or with `as_drawn` as it is
+        """(x, y) of curve `key` as it was set, or with `as_drawn` as it is
         drawn (log10 of a log axis's values); None when the curve is hidden
         or empty."""
         curve = self.plots[key]

@@ -181,7 +181,7 @@ class DeadlineQueue:
 
 
 class Intake:
-    """Feeds `queue`'s commands to the data sets and the toolbar."""
+    """Applies `queue`'s commands to the data sets and the toolbar."""
 
     def __init__(self, queue, toolbar, point_dataset, trace_dataset,
                  report: Callable[[str], None]):

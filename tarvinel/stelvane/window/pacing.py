@@ -1,7 +1,7 @@
 """The pace of the window's frame timer: the screen's frame rate while
 something is new, a few ticks a second while nothing is.
 
-A frame with nothing new (no item from the queue, no curve fed, no curve
+A frame with nothing new (no item from the queue, no curve updated, no curve
 under way over several frames) costs little, but sixty of them a second
 still add up to a noticeable share of a core for a window nobody looks at.
 After IDLE_FRAMES such frames in a row the timer ticks every IDLE_INTERVAL

@@ -6,7 +6,7 @@ makes it.
     complex numbers        complex numbers: the block travels complex
     datetime64, dates      times: seconds since the epoch (UTC); NaT is NaN
     timedelta64            numbers: seconds
-    strings, bytes         text: level codes, the words sent with the rows
+    strings, bytes         text: word codes, the words sent with the rows
                            that first use them
 
 A reader builds a `Table` (names, units, the number of rows and a function

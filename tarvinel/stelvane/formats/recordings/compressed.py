@@ -51,7 +51,7 @@ def read(recording, codec: str) -> str | None:
                         return _read_inside(recording, inside, data, stream)
                     reader = recording.text_reader()
                 read_bytes += len(data)
-                reader.feed(data)
+                reader.take(data)
                 if recording.stopped():
                     return None
         except RecordingError:

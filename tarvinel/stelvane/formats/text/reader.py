@@ -122,11 +122,11 @@ class TextReader:
 
     # --- bytes to lines ---------------------------------------------------------
 
-    def feed(self, data: bytes) -> None:
+    def take(self, data: bytes) -> None:
         """Takes the next bytes of the stream; whole lines are handed on now,
         an unfinished last line when the rest of it arrives (or at finish)."""
         try:
-            self._lines.feed(data)
+            self._lines.take(data)
         finally:
             self._problems.tell()
 
