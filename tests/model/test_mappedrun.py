@@ -84,13 +84,14 @@ def test_a_rising_mapped_column_is_known_to_rise_without_a_look(mapped, monkeypa
 
 
 def test_long_columns_are_looked_at_and_summed_up_in_stretches(monkeypatch):
+    from tarvinel.stelvane.formats.recordings import cache
     from tarvinel.stelvane.model import growth, statistics
     values = np.random.default_rng(5).standard_normal(10_001)
     values[77] = np.nan
     whole = statistics.summarise(values)
     rising = np.arange(10_001.0)
     monkeypatch.setattr(statistics, "STRETCH", 1000)
-    monkeypatch.setattr(growth, "STRETCH", 1000)
+    monkeypatch.setattr(cache, "STRETCH", 1000)
     stretched = statistics.summarise(values)
     assert (stretched.count, stretched.low, stretched.high, stretched.last) == \
         (whole.count, whole.low, whole.high, whole.last)

@@ -1,31 +1,15 @@
 """Whether an X column grows with the rows (each row's X at least the one
 before): what decides between bisection and a full look at every row, and
 whether a replay can keep X's pace. One test, asked of a whole column, or
-of a growing run a block at a time (`GrowingX`)."""
+of a growing run a block at a time (`GrowingX`); the test itself is the
+recordings cache's, which knows a mapped column that rises."""
 
 from dataclasses import dataclass
 import math
 
 import numpy as np
 
-from ..formats.recordings.cache import mapped_rising, release_pages
-
-# Rows compared at a time: a long column is looked at in stretches, never
-# with a mask as long as itself.
-STRETCH = 1 << 22
-
-
-def grows(x: np.ndarray) -> bool:
-    """Whether `x` never decreases from row to row (a NaN breaks it)."""
-    if len(x) < 2 or mapped_rising(x):
-        return True
-    for start in range(0, len(x) - 1, STRETCH):
-        end = min(start + STRETCH, len(x) - 1)
-        rising = np.all(x[start + 1:end + 1] >= x[start:end])
-        release_pages(x[start:end])
-        if not rising:
-            return False
-    return True
+from ..formats.recordings.cache import grows
 
 
 @dataclass(frozen=True)

@@ -4,6 +4,7 @@
     plots.py            the live plot's and the history plot's presenters,
                         records the window loops over
     spectrumplot.py     the spectrum plot's presenter
+    statistics.py       the statistics of the plots, for the table and the tracker
     sides.py            the two Y axes: the curves of each, their labels, F's fit
     stillness.py        the live plot's frames held back while new rows
                         change no pixel

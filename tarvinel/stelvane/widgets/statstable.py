@@ -1,18 +1,16 @@
 """The statistics table: one line per curve of the plots whose axes show the
 selection (live and history), with the count, lowest, highest, mean,
 standard deviation and last value of the rows each plot shows, in the
-curve's colour (the numbers are statistics.py's).
+curve's colour.
 
-The table is brought up to date a few times a second while it is shown, and
-each plot's figures are made again only when its rows, its curves or its
-visible X range changed; the tracker asks the same keeper for the curve
-under the pointer.
+The table is brought up to date a few times a second while it is shown,
+from the lines the presenters' StatsKeeper makes; the tracker asks the same
+keeper for the curve under the pointer.
 """
 
-from concurrent.futures import ThreadPoolExecutor
 import html
 
-from ..model.statistics import FIGURES, PlotStatistics, figure_texts, stats_line
+from ..model.statistics import FIGURES
 from ..qt_compat import AlignRight, QtCore, QtGui, QtWidgets
 
 HEADERS = ("plot", "curve", *FIGURES)
@@ -20,58 +18,13 @@ HEADERS = ("plot", "curve", *FIGURES)
 SHOWN_ROWS = 8
 
 
-class StatsKeeper:
-    """The statistics of each presenter (plots.PlotPresenter) that follows the
-    selection, made again only when what the presenter shows changed."""
-
-    def __init__(self, plot_presenters):
-        self.plot_presenters = [presenter for presenter in plot_presenters if presenter.follows_selection]
-        # One thread sums up finished runs (see statistics.PlotStatistics).
-        self.pool = ThreadPoolExecutor(1, thread_name_prefix="stelvane-stats")
-        self._stats = {presenter.name: PlotStatistics(presenter, self.pool) for presenter in self.plot_presenters}
-        self._made: dict = {}  # presenter name -> (state, curves)
-
-    def curves(self, presenter, wait: bool = False) -> list:
-        """(curve key, statistics.CurveStats, columnkinds.Shown) of each
-        curve of `presenter` over its visible X range. While a finished run is
-        still being summed up, the figures made before (if any) stand in."""
-        frame, span = presenter.frame, presenter.visible_x()
-        state = (presenter.shown, None if frame is None else (tuple(frame.pairs), frame.fx, frame.fy),
-                 span)
-        made = self._made.get(presenter.name)
-        if made is None or made[0] != state or presenter.shown is None:
-            curves = self._stats[presenter.name].curves(span, wait)
-            if curves is None:  # asked again at the next refresh
-                return made[1] if made is not None else []
-            made = self._made[presenter.name] = (state, curves)
-        return made[1]
-
-    def close(self) -> None:
-        """Drops the summing up under way, for a window that closes."""
-        self.pool.shutdown(wait=False, cancel_futures=True)
-
-    def line(self, presenter, key) -> str:
-        """The statistics of curve `key` of `presenter` on one line, "" if none."""
-        if presenter.name not in self._stats:
-            return ""
-        for curve_key, stats, kind in self.curves(presenter):
-            if curve_key == key:
-                return stats_line(stats, kind)
-        return ""
-
-    def summary(self) -> list[dict]:
-        """The first plot's statistics, one object per curve (for --summary)."""
-        if not self.plot_presenters:
-            return []
-        return [stats.as_dict() for _, stats, _ in self.curves(self.plot_presenters[0], wait=True)]
-
-
 class StatsTable(QtWidgets.QTableWidget):
-    """The table; `refresh()` fills it from `keeper` while it is shown."""
+    """The table; `refresh()` fills it while it is shown from `lines()`:
+    (colour, texts) of each line, the texts under HEADERS."""
 
-    def __init__(self, keeper: StatsKeeper, parent=None):
+    def __init__(self, lines, parent=None):
         super().__init__(0, len(HEADERS), parent)
-        self.keeper = keeper
+        self.lines = lines
         self.row_colours: list[str] = []  # the colour each row's texts are in
         self.setObjectName("statistics")
         self.setHorizontalHeaderLabels(list(HEADERS))
@@ -108,7 +61,7 @@ class StatsTable(QtWidgets.QTableWidget):
     def refresh(self) -> None:
         if not self.isVisible():
             return
-        lines = self._lines()
+        lines = self.lines()
         if len(lines) != self.rowCount():
             self.setRowCount(len(lines))
             self._fit_height(len(lines))
@@ -120,16 +73,6 @@ class StatsTable(QtWidgets.QTableWidget):
         if longer:
             self.resizeColumnsToContents()
         self._colour([colour for colour, _ in lines])
-
-    def _lines(self) -> list[tuple[str, list[str]]]:
-        """(colour, texts) of each line: a plot's curves, plot after plot."""
-        lines = []
-        for presenter in self.keeper.plot_presenters:
-            for key, stats, kind in self.keeper.curves(presenter):
-                texts = figure_texts(stats, kind)
-                lines.append((presenter.plot.colors[key],
-                              [presenter.name, stats.name, *(texts[f] for f in FIGURES)]))
-        return lines
 
     def _colour(self, colours: list[str]) -> None:
         """Puts each row's texts in its colour, where that changed."""

@@ -19,10 +19,11 @@ from ..model.timewindow import ROWS, TimeWindow, parse_window
 from ..presenters.plots import PlotOptions, HistoryPresenter, LivePresenter
 from ..presenters.presenter import Presenter
 from ..presenters.spectrumplot import SpectrumPresenter
+from ..presenters.statistics import StatsKeeper
 from ..presenters.toolbar_adapter import ToolbarAdapter
 from ..qt_compat import QtCore, QtWidgets
 from ..widgets.readout import PointerReadout
-from ..widgets.statstable import StatsKeeper, StatsTable, tracker_line
+from ..widgets.statstable import StatsTable, tracker_line
 from ..widgets.statusbar import MESSAGE_MS, RateMeter, StatusBar
 from ..widgets.views import DataBox, PlotView
 from . import settings
@@ -82,7 +83,7 @@ class MainWindow(QtWidgets.QMainWindow):
                               window=window or ROWS)
         self._make_plots(options)
         self.replay_bar = self._make_replay(replay_speed, replay_rate)
-        self._seek_presented = 0.0  # when a seek last fed the plots
+        self._seek_presented = 0.0  # when a seek last updated the plots
         self._build_layout()
         self.problems = ProblemLog()
         self.intake = Intake(queue, self.toolbar, self.point_dataset, self.trace_dataset,
@@ -138,7 +139,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self.spectrum = next((p for p in self.plot_presenters if isinstance(p, SpectrumPresenter)),
                              None)
         self.stats = StatsKeeper(self.plot_presenters)
-        self.stats_table = StatsTable(self.stats)
+        self.stats_table = StatsTable(self.stats.lines)
         self.status_bar = StatusBar()
         self.setStatusBar(self.status_bar)
         for plot in self.plots:
@@ -243,7 +244,7 @@ class MainWindow(QtWidgets.QMainWindow):
         return not (bar.replay.paused or bar.replay.ended)
 
     def present_now(self) -> None:
-        """Feeds the plots at once (what a seek asked for), unless a seek fed
+        """Updates the plots at once (what a seek asked for), unless a seek updated
         them less than a frame ago: a drag moves the slider more often than
         the screen shows frames, and the frame timer shows the rest."""
         now = time.monotonic()

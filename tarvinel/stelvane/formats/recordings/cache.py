@@ -103,6 +103,24 @@ def release_pages(values: np.ndarray) -> None:
         the_map.madvise(mmap.MADV_DONTNEED, first, whole)
 
 
+# Rows compared at a time: a long column is looked at in stretches, never
+# with a mask as long as itself.
+STRETCH = 1 << 22
+
+
+def grows(x: np.ndarray) -> bool:
+    """Whether `x` never decreases from row to row (a NaN breaks it)."""
+    if len(x) < 2 or mapped_rising(x):
+        return True
+    for start in range(0, len(x) - 1, STRETCH):
+        end = min(start + STRETCH, len(x) - 1)
+        rising = np.all(x[start + 1:end + 1] >= x[start:end])
+        release_pages(x[start:end])
+        if not rising:
+            return False
+    return True
+
+
 def _map_address(the_map) -> int:
     return np.frombuffer(the_map, np.uint8).ctypes.data
 
@@ -202,8 +220,7 @@ class CacheWriter:
         columns = [np.ascontiguousarray(block[:, j]) for j in range(block.shape[1])]
         for j, (file, values) in enumerate(zip(self._files, columns)):
             file.write(values.tobytes())
-            self._rising[j] = self._rising[j] and bool(
-                len(values) == 0 or values[0] >= self._last[j] and np.all(values[1:] >= values[:-1]))
+            self._rising[j] = self._rising[j] and grows(np.concatenate(([self._last[j]], values)))
             self._last[j] = values[-1] if len(values) else self._last[j]
         self._index.add(columns)
         self.written += len(block)
