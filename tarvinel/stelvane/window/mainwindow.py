@@ -51,6 +51,11 @@ PRECISE_TIMER = QtCore.Qt.TimerType.PreciseTimer
 # for making the curves and painting, so the window stays responsive even
 # when the producer sends more than can be shown.
 INTAKE_SHARE = 0.5
+# While a file's rows are read (the file shown whole, its rows a backlog
+# rather than news), the intake may spend this many frames' time before a
+# frame is drawn: the picture grows a few times a second and the file is
+# read at the pace of the intake, not of painting every row.
+READING_SHARE = 6.0
 # How often the status bar and the data boxes are brought up to date.
 STATUS_INTERVAL = 0.25
 # The window's plots, top to bottom (name, kind; see presenters/plots.py); the others follow the first.
@@ -212,7 +217,8 @@ class MainWindow(QtWidgets.QMainWindow):
         playing = False
         self._ticking = True
         try:
-            self.intake.drain(start + INTAKE_SHARE * self.frame_interval)
+            share = READING_SHARE if self.watch.reading_file else INTAKE_SHARE
+            self.intake.drain(start + share * self.frame_interval)
             playing = self.replay_bar is not None and self.advance_replay()
             if self.follow_split() | bool(self.expressions and widen_default_pattern(self)):
                 self.selection.columns_changed()

@@ -86,6 +86,11 @@ class ProducerWatch:
             else:
                 self.window.status_bar.show_source_message(text)
 
+    @property
+    def reading_file(self) -> bool:
+        """Whether a file's rows are being read (said "reading", not yet "read")."""
+        return self.recording is not None and self.recording.get("read_seconds") is None
+
     def _recording(self, kind: str, facts) -> None:
         """A file's rows begin to be read, or have all been taken: the live
         plot shows them whole (liverun.WholeFile) until the file grows."""
