@@ -51,10 +51,8 @@ PRECISE_TIMER = QtCore.Qt.TimerType.PreciseTimer
 # for making the curves and painting, so the window stays responsive even
 # when the producer sends more than can be shown.
 INTAKE_SHARE = 0.5
-# While a file's rows are read (the file shown whole, its rows a backlog
-# rather than news), the intake may spend this many frames' time before a
-# frame is drawn: the picture grows a few times a second and the file is
-# read at the pace of the intake, not of painting every row.
+# While a file's rows are read (a backlog, not news), the intake may take this
+# many frames' time: the file is read at the intake's pace, not the painting's.
 READING_SHARE = 6.0
 # How often the status bar and the data boxes are brought up to date.
 STATUS_INTERVAL = 0.25
