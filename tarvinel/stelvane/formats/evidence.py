@@ -115,12 +115,17 @@ def fits(fields, width: int, types, decimal_comma: bool, carriers=frozenset()) -
         got == WORD for got, _ in found) <= 1
 
 
-def free_text(values) -> bool:
-    """Whether a text column's values read as free text rather than as
-    levels of a state: at least three present and most of them distinct
-    (process names, mount points; not on/off, OK/FAIL)."""
+def free_text(values, wider: int) -> bool:
+    """Whether a last text column's values (`wider` of them from lines with
+    more fields, joined) read as free text rather than as levels of a
+    state: most of them distinct (process names, mount points; not on/off),
+    or two lines or more with more fields. One such line among values that
+    repeat is two lines run together; among too few values to tell, it is
+    a command with its arguments."""
     present = [text for text in values if text.strip()]
-    return len(present) >= 3 and 2 * len(set(present)) > len(present)
+    if len(present) < 3:
+        return wider > 0
+    return wider > 1 or 2 * len(set(present)) > len(present)
 
 
 def carriers(rows, decimal_comma: bool) -> frozenset:
@@ -139,16 +144,16 @@ class RowsBlock(NamedTuple):
 
 
 def _longest_block(lines, split: dict, start: int, width: int, types, decimal_comma: bool,
-                   suffixed=frozenset(), free_text: bool = False):
+                   suffixed=frozenset(), takes_rest: bool = False):
     """(first line, length, rows wider than `width` in it) of the longest
     block of rows, or None. `split`: the fields of each line that is no
-    comment, by index; `free_text`: the last column may take the rest."""
+    comment, by index; `takes_rest`: the last column may take the rest."""
     best, first, length, wider = None, None, 0, 0
     for i in range(start, len(lines) + 1):
         if i < len(lines) and lines[i].strip() and i not in split:
             continue  # a comment inside a block
         fields = split.get(i)
-        spilled = bool(free_text and fields and len(fields) > width)
+        spilled = bool(takes_rest and fields and len(fields) > width)
         if spilled:
             fields = joined(fields, width)
         if fields and not is_summary(fields) and fits(fields, width, types, decimal_comma,
@@ -176,22 +181,22 @@ def rows_block(lines, sep, start: int) -> RowsBlock | None:
         rows = [f for f in split.values() if len(f) == width]
         types = column_types(rows, decimal_comma)
         suffixed = carriers(rows, decimal_comma)
-        free_text = sep is WHITESPACE and width > 1 and types[-1] == WORD
+        takes_rest = sep is WHITESPACE and width > 1 and types[-1] == WORD
         block = _longest_block(lines, split, start, width, types, decimal_comma, suffixed,
-                               free_text)
+                               takes_rest)
         if block:
             # The longest block; of blocks as long, the one with more columns
             # of values, then the later one (a banner comes before the rows).
             typed = sum(kind not in (WORD, MISSING) for kind in types)
-            fitting = (width, types, suffixed, free_text, block[2])
+            fitting = (width, types, suffixed, takes_rest, block[2])
             best = max(best or (0, 0, 0, None), (block[1], typed, block[0], fitting),
                        key=lambda found: found[:3])
     if best is None:
         return None
-    length, _, first, (width, types, suffixed, free_text, wider) = best
+    length, _, first, (width, types, suffixed, takes_rest, wider) = best
 
     def fitting(fields):
-        if free_text and len(fields) > width:
+        if takes_rest and len(fields) > width:
             fields = joined(fields, width)
         return not is_summary(fields) and fits(fields, width, types, decimal_comma, suffixed)
 

@@ -263,9 +263,8 @@ def _candidate(lines, sep, start: int, time_format: str) -> _Candidate | None:
     decimal_comma = sep != "," and any(has_decimal_comma(f) for row in rows for f in row)
     columns = _field_layouts(rows, sep, time_format)
     width = len(columns)
-    # (One wider row alone is no evidence: two lines run together look alike.)
     rest = (sep is WHITESPACE and width > 1 and columns[-1].kind == TEXT
-            and (block.wider > 1 or free_text([row[-1] for row in rows])
+            and (free_text([row[-1] for row in rows], block.wider)
                  or _names_spill(lines, first, width)))
     layout = TableLayout(sep=sep, quote=None if sep is WHITESPACE else '"',
                          decimal_comma=decimal_comma, columns=tuple(columns), rest=rest)
