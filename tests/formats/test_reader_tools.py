@@ -6,6 +6,7 @@ that the slowest (sar, dstat: a second) sets the time of all."""
 import os
 import shutil
 import subprocess
+import sys
 
 import pytest
 
@@ -30,9 +31,26 @@ TOOLS = {
 }
 
 
+# A process whose name holds a blank (as a browser's "Web Content"), for top
+# and ps to list: prctl(PR_SET_NAME) names it.
+SPACED_NAME = "spaced worker"
+NAMED = ("import ctypes, time; ctypes.CDLL(None).prctl(15, b'%s', 0, 0, 0); print(flush=True); "
+         "time.sleep(60)" % SPACED_NAME)
+
+
 @pytest.fixture(scope="module")
 def outputs():
-    """{name: (stdout, return code)} of each installed tool, or the reason it did not run."""
+    """{name: (stdout, return code)} of each installed tool, or the reason it
+    did not run, while a process with a blank in its name runs."""
+    with subprocess.Popen([sys.executable, "-c", NAMED], stdout=subprocess.PIPE) as named:
+        named.stdout.readline()  # its name is set
+        try:
+            return _run_tools()
+        finally:
+            named.kill()
+
+
+def _run_tools() -> dict:
     running = {}
     for name, (command, package) in TOOLS.items():
         if shutil.which(command[0], path=TOOL_ENV["PATH"]) is None:
@@ -134,6 +152,7 @@ def test_top_reads_every_process_of_both_screens(outputs):
     assert read.lines["data"] == len(read.rows) == len(processes), (
         unread, read.lines, read.problems[-4:])
     assert read.balanced and read.lines["problems"] <= 1
+    assert SPACED_NAME in read.texts("COMMAND")
     assert read.lines["skipped"]["names"] == 1 and read.lines["skipped"]["repeated header"] > 0
 
 
