@@ -133,7 +133,7 @@ class _Candidate:
                 len(self.rows[0]), -SEPARATORS.index(self.sep))
 
 
-def _sample(lines, sep, first: int, width: int, wider: bool):
+def _sample(lines, sep, first: int, width: int, wider: int):
     """The data rows from `first` on, up to a blank line, and the share of
     those lines with the rows' width (`wider`: lines with more fields too,
     the last column taking the rest)."""
