@@ -47,7 +47,8 @@ PTH_FILE := _tarvinel_source_tree.pth
 # and Qt GUI libraries of the PyQt5/PyQt6/PySide6 wheels load; the MQTT broker
 # and openssl, which the transport tests start and make certificates with;
 # the tools whose output the reader's tests read: sysstat (iostat, mpstat,
-# sar), procps (top, vmstat), iputils-ping, iproute2 (nstat, ip), dstat.
+# sar), procps (top, vmstat, ps), coreutils (df), iputils-ping, iproute2 (nstat,
+# ip), dstat.
 DEB_PACKAGES := xvfb xauth xclip mosquitto openssl \
 	libx11-6 libx11-xcb1 libxext6 libxcb1 libxcb-cursor0 libxcb-glx0 libxcb-icccm4 \
 	libxcb-image0 libxcb-keysyms1 libxcb-randr0 libxcb-render0 libxcb-render-util0 \
@@ -55,7 +56,7 @@ DEB_PACKAGES := xvfb xauth xclip mosquitto openssl \
 	libxcb-xkb1 libxkbcommon0 libxkbcommon-x11-0 \
 	libegl1 libgl1 libopengl0 libglib2.0-0 libfontconfig1 libfreetype6 fonts-dejavu-core \
 	libdbus-1-3 \
-	sysstat procps iputils-ping iproute2 dstat
+	sysstat procps coreutils iputils-ping iproute2 dstat
 
 XVFB_RUN := xvfb-run -a -s "-screen 0 1280x1024x24"
 

@@ -127,7 +127,13 @@ const char *Table::parse_field(const char *p, std::size_t index, double *row) {
         return quoted_value(field, index, row) ? after : nullptr;
     }
     if (column.kind == ColumnKind::text || column.kind == ColumnKind::raw) {
-        const char *after = field_end(scan_unquoted(p, field));
+        const char *after = nullptr;
+        if (takes_rest(index)) {
+            field = {p, after = line_end(p), false};
+            trim(field);
+        } else {
+            after = field_end(scan_unquoted(p, field));
+        }
         // A raw field is kept even when missing: one per row.
         store(column, row, value);
         if (column.kind == ColumnKind::raw || !is_missing(field.begin, field.end)) keep_word(field, index, row);
@@ -286,6 +292,14 @@ const char *Table::scan_unquoted(const char *p, Field &field) const {
     return q;
 }
 
+// Whether field `index` is the last, a text one that takes the rest of the line.
+bool Table::takes_rest(std::size_t index) const {
+    const std::size_t width = layout_.columns.size();
+    if (!layout_.rest_of_line || layout_.separator != '\0' || index + 1 != width) return false;
+    const ColumnKind kind = layout_.columns[index].kind;
+    return kind == ColumnKind::text || kind == ColumnKind::raw;
+}
+
 void Table::trim(Field &field) const {
     while (field.begin != field.end && is_blank(*field.begin)) ++field.begin;
     while (field.end != field.begin && is_blank(field.end[-1])) --field.end;
@@ -318,6 +332,9 @@ std::vector<Table::Field> Table::split(const char *p, Reason &problem) const {
                 fields.push_back({p, line_end(p), false});
                 return fields;
             }
+        } else if (takes_rest(fields.size())) {
+            field = {p, after = line_end(p), false};
+            trim(field);
         } else {
             after = scan_unquoted(p, field);
             bool is_time = fields.size() < layout_.columns.size() && takes_meridiem(layout_.columns[fields.size()]);

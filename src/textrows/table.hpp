@@ -43,6 +43,10 @@ struct TableLayout {
     std::vector<TableColumn> columns;
     std::size_t output_width = 0;
     std::vector<std::string> missing_words;  // stand for NaN in any column
+    // Where blanks separate fields: the last column, a text one, takes the
+    // rest of the line from its first field on (free text with blanks in
+    // it, as ps prints a command with its arguments).
+    bool rest_of_line = false;
 };
 
 // Why a line was set aside.
@@ -101,6 +105,7 @@ private:
     const char *field_end(const char *p) const;
     const char *scan_quoted(const char *p, Field &field) const;
     const char *scan_unquoted(const char *p, Field &field) const;
+    bool takes_rest(std::size_t index) const;
     void trim(Field &field) const;
     bool is_missing(const char *begin, const char *end) const;
     bool is_blank(char c) const { return c == ' ' || c == '\r' || (c == '\t' && layout_.separator != '\t'); }

@@ -128,6 +128,8 @@ py::object table_parser(const native::Call &c) {
     }
     add_columns(layout, c.arg(3));
     for (py::handle word : py::reinterpret_borrow<py::sequence>(c.arg(4))) layout.missing_words.push_back(utf8_of(word));
+    layout.rest_of_line = native::is_true(c.arg(5));
+    if (layout.rest_of_line && layout.separator != '\0') throw py::value_error("only a blank separated table's last column takes the rest of the line");
     auto *parser = new Parser{Table(std::move(layout))};
     PyObject *capsule = PyCapsule_New(parser, capsule_name, free_parser);
     if (capsule == nullptr) {
@@ -142,7 +144,8 @@ const native::FunctionSpec table_parser_spec_{"table_parser",
                                                {"quote", "str | None"},
                                                {"decimal_comma", "bool"},
                                                {"columns", "tuple"},
-                                               {"missing", "tuple[str, ...]"}},
+                                               {"missing", "tuple[str, ...]"},
+                                               {"rest_of_line", "bool"}},
                                               "object"};
 
 py::str decoded(std::string_view text) {

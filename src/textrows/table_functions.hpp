@@ -1,12 +1,14 @@
 // The functions of module _textrows that parse typed tables (table.hpp),
 // defined by textrows.cpp's module body:
 //
-//     table_parser(sep, quote, decimal_comma, columns, missing) -> parser
+//     table_parser(sep, quote, decimal_comma, columns, missing, rest_of_line) -> parser
 //         sep, quote: one character or None (runs of blanks; no quoting);
 //         columns: (kind, shape, scale, with_next) per field, kind one of
 //         "number", "text", "time", "raw" and shape a time shape or "";
-//         missing: the words that stand for NaN. The parser (a capsule) keeps
-//         the text columns' words from parse to parse.
+//         missing: the words that stand for NaN; rest_of_line (sep None
+//         only): a last text column takes the rest of the line, blanks and
+//         all. The parser (a capsule) keeps the text columns' words from
+//         parse to parse.
 //     parse_table(parser, data, out) -> (rows, bad, words, raw)
 //         data: bytes of whole lines; out: float64 (lines, output columns).
 //         rows: the rows written to the top of out, one per good line;

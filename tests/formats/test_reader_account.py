@@ -175,6 +175,7 @@ TABLES = [SHAPES[name][0] for name in SHAPES] + [
     b"\xef\xbb\xbfdate,v\n2026-12-08,1\n2026-12-09,2\n",
     b't,v\n0,1\n#@marker t,0.5,"valve, opened"\n1,2\n#@marker t,nan,x\n2,3\n',
     b"               total        used\nMem:        2468        146\nSwap:          0          0\n",
+    b"  PID %CPU CMD\n    1  0.5 /sbin/init splash\n    2  0.0 [kthreadd]\n   30  1.5 python3 -m x\n",
 ]
 NOISE = [b"\r", b"\n", b'"', b",", b"\t", b"#", b"#@", b"\x00", b"\xff", b"{", b"}", b"[", b"]",
          b":", b"=", b">", b"|", b"\\", b"NA", b"1e999", b"-", b" ", b"\r\n", b"'", b"(", b")"]

@@ -125,6 +125,8 @@ TABLES = {
     "decimal commas": "t;v\n" + "".join(f"{i};{i},5\n" for i in range(30)),
     "tuples": TUPLES,
     "aligned": " r  b   free\n" + "".join(f" {i % 3}  0   {1000 + i}\n" for i in range(30)),
+    "command last": "pid cpu command\n" + "".join(
+        f"{i} {i / 10} {f'worker -n {i}' if i % 2 else f'idle{i}'}\n" for i in range(30)),
 }
 # Where the two differ, and why the reader's way is the one wanted here.
 ACCEPTED = {
@@ -133,6 +135,8 @@ ACCEPTED = {
     "decimal commas": "DuckDB reads 0,5 as text; here it is a number with a decimal comma",
     "tuples": "DuckDB keeps the brackets in the first and last fields, making them text",
     "aligned": "DuckDB splits at single spaces; here runs of spaces separate the fields",
+    "command last": "DuckDB finds no separator where the last field holds blanks; here blanks "
+                    "separate fields and the last column takes the rest of the line",
 }
 _KINDS = {"BIGINT": NUMBER, "DOUBLE": NUMBER, "INTEGER": NUMBER, "HUGEINT": NUMBER,
           "TIMESTAMP": TIME, "DATE": TIME, "TIME": TIME, "VARCHAR": TEXT, "BOOLEAN": TEXT}

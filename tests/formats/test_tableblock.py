@@ -217,6 +217,26 @@ def test_runs_of_blanks_quotes_and_missing_words():
     assert block.rows[:, 2].tolist() == [0, 1, 2] and block.words == {2: ["a b", "c", 'say "hi"']}
 
 
+blanks = st.text(st.sampled_from(" \t"), min_size=1, max_size=3)
+# (Python splits at other spaces too, the form feed, U+2028; a table does not.)
+single_words = words.filter(lambda w: len(w.split()) == 1)
+
+
+@settings(max_examples=100)
+@given(st.lists(st.tuples(numbers, blanks, st.lists(st.tuples(single_words, blanks), min_size=1,
+                                                    max_size=5)), min_size=1, max_size=10))
+def test_a_last_column_that_takes_the_rest_reads_it_as_python_splits_it(rows):
+    text = "".join(f"{value!r}{gap}" + "".join(w + b for w, b in rest) + "\r\n"
+                   for value, gap, rest in rows)
+    block = parse(text.encode(), NUMBER_COLUMN, TEXT_COLUMN, sep=None, rest=True)
+    expected = [line.split(None, 1) for line in text.splitlines()]
+    assert block.bad == [] and block.rows[:, 0].tolist() == [float(v) for v, _ in expected]
+    assert [block.words[1][int(c)] for c in block.rows[:, 1] if not math.isnan(c)] == [
+        rest.strip() for _, rest in expected if not _is_missing(rest.strip())]
+    bad = parse(lines("x1 a b c"), NUMBER_COLUMN, TEXT_COLUMN, sep=None, rest=True)
+    assert bad.bad == [BadLine(0, "'x1' is not a number")]
+
+
 # --- bad lines, text levels ---------------------------------------------------------
 
 def test_bad_lines_in_the_middle_are_set_aside_with_their_reason():
@@ -302,3 +322,5 @@ def test_a_layout_the_parse_cannot_follow_is_refused():
         parse(b"1\n", NUMBER_COLUMN, sep=".")
     with pytest.raises(ValueError, match="last column"):
         parse(b"1\n", ColumnLayout(TIME, ISO, with_next=True))
+    with pytest.raises(ValueError, match="rest of the line"):
+        parse(b"1\n", TEXT_COLUMN, sep=",", rest=True)

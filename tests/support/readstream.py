@@ -27,18 +27,26 @@ class ReadStream:
         reader.finish()
         self.road = getattr(reader, "road", "plain")
         self.names, self.kinds, self.units, blocks = None, None, None, []
+        self.words = {}  # a text column's index: its words, in code order
         while not commands.empty():
             word, payload = commands.get()
             if word == PN:  # the rows under names before are another run's
-                self.names, blocks = list(payload), []
+                self.names, blocks, self.words = list(payload), [], {}
                 self.kinds = tuple(getattr(payload, "kinds", None) or (NUMBER,) * len(payload))
                 self.units = tuple(getattr(payload, "units", None) or ("",) * len(payload))
             elif word == PD:
                 blocks.append(np.asarray(getattr(payload, "block", payload)))
+                for column, learnt in getattr(payload, "words", {}).items():
+                    self.words.setdefault(column, []).extend(learnt)
         self.rows = np.concatenate(blocks) if blocks else np.empty((0, 0))
 
     def column(self, name: str) -> np.ndarray:
         return self.rows[:, self.names.index(name)]
+
+    def texts(self, name: str) -> list[str | None]:
+        """A text column's value in each row (None where missing)."""
+        words = self.words.get(self.names.index(name), [])
+        return [None if code != code else words[int(code)] for code in self.column(name)]
 
     def unit(self, name: str) -> str:
         return self.units[self.names.index(name)]

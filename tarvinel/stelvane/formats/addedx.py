@@ -20,7 +20,7 @@ import time
 import numpy as np
 
 from ..protocol import NUMBER, TIME, Columns
-from .fields import is_content, split_fields
+from .fields import is_content, row_fields
 from .units import ungrouped
 from .values import TIME_NAMES, number_text
 
@@ -71,7 +71,7 @@ def _values(found, lines, field: int) -> list[float]:
         if not is_content(line):
             continue
         text = ungrouped(line) if layout.groups else line
-        fields = split_fields(text.translate(table), layout.sep, layout.quote)
+        fields = row_fields(text.translate(table), layout)
         if len(fields) != layout.width:
             continue
         try:

@@ -10,6 +10,10 @@ than by the look of one:
                    are not words where there are none)
     the rows       the longest block of such lines (a blank line, the header
                    printed again or a line that does not fit ends a block)
+    free text      where blanks separate fields and the last column holds
+                   words, a line with more fields is a row whose last
+                   column holds blanks (ps's COMMAND with its arguments)
+                   where its fields up to the last fit
 
 The line right above that block is where the names are looked for (a line
 whose fields do not fit the types): never "the last line that looks like
@@ -24,10 +28,12 @@ This module imports no Qt: the producer process uses it.
 """
 
 from collections import Counter
+from typing import NamedTuple
 import re
 
 from ..protocol import NUMBER
-from .fields import header_shape, is_content, split_fields
+from .fields import header_shape, is_content, joined, split_fields
+from .layout import WHITESPACE
 from .values import (ISO_DATE, ISO_DATETIME, MISSING, MONTH_DATE, MONTH_DATETIME, NUMERIC_DATE,
                      NUMERIC_DATETIME, WORD, suffix_only, value_class)
 
@@ -109,6 +115,19 @@ def fits(fields, width: int, types, decimal_comma: bool, carriers=frozenset()) -
         got == WORD for got, _ in found) <= 1
 
 
+def free_text(values, wider: int) -> bool:
+    """Whether a last text column's values (`wider` of them from lines with
+    more fields, joined) read as free text rather than as levels of a
+    state: most of them distinct (process names, mount points; not on/off),
+    or two lines or more with more fields. One such line among values that
+    repeat is two lines run together; among too few values to tell, it is
+    a command with its arguments."""
+    present = [text for text in values if text.strip()]
+    if len(present) < 3:
+        return wider > 0
+    return wider > 1 or 2 * len(set(present)) > len(present)
+
+
 def carriers(rows, decimal_comma: bool) -> frozenset:
     """The columns where more than one row holds a number with a unit
     suffix (`4688k`): one such value a column is a header's (`1k`)."""
@@ -117,29 +136,40 @@ def carriers(rows, decimal_comma: bool) -> frozenset:
     return frozenset(i for i, count in counts.items() if count > 1)
 
 
+class RowsBlock(NamedTuple):
+    first: int    # its first line
+    length: int   # its rows
+    width: int    # the fields of a row
+    wider: int    # its rows with more fields (the last column's free text)
+
+
 def _longest_block(lines, split: dict, start: int, width: int, types, decimal_comma: bool,
-                   suffixed=frozenset()):
-    """(first line, length) of the longest block of rows, or None. `split`:
-    the fields of each line that is no comment, by index."""
-    best, first, length = None, None, 0
+                   suffixed=frozenset(), takes_rest: bool = False):
+    """(first line, length, rows wider than `width` in it) of the longest
+    block of rows, or None. `split`: the fields of each line that is no
+    comment, by index; `takes_rest`: the last column may take the rest."""
+    best, first, length, wider = None, None, 0, 0
     for i in range(start, len(lines) + 1):
         if i < len(lines) and lines[i].strip() and i not in split:
             continue  # a comment inside a block
         fields = split.get(i)
+        spilled = bool(takes_rest and fields and len(fields) > width)
+        if spilled:
+            fields = joined(fields, width)
         if fields and not is_summary(fields) and fits(fields, width, types, decimal_comma,
                                                        suffixed):
             first = i if length == 0 else first
-            length += 1
+            length, wider = length + 1, wider + spilled
             continue
         if length and (best is None or length > best[1]):
-            best = (first, length)
-        length = 0
+            best = (first, length, wider)
+        length, wider = 0, 0
     return best
 
 
-def rows_block(lines, sep, start: int) -> tuple[int, int] | None:
-    """(first line, rows) of the longest block of rows from `start` on, or
-    None where there is none."""
+def rows_block(lines, sep, start: int) -> RowsBlock | None:
+    """The longest block of rows from `start` on, or None where there is
+    none."""
     decimal_comma = sep != ","
     split = {}
     for i in range(start, len(lines)):
@@ -151,19 +181,26 @@ def rows_block(lines, sep, start: int) -> tuple[int, int] | None:
         rows = [f for f in split.values() if len(f) == width]
         types = column_types(rows, decimal_comma)
         suffixed = carriers(rows, decimal_comma)
-        block = _longest_block(lines, split, start, width, types, decimal_comma, suffixed)
+        takes_rest = sep is WHITESPACE and width > 1 and types[-1] == WORD
+        block = _longest_block(lines, split, start, width, types, decimal_comma, suffixed,
+                               takes_rest)
         if block:
             # The longest block; of blocks as long, the one with more columns
             # of values, then the later one (a banner comes before the rows).
             typed = sum(kind not in (WORD, MISSING) for kind in types)
-            fitting = (width, types, suffixed)
+            fitting = (width, types, suffixed, takes_rest, block[2])
             best = max(best or (0, 0, 0, None), (block[1], typed, block[0], fitting),
                        key=lambda found: found[:3])
     if best is None:
         return None
-    length, _, first, (width, types, suffixed) = best
-    return _first_printing(lines, split, first, lambda fields: not is_summary(fields) and fits(
-        fields, width, types, decimal_comma, suffixed)), length
+    length, _, first, (width, types, suffixed, takes_rest, wider) = best
+
+    def fitting(fields):
+        if takes_rest and len(fields) > width:
+            fields = joined(fields, width)
+        return not is_summary(fields) and fits(fields, width, types, decimal_comma, suffixed)
+
+    return RowsBlock(_first_printing(lines, split, first, fitting), length, width, wider)
 
 
 def _first_printing(lines, split: dict, first: int, fitting) -> int:

@@ -32,10 +32,15 @@ def clean_lines(lines) -> list[str]:
     return cleaned
 
 
-def split_fields(line: str, sep: str | None, quote: str | None = '"') -> list[str]:
+def split_fields(line: str, sep: str | None, quote: str | None = '"', rest_at: int = 0) -> list[str]:
     """The fields of a line; quoted fields may hold the separator, and a
-    doubled quote inside them is one quote."""
+    doubled quote inside them is one quote. Where blanks separate fields,
+    `rest_at` (a width) makes the field at that place the rest of the line,
+    blanks and all."""
     if sep is WHITESPACE:
+        if rest_at:
+            fields = line.split(None, rest_at - 1)
+            return fields[:-1] + [fields[-1].rstrip()] if fields else fields
         return line.split()
     if sep == "|":
         stripped = line.strip()
@@ -48,6 +53,16 @@ def split_fields(line: str, sep: str | None, quote: str | None = '"') -> list[st
         except csv.Error:  # a line end inside it (a lone CR): its fields as they split
             pass
     return line.split(sep)
+
+
+def row_fields(line: str, layout) -> list[str]:
+    """A line's fields as a table's rows split (a TableLayout's)."""
+    return split_fields(line, layout.sep, layout.quote, layout.width if layout.rest else 0)
+
+
+def joined(fields: list[str], width: int) -> list[str]:
+    """Fields beyond `width` joined into the last one, by single blanks."""
+    return fields[:width - 1] + [" ".join(fields[width - 1:])]
 
 
 _RULE = re.compile(r"[|+]?(?:\s*:?[-=]{3,}:?\s*[|+]?)+\s*$")

@@ -7,7 +7,7 @@ This module imports no Qt: the producer process uses it.
 import re
 
 from ..protocol import TIME
-from .fields import comment_text, is_content, is_framed, is_value_line, split_fields
+from .fields import comment_text, is_content, is_framed, is_value_line, joined, split_fields
 from .layout import ColumnLayout, TableLayout
 from .values import WORD, suffix_only, value_class
 
@@ -16,6 +16,10 @@ _UNIT_WORD = re.compile(r"[^\s\d](?:\S{0,3}|\S*[/%°µ^*·²³\d]\S*)$")
 _BRACKETED = re.compile(r"^(\[.*\]|\(.*\))$")
 # A word a comment line begins with to say that it names the columns ("#N ra dec").
 NAMES_MARKS = frozenset(("N",))
+# Words a names line may have beyond the columns where the last column takes
+# the rest of the line: its last name is that many words more ("Mounted on");
+# a line of more words above the rows is a title, not names.
+NAME_SPILL = 2
 
 
 def fitted(fields, layout: TableLayout) -> list[list[str]] | None:
@@ -28,6 +32,8 @@ def fitted(fields, layout: TableLayout) -> list[list[str]] | None:
     if len(fields) - 1 in (layout.width, len(starts)) and (
             fields[0].endswith(":") or fields[0] in NAMES_MARKS):
         fields = fields[1:]
+    if layout.rest and layout.width < len(fields) <= layout.width + NAME_SPILL:
+        fields = joined(fields, layout.width)
     if len(fields) == len(starts) and len(starts) < layout.width:
         return [[name] for name in fields]
     if len(fields) == layout.width:

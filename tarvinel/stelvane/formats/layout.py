@@ -59,6 +59,10 @@ class TableLayout:
     framed: bool = False
     # Bars between groups of fields ("0   1| 536k 1555k|", dstat): blanks.
     groups: bool = False
+    # Where blanks separate fields: the last column, a text one, takes the
+    # rest of the line from its first field on, blanks and all (ps's
+    # COMMAND with its arguments, a mount point with a blank in it).
+    rest: bool = False
 
     @property
     def width(self) -> int:

@@ -26,15 +26,15 @@ This module imports no Qt: the producer process uses it.
 
 from dataclasses import dataclass, replace
 
-from ..protocol import NUMBER, TIME, Columns
+from ..protocol import NUMBER, TEXT, TIME, Columns
 from .account import BLANK, REPEATED, SUMMARY
 from .layout import DAYTIME, EPOCH, STRFTIME, WHITESPACE, ColumnLayout, TableLayout
 from .fields import (clean_lines, is_framed, is_rule, comment_text, header_shape, is_content, is_value_line,
-                     split_fields)
-from .evidence import is_summary, rows_block, types_open, unbracketed
+                     row_fields, split_fields)
+from .evidence import free_text, is_summary, rows_block, types_open, unbracketed
 from .units import column_unit, grouped, ungrouped
-from .headerlines import (line_fields, listed_names, looks_like_units, made_up_names, padded,
-                          stored_names, stored_units)
+from .headerlines import (NAME_SPILL, line_fields, listed_names, looks_like_units,
+                          made_up_names, padded, stored_names, stored_units)
 from .values import (AMPM, DATES, MISSING, TIME_OF_DAY, WORD, column_layout, epoch_scale,
                      fits_format, has_decimal_comma, number_text, value_class)
 
@@ -97,7 +97,7 @@ class Sniffed:
     def holds_row(self, line: str) -> bool:
         """Whether a line has the table's width and mostly values: a row."""
         layout = self.layout
-        fields = split_fields(line, layout.sep, layout.quote)
+        fields = row_fields(line, layout)
         return len(fields) == layout.width and is_value_line(fields, layout.decimal_comma)
 
 
@@ -133,10 +133,10 @@ class _Candidate:
                 len(self.rows[0]), -SEPARATORS.index(self.sep))
 
 
-def _sample(lines, sep, first: int):
+def _sample(lines, sep, first: int, width: int, wider: int):
     """The data rows from `first` on, up to a blank line, and the share of
-    those lines with the first row's width."""
-    width = len(split_fields(lines[first], sep))
+    those lines with the rows' width (`wider`: lines with more fields too,
+    the last column taking the rest)."""
     # The header printed again among the rows (as vmstat does) is no row.
     header = {header_shape(line) for line in lines[:first] if line.strip()}
     rows, seen = [], 0
@@ -149,6 +149,8 @@ def _sample(lines, sep, first: int):
         if is_summary(fields):
             continue
         seen += 1
+        if wider and len(fields) > width:
+            fields = split_fields(line, sep, rest_at=width)
         if len(fields) == width:
             rows.append([f.strip() for f in fields])
     return rows, len(rows) / seen
@@ -256,16 +258,26 @@ def _candidate(lines, sep, start: int, time_format: str) -> _Candidate | None:
     block = rows_block(lines, sep, start)
     if block is None:
         return None
-    first, length = block
-    rows, consistent = _sample(lines, sep, first)
+    first, length = block.first, block.length
+    rows, consistent = _sample(lines, sep, first, block.width, block.wider)
     decimal_comma = sep != "," and any(has_decimal_comma(f) for row in rows for f in row)
     columns = _field_layouts(rows, sep, time_format)
-    layout = TableLayout(sep=sep, quote=None if sep is WHITESPACE else '"',
-                         decimal_comma=decimal_comma, columns=tuple(columns))
     width = len(columns)
+    rest = (sep is WHITESPACE and width > 1 and columns[-1].kind == TEXT
+            and (free_text([row[-1] for row in rows], block.wider)
+                 or _names_spill(lines, first, width)))
+    layout = TableLayout(sep=sep, quote=None if sep is WHITESPACE else '"',
+                         decimal_comma=decimal_comma, columns=tuple(columns), rest=rest)
     agree = sum(len(split_fields(line, sep)) == width for line in lines[start:] if is_content(line))
     return _Candidate(sep, first, rows, consistent, layout=layout, block=length,
                       agree=agree if width > 1 else 0)
+
+
+def _names_spill(lines, first: int, width: int) -> bool:
+    """Whether the line above the rows is a names line whose last name is
+    a few words ("Mounted on" over df's mount points)."""
+    above = line_fields(lines, first - 1, WHITESPACE)
+    return above is not None and width < len(above) <= width + NAME_SPILL
 
 
 def _given_names(candidate: _Candidate, lines, names_line: int | None, names) -> None:

@@ -126,7 +126,7 @@ class TableRoad:
         if not odd or layout.quote and any(layout.quote in bad.text for bad in odd):
             return
         for bad in odd:
-            fields = split_fields(bad.text, layout.sep, None)
+            fields = split_fields(bad.text, layout.sep, None, layout.width if layout.rest else 0)
             if len(fields) != layout.width:
                 continue
             value = _beyond_doubles(fields[bad.odd_field], layout.decimal_comma)

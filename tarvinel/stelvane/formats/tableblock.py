@@ -137,7 +137,7 @@ class TableState:
             sep = WHITESPACE if layout.sep == " " else layout.sep
             self.plan = _NativePlan.of(layout)
             self._parser = _textrows.table_parser(sep, layout.quote, layout.decimal_comma,
-                                                  self.plan.columns, MISSING_WORDS)
+                                                  self.plan.columns, MISSING_WORDS, layout.rest)
             self.layout, self.words, self._days = layout, {}, {}
         return self._parser
 

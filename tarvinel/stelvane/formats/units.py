@@ -109,7 +109,10 @@ def unsuffixed(data: bytes, layout, numbers: bool = False) -> bytes:
     for index, line in enumerate(lines):
         if not line or (layout.quote and layout.quote in line):
             continue
-        fields = line.split() if layout.sep is WHITESPACE else line.split(layout.sep)
+        if layout.sep is not WHITESPACE:
+            fields = line.split(layout.sep)
+        else:  # (a last column that takes the rest keeps its blanks)
+            fields = line.split(None, len(units) - 1 if layout.rest else -1)
         if len(fields) != len(units):
             continue
         changed = False
