@@ -54,32 +54,38 @@ class CursorMarks:
 
     def __init__(self, plot):
         self.plot = plot
+        # Made at the first placing: a label on a line is placed anew at every
+        # change of the view, even while the line is hidden.
         self.lines = {}
-        for name in NAMES:
-            pen = pg.mkPen(LINE_COLOURS[name], width=1.5)
-            line = pg.InfiniteLine(angle=90, movable=False, pen=pen, label=name,
-                                   labelOpts={"position": 0.96, "color": LINE_COLOURS[name],
-                                              "fill": pg.mkBrush(255, 255, 255, 200)})
-            line.setZValue(850)
-            line.hide()
-            plot.plotItem.vb.addItem(line, ignoreBounds=True)  # fitting the view ignores it
-            self.lines[name] = line
         self.box = ReadingsBox(plot)
+
+    def _line(self, name: str):
+        line = self.lines.get(name)
+        if line is None:
+            pen = pg.mkPen(LINE_COLOURS[name], width=1.5)
+            line = self.lines[name] = pg.InfiniteLine(
+                angle=90, movable=False, pen=pen, label=name,
+                labelOpts={"position": 0.96, "color": LINE_COLOURS[name],
+                           "fill": pg.mkBrush(255, 255, 255, 200)})
+            line.setZValue(850)
+            self.plot.plotItem.vb.addItem(line, ignoreBounds=True)  # fitting the view ignores it
+        return line
 
     def show(self, positions: dict, rows: list, copy_text: str) -> None:
         """Puts the lines at `positions` (name -> x in X's units, None: not
         set) and fills the box with `rows` (colour, texts; the first row the
         cursors' own, the second the headings)."""
         log_x = bool(self.plot.plotItem.getAxis("bottom").logMode)
-        for name, line in self.lines.items():
+        for name in NAMES:
             at = positions.get(name)
             view_x = None if at is None else (math.log10(at) if log_x and at > 0 else
                                               None if log_x else at)
-            if view_x is None:
-                line.hide()
-            else:
+            if view_x is not None:
+                line = self._line(name)
                 line.setPos(view_x)
                 line.show()
+            elif name in self.lines:
+                self.lines[name].hide()
         self.box.text_for_copy = copy_text
         if not rows:
             self.box.hide()
