@@ -84,6 +84,12 @@ def test_a_key_wakes_it_and_the_plots_show_the_pause(qtbot, still):
     qtbot.waitUntil(lambda: still.live_plot.title_text.endswith("(paused)"))
 
 
+def test_a_key_in_the_one_frame_bytes_on_the_pipe_woke_it_for_wakes_it_for_good(qtbot, still):
+    still.pacer.wake_for_data()  # as the pipe's notifier does: one frame, unless it draws
+    qtbot.keyClick(still.live_plot, Qt.Key.Key_Shift)
+    assert woken(qtbot, still) and not still.pacer.idle
+
+
 def test_a_toolbar_change_wakes_it_and_the_new_pattern_is_drawn(qtbot, still):
     type_pattern(qtbot, still.toolbar.ps.stx, "t,(a|b)")
     qtbot.waitUntil(lambda: filled_curves(still.live_plot) == [0, 1], timeout=2000)

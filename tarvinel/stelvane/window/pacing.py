@@ -59,6 +59,7 @@ class FramePacer(QtCore.QObject):
         self.wakes = 0         # times the timer went back to the frame rate
         self._notifier = None
         self._fd = None        # what the notifier watches
+        self._filtering = False  # the event filter is installed (while idle, or awake for data)
         timer.setInterval(self.frame_ms)
 
     def frame_done(self, busy: bool) -> None:
@@ -74,10 +75,16 @@ class FramePacer(QtCore.QObject):
     def _slow_down(self) -> None:
         self.idle = True
         self.timer.setInterval(round(1000 * IDLE_INTERVAL))
-        QtWidgets.QApplication.instance().installEventFilter(self)
+        self._filter_events(True)
         self._watch(self.data_fd() if self.data_fd is not None else None)
         if self._notifier is not None:
             self._notifier.setEnabled(True)
+
+    def _filter_events(self, on: bool) -> None:
+        if on != self._filtering:
+            self._filtering = on
+            app = QtWidgets.QApplication.instance()
+            (app.installEventFilter if on else app.removeEventFilter)(self)
 
     def _watch(self, fd) -> None:
         """A notifier on `fd` (None: none); the one on another descriptor goes."""
@@ -96,25 +103,31 @@ class FramePacer(QtCore.QObject):
 
     def wake(self, *_) -> None:
         """Back to the frame rate, the next tick one frame from now."""
+        if not self._filtering:
+            return  # awake, and not for one frame of data only
+        self._filter_events(False)
+        self.still_frames = 0
+        self._to_frame_rate()
+
+    def wake_for_data(self, *_) -> None:
+        """Back to the frame rate for one frame: if it draws nothing, the
+        timer slows down again after it. The user's events are still
+        watched meanwhile: one of them wakes the timer for good."""
+        if self.idle:
+            self._to_frame_rate()
+            self.still_frames = IDLE_FRAMES - 1
+
+    def _to_frame_rate(self) -> None:
         if not self.idle:
             return
         self.idle = False
-        self.still_frames = 0
         self.wakes += 1
-        QtWidgets.QApplication.instance().removeEventFilter(self)
         if self._notifier is not None:
             self._notifier.setEnabled(False)
         if self.timer.isActive():
             self.timer.start(self.frame_ms)
         else:
             self.timer.setInterval(self.frame_ms)
-
-    def wake_for_data(self, *_) -> None:
-        """Back to the frame rate for one frame: if it draws nothing, the
-        timer slows down again after it."""
-        if self.idle:
-            self.wake()
-            self.still_frames = IDLE_FRAMES - 1
 
     def stop(self) -> None:
         """For a window that closes: nothing watched any more."""
