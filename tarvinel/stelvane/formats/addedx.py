@@ -31,6 +31,9 @@ _STEP_NAMES = frozenset(("x", "i", "n", "no", "nr", "index", "idx", "step", "sam
                          "seq", "row", "rows", "run", "count", "frame", "iteration", "iter"))
 # Rows of the sample that decide whether X rises.
 _SAMPLE = 50
+# Values that rise at every step before X is taken to rise, and the sample
+# below which every step must rise.
+EVIDENCE, SHORT_SAMPLE = 3, 10
 
 
 def x_grows(found, lines) -> bool | None:
@@ -57,10 +60,17 @@ def x_column(kinds) -> int | None:
 
 
 def rises(values) -> bool | None:
-    """Whether values rise (never fall, and end higher); None for fewer than two."""
+    """Whether values rise: never fall and end higher, and over a short
+    sample rise at every step (two or three values of a queue length rise
+    by chance as often as not); None where they do not tell yet: fewer than
+    two, or fewer than EVIDENCE values rising at every step."""
     values = [v for v in values if v == v]
     if len(values) < 2:
         return None
+    if len(values) < SHORT_SAMPLE:
+        if not all(b > a for a, b in zip(values, values[1:])):
+            return False
+        return True if len(values) >= EVIDENCE else None
     return bool(all(b >= a for a, b in zip(values, values[1:])) and values[-1] > values[0])
 
 
@@ -86,8 +96,8 @@ class AddedX:
     row where the table's X does not grow: ARRIVAL (the time the rows were
     handed on) or ROW (their number in the stream, from 1). `expect(grows)`
     says it for the next table: True, False, or None where its rows are to
-    tell: for ARRIVAL the commands wait then until two rows came (or
-    `flush()`); a file's table is read as it is."""
+    tell: for ARRIVAL the commands wait then until the rows tell (see
+    `rises`, or `flush()`); a file's table is read as it is."""
 
     def __init__(self, sink, kind: str):
         if kind not in ADDED_KINDS:
@@ -99,8 +109,8 @@ class AddedX:
     def expect(self, grows: bool | None) -> None:
         self.flush()
         self.active = grows is False
-        # A live stream's first row waits for its second (a second or so of
-        # vmstat); a file's, read as it is, does not wait for a writer.
+        # A live stream's first rows wait until they tell (two or three
+        # seconds of vmstat); a file's, read as it is, does not wait for a writer.
         self._held = [] if grows is None and self.kind == ARRIVAL else None
 
     def flush(self) -> None:
@@ -109,11 +119,16 @@ class AddedX:
         held, self._held = self._held, None
         if held is None:
             return
-        rows = [args[0] for name, args in held if name == "rows"]
-        column = [] if self._x is None else [v for block in rows for v in block[:, self._x].real]
-        self.active = rises(column) is False  # one row: nothing to tell, as it is
+        self.active = rises(self._held_x(held)) is False  # nothing told: as it is
         for name, args in held:
             getattr(self, name)(*args)
+
+    def _held_x(self, held=None) -> list[float]:
+        """The X values of the rows held."""
+        held = self._held if held is None else held
+        if self._x is None:
+            return []
+        return [v for name, args in held if name == "rows" for v in args[0][:, self._x].real]
 
     def __getattr__(self, name):
         if name.startswith("_"):
@@ -144,7 +159,7 @@ class AddedX:
         """`arrived`: when rows held came (now, where not given)."""
         if self._held is not None:
             self._hold("rows", (np.asarray(block), words, time.time()))
-            if sum(len(args[0]) for name, args in self._held if name == "rows") >= 2:
+            if rises(self._held_x()) is not None:
                 self.flush()
             return
         if not self.active:
