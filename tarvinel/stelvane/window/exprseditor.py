@@ -59,6 +59,10 @@ def widen_default_pattern(window) -> bool:
     names = dataset.column_names
     if not series or len(names) <= len(series):
         return False
+    looked_at = (tuple(names), dataset.source_kinds, field.text())  # asked every frame
+    if getattr(window, "_pattern_widened_for", None) == looked_at:
+        return False
+    window._pattern_widened_for = looked_at
     kinds, source = dataset.source_kinds, len(names) - len(series)
     # The defaults of the source's columns with none, or some, of the series.
     defaults = [default_pattern(names[:source + k], kinds + (NUMBER,) * k)
