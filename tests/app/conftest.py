@@ -16,7 +16,8 @@ def open_app(qtbot):
     def start(*argv):
         application = create_app(list(argv))
         opened.append(application.window)
-        qtbot.waitExposed(application.window)
+        with qtbot.waitExposed(application.window):  # shown by create_app
+            pass
         return application.window
 
     yield start

@@ -27,7 +27,8 @@ def window(qtbot):
                               "--trace-points", "41", "--columns", "6"])
     win = application.window
     assert application.producer is win.producer and application.queue is win.queue
-    qtbot.waitExposed(win)
+    with qtbot.waitExposed(win):  # shown by create_app
+        pass
     qtbot.waitUntil(lambda: len(win.point_dataset) > 20 and win.trace_dataset.payloads_stored > 1,
                     timeout=WAIT)
     yield win
@@ -227,8 +228,8 @@ def test_long_runs_are_thinned_to_the_plot_width_and_zooming_brings_detail(qtbot
     queue = multiprocessing.get_context("spawn").Queue()
     win = MainWindow(queue)
     qtbot.addWidget(win)
-    win.show()
-    qtbot.waitExposed(win)
+    with qtbot.waitExposed(win):
+        win.show()
     win.start()
     live = win.live_plot
     live.setXRange(0, 10)  # zoomed before there is anything to show

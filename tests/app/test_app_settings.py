@@ -23,7 +23,8 @@ DEFAULT_PATTERN = "time,(sine|cosine|sinc)"
 
 def open_window(qtbot, *extra):
     win = create_app(ARGS + list(extra)).window
-    qtbot.waitExposed(win)
+    with qtbot.waitExposed(win):  # shown by create_app
+        pass
     qtbot.waitUntil(lambda: len(win.point_dataset) > 0 and win.trace_dataset.payloads_stored > 0,
                     timeout=WAIT)
     return win
@@ -178,7 +179,8 @@ def test_a_pattern_given_is_remembered_though_the_window_closed_before_it_came(q
         probe.bind(("127.0.0.1", 0))
         source = f"tcp://127.0.0.1:{probe.getsockname()[1]}"
     win = create_app([source, "--pattern", "x,y"]).window
-    qtbot.waitExposed(win)
+    with qtbot.waitExposed(win):  # shown by create_app
+        pass
     assert win.toolbar.ps.stx.text() == ""
     win.close()
     written = settings.open_store(str(settings_home / "tarvinel" / "stelvane.ini"))

@@ -104,7 +104,8 @@ def test_a_bad_line_shows_its_text_in_the_summary_and_the_status_bar(qtbot, tmp_
     data = tmp_path / "rows.csv"
     data.write_text("t,v\n1,2\n2,oops\n3,4\n5,6\n")
     window = create_app([str(data)]).window  # followed: no "source ended" message comes
-    qtbot.waitExposed(window)
+    with qtbot.waitExposed(window):  # shown by create_app
+        pass
     try:
         qtbot.waitUntil(lambda: window.summary()["points"] == 4, timeout=20_000)
         qtbot.waitUntil(lambda: window.summary()["problems"] == 1, timeout=5_000)

@@ -207,7 +207,8 @@ def test_the_traces_mode_shows_s21_of_a_file(qtbot, tmp_path):
     path.write_text(touchstone_v1(matrices, "MHz", "MA"))
     window = create_app([str(path), "--no-follow"]).window
     try:
-        qtbot.waitExposed(window)
+        with qtbot.waitExposed(window):  # shown by create_app
+            pass
         qtbot.waitUntil(lambda: window.summary()["traces"] == 1, timeout=20_000)
         bar, live = window.toolbar, window.live_plot
         qtbot.mouseClick(bar.tb, Qt.MouseButton.LeftButton)

@@ -120,8 +120,8 @@ def test_style_sheet_parses_for_every_toolbar_widget(qtbot, qtlog):
     ]):
         layout.addWidget(child, 0, column)
     bar.setStyleSheet(config.style)
-    bar.show()
-    qtbot.waitExposed(bar)
+    with qtbot.waitExposed(bar):
+        bar.show()
     problems = [r.message for r in qtlog.records if "style" in r.message.lower()]
     assert problems == []
 

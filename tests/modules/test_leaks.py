@@ -691,8 +691,8 @@ def test_bundle_collected_once_dropped(qtbot):
     bundle = toolbar.SelectionBundle()
     bundle.set_on_change_event_actions(owner.changed, owner.changed, owner.changed)
     bundle.a2l(grid)
-    host.show()
-    qtbot.waitExposed(host)
+    with qtbot.waitExposed(host):
+        host.show()
     qtbot.waitUntil(bundle.linky.isVisible)
     qtbot.mouseClick(bundle.lx, Button.LeftButton)
     qtbot.mouseClick(bundle.linkx, Button.LeftButton)
@@ -721,8 +721,8 @@ def test_toolbar_collected_once_dropped(qtbot):
     mainwindow = MainWindow.with_boxes(DataSet(), DataSet())
     mainwindow.toolbar = bar = toolbar.ToolBar()  # the host holds it: a cycle for the collector
     bar.set_mainwindow(mainwindow)
-    bar.show()
-    qtbot.waitExposed(bar)
+    with qtbot.waitExposed(bar):
+        bar.show()
     queue = FakeQueue()
     mainwindow.intake = vandrel.Vandrel(queue, bar, mainwindow.point_data_box, mainwindow.trace_data_box)
     queue.items.extend([("PN", ["time", "alpha"]), ("PXY", "time,.*"), ("TXY", "x,y")])
@@ -749,8 +749,8 @@ def test_plot_widget_collected_once_dropped(qtbot, monkeypatch):
     monkeypatch.setattr(ploter, "hasCliper", True)
     colors = ["#102030"]
     widget = ploter.PlotWidget(200, colors)
-    widget.show()
-    qtbot.waitExposed(widget)
+    with qtbot.waitExposed(widget):
+        widget.show()
     widget.set_data(list(widget.plots)[0], [1.0, 2.0], [3.0, 4.0])
     widget.set_X_label("volts")
     widget.auto_range()

@@ -61,8 +61,8 @@ def widget(qtbot):
     widget = ploter.PlotWidget()
     qtbot.addWidget(widget)
     widget.resize(600, 400)
-    widget.show()
-    qtbot.waitExposed(widget)
+    with qtbot.waitExposed(widget):
+        widget.show()
     widget.setXRange(0, 100, padding=0)
     widget.setYRange(0, 100, padding=0)
     return widget

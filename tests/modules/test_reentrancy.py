@@ -365,8 +365,8 @@ def shown_toolbar(qtbot):
     bar = toolbar.ToolBar()
     mainwindow = MainWindow(POINT_NAMES, TRACE_NAMES)
     bar.set_mainwindow(mainwindow)
-    bar.show()
-    qtbot.waitExposed(bar)
+    with qtbot.waitExposed(bar):
+        bar.show()
     return bar, mainwindow
 
 

@@ -52,8 +52,8 @@ def wait_placed(qtbot, bundle):
 def bar(qtbot):
     widget = CountingToolBar()
     qtbot.addWidget(widget)
-    widget.show()
-    qtbot.waitExposed(widget)
+    with qtbot.waitExposed(widget):
+        widget.show()
     wait_placed(qtbot, widget.ps)
     return widget
 
@@ -402,8 +402,8 @@ def test_dropped_toolbar_is_collected(qtbot):
     widget = CountingToolBar()
     mainwindow = MainWindow(["time", "alpha"], ["freq"])
     widget.set_mainwindow(mainwindow)
-    widget.show()
-    qtbot.waitExposed(widget)
+    with qtbot.waitExposed(widget):
+        widget.show()
     edit(qtbot, widget.ps.stx, "time,alpha")
     click(qtbot, widget.tb)
     click(qtbot, widget.CR)

@@ -18,8 +18,8 @@ def host(qtbot):
     widget = QtWidgets.QWidget()
     grid = QtWidgets.QGridLayout(widget)
     qtbot.addWidget(widget)
-    widget.show()
-    qtbot.waitExposed(widget)
+    with qtbot.waitExposed(widget):
+        widget.show()
     return widget, grid
 
 

@@ -182,8 +182,8 @@ class TestQt:
 
         widget = probe.make_recorder(QtWidgets.QLineEdit)()
         qtbot.addWidget(widget)
-        widget.show()
-        qtbot.waitExposed(widget)
+        with qtbot.waitExposed(widget):
+            widget.show()
         return widget
 
     def test_metaclass_of_the_bases_is_used(self, recorder):

@@ -89,8 +89,8 @@ def counter():
 
 def shown(qtbot, widget):
     qtbot.addWidget(widget)
-    widget.show()
-    qtbot.waitExposed(widget)
+    with qtbot.waitExposed(widget):
+        widget.show()
     return widget
 
 

@@ -166,8 +166,8 @@ class TestSwitching:
         axes.set_axis_kind(plot, "bottom", TIME)
         plot.set_data(0, [FALL_BACK - HOUR, FALL_BACK + HOUR], [1.0, 2.0])
         plot.setXRange(0, 10, padding=0)
-        plot.show()
-        qtbot.waitExposed(plot)
+        with qtbot.waitExposed(plot):
+            plot.show()
         qtbot.keyClick(plot, Key.Key_F)
         low, high = plot.viewRange()[0]
         assert low <= FALL_BACK - HOUR and FALL_BACK + HOUR <= high < FALL_BACK + 2 * HOUR

@@ -21,8 +21,8 @@ def plot(qtbot):
     widget = views.PlotView("live")
     qtbot.addWidget(widget)
     widget.resize(700, 360)
-    widget.show()
-    qtbot.waitExposed(widget)
+    with qtbot.waitExposed(widget):
+        widget.show()
     x = np.linspace(0, 10, 300)
     widget.set_data(0, x, np.sin(x))
     return widget

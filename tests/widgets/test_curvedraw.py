@@ -16,8 +16,8 @@ def plot(qtbot):
     qtbot.addWidget(widget)
     widget.resize(900, 360)
     widget.plotItem.showGrid(False, False)  # its lines would tint the curve's pixels
-    widget.show()
-    qtbot.waitExposed(widget)
+    with qtbot.waitExposed(widget):
+        widget.show()
     return widget
 
 

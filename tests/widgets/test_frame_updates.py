@@ -35,8 +35,8 @@ def test_a_legend_is_placed_again_only_when_the_data_or_the_view_changed(qtbot, 
     plot = views.PlotView("live")
     qtbot.addWidget(plot)
     plot.resize(600, 300)
-    plot.show()
-    qtbot.waitExposed(plot)
+    with qtbot.waitExposed(plot):
+        plot.show()
     legend = CurveLegend(plot)
     x = np.linspace(0.0, 10.0, 200)
     plot.set_data(0, x, np.sin(x))
