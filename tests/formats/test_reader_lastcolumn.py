@@ -92,7 +92,7 @@ def test_a_line_with_one_bad_value_and_a_long_command_is_a_row_with_a_problem():
 
 def test_fewer_fields_and_extra_words_after_a_state_stay_problems():
     # Only a last column of free text takes the rest of a line: a state of
-    # a few levels followed by more words is a line gone wrong, and so is
+    # a state (a few words repeated) followed by more words is a line gone wrong, and so is
     # a process line that lacks fields.
     states = "t v state\n" + "".join(f"{i} {i / 2} {'on' if i % 3 else 'off'}\n"
                                      for i in range(20))

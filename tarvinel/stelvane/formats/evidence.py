@@ -117,7 +117,7 @@ def fits(fields, width: int, types, decimal_comma: bool, carriers=frozenset()) -
 
 def free_text(values, wider: int) -> bool:
     """Whether a last text column's values (`wider` of them from lines with
-    more fields, joined) read as free text rather than as levels of a
+    more fields, joined) read as free text rather than as the words of a
     state: most of them distinct (process names, mount points; not on/off),
     or two lines or more with more fields. One such line among values that
     repeat is two lines run together; among too few values to tell, it is
