@@ -1,30 +1,12 @@
 """Runs longer than --max-rows keep every row reachable (the run goes on
-on disk): a followed file that grows past it, a recording of arrays read in
-blocks (HDF5). (--disk-cap 0, dropping them as before, is test_app_window's
-and test_app_large's.)"""
+on disk; the data sets' own tests are test_spill's): a recording of arrays
+read in blocks (HDF5). (--disk-cap 0, dropping them as before, is
+test_app_window's and test_app_large's.)"""
 
 import numpy as np
 import pytest
 
-from tests.support.running import write
-
 WAIT = 15_000
-
-
-def text(first, count, header=False):
-    rows = "".join(f"{i},{i % 7}\n" for i in range(first, first + count))
-    return ("t,v\n" if header else "") + rows
-
-
-def test_a_followed_file_past_max_rows_keeps_every_row(qtbot, open_app, tmp_path):
-    path = tmp_path / "grows.csv"
-    write(path, "w", text(0, 500, header=True))
-    win = open_app(str(path), "--max-rows", "1000")
-    qtbot.waitUntil(lambda: win.summary()["points"] == 500, timeout=WAIT)
-    write(path, "a", text(500, 2500))
-    qtbot.waitUntil(lambda: win.summary()["points"] == 3000, timeout=WAIT)
-    assert win.summary()["kept"] == 3000 and win.point_dataset.column("t")[0] == 0
-    assert win.status_bar.dropped_label.isHidden()
 
 
 def test_an_hdf5_recording_longer_than_max_rows_keeps_every_row(qtbot, open_app, tmp_path):

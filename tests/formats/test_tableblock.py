@@ -233,8 +233,6 @@ def test_a_last_column_that_takes_the_rest_reads_it_as_python_splits_it(rows):
     assert block.bad == [] and block.rows[:, 0].tolist() == [float(v) for v, _ in expected]
     assert [block.words[1][int(c)] for c in block.rows[:, 1] if not math.isnan(c)] == [
         rest.strip() for _, rest in expected if not _is_missing(rest.strip())]
-    bad = parse(lines("x1 a b c"), NUMBER_COLUMN, TEXT_COLUMN, sep=None, rest=True)
-    assert bad.bad == [BadLine(0, "'x1' is not a number")]
 
 
 # --- bad lines, text levels ---------------------------------------------------------
