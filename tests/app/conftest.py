@@ -15,14 +15,18 @@ def open_app(qtbot):
 
     def start(*argv):
         application = create_app(list(argv))
-        opened.append(application.window)
+        opened.append((argv, application))
         with qtbot.waitExposed(application.window):  # shown by create_app
             pass
         return application.window
 
     yield start
-    for window in opened:
-        window.close()
+    for argv, application in opened:
+        # Shown only when the test failed: where the window stood, and whether
+        # its producer still ran (a wait that timed out says no more).
+        print(f"{argv}: producer alive {application.producer.is_alive()}, "
+              f"summary {application.window.summary()}")
+        application.window.close()
 
 
 @pytest.fixture

@@ -9,6 +9,7 @@ import json
 import lzma
 from multiprocessing import Pipe
 import queue
+import resource
 import sys
 import wave
 
@@ -341,9 +342,16 @@ def test_a_reader_that_crashes_on_a_file_is_one_problem(tmp_path, monkeypatch):
     monkeypatch.setattr(scipyio, "_LOAD_MATLAB",  # as scipy's reader does on some damaged files
                         "import os, signal; signal.signal(signal.SIGSEGV, signal.SIG_DFL); "
                         "os.kill(os.getpid(), signal.SIGSEGV)")
-    read = Read(path)
+    monkeypatch.chdir(tmp_path)  # where a core file would be left, were cores allowed
+    soft, hard = resource.getrlimit(resource.RLIMIT_CORE)
+    resource.setrlimit(resource.RLIMIT_CORE, (hard, hard))
+    try:
+        read = Read(path)
+    finally:
+        resource.setrlimit(resource.RLIMIT_CORE, (soft, hard))
     assert read.problems == ["rec5.mat: damaged: the MATLAB reader crashed on it (SIGSEGV)"]
     assert read.ended == read.problems[0] and read.columns is None
+    assert not list(tmp_path.glob("core*"))
 
 
 def test_a_binary_file_no_reader_knows_says_so(tmp_path):

@@ -31,6 +31,9 @@ from scipy.io import loadmat
 found = loadmat(sys.argv[1], squeeze_me=False, struct_as_record=True)
 pickle.dump({k: v for k, v in found.items() if not k.startswith("__")}, sys.stdout.buffer, 5)
 """
+# Its crash on a damaged file is a problem the window reports, not a core
+# file left in the user's working directory.
+_NO_CORE = "import resource; resource.setrlimit(resource.RLIMIT_CORE, (0, 0))\n"
 WAIT_STEP = 0.1
 
 
@@ -71,7 +74,7 @@ def _filled(values) -> np.ndarray:
 def _load_matlab(recording) -> dict | None:
     """The variables of a MATLAB file, loaded by a child interpreter; None
     where the window closed first."""
-    child = subprocess.Popen([sys.executable, "-c", _LOAD_MATLAB, recording.path],
+    child = subprocess.Popen([sys.executable, "-c", _NO_CORE + _LOAD_MATLAB, recording.path],
                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE)
     try:
