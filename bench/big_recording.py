@@ -3,9 +3,12 @@
 A CSV file of ROWS rows (a time in milliseconds and 8 random walks, 91
 bytes a row, made with numpy fast enough for 100,000,000 rows; 100,000,000
 rows by default, `--rows` for fewer) is written once under /tmp/stelvane-big and
-kept for the next run (--fresh writes it anew). Then, side by side:
+kept for the next run (--fresh writes it anew); `--as parquet` or `--as
+arrow` writes the same rows as float64 columns in that format. Then, side
+by side:
 
-    DuckDB     read_csv of the file into numpy arrays (its own threads)
+    DuckDB     read_csv (read_parquet) of the file into numpy arrays (its own
+               threads); an Arrow file: pyarrow's read_all
     stelvane   the file opened with the default settings (--max-rows
                1,000,000) and a cache of its own under /tmp: seconds until
                every row was read into the cache and mapped, the first
@@ -39,23 +42,29 @@ CHUNK = 1 << 20
 ZOOMS = (0.5, 0.1, 0.02, 0.004)  # shares of the recording a new zoom level shows
 
 
+def walks(rows: int):
+    """(first row, times in ms, 8 random walks of |value| < 10) a block of
+    rows at a time: the same numbers whichever format they are written in."""
+    rng = np.random.default_rng(3)
+    level = np.zeros(8)
+    for first in range(0, rows, CHUNK):
+        count = min(CHUNK, rows - first)
+        walked = level + rng.standard_normal((count, 8)).cumsum(axis=0) * 0.01
+        level = walked[-1]
+        yield first, np.arange(first, first + count), np.abs((walked + 10) % 40 - 20) - 10
+
+
 def write_numbers(path: pathlib.Path, rows: int) -> None:
     """Rows of `time` (milliseconds, fixed width) and 8 random walks of
     fixed width, made as bytes by numpy a block at a time (formatting row
     by row would take far longer than reading them)."""
-    rng = np.random.default_rng(3)
     tens = 10 ** np.arange(DIGITS - 1, -1, -1, dtype=np.int64)
-    level = np.zeros(8)
     with open(path, "wb") as out:
         out.write(b"time,c1,c2,c3,c4,c5,c6,c7,c8\n")
-        for first in range(0, rows, CHUNK):
-            count = min(CHUNK, rows - first)
-            text = np.full((count, DIGITS + 8 * 10 + 1), ord(","), np.uint8)
-            text[:, :DIGITS] = 48 + np.arange(first, first + count)[:, None] // tens % 10
-            walks = level + rng.standard_normal((count, 8)).cumsum(axis=0) * 0.01
-            level = walks[-1]
-            # Each value as " d.dddddd" or "-d.dddddd" (|value| < 10 kept by a fold).
-            folded = np.abs((walks + 10) % 40 - 20) - 10
+        for _, times, folded in walks(rows):
+            text = np.full((len(times), DIGITS + 8 * 10 + 1), ord(","), np.uint8)
+            text[:, :DIGITS] = 48 + times[:, None] // tens % 10
+            # Each value as " d.dddddd" or "-d.dddddd".
             micro = np.rint(np.abs(folded) * 1e6).astype(np.int64)
             for k in range(8):
                 at = DIGITS + 1 + 10 * k
@@ -67,28 +76,54 @@ def write_numbers(path: pathlib.Path, rows: int) -> None:
             out.write(text.tobytes())
 
 
-def the_file(rows: int, fresh: bool) -> pathlib.Path:
-    path = FOLDER / f"numbers-{rows}.csv"
+def write_columnar(path: pathlib.Path, rows: int, kind: str) -> None:
+    """The same rows as float64 columns in Parquet (pyarrow's defaults) or
+    an uncompressed Arrow IPC file, a record batch per block."""
+    import pyarrow as pa
+    import pyarrow.parquet as parquet
+    schema = pa.schema([(name, pa.float64()) for name in ["time"] + [f"c{k}" for k in range(1, 9)]])
+    writer = parquet.ParquetWriter(path, schema) if kind == "parquet" else \
+        pa.ipc.new_file(path, schema)
+    with writer:
+        for _, times, folded in walks(rows):
+            columns = [times.astype(np.float64)] + [folded[:, k].copy() for k in range(8)]
+            writer.write_batch(pa.record_batch(columns, schema=schema))
+
+
+def the_file(rows: int, kind: str, fresh: bool) -> pathlib.Path:
+    path = FOLDER / f"numbers-{rows}.{kind}"
     if fresh or not path.exists():
         FOLDER.mkdir(exist_ok=True)
         start = time.perf_counter()
-        write_numbers(path, rows)
+        if kind == "csv":
+            write_numbers(path, rows)
+        else:
+            write_columnar(path, rows, kind)
         print(f"written in {time.perf_counter() - start:.0f} s", flush=True)
     print(f"{rows:,} rows, {path.stat().st_size / 1e9:.2f} GB: {path}", flush=True)
     return path
 
 
+# DuckDB reads Arrow IPC only through an extension it would download: the
+# Arrow file is read by pyarrow into numpy instead.
 DUCKDB = """
-import sys, time, duckdb
+import sys, time, duckdb, numpy
 start = time.perf_counter()
-columns = duckdb.sql(f"SELECT * FROM read_csv('{sys.argv[1]}')").fetchnumpy()
+path, kind = sys.argv[1:]
+if kind == "arrow":
+    import pyarrow
+    with pyarrow.memory_map(path) as source:
+        table = pyarrow.ipc.open_file(source).read_all()
+    columns = {name: numpy.asarray(table[name]) for name in table.column_names}
+else:
+    columns = duckdb.sql(f"SELECT * FROM read_{kind}('{path}')").fetchnumpy()
 print(time.perf_counter() - start, len(columns["c1"]))
 """
 
 
-def duckdb_seconds(path: pathlib.Path) -> float:
-    """DuckDB's read_csv into numpy, in a process of its own (its memory is not the window's)."""
-    done = subprocess.run([sys.executable, "-c", DUCKDB, str(path)], capture_output=True,
+def duckdb_seconds(path: pathlib.Path, kind: str) -> float:
+    """DuckDB's read of the file into numpy, in a process of its own (its memory is not the window's)."""
+    done = subprocess.run([sys.executable, "-c", DUCKDB, str(path), kind], capture_output=True,
                           text=True, check=True)
     seconds, rows = done.stdout.strip().splitlines()[-1].split()
     assert int(rows) > 0
@@ -150,9 +185,11 @@ def resident_now() -> str:
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--rows", type=int, default=ROWS, help="rows of the file (default %(default)s)")
+    parser.add_argument("--as", dest="kind", choices=("csv", "parquet", "arrow"), default="csv",
+                        help="the file's format (default %(default)s)")
     parser.add_argument("--fresh", action="store_true", help="write the file anew")
     args = parser.parse_args(argv)
-    path = the_file(args.rows, args.fresh)
+    path = the_file(args.rows, args.kind, args.fresh)
     cache = tempfile.mkdtemp(prefix="stelvane-big-cache-", dir="/tmp")
     os.environ["XDG_CACHE_HOME"] = cache  # the producer processes inherit it
     app = application()
@@ -176,7 +213,8 @@ def main(argv=None):
         producers = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024
         print(f"peak resident memory: window {own:.0f} MB, producer {producers:.0f} MB; the "
               f"window's now: {resident_now()}", flush=True)
-        print(f"DuckDB read_csv into numpy: {duckdb_seconds(path):.1f} s", flush=True)
+        reader = "pyarrow's read_all" if args.kind == "arrow" else f"DuckDB's read_{args.kind}"
+        print(f"{reader} into numpy: {duckdb_seconds(path, args.kind):.1f} s", flush=True)
     finally:
         shutil.rmtree(cache, ignore_errors=True)
 

@@ -7,7 +7,7 @@ from dataclasses import replace
 import numpy as np
 import pytest
 
-from tarvinel.stelvane.formats import ReadOptions
+from tarvinel.stelvane.formats import ReadOptions, recordings
 from tarvinel.stelvane.sources.filecache import LargeFiles, cached_recording
 
 
@@ -37,6 +37,20 @@ class Rows:
         return lambda *args, **kwargs: None
 
 
+class Preview:
+    """What a conversion uses of the file's first read: its feed, the rows shown."""
+
+    def __init__(self):
+        self.feed, self.shown, self.previewing, self.begun = Rows(), 0, False, 0
+
+    def begin(self):
+        self.begun += 1
+
+
+def recognised(path):
+    return recordings.recognise(path.read_bytes()[:recordings.HEAD_BYTES], str(path))
+
+
 @pytest.fixture
 def long_file(tmp_path):
     path = tmp_path / "long.csv"
@@ -61,6 +75,18 @@ def test_a_file_longer_than_max_rows_is_converted_once_per_way_of_reading(long_f
     assert other.entry.folder != first.entry.folder
     assert cached_recording(str(long_file), None, ReadOptions(), LargeFiles(max_rows=5000), said,
                             None) is None
+
+
+def test_a_parquet_file_shows_its_first_rows_while_it_is_converted(tmp_path):
+    pa = pytest.importorskip("pyarrow")
+    parquet = pytest.importorskip("pyarrow.parquet")
+    path = tmp_path / "long.parquet"
+    parquet.write_table(pa.table({"t": np.arange(2000.0)}), path, row_group_size=300)
+    first = Preview()
+    mapped = cached_recording(str(path), recognised(path), ReadOptions(), LARGE, Said(), None,
+                              preview=first)
+    assert mapped.entry.rows == 2000 and first.begun == 1
+    assert np.concatenate(first.feed.blocks).ravel().tolist() == list(range(500))  # --max-rows
 
 
 def test_a_followed_file_reads_on_from_where_its_cached_rows_end(long_file):

@@ -13,14 +13,21 @@ The index serves only while the run holds the mapped rows unchanged.
 class MappedRun:
     """What a Dataset adds for mapped columns (it owns the storage)."""
 
-    def map_columns(self, columns: list, index=None, words=None) -> None:
+    def map_columns(self, columns: list, index=None, words=None, replace: bool = False) -> None:
         """Makes `columns` (read-only arrays of one length, one per producer
         column) the rows of a new current run; `index(j)` gives column j's
-        index levels, `words` a TextRows' words. Raises ValueError where the
-        columns are not the ones named."""
+        index levels, `words` a TextRows' words. With `replace` they take
+        the place of the current run's rows (the first of the same rows,
+        shown while the recording was made; their words are the first of
+        `words`). Raises ValueError where the columns are not the ones named."""
         if len(columns) != self._width:
             raise ValueError(f"{self.name}: {len(columns)} columns mapped, {self._width} named")
-        self.roll()
+        if replace:
+            self.discard_run()
+            known = self._described.words
+            words = {c: w[len(known.get(c, ())):] for c, w in (words or {}).items()}
+        else:
+            self.roll()
         rows = len(columns[0]) if columns else 0
         names = self._names[:self._width]
         self._columns = list(columns) + self.derived.stored(list(columns), 0, rows, names, self.name)
@@ -29,6 +36,14 @@ class MappedRun:
         if words:
             self._described.add_words(words, self.name)
         self.version += 1
+
+    def discard_run(self) -> None:
+        """Forgets the current run's rows, as if they never came (they were
+        a preview of rows that come again): no history, not counted."""
+        if self._end > self._start or self._dropped:
+            self.rows_stored -= self._end - self._start + self._dropped
+            self._new_run_storage()
+            self.version += 1
 
     def extremes_index(self, name: str):
         """The index levels of column `name` while the run holds the mapped

@@ -59,7 +59,7 @@ class FileSource(NamedByPath):
                 found = self._recognise(file)
                 if found != recordings.BINARY_FILE and os.fstat(file.fileno()).st_size:
                     mapped = cached_recording(self.path, found, self.reading, self.large, status,
-                                              stop, feed if self.follow else None)
+                                              stop, feed if self.follow else None, first)
                     if mapped is not None:
                         return self._mapped(mapped, file, first, stop)
                 if found is not None:
@@ -106,8 +106,9 @@ class FileSource(NamedByPath):
         by the queue, its rows by the cache entry, which the window maps;
         a followed text file is followed on from the entry's end."""
         entry = mapped.entry
-        first.begin(started=first.started)  # the conversion's time counts
-        first.feed.columns(entry.names, entry.kinds, entry.units)
+        if not first.previewing:  # found in the cache: nothing shown yet
+            first.begin(started=first.started)  # the conversion's time counts
+            first.feed.columns(entry.names, entry.kinds, entry.units)
         if entry.pattern:
             first.feed.pattern(entry.pattern)
         if not first.reached_end(mapped=entry):
@@ -239,9 +240,17 @@ class FirstRead:
     def __init__(self, path: str, feed, status):
         self.path, self.feed, self.status = path, feed, status
         self.started, self.rows_before, self.done = time.monotonic(), 0, False
+        # While the file is converted into the cache, its first rows are
+        # shown (sources/filecache.py): how many were.
+        self.previewing, self.shown = False, 0
 
     def begin(self, started: float | None = None) -> None:
-        """`started`: when the reading began, where not now (a conversion into the cache)."""
+        """`started`: when the reading began, where not now (a conversion into
+        the cache). Begun again after a preview (the conversion gave up), the
+        window forgets the rows shown once it has them all: they come again."""
+        if self.previewing:
+            self.feed.drain()
+            self.previewing, self.shown = False, 0
         self.rows_before, self.done = self.feed.rows_sent, False
         self.started = time.monotonic() if started is None else started
         if self.status.listening:
@@ -253,7 +262,7 @@ class FirstRead:
         that holds the rows (formats/recordings/cache.py), for the window to map."""
         if self.done or not self.status.listening:  # no window: nobody to wait for
             return True
-        self.done = True
+        self.done, self.previewing = True, False
         if not self.feed.drain():
             return False
         feed = self.feed

@@ -24,6 +24,8 @@ from dataclasses import dataclass
 import os
 import time
 
+import numpy as np
+
 from ..formats import make_reader
 from ..formats import recordings
 from ..formats.addedx import ROW
@@ -35,6 +37,12 @@ from .streams import READ_SIZE
 SAMPLE_BYTES = 1 << 16
 # How often the conversion's progress is said.
 PROGRESS_SECONDS = 0.5
+# The first rows of a file being converted, shown meanwhile (at most --max-rows),
+# for the formats whose footer tells their rows and columns: the room their
+# columns take in the cache is made before any row is shown, so the
+# conversion does not give up after (text may yet hold a second run).
+PREVIEW_ROWS = 100_000
+_PREVIEWED = ("parquet", "arrowipc")
 # Formats whose rows are converted (besides text). (Arrow IPC and .npy
 # files could be mapped as they are; they are copied too, for now.)
 _CONVERTED = ("parquet", "arrowipc", "compressed", "npy")
@@ -123,10 +131,12 @@ class Mapped:
 
 
 def cached_recording(path: str, found, reading, large: LargeFiles, status, stop,
-                     follow_feed=None) -> Mapped | None:
+                     follow_feed=None, preview=None) -> Mapped | None:
     """The file's rows in the cache (converted now, or found there); None
     where it is read as before. `reading`: the ReadOptions of text;
-    `follow_feed`: the feed the rows written later go to (a followed text file)."""
+    `follow_feed`: the feed the rows written later go to (a followed text
+    file); `preview`: the file's FirstRead (sources/file.py), whose feed is
+    given the first rows while they are converted."""
     if not worth_caching(path, found, large.max_rows):
         return None
     cache = ColumnarCache(large.cache_dir or cache_root(), large.cache_cap)
@@ -138,8 +148,15 @@ def cached_recording(path: str, found, reading, large: LargeFiles, status, stop,
         reader = primed_reader(path, reading, follow_feed) if follow_feed and found is None else None
         return Mapped(entry, reader, entry.source_bytes)
     switch = Switch(cache.writer(path, variant))
+    if preview is not None and not _room_made(path, found, cache, switch.target.temporary):
+        preview = None
+    if preview is not None:
+        preview.begin()
+        preview.previewing = True
     try:
-        converted = _convert(path, found, switch, reading, status, stop, follow_feed)
+        watched = _Watched(switch, Progress(status, name, os.path.getsize(path)), preview,
+                           min(PREVIEW_ROWS, large.max_rows))
+        converted = _convert(path, found, watched, reading, status, stop, follow_feed)
         if converted is None:
             switch.target.abandon()
             return None
@@ -160,11 +177,33 @@ def cached_recording(path: str, found, reading, large: LargeFiles, status, stop,
     return Mapped(entry, converted.reader, converted.position)
 
 
-def _convert(path: str, found, switch, reading, status, stop, follow_feed) -> Mapped | None:
-    """Reads the file into the cache writer behind `switch`; None where the
+def _room_made(path: str, found, cache, keep: str) -> bool:
+    """Whether the file's rows may be shown while they are converted: the
+    room its columns (and their index, a 16th more) take is made in the cache."""
+    module = getattr(found, "module", None)
+    if module not in _PREVIEWED:
+        return False
+    try:
+        if module == "parquet":
+            import pyarrow.parquet as parquet
+            footer = parquet.ParquetFile(path).metadata
+            rows, columns = footer.num_rows, footer.num_columns
+        else:
+            import pyarrow as pa
+            with pa.memory_map(path) as source:
+                stored = pa.ipc.open_file(source)
+                columns = len(stored.schema)
+                rows = sum(stored.get_batch(i).num_rows for i in range(stored.num_record_batches))
+        needed = rows * columns * 8
+        cache.make_room(needed + needed // 16, keep=keep)
+    except Exception:  # noqa: BLE001 - a full cache or a damaged file: the conversion says it
+        return False
+    return True
+
+
+def _convert(path: str, found, watched, reading, status, stop, follow_feed) -> Mapped | None:
+    """Reads the file into the cache writer behind `watched`; None where the
     window closed meanwhile. A followed text file's reader is kept, unfinished."""
-    progress = Progress(status, os.path.basename(path), os.path.getsize(path))
-    watched = _Watched(switch, progress)
     if found is None:
         return _convert_text(path, watched, reading, status, stop, follow_feed is not None)
     recording = recordings.Recording(path, watched, status.problem, status.info, stop,
@@ -227,13 +266,26 @@ class _Nothing:
 
 
 class _Watched:
-    """The sink while the cache is written, with the progress said as rows arrive."""
+    """The sink while the cache is written, with the progress said as rows
+    arrive; the names and the first `preview_rows` rows also go to the
+    `preview`'s feed, for the window to show until the whole is mapped."""
 
-    def __init__(self, switch, progress):
+    def __init__(self, switch, progress, preview=None, preview_rows: int = 0):
         self.switch, self._progress = switch, progress
+        self.preview, self.preview_rows = preview, preview_rows
+
+    def columns(self, *args, **kwargs) -> None:
+        self.switch.columns(*args, **kwargs)
+        if self.preview is not None:
+            self.preview.feed.columns(*args, **kwargs)
 
     def rows(self, block, words=None) -> None:
         self.switch.rows(block, words)
+        room = self.preview_rows - self.preview.shown if self.preview is not None else 0
+        if room > 0:
+            shown = np.asarray(block)[:room]
+            self.preview.feed.rows(shown, words)
+            self.preview.shown += len(shown)
         self.progress(None)
 
     def progress(self, done_bytes: int | None) -> None:

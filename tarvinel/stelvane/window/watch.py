@@ -96,6 +96,8 @@ class ProducerWatch:
         plot shows them whole (liverun.WholeFile) until the file grows."""
         whole = self.window.plot_presenters[0].whole_file
         if kind == "reading":
+            if self.reading_file:  # read anew: the rows shown meanwhile come again
+                self.window.point_dataset.discard_run()
             whole.begin()
             self.recording = dict.fromkeys(("rows", "columns", "read_seconds"))
         else:
@@ -109,12 +111,14 @@ class ProducerWatch:
 
     def _map(self, folder: str) -> None:
         """The rows of a file read into the cache: its columns memory-mapped
-        as the point data set's current run (sources/filecache.py)."""
+        as the point data set's current run (sources/filecache.py), in the
+        place of the first rows shown while they were converted."""
         try:
             entry = CachedRecording.open(folder)
             columns = [entry.column(j) for j in range(len(entry.names))]
             words = {int(column): new for column, new in entry.words.items()}
-            self.window.point_dataset.map_columns(columns, functools.cache(entry.index), words)
+            self.window.point_dataset.map_columns(columns, functools.cache(entry.index), words,
+                                                  replace=True)
             self.window.selection.columns_changed()
         except (OSError, ValueError, KeyError) as error:
             self.window.report(f"the rows of {folder} cannot be mapped: {error}")
