@@ -148,25 +148,18 @@ def cached_recording(path: str, found, reading, large: LargeFiles, status, stop,
         reader = primed_reader(path, reading, follow_feed) if follow_feed and found is None else None
         return Mapped(entry, reader, entry.source_bytes)
     switch = Switch(cache.writer(path, variant))
-    if preview is not None and not _room_made(path, found, cache, switch.target.temporary):
-        preview = None
-    if preview is not None:
-        preview.begin()
-        preview.previewing = True
+    preview = _begun(preview, path, found, cache, switch.target.temporary)
     try:
         watched = _Watched(switch, Progress(status, name, os.path.getsize(path)), preview,
                            min(PREVIEW_ROWS, large.max_rows))
         converted = _convert(path, found, watched, reading, status, stop, follow_feed)
         if converted is None:
-            switch.target.abandon()
-            return None
+            raise NotCacheable("the window closed")
         entry = switch.target.finish()
-    except NotCacheable:
+    except (NotCacheable, CacheFull) as failed:
         switch.target.abandon()
-        return None
-    except CacheFull as full:
-        switch.target.abandon()
-        status.problem(f"{name}: not cached: {full}; read into memory instead")
+        if isinstance(failed, CacheFull):
+            status.problem(f"{name}: not cached: {failed}; read into memory instead")
         return None
     except BaseException:
         switch.target.abandon()
@@ -175,6 +168,16 @@ def cached_recording(path: str, found, reading, large: LargeFiles, status, stop,
     if converted.reader is not None:
         switch.target = follow_feed
     return Mapped(entry, converted.reader, converted.position)
+
+
+def _begun(preview, path: str, found, cache, keep: str):
+    """`preview` (the file's FirstRead), begun, where its first rows may be
+    shown while the file is converted; else None."""
+    if preview is None or not _room_made(path, found, cache, keep):
+        return None
+    preview.begin()
+    preview.previewing = True
+    return preview
 
 
 def _room_made(path: str, found, cache, keep: str) -> bool:
