@@ -1,6 +1,7 @@
 """Arrow IPC files (Feather v2), Arrow IPC streams and Feather v1 files
-(pyarrow). An IPC file is memory-mapped: its batches are read as they are
-sent, never all at once.
+(pyarrow). An IPC file's batches are read one at a time as they are sent,
+never all at once: read, not mapped, as the pages of a map the rows were
+read from would stay the process's memory until the file is closed.
 
 This module imports no Qt: the producer process uses it.
 """
@@ -16,7 +17,7 @@ def read(recording) -> str | None:
         magic = file.read(6)
     if magic[:4] == b"FEA1":
         return _read_feather_v1(recording, pa)
-    with pa.memory_map(recording.path) as source:
+    with pa.OSFile(recording.path) as source:
         try:
             if magic == b"ARROW1":
                 stored = pa.ipc.open_file(source)

@@ -12,7 +12,9 @@ def read(recording) -> str | None:
     parquet = need("pyarrow.parquet", "pyarrow")
     with open(recording.path, "rb") as file:
         try:
-            stored = parquet.ParquetFile(file)
+            # Not pre-buffered: a pre-buffering reader keeps every row group
+            # it read until its last batch, as much memory as the file.
+            stored = parquet.ParquetFile(file, pre_buffer=False)
         except Exception as error:  # noqa: BLE001 - pyarrow's own errors for a bad footer
             raise RecordingError(f"no Parquet file, or a truncated one: {error}") from None
         skipped = Skipped()
