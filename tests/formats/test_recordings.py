@@ -238,10 +238,13 @@ def test_units_times_and_words_keep_their_kinds(tmp_path):
 def test_a_long_recording_goes_in_blocks_and_its_words_carry_on(tmp_path, monkeypatch):
     monkeypatch.setattr(columnar, "BLOCK_BYTES", 16 * 10)  # ten rows of two columns a block
     words = [f"w{i // 7}" for i in range(ROWS)]  # a new word every 7 rows
-    pq.write_table(pa.table({"t": T, "word": words}), tmp_path / "long.parquet")
-    read = Read(tmp_path / "long.parquet")
+    t = np.where(np.arange(ROWS) == 13, np.nan, T)  # a value missing in the second block
+    # One Arrow batch, sent as slices of it.
+    feather_files.write_feather(pa.table({"t": pa.array(t, from_pandas=True), "word": words}),
+                                tmp_path / "long.arrow", compression="uncompressed")
+    read = Read(tmp_path / "long.arrow")
     blocks = [data for word, data in read.items if word == PD]
-    assert len(blocks) == 5 and np.allclose(read.column("t"), T)
+    assert len(blocks) == 5 and np.allclose(read.column("t"), t, equal_nan=True)
     assert np.array_equal(read.column("word"), [i // 7 for i in range(ROWS)])
     sent = [w for block in blocks if isinstance(block, TextRows) for w in block.words.get(1, [])]
     assert sent == sorted(set(words), key=words.index)  # each word once, in code order

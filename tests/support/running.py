@@ -18,12 +18,14 @@ WAIT = 20_000
 IDLE_CPU = 0.2
 
 
-def start(*args, env=None, stdin=None):
-    """The application with `args`, its output read by the caller."""
+def start(*args, env=None, stdin=None, script=None):
+    """The application with `args` (started by `script` where given, as an
+    installed command is), its output read by the caller."""
     env = dict(os.environ, PYTHONPATH=str(REPO_ROOT), **(env or {}))
     env.pop("STELVANE_SCREENSHOT", None)
     env.pop("STELVANE_RUN_SECONDS", None)
-    return subprocess.Popen([sys.executable, "-m", "tarvinel.stelvane", *args], env=env, stdin=stdin,
+    how = ["-m", "tarvinel.stelvane"] if script is None else [str(script)]
+    return subprocess.Popen([sys.executable, *how, *args], env=env, stdin=stdin,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 

@@ -29,6 +29,7 @@ import numpy as np
 from ..formats import make_reader
 from ..formats import recordings
 from ..formats.addedx import ROW
+from ..formats.recordings.arrowipc import file_rows
 from ..formats.recordings.cache import (DEFAULT_CAP, CacheFull, ColumnarCache, NotCacheable,
                                         cache_root)
 from .streams import READ_SIZE
@@ -71,10 +72,7 @@ def estimated_rows(path: str, found) -> int | None:
             import pyarrow.parquet as parquet
             return parquet.ParquetFile(path).metadata.num_rows
         if module == "arrowipc":
-            import pyarrow as pa
-            with pa.memory_map(path) as source:
-                stored = pa.ipc.open_file(source)
-                return sum(stored.get_batch(i).num_rows for i in range(stored.num_record_batches))
+            return file_rows(path)[0]
     except Exception:  # noqa: BLE001 - a damaged file: its reader says what is wrong
         return None
     if module == "compressed":
@@ -192,11 +190,7 @@ def _room_made(path: str, found, cache, keep: str) -> bool:
             footer = parquet.ParquetFile(path).metadata
             rows, columns = footer.num_rows, footer.num_columns
         else:
-            import pyarrow as pa
-            with pa.memory_map(path) as source:
-                stored = pa.ipc.open_file(source)
-                columns = len(stored.schema)
-                rows = sum(stored.get_batch(i).num_rows for i in range(stored.num_record_batches))
+            rows, columns = file_rows(path)
         needed = rows * columns * 8
         cache.make_room(needed + needed // 16, keep=keep)
     except Exception:  # noqa: BLE001 - a full cache or a damaged file: the conversion says it

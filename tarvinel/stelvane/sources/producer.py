@@ -11,6 +11,7 @@ import contextlib
 import os
 import runpy
 import signal
+import sys
 import traceback
 
 from .. import sources
@@ -95,6 +96,28 @@ def run(queue, stop, status, source, pattern, trace_pattern) -> None:
     run_source(source, queue, stop, status, pattern, trace_pattern)
 
 
+@contextlib.contextmanager
+def _main_script_left_out(source):
+    """A spawned interpreter runs the main script again (as __mp_main__),
+    unless it is a package's __main__: the `stelvane` command's script (or a
+    benchmark's) would load Qt and the window's code into the producer, a
+    third of a second and tens of MB before its first row. It is left out
+    while the process starts, unless the source's function lives there
+    (show() called from a script)."""
+    main = sys.modules.get("__main__")
+    path = getattr(main, "__file__", None)
+    produce = getattr(source, "produce", None)
+    if path is None or getattr(main, "__spec__", None) is not None \
+            or getattr(produce, "__module__", None) == "__main__":
+        yield
+        return
+    del main.__file__
+    try:
+        yield
+    finally:
+        main.__file__ = path
+
+
 class ProducerProcess:
     """The producer process and its stop signal, for the window that reads
     the queue. The process is started with "spawn": a fresh interpreter, not a
@@ -125,7 +148,8 @@ class ProducerProcess:
 
     def start(self) -> None:
         try:
-            self.process.start()
+            with _main_script_left_out(self.source):
+                self.process.start()
         finally:
             # The producer has its own copies; a descriptor handed to it (the
             # standard input) is its alone from now on.

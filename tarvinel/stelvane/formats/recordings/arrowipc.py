@@ -11,6 +11,16 @@ from .columnar import RecordingError, Skipped, send_recording
 from . import need
 
 
+def file_rows(path: str) -> tuple[int, int]:
+    """(rows, columns) of an Arrow IPC file, from its footer and its batches'
+    headers, through a map: no batch's values are read."""
+    pa = need("pyarrow")
+    with pa.memory_map(path) as source:
+        stored = pa.ipc.open_file(source)
+        rows = sum(stored.get_batch(i).num_rows for i in range(stored.num_record_batches))
+        return rows, len(stored.schema)
+
+
 def read(recording) -> str | None:
     pa = need("pyarrow")
     with open(recording.path, "rb") as file:
@@ -21,7 +31,7 @@ def read(recording) -> str | None:
         try:
             if magic == b"ARROW1":
                 stored = pa.ipc.open_file(source)
-                rows = sum(stored.get_batch(i).num_rows for i in range(stored.num_record_batches))
+                rows, _ = file_rows(recording.path)
                 batches = (lambda _: (stored.get_batch(i) for i in range(stored.num_record_batches)))
             else:
                 stored = pa.ipc.open_stream(source)
