@@ -48,8 +48,9 @@ def write_npy(path):
 
 def opened(qtbot, open_app, path, *more):
     win = open_app(str(path), "--max-rows", "1000", "--no-follow", *more)
+    # Until the whole is drawn: its first rows are shown while it is converted.
     qtbot.waitUntil(lambda: win.watch.source_ended is not None
-                    and win.plot_presenters[0].drawn_rows > 0, timeout=WAIT)
+                    and win.plot_presenters[0].drawn_rows == len(win.point_dataset), timeout=WAIT)
     return win
 
 
@@ -111,3 +112,14 @@ def test_a_long_file_replays_from_its_first_row_to_its_last(qtbot, open_app, tmp
     replay = win.summary()["replay"]
     assert replay["position"] == replay["rows"] == ROWS and replay["x"] == ROWS - 1
     assert win.summary()["kept"] == ROWS
+
+
+def test_a_long_file_the_cache_gives_up_on_is_read_on_not_again(qtbot, open_app, tmp_path):
+    """A second run (after a blank line) makes no table the cache holds: the
+    rows shown and converted so far go on to the window, each once."""
+    path = tmp_path / "two.csv"
+    path.write_text(csv_text() + "\n" + csv_text().split("\n", 1)[1])
+    win = opened(qtbot, open_app, path)
+    (first,) = win.point_dataset.history
+    np.testing.assert_array_equal(first.columns[1], table()[1])
+    assert win.summary()["points"] == 2 * ROWS

@@ -105,15 +105,17 @@ class FileSource(NamedByPath):
         """A file read into the cache (sources/filecache.py): its names go
         by the queue, its rows by the cache entry, which the window maps;
         a followed text file is followed on from the entry's end."""
-        entry = mapped.entry
+        entry = mapped.entry  # None: the cache gave up, the rows went to the feed
         if not first.previewing:  # found in the cache: nothing shown yet
             first.begin(started=first.started)  # the conversion's time counts
             first.feed.columns(entry.names, entry.kinds, entry.units)
-        if entry.pattern:
+        if entry is not None and entry.pattern:
             first.feed.pattern(entry.pattern)
         if not first.reached_end(mapped=entry):
             return None
         if mapped.reader is None:
+            if entry is None:
+                return "end of file"
             return f"end of file: {entry.rows:,} rows of {len(entry.names)} columns, from the cache"
         file.seek(mapped.position)
         watch = FileWatch(stop)
@@ -245,12 +247,8 @@ class FirstRead:
         self.previewing, self.shown = False, 0
 
     def begin(self, started: float | None = None) -> None:
-        """`started`: when the reading began, where not now (a conversion into
-        the cache). Begun again after a preview (the conversion gave up), the
-        window forgets the rows shown once it has them all: they come again."""
-        if self.previewing:
-            self.feed.drain()
-            self.previewing, self.shown = False, 0
+        """`started`: when the reading began, where not now (a conversion into the cache)."""
+        self.previewing, self.shown = False, 0
         self.rows_before, self.done = self.feed.rows_sent, False
         self.started = time.monotonic() if started is None else started
         if self.status.listening:

@@ -38,12 +38,11 @@ from .streams import READ_SIZE
 SAMPLE_BYTES = 1 << 16
 # How often the conversion's progress is said.
 PROGRESS_SECONDS = 0.5
-# The first rows of a file being converted, shown meanwhile (at most --max-rows),
-# for the formats whose footer tells their rows and columns: the room their
-# columns take in the cache is made before any row is shown, so the
-# conversion does not give up after (text may yet hold a second run).
+# The first rows of a file being converted, shown meanwhile (at most --max-rows).
 PREVIEW_ROWS = 100_000
-_PREVIEWED = ("parquet", "arrowipc")
+# Formats whose footer tells their rows and columns: the room they take in
+# the cache is made before the conversion starts.
+_SIZED = ("parquet", "arrowipc")
 # Formats whose rows are converted (besides text). (Arrow IPC and .npy
 # files could be mapped as they are; they are copied too, for now.)
 _CONVERTED = ("parquet", "arrowipc", "compressed", "npy")
@@ -134,7 +133,8 @@ def cached_recording(path: str, found, reading, large: LargeFiles, status, stop,
     where it is read as before. `reading`: the ReadOptions of text;
     `follow_feed`: the feed the rows written later go to (a followed text
     file); `preview`: the file's FirstRead (sources/file.py), whose feed is
-    given the first rows while they are converted."""
+    given the first rows while they are converted, and every row where the
+    cache gives up on the way (the Mapped then has no entry)."""
     if not worth_caching(path, found, large.max_rows):
         return None
     cache = ColumnarCache(large.cache_dir or cache_root(), large.cache_cap)
@@ -146,44 +146,52 @@ def cached_recording(path: str, found, reading, large: LargeFiles, status, stop,
         reader = primed_reader(path, reading, follow_feed) if follow_feed and found is None else None
         return Mapped(entry, reader, entry.source_bytes)
     switch = Switch(cache.writer(path, variant))
-    preview = _begun(preview, path, found, cache, switch.target.temporary)
+    if preview is not None:
+        _make_room(path, found, cache, switch.target.temporary)
+        preview.begin()
+        preview.previewing = True
+    watched = _Watched(switch, Progress(status, name, os.path.getsize(path)), preview,
+                       min(PREVIEW_ROWS, large.max_rows))
+    converted = _converted(path, found, watched, reading, status, stop, follow_feed)
+    if converted is None or converted.entry is None:
+        return converted
+    status.info(f"{name}: {converted.entry.rows:,} rows in the cache")
+    watched.preview = None  # shown whole from now on
+    if converted.reader is not None:
+        switch.target = follow_feed
+    return converted
+
+
+def _converted(path: str, found, watched, reading, status, stop, follow_feed) -> Mapped | None:
+    """The conversion of the file into the cache writer behind `watched`:
+    the entry made, the rows handed over to the feed (no entry), or None
+    where the file is read as before."""
+    writer, name = watched.switch.target, os.path.basename(path)
     try:
-        watched = _Watched(switch, Progress(status, name, os.path.getsize(path)), preview,
-                           min(PREVIEW_ROWS, large.max_rows))
         converted = _convert(path, found, watched, reading, status, stop, follow_feed)
         if converted is None:
             raise NotCacheable("the window closed")
-        entry = switch.target.finish()
-    except (NotCacheable, CacheFull) as failed:
-        switch.target.abandon()
-        if isinstance(failed, CacheFull):
-            status.problem(f"{name}: not cached: {failed}; read into memory instead")
-        return None
+        if not watched.handed_over:
+            converted.entry = writer.finish()
+            return converted
+        failed = watched.handed_over
+    except (NotCacheable, CacheFull) as failure:
+        converted, failed = None, failure
     except BaseException:
-        switch.target.abandon()
+        writer.abandon()
         raise
-    status.info(f"{name}: {entry.rows:,} rows in the cache")
-    if converted.reader is not None:
-        switch.target = follow_feed
-    return Mapped(entry, converted.reader, converted.position)
+    writer.abandon()
+    if isinstance(failed, CacheFull):
+        status.problem(f"{name}: not cached: {failed}; read into memory instead")
+    return converted
 
 
-def _begun(preview, path: str, found, cache, keep: str):
-    """`preview` (the file's FirstRead), begun, where its first rows may be
-    shown while the file is converted; else None."""
-    if preview is None or not _room_made(path, found, cache, keep):
-        return None
-    preview.begin()
-    preview.previewing = True
-    return preview
-
-
-def _room_made(path: str, found, cache, keep: str) -> bool:
-    """Whether the file's rows may be shown while they are converted: the
-    room its columns (and their index, a 16th more) take is made in the cache."""
+def _make_room(path: str, found, cache, keep: str) -> None:
+    """Makes the room a file whose footer tells its rows and columns takes
+    in the cache (with the index, a 16th more) before its rows are shown."""
     module = getattr(found, "module", None)
-    if module not in _PREVIEWED:
-        return False
+    if module not in _SIZED:
+        return
     try:
         if module == "parquet":
             import pyarrow.parquet as parquet
@@ -194,8 +202,7 @@ def _room_made(path: str, found, cache, keep: str) -> bool:
         needed = rows * columns * 8
         cache.make_room(needed + needed // 16, keep=keep)
     except Exception:  # noqa: BLE001 - a full cache or a damaged file: the conversion says it
-        return False
-    return True
+        pass
 
 
 def _convert(path: str, found, watched, reading, status, stop, follow_feed) -> Mapped | None:
@@ -264,25 +271,28 @@ class _Nothing:
 
 class _Watched:
     """The sink while the cache is written, with the progress said as rows
-    arrive; the names and the first `preview_rows` rows also go to the
-    `preview`'s feed, for the window to show until the whole is mapped."""
+    arrive. With a `preview` (the file's FirstRead), the names and the first
+    `preview_rows` rows also go to its feed, for the window to show until
+    the whole is mapped; where the cache gives up on the way (a second run,
+    its cap), the rows it has that the feed has not go there, and from then
+    on every command: the file is read on, not again. `handed_over` is then
+    why the cache gave up."""
 
     def __init__(self, switch, progress, preview=None, preview_rows: int = 0):
         self.switch, self._progress = switch, progress
         self.preview, self.preview_rows = preview, preview_rows
+        self.words_shown: dict = {}  # column -> the words the feed was given
+        self.handed_over = None
 
     def columns(self, *args, **kwargs) -> None:
-        self.switch.columns(*args, **kwargs)
-        if self.preview is not None:
+        self._command("columns", args, kwargs)
+        if self.preview is not None and self.handed_over is None:
             self.preview.feed.columns(*args, **kwargs)
 
     def rows(self, block, words=None) -> None:
-        self.switch.rows(block, words)
-        room = self.preview_rows - self.preview.shown if self.preview is not None else 0
-        if room > 0:
-            shown = np.asarray(block)[:room]
-            self.preview.feed.rows(shown, words)
-            self.preview.shown += len(shown)
+        self._command("rows", (block, words), {})
+        if self.handed_over is None:
+            self._show(block, words)
         self.progress(None)
 
     def progress(self, done_bytes: int | None) -> None:
@@ -291,4 +301,33 @@ class _Watched:
             self._progress(done_bytes, written)
 
     def __getattr__(self, name):
-        return getattr(self.switch, name)
+        command = getattr(self.switch, name)
+        if not callable(command):
+            return command
+        return lambda *args, **kwargs: self._command(name, args, kwargs)
+
+    def _command(self, name: str, args, kwargs):
+        """Gives the command to the cache writer, or to the feed once handed over."""
+        if self.handed_over is None:
+            try:
+                return getattr(self.switch.target, name)(*args, **kwargs)
+            except (NotCacheable, CacheFull) as failed:
+                if self.preview is None:
+                    raise
+                self._hand_over(failed)
+        return getattr(self.switch.target, name)(*args, **kwargs)
+
+    def _show(self, block, words) -> None:
+        room = self.preview_rows - self.preview.shown if self.preview is not None else 0
+        if room > 0:
+            shown = np.asarray(block)[:room]
+            self.preview.feed.rows(shown, words)
+            self.preview.shown += len(shown)
+            for column, new in (words or {}).items():
+                self.words_shown[column] = self.words_shown.get(column, 0) + len(new)
+
+    def _hand_over(self, failed: Exception) -> None:
+        feed = self.preview.feed
+        for block, words in self.switch.target.rows_from(self.preview.shown, self.words_shown):
+            feed.rows(block, words)
+        self.switch.target, self.handed_over = feed, failed

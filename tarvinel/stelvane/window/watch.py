@@ -96,8 +96,6 @@ class ProducerWatch:
         plot shows them whole (liverun.WholeFile) until the file grows."""
         whole = self.window.plot_presenters[0].whole_file
         if kind == "reading":
-            if self.reading_file:  # read anew: the rows shown meanwhile come again
-                self.window.point_dataset.discard_run()
             whole.begin()
             self.recording = dict.fromkeys(("rows", "columns", "read_seconds"))
         else:

@@ -248,6 +248,22 @@ class CacheWriter:
 
     # --- the entry ---------------------------------------------------------------
 
+    def rows_from(self, start: int, words_known: dict, step: int = 1 << 20):
+        """The rows written from row `start` on, `step` rows a block, the first
+        with the words beyond `words_known` (column -> how many of its words
+        the receiver has): for a feed that takes over from here."""
+        for file in self._files:
+            file.flush()
+        words = {int(c): new[words_known.get(int(c), 0):] for c, new in self.words.items()}
+        words = {c: new for c, new in words.items() if new} or None
+        if self.written <= start:
+            return
+        columns = [np.memmap(self._column_path(j), np.float64, "r", shape=(self.written,))
+                   for j in range(len(self.names))]
+        for first in range(start, self.written, step):
+            yield np.column_stack([c[first:first + step] for c in columns]), words
+            words = None
+
     def finish(self) -> "CachedRecording":
         for file in self._files:
             file.close()
