@@ -21,6 +21,7 @@ from tarvinel.stelvane.formats import ReadOptions
 from tarvinel.stelvane.formats.recordings import columnar
 from tarvinel.stelvane.protocol import PD, PN, TEXT, TIME, TextRows
 from tarvinel.stelvane.sources.file import FileSource
+from tarvinel.stelvane.sources.filecache import LargeFiles
 
 from tests.support.running import run_main, summary_in
 
@@ -56,10 +57,11 @@ class Status:
 class Read:
     """A file read by FileSource in this process: what reached the feed."""
 
-    def __init__(self, path, follow=False, reading=ReadOptions()):
+    def __init__(self, path, follow=False, reading=ReadOptions(), large=LargeFiles()):
         commands, (stop, window) = queue.Queue(), Pipe(False)  # the window stays open
         self.status = Status()
-        self.ended = FileSource(str(path), follow, reading).run(Feed(commands), self.status, stop)
+        self.ended = FileSource(str(path), follow, reading, large).run(Feed(commands), self.status,
+                                                                        stop)
         window.close()
         self.items = []
         while not commands.empty():
@@ -245,6 +247,9 @@ def test_a_long_recording_goes_in_blocks_and_its_words_carry_on(tmp_path, monkey
     read = Read(tmp_path / "long.arrow")
     blocks = [data for word, data in read.items if word == PD]
     assert len(blocks) == 5 and np.allclose(read.column("t"), t, equal_nan=True)
+    feather_files.write_feather(pa.table({"t": pa.array([], pa.float64())}), tmp_path / "0.arrow")
+    empty = Read(tmp_path / "0.arrow")
+    assert empty.problems == [] and empty.rows.size == 0
     assert np.array_equal(read.column("word"), [i // 7 for i in range(ROWS)])
     sent = [w for block in blocks if isinstance(block, TextRows) for w in block.words.get(1, [])]
     assert sent == sorted(set(words), key=words.index)  # each word once, in code order
@@ -318,11 +323,14 @@ def test_damage_in_the_middle_keeps_the_rows_before_it_and_says_so(tmp_path, mon
     at = page.dictionary_page_offset or page.data_page_offset
     data[at:at + 12] = b"\xff" * 12  # the fourth group's first page header
     path.write_bytes(bytes(data))
-    read = Read(path)
-    assert np.allclose(read.column("t"), T[:30])
-    [problem] = read.problems
-    assert problem.startswith("groups.parquet: cannot be read as Parquet, damaged or cut short: ")
-    assert problem.endswith(" (the 30 rows before it are kept)") and problem.isprintable()
+    cache = tmp_path / "cache"  # longer than --max-rows: read through the cache, not kept there
+    for large in (LargeFiles(), LargeFiles(max_rows=20, cache_dir=str(cache))):
+        read = Read(path, large=large)
+        assert np.allclose(read.column("t"), T[:30])
+        [problem] = read.problems
+        assert problem.startswith("groups.parquet: cannot be read as Parquet, damaged or cut short: ")
+        assert problem.endswith(" (the 30 rows before it are kept)") and problem.isprintable()
+    assert read.ended == problem and not list(cache.iterdir())
 
 
 def test_damaged_bytes_never_raise_out_of_a_reader(tmp_path):

@@ -115,7 +115,7 @@ class FileSource(NamedByPath):
             return None
         if mapped.reader is None:
             if entry is None:
-                return "end of file"
+                return mapped.ended or "end of file"
             return f"end of file: {entry.rows:,} rows of {len(entry.names)} columns, from the cache"
         file.seek(mapped.position)
         watch = FileWatch(stop)

@@ -122,9 +122,10 @@ class Progress:
 class Mapped:
     """A file's rows in the cache; for a followed text file also its
     `reader` (its sink now the feed), which reads on from byte `position`."""
-    entry: object  # cache.CachedRecording
+    entry: object  # cache.CachedRecording; None where the rows went to the feed instead
     reader: object = None
     position: int = 0
+    ended: str | None = None  # the problem a recording's reading ended with
 
 
 def cached_recording(path: str, found, reading, large: LargeFiles, status, stop,
@@ -212,7 +213,11 @@ def _convert(path: str, found, watched, reading, status, stop, follow_feed) -> M
         return _convert_text(path, watched, reading, status, stop, follow_feed is not None)
     recording = recordings.Recording(path, watched, status.problem, status.info, stop,
                                      text_reader=lambda: _text_reader(watched, reading, status, path))
-    return Mapped(None) if recordings.read(found, recording) is not None else None
+    if recordings.read(found, recording) is None:
+        return None
+    if recording.failed is not None:  # said: the rows before the damage are kept, not cached
+        watched.give_up(NotCacheable(recording.failed))
+    return Mapped(None, ended=recording.failed)
 
 
 def _text_reader(sink, reading, status, path: str):
@@ -312,9 +317,7 @@ class _Watched:
             try:
                 return getattr(self.switch.target, name)(*args, **kwargs)
             except (NotCacheable, CacheFull) as failed:
-                if self.preview is None:
-                    raise
-                self._hand_over(failed)
+                self.give_up(failed)
         return getattr(self.switch.target, name)(*args, **kwargs)
 
     def _show(self, block, words) -> None:
@@ -325,6 +328,12 @@ class _Watched:
             self.preview.shown += len(shown)
             for column, new in (words or {}).items():
                 self.words_shown[column] = self.words_shown.get(column, 0) + len(new)
+
+    def give_up(self, failed: Exception) -> None:
+        """The cache is given up on: handed over, or `failed` raised without a preview."""
+        if self.preview is None:
+            raise failed
+        self._hand_over(failed)
 
     def _hand_over(self, failed: Exception) -> None:
         feed = self.preview.feed

@@ -84,6 +84,7 @@ class Recording:
     # Contents handed over whole (a compressed file's), and the name they go by.
     contents: bytes | None = None
     contents_name: str | None = None
+    failed: str | None = None  # the problem its reading ended with
 
     @property
     def name(self) -> str:
@@ -221,6 +222,7 @@ def read(fmt: RecordingFormat, recording: Recording) -> str | None:
 def _said(recording: Recording, text: str) -> str:
     message = f"{recording.name}: {text}"
     recording.problem(message)
+    recording.failed = message
     return message
 
 

@@ -31,10 +31,11 @@ def _converter(pa, kind):
 
 
 def _float64_values(column) -> np.ndarray:
-    """A float64 column's values: its buffer itself where none is missing.
-    (pyarrow's to_numpy imports pandas, where it is installed, at its first
-    call: a third of a second before a recording's first rows.)"""
-    if column.null_count:
+    """A float64 column's values: its buffer itself where none is missing
+    (an empty table's columns are chunked, and have none). pyarrow's to_numpy
+    imports pandas, where it is installed, at its first call: a third of a
+    second before a recording's first rows."""
+    if column.null_count or not len(column):
         return column.to_numpy(zero_copy_only=False)
     return np.frombuffer(column.buffers()[1], np.float64, len(column), column.offset * 8)
 
