@@ -81,25 +81,15 @@ def test_a_refused_command_line_ends_the_process_with_status_2():
     assert "Traceback" not in err
 
 
-# The `stelvane` command as pip writes it: a script that imports the window's code.
-COMMAND_SCRIPT = """import sys
-from tarvinel.stelvane.app import console_main
-if __name__ == "__main__":
-    sys.exit(console_main())
-"""
-QT_SEEN = """import sys
-QT = ("PySide6", "PyQt5", "PyQt6", "pyqtgraph")
-def produce(feed):
-    feed.columns(["i", "qt"])
-    feed.row([0, float(any(name.split(".")[0] in QT for name in sys.modules))])
-"""
-
-
 def test_the_command_s_producer_loads_no_qt(tmp_path):
-    """The producer is a fresh interpreter that would run the command's script
-    again: Qt and the window's code, loaded for nothing before its first row."""
-    (tmp_path / "stelvane").write_text(COMMAND_SCRIPT)
-    (tmp_path / "qt_seen.py").write_text(QT_SEEN)
+    """The producer is a fresh interpreter that would run the command's
+    script (as pip writes it) again: Qt and the window's code, for nothing."""
+    (tmp_path / "stelvane").write_text("import sys\nfrom tarvinel.stelvane.app import console_main\n"
+                                       "if __name__ == '__main__':\n    sys.exit(console_main())\n")
+    (tmp_path / "qt_seen.py").write_text(
+        "import sys\ndef produce(feed):\n    feed.columns(['i', 'qt'])\n"
+        "    qt = any(m.startswith(('PySide6', 'PyQt', 'pyqtgraph')) for m in sys.modules)\n"
+        "    feed.row([0, float(qt)])\n")
     app = start(tmp_path / "qt_seen.py", "--seconds", "20", "--until-end", "--summary",
                 script=tmp_path / "stelvane")
     summary = summary_of(app)

@@ -48,24 +48,14 @@ def test_a_mapped_run_keeps_every_row_read_only(mapped, entry):
         mapped.map_columns([entry.column(0)])
 
 
-def test_mapped_rows_take_the_place_of_their_first_rows_shown_meanwhile(tmp_path):
-    """A file converted into the cache shows its first rows while the rest
-    are converted: the whole then replaces them, words and count once."""
-    source = tmp_path / "states.csv"
-    source.write_text("t,state\n")
-    writer = ColumnarCache(str(tmp_path / "cache")).writer(str(source))
-    names = Columns(["t", "state"], [NUMBER, TEXT])
-    writer.columns(names, names.kinds)
-    writer.rows([[0, 0], [1, 1]], {1: ["idle", "busy"]})
-    writer.rows([[2, 2], [3, 0]], {1: ["off"]})
-    entry = writer.finish()
-    data = Dataset("points", max_rows=1_000)
-    data.set_column_names(names)
+def test_mapped_rows_take_the_place_of_their_first_rows_shown_meanwhile():
+    data = Dataset("points")
+    data.set_column_names(Columns(["t", "state"], [NUMBER, TEXT]))
     data.append(TextRows(np.array([[0.0, 0.0], [1.0, 1.0]]), {1: ["idle", "busy"]}))
-    words = {int(column): new for column, new in entry.words.items()}
-    data.map_columns([entry.column(0), entry.column(1)], entry.index, words, replace=True)
+    whole = [np.arange(4.0), np.array([0.0, 1.0, 2.0, 0.0])]
+    data.map_columns(whole, None, {1: ["idle", "busy", "off"]}, replace=True)
     assert (len(data), data.rows_stored, data.history) == (4, 4, ())
-    assert data.described.words[1] == ["idle", "busy", "off"]
+    assert data.described.words[1] == ["idle", "busy", "off"]  # each word once
 
 
 def test_the_live_plot_thins_a_mapped_run_from_its_index(mapped):

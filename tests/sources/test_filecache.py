@@ -8,11 +8,14 @@ import numpy as np
 import pytest
 
 from tarvinel.stelvane.formats import ReadOptions, recordings
+from tarvinel.stelvane.sources.file import FirstRead
 from tarvinel.stelvane.sources.filecache import LargeFiles, cached_recording
 
 
 class Said:
     """The status pipe's end, keeping what was said."""
+
+    listening = False
 
     def __init__(self):
         self.infos, self.problems = [], []
@@ -35,20 +38,6 @@ class Rows:
 
     def __getattr__(self, name):
         return lambda *args, **kwargs: None
-
-
-class Preview:
-    """What a conversion uses of the file's first read: its feed, the rows shown."""
-
-    def __init__(self):
-        self.feed, self.shown, self.previewing, self.begun = Rows(), 0, False, 0
-
-    def begin(self):
-        self.begun += 1
-
-
-def recognised(path):
-    return recordings.recognise(path.read_bytes()[:recordings.HEAD_BYTES], str(path))
 
 
 @pytest.fixture
@@ -82,10 +71,10 @@ def test_a_parquet_file_shows_its_first_rows_while_it_is_converted(tmp_path):
     parquet = pytest.importorskip("pyarrow.parquet")
     path = tmp_path / "long.parquet"
     parquet.write_table(pa.table({"t": np.arange(2000.0)}), path, row_group_size=300)
-    first = Preview()
-    mapped = cached_recording(str(path), recognised(path), ReadOptions(), LARGE, Said(), None,
-                              preview=first)
-    assert mapped.entry.rows == 2000 and first.begun == 1
+    first = FirstRead(str(path), Rows(), Said())  # says nothing: no window listens
+    found = recordings.recognise(path.read_bytes()[:recordings.HEAD_BYTES], str(path))
+    mapped = cached_recording(str(path), found, ReadOptions(), LARGE, Said(), None, preview=first)
+    assert mapped.entry.rows == 2000 and first.previewing
     assert np.concatenate(first.feed.blocks).ravel().tolist() == list(range(500))  # --max-rows
 
 

@@ -23,7 +23,7 @@ class MappedRun:
         if len(columns) != self._width:
             raise ValueError(f"{self.name}: {len(columns)} columns mapped, {self._width} named")
         if replace:
-            self.discard_run()
+            self._discard_run()
             known = self._described.words
             words = {c: w[len(known.get(c, ())):] for c, w in (words or {}).items()}
         else:
@@ -37,7 +37,7 @@ class MappedRun:
             self._described.add_words(words, self.name)
         self.version += 1
 
-    def discard_run(self) -> None:
+    def _discard_run(self) -> None:
         """Forgets the current run's rows, as if they never came (they were
         a preview of rows that come again): no history, not counted."""
         if self._end > self._start or self._dropped:

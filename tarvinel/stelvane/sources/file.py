@@ -242,13 +242,13 @@ class FirstRead:
     def __init__(self, path: str, feed, status):
         self.path, self.feed, self.status = path, feed, status
         self.started, self.rows_before, self.done = time.monotonic(), 0, False
-        # While the file is converted into the cache, its first rows are
-        # shown (sources/filecache.py): how many were.
-        self.previewing, self.shown = False, 0
+        self.previewing = False
 
-    def begin(self, started: float | None = None) -> None:
-        """`started`: when the reading began, where not now (a conversion into the cache)."""
-        self.previewing, self.shown = False, 0
+    def begin(self, started: float | None = None, previewing: bool = False) -> None:
+        """`started`: when the reading began, where not now. `previewing`:
+        the file is converted into the cache, its first rows shown meanwhile
+        (sources/filecache.py)."""
+        self.previewing = previewing
         self.rows_before, self.done = self.feed.rows_sent, False
         self.started = time.monotonic() if started is None else started
         if self.status.listening:

@@ -66,14 +66,9 @@ def estimated_rows(path: str, found) -> int | None:
         lines = sample.count(b"\n")
         return os.path.getsize(path) * max(lines, 1) // max(len(sample), 1)
     module = getattr(found, "module", None)
-    try:
-        if module == "parquet":
-            import pyarrow.parquet as parquet
-            return parquet.ParquetFile(path).metadata.num_rows
-        if module == "arrowipc":
-            return file_rows(path)[0]
-    except Exception:  # noqa: BLE001 - a damaged file: its reader says what is wrong
-        return None
+    if module in _SIZED:
+        shape = _footer_shape(path, module)
+        return shape and shape[0]
     if module == "compressed":
         return 8 * os.path.getsize(path) // 40  # compressed text: ~8:1, 40 bytes a line
     if module == "npy" and not dict(found.options).get("archive"):
@@ -149,9 +144,9 @@ def cached_recording(path: str, found, reading, large: LargeFiles, status, stop,
     switch = Switch(cache.writer(path, variant))
     if preview is not None:
         _make_room(path, found, cache, switch.target.temporary)
-        preview.begin()
-        preview.previewing = True
-    watched = _Watched(switch, Progress(status, name, os.path.getsize(path)), preview,
+        preview.begin(previewing=True)
+    watched = _Watched(switch, Progress(status, name, os.path.getsize(path)),
+                       preview.feed if preview is not None else None,
                        min(PREVIEW_ROWS, large.max_rows))
     converted = _converted(path, found, watched, reading, status, stop, follow_feed)
     if converted is None or converted.entry is None:
@@ -167,43 +162,48 @@ def _converted(path: str, found, watched, reading, status, stop, follow_feed) ->
     """The conversion of the file into the cache writer behind `watched`:
     the entry made, the rows handed over to the feed (no entry), or None
     where the file is read as before."""
-    writer, name = watched.switch.target, os.path.basename(path)
+    writer, failed = watched.switch.target, None
     try:
         converted = _convert(path, found, watched, reading, status, stop, follow_feed)
-        if converted is None:
-            raise NotCacheable("the window closed")
-        if not watched.handed_over:
+        if converted is not None and watched.handed_over is None:
             converted.entry = writer.finish()
             return converted
-        failed = watched.handed_over
     except (NotCacheable, CacheFull) as failure:
         converted, failed = None, failure
     except BaseException:
         writer.abandon()
         raise
     writer.abandon()
-    if isinstance(failed, CacheFull):
-        status.problem(f"{name}: not cached: {failed}; read into memory instead")
+    if isinstance(failed or watched.handed_over, CacheFull):
+        status.problem(f"{os.path.basename(path)}: not cached: {failed or watched.handed_over}; "
+                       "read into memory instead")
     return converted
+
+
+def _footer_shape(path: str, module: str) -> tuple[int, int] | None:
+    """(rows, columns) as the footer of a file in a _SIZED format tells
+    them; None for a damaged one (its reader says what is wrong)."""
+    try:
+        if module == "parquet":
+            import pyarrow.parquet as parquet
+            footer = parquet.ParquetFile(path).metadata
+            return footer.num_rows, footer.num_columns
+        return file_rows(path)
+    except Exception:  # noqa: BLE001 - pyarrow's own errors for a bad footer
+        return None
 
 
 def _make_room(path: str, found, cache, keep: str) -> None:
     """Makes the room a file whose footer tells its rows and columns takes
     in the cache (with the index, a 16th more) before its rows are shown."""
     module = getattr(found, "module", None)
-    if module not in _SIZED:
-        return
-    try:
-        if module == "parquet":
-            import pyarrow.parquet as parquet
-            footer = parquet.ParquetFile(path).metadata
-            rows, columns = footer.num_rows, footer.num_columns
-        else:
-            rows, columns = file_rows(path)
-        needed = rows * columns * 8
-        cache.make_room(needed + needed // 16, keep=keep)
-    except Exception:  # noqa: BLE001 - a full cache or a damaged file: the conversion says it
-        pass
+    shape = _footer_shape(path, module) if module in _SIZED else None
+    if shape is not None:
+        needed = shape[0] * shape[1] * 8
+        try:
+            cache.make_room(needed + needed // 16, keep=keep)
+        except CacheFull:
+            pass  # the conversion says it where it reaches the cap
 
 
 def _convert(path: str, found, watched, reading, status, stop, follow_feed) -> Mapped | None:
@@ -286,13 +286,13 @@ class _Watched:
     def __init__(self, switch, progress, preview=None, preview_rows: int = 0):
         self.switch, self._progress = switch, progress
         self.preview, self.preview_rows = preview, preview_rows
-        self.words_shown: dict = {}  # column -> the words the feed was given
+        self.shown, self.words_shown = 0, {}  # the rows, and per column the words, it was given
         self.handed_over = None
 
     def columns(self, *args, **kwargs) -> None:
         self._command("columns", args, kwargs)
         if self.preview is not None and self.handed_over is None:
-            self.preview.feed.columns(*args, **kwargs)
+            self.preview.columns(*args, **kwargs)
 
     def rows(self, block, words=None) -> None:
         self._command("rows", (block, words), {})
@@ -321,11 +321,11 @@ class _Watched:
         return getattr(self.switch.target, name)(*args, **kwargs)
 
     def _show(self, block, words) -> None:
-        room = self.preview_rows - self.preview.shown if self.preview is not None else 0
+        room = self.preview_rows - self.shown if self.preview is not None else 0
         if room > 0:
             shown = np.asarray(block)[:room]
-            self.preview.feed.rows(shown, words)
-            self.preview.shown += len(shown)
+            self.preview.rows(shown, words)
+            self.shown += len(shown)
             for column, new in (words or {}).items():
                 self.words_shown[column] = self.words_shown.get(column, 0) + len(new)
 
@@ -336,7 +336,6 @@ class _Watched:
         self._hand_over(failed)
 
     def _hand_over(self, failed: Exception) -> None:
-        feed = self.preview.feed
-        for block, words in self.switch.target.rows_from(self.preview.shown, self.words_shown):
-            feed.rows(block, words)
-        self.switch.target, self.handed_over = feed, failed
+        for block, words in self.switch.target.rows_from(self.shown, self.words_shown):
+            self.preview.rows(block, words)
+        self.switch.target, self.handed_over = self.preview, failed
