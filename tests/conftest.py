@@ -28,6 +28,7 @@ atexit.register(shutil.rmtree, _config_home, True)
 os.environ["XDG_CONFIG_HOME"] = _config_home
 
 from tarvinel.stelvane import qt_compat  # noqa: E402  (must precede pyqtgraph)
+QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
 from tarvinel.stelvane.window import settings as remembered_settings  # noqa: E402
 
 # The fixtures the tests of several folders use, registered here once.
@@ -68,6 +69,35 @@ def cache_home(tmp_path_factory, monkeypatch):
     return directory
 
 
+# Tests after which Qt's event loop was found quitting (see event_loop_runs).
+LEFT_QUITTING = []
+
+
+def _quits_at_once() -> bool:
+    """Whether a new event loop returns at once without running: what follows
+    QCoreApplication.exit() called outside exec(), until exec() runs again."""
+    if QtWidgets.QApplication.instance() is None:
+        return False
+    loop = QtCore.QEventLoop()
+    QtCore.QTimer.singleShot(0, loop.quit)
+    return loop.exec() == -1
+
+
+@pytest.fixture(autouse=True)
+def event_loop_runs(request):
+    """Every test of this process shares one QApplication. Left quitting, it
+    makes each later wait (qtbot.wait, waitUntil, waitSignal) return at once
+    without running the loop: a wait then spins to its timeout while no window
+    ticks. The test that left it so is named in the run's summary, and the loop
+    is made to run again (exec() starts afresh) for the tests after it."""
+    yield
+    if _quits_at_once():
+        LEFT_QUITTING.append(request.node.nodeid)
+        application = QtWidgets.QApplication.instance()
+        QtCore.QTimer.singleShot(0, application.quit)
+        application.exec()
+
+
 @pytest.hookimpl(trylast=True)
 def pytest_configure(config):
     # pytest-xvfb has set DISPLAY by now unless it was switched off (--no-xvfb);
@@ -81,6 +111,8 @@ def pytest_report_header(config):
 
 
 def pytest_terminal_summary(terminalreporter):
+    for test in LEFT_QUITTING:
+        terminalreporter.write_line(f"Qt's event loop was left quitting after {test}")
     if FRAME_GAPS:
         test, gap = max(FRAME_GAPS, key=lambda record: record[1])
         terminalreporter.write_line(

@@ -11,11 +11,11 @@ import numpy as np
 import pytest
 
 from tarvinel.stelvane.window import export
-from tarvinel.stelvane import app, qt_compat
+from tarvinel.stelvane import qt_compat
 from tarvinel.stelvane.dataset import Dataset
 from tarvinel.stelvane.model.replay import MAX, Replay
 
-from tests.support.running import WAIT, run_main, summary_in
+from tests.support.running import WAIT, run_main, start, summary_in
 from tests.support.userinput import drag_to, slider_point
 from tests.support.window import curve_data
 
@@ -27,17 +27,20 @@ START = datetime.datetime(2026, 12, 9, 10, 0, tzinfo=datetime.timezone.utc)
 
 
 @pytest.fixture(scope="module")
-def recorded(qapp, tmp_path_factory):
+def recorded(tmp_path_factory):
     """A file the application wrote: a table of ISO times and numbers read
-    with `stelvane FILE --no-follow` and saved again with --export-csv (in
-    this process; test_app_cli's --until-end run is a process of its own)."""
+    with `stelvane FILE --no-follow` and saved again with --export-csv, in a
+    process of its own: this module-scoped run comes before any test's own
+    fixtures, and its event loop is nothing the window tests should share."""
     folder = tmp_path_factory.mktemp("recorded")
     source, saved = folder / "logger.csv", folder / "recorded.csv"
     source.write_text("time,level,count\n" + "".join(
         f"{(START + datetime.timedelta(seconds=i * STEP)).isoformat()},{math.sin(i / 10):.4f},{i}\n"
         for i in range(ROWS)))
-    assert app.main([str(source), "--no-follow", "--until-end", "--seconds", "30", "--export-csv",
-                     str(saved)]) == 0
+    reading = start(str(source), "--no-follow", "--until-end", "--seconds", "30", "--export-csv",
+                    str(saved))
+    _, err = reading.communicate(timeout=60)
+    assert reading.returncode == 0, err
     lines = [line for line in saved.read_text().splitlines() if not line.startswith("#")]
     assert lines[0] == "time,level,count" and len(lines) == 1 + ROWS
     assert lines[1].startswith("2026-12-09T")  # a time column, as the application writes times
