@@ -9,7 +9,8 @@ import pytest
 
 from tarvinel.stelvane.formats import ReadOptions, recordings
 from tarvinel.stelvane.sources.file import FirstRead
-from tarvinel.stelvane.sources.filecache import LargeFiles, cached_recording
+from tarvinel.stelvane.sources import filecache
+from tarvinel.stelvane.sources.filecache import LargeFiles, Progress, cached_recording
 
 
 class Said:
@@ -85,3 +86,15 @@ def test_a_followed_file_reads_on_from_where_its_cached_rows_end(long_file):
         assert mapped.position == long_file.stat().st_size and mapped.reader is not None
         mapped.reader.take(b"2000,1\n2001,2\n")
         assert np.concatenate(feed.blocks).tolist() == [[2000, 1], [2001, 2]], attempt
+
+
+def test_every_progress_message_gives_the_share_done(monkeypatch):
+    monkeypatch.setattr(filecache, "PROGRESS_SECONDS", 0)
+    said = Said()
+    text = Progress(said, "long.csv", 1000)
+    text(250, 10)
+    text(None, 20)  # a block of rows, between two reads of bytes
+    Progress(said, "long.parquet", 1000, rows=400)(None, 100)  # its footer tells its rows
+    assert said.infos == ["long.csv: into the cache, 25%, 10 rows",
+                          "long.csv: into the cache, 25%, 20 rows",
+                          "long.parquet: into the cache, 25%, 100 rows"]

@@ -146,3 +146,29 @@ def test_the_live_title_and_the_data_box_name_the_same_trace(qtbot, window):
         box = re.search(r"run (\d+)", win.trace_data_box.full_title)
         assert title and box and title.group(1) == box.group(1)
 
+
+
+class Saying:
+    """A running producer whose status pipe holds what the test puts in `said`."""
+
+    def __init__(self):
+        self.said = []
+
+    def is_alive(self):
+        return True
+
+    def messages(self):
+        said, self.said = self.said, []
+        return said
+
+
+def test_the_point_box_says_its_rows_are_the_first_while_the_file_is_converted(qtbot, window):
+    win, queue = window
+    win.watch.producer = producer = Saying()
+    queue.put(("PN", ["t", "v"]))
+    queue.put(("PD", np.column_stack([np.arange(50.0), np.arange(50.0)])))
+    producer.said.append(("reading", "/data/long.csv", True))
+    qtbot.waitUntil(lambda: "the first rows" in win.point_data_box.full_title, timeout=5000)
+    assert "50 rows" in win.point_data_box.full_title
+    producer.said.append(("read", {"rows": 50, "columns": 2, "read_seconds": 0.5}))
+    qtbot.waitUntil(lambda: "the first rows" not in win.point_data_box.full_title, timeout=5000)

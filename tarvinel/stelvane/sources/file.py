@@ -252,7 +252,7 @@ class FirstRead:
         self.rows_before, self.done = self.feed.rows_sent, False
         self.started = time.monotonic() if started is None else started
         if self.status.listening:
-            self.status.send("reading", self.path)
+            self.status.send("reading", self.path, previewing)
 
     def reached_end(self, mapped=None) -> bool:
         """Says the first read done, once the window has taken its rows;

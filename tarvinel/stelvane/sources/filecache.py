@@ -98,19 +98,32 @@ def worth_caching(path: str, found, max_rows: int) -> bool:
 
 
 class Progress:
-    """Says how far a conversion is, at most every PROGRESS_SECONDS."""
+    """Says how far a conversion is, at most every PROGRESS_SECONDS: the
+    share of the file's bytes read, or of its rows where its footer tells
+    them (`rows`) and its bytes are not counted."""
 
-    def __init__(self, status, name: str, size: int):
-        self.status, self.name, self.size = status, name, size
+    def __init__(self, status, name: str, size: int, rows: int | None = None):
+        self.status, self.name, self.size, self.rows = status, name, size, rows
         self.said = time.monotonic()
+        self.done_bytes = None  # the latest count of bytes read, kept between calls
 
     def __call__(self, done_bytes: int | None, rows: int) -> None:
+        if done_bytes is not None:
+            self.done_bytes = done_bytes
         now = time.monotonic()
         if now - self.said < PROGRESS_SECONDS:
             return
         self.said = now
-        share = f" {100 * done_bytes // max(self.size, 1)}%," if done_bytes is not None else ""
+        share = self.share(rows)
+        share = f" {share}%," if share is not None else ""
         self.status.info(f"{self.name}: into the cache,{share} {rows:,} rows")
+
+    def share(self, rows: int) -> int | None:
+        if self.done_bytes is not None:
+            return min(100, 100 * self.done_bytes // max(self.size, 1))
+        if self.rows:
+            return min(100, 100 * rows // self.rows)
+        return None
 
 
 @dataclass
@@ -142,10 +155,11 @@ def cached_recording(path: str, found, reading, large: LargeFiles, status, stop,
         reader = primed_reader(path, reading, follow_feed) if follow_feed and found is None else None
         return Mapped(entry, reader, entry.source_bytes)
     switch = Switch(cache.writer(path, variant))
+    shape = _shape(path, found)
     if preview is not None:
-        _make_room(path, found, cache, switch.target.temporary)
+        _make_room(shape, cache, switch.target.temporary)
         preview.begin(previewing=True)
-    watched = _Watched(switch, Progress(status, name, os.path.getsize(path)),
+    watched = _Watched(switch, Progress(status, name, os.path.getsize(path), shape and shape[0]),
                        preview.feed if preview is not None else None,
                        min(PREVIEW_ROWS, large.max_rows))
     converted = _converted(path, found, watched, reading, status, stop, follow_feed)
@@ -193,11 +207,16 @@ def _footer_shape(path: str, module: str) -> tuple[int, int] | None:
         return None
 
 
-def _make_room(path: str, found, cache, keep: str) -> None:
-    """Makes the room a file whose footer tells its rows and columns takes
-    in the cache (with the index, a 16th more) before its rows are shown."""
+def _shape(path: str, found) -> tuple[int, int] | None:
+    """(rows, columns) where the file's footer tells them, else None."""
     module = getattr(found, "module", None)
-    shape = _footer_shape(path, module) if module in _SIZED else None
+    return _footer_shape(path, module) if module in _SIZED else None
+
+
+def _make_room(shape, cache, keep: str) -> None:
+    """Makes the room a file whose footer tells its rows and columns
+    (`shape`) takes in the cache (with the index, a 16th more) before its
+    rows are shown."""
     if shape is not None:
         needed = shape[0] * shape[1] * 8
         try:

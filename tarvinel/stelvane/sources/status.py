@@ -12,8 +12,10 @@ ended and why, and the traceback of a script that raised. Messages:
     ("traceback", text)        an exception in a producer script
     ("marker", marker)         a text marker the source read (formats/markers.py)
     ("ended", reason)          the source has ended; every row was taken
-    ("reading", path)          a file's rows as they stand are being read
-                               (from its start, or anew after a rewrite)
+    ("reading", path, preview) a file's rows as they stand are being read
+                               (from its start, or anew after a rewrite);
+                               `preview`: only its first rows are shown
+                               while it is read into the cache
     ("read", facts)            ...and all of them were taken by the window:
                                {"rows", "columns", "read_seconds"}
 

@@ -267,6 +267,12 @@ class DataBox(QtWidgets.QGroupBox):
         layout.addWidget(self.table)
         self._shown_version = self._shown_run = None
         self.full_title = title
+        self.note = ""  # said in the title after the rows, e.g. that they are the first only
+
+    def set_note(self, note: str) -> None:
+        if note != self.note:
+            self.note, self._shown_version = note, None  # the title is made again
+            self.refresh()
 
     def _show_title(self) -> None:
         """What fits of the title, cut after a word; the whole on hover."""
@@ -300,7 +306,8 @@ class DataBox(QtWidgets.QGroupBox):
             return
         self._shown_version = ds.version
         missing = f", {ds.nonfinite_values:,} not drawn (NaN or inf)" if ds.nonfinite_values else ""
-        self.full_title = f"{self.caption}: run {ds.run_number}, {len(ds):,} rows{missing}"
+        note = f" ({self.note})" if self.note else ""
+        self.full_title = f"{self.caption}: run {ds.run_number}, {len(ds):,} rows{note}{missing}"
         self._show_title()
         names = ds.column_names
         last = ds.last_row() or ()

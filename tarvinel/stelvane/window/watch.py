@@ -11,9 +11,12 @@ stored stays: an ended or dead producer only ever adds a message.
 import functools
 
 from ..formats.recordings.cache import CachedRecording
+from ..model.modes import MODES
 
 # A running producer that has sent nothing for this long is reported as stalled.
 STALL_SECONDS = 5.0
+# The point box's title while a file is read into the cache: its rows are the first only.
+PREVIEW_NOTE = "the first rows; the whole file is being read"
 
 
 class ProducerWatch:
@@ -82,7 +85,7 @@ class ProducerWatch:
             elif kind == "marker":
                 self.window.markers.add(text)
             elif kind in ("reading", "read"):
-                self._recording(kind, text)
+                self._recording(kind, text, *count)
             else:
                 self.window.status_bar.show_source_message(text)
 
@@ -91,10 +94,13 @@ class ProducerWatch:
         """Whether a file's rows are being read (said "reading", not yet "read")."""
         return self.recording is not None and self.recording.get("read_seconds") is None
 
-    def _recording(self, kind: str, facts) -> None:
+    def _recording(self, kind: str, facts, previewing: bool = False) -> None:
         """A file's rows begin to be read, or have all been taken: the live
-        plot shows them whole (liverun.WholeFile) until the file grows."""
+        plot shows them whole (liverun.WholeFile) until the file grows.
+        While a file is read into the cache, the point box says that the
+        rows it counts are only the first."""
         whole = self.window.plot_presenters[0].whole_file
+        self.window.modes[MODES[0].key].data_box.set_note(PREVIEW_NOTE if previewing else "")
         if kind == "reading":
             whole.begin()
             self.recording = dict.fromkeys(("rows", "columns", "read_seconds"))
