@@ -265,7 +265,7 @@ class Dataset(MappedRun, RunStorage, KindsByName):
             warnings.warn(f"{self.name}: {problem}", DataWarning, stacklevel=2)
         self.derived.use(derived, self.name, source)
         kept = self._columns[:width]
-        self._columns = kept + self.derived.stored(kept, self._start, self._end, source, self.name)
+        self._columns = kept + self._derived_of(kept, self._start, self._end)
         self._respill()
         self._names = source + derived.names
         self._described = self._described.with_numbers(len(derived.applied), keep=width)

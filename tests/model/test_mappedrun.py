@@ -7,7 +7,11 @@ import pytest
 
 from tarvinel.stelvane.dataset import Dataset
 from tarvinel.stelvane.formats.recordings.cache import ColumnarCache
+from tarvinel.stelvane.model import mappedrun
+from tarvinel.stelvane.model.derivedcolumns import derive_in
+from tarvinel.stelvane.model.expressions import parse_definition
 from tarvinel.stelvane.model.liverun import LiveRun, LiveView
+from tarvinel.stelvane.model.spill import SpillRoom
 from tarvinel.stelvane.model.series import peak_decimated
 from tarvinel.stelvane.model.timewindow import ROWS
 from tarvinel.stelvane.protocol import NUMBER, TEXT, Columns, TextRows
@@ -75,6 +79,40 @@ def test_the_live_plot_thins_a_mapped_run_from_its_index(mapped):
     t = mapped.column("t")
     assert last - first < ROW_COUNT // 100
     np.testing.assert_array_equal(y, peak_decimated(t[first:last], v[first:last], points)[1])
+
+
+def test_derived_series_of_a_mapped_run_go_to_disk_whole_and_thin_from_their_index(
+        entry, tmp_path, monkeypatch):
+    monkeypatch.setattr(mappedrun, "DERIVED_CHUNK", 70_000)  # chunks end mid-window
+    series = [parse_definition("smooth=moving_average(v, 100)"), parse_definition("w=2*v")]
+
+    def derived(room, later=False):
+        data = Dataset("points", max_rows=1_000)
+        data.spill_room = room
+        if not later:
+            derive_in([data], series)
+        data.set_column_names(["t", "v"])
+        data.map_columns([entry.column(0), entry.column(1)], entry.index)
+        if later:  # added to a recording already open
+            derive_in([data], series)
+        return data
+
+    in_memory = derived(None)
+    for data in (derived(SpillRoom(str(tmp_path / "spill"))),
+                 derived(SpillRoom(str(tmp_path / "spill")), later=True)):
+        smooth = data.column("smooth")
+        assert isinstance(smooth.base, np.memmap) or isinstance(smooth, np.memmap)
+        np.testing.assert_allclose(smooth, in_memory.column("smooth"))
+        levels = data.extremes_index("w")
+        assert levels is not None and levels[-1][0, 3] == 2e4  # the spike, from the index
+        run = LiveRun()
+        rows = run.rows(data, "P", ("t", "w"), None, LiveView(ROWS, 1_000, 2_000, whole=True))
+        run.series(data, ("t", "w"), None, None, rows)
+        assert run.tables == {}  # no pass over the series' rows
+    data.set_derived([parse_definition("w=3*v")])  # a series made again: its index too
+    assert data.extremes_index("w")[-1][0, 3] == 3e4
+    assert in_memory.extremes_index("w") is None
+    assert list((tmp_path / "spill").iterdir()) == []  # the files went with their maps' names
 
 
 def test_rows_beyond_max_rows_after_a_mapped_run_go_to_memory_dropped_and_counted(mapped):

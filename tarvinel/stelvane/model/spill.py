@@ -52,6 +52,14 @@ class SpillRoom:
                             else f"no room on disk for the rows beyond memory ({error.strerror})")
         return self.cap_reached
 
+    def column(self, rows: int) -> np.ndarray:
+        """A file of `rows` float64, its blocks allocated, mapped (freed with
+        the last view of it). Raises OSError where the cap or disk is full."""
+        os.makedirs(self.directory, exist_ok=True)
+        file = _ColumnFile(self, np.float64, rows)
+        file.ensure(rows)
+        return file.array
+
     def allocate(self, size: int, over_cap: bool = False) -> None:
         if self.used + size > self.cap and not over_cap:
             raise OSError(28, self.say_full())
