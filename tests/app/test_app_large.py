@@ -5,6 +5,7 @@ kept as before."""
 
 import gzip
 import os
+import wave
 
 import numpy as np
 import pytest
@@ -46,6 +47,25 @@ def write_npy(path):
     np.save(path, np.column_stack(table()))
 
 
+def write_hdf5(path):
+    h5py = pytest.importorskip("h5py")
+    t, v = table()
+    with h5py.File(path, "w") as stored:
+        stored["t"], stored["v"] = t, v
+
+
+def wav_samples():
+    return (table()[1] / SPIKE * 32767).astype("<i2")
+
+
+def write_wav(path):
+    with wave.open(str(path), "wb") as stored:
+        stored.setnchannels(1)
+        stored.setsampwidth(2)
+        stored.setframerate(1000)
+        stored.writeframes(wav_samples().tobytes())
+
+
 def opened(qtbot, open_app, path, *more):
     win = open_app(str(path), "--max-rows", "1000", "--no-follow", *more)
     # Until the whole is drawn: its first rows are shown while it is converted.
@@ -78,7 +98,8 @@ def test_a_long_file_is_cached_once_and_opened_again_from_the_cache(qtbot, open_
 
 
 @pytest.mark.parametrize("name, write", [("long.parquet", write_parquet),
-                                         ("long.csv.gz", write_gzip), ("long.npy", write_npy)])
+                                         ("long.csv.gz", write_gzip), ("long.npy", write_npy),
+                                         ("long.h5", write_hdf5), ("long.wav", write_wav)])
 def test_recordings_in_other_formats_keep_every_row(qtbot, open_app, tmp_path, name, write):
     path = tmp_path / name
     write(path)
@@ -86,9 +107,9 @@ def test_recordings_in_other_formats_keep_every_row(qtbot, open_app, tmp_path, n
     summary = win.summary()
     # The first rows shown while the file was converted are replaced, not kept twice.
     assert summary["points"] == summary["kept"] == ROWS and summary["runs"] == 1
-    assert len(summary["point_columns"]) == 2
-    np.testing.assert_array_equal(win.point_dataset.column(summary["point_columns"][1]),
-                                  table()[1])
+    assert len(summary["point_columns"]) == 2 and "from the cache" in win.watch.source_ended
+    expected = wav_samples() / 32768 if name == "long.wav" else table()[1]
+    np.testing.assert_array_equal(win.point_dataset.column(summary["point_columns"][1]), expected)
 
 
 def test_a_cache_too_small_for_the_file_is_said_and_the_newest_rows_kept(qtbot, open_app,

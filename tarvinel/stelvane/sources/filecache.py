@@ -43,9 +43,12 @@ PREVIEW_ROWS = 100_000
 # Formats whose footer tells their rows and columns: the room they take in
 # the cache is made before the conversion starts.
 _SIZED = ("parquet", "arrowipc")
-# Formats whose rows are converted (besides text). (Arrow IPC and .npy
-# files could be mapped as they are; they are copied too, for now.)
-_CONVERTED = ("parquet", "arrowipc", "compressed", "npy")
+# Formats whose rows are converted (besides text), a block of rows at a
+# time, their index made on the way. (An Arrow IPC file holds a column in
+# many batches, a .npy of rows keeps a column's values a row apart: neither
+# is one array numpy could map as the column, and the index needs a pass
+# over the rows anyway; the copy costs less than pyarrow's own read.)
+_CONVERTED = ("parquet", "arrowipc", "compressed", "npy", "hdf5", "wav")
 
 
 @dataclass(frozen=True)
@@ -73,7 +76,39 @@ def estimated_rows(path: str, found) -> int | None:
         return 8 * os.path.getsize(path) // 40  # compressed text: ~8:1, 40 bytes a line
     if module == "npy" and not dict(found.options).get("archive"):
         return _npy_rows(path)
+    if module in _COUNTED:
+        try:
+            return _COUNTED[module](path)
+        except Exception:  # noqa: BLE001 - the library's own errors: its reader says them
+            return None
     return None
+
+
+def _hdf5_rows(path: str) -> int:
+    """The length of the longest dataset (a table of records, or a column)."""
+    import h5py
+
+    lengths = [0]
+    with h5py.File(path, "r") as stored:
+        stored.visititems(lambda name, item: lengths.append(max(item.shape, default=0))
+                          if isinstance(item, h5py.Dataset) else None)
+    return max(lengths)
+
+
+def _wav_rows(path: str) -> int:
+    """The frames its header counts; where the standard library cannot read
+    the header (floating-point samples), the most its size could hold."""
+    import wave
+
+    try:
+        with wave.open(path, "rb") as stored:
+            return stored.getnframes()
+    except wave.Error:
+        return os.path.getsize(path)
+
+
+# Readers that stream their rows, and how a file's rows are counted without reading them.
+_COUNTED = {"hdf5": _hdf5_rows, "wav": _wav_rows}
 
 
 def _npy_rows(path: str) -> int | None:
