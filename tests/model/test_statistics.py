@@ -9,7 +9,9 @@ import pytest
 
 from tarvinel.stelvane.model.columnkinds import PLAIN, Shown
 from tarvinel.stelvane.protocol import TEXT, TIME
-from tarvinel.stelvane.model.spectrum import amplitude_spectrum, fast_size
+from tarvinel.stelvane.model import spectrum as spectra
+from tarvinel.stelvane.model.spectrum import (STRETCHES, amplitude_spectrum, averaged, fast_size,
+                                            rows_of, stretches)
 from tarvinel.stelvane.model.statistics import (EMPTY, CurveStats, figure_texts, rows_in_range,
                                           stats_line, summarise, summarise_in_range)
 from tarvinel.stelvane.formats.valuetext import duration_text, time_text
@@ -114,6 +116,20 @@ def test_an_uneven_or_unordered_x_is_resampled_onto_an_even_grid():
 
     assert amplitude_spectrum(t[:5], y[:5]) is None
     assert amplitude_spectrum(np.full(50, 3.0), np.arange(50.0)) is None  # x stands still
+
+
+def test_a_range_too_long_for_one_spectrum_averages_stretches_spread_over_it(monkeypatch):
+    monkeypatch.setattr(spectra, "MOST_ROWS", 4096)  # stretches of 128 rows
+    t = np.arange(20_000.0)
+    y = 2.0 * np.sin(2 * np.pi * t * 16 / 128)  # on a bin of a stretch
+    assert stretches(slice(0, 4096), len(t)) == [(slice(0, 4096), None)]  # few enough: whole
+    parts = stretches(slice(1000, 19_000), len(t))
+    assert len(parts) == STRETCHES and parts[0][0].start == 1000 and parts[-1][0].stop == 19_000
+    spectrum = averaged([amplitude_spectrum(rows_of(t, part), rows_of(y, part)) for part in parts])
+    frequency, amplitude = peak(spectrum)
+    assert frequency == pytest.approx(16 / 128) and amplitude == pytest.approx(2.0, rel=1e-6)
+    every_other = t % 2 == 0  # a mask's stretches keep only its rows
+    assert {len(rows_of(t, part)) for part in stretches(every_other, len(t))} == {64}
 
 
 def test_transforms_get_a_length_of_small_factors():

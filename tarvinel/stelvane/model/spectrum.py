@@ -29,6 +29,12 @@ LEAST_ROWS = 8
 DB_FLOOR = -240.0
 # Steps looked at for the median step of an uneven X, which tells its gaps.
 MEDIAN_SAMPLE = 1024
+# The most rows one spectrum is made of: a range of more rows (a recording
+# of millions, zoomed out) is taken as STRETCHES stretches spread evenly over
+# it, of MOST_ROWS // STRETCHES rows each, whose spectra are averaged. Their
+# frequency bins are still far finer than a plot's pixels.
+MOST_ROWS = 1 << 21
+STRETCHES = 32
 # Windows of the lengths used last, kept: a live curve keeps its length
 # from frame to frame, and making the window costs more than the transform.
 KEPT_WINDOWS = 16
@@ -153,6 +159,43 @@ def amplitude_spectrum(x: np.ndarray, y: np.ndarray) -> Spectrum | None:
     if size % 2 == 0:
         amplitude[-1] /= 2
     return Spectrum(np.fft.rfftfreq(size, step), amplitude, step)
+
+
+def stretches(rows, length: int) -> list[tuple]:
+    """The parts of the rows `rows` (a slice, or a mask over `length` rows)
+    a spectrum is made of, as (slice, mask or None): the rows themselves,
+    or where they are more than MOST_ROWS, STRETCHES stretches of the
+    range, spread evenly over it."""
+    if isinstance(rows, slice):
+        start, stop, _ = rows.indices(length)
+        if stop - start <= MOST_ROWS:
+            return [(rows, None)]
+    elif np.count_nonzero(rows) <= MOST_ROWS:
+        return [(slice(None), rows)]
+    else:
+        start, stop = 0, length
+    size = MOST_ROWS // STRETCHES
+    parts = [slice(int(first), int(first) + size)
+             for first in np.linspace(start, stop - size, STRETCHES)]
+    return [(part, None if isinstance(rows, slice) else rows[part]) for part in parts]
+
+
+def rows_of(values: np.ndarray, part: tuple) -> np.ndarray:
+    """The values of a part that stretches() gives."""
+    where, mask = part
+    return values[where] if mask is None else values[where][mask]
+
+
+def averaged(spectra: list) -> Spectrum | None:
+    """One spectrum of a signal's stretches: their power averaged, at the
+    first one's frequencies (a steady sine reads its amplitude)."""
+    spectra = [spectrum for spectrum in spectra if spectrum is not None]
+    if len(spectra) <= 1:
+        return spectra[0] if spectra else None
+    first = spectra[0]
+    power = np.mean([np.square(np.interp(first.frequency, spectrum.frequency, spectrum.amplitude))
+                     for spectrum in spectra], axis=0)
+    return Spectrum(first.frequency, np.sqrt(power), first.step)
 
 
 def fast_size(n: int) -> int:

@@ -5,7 +5,8 @@ spectrum.py for the arithmetic)."""
 import time
 
 from ..model.series import peak_decimated
-from ..model.spectrum import amplitude_spectrum, band_view, energy_band
+from ..model.spectrum import (STRETCHES, amplitude_spectrum, averaged, band_view, energy_band,
+                              rows_of, stretches)
 from ..model.statistics import rows_in_range
 from ..protocol import NUMBER, TIME
 from ..widgets.axes import set_axis_kind
@@ -26,6 +27,7 @@ class SpectrumJob:
         self.span, self.points, self.in_db, self.log = span, points, in_db, log
         self.series = []
         self.bands = []  # per spectrum: (its power's band edge, its highest, its lowest > 0)
+        self.stretched = 0  # rows per stretch where a curve's rows were too many for one spectrum
 
     def advance(self, deadline: float) -> bool:
         """Makes spectra until `deadline` (one at least); true once all are made."""
@@ -39,8 +41,11 @@ class SpectrumJob:
         if not blocks:
             return None
         x, y = blocks[0].x, blocks[0].y
-        rows = rows_in_range(x, *self.span)
-        spectrum = amplitude_spectrum(x[rows], y[rows])
+        parts = stretches(rows_in_range(x, *self.span), len(x))
+        if len(parts) > 1:
+            self.stretched = parts[0][0].stop - parts[0][0].start
+        spectrum = averaged([amplitude_spectrum(rows_of(x, part), rows_of(y, part))
+                             for part in parts])
         if spectrum is None:
             return None
         values = spectrum.in_db() if self.in_db else spectrum.amplitude
@@ -129,7 +134,10 @@ class SpectrumPresenter(PlotPresenter):
                        (frame.record.key, tuple(frame.pairs), frame.fx, frame.fy, self.in_db))
             self._show_band(job)
             self.plot.settle()
-            self._title(f"{job.frame.record.mode.run_word} {job.frame.data.run_number}", job.frame)
+            stretched = (f", the mean of {STRETCHES} stretches of {job.stretched:,} rows"
+                         if job.stretched else "")
+            self._title(f"{job.frame.record.mode.run_word} {job.frame.data.run_number}{stretched}",
+                        job.frame)
 
     def _start(self, frame: Frame) -> bool:
         """Starts new spectra if what they are made of changed; true if so."""
