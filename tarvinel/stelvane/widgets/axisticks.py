@@ -11,8 +11,9 @@ cover (ticks set by hand, an axis line stopped at the outer ticks, hidden
 values) are left to pyqtgraph (`draw_specs` returns NotImplemented).
 """
 
-import bisect
 import math
+
+import numpy as np
 
 from ..qt_compat import QtCore, QtGui  # chooses the binding: before pyqtgraph
 
@@ -127,16 +128,22 @@ def tick_values(axis, low: float, high: float, size: float) -> list:
         count = int((high - start) / spacing) + 1
         near = spacing / axis.scale * 0.01
         values = [(k * spacing + start) / axis.scale for k in range(count)]
-        values = [v for v in values if not _near_any(seen, v, near)]
+        if seen and values:
+            values = [v for v, far in zip(values, _far_from(seen, values, near)) if far]
         seen = sorted(seen + values)
         ticks.append((spacing / axis.scale, values))
     return ticks
 
 
-def _near_any(ordered: list, value: float, near: float) -> bool:
-    """Whether a value of `ordered` (sorted) lies within `near` of `value`."""
-    i = bisect.bisect_left(ordered, value)
-    return any(abs(ordered[j] - value) <= near for j in (i - 1, i) if 0 <= j < len(ordered))
+def _far_from(ordered: list, values: list, near: float) -> list:
+    """For each of `values`, whether no value of `ordered` (sorted, not
+    empty) lies within `near` of it: its neighbours on either side are the
+    nearest."""
+    ordered, values = np.asarray(ordered), np.asarray(values)
+    after = np.searchsorted(ordered, values)
+    before = np.abs(values - ordered[np.maximum(after - 1, 0)])
+    beyond = np.abs(ordered[np.minimum(after, len(ordered) - 1)] - values)
+    return (np.minimum(before, beyond) > near).tolist()
 
 
 def _span(orientation, bounds, tick_bounds):
