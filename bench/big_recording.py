@@ -17,7 +17,8 @@ by side:
 and, in the window opened again: the time until the live plot shows a new
 zoom level in full detail, the pan and zoom frames per second zoomed out
 (harness/history.py's scripted steps on the live plot), and the peak
-resident memory of the window's process and of its producer.
+resident memory of the window's process and of its producer. `--expr`
+gives the window derived series too (made over the mapped recording).
 """
 import argparse
 import os
@@ -130,12 +131,12 @@ def duckdb_seconds(path: pathlib.Path, kind: str) -> float:
     return float(seconds)
 
 
-def opened(app, path: pathlib.Path):
+def opened(app, path: pathlib.Path, more=()):
     """The window on the file once it has drawn every row: (window, seconds)."""
     from tarvinel.stelvane.app import create_app
 
     start = time.perf_counter()
-    window = create_app([str(path), "--no-follow", "--pattern", "time,c.*"]).window
+    window = create_app([str(path), "--no-follow", "--pattern", "time,c.*", *more]).window
     drawn = lambda: (window.watch.source_ended is not None  # noqa: E731
                      and window.plot_presenters[0].drawn_rows == len(window.point_dataset))
     if not wait(app, drawn, 3600):
@@ -188,17 +189,20 @@ def main(argv=None):
     parser.add_argument("--as", dest="kind", choices=("csv", "parquet", "arrow"), default="csv",
                         help="the file's format (default %(default)s)")
     parser.add_argument("--fresh", action="store_true", help="write the file anew")
+    parser.add_argument("--expr", action="append", default=[], metavar="NAME=EXPRESSION",
+                        help="a derived series of the window (as its --expr; repeat for more)")
     args = parser.parse_args(argv)
+    more = [option for expression in args.expr for option in ("--expr", expression)]
     path = the_file(args.rows, args.kind, args.fresh)
     cache = tempfile.mkdtemp(prefix="stelvane-big-cache-", dir="/tmp")
     os.environ["XDG_CACHE_HOME"] = cache  # the producer processes inherit it
     app = application()
     try:
-        window, seconds = opened(app, path)
+        window, seconds = opened(app, path, more)
         print(f"stelvane, first opening: {seconds:.1f} s until every row was drawn; "
               f"{window.summary()['recording']}", flush=True)
         window.close()
-        window, seconds = opened(app, path)
+        window, seconds = opened(app, path, more)
         summary = window.summary()
         print(f"stelvane, opened again: {seconds:.2f} s; kept {summary['kept']:,} of "
               f"{summary['recording']['rows']:,} rows; {summary['recording']}", flush=True)
