@@ -4,6 +4,7 @@ frequencies with SI prefixes, a state plot's steps, buttons that are on,
 and the live title's trace number against the data box's."""
 
 import re
+from types import SimpleNamespace
 
 import numpy as np
 import pytest
@@ -148,27 +149,15 @@ def test_the_live_title_and_the_data_box_name_the_same_trace(qtbot, window):
 
 
 
-class Saying:
-    """A running producer whose status pipe holds what the test puts in `said`."""
-
-    def __init__(self):
-        self.said = []
-
-    def is_alive(self):
-        return True
-
-    def messages(self):
-        said, self.said = self.said, []
-        return said
-
 
 def test_the_point_box_says_its_rows_are_the_first_while_the_file_is_converted(qtbot, window):
     win, queue = window
-    win.watch.producer = producer = Saying()
+    said = []  # the producer's status pipe, taken whole at each look
+    win.watch.producer = SimpleNamespace(is_alive=lambda: True,
+                                         messages=lambda: [said.pop() for _ in said[:]])
     queue.put(("PN", ["t", "v"]))
     queue.put(("PD", np.column_stack([np.arange(50.0), np.arange(50.0)])))
-    producer.said.append(("reading", "/data/long.csv", True))
-    qtbot.waitUntil(lambda: "the first rows" in win.point_data_box.full_title, timeout=5000)
-    assert "50 rows" in win.point_data_box.full_title
-    producer.said.append(("read", {"rows": 50, "columns": 2, "read_seconds": 0.5}))
-    qtbot.waitUntil(lambda: "the first rows" not in win.point_data_box.full_title, timeout=5000)
+    said.append(("reading", "/data/long.csv", True))
+    qtbot.waitUntil(lambda: "(the first rows" in win.point_data_box.full_title, timeout=5000)
+    said.append(("read", {"rows": 50, "columns": 2, "read_seconds": 0.5}))
+    qtbot.waitUntil(lambda: win.point_data_box.full_title.endswith("50 rows"), timeout=5000)
