@@ -19,6 +19,7 @@ in memory.
 import shutil
 import tempfile
 
+from ..formats.recordings.cache import release_pages
 from ..formats.recordings.extremesindex import IndexWriter, read_level
 
 # Rows of a mapped run a derived series is made of at a time.
@@ -118,6 +119,9 @@ def _derived_files(derived, room, columns: list, rows: int, names, dataset_name:
                 for array, values in zip(arrays, made):
                     array[start:end] = values
                 index.add(made)
+                # Written, and read: the chunk's pages stay the file cache's, not the window's.
+                for column in (*arrays, *columns):
+                    release_pages(column[start:end])
             levels = index.finish()
         finally:
             index.close()
