@@ -69,31 +69,24 @@ def cache_home(tmp_path_factory, monkeypatch):
     return directory
 
 
-# Tests after which Qt's event loop was found quitting (see event_loop_runs).
+# Tests after which Qt's shared event loop was found quitting (event_loop_runs).
 LEFT_QUITTING = []
-
-
-def _quits_at_once() -> bool:
-    """Whether a new event loop returns at once without running: what follows
-    QCoreApplication.exit() called outside exec(), until exec() runs again."""
-    if QtWidgets.QApplication.instance() is None:
-        return False
-    loop = QtCore.QEventLoop()
-    QtCore.QTimer.singleShot(0, loop.quit)
-    return loop.exec() == -1
 
 
 @pytest.fixture(autouse=True)
 def event_loop_runs(request):
-    """Every test of this process shares one QApplication. Left quitting, it
-    makes each later wait (qtbot.wait, waitUntil, waitSignal) return at once
-    without running the loop: a wait then spins to its timeout while no window
-    ticks. The test that left it so is named in the run's summary, and the loop
-    is made to run again (exec() starts afresh) for the tests after it."""
+    """After QCoreApplication.exit() outside exec(), every new event loop
+    returns at once until exec() runs again: each later qtbot wait would spin
+    to its timeout while no window ticks. The test that left it so is named
+    in the run's summary, and exec() runs once for the tests after it."""
     yield
-    if _quits_at_once():
+    application = QtWidgets.QApplication.instance()
+    if application is None:
+        return
+    loop = QtCore.QEventLoop()
+    QtCore.QTimer.singleShot(0, loop.quit)
+    if loop.exec() == -1:
         LEFT_QUITTING.append(request.node.nodeid)
-        application = QtWidgets.QApplication.instance()
         QtCore.QTimer.singleShot(0, application.quit)
         application.exec()
 

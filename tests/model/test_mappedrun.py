@@ -81,37 +81,27 @@ def test_the_live_plot_thins_a_mapped_run_from_its_index(mapped):
     np.testing.assert_array_equal(y, peak_decimated(t[first:last], v[first:last], points)[1])
 
 
-def test_derived_series_of_a_mapped_run_go_to_disk_whole_and_thin_from_their_index(
+def test_derived_series_of_a_mapped_run_go_to_disk_and_thin_from_their_index(
         entry, tmp_path, monkeypatch):
     monkeypatch.setattr(mappedrun, "DERIVED_CHUNK", 70_000)  # chunks end mid-window
-    series = [parse_definition("smooth=moving_average(v, 100)"), parse_definition("w=2*v")]
-
-    def derived(room, later=False):
+    made = []
+    for room in (None, SpillRoom(str(tmp_path / "spill"))):
         data = Dataset("points", max_rows=1_000)
         data.spill_room = room
-        if not later:
-            derive_in([data], series)
+        derive_in([data], [parse_definition("smooth=moving_average(v, 100)"),
+                           parse_definition("w=2*v")])
         data.set_column_names(["t", "v"])
         data.map_columns([entry.column(0), entry.column(1)], entry.index)
-        if later:  # added to a recording already open
-            derive_in([data], series)
-        return data
-
-    in_memory = derived(None)
-    for data in (derived(SpillRoom(str(tmp_path / "spill"))),
-                 derived(SpillRoom(str(tmp_path / "spill")), later=True)):
-        smooth = data.column("smooth")
-        assert isinstance(smooth.base, np.memmap) or isinstance(smooth, np.memmap)
-        np.testing.assert_allclose(smooth, in_memory.column("smooth"))
-        levels = data.extremes_index("w")
-        assert levels is not None and levels[-1][0, 3] == 2e4  # the spike, from the index
-        run = LiveRun()
-        rows = run.rows(data, "P", ("t", "w"), None, LiveView(ROWS, 1_000, 2_000, whole=True))
-        run.series(data, ("t", "w"), None, None, rows)
-        assert run.tables == {}  # no pass over the series' rows
-    data.set_derived([parse_definition("w=3*v")])  # a series made again: its index too
-    assert data.extremes_index("w")[-1][0, 3] == 3e4
-    assert in_memory.extremes_index("w") is None
+        made.append(data)
+    in_memory, on_disk = made
+    assert isinstance(on_disk.column("smooth"), np.memmap) and in_memory.extremes_index("w") is None
+    np.testing.assert_allclose(on_disk.column("smooth"), in_memory.column("smooth"))
+    run = LiveRun()
+    rows = run.rows(on_disk, "P", ("t", "w"), None, LiveView(ROWS, 1_000, 2_000, whole=True))
+    run.series(on_disk, ("t", "w"), None, None, rows)
+    assert run.tables == {} and on_disk.extremes_index("w")[-1][0, 3] == 2e4  # from the index
+    on_disk.set_derived([parse_definition("w=3*v")])  # added to the open recording: indexed too
+    assert on_disk.extremes_index("w")[-1][0, 3] == 3e4
     assert list((tmp_path / "spill").iterdir()) == []  # the files went with their maps' names
 
 

@@ -95,6 +95,5 @@ def test_every_progress_message_gives_the_share_done(monkeypatch):
     text(250, 10)
     text(None, 20)  # a block of rows, between two reads of bytes
     Progress(said, "long.parquet", 1000, rows=400)(None, 100)  # its footer tells its rows
-    assert said.infos == ["long.csv: into the cache, 25%, 10 rows",
-                          "long.csv: into the cache, 25%, 20 rows",
-                          "long.parquet: into the cache, 25%, 100 rows"]
+    assert said.infos == [f"long.{kind}: into the cache, 25%, {rows} rows"
+                          for kind, rows in (("csv", 10), ("csv", 20), ("parquet", 100))]

@@ -158,6 +158,6 @@ def test_the_point_box_says_its_rows_are_the_first_while_the_file_is_converted(q
     queue.put(("PN", ["t", "v"]))
     queue.put(("PD", np.column_stack([np.arange(50.0), np.arange(50.0)])))
     said.append(("reading", "/data/long.csv", True))
-    qtbot.waitUntil(lambda: "(the first rows" in win.point_data_box.full_title, timeout=5000)
+    qtbot.waitUntil(lambda: "first 50 rows" in win.point_data_box.full_title, timeout=5000)
     said.append(("read", {"rows": 50, "columns": 2, "read_seconds": 0.5}))
     qtbot.waitUntil(lambda: win.point_data_box.full_title.endswith("50 rows"), timeout=5000)

@@ -267,7 +267,9 @@ class DataBox(QtWidgets.QGroupBox):
         layout.addWidget(self.table)
         self._shown_version = self._shown_run = None
         self.full_title = title
-        self.note = ""  # said in the title after the rows, e.g. that they are the first only
+        # A word before the count of rows in the title (that they are the
+        # first only): early, where a narrow box still shows it.
+        self.note = ""
 
     def set_note(self, note: str) -> None:
         if note != self.note:
@@ -306,8 +308,8 @@ class DataBox(QtWidgets.QGroupBox):
             return
         self._shown_version = ds.version
         missing = f", {ds.nonfinite_values:,} not drawn (NaN or inf)" if ds.nonfinite_values else ""
-        note = f" ({self.note})" if self.note else ""
-        self.full_title = f"{self.caption}: run {ds.run_number}, {len(ds):,} rows{note}{missing}"
+        note = f"{self.note} " if self.note else ""
+        self.full_title = f"{self.caption}: run {ds.run_number}, {note}{len(ds):,} rows{missing}"
         self._show_title()
         names = ds.column_names
         last = ds.last_row() or ()

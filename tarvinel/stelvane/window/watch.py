@@ -15,8 +15,9 @@ from ..model.modes import MODES
 
 # A running producer that has sent nothing for this long is reported as stalled.
 STALL_SECONDS = 5.0
-# The point box's title while a file is read into the cache: its rows are the first only.
-PREVIEW_NOTE = "the first rows; the whole file is being read"
+# The point box's title while a file is read into the cache ("run 1, first
+# 100,000 rows"): its rows are the first only, the status bar says how far.
+PREVIEW_NOTE = "first"
 
 
 class ProducerWatch:
