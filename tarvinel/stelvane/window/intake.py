@@ -15,6 +15,10 @@ import struct
 import time
 import warnings
 
+import numpy as np
+
+from ..protocol import PD
+from ..sources.streams import enlarge_pipe
 from ..vandrel import Vandrel
 from .problems import describe_problem
 
@@ -24,6 +28,9 @@ _SHORT_SIZE = struct.Struct("!i")
 _LONG_SIZE = struct.Struct("!Q")
 # At most this much is read from the pipe at once.
 _READ_CHUNK = 1 << 20
+# Point data blocks that have arrived one after another are handed on as one,
+# joined until it holds this many rows.
+JOINED_ROWS = 1 << 15
 
 
 class PipeItems:
@@ -45,6 +52,9 @@ class PipeItems:
         self._queue = queue
         self._fd = queue._reader.fileno()
         os.set_blocking(self._fd, False)
+        # Room for many blocks: the producer's writes do not wait for each
+        # read, and blocks that wait together are handed on together.
+        enlarge_pipe(self._fd)
         self._buffer = bytearray()
         self._chunk = bytearray(_READ_CHUNK)  # read into, then appended: no allocation per read
         self.ended = False  # every writing end of the pipe is closed
@@ -177,7 +187,48 @@ class DeadlineQueue:
     def get(self):
         if not self._hold_next():
             raise queue_module.Empty
-        return self._held.pop()
+        item = self._held.pop()
+        return self._joined(item) if _joinable(item) else item
+
+    def _joined(self, item):
+        """`item` and the point data blocks of the same width right behind
+        it that have arrived already, as one item. A fast source sends a
+        block every few milliseconds; the data set, the derived series and
+        the curves each pay per block, not only per row. The first item that
+        does not join is held for the next get()."""
+        blocks = [item[1]]
+        rows, width = len(item[1]), item[1].shape[1]
+        while rows < JOINED_ROWS:
+            following = self._arrived()
+            if following is None:
+                break
+            if not (_joinable(following) and following[1].shape[1] == width):
+                self._held.append(following)
+                break
+            blocks.append(following[1])
+            rows += len(following[1])
+        return item if len(blocks) == 1 else (PD, np.concatenate(blocks))
+
+    def _arrived(self):
+        """The next item if the whole of it has arrived, without waiting."""
+        try:
+            if self._pipe is not None:
+                item = self._pipe.get(0.0)
+            else:
+                item = self.queue.get_nowait()
+        except queue_module.Empty:
+            return None
+        self.last_item = time.monotonic()
+        return item
+
+
+def _joinable(item) -> bool:
+    """A point data block that may join its neighbours: numbers only (a
+    TextRows brings words), two-dimensional, float64."""
+    if type(item) is not tuple or len(item) != 2 or not (type(item[0]) is str and item[0] == PD):
+        return False
+    rows = item[1]
+    return type(rows) is np.ndarray and rows.ndim == 2 and rows.dtype == np.float64 and len(rows) > 0
 
 
 class Intake:
