@@ -97,3 +97,14 @@ def test_every_progress_message_gives_the_share_done(monkeypatch):
     Progress(said, "long.parquet", 1000, rows=400)(None, 100)  # its footer tells its rows
     assert said.infos == [f"long.{kind}: into the cache, 25%, {rows} rows"
                           for kind, rows in (("csv", 10), ("csv", 20), ("parquet", 100))]
+
+
+def test_a_conversion_counting_no_bytes_gives_its_share_from_the_header(tmp_path, monkeypatch):
+    monkeypatch.setattr(filecache, "PROGRESS_SECONDS", 0)
+    path = tmp_path / "long.npy"
+    np.save(path, np.arange(4000.0).reshape(2000, 2))
+    found = recordings.recognise(path.read_bytes()[:recordings.HEAD_BYTES], str(path))
+    said = Said()
+    assert cached_recording(str(path), found, ReadOptions(), LARGE, said, None).entry.rows == 2000
+    progress = [text for text in said.infos if "into the cache" in text]
+    assert progress and all("%," in text for text in progress), said.infos

@@ -98,13 +98,19 @@ def _hdf5_rows(path: str) -> int:
 def _wav_rows(path: str) -> int:
     """The frames its header counts; where the standard library cannot read
     the header (floating-point samples), the most its size could hold."""
+    frames = _wav_frames(path)
+    return os.path.getsize(path) if frames is None else frames
+
+
+def _wav_frames(path: str) -> int | None:
+    """The frames its header counts, None where the standard library cannot read it."""
     import wave
 
     try:
         with wave.open(path, "rb") as stored:
             return stored.getnframes()
-    except wave.Error:
-        return os.path.getsize(path)
+    except (wave.Error, EOFError):
+        return None
 
 
 # Readers that stream their rows, and how a file's rows are counted without reading them.
@@ -134,7 +140,7 @@ def worth_caching(path: str, found, max_rows: int) -> bool:
 
 class Progress:
     """Says how far a conversion is, at most every PROGRESS_SECONDS: the
-    share of the file's bytes read, or of its rows where its footer tells
+    share of the file's bytes read, or of its rows where the file tells
     them (`rows`) and its bytes are not counted."""
 
     def __init__(self, status, name: str, size: int, rows: int | None = None):
@@ -194,7 +200,8 @@ def cached_recording(path: str, found, reading, large: LargeFiles, status, stop,
     if preview is not None:
         _make_room(shape, cache, switch.target.temporary)
         preview.begin(previewing=True)
-    watched = _Watched(switch, Progress(status, name, os.path.getsize(path), shape and shape[0]),
+    told = _told_rows(path, found, shape)
+    watched = _Watched(switch, Progress(status, name, os.path.getsize(path), told),
                        preview.feed if preview is not None else None,
                        min(PREVIEW_ROWS, large.max_rows))
     converted = _converted(path, found, watched, reading, status, stop, follow_feed)
@@ -246,6 +253,18 @@ def _shape(path: str, found) -> tuple[int, int] | None:
     """(rows, columns) where the file's footer tells them, else None."""
     module = getattr(found, "module", None)
     return _footer_shape(path, module) if module in _SIZED else None
+
+
+def _told_rows(path: str, found, shape) -> int | None:
+    """The rows the file itself tells (its footer, or the header of a .npy,
+    an HDF5 or a WAV file), whose conversion counts no bytes read: the
+    share of its progress messages."""
+    if shape is not None:
+        return shape[0]
+    module = getattr(found, "module", None)
+    if module == "wav":
+        return _wav_frames(path)
+    return estimated_rows(path, found) if module in ("npy", "hdf5") else None
 
 
 def _make_room(shape, cache, keep: str) -> None:
