@@ -158,7 +158,7 @@ def test_max_shows_every_row_as_it_is_read_and_ends_with_the_file(qtbot, open_ap
     # The window takes the queue's items for a millisecond a frame, as a busy
     # one would: the whole file may well be waiting by its first frame.
     drain = window.intake.drain
-    window.intake.drain = lambda deadline: drain(time.monotonic() + 1e-3)
+    window.intake.drain = lambda deadline, patient=False: drain(time.monotonic() + 1e-3, patient)
     seen = []
 
     def watch():

@@ -59,15 +59,17 @@ class PipeItems:
         self._chunk = bytearray(_READ_CHUNK)  # read into, then appended: no allocation per read
         self.ended = False  # every writing end of the pipe is closed
 
-    def get(self, timeout: float, deadline: float = math.inf):
-        """The next item. Waits up to `timeout` for each further piece of it,
-        never past `deadline`; raises queue.Empty when it is not complete by
-        then (the bytes read so far stay for the next call)."""
+    def get(self, timeout: float, deadline: float = math.inf, begun_only: bool = False):
+        """The next item. Waits up to `timeout` for each further piece of it
+        (with `begun_only`, only once its first bytes are there), never past
+        `deadline`; raises queue.Empty when it is not complete by then (the
+        bytes read so far stay for the next call)."""
         while True:
             frame = self._take_frame()
             if frame is not None:
                 return ForkingPickler.loads(frame)
-            wait = min(timeout, deadline - time.monotonic())
+            wait = 0.0 if begun_only and not self._buffer else timeout
+            wait = min(wait, deadline - time.monotonic())
             if self.ended or wait < 0 or not self._read(wait):
                 raise queue_module.Empty
 
@@ -124,11 +126,14 @@ class DeadlineQueue:
 
     It reports itself empty once the frame's time for draining is spent, so
     one drain cannot hold the GUI thread however fast the producer writes.
-    Before it reports empty it waits up to `grace` seconds for an item: a
-    large item reaches the pipe only while it is being read (the producer's
-    feeder thread writes what the pipe can hold, then waits for the reader),
-    so right after one item the next is often a moment away, and a drain that
-    stopped there would leave it for the next frame.
+    Before it reports empty it waits up to `grace` seconds for the rest of an
+    item that has begun to arrive: an item larger than the pipe reaches it
+    only while it is being read (the producer's feeder thread writes what
+    the pipe can hold, then waits for the reader). Where nothing has begun
+    it reports empty at once, and the frame is drawn: a busy window spends
+    its time drawing rather than waiting for the next block. While a file is
+    read (`patient`: a backlog, read at the intake's pace) it waits up to
+    `grace` for the next item too, as the next is often a moment away.
 
     A multiprocessing queue is read through PipeItems, which never waits past
     the frame's deadline for the rest of an item; any other queue (a test's,
@@ -138,6 +143,7 @@ class DeadlineQueue:
     def __init__(self, queue, grace: float = 0.001):
         self.queue = queue
         self.grace = grace
+        self.patient = False
         self.deadline = math.inf
         self.last_item = None  # time.monotonic() when the last one was taken from the queue
         self._pipe = PipeItems(queue) if isinstance(queue, multiprocessing.queues.Queue) else None
@@ -175,7 +181,7 @@ class DeadlineQueue:
             return False
         try:
             if self._pipe is not None:
-                item = self._pipe.get(self.grace, self.deadline)
+                item = self._pipe.get(self.grace, self.deadline, begun_only=not self.patient)
             else:
                 item = self.queue.get(timeout=self.grace)
         except queue_module.Empty:
@@ -245,11 +251,12 @@ class Intake:
         """Changes whenever an item is taken or part of one arrives."""
         return self.queue.last_item, self.queue.unfinished
 
-    def drain(self, deadline: float) -> None:
+    def drain(self, deadline: float, patient: bool = False) -> None:
         """Applies queued commands until the queue is empty or `deadline` has
-        passed. A command that fails is reported and the drain goes on with
-        the next one (the intake has already taken the failed one)."""
-        self.queue.deadline = deadline
+        passed (`patient`: see DeadlineQueue). A command that fails is
+        reported and the drain goes on with the next one (the intake has
+        already taken the failed one)."""
+        self.queue.deadline, self.queue.patient = deadline, patient
         try:
             while True:
                 with warnings.catch_warnings():

@@ -215,8 +215,9 @@ class MainWindow(QtWidgets.QMainWindow):
         playing = False
         self._ticking = True
         try:
-            share = READING_SHARE if self.watch.reading_file else INTAKE_SHARE
-            self.intake.drain(start + share * self.frame_interval)
+            reading = self.watch.reading_file
+            self.intake.drain(start + (READING_SHARE if reading else INTAKE_SHARE)
+                              * self.frame_interval, patient=reading)
             playing = self.replay_bar is not None and self.advance_replay()
             if self.follow_split() | bool(self.expressions and widen_default_pattern(self)):
                 self.selection.columns_changed()
