@@ -20,6 +20,7 @@ import time
 
 import numpy as np
 
+from .qtapp import discard
 from .waiting import wait
 
 WARMUP = 1.5
@@ -74,7 +75,7 @@ def measure(app, window, meter=None):
     stored, spent = window.point_dataset.rows_stored - stored_before, time.monotonic() - start
     probe.recording = False
     figures = more(stored)
-    window.close()
+    discard(window)
     latencies = np.concatenate(probe.latencies) if probe.latencies else np.array([math.nan])
     return {
         "stored": stored / spent,

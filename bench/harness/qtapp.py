@@ -2,6 +2,7 @@
 before anything loads Qt, paints offscreen where there is no display and
 keeps the benchmarks' remembered settings apart from the user's."""
 
+import gc
 import os
 import tempfile
 
@@ -13,6 +14,7 @@ from tarvinel.stelvane.window import settings  # noqa: E402
 
 QtCore, QtWidgets = qt_compat.QtCore, qt_compat.QtWidgets
 PAINT_EVENT = getattr(getattr(QtCore.QEvent, "Type", QtCore.QEvent), "Paint")
+DEFERRED_DELETE = getattr(getattr(QtCore.QEvent, "Type", QtCore.QEvent), "DeferredDelete")
 
 # The benchmarks' windows remember their settings in a folder of their own,
 # gone at exit: a benchmark's pattern for standard input must not become the
@@ -23,6 +25,18 @@ QtCore.QSettings.setPath(settings.INI, settings.USER_SCOPE, _SETTINGS_HOME.name)
 
 def application():
     return QtWidgets.QApplication.instance() or QtWidgets.QApplication([])
+
+
+def discard(window) -> None:
+    """Closes `window` and deletes it. A closed top-level window lives on
+    until it is deleted (its own signals keep it), with its data sets and
+    plots: a benchmark that measures window after window in one process
+    would measure each with all the earlier ones still in memory, and
+    Python's collector going through them."""
+    window.close()
+    window.deleteLater()
+    QtCore.QCoreApplication.sendPostedEvents(None, DEFERRED_DELETE)
+    gc.collect()
 
 
 class PaintCounter(QtCore.QObject):
