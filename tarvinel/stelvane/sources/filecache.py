@@ -29,20 +29,15 @@ import numpy as np
 from ..formats import make_reader
 from ..formats import recordings
 from ..formats.addedx import ROW
-from ..formats.recordings.arrowipc import file_rows
 from ..formats.recordings.cache import (DEFAULT_CAP, CacheFull, ColumnarCache, NotCacheable,
                                         cache_root)
+from .filerows import SAMPLE_BYTES, estimated_rows, sized_shape, told_rows
 from .streams import READ_SIZE
 
-# The first bytes of text whose lines estimate the file's rows.
-SAMPLE_BYTES = 1 << 16
 # How often the conversion's progress is said.
 PROGRESS_SECONDS = 0.5
 # The first rows of a file being converted, shown meanwhile (at most --max-rows).
 PREVIEW_ROWS = 100_000
-# Formats whose footer tells their rows and columns: the room they take in
-# the cache is made before the conversion starts.
-_SIZED = ("parquet", "arrowipc")
 # Formats whose rows are converted (besides text), a block of rows at a
 # time, their index made on the way. (An Arrow IPC file holds a column in
 # many batches, a .npy of rows keeps a column's values a row apart: neither
@@ -59,76 +54,6 @@ class LargeFiles:
     max_rows: int = 1_000_000
     cache_cap: int = DEFAULT_CAP
     cache_dir: str | None = None
-
-
-def estimated_rows(path: str, found) -> int | None:
-    """About how many rows the file holds; None where it is not told cheaply."""
-    if found is None:
-        with open(path, "rb") as file:
-            sample = file.read(SAMPLE_BYTES)
-        lines = sample.count(b"\n")
-        return os.path.getsize(path) * max(lines, 1) // max(len(sample), 1)
-    module = getattr(found, "module", None)
-    if module in _SIZED:
-        shape = _footer_shape(path, module)
-        return shape and shape[0]
-    if module == "compressed":
-        return 8 * os.path.getsize(path) // 40  # compressed text: ~8:1, 40 bytes a line
-    if module == "npy" and not dict(found.options).get("archive"):
-        return _npy_rows(path)
-    if module in _COUNTED:
-        try:
-            return _COUNTED[module](path)
-        except Exception:  # noqa: BLE001 - the library's own errors: its reader says them
-            return None
-    return None
-
-
-def _hdf5_rows(path: str) -> int:
-    """The length of the longest dataset (a table of records, or a column)."""
-    import h5py
-
-    lengths = [0]
-    with h5py.File(path, "r") as stored:
-        stored.visititems(lambda name, item: lengths.append(max(item.shape, default=0))
-                          if isinstance(item, h5py.Dataset) else None)
-    return max(lengths)
-
-
-def _wav_rows(path: str) -> int:
-    """The frames its header counts; where the standard library cannot read
-    the header (floating-point samples), the most its size could hold."""
-    frames = _wav_frames(path)
-    return os.path.getsize(path) if frames is None else frames
-
-
-def _wav_frames(path: str) -> int | None:
-    """The frames its header counts, None where the standard library cannot read it."""
-    import wave
-
-    try:
-        with wave.open(path, "rb") as stored:
-            return stored.getnframes()
-    except (wave.Error, EOFError):
-        return None
-
-
-# Readers that stream their rows, and how a file's rows are counted without reading them.
-_COUNTED = {"hdf5": _hdf5_rows, "wav": _wav_rows}
-
-
-def _npy_rows(path: str) -> int | None:
-    """The rows of a .npy as its header says (its longest side)."""
-    import numpy as np
-
-    try:
-        with open(path, "rb") as file:
-            version = np.lib.format.read_magic(file)
-            shape, _, _ = (np.lib.format.read_array_header_1_0 if version == (1, 0)
-                           else np.lib.format.read_array_header_2_0)(file)
-    except (ValueError, OSError):
-        return None  # its reader says what is wrong
-    return max(shape) if shape else None
 
 
 def worth_caching(path: str, found, max_rows: int) -> bool:
@@ -196,11 +121,11 @@ def cached_recording(path: str, found, reading, large: LargeFiles, status, stop,
         reader = primed_reader(path, reading, follow_feed) if follow_feed and found is None else None
         return Mapped(entry, reader, entry.source_bytes)
     switch = Switch(cache.writer(path, variant))
-    shape = _shape(path, found)
+    shape = sized_shape(path, found)
     if preview is not None:
         _make_room(shape, cache, switch.target.temporary)
         preview.begin(previewing=True)
-    told = _told_rows(path, found, shape)
+    told = told_rows(path, found, shape)
     watched = _Watched(switch, Progress(status, name, os.path.getsize(path), told),
                        preview.feed if preview is not None else None,
                        min(PREVIEW_ROWS, large.max_rows))
@@ -234,37 +159,6 @@ def _converted(path: str, found, watched, reading, status, stop, follow_feed) ->
         status.problem(f"{os.path.basename(path)}: not cached: {failed or watched.handed_over}; "
                        "read into memory instead")
     return converted
-
-
-def _footer_shape(path: str, module: str) -> tuple[int, int] | None:
-    """(rows, columns) as the footer of a file in a _SIZED format tells
-    them; None for a damaged one (its reader says what is wrong)."""
-    try:
-        if module == "parquet":
-            import pyarrow.parquet as parquet
-            footer = parquet.ParquetFile(path).metadata
-            return footer.num_rows, footer.num_columns
-        return file_rows(path)
-    except Exception:  # noqa: BLE001 - pyarrow's own errors for a bad footer
-        return None
-
-
-def _shape(path: str, found) -> tuple[int, int] | None:
-    """(rows, columns) where the file's footer tells them, else None."""
-    module = getattr(found, "module", None)
-    return _footer_shape(path, module) if module in _SIZED else None
-
-
-def _told_rows(path: str, found, shape) -> int | None:
-    """The rows the file itself tells (its footer, or the header of a .npy,
-    an HDF5 or a WAV file), whose conversion counts no bytes read: the
-    share of its progress messages."""
-    if shape is not None:
-        return shape[0]
-    module = getattr(found, "module", None)
-    if module == "wav":
-        return _wav_frames(path)
-    return estimated_rows(path, found) if module in ("npy", "hdf5") else None
 
 
 def _make_room(shape, cache, keep: str) -> None:
