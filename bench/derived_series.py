@@ -44,7 +44,7 @@ from tarvinel.stelvane.model.expressions import parse_definition
 from tarvinel.stelvane.sources.instrument import point_names
 
 RATE = 400_000
-ROUNDS = 5
+ROUNDS = 9
 TARGET_RATIO = 0.9
 SERIES = ("product=sine*cosine", "slope=derivative(sine)", "mean=moving_average(noise, 100)",
           "area=integral(cosine)")
