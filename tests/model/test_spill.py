@@ -72,3 +72,17 @@ def test_complex_values_and_derived_series_in_a_run_on_disk(spilling):
     v, m = data.column("v"), data.column("m")
     assert len(v) == 2000 and v[1000] == 3 + 4j and v[1001] == 2002
     assert np.allclose(m, np.abs(v)) and data.dropped == 0
+
+
+def test_a_column_turned_complex_on_a_full_disk_keeps_its_rows_in_memory(spilling, monkeypatch):
+    data = spilling()
+    fill(data, 0, 1000)
+
+    def disk_full(fd, offset, size):
+        raise OSError(28, "No space left on device")
+    monkeypatch.setattr("os.posix_fallocate", disk_full)
+    data.append(np.array([[1000, 3 + 4j]]))  # its file cannot grow: the column goes to memory
+    assert data.column("v")[-1] == 3 + 4j and np.array_equal(data.column("t"), np.arange(1001.0))
+    fill(data, 1001, 999)  # the run leaves the disk with its newest rows
+    assert np.array_equal(data.column("v"), 2 * np.arange(1900.0, 2000.0))
+    assert data.dropped == 1900 and "no room on disk" in data.dropped_because

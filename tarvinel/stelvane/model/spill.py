@@ -6,7 +6,11 @@ process, even when it crashes) and are memory-mapped: a column stays one
 array the plots, the replay and the export read as ever, and the system's
 page cache, not the process, holds what is not in use. Each file's blocks
 are allocated ahead of the rows written to them, so that a full disk is
-an error the data set can say, never a fault of the process.
+an error the data set can say, never a fault of the process. Rows are
+written through the file, not the mapping: a page first written through a
+shared mapping costs a fault of its own, and a run's first million rows of
+nine columns took 63 ms to copy that way against 17 ms written (the reads
+through the mapping after are the same either way).
 
 The files of every run still alive count against one cap (--disk-cap,
 10 GB by default); a run that would pass it, or a disk without room, goes
@@ -75,7 +79,7 @@ class SpilledRun:
         self._files = [_ColumnFile(room, column.dtype, capacity) for column in columns]
         self.ensure(rows)
         for file, column in zip(self._files, columns):
-            file.array[:rows] = column[:rows]
+            file.write(0, column[:rows])
 
     @property
     def columns(self) -> list:
@@ -85,12 +89,21 @@ class SpilledRun:
         for file in self._files:
             file.ensure(rows)
 
+    def write(self, column: np.ndarray, start: int, values) -> bool:
+        """Writes `values` from row `start` of `column`, where `column` is
+        one of the run's files (room made by `ensure`): whether it is."""
+        for file in self._files:
+            if file.array is column:
+                file.write(start, values)
+                return True
+        return False
+
     def as_complex(self, j: int, rows: int) -> np.ndarray:
         """Column j as complex numbers, its first `rows` values carried over."""
         old = self._files[j].array
         fresh = self._files[j] = _ColumnFile(self._room, np.complex128, len(old))
         fresh.ensure(rows, over_cap=True)  # (the rows are held already)
-        fresh.array[:rows] = old[:rows]
+        fresh.write(0, old[:rows])
         return fresh.array
 
 
@@ -106,6 +119,14 @@ class _ColumnFile:
         self._allocated = [0]  # shared with the finalizer
         # The file is closed (and its blocks freed) with the last view of it.
         weakref.finalize(self.array, _release, room, self._allocated, self._file)
+
+    def write(self, start: int, values) -> None:
+        """Writes `values` (as the column's type) from row `start`."""
+        data = memoryview(np.ascontiguousarray(values, self.array.dtype)).cast("B")
+        offset = start * self.array.itemsize
+        while data:
+            written = os.pwrite(self._file.fileno(), data, offset)
+            data, offset = data[written:], offset + written
 
     def ensure(self, rows: int, over_cap: bool = False) -> None:
         need = min(rows * self.array.itemsize, self.array.nbytes)
