@@ -309,13 +309,22 @@ def close_on_signals(window: MainWindow) -> list:
 def main(argv=None, produce=None) -> int:
     application = create_app(argv, produce)
     window, args = application.window, application.args
+    qt_app = application.qt_app
     failures = []
-    finished = []
+    ended = []  # the run has ended (or exec() has returned): a later timer does nothing
+
+    def end(close_window) -> None:
+        """Closes the window as `close_window` does and leaves the event loop.
+        Closing the last window only posts Qt's quit, and Qt takes a posted
+        quit back when any window is shown before it is handled: the loop
+        would then run on with no window and no timer, for good."""
+        if not ended:
+            ended.append(True)
+            close_window()
+            qt_app.quit()
 
     def finish(*_):  # the first of --seconds and --until-end
-        if not finished:
-            finished.append(True)
-            finish_seconds(window, args, failures)
+        end(lambda: finish_seconds(window, args, failures))
 
     if args.seconds:
         QtCore.QTimer.singleShot(round(args.seconds * 1000), finish)
@@ -324,10 +333,21 @@ def main(argv=None, produce=None) -> int:
     recording = (VideoRecording(window, args.export_video, args.video_fps, args.video_size)
                  if args.export_video else None)
     if args.at is not None:
-        show_instant(window, args.at, lambda failure: finish_at(window, args, failure, failures))
+        show_instant(window, args.at,
+                     lambda failure: end(lambda: finish_at(window, args, failure, failures)))
     received = close_on_signals(window)
-    qt_app = application.qt_app
-    code = qt_app.exec()
+
+    def last_window_closed():  # the user's close, or a signal's: quit now, not when posted
+        qt_app.quit()
+    qt_app.lastWindowClosed.connect(last_window_closed)
+    try:
+        code = qt_app.exec()
+    finally:
+        qt_app.lastWindowClosed.disconnect(last_window_closed)
+        ended.append(True)
+        # The quit Qt posted as well, when the last window closed: handled
+        # by a later event loop of this process, it would end that one.
+        QtCore.QCoreApplication.removePostedEvents(qt_app, qt_compat.QUIT_EVENT)
     window.shutdown()
     if recording is not None:
         failures += recording.report()

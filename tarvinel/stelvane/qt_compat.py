@@ -67,6 +67,8 @@ else:
 # (QtCore.Qt.MouseButton.MiddleButton), which PyQt5 5.15 accepts as well.
 AlignRight = QtCore.Qt.AlignmentFlag.AlignRight
 QT6 = API != "pyqt5"
+# The application's quit event, which PyQt5 does not name (QEvent::Quit).
+QUIT_EVENT = QtCore.QEvent.Type.Quit if QT6 else 20
 
 
 def pressed_keys(event) -> "QtGui.QKeySequence":
@@ -115,5 +117,6 @@ def enum_int(value) -> int:
     return value.value if hasattr(value, "value") else int(value)
 
 
-__all__ = ["API", "AlignRight", "QAction", "QShortcut", "QT6", "QtCore", "QtGui", "QtWidgets",
-           "Signal", "backing_image", "enum_int", "event_point", "image_array", "pressed_keys"]
+__all__ = ["API", "AlignRight", "QAction", "QShortcut", "QT6", "QUIT_EVENT", "QtCore", "QtGui",
+           "QtWidgets", "Signal", "backing_image", "enum_int", "event_point", "image_array",
+           "pressed_keys"]

@@ -1,5 +1,6 @@
 """`python -m tarvinel.stelvane` as a user starts it: a real process on the
-test's X display, with its producer process."""
+test's X display, with its producer process; and its main() in this
+process, where another window is open too."""
 
 import signal
 import time
@@ -10,7 +11,8 @@ import pytest
 
 from tarvinel.stelvane import config, qt_compat
 
-from tests.support.running import children, is_producer, start, stelvane, summary_of, wait_gone
+from tests.support.running import (children, is_producer, run_main, start, stelvane, summary_of,
+                                   wait_gone)
 
 
 def test_timed_run_writes_a_screenshot_with_live_curves_and_exits(tmp_path, qapp):
@@ -59,6 +61,23 @@ def test_until_end_closes_once_the_source_ended_and_writes_what_was_asked(tmp_pa
     assert time.monotonic() - began < 30  # the end of input, not --seconds, closed it
     assert summary["points"] == 500 and summary["ended"]
     assert csv.read_text().splitlines()[-1].endswith("499,249001")
+
+
+def test_a_timed_run_ends_whatever_other_window_is_open(qtbot, capsys):
+    # Closing the last window only posts a quit, which Qt takes back when a
+    # window is shown meanwhile; any window open beside it keeps it from
+    # coming at all. The run ends when its time is up either way.
+    other = qt_compat.QtWidgets.QWidget()
+    qtbot.addWidget(other)
+    other.show()
+    late = qt_compat.QtCore.QTimer(other)  # the only way out without that: the other one closed
+    late.setSingleShot(True)
+    late.timeout.connect(other.close)
+    late.start(20_000)
+    began = time.monotonic()
+    code, _, err = run_main(capsys, "--seconds", "1", "--rate", "200")
+    assert code == 0, err
+    assert time.monotonic() - began < 15
 
 
 @pytest.mark.parametrize("args, complaint", [
