@@ -306,18 +306,15 @@ def close_on_signals(window: MainWindow) -> list:
     return received
 
 
-def main(argv=None, produce=None) -> int:
-    application = create_app(argv, produce)
-    window, args = application.window, application.args
-    qt_app = application.qt_app
-    failures = []
-    ended = []  # the run has ended (or exec() has returned): a later timer does nothing
+def scheduled_ends(window: MainWindow, args: argparse.Namespace, qt_app, failures: list) -> list:
+    """Sets up the ends the command line asks for (--seconds, --until-end,
+    --at); returns `ended`, a list that is not empty once the run has ended
+    (the caller adds to it when exec() returns: a later timer does nothing)."""
+    ended = []
 
     def end(close_window) -> None:
-        """Closes the window as `close_window` does and leaves the event loop.
-        Closing the last window only posts Qt's quit, and Qt takes a posted
-        quit back when any window is shown before it is handled: the loop
-        would then run on with no window and no timer, for good."""
+        """Closes the window as `close_window` does and leaves the event loop
+        (see run_until_closed)."""
         if not ended:
             ended.append(True)
             close_window()
@@ -330,24 +327,39 @@ def main(argv=None, produce=None) -> int:
         QtCore.QTimer.singleShot(round(args.seconds * 1000), finish)
     if args.until_end:  # the rows read last are drawn before the window closes
         when_read_whole(window, lambda failure: (window.tick(), finish()))
-    recording = (VideoRecording(window, args.export_video, args.video_fps, args.video_size)
-                 if args.export_video else None)
     if args.at is not None:
         show_instant(window, args.at,
                      lambda failure: end(lambda: finish_at(window, args, failure, failures)))
-    received = close_on_signals(window)
+    return ended
 
-    def last_window_closed():  # the user's close, or a signal's: quit now, not when posted
+
+def run_until_closed(qt_app) -> int:
+    """The event loop, left as soon as the last window closes. Closing it
+    only posts Qt's quit, and Qt takes a posted quit back when any window is
+    shown before it is handled (and posts none while another is open): the
+    loop would then run on with no window and no timer, for good."""
+    def last_window_closed():  # the user's close, or a signal's: quit now
         qt_app.quit()
     qt_app.lastWindowClosed.connect(last_window_closed)
     try:
-        code = qt_app.exec()
+        return qt_app.exec()
     finally:
         qt_app.lastWindowClosed.disconnect(last_window_closed)
-        ended.append(True)
-        # The quit Qt posted as well, when the last window closed: handled
-        # by a later event loop of this process, it would end that one.
+        # The quit Qt posted as well: handled by a later event loop of this
+        # process, it would end that one.
         QtCore.QCoreApplication.removePostedEvents(qt_app, qt_compat.QUIT_EVENT)
+
+
+def main(argv=None, produce=None) -> int:
+    application = create_app(argv, produce)
+    window, args = application.window, application.args
+    failures = []
+    ended = scheduled_ends(window, args, application.qt_app, failures)
+    recording = (VideoRecording(window, args.export_video, args.video_fps, args.video_size)
+                 if args.export_video else None)
+    received = close_on_signals(window)
+    code = run_until_closed(application.qt_app)
+    ended.append(True)
     window.shutdown()
     if recording is not None:
         failures += recording.report()
