@@ -306,17 +306,14 @@ def close_on_signals(window: MainWindow) -> list:
     return received
 
 
-def scheduled_ends(window: MainWindow, args: argparse.Namespace, qt_app, failures: list) -> list:
+def scheduled_ends(window: MainWindow, args: argparse.Namespace, qt_app, failures: list) -> None:
     """Sets up the ends the command line asks for (--seconds, --until-end,
-    --at); returns `ended`, a list that is not empty once the run has ended
-    (the caller adds to it when exec() returns: a later timer does nothing)."""
-    ended = []
-
+    --at); the first one ends the run, and any after it (or after the
+    window shut down otherwise) does nothing."""
     def end(close_window) -> None:
         """Closes the window as `close_window` does and leaves the event loop
         (see run_until_closed)."""
-        if not ended:
-            ended.append(True)
+        if not window.shut_down:
             close_window()
             qt_app.quit()
 
@@ -330,7 +327,6 @@ def scheduled_ends(window: MainWindow, args: argparse.Namespace, qt_app, failure
     if args.at is not None:
         show_instant(window, args.at,
                      lambda failure: end(lambda: finish_at(window, args, failure, failures)))
-    return ended
 
 
 def run_until_closed(qt_app) -> int:
@@ -354,12 +350,11 @@ def main(argv=None, produce=None) -> int:
     application = create_app(argv, produce)
     window, args = application.window, application.args
     failures = []
-    ended = scheduled_ends(window, args, application.qt_app, failures)
+    scheduled_ends(window, args, application.qt_app, failures)
     recording = (VideoRecording(window, args.export_video, args.video_fps, args.video_size)
                  if args.export_video else None)
     received = close_on_signals(window)
     code = run_until_closed(application.qt_app)
-    ended.append(True)
     window.shutdown()
     if recording is not None:
         failures += recording.report()

@@ -39,18 +39,18 @@ class RunStorage:
                         column = self._columns[j] = self._as_complex(j)
                 else:
                     values = values.real
-            if not self._written_to_disk(column, values):
+            if not self._written_to_disk(j, column, values):
                 column[self._end:self._end + n] = values
         self._end += n
         self.version += 1
 
-    def _written_to_disk(self, column: np.ndarray, values: np.ndarray) -> bool:
-        """Writes `values` at the run's end through `column`'s file where it
+    def _written_to_disk(self, j: int, column: np.ndarray, values: np.ndarray) -> bool:
+        """Writes `values` at the run's end through column j's file where it
         is on disk (spill.py); False where the rows go through the array."""
         if self._on_disk is None:
             return False
         try:
-            return self._on_disk.write(column, self._end, values)
+            return self._on_disk.write(j, column, self._end, values)
         except OSError:
             return False  # through the mapping, as any other write
 

@@ -89,14 +89,13 @@ class SpilledRun:
         for file in self._files:
             file.ensure(rows)
 
-    def write(self, column: np.ndarray, start: int, values) -> bool:
-        """Writes `values` from row `start` of `column`, where `column` is
-        one of the run's files (room made by `ensure`): whether it is."""
-        for file in self._files:
-            if file.array is column:
-                file.write(start, values)
-                return True
-        return False
+    def write(self, j: int, column: np.ndarray, start: int, values) -> bool:
+        """Writes `values` from row `start` of column j, where `column` is
+        still its file (room made by `ensure`): whether it is."""
+        if self._files[j].array is not column:
+            return False  # (a column that turned complex on a full disk is in memory)
+        self._files[j].write(start, values)
+        return True
 
     def as_complex(self, j: int, rows: int) -> np.ndarray:
         """Column j as complex numbers, its first `rows` values carried over."""

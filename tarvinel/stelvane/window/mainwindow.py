@@ -96,7 +96,7 @@ class MainWindow(QtWidgets.QMainWindow):
         self._connect_views(limits)
         self.row_rate, self.frame_rate = RateMeter(), RateMeter()
         self._next_status = 0.0
-        self._closed, self.exit_status = False, 0  # exit_status: what the program ends with
+        self.shut_down, self.exit_status = False, 0  # see shutdown; what the program ends with
         self._make_export_keys()
         self.settings = settings.Keeper(self)
         self._ticking = False  # inside tick: problems are shown at its end
@@ -379,9 +379,9 @@ class MainWindow(QtWidgets.QMainWindow):
 
     def shutdown(self) -> None:
         """Stops the timer and the producer and closes the queue; safe to call again."""
-        if self._closed:
+        if self.shut_down:
             return
-        self._closed = True
+        self.shut_down = True
         self.timer.stop()
         self.pacer.stop()
         self.export_keys.wait()  # a data file under way is finished, not cut off
